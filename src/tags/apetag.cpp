@@ -70,11 +70,7 @@ bool TAPETag::ProbeFooter(TTagSource& source, TProbe& probe) {
 bool TAPETag::Load(const std::string& path) {
     Clear();
     TFileSource source;
-    if (!source.Open(path)) {
-        error_ = source.LastError();
-        return false;
-    }
-    return Load(source);
+    return OpenTagFile(path, source, error_) && Load(source);
 }
 
 bool TAPETag::Load(TTagSource& source) {
@@ -157,10 +153,8 @@ std::string TAPETag::BuildTag() const {
 bool TAPETag::Save(const std::string& path) {
     error_.clear();
     TFileSource source;
-    if (!source.Open(path)) {
-        error_ = source.LastError();
+    if (!OpenTagFile(path, source, error_))
         return false;
-    }
     TProbe probe;
     if (!ProbeFooter(source, probe)) {
         // Too short for a footer: there is no tag to replace.

@@ -105,11 +105,7 @@ void TID3v1::SetYear(std::string_view v) {
 bool TID3v1::Load(const std::string& path) {
     Clear();
     TFileSource source;
-    if (!source.Open(path)) {
-        error_ = source.LastError();
-        return false;
-    }
-    return ReadBlocks(source, true);
+    return OpenTagFile(path, source, error_) && ReadBlocks(source, true);
 }
 
 bool TID3v1::Load(TTagSource& source) {
@@ -247,59 +243,52 @@ std::string TID3v1::BuildBlocks(bool withLyrics) const {
     return out + record;
 }
 
+bool TID3v1::FindBlocks(const std::string& path, TFileSource& source) {
+    error_.clear();
+    present_ = lyricsPresent_ = false;
+    lyricsSize_ = 0;
+    if (!OpenTagFile(path, source, error_))
+        return false;
+    // A file shorter than a record has no blocks.
+    return source.Size() < kRecordSize || ReadBlocks(source, false);
+}
+
+void TID3v1::NoteLyricsWritten(size_t blocksSize) {
+    lyricsPresent_ = blocksSize > kRecordSize;
+    lyricsSize_ = lyricsPresent_ ? static_cast<int32_t>(blocksSize - kRecordSize - kLyricsTrailerSize) : 0;
+}
+
 bool TID3v1::AppendBlocks(const std::string& path, bool withLyrics) {
     error_.clear();
     TFileSource source;
-    if (!MakeWritable(path, error_) || !source.Open(path)) {
-        if (error_.empty())
-            error_ = source.LastError();
+    if (!MakeWritable(path, error_) || !OpenTagFile(path, source, error_))
         return false;
-    }
     const std::string blocks = BuildBlocks(withLyrics);
     if (!ReplaceFileTail(path, source.Size(), AsBytes(blocks), error_))
         return false;
-    if (blocks.size() > kRecordSize) {
-        lyricsPresent_ = true;
-        lyricsSize_ = static_cast<int32_t>(blocks.size() - kRecordSize - kLyricsTrailerSize);
-    }
+    if (blocks.size() > kRecordSize)
+        NoteLyricsWritten(blocks.size());
     return true;
 }
 
 bool TID3v1::Save(const std::string& path) {
-    error_.clear();
-    TFileSource source;
-    if (!MakeWritable(path, error_) || !source.Open(path)) {
-        if (error_.empty())
-            error_ = source.LastError();
-        return false;
-    }
     // Find the old blocks, then write the new ones over them in one step: a failed write
     // puts the old ones back rather than leaving the file without a tag.
-    present_ = lyricsPresent_ = false;
-    lyricsSize_ = 0;
-    if (source.Size() >= kRecordSize && !ReadBlocks(source, false))
+    TFileSource source;
+    if (!MakeWritable(path, error_) || !FindBlocks(path, source))
         return false;
     const uint64_t cut = source.Size() - static_cast<uint64_t>(TotalSize());
     const std::string blocks = BuildBlocks(true);
     if (!ReplaceFileTail(path, cut, AsBytes(blocks), error_))
         return false;
     present_ = true;
-    lyricsPresent_ = blocks.size() > kRecordSize;
-    lyricsSize_ = lyricsPresent_ ? static_cast<int32_t>(blocks.size() - kRecordSize - kLyricsTrailerSize) : 0;
+    NoteLyricsWritten(blocks.size());
     return true;
 }
 
 bool TID3v1::Strip(const std::string& path) {
-    error_.clear();
     TFileSource source;
-    if (!source.Open(path)) {
-        error_ = source.LastError();
-        return false;
-    }
-    present_ = lyricsPresent_ = false;
-    lyricsSize_ = 0;
-    // A file shorter than a record has nothing to strip.
-    if (source.Size() >= kRecordSize && !ReadBlocks(source, false))
+    if (!FindBlocks(path, source))
         return false;
     if (!present_ && !lyricsPresent_)
         return true;

@@ -11,6 +11,7 @@
 
 namespace bw {
 
+class TFileSource;
 class TTagSource;
 
 class TID3v1 {
@@ -75,6 +76,9 @@ private:
     static void SetPair(std::string_view value, std::string& plain, std::string& extended);
     void ReadRecord(std::span<const std::byte> record);
     void ReadLyricsFields(std::span<const std::byte> fields);
+    // Opens the file and finds the sizes of the blocks now at its end.
+    bool FindBlocks(const std::string& path, TFileSource& source);
+    void NoteLyricsWritten(size_t blocksSize);
 
     bool present_;
     uint8_t revision_;

@@ -143,11 +143,7 @@ void TID3v2::SetComment(std::string_view v) { comment_ = Trimmed(v); }
 bool TID3v2::Load(const std::string& path) {
     Clear();
     TFileSource source;
-    if (!source.Open(path)) {
-        error_ = source.LastError();
-        return false;
-    }
-    return Load(source);
+    return OpenTagFile(path, source, error_) && Load(source);
 }
 
 bool TID3v2::Load(TTagSource& source) {

@@ -1,8 +1,7 @@
 #include "tags/tagfile.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>

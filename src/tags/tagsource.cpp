@@ -46,6 +46,13 @@ bool TFileSource::Open(const std::string& path) {
     return true;
 }
 
+bool OpenTagFile(const std::string& path, TFileSource& source, std::string& error) {
+    if (source.Open(path))
+        return true;
+    error = source.LastError();
+    return false;
+}
+
 bool TFileSource::Read(uint64_t offset, size_t maxBytes, std::vector<std::byte>& out) {
     out.clear();
     if (fd_ < 0)

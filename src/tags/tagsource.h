@@ -62,4 +62,7 @@ private:
     uint64_t windowStart_ = 0;
 };
 
+// Opens path into source; on failure error holds the reason.
+bool OpenTagFile(const std::string& path, TFileSource& source, std::string& error);
+
 } // namespace bw
