@@ -180,24 +180,34 @@ bool RebuildFileWithHead(const std::string& path, std::span<const std::byte> hea
     if (keepFrom > oldSize)
         keepFrom = oldSize;
 
-    std::string tmpName = (target.parent_path() / ("." + target.filename().string() + ".bw-XXXXXX")).string();
-    TFd tmp(::mkstemp(tmpName.data()));
-    if (!tmp.Valid()) {
-        error = Reason("cannot create a file beside", path);
-        return false;
+    // The new file is first an unnamed one in the same folder, so that a crash while copying
+    // leaves nothing behind; where the file system has no unnamed files, a hidden named one.
+    const std::string folder = target.parent_path().string();
+    const std::string prefix = folder + "/." + target.filename().string() + ".bw-";
+    std::string tmpName;
+    TFd tmp(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    const bool unnamed = tmp.Valid();
+    if (!unnamed) {
+        tmpName = prefix + "XXXXXX";
+        tmp.Reset(::mkstemp(tmpName.data()));
+        if (!tmp.Valid()) {
+            error = Reason("cannot create a file beside", path);
+            return false;
+        }
     }
-    // From here on every failure removes the new file.
+    // From here on every failure removes the new file's name, if it has one.
     struct TRemover {
         const std::string& name;
         bool keep = false;
         ~TRemover() {
-            if (!keep)
+            if (!keep && !name.empty())
                 ::unlink(name.c_str());
         }
     } remover{tmpName};
+    const std::string shownName = unnamed ? "a new file beside " + path : tmpName;
 
     if (!WriteAllAt(tmp.Get(), head, 0)) {
-        error = Reason("cannot write", tmpName);
+        error = Reason("cannot write", shownName);
         return false;
     }
     std::vector<std::byte> buffer(256 * 1024);
@@ -210,7 +220,7 @@ bool RebuildFileWithHead(const std::string& path, std::span<const std::byte> hea
             return false;
         }
         if (!WriteAllAt(tmp.Get(), chunk, out)) {
-            error = Reason("cannot write", tmpName);
+            error = Reason("cannot write", shownName);
             return false;
         }
         in += n;
@@ -221,7 +231,26 @@ bool RebuildFileWithHead(const std::string& path, std::span<const std::byte> hea
     if (::fchown(tmp.Get(), st.st_uid, st.st_gid) != 0) {
         // Not permitted for an ordinary user on someone else's file; the content matters more.
     }
-    if (::fchmod(tmp.Get(), (st.st_mode & 07777) | S_IWUSR) != 0 || ::fsync(tmp.Get()) != 0 || !tmp.Close()) {
+    if (::fchmod(tmp.Get(), (st.st_mode & 07777) | S_IWUSR) != 0 || ::fsync(tmp.Get()) != 0) {
+        error = Reason("cannot finish", shownName);
+        return false;
+    }
+    if (unnamed) {
+        // Name it only now, just before it takes the old file's place.
+        const std::string self = "/proc/self/fd/" + std::to_string(tmp.Get());
+        for (int attempt = 0; attempt < 100 && tmpName.empty(); ++attempt) {
+            std::string name = prefix + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+                tmpName = std::move(name);
+            else if (errno != EEXIST)
+                break;
+        }
+        if (tmpName.empty()) {
+            error = Reason("cannot name", shownName);
+            return false;
+        }
+    }
+    if (!tmp.Close()) {
         error = Reason("cannot finish", tmpName);
         return false;
     }
