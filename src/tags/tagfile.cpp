@@ -254,6 +254,12 @@ bool RebuildFileWithHead(const std::string& path, std::span<const std::byte> hea
         error = Reason("cannot finish", tmpName);
         return false;
     }
+    // A file deleted or replaced while we copied it is not brought back or overwritten.
+    struct stat now{};
+    if (::stat(target.c_str(), &now) != 0 || now.st_ino != st.st_ino || now.st_dev != st.st_dev) {
+        error = "the file vanished or was replaced while its tag was written: " + path;
+        return false;
+    }
     if (::rename(tmpName.c_str(), target.c_str()) != 0) {
         error = Reason("cannot replace", path);
         return false;
