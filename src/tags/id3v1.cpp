@@ -114,6 +114,9 @@ bool TID3v1::Load(TTagSource& source) {
 }
 
 bool TID3v1::ReadBlocks(TTagSource& source, bool parse) {
+    // What the file holds now decides these, whatever an earlier read found.
+    present_ = lyricsPresent_ = false;
+    lyricsSize_ = 0;
     const uint64_t size = source.Size();
     std::vector<std::byte> buf;
     if (!source.ReadExact(size < kRecordSize ? 0 : size - kRecordSize, kRecordSize, buf)) {
@@ -245,12 +248,15 @@ std::string TID3v1::BuildBlocks(bool withLyrics) const {
 
 bool TID3v1::FindBlocks(const std::string& path, TFileSource& source) {
     error_.clear();
-    present_ = lyricsPresent_ = false;
-    lyricsSize_ = 0;
     if (!OpenTagFile(path, source, error_))
         return false;
     // A file shorter than a record has no blocks.
-    return source.Size() < kRecordSize || ReadBlocks(source, false);
+    if (source.Size() < kRecordSize) {
+        present_ = lyricsPresent_ = false;
+        lyricsSize_ = 0;
+        return true;
+    }
+    return ReadBlocks(source, false);
 }
 
 void TID3v1::NoteLyricsWritten(size_t blocksSize) {
