@@ -1,0 +1,14 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace bw {
+
+// "tags FILE...": one JSON object per file and line, in argument order, with what the
+// ID3v1, ID3v2 and APE tag classes read from it. Returns 0 when every file could be read,
+// 1 otherwise (an unreadable file still gets a line, with an "error" text).
+int RunTagsCommand(const std::vector<std::string>& files, std::ostream& out, std::ostream& err);
+
+} // namespace bw

@@ -1,0 +1,203 @@
+#include "tags/apetag.h"
+
+#include "common/bytereader.h"
+#include "tags/tagfile.h"
+#include "tags/tagsource.h"
+#include "tags/textcodec.h"
+
+#include <algorithm>
+
+namespace bw {
+
+namespace {
+
+constexpr std::string_view kPreamble = "APETAGEX";
+constexpr int32_t kWrittenVersion = 2000;
+constexpr size_t kID3v1Size = 128;
+
+void PutU32LE(std::string& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        out += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+std::string Upper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+} // namespace
+
+void TAPETag::Clear() {
+    present_ = false;
+    version_ = 0;
+    size_ = 0;
+    items_.clear();
+    error_.clear();
+}
+
+std::string TAPETag::GetItem(std::string_view name) const {
+    const std::string wanted = Upper(name);
+    for (const auto& [itemName, value] : items_)
+        if (Upper(itemName) == wanted)
+            return value;
+    return {};
+}
+
+bool TAPETag::ProbeFooter(TTagSource& source, TProbe& probe) {
+    probe = TProbe{};
+    probe.FileSize = source.Size();
+    std::vector<std::byte> buf;
+    if (probe.FileSize > kID3v1Size && source.ReadExact(probe.FileSize - kID3v1Size, 3, buf) &&
+        AsText(buf) == "TAG")
+        probe.Shift = kID3v1Size;
+    if (probe.FileSize <= probe.Shift + kFooterSize ||
+        !source.ReadExact(probe.FileSize - probe.Shift - kFooterSize, kFooterSize, buf)) {
+        error_ = "the file is too short for an APE tag footer";
+        return false;
+    }
+    TByteReader r(buf);
+    probe.IsApe = r.Expect(kPreamble);
+    probe.Version = r.S32LE();
+    probe.TagSize = r.U32LE();
+    probe.ItemCount = r.U32LE();
+    probe.Flags = r.U32LE();
+    return true;
+}
+
+bool TAPETag::Load(const std::string& path) {
+    Clear();
+    TFileSource source;
+    return OpenTagFile(path, source, error_) && Load(source);
+}
+
+bool TAPETag::Load(TTagSource& source) {
+    Clear();
+    TProbe probe;
+    if (!ProbeFooter(source, probe))
+        return false;
+    if (probe.IsApe) {
+        present_ = true;
+        version_ = probe.Version;
+        size_ = static_cast<int32_t>(probe.TagSize);
+        ReadItems(source, probe);
+    }
+    return true;
+}
+
+void TAPETag::ReadItems(TTagSource& source, const TProbe& probe) {
+    // The items lie between the stated start and the footer; a size pointing outside the
+    // file leaves the tag without items.
+    const uint64_t footerAt = probe.FileSize - probe.Shift - kFooterSize;
+    if (probe.TagSize < kFooterSize || probe.TagSize - kFooterSize > footerAt)
+        return;
+    uint64_t pos = footerAt - (probe.TagSize - kFooterSize);
+    std::vector<std::byte> buf;
+    // Each item takes at least 9 bytes, so the walk ends with the items area whatever the
+    // stated count; items not read are not listed.
+    for (uint32_t i = 0; i < probe.ItemCount && footerAt - pos >= 9; ++i) {
+        if (!source.ReadExact(pos, 8, buf))
+            return;
+        TByteReader r(buf);
+        const uint32_t length = r.U32LE();
+        r.Skip(4); // item flags
+        const uint64_t nameAt = pos + 8;
+        if (!source.Read(nameAt, static_cast<size_t>(std::min<uint64_t>(kMaxNameSize + 1, footerAt - nameAt)), buf))
+            return;
+        const auto zero = std::find(buf.begin(), buf.end(), std::byte{0});
+        if (zero == buf.end())
+            return; // a name without its terminator
+        const std::string name = Utf8OrLatin1(TrimControl(AsText(std::span(buf.begin(), zero))));
+        const uint64_t valueAt = nameAt + static_cast<uint64_t>(zero - buf.begin()) + 1;
+        if (length > footerAt - valueAt)
+            return;
+        if (!source.ReadExact(valueAt, std::min<size_t>(length, kValueBuffer), buf))
+            return;
+        const std::string value = Utf8OrLatin1(AsText(buf), length > kValueBuffer);
+        items_.emplace_back(name, std::string(TrimControl(value)));
+        pos = valueAt + length;
+    }
+}
+
+uint64_t TAPETag::TagBytes() const {
+    uint64_t tagSize = kFooterSize;
+    for (const auto& [name, value] : items_)
+        tagSize += name.size() + value.size() + 9; // length, flags, name terminator
+    return tagSize;
+}
+
+std::string TAPETag::BuildTag() const {
+    const uint64_t tagSize = TagBytes();
+    auto frame = [&](uint32_t flags) {
+        std::string out(kPreamble);
+        PutU32LE(out, kWrittenVersion);
+        PutU32LE(out, static_cast<uint32_t>(tagSize));
+        PutU32LE(out, static_cast<uint32_t>(items_.size()));
+        PutU32LE(out, flags);
+        out.append(8, '\0');
+        return out;
+    };
+    std::string out = frame(kHasHeader | kIsHeader);
+    for (const auto& [name, value] : items_) {
+        PutU32LE(out, static_cast<uint32_t>(value.size()));
+        PutU32LE(out, 0);
+        out += name;
+        out += '\0';
+        out += value;
+    }
+    return out + frame(kHasHeader);
+}
+
+bool TAPETag::Save(const std::string& path) {
+    error_.clear();
+    TFileSource source;
+    if (!OpenTagFile(path, source, error_))
+        return false;
+    TProbe probe;
+    if (!ProbeFooter(source, probe)) {
+        // Too short for a footer: there is no tag to replace.
+        probe.FileSize = source.Size();
+        probe.IsApe = false;
+        error_.clear();
+    }
+    uint64_t cut = probe.FileSize - probe.Shift;
+    if (probe.IsApe) {
+        const uint64_t footerAt = cut - kFooterSize;
+        if (probe.TagSize < kFooterSize || probe.TagSize - kFooterSize > footerAt) {
+            error_ = "the APE tag's size points outside " + path;
+            return false;
+        }
+        cut = footerAt - (probe.TagSize - kFooterSize);
+        // Remove the header too, but only where one really stands, so a version 1.0 tag
+        // without a header never costs the audio in front of it.
+        std::vector<std::byte> header;
+        if ((probe.Flags & kHasHeader) && cut >= kFooterSize && source.ReadExact(cut - kFooterSize, 8, header) &&
+            AsText(header) == kPreamble)
+            cut -= kFooterSize;
+    }
+    const uint64_t tagBytes = TagBytes();
+    if (tagBytes > UINT32_MAX) {
+        error_ = "the items are too large for an APE tag";
+        return false;
+    }
+    // The ID3v1 record stays behind the tag, whether the tag is new or replaced.
+    std::string tail = BuildTag();
+    if (probe.Shift != 0) {
+        std::vector<std::byte> id3v1;
+        if (!source.ReadExact(probe.FileSize - kID3v1Size, kID3v1Size, id3v1)) {
+            error_ = "cannot read the ID3v1 record of " + path;
+            return false;
+        }
+        tail += AsText(id3v1);
+    }
+    if (!ReplaceFileTail(path, cut, AsBytes(tail), error_))
+        return false;
+    present_ = true;
+    version_ = kWrittenVersion;
+    size_ = static_cast<int32_t>(tagBytes);
+    return true;
+}
+
+} // namespace bw

@@ -1,0 +1,70 @@
+#pragma once
+
+// The APE tag (versions 1.0 and 2.0 read, 2.0 written) at the end of a file, before an
+// ID3v1 record when there is one: an ordered list of named items. Values are UTF-8.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace bw {
+
+class TTagSource;
+
+class TAPETag {
+public:
+    static constexpr size_t kFooterSize = 32;
+    static constexpr size_t kValueBuffer = 250; // the part of a value that is read
+    static constexpr size_t kMaxNameSize = 255;
+    static constexpr uint32_t kHasHeader = 0x80000000u;
+    static constexpr uint32_t kIsHeader = 0x20000000u;
+
+    using TItem = std::pair<std::string, std::string>;
+
+    TAPETag() { Clear(); }
+
+    void Clear();
+    // True when the footer area could be read, tag or not (see Present).
+    bool Load(const std::string& path);
+    bool Load(TTagSource& source);
+    // Replaces an existing tag (keeping an ID3v1 record behind it) with the object's items,
+    // or appends them as a new tag. A failed write leaves the file as it was.
+    bool Save(const std::string& path);
+    // Header, items and footer as Save writes them.
+    std::string BuildTag() const;
+    // The tag size a footer states for these items: items and footer, without the header.
+    uint64_t TagBytes() const;
+
+    void AddItem(std::string_view name, std::string_view value) { items_.emplace_back(name, value); }
+    // The first item whose name matches, ignoring letter case; empty when there is none.
+    std::string GetItem(std::string_view name) const;
+
+    bool Present() const { return present_; }
+    int32_t Version() const { return version_; }
+    int32_t Size() const { return size_; }
+    const std::vector<TItem>& Items() const { return items_; }
+    const std::string& LastError() const { return error_; }
+
+private:
+    struct TProbe {
+        uint64_t FileSize = 0;
+        uint64_t Shift = 0; // 128 when an ID3v1 record follows the tag
+        bool IsApe = false;
+        int32_t Version = 0;
+        uint32_t TagSize = 0;
+        uint32_t ItemCount = 0;
+        uint32_t Flags = 0;
+    };
+    bool ProbeFooter(TTagSource& source, TProbe& probe);
+    void ReadItems(TTagSource& source, const TProbe& probe);
+
+    bool present_;
+    int32_t version_;
+    int32_t size_;
+    std::vector<TItem> items_;
+    std::string error_;
+};
+
+} // namespace bw

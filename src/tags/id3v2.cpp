@@ -1,0 +1,376 @@
+#include "tags/id3v2.h"
+
+#include "common/bytereader.h"
+#include "tags/tagfile.h"
+#include "tags/tagsource.h"
+#include "tags/textcodec.h"
+
+#include <algorithm>
+
+namespace bw {
+
+namespace {
+
+// Frame identifiers by slot: versions 2.3 and 2.4, then version 2.2. Slots 12 to 15 are
+// read-only fall-backs for year, artist, title and album.
+constexpr std::array<std::string_view, TID3v2::kSlotCount> kIds3 = {
+    "TIT2", "TPE1", "TALB", "TRCK", "TYER", "TCON", "COMM", "TCOM",
+    "TENC", "TCOP", "TLAN", "WXXX", "TDRC", "TOPE", "TIT1", "TOAL"};
+constexpr std::array<std::string_view, TID3v2::kSlotCount> kIds2 = {
+    "TT2", "TP1", "TAL", "TRK", "TYE", "TCO", "COM", "TCM",
+    "TEN", "TCR", "TLA", "WXX", "TOR", "TOA", "TT1", "TOT"};
+enum ESlot { kTitle, kArtist, kAlbum, kTrack, kYear, kGenre, kComment, kComposer, kEncoder,
+             kCopyright, kLanguage, kLink, kYearFallback, kArtistFallback, kTitleFallback,
+             kAlbumFallback };
+constexpr int kWrittenSlots = 12;
+
+constexpr uint8_t kLatin1 = 0, kUtf16Bom = 1, kUtf16BE = 2, kUtf8 = 3;
+constexpr uint32_t kMaxSyncSafe = (1u << 28) - 1;
+
+uint32_t SyncSafe(uint32_t v) {
+    return ((v >> 24) & 0xFF) << 21 | ((v >> 16) & 0xFF) << 14 | ((v >> 8) & 0xFF) << 7 | (v & 0xFF);
+}
+
+void PutSyncSafe(std::vector<std::byte>& out, uint32_t v) {
+    for (int shift = 21; shift >= 0; shift -= 7)
+        out.push_back(static_cast<std::byte>((v >> shift) & 0x7F));
+}
+
+bool IsFrameIdChar(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+
+// Text of one encoding, up to its terminator, trimmed of control bytes at both ends.
+std::string DecodeEncoded(uint8_t encoding, std::span<const std::byte> body, bool wasCut) {
+    std::string text;
+    if (encoding == kUtf16Bom || encoding == kUtf16BE) {
+        bool bigEndian = encoding == kUtf16BE;
+        if (body.size() >= 2) {
+            const auto a = static_cast<uint8_t>(body[0]), b = static_cast<uint8_t>(body[1]);
+            if ((a == 0xFF && b == 0xFE) || (a == 0xFE && b == 0xFF)) {
+                bigEndian = a == 0xFE;
+                body = body.subspan(2);
+            }
+        }
+        text = Utf16ToUtf8(body, bigEndian);
+    } else {
+        std::string_view s = AsText(body);
+        const size_t zero = s.find('\0');
+        if (zero != std::string_view::npos) {
+            s = s.substr(0, zero);
+            wasCut = false;
+        }
+        text = encoding == kUtf8 ? Utf8OrLatin1(s, wasCut) : Latin1ToUtf8(s);
+    }
+    return std::string(TrimControl(text));
+}
+
+// The frame texts as stored: the encoding byte, then up to 499 bytes.
+std::string DecodeText(const std::vector<std::byte>& slot, bool wasCut) {
+    if (slot.empty())
+        return {};
+    return DecodeEncoded(static_cast<uint8_t>(slot[0]), std::span(slot).subspan(1), wasCut);
+}
+
+// COMM and WXXX: after the encoding byte (and COMM's language) comes a description ended by
+// its terminator, then the text.
+std::string DecodeDescribed(const std::vector<std::byte>& slot, bool withLanguage, bool wasCut) {
+    if (slot.empty())
+        return {};
+    const auto encoding = static_cast<uint8_t>(slot[0]);
+    std::span<const std::byte> rest = std::span(slot).subspan(1);
+    if (withLanguage)
+        rest = rest.subspan(std::min<size_t>(3, rest.size()));
+    const bool wide = encoding == kUtf16Bom || encoding == kUtf16BE;
+    const size_t step = wide ? 2 : 1;
+    for (size_t i = 0; i + step <= rest.size(); i += step) {
+        if (rest[i] == std::byte{0} && (!wide || rest[i + 1] == std::byte{0})) {
+            // The link of a WXXX frame is always ISO-8859-1, whatever the description used.
+            const uint8_t textEncoding = withLanguage ? encoding : kLatin1;
+            return DecodeEncoded(textEncoding, rest.subspan(i + step), wasCut);
+        }
+    }
+    return {};
+}
+
+std::string Trimmed(std::string_view v) { return std::string(TrimControl(v)); }
+
+void AppendText(std::vector<std::byte>& out, std::string_view s) {
+    const auto b = AsBytes(s);
+    out.insert(out.end(), b.begin(), b.end());
+}
+
+// A frame body's text: ISO-8859-1 when it can hold the text, else UTF-16 with a byte-order
+// mark, so no character is lost.
+struct TEncodedText {
+    uint8_t Encoding;
+    std::string Bytes;
+    std::string Terminator;
+};
+TEncodedText EncodeText(std::string_view utf8) {
+    if (FitsLatin1(utf8))
+        return {kLatin1, Utf8ToLatin1(utf8), std::string(1, '\0')};
+    return {kUtf16Bom, "\xFF\xFE" + Utf8ToUtf16(utf8, false), std::string("\xFF\xFE\0\0", 4)};
+}
+
+} // namespace
+
+void TID3v2::Clear() {
+    present_ = false;
+    versionId_ = 0;
+    size_ = 0;
+    title_.clear();
+    artist_.clear();
+    album_.clear();
+    track_ = 0;
+    trackText_.clear();
+    year_.clear();
+    genre_.clear();
+    comment_.clear();
+    composer_.clear();
+    encoder_.clear();
+    copyright_.clear();
+    language_.clear();
+    link_.clear();
+    error_.clear();
+}
+
+void TID3v2::SetTitle(std::string_view v) { title_ = Trimmed(v); }
+void TID3v2::SetArtist(std::string_view v) { artist_ = Trimmed(v); }
+void TID3v2::SetAlbum(std::string_view v) { album_ = Trimmed(v); }
+void TID3v2::SetYear(std::string_view v) { year_ = Trimmed(v); }
+void TID3v2::SetGenre(std::string_view v) { genre_ = Trimmed(v); }
+void TID3v2::SetComment(std::string_view v) { comment_ = Trimmed(v); }
+
+bool TID3v2::Load(const std::string& path) {
+    Clear();
+    TFileSource source;
+    return OpenTagFile(path, source, error_) && Load(source);
+}
+
+bool TID3v2::Load(TTagSource& source) {
+    Clear();
+    std::vector<std::byte> header;
+    if (!source.ReadExact(0, kHeaderSize, header)) {
+        error_ = "the file is shorter than an ID3v2 header";
+        return false;
+    }
+    if (AsText(header).substr(0, 3) != "ID3")
+        return true;
+    present_ = true;
+    TByteReader r(header);
+    r.Skip(3);
+    versionId_ = r.U8();
+    r.Skip(1);
+    const uint8_t flags = r.U8();
+    // The size bytes are taken as they stand, even with a top bit set.
+    const uint64_t size = uint64_t{SyncSafe(r.U32BE())} + kHeaderSize + ((flags & 0x10) ? 10 : 0);
+    size_ = size > source.Size() ? 0 : static_cast<int32_t>(size);
+    if (versionId_ < 2 || versionId_ > 4 || size_ == 0)
+        return true;
+    TSlots slots;
+    ReadFrames(source, flags, slots);
+    DecodeSlots(slots);
+    return true;
+}
+
+void TID3v2::ReadFrames(TTagSource& source, uint8_t flags, TSlots& slots) {
+    // Frames end where the footer (if any) begins.
+    const uint64_t framesEnd = static_cast<uint64_t>(size_) - ((flags & 0x10) ? 10 : 0);
+    const bool v22 = versionId_ < 3;
+    const size_t frameHeader = v22 ? 6 : 10;
+    const auto& ids = v22 ? kIds2 : kIds3;
+    std::vector<std::byte> buf;
+    uint64_t pos = kHeaderSize;
+
+    if (flags & 0x40) {
+        // Version 2.2 used this bit for a compression that was never defined: nothing to read.
+        if (v22 || !source.ReadExact(pos, 4, buf))
+            return;
+        // The extended header's size leaves itself out in 2.3 and counts itself in 2.4.
+        const uint32_t raw = TByteReader(buf).U32BE();
+        pos += versionId_ == 3 ? uint64_t{raw} + 4 : uint64_t{SyncSafe(raw)};
+    }
+
+    // True when a frame of the tag can begin at p: the end, padding, or a frame identifier.
+    auto landsWell = [&](uint64_t p) {
+        if (p == framesEnd)
+            return true;
+        std::vector<std::byte> id;
+        if (p > framesEnd || !source.ReadExact(p, 4, id))
+            return false;
+        if (id[0] == std::byte{0})
+            return true;
+        return std::all_of(id.begin(), id.end(), [](std::byte c) { return IsFrameIdChar(static_cast<uint8_t>(c)); });
+    };
+
+    while (pos < framesEnd && framesEnd - pos >= frameHeader) {
+        if (!source.ReadExact(pos, frameHeader, buf))
+            return;
+        TByteReader r(buf);
+        const std::string id = r.Text(v22 ? 3 : 4);
+        if (id[0] < 'A' || id[0] > 'Z')
+            return; // padding
+        const uint64_t contentStart = pos + frameHeader;
+        uint64_t size = 0;
+        uint8_t frameFlags = 0;
+        if (v22) {
+            size = r.U24BE();
+        } else {
+            const uint32_t raw = r.U32BE();
+            r.Skip(1);
+            frameFlags = r.U8();
+            size = raw;
+            // 2.4 frame sizes are sync-safe (ID3v2.4 structure, section 4). Some writers put
+            // plain 32-bit sizes in 2.4 frames: take the plain reading when the sync-safe one
+            // cannot be one or does not land on a frame and the plain one does.
+            if (versionId_ == 4 && (raw & 0x80808080u) == 0) {
+                const uint32_t sync = SyncSafe(raw);
+                if (landsWell(contentStart + sync) || !landsWell(contentStart + raw))
+                    size = sync;
+            }
+        }
+        if (size > framesEnd - contentStart)
+            return; // a frame running past the tag: the rest cannot be trusted
+
+        // Frame format flags: what precedes the content, and what we cannot read.
+        uint64_t skip = 0;
+        bool unreadable = false, unsynchronised = false;
+        if (versionId_ == 3) {
+            unreadable = frameFlags & 0xC0; // compressed or encrypted
+            skip = (frameFlags & 0x20) ? 1 : 0; // group byte
+        } else if (versionId_ == 4) {
+            unreadable = frameFlags & 0x0C;
+            skip = ((frameFlags & 0x40) ? 1 : 0) + ((frameFlags & 0x01) ? 4 : 0);
+            unsynchronised = frameFlags & 0x02;
+        }
+        const auto slot = std::find(ids.begin(), ids.end(), id);
+        if (slot != ids.end() && !unreadable && skip < size) {
+            // Twice the buffer covers the bytes an unsynchronised frame drops.
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(size - skip, 2 * kFrameBuffer));
+            if (!source.ReadExact(contentStart + skip, want, buf))
+                return;
+            if (unsynchronised) {
+                std::vector<std::byte> plain;
+                for (size_t i = 0; i < buf.size(); ++i) {
+                    plain.push_back(buf[i]);
+                    if (buf[i] == std::byte{0xFF} && i + 1 < buf.size() && buf[i + 1] == std::byte{0})
+                        ++i;
+                }
+                buf.swap(plain);
+            }
+            buf.resize(kFrameBuffer); // zero-filled past the frame's end, cut past the buffer
+            if (static_cast<uint8_t>(buf[0]) <= kUtf8)
+                slots[static_cast<size_t>(slot - ids.begin())] = buf;
+        }
+        pos = contentStart + size;
+    }
+}
+
+void TID3v2::DecodeSlots(const TSlots& slots) {
+    auto text = [&](int slot) { return DecodeText(slots[static_cast<size_t>(slot)], true); };
+    auto either = [&](int slot, int fallback) {
+        std::string s = text(slot);
+        return s.empty() ? text(fallback) : s;
+    };
+    title_ = either(kTitle, kTitleFallback);
+    artist_ = either(kArtist, kArtistFallback);
+    album_ = either(kAlbum, kAlbumFallback);
+    trackText_ = text(kTrack);
+    const std::string number = trackText_.substr(0, trackText_.find('/'));
+    track_ = 0;
+    if (!number.empty() && number.size() <= 5 &&
+        std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        const int value = std::stoi(number);
+        track_ = value <= 0xFFFF ? static_cast<uint16_t>(value) : 0;
+    }
+    year_ = text(kYear);
+    if (year_.empty())
+        year_ = Utf8Left(text(kYearFallback), 4);
+    // "(17)Rock" gives "Rock": the numeric reference in front is dropped.
+    genre_ = text(kGenre);
+    if (const size_t close = genre_.rfind(')'); close != std::string::npos)
+        genre_ = Trimmed(std::string_view(genre_).substr(close + 1));
+    comment_ = DecodeDescribed(slots[kComment], true, true);
+    link_ = DecodeDescribed(slots[kLink], false, true);
+    composer_ = text(kComposer);
+    encoder_ = text(kEncoder);
+    copyright_ = text(kCopyright);
+    language_ = text(kLanguage);
+}
+
+int64_t TID3v2::NeededSize() const {
+    return static_cast<int64_t>(BuildTag(0).size());
+}
+
+std::vector<std::byte> TID3v2::BuildTag(int64_t totalSize) const {
+    const std::string trackText = track_ != 0 ? std::to_string(track_) : std::string();
+    const std::array<const std::string*, kWrittenSlots> values = {
+        &title_, &artist_, &album_, &trackText, &year_, &genre_, &comment_,
+        &composer_, &encoder_, &copyright_, &language_, &link_};
+    std::vector<std::byte> frames;
+    for (int slot = 0; slot < kWrittenSlots; ++slot) {
+        const std::string& value = *values[static_cast<size_t>(slot)];
+        if (value.empty())
+            continue;
+        std::string body;
+        if (slot == kLink) {
+            // A URL is ISO-8859-1; the empty description is one zero byte.
+            body = std::string(2, '\0') + Utf8ToLatin1(value);
+        } else {
+            const TEncodedText enc = EncodeText(value);
+            body = static_cast<char>(enc.Encoding);
+            if (slot == kComment)
+                body += "eng" + enc.Terminator; // language, empty description
+            body += enc.Bytes;
+        }
+        AppendText(frames, kIds3[static_cast<size_t>(slot)]);
+        const auto size = static_cast<uint32_t>(body.size());
+        for (int shift = 24; shift >= 0; shift -= 8)
+            frames.push_back(static_cast<std::byte>((size >> shift) & 0xFF));
+        frames.push_back(std::byte{0});
+        frames.push_back(std::byte{0});
+        AppendText(frames, body);
+    }
+    const uint64_t needed = kHeaderSize + frames.size();
+    const uint64_t total = std::max<uint64_t>(needed, static_cast<uint64_t>(std::max<int64_t>(totalSize, 0)));
+    if (total - kHeaderSize > kMaxSyncSafe)
+        return {};
+    std::vector<std::byte> tag;
+    tag.reserve(total);
+    AppendText(tag, "ID3");
+    tag.push_back(std::byte{3});
+    tag.push_back(std::byte{0});
+    tag.push_back(std::byte{0});
+    PutSyncSafe(tag, static_cast<uint32_t>(total - kHeaderSize));
+    tag.insert(tag.end(), frames.begin(), frames.end());
+    tag.resize(total); // zero padding
+    return tag;
+}
+
+bool TID3v2::Save(const std::string& path) {
+    error_.clear();
+    if (!MakeWritable(path, error_))
+        return false;
+    // A file too short for a header simply has no tag; one we cannot open fails below.
+    TID3v2 old;
+    old.Load(path);
+    const int64_t needed = NeededSize();
+    if (needed == 0) {
+        error_ = "the texts are too long for an ID3v2 tag";
+        return false;
+    }
+    // Only a tag of exactly the old tag's size may be written over it; anything else
+    // moves the audio and is written into a new file.
+    const bool rewrite = !old.Present() || old.Size() < needed || old.Size() > kPaddedSize;
+    const int64_t total = rewrite ? std::max<int64_t>(needed, kPaddedSize) : old.Size();
+    const std::vector<std::byte> tag = BuildTag(total);
+    const bool ok = rewrite ? RebuildFileWithHead(path, tag, old.Present() ? static_cast<uint64_t>(old.Size()) : 0, error_)
+                            : OverwriteFileHead(path, tag, error_);
+    if (!ok)
+        return false;
+    present_ = true;
+    versionId_ = 3;
+    size_ = static_cast<int32_t>(tag.size());
+    return true;
+}
+
+} // namespace bw

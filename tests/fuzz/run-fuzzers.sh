@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Builds the tag parsers' libFuzzer targets with clang (AddressSanitizer and
+# UndefinedBehaviorSanitizer) and runs each for a bounded time on seed files made here with
+# the real tools. Fails on any crash, sanitizer report, leak or time-out.
+#   BW_FUZZ_BUILD_DIR  build folder (build-fuzz)
+#   BW_FUZZ_SECONDS    seconds per target (20)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=${BW_FUZZ_BUILD_DIR:-build-fuzz}
+seconds=${BW_FUZZ_SECONDS:-20}
+targets=(fuzz_id3v1 fuzz_id3v2 fuzz_apetag)
+
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DBW_BUILD_FUZZ=ON -DBW_BUILD_TESTS=ON -DBW_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build" --parallel 2 --target "${targets[@]}"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+seeds="$work/seeds"
+mkdir -p "$seeds"
+
+# Seed files: a short tone, tagged by mutagen and ffmpeg in each version and encoding, plus
+# byte-built ID3v2.2 and Lyrics3 cases.
+ffmpeg -nostdin -v error -f lavfi -i sine=duration=0.05 -c:a libmp3lame -b:a 32k \
+    -id3v2_version 0 -write_id3v1 0 -write_xing 0 -map_metadata -1 "$work/tone.mp3"
+ffmpeg -nostdin -v error -f lavfi -i sine=duration=0.05 -c:a libmp3lame -b:a 32k \
+    -metadata title="Привет" -metadata artist="Café" -metadata track=3/9 "$seeds/ffmpeg-v24.mp3"
+/usr/bin/python3 - "$work/tone.mp3" "$seeds" <<'PY'
+import os, shutil, struct, sys
+from mutagen.id3 import ID3, TIT2, TPE1, TALB, TRCK, TCON, COMM, APIC, TDRC, WXXX
+from mutagen.apev2 import APEv2
+tone, out = sys.argv[1], sys.argv[2]
+def copy(name):
+    path = os.path.join(out, name)
+    shutil.copy(tone, path)
+    return path
+def frames():
+    t = ID3()
+    t.add(TIT2(encoding=1, text="Привет"))
+    t.add(TPE1(encoding=3, text="Music \U0001F3B5"))
+    t.add(TALB(encoding=0, text="Café"))
+    t.add(TRCK(encoding=0, text="3/12"))
+    t.add(TCON(encoding=0, text="(17)Rock"))
+    t.add(TDRC(encoding=0, text="2020-01-02"))
+    t.add(COMM(encoding=1, lang="eng", desc="d", text="comment"))
+    t.add(WXXX(encoding=0, desc="", url="http://example.com/"))
+    return t
+t = frames(); t.save(copy("mutagen-v23.mp3"), v2_version=3)
+t = frames(); t.add(APIC(encoding=3, mime="image/png", type=3, desc="", data=bytes(range(256)))); t.save(copy("mutagen-v24-cover.mp3"), v2_version=4)
+t = frames(); t.save(copy("mutagen-v11.mp3"), v1=2); ID3(os.path.join(out, "mutagen-v11.mp3")).delete(delete_v1=False, delete_v2=True)
+path = copy("mutagen-ape-v1.mp3")
+a = APEv2(); a["Title"] = "Привет"; a["Artist"] = "Band"; a["Track"] = "4"; a.save(path)
+t = frames(); t.save(path, v1=2); ID3(path).delete(delete_v1=False, delete_v2=True)
+# ID3v2.2, byte for byte: mutagen cannot write it.
+def f22(fid, body):
+    return fid + struct.pack(">I", len(body))[1:] + body
+body = f22(b"TT2", b"\x01\xff\xfeA\x00b\x00") + f22(b"TP1", b"\x00Caf\xe9") + f22(b"TRK", b"\x007") + bytes(20)
+head = b"ID3\x02\x00\x00" + bytes([(len(body) >> 21) & 0x7F, (len(body) >> 14) & 0x7F, (len(body) >> 7) & 0x7F, len(body) & 0x7F])
+open(os.path.join(out, "v22.mp3"), "wb").write(head + body + open(tone, "rb").read())
+# A Lyrics3 v2.00 block in front of an ID3v1.1 record.
+def field(fid, text):
+    return fid + b"%05d" % len(text) + text
+lyrics = b"LYRICSBEGIN" + field(b"IND", b"10") + field(b"ETT", b"A title longer than thirty characters") + field(b"LYR", b"la\rla")
+lyrics += b"%06d" % len(lyrics) + b"LYRICS200"
+record = b"TAG" + b"Title".ljust(30, b"\0") + b"Artist".ljust(30, b"\0") + b"Album".ljust(30, b"\0") + b"1999" + b"Comment".ljust(28, b"\0") + b"\x00\x05\x11"
+open(os.path.join(out, "lyrics3.mp3"), "wb").write(open(tone, "rb").read() + lyrics + record)
+PY
+
+status=0
+for target in "${targets[@]}"; do
+    corpus="$work/corpus-$target"
+    mkdir -p "$corpus"
+    cp "$seeds"/* "$corpus"/
+    echo "== $target: ${seconds}s on $(ls "$corpus" | wc -l) seed files"
+    if ! "$build/tests/fuzz/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 \
+            -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/" "$corpus" \
+            >"$work/$target.log" 2>&1; then
+        echo "$target failed:"
+        tail -n 60 "$work/$target.log"
+        mkdir -p "$build/fuzz-artifacts"
+        cp "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$build/fuzz-artifacts/" 2>/dev/null || true
+        status=1
+    else
+        grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "$work/$target.log" || true
+    fi
+done
+exit $status
