@@ -7,4 +7,7 @@ build=${BW_BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" --parallel "$(nproc)"
 export QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy
+# The parsers' fuzz targets run first, for a bounded time each, so the test summary below is
+# the last thing printed.
+bash tests/fuzz/run-fuzzers.sh
 ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)" --timeout 600
