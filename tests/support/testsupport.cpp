@@ -167,9 +167,12 @@ void WriteAll(const std::string& path, const std::vector<std::byte>& data) {
     f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
-std::filesystem::path BuildDir() {
-    const char* d = std::getenv("BW_BUILD_DIR");
-    return d ? std::filesystem::path(d) : std::filesystem::current_path();
+std::filesystem::path BuildDir() { return std::filesystem::path(BW_BUILD_DIR); }
+
+void PrepareTestEnvironment() {
+    // Tests run headless and silent unless the caller asked otherwise.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    setenv("SDL_AUDIODRIVER", "dummy", 0);
 }
 
 } // namespace bwtest

@@ -47,7 +47,11 @@ std::vector<std::byte> FfmpegDecode(const std::string& path, const std::string& 
 std::vector<std::byte> ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::vector<std::byte>& data);
 
-// Where the build put its programs (BW_BUILD_DIR, set by ctest).
+// Where the build put its programs.
 std::filesystem::path BuildDir();
+
+// Sets the headless defaults (offscreen Qt, dummy SDL audio) unless already set; every test
+// program's main calls it first.
+void PrepareTestEnvironment();
 
 } // namespace bwtest

@@ -1,0 +1,40 @@
+#include "app/appsettings.h"
+
+#include <QHostInfo>
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace bw {
+
+TAppSettings DefaultAppSettings() {
+    TAppSettings s;
+    s.FreeDBServer = kDefaultFreeDBServer;
+    s.FreeDBEmail = DefaultFreeDBEmail();
+    return s;
+}
+
+TWindowSettings DefaultWindowSettings() { return TWindowSettings{}; }
+
+std::string WithTrailingSeparator(std::string folder) {
+    if (!folder.empty() && folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
+std::string DefaultFreeDBEmail() {
+    std::string user;
+    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_name)
+        user = pw->pw_name;
+    if (user.empty())
+        if (const char* u = std::getenv("USER"))
+            user = u;
+    if (user.empty())
+        user = "user";
+    std::string host = QHostInfo::localHostName().toStdString();
+    if (host.empty())
+        host = "localhost";
+    return user + "@" + host;
+}
+
+} // namespace bw

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace bw {
+
+inline constexpr int kPatternElements = 7;
+
+// The in-memory copy of the settings: read once at start, written once at close. Every part
+// of the program reads and changes this copy, never the store.
+struct TAppSettings {
+    std::string OutputFolder;   // ends with "/" when set
+    std::string SourceFolder;   // start folder of Add Folder; ends with "/"
+    std::string StartDirectory; // the process's current directory at start
+    bool OverwriteWithoutAsking = false;
+    bool PlaySoundOp = true;
+    bool OpenFolderOp = true;
+    bool TryLoadFreeDB = true;
+    std::string FreeDBServer;
+    std::string FreeDBEmail;
+    int Timeout = 30;
+    bool CreateArtist = true;
+    bool CreateAlbum = true;
+    int Separator = 1;
+    std::array<bool, kPatternElements> fint{false, true, true, true, false, false, false};
+    std::array<std::string, kPatternElements> fstr{"Track number 1", "Track number 01", "Artist",
+                                                   "Title", "Album", "Year", "Genre"};
+};
+
+// The stored values that live in the main window's controls rather than in TAppSettings.
+// Filled from the window at close, applied to it at start.
+struct TWindowSettings {
+    int ActivePage = 0;
+    int QualityItem = 1;
+    bool ViewToolBar = true;
+    bool ViewEncoder = true;
+    bool ViewPlayer = true;
+    bool ViewStatus = true;
+    int Volume = 50;
+    bool SAS = false;
+    int Top = 150;
+    int Left = 200;
+    int Width = 905;
+    int Height = 765;
+};
+
+// The first-start defaults of both halves.
+TAppSettings DefaultAppSettings();
+TWindowSettings DefaultWindowSettings();
+
+// A folder path with the platform's separator at its end (unless empty).
+std::string WithTrailingSeparator(std::string folder);
+
+// The contact address sent to the disc database: login name, "@", host name. A shared
+// made-up address gets every client using it banned by the database's operators.
+std::string DefaultFreeDBEmail();
+inline constexpr const char* kDefaultFreeDBServer = "gnudb.gnudb.org";
+
+} // namespace bw

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace bw {
+
+// Source type codes; the order is fixed (stored and compared as numbers).
+enum class TSourceType : uint8_t {
+    Mpeg = 0,
+    Ogg = 1,
+    Wav = 2,
+    Wma = 3,
+    Flac = 4,
+    Ape = 5,
+    Mpc = 6,
+    WavPack = 7,
+    CdaFile = 8,
+    CdTrack = 9,
+};
+
+// One source file or CD track of the job list, with what its probe found.
+struct TmyMusicFile {
+    std::string SourcePath; // full path; for a CD track, its display name
+    std::string TargetPath; // set by the conversion run
+    int32_t DurationMs = 0;
+    int32_t FileSize = 0;
+    int32_t Bitrate = 0; // bits per second
+    int32_t SampleRate = 0;
+    std::string ChannelMode;
+    uint8_t Channels = 0;
+    std::string Title;
+    std::string Artist;
+    std::string Album;
+    uint8_t GenreIndex = 12; // "Other" when the source names none; 255 for an unknown text
+    std::string Genre;
+    std::string Year;
+    std::string Comment;
+    uint8_t Track = 0;
+    bool HasTag = false;
+    bool HasId3v2 = false;
+    bool IsVbr = false;
+    TSourceType SourceType = TSourceType::Mpeg;
+    std::string TypeName;
+    uint8_t CdDrive = 0;
+    int32_t TableIndex = -1;
+};
+
+} // namespace bw

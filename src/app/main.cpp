@@ -1,0 +1,26 @@
+#include "app/mainunit.h"
+#include "app/messageboxes.h"
+#include "app/settingsstore.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Brindlewave"));
+    QApplication::setOrganizationName(QStringLiteral("Halvorix"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Brindlewave"));
+    QApplication::setDesktopFileName(QStringLiteral("brindlewave"));
+
+    // Every argument is a file for the job list.
+    QStringList files = QApplication::arguments();
+    files.removeFirst();
+
+    bw::TMessageBoxes dialogs;
+    bw::TSettingsStore store;
+    bw::TForm1 form(dialogs, store, files, QApplication::applicationFilePath().toStdString());
+    if (!form.StartupOk())
+        return 1;
+    dialogs.SetParent(&form);
+    form.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,614 @@
+#include "app/mainunit.h"
+
+#include "app/aboutbox.h"
+#include "app/commands.h"
+#include "app/dialogs.h"
+#include "app/genrelist.h"
+#include "app/helpfile.h"
+#include "app/settingsio.h"
+#include "app/settingsstore.h"
+#include "audio/audiodevice.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDial>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSlider>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <array>
+
+namespace bw {
+
+namespace {
+
+QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+struct TColumnSpec {
+    const char* Caption;
+    int Width; // 0: the default width
+    Qt::Alignment Align;
+};
+
+constexpr std::array<TColumnSpec, 15> kJobColumns{{
+    {"Filename", 250, Qt::AlignLeft},   {"Type", 95, Qt::AlignLeft},
+    {"Status", 80, Qt::AlignHCenter},   {"File size", 75, Qt::AlignRight},
+    {"Sample rate", 135, Qt::AlignLeft}, {"Bit rate", 90, Qt::AlignLeft},
+    {"Length", 75, Qt::AlignRight},     {"Title", 170, Qt::AlignLeft},
+    {"Artist", 170, Qt::AlignLeft},     {"Album", 170, Qt::AlignLeft},
+    {"Genre", 100, Qt::AlignLeft},      {"Year", 0, Qt::AlignLeft},
+    {"Track", 0, Qt::AlignLeft},        {"Comments", 170, Qt::AlignLeft},
+    {"File path", 550, Qt::AlignLeft},
+}};
+
+// The target types, in the order of their indexes; page i of the encoder options is the
+// page of target i.
+constexpr std::array<const char*, 7> kTargetTypes{"MP3", "OGG", "WAV", "WMA", "FLAC",
+                                                  "Monkey's Audio", "MusePack"};
+constexpr std::array<const char*, 8> kEncoderPages{"MP3", "OGG", "WAV", "WMA", "FLAC",
+                                                   "APE", "MusePack", "WavPack"};
+
+constexpr std::array<int, 5> kStatusPanelWidths{100, 100, 130, 75, 300};
+constexpr const char* kSameFolderAsSource = "same folder as source";
+
+QIcon CommandIcon(QStyle* style, std::string_view name) {
+    static const std::array<std::pair<std::string_view, QStyle::StandardPixmap>, 20> kIcons{{
+        {"ActionAddFiles", QStyle::SP_FileIcon},
+        {"ActionAddFolder", QStyle::SP_DirIcon},
+        {"ActionAddCDtracks", QStyle::SP_DriveCDIcon},
+        {"ActionConvert", QStyle::SP_DialogApplyButton},
+        {"ActionSettings", QStyle::SP_FileDialogDetailedView},
+        {"ActionHelp", QStyle::SP_DialogHelpButton},
+        {"ActionSelectOutput", QStyle::SP_DirOpenIcon},
+        {"ActionMoveUp", QStyle::SP_ArrowUp},
+        {"ActionMoveDown", QStyle::SP_ArrowDown},
+        {"ActionRemove", QStyle::SP_TrashIcon},
+        {"ActionRemoveAll", QStyle::SP_DialogDiscardButton},
+        {"ActionCheckAll", QStyle::SP_DialogYesButton},
+        {"ActionUncheckAll", QStyle::SP_DialogNoButton},
+        {"ActionFileProperties", QStyle::SP_FileDialogInfoView},
+        {"ActionEditTAG", QStyle::SP_FileDialogContentsView},
+        {"ActionPlay", QStyle::SP_MediaPlay},
+        {"ActionPause", QStyle::SP_MediaPause},
+        {"ActionStop", QStyle::SP_MediaStop},
+        {"ActionNextPlay", QStyle::SP_MediaSkipForward},
+        {"ActionPrevPlay", QStyle::SP_MediaSkipBackward},
+    }};
+    for (const auto& [n, pixmap] : kIcons)
+        if (n == name)
+            return style->standardIcon(pixmap);
+    return {};
+}
+
+} // namespace
+
+TForm1::TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
+               std::string programPath, QWidget* parent)
+    : QMainWindow(parent), dialogs_(dialogs), store_(store), arguments_(std::move(arguments)),
+      programPath_(std::move(programPath)) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Brindlewave"));
+    setWindowIcon(QIcon(QStringLiteral(":/brindlewave.svg")));
+    setMinimumSize(kMinWidth, kMinHeight);
+    move(kBuiltInLeft, kBuiltInTop);
+    resize(kMinWidth, kMinHeight);
+
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->addWidget(CreateTopPanel());
+    layout->addWidget(CreateJobList(), 1);
+    layout->addWidget(CreateEncoderGroup());
+    layout->addWidget(CreatePlayerGroup());
+    setCentralWidget(central);
+    CreateStatusBar();
+    ConnectActions();
+
+    aboutBox_ = new TAboutBox(this);
+    RunStartupSequence();
+}
+
+TForm1::~TForm1() { RunShutdownSequence(); }
+
+QAction* TForm1::Action(std::string_view name) const {
+    for (QAction* a : actions_)
+        if (a->objectName() == Q(name))
+            return a;
+    return nullptr;
+}
+
+bool TForm1::PlayerAvailable() const { return audio_ && audio_->IsInitialized(); }
+
+void TForm1::CreateActions() {
+    for (const TCommandSpec& c : Commands()) {
+        auto* a = new QAction(Q(c.Caption), this);
+        a->setObjectName(Q(c.Name));
+        if (!c.Hint.empty()) {
+            a->setToolTip(Q(c.Hint));
+            a->setStatusTip(Q(c.Hint));
+        }
+        a->setCheckable(c.Checkable);
+        a->setChecked(c.Checkable); // the view toggles: every part shows until told otherwise
+        a->setIcon(CommandIcon(style(), c.Name));
+        // Move Up and Move Down get their keys during start-up (step 7), like the rest of
+        // the side buttons' set-up.
+        if (!c.Shortcut.empty() && c.Name != "ActionMoveUp" && c.Name != "ActionMoveDown")
+            a->setShortcut(QKeySequence(Q(c.Shortcut)));
+        actions_.push_back(a);
+        addAction(a);
+    }
+    // Pause shares Ctrl+U with Uncheck All; the Edit menu's Uncheck All receives the key.
+    // Pause keeps the key only inside the menus that show it, so the two never clash.
+    Action("ActionPause")->setShortcutContext(Qt::WidgetShortcut);
+}
+
+void TForm1::CreateMenus() {
+    for (const TMenuSpec& m : MainMenus()) {
+        QMenu* menu = menuBar()->addMenu(Q(m.Title));
+        menu->setObjectName(QStringLiteral("Menu") + Q(m.Title).remove(QLatin1Char('&')));
+        for (std::string_view e : m.Entries) {
+            if (e == kSeparator)
+                menu->addSeparator();
+            else
+                menu->addAction(Action(e));
+        }
+    }
+    listContextMenu_ = new QMenu(this);
+    listContextMenu_->setObjectName(QStringLiteral("ListContextMenu"));
+    for (std::string_view e : JobListContextMenu()) {
+        if (e == kSeparator)
+            listContextMenu_->addSeparator();
+        else
+            listContextMenu_->addAction(Action(e));
+    }
+}
+
+void TForm1::CreateToolBar() {
+    toolBar_ = addToolBar(QStringLiteral("Tool Bar"));
+    toolBar_->setObjectName(QStringLiteral("ToolBar1"));
+    toolBar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    toolBar_->setMovable(false);
+    toolBar_->toggleViewAction()->setVisible(false);
+    for (std::string_view name : MainToolBar())
+        toolBar_->addAction(Action(name));
+}
+
+QWidget* TForm1::CreateTopPanel() {
+    auto* panel = new QWidget(this);
+    auto* row = new QHBoxLayout(panel);
+    row->setContentsMargins(0, 0, 0, 0);
+
+    auto* convert = new QGroupBox(QStringLiteral("Convert Options"), panel);
+    convert->setObjectName(QStringLiteral("GroupConvertOptions"));
+    auto* grid = new QVBoxLayout(convert);
+    auto* line1 = new QHBoxLayout;
+    line1->addWidget(new QLabel(QStringLiteral("Convert all selected files to"), convert));
+    comboBoxType_ = new QComboBox(convert);
+    comboBoxType_->setObjectName(QStringLiteral("ComboBoxType"));
+    for (const char* t : kTargetTypes)
+        comboBoxType_->addItem(QString::fromUtf8(t));
+    line1->addWidget(comboBoxType_);
+    line1->addWidget(new QLabel(QStringLiteral("with"), convert));
+    comboBoxQuality_ = new QComboBox(convert);
+    comboBoxQuality_->setObjectName(QStringLiteral("ComboBoxQuality"));
+    comboBoxQuality_->setMinimumWidth(140);
+    line1->addWidget(comboBoxQuality_);
+    auto* presetButton = new QToolButton(convert);
+    presetButton->setObjectName(QStringLiteral("PresetMenuButton"));
+    presetButton->setPopupMode(QToolButton::InstantPopup);
+    presetButton->setArrowType(Qt::DownArrow);
+    auto* presetMenu = new QMenu(presetButton);
+    presetMenu->setObjectName(QStringLiteral("PresetMenu"));
+    for (std::string_view e : PresetMenu()) {
+        if (e == kSeparator)
+            presetMenu->addSeparator();
+        else
+            presetMenu->addAction(Action(e));
+    }
+    presetButton->setMenu(presetMenu);
+    line1->addWidget(presetButton);
+    line1->addWidget(new QLabel(QStringLiteral("preset."), convert));
+    line1->addStretch(1);
+    grid->addLayout(line1);
+
+    auto* line2 = new QHBoxLayout;
+    line2->addWidget(new QLabel(QStringLiteral("Save converted files to"), convert));
+    editOutputFolder_ = new QLineEdit(convert);
+    editOutputFolder_->setObjectName(QStringLiteral("EditOutputFolder"));
+    editOutputFolder_->setReadOnly(true);
+    line2->addWidget(editOutputFolder_, 1);
+    auto* selectButton = new QToolButton(convert);
+    selectButton->setObjectName(QStringLiteral("ButtonSelectOutput"));
+    selectButton->setDefaultAction(Action("ActionSelectOutput"));
+    line2->addWidget(selectButton);
+    checkBoxSAS_ = new QCheckBox(QStringLiteral("Same as source"), convert);
+    checkBoxSAS_->setObjectName(QStringLiteral("CheckBoxSAS"));
+    line2->addWidget(checkBoxSAS_);
+    grid->addLayout(line2);
+    row->addWidget(convert, 1);
+
+    auto* cd = new QGroupBox(QStringLiteral("CD Audio Drive"), panel);
+    cd->setObjectName(QStringLiteral("GroupCdDrive"));
+    auto* cdLayout = new QVBoxLayout(cd);
+    cmbDrives_ = new QComboBox(cd);
+    cmbDrives_->setObjectName(QStringLiteral("cmbDrives"));
+    cmbDrives_->setMinimumWidth(200);
+    cdLayout->addWidget(cmbDrives_);
+    auto* openClose = new QPushButton(QStringLiteral("Open/Close"), cd);
+    openClose->setObjectName(QStringLiteral("ButtonOpenClose"));
+    cdLayout->addWidget(openClose, 0, Qt::AlignRight);
+    row->addWidget(cd);
+    return panel;
+}
+
+QWidget* TForm1::CreateJobList() {
+    auto* panel = new QWidget(this);
+    auto* row = new QHBoxLayout(panel);
+    row->setContentsMargins(0, 0, 0, 0);
+    listView_ = new QTreeWidget(panel);
+    listView_->setObjectName(QStringLiteral("ListView1"));
+    listView_->setRootIsDecorated(false);
+    listView_->setUniformRowHeights(true);
+    listView_->setAllColumnsShowFocus(true);
+    listView_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    listView_->setSelectionMode(QAbstractItemView::SingleSelection);
+    listView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    listView_->setStyleSheet(QStringLiteral("QTreeView::item { border-right: 1px solid #d8d8d8; "
+                                            "border-bottom: 1px solid #d8d8d8; }"));
+    listView_->setColumnCount(static_cast<int>(kJobColumns.size()));
+    QStringList headers;
+    for (const auto& c : kJobColumns)
+        headers << QString::fromUtf8(c.Caption);
+    listView_->setHeaderLabels(headers);
+    for (int i = 0; i < static_cast<int>(kJobColumns.size()); ++i) {
+        const auto& c = kJobColumns[static_cast<size_t>(i)];
+        if (c.Width > 0)
+            listView_->setColumnWidth(i, c.Width);
+        listView_->headerItem()->setTextAlignment(i, c.Align | Qt::AlignVCenter);
+    }
+    listView_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(listView_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { listContextMenu_->popup(listView_->viewport()->mapToGlobal(p)); });
+    row->addWidget(listView_, 1);
+
+    auto* side = new QVBoxLayout;
+    for (std::string_view name : JobListSideButtons()) {
+        auto* b = new QToolButton(panel);
+        b->setObjectName(QStringLiteral("Side") + Q(name));
+        b->setDefaultAction(Action(name));
+        b->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        b->setAutoRaise(true);
+        side->addWidget(b);
+    }
+    side->addStretch(1);
+    row->addLayout(side);
+    return panel;
+}
+
+QWidget* TForm1::CreateEncoderGroup() {
+    encoderGroup_ = new QGroupBox(QStringLiteral("Encoder Options"), this);
+    encoderGroup_->setObjectName(QStringLiteral("GroupEncoderOptions"));
+    auto* layout = new QVBoxLayout(encoderGroup_);
+    pageControl_ = new QTabWidget(encoderGroup_);
+    pageControl_->setObjectName(QStringLiteral("PageControl1"));
+    for (const char* name : kEncoderPages) {
+        auto* page = new QWidget(pageControl_);
+        page->setObjectName(QStringLiteral("Page") + QString::fromUtf8(name));
+        page->setMinimumHeight(150);
+        pageControl_->addTab(page, QString::fromUtf8(name));
+    }
+    layout->addWidget(pageControl_);
+    return encoderGroup_;
+}
+
+QWidget* TForm1::CreatePlayerGroup() {
+    playerGroup_ = new QGroupBox(QStringLiteral("Media Player"), this);
+    playerGroup_->setObjectName(QStringLiteral("GroupMediaPlayer"));
+    auto* row = new QHBoxLayout(playerGroup_);
+    auto* bar = new QToolBar(playerGroup_);
+    bar->setObjectName(QStringLiteral("PlayerToolBar"));
+    for (std::string_view e : PlayerToolBar()) {
+        if (e == kSeparator)
+            bar->addSeparator();
+        else
+            bar->addAction(Action(e));
+    }
+    row->addWidget(bar);
+    positionBar_ = new QSlider(Qt::Horizontal, playerGroup_);
+    positionBar_->setObjectName(QStringLiteral("PositionBar"));
+    positionBar_->setRange(0, 0);
+    row->addWidget(positionBar_, 1);
+    auto* volume = new QVBoxLayout;
+    volume->addWidget(new QLabel(QStringLiteral("Volume"), playerGroup_), 0, Qt::AlignHCenter);
+    volumeKnob_ = new QDial(playerGroup_);
+    volumeKnob_->setObjectName(QStringLiteral("VolumeKnob"));
+    volumeKnob_->setRange(0, 100);
+    volumeKnob_->setPageStep(5);
+    volumeKnob_->setValue(50);
+    volumeKnob_->setNotchesVisible(true);
+    volumeKnob_->setFixedSize(48, 48);
+    volumeKnob_->setToolTip(QStringLiteral("Volume Control"));
+    volume->addWidget(volumeKnob_, 0, Qt::AlignHCenter);
+    row->addLayout(volume);
+    return playerGroup_;
+}
+
+void TForm1::CreateStatusBar() {
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    const std::array<QString, 5> initial{QStringLiteral(" 0 file(s)"), QStringLiteral(" 0 selected"),
+                                         QStringLiteral(" Media Player: Stopped"),
+                                         QStringLiteral(" Volume: 100"), QString()};
+    for (size_t i = 0; i < initial.size(); ++i) {
+        auto* label = new QLabel(initial[i], statusBar());
+        label->setObjectName(QStringLiteral("StatusPanel%1").arg(i + 1));
+        label->setMinimumWidth(kStatusPanelWidths[i]);
+        label->setFrameShape(QFrame::StyledPanel);
+        statusBar()->addWidget(label);
+        statusPanels_.push_back(label);
+    }
+    statusTimer_ = new QTimer(this);
+    statusTimer_->setInterval(500);
+    connect(statusTimer_, &QTimer::timeout, this, &TForm1::StatusTimerTimer);
+    statusTimer_->start();
+}
+
+void TForm1::ConnectActions() {
+    connect(comboBoxType_, &QComboBox::activated, this, &TForm1::ComboBoxTypeChange);
+    connect(pageControl_, &QTabWidget::currentChanged, this, &TForm1::PageControlChange);
+    connect(checkBoxSAS_, &QCheckBox::clicked, this, &TForm1::SameAsSourceClick);
+    connect(Action("ActionExit"), &QAction::triggered, this, &QWidget::close);
+    connect(Action("ActionAbout"), &QAction::triggered, this, &TForm1::ShowAbout);
+    connect(Action("ActionHelp"), &QAction::triggered, this, &TForm1::OpenHelp);
+    connect(Action("ActionCheckUpgrade"), &QAction::triggered, this, [] {
+        QDesktopServices::openUrl(QUrl(QString::fromLatin1(kMakerWebPage)));
+    });
+    connect(Action("ActionVolumeUp"), &QAction::triggered, this, [this] { VolumeStep(10); });
+    connect(Action("ActionVolumeDown"), &QAction::triggered, this, [this] { VolumeStep(-10); });
+    for (std::string_view name : {std::string_view("ActionViewToolBar"), std::string_view("ActionViewEncoder"),
+                                  std::string_view("ActionViewPlayer"), std::string_view("ActionViewStatus")}) {
+        connect(Action(name), &QAction::toggled, this,
+                [this, name](bool on) { SetViewVisible(name, on); });
+    }
+}
+
+void TForm1::ShowAudioLibraryError(const QString& text) {
+    const int code = audio_ ? static_cast<int>(audio_->LastError()) : 0;
+    dialogs_.Show(TMessageKind::Error, "Error",
+                  QStringLiteral("%1\nError code: %2").arg(text).arg(code).toStdString());
+}
+
+void TForm1::RunStartupSequence() {
+    // 1. The decoders must be the ones we were built against.
+    std::string mismatch;
+    if (!CheckAudioLibraryVersions(&mismatch)) {
+        dialogs_.Show(TMessageKind::Error, "Incorrect FFmpeg libraries",
+                      "FFmpeg libraries of the expected version were not loaded!\n" + mismatch);
+        startupOk_ = false;
+        return;
+    }
+    // 2. Audio output. A converter must still convert on a machine without sound: say so
+    // once and go on with the player switched off.
+    audio_ = std::make_unique<TAudioDevice>();
+    if (!audio_->Init()) {
+        ShowAudioLibraryError(QStringLiteral("Couldnt Initialize Digital Output"));
+        for (std::string_view name : PlayerToolBar())
+            if (name != kSeparator)
+                Action(name)->setEnabled(false);
+        Action("ActionVolumeUp")->setEnabled(false);
+        Action("ActionVolumeDown")->setEnabled(false);
+        playerGroup_->setEnabled(false);
+    }
+    // 5. The genre list.
+    genreList_ = &bw::GenreList();
+    // 7. The side buttons show only icon and hint; Move Up and Move Down get their keys.
+    Action("ActionMoveUp")->setShortcut(QKeySequence(QStringLiteral("Ctrl+Up")));
+    Action("ActionMoveDown")->setShortcut(QKeySequence(QStringLiteral("Ctrl+Down")));
+    // 9. Files may be dropped on the window.
+    setAcceptDrops(true);
+    // 10. The spare job items.
+    currentJob_ = std::make_unique<TmyMusicFile>();
+    playerJob_ = std::make_unique<TmyMusicFile>();
+    lastJobIndex_ = -1;
+    // 11. Output and source folders start on the Desktop.
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    appSettings_.OutputFolder = WithTrailingSeparator(desktop.toStdString());
+    appSettings_.SourceFolder = appSettings_.OutputFolder;
+    editOutputFolder_->setText(QString::fromStdString(appSettings_.OutputFolder));
+    cancelAll_ = false;
+    appSettings_.StartDirectory = QDir::currentPath().toStdString();
+    pageControl_->setCurrentIndex(0);
+
+    // 12. The settings.
+    TSettingsLoad load = LoadSettings(store_, appSettings_, CurrentWindowSettings(), programPath_);
+    appSettings_ = load.App;
+    presetNames_ = load.PresetNames;
+    comboBoxQuality_->clear();
+    for (const auto& n : presetNames_)
+        comboBoxQuality_->addItem(QString::fromStdString(n));
+    if (load.QualityItemRead)
+        comboBoxQuality_->setCurrentIndex(load.Window.QualityItem);
+    // On first start the window keeps its built-in place and size; what was written applies
+    // from the next start on.
+    ApplyWindowSettings(load.Window, !load.FirstStart);
+    if (!load.Error.empty()) {
+        dialogs_.Show(TMessageKind::Error, "Brindlewave", load.Error);
+        return;
+    }
+    // 13. The target type list follows the active page.
+    PageControlChange(pageControl_->currentIndex());
+}
+
+TWindowSettings TForm1::CurrentWindowSettings() const {
+    TWindowSettings w;
+    w.ActivePage = pageControl_->currentIndex();
+    w.QualityItem = comboBoxQuality_->currentIndex();
+    w.ViewToolBar = Action("ActionViewToolBar")->isChecked();
+    w.ViewEncoder = Action("ActionViewEncoder")->isChecked();
+    w.ViewPlayer = Action("ActionViewPlayer")->isChecked();
+    w.ViewStatus = Action("ActionViewStatus")->isChecked();
+    w.Volume = volumeKnob_->value();
+    w.SAS = checkBoxSAS_->isChecked();
+    w.Top = y();
+    w.Left = x();
+    w.Width = width();
+    w.Height = height();
+    return w;
+}
+
+void TForm1::ApplyWindowSettings(const TWindowSettings& w, bool geometry) {
+    if (w.ActivePage >= 0 && w.ActivePage < pageControl_->count())
+        pageControl_->setCurrentIndex(w.ActivePage);
+    Action("ActionViewToolBar")->setChecked(w.ViewToolBar);
+    Action("ActionViewEncoder")->setChecked(w.ViewEncoder);
+    Action("ActionViewPlayer")->setChecked(w.ViewPlayer);
+    Action("ActionViewStatus")->setChecked(w.ViewStatus);
+    // The toggled signal does not fire for an unchanged state; apply visibility directly.
+    SetViewVisible("ActionViewToolBar", w.ViewToolBar);
+    SetViewVisible("ActionViewEncoder", w.ViewEncoder);
+    SetViewVisible("ActionViewPlayer", w.ViewPlayer);
+    SetViewVisible("ActionViewStatus", w.ViewStatus);
+    volumeKnob_->setValue(w.Volume);
+    checkBoxSAS_->setChecked(w.SAS);
+    UpdateOutputFolderField();
+    if (geometry) {
+        move(w.Left, w.Top);
+        // A stored size below the minimum is raised to it.
+        resize(std::max(w.Width, kMinWidth), std::max(w.Height, kMinHeight));
+    }
+}
+
+void TForm1::RunShutdownSequence() {
+    if (shutDown_ || !startupOk_)
+        return;
+    shutDown_ = true;
+    setAcceptDrops(false);
+    statusTimer_->stop();
+    const TWindowSettings w = CurrentWindowSettings();
+    if (audio_)
+        audio_->Free();
+    jobTable_.clear();
+    currentJob_.reset();
+    playerJob_.reset();
+    if (!SaveSettings(store_, appSettings_, w))
+        dialogs_.Show(TMessageKind::Error, "Brindlewave",
+                      "The settings could not be saved to " + store_.FileName().toStdString());
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    RunShutdownSequence();
+    event->accept();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (firstShowDone_)
+        return;
+    firstShowDone_ = true;
+    for (const QString& path : arguments_)
+        AddFileToList(path);
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            AddFileToList(url.toLocalFile());
+    event->acceptProposedAction();
+}
+
+bool TForm1::AddFileToList(const QString& path) {
+    // Probing comes with the stream readers; until they exist no file is accepted.
+    Q_UNUSED(path);
+    return false;
+}
+
+void TForm1::ComboBoxTypeChange(int index) {
+    if (index >= 0 && index < pageControl_->count())
+        pageControl_->setCurrentIndex(index);
+}
+
+void TForm1::PageControlChange(int index) {
+    // The WavPack page has no target type: showing it leaves the list without a selection.
+    comboBoxType_->setCurrentIndex(index < comboBoxType_->count() ? index : -1);
+}
+
+void TForm1::SameAsSourceClick() { UpdateOutputFolderField(); }
+
+void TForm1::UpdateOutputFolderField() {
+    editOutputFolder_->setText(checkBoxSAS_->isChecked()
+                                   ? QString::fromLatin1(kSameFolderAsSource)
+                                   : QString::fromStdString(appSettings_.OutputFolder));
+}
+
+void TForm1::StatusTimerTimer() {
+    int checked = 0;
+    const int rows = listView_->topLevelItemCount();
+    for (int i = 0; i < rows; ++i)
+        if (listView_->topLevelItem(i)->checkState(0) == Qt::Checked)
+            ++checked;
+    statusPanels_[0]->setText(QStringLiteral(" %1 file(s)").arg(rows));
+    statusPanels_[1]->setText(QStringLiteral(" %1 selected").arg(checked));
+    statusPanels_[3]->setText(QStringLiteral(" Volume: %1").arg(volumeKnob_->value()));
+}
+
+void TForm1::SetViewVisible(std::string_view action, bool visible) {
+    if (action == "ActionViewToolBar")
+        toolBar_->setVisible(visible);
+    else if (action == "ActionViewEncoder")
+        encoderGroup_->setVisible(visible);
+    else if (action == "ActionViewPlayer")
+        playerGroup_->setVisible(visible);
+    else if (action == "ActionViewStatus")
+        statusBar()->setVisible(visible);
+}
+
+void TForm1::VolumeStep(int delta) {
+    volumeKnob_->setValue(std::clamp(volumeKnob_->value() + delta, 0, 100));
+}
+
+void TForm1::OpenHelp() {
+    const std::string path = FindHelpFile(QCoreApplication::applicationDirPath().toStdString(),
+                                          appSettings_.StartDirectory);
+    if (path.empty()) {
+        dialogs_.Show(TMessageKind::Error, "Brindlewave",
+                      std::string("The user guide (") + kHelpFileName + ") was not found.");
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+}
+
+void TForm1::ShowAbout() { aboutBox_->exec(); }
+
+} // namespace bw

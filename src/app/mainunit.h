@@ -1,0 +1,137 @@
+#pragma once
+
+#include "app/appsettings.h"
+#include "app/jobitem.h"
+
+#include <QMainWindow>
+#include <QStringList>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QDial;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QSlider;
+class QTabWidget;
+class QTimer;
+class QToolBar;
+class QTreeWidget;
+
+namespace bw {
+
+class TAboutBox;
+class TAudioDevice;
+class TDialogs;
+class TGenreList;
+class TSettingsStore;
+
+// The main window. It builds the window, runs the start-up sequence and, when closed, the
+// shutdown sequence; the logic of each command lives in widget-free classes it calls.
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+
+public:
+    static constexpr int kMinWidth = 905;
+    static constexpr int kMinHeight = 780;
+    static constexpr int kBuiltInLeft = 287;
+    static constexpr int kBuiltInTop = 109;
+
+    // arguments: the file paths given on the command line, added when the window is first
+    // shown. programPath is stored for the file managers that hand files to us.
+    TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
+           std::string programPath, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // False when start-up found a fault the program cannot run with; main then ends.
+    bool StartupOk() const { return startupOk_; }
+    bool PlayerAvailable() const;
+
+    QAction* Action(std::string_view name) const;
+    TAppSettings& AppSettings() { return appSettings_; }
+    const TAppSettings& AppSettings() const { return appSettings_; }
+    const TGenreList& GenreList() const { return *genreList_; }
+    int LastJobIndex() const { return lastJobIndex_; }
+    // The values kept in the window's controls, as they would be written at close.
+    TWindowSettings CurrentWindowSettings() const;
+
+    // Probes one file and appends it to the job list when it is accepted.
+    bool AddFileToList(const QString& path);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    QWidget* CreateTopPanel();
+    QWidget* CreateJobList();
+    QWidget* CreateEncoderGroup();
+    QWidget* CreatePlayerGroup();
+    void CreateStatusBar();
+    void ConnectActions();
+
+    void RunStartupSequence();
+    void ApplyWindowSettings(const TWindowSettings& w, bool geometry);
+    void RunShutdownSequence();
+    void ShowAudioLibraryError(const QString& text);
+
+    void ComboBoxTypeChange(int index);
+    void PageControlChange(int index);
+    void SameAsSourceClick();
+    void StatusTimerTimer();
+    void SetViewVisible(std::string_view action, bool visible);
+    void VolumeStep(int delta);
+    void OpenHelp();
+    void ShowAbout();
+    void UpdateOutputFolderField();
+
+    TDialogs& dialogs_;
+    TSettingsStore& store_;
+    QStringList arguments_;
+    std::string programPath_;
+    bool startupOk_ = true;
+    bool firstShowDone_ = false;
+    bool shutDown_ = false;
+
+    TAppSettings appSettings_;
+    const TGenreList* genreList_ = nullptr;
+    std::unique_ptr<TAudioDevice> audio_;
+    std::vector<std::unique_ptr<TmyMusicFile>> jobTable_;
+    int lastJobIndex_ = -1;
+    // The spare items the current operation and the player work on.
+    std::unique_ptr<TmyMusicFile> currentJob_;
+    std::unique_ptr<TmyMusicFile> playerJob_;
+    bool cancelAll_ = false;
+    std::vector<std::string> presetNames_;
+
+    // Widgets, owned by Qt's parent chain.
+    std::vector<QAction*> actions_;
+    QToolBar* toolBar_ = nullptr;
+    QComboBox* comboBoxType_ = nullptr;
+    QComboBox* comboBoxQuality_ = nullptr;
+    QLineEdit* editOutputFolder_ = nullptr;
+    QCheckBox* checkBoxSAS_ = nullptr;
+    QComboBox* cmbDrives_ = nullptr;
+    QTreeWidget* listView_ = nullptr;
+    QMenu* listContextMenu_ = nullptr;
+    QGroupBox* encoderGroup_ = nullptr;
+    QTabWidget* pageControl_ = nullptr;
+    QGroupBox* playerGroup_ = nullptr;
+    QSlider* positionBar_ = nullptr;
+    QDial* volumeKnob_ = nullptr;
+    std::vector<QLabel*> statusPanels_;
+    QTimer* statusTimer_ = nullptr;
+    TAboutBox* aboutBox_ = nullptr;
+};
+
+} // namespace bw

@@ -1,0 +1,215 @@
+#include "app/settingsio.h"
+
+#include "app/settingskeys.h"
+#include "app/settingsstore.h"
+
+#include <QDir>
+#include <optional>
+
+namespace bw {
+
+namespace {
+
+QString Indexed(const char* prefix, int i) { return QString::fromLatin1(prefix) + QString::number(i); }
+
+// Reads integers and booleans in order until the first missing one; after a failure every
+// further read is skipped, which is how a damaged store leaves the rest at built-in values.
+class TOrderedReader {
+public:
+    TOrderedReader(const TSettingsStore& store, std::string& error) : store_(store), error_(error) {}
+
+    bool Ok() const { return error_.empty(); }
+
+    void Int(const QString& name, int& out) {
+        if (!Ok())
+            return;
+        if (auto v = store_.ReadInteger(name))
+            out = *v;
+        else
+            Fail(name);
+    }
+    void Bool(const QString& name, bool& out) {
+        if (!Ok())
+            return;
+        if (auto v = store_.ReadBool(name))
+            out = *v;
+        else
+            Fail(name);
+    }
+    void String(const QString& name, std::string& out) {
+        if (Ok())
+            out = store_.ReadString(name);
+    }
+
+private:
+    void Fail(const QString& name) {
+        error_ = "Failed to get data for '" + name.toStdString() + "'";
+    }
+    const TSettingsStore& store_;
+    std::string& error_;
+};
+
+void WriteFirstStartDefaults(TSettingsStore& store, const std::string& programPath,
+                             const TSettingsHooks& hooks) {
+    const TWindowSettings w = DefaultWindowSettings();
+    const TAppSettings a = DefaultAppSettings();
+    store.WriteInteger(keys::kActivePage, w.ActivePage);
+    store.WriteInteger(keys::kQualityItem, w.QualityItem);
+    store.WriteString(keys::kOutputFolder, "");
+    store.WriteBool(keys::kViewToolBar, w.ViewToolBar);
+    store.WriteBool(keys::kViewEncoder, w.ViewEncoder);
+    store.WriteBool(keys::kViewPlayer, w.ViewPlayer);
+    store.WriteBool(keys::kViewStatus, w.ViewStatus);
+    store.WriteInteger(keys::kVolume, w.Volume);
+    store.WriteBool(keys::kSAS, w.SAS);
+    store.WriteBool(keys::kConfirmOverWriteOp, !a.OverwriteWithoutAsking);
+    store.WriteBool(keys::kPlaySoundOp, a.PlaySoundOp);
+    store.WriteBool(keys::kOpenFolderOp, a.OpenFolderOp);
+    store.WriteInteger(keys::kTop, w.Top);
+    store.WriteInteger(keys::kLeft, w.Left);
+    store.WriteInteger(keys::kWidth, w.Width);
+    store.WriteInteger(keys::kHeight, w.Height);
+    // No presets yet: the reset below creates the defaults and counts them.
+    store.WriteInteger(keys::kQualityTotal, -1);
+    if (hooks.ResetAllPresets)
+        hooks.ResetAllPresets(store);
+    store.WriteString(keys::kPath, programPath);
+    store.WriteBool(keys::kTryLoadFreeDB, a.TryLoadFreeDB);
+    store.WriteString(keys::kFreeDBServer, a.FreeDBServer);
+    store.WriteString(keys::kFreeDBEmail, a.FreeDBEmail);
+    store.WriteInteger(keys::kTimeout, a.Timeout);
+    store.WriteBool(keys::kCreateArtist, a.CreateArtist);
+    store.WriteBool(keys::kCreateAlbum, a.CreateAlbum);
+    store.WriteInteger(keys::kSeparator, a.Separator);
+    for (int i = 0; i < kPatternElements; ++i)
+        store.WriteBool(Indexed(keys::kFintPrefix, i), a.fint[static_cast<size_t>(i)]);
+    for (int i = 0; i < kPatternElements; ++i)
+        store.WriteString(Indexed(keys::kFstrPrefix, i), a.fstr[static_cast<size_t>(i)]);
+}
+
+void CopyDefaultOptions(TAppSettings& app) {
+    // The in-memory copy takes the defaults of what was just written; the folders and the
+    // start directory were set before loading and stay.
+    const TAppSettings d = DefaultAppSettings();
+    app.OverwriteWithoutAsking = d.OverwriteWithoutAsking;
+    app.PlaySoundOp = d.PlaySoundOp;
+    app.OpenFolderOp = d.OpenFolderOp;
+    app.TryLoadFreeDB = d.TryLoadFreeDB;
+    app.FreeDBServer = d.FreeDBServer;
+    app.FreeDBEmail = d.FreeDBEmail;
+    app.Timeout = d.Timeout;
+    app.CreateArtist = d.CreateArtist;
+    app.CreateAlbum = d.CreateAlbum;
+    app.Separator = d.Separator;
+    app.fint = d.fint;
+    app.fstr = d.fstr;
+}
+
+} // namespace
+
+TSettingsLoad LoadSettings(TSettingsStore& store, const TAppSettings& app,
+                           const TWindowSettings& window, const std::string& programPath,
+                           const TSettingsHooks& hooks) {
+    TSettingsLoad out;
+    out.App = app;
+    out.Window = window;
+    if (!store.MainKeyExists()) {
+        out.FirstStart = true;
+        WriteFirstStartDefaults(store, programPath, hooks);
+        CopyDefaultOptions(out.App);
+        store.Sync();
+        return out;
+    }
+
+    TOrderedReader r(store, out.Error);
+    TWindowSettings& w = out.Window;
+    TAppSettings& a = out.App;
+    r.Int(keys::kActivePage, w.ActivePage);
+    if (r.Ok()) {
+        // A folder that has gone since the last run is ignored: the Desktop default stays.
+        const std::string folder = store.ReadString(keys::kOutputFolder);
+        const bool exists = hooks.FolderExists ? hooks.FolderExists(folder)
+                                               : (!folder.empty() && QDir(QString::fromStdString(folder)).exists());
+        if (!folder.empty() && exists)
+            a.OutputFolder = WithTrailingSeparator(folder);
+    }
+    r.Bool(keys::kViewToolBar, w.ViewToolBar);
+    r.Bool(keys::kViewEncoder, w.ViewEncoder);
+    r.Bool(keys::kViewPlayer, w.ViewPlayer);
+    r.Bool(keys::kViewStatus, w.ViewStatus);
+    r.Int(keys::kVolume, w.Volume);
+    r.Bool(keys::kSAS, w.SAS);
+    bool confirm = !a.OverwriteWithoutAsking;
+    r.Bool(keys::kConfirmOverWriteOp, confirm);
+    a.OverwriteWithoutAsking = !confirm;
+    r.Bool(keys::kPlaySoundOp, a.PlaySoundOp);
+    r.Bool(keys::kOpenFolderOp, a.OpenFolderOp);
+    r.Int(keys::kTop, w.Top);
+    r.Int(keys::kLeft, w.Left);
+    r.Int(keys::kWidth, w.Width);
+    r.Int(keys::kHeight, w.Height);
+    r.Bool(keys::kTryLoadFreeDB, a.TryLoadFreeDB);
+    r.String(keys::kFreeDBServer, a.FreeDBServer);
+    r.String(keys::kFreeDBEmail, a.FreeDBEmail);
+    r.Int(keys::kTimeout, a.Timeout);
+    r.Bool(keys::kCreateArtist, a.CreateArtist);
+    r.Bool(keys::kCreateAlbum, a.CreateAlbum);
+    r.Int(keys::kSeparator, a.Separator);
+    for (int i = 0; i < kPatternElements; ++i)
+        r.Bool(Indexed(keys::kFintPrefix, i), a.fint[static_cast<size_t>(i)]);
+    for (int i = 0; i < kPatternElements; ++i)
+        r.String(Indexed(keys::kFstrPrefix, i), a.fstr[static_cast<size_t>(i)]);
+    if (!r.Ok())
+        return out;
+
+    store.WriteString(keys::kPath, programPath);
+
+    int total = 0;
+    r.Int(keys::kQualityTotal, total);
+    // A damaged count must not drive a loop over millions of missing groups.
+    constexpr int kMaxPresets = 10000;
+    for (int n = 0; r.Ok() && n < total && n < kMaxPresets; ++n)
+        out.PresetNames.push_back(store.ReadGroupString(
+            QString::fromLatin1(keys::kPresetGroupPrefix) + QString::number(n), keys::kPresetName));
+    if (r.Ok() && !out.PresetNames.empty()) {
+        r.Int(keys::kQualityItem, w.QualityItem);
+        out.QualityItemRead = r.Ok();
+    }
+    store.Sync();
+    return out;
+}
+
+bool SaveSettings(TSettingsStore& store, const TAppSettings& a, const TWindowSettings& w) {
+    if (!store.MainKeyExists())
+        return true;
+    store.WriteInteger(keys::kActivePage, w.ActivePage);
+    store.WriteInteger(keys::kQualityItem, w.QualityItem);
+    store.WriteString(keys::kOutputFolder, a.OutputFolder);
+    store.WriteBool(keys::kViewToolBar, w.ViewToolBar);
+    store.WriteBool(keys::kViewEncoder, w.ViewEncoder);
+    store.WriteBool(keys::kViewPlayer, w.ViewPlayer);
+    store.WriteBool(keys::kViewStatus, w.ViewStatus);
+    store.WriteInteger(keys::kVolume, w.Volume);
+    store.WriteBool(keys::kSAS, w.SAS);
+    store.WriteInteger(keys::kTop, w.Top);
+    store.WriteInteger(keys::kLeft, w.Left);
+    store.WriteInteger(keys::kWidth, w.Width);
+    store.WriteInteger(keys::kHeight, w.Height);
+    store.WriteBool(keys::kConfirmOverWriteOp, !a.OverwriteWithoutAsking);
+    store.WriteBool(keys::kPlaySoundOp, a.PlaySoundOp);
+    store.WriteBool(keys::kOpenFolderOp, a.OpenFolderOp);
+    store.WriteBool(keys::kTryLoadFreeDB, a.TryLoadFreeDB);
+    store.WriteString(keys::kFreeDBServer, a.FreeDBServer);
+    store.WriteString(keys::kFreeDBEmail, a.FreeDBEmail);
+    store.WriteInteger(keys::kTimeout, a.Timeout);
+    store.WriteBool(keys::kCreateArtist, a.CreateArtist);
+    store.WriteBool(keys::kCreateAlbum, a.CreateAlbum);
+    store.WriteInteger(keys::kSeparator, a.Separator);
+    for (int i = 0; i < kPatternElements; ++i)
+        store.WriteBool(Indexed(keys::kFintPrefix, i), a.fint[static_cast<size_t>(i)]);
+    for (int i = 0; i < kPatternElements; ++i)
+        store.WriteString(Indexed(keys::kFstrPrefix, i), a.fstr[static_cast<size_t>(i)]);
+    return store.Sync();
+}
+
+} // namespace bw

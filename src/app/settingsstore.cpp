@@ -1,0 +1,65 @@
+#include "app/settingsstore.h"
+
+#include <QSettings>
+
+namespace bw {
+
+TSettingsStore::TSettingsStore()
+    : settings_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                            QStringLiteral("Halvorix"),
+                                            QStringLiteral("Brindlewave"))) {}
+
+TSettingsStore::TSettingsStore(const QString& path)
+    : settings_(std::make_unique<QSettings>(path, QSettings::IniFormat)) {}
+
+TSettingsStore::~TSettingsStore() = default;
+
+bool TSettingsStore::MainKeyExists() const {
+    return !settings_->childKeys().isEmpty() || !settings_->childGroups().isEmpty();
+}
+
+std::optional<int> TSettingsStore::ReadInteger(const QString& name) const {
+    if (!settings_->contains(name))
+        return std::nullopt;
+    bool ok = false;
+    const int v = settings_->value(name).toString().trimmed().toInt(&ok);
+    if (!ok)
+        return std::nullopt;
+    return v;
+}
+
+std::optional<bool> TSettingsStore::ReadBool(const QString& name) const {
+    const auto v = ReadInteger(name);
+    if (!v)
+        return std::nullopt;
+    return *v != 0;
+}
+
+std::string TSettingsStore::ReadString(const QString& name) const {
+    return settings_->value(name).toString().toStdString();
+}
+
+void TSettingsStore::WriteInteger(const QString& name, int value) {
+    settings_->setValue(name, value);
+}
+
+void TSettingsStore::WriteBool(const QString& name, bool value) {
+    settings_->setValue(name, value ? 1 : 0);
+}
+
+void TSettingsStore::WriteString(const QString& name, const std::string& value) {
+    settings_->setValue(name, QString::fromStdString(value));
+}
+
+std::string TSettingsStore::ReadGroupString(const QString& group, const QString& name) const {
+    return settings_->value(group + QLatin1Char('/') + name).toString().toStdString();
+}
+
+bool TSettingsStore::Sync() {
+    settings_->sync();
+    return settings_->status() == QSettings::NoError;
+}
+
+QString TSettingsStore::FileName() const { return settings_->fileName(); }
+
+} // namespace bw

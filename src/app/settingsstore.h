@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QSettings;
+
+namespace bw {
+
+// The per-user settings store: organisation "Halvorix", application "Brindlewave"
+// (~/.config/Halvorix/Brindlewave.conf here). Integers and booleans are stored as
+// integers; a boolean reads true for any non-zero integer.
+class TSettingsStore {
+public:
+    TSettingsStore();                            // the user's own store
+    explicit TSettingsStore(const QString& path); // an explicit file, for tools and tests
+    ~TSettingsStore();
+    TSettingsStore(const TSettingsStore&) = delete;
+    TSettingsStore& operator=(const TSettingsStore&) = delete;
+
+    // The main key exists once anything has been written to the store.
+    bool MainKeyExists() const;
+
+    // No value when the name is missing or does not hold an integer.
+    std::optional<int> ReadInteger(const QString& name) const;
+    std::optional<bool> ReadBool(const QString& name) const;
+    // A missing string reads as empty.
+    std::string ReadString(const QString& name) const;
+
+    void WriteInteger(const QString& name, int value);
+    void WriteBool(const QString& name, bool value);
+    void WriteString(const QString& name, const std::string& value);
+
+    // Values of a sub-key (a preset group "QualityItem_N").
+    std::string ReadGroupString(const QString& group, const QString& name) const;
+
+    // Writes pending changes to disk. False when the store could not be written.
+    bool Sync();
+    QString FileName() const;
+
+private:
+    std::unique_ptr<QSettings> settings_;
+};
+
+} // namespace bw

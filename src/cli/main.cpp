@@ -1,0 +1,65 @@
+// brindlewave-cli: the converter's work without its windows. It drives the same core
+// library as the desktop program.
+
+#include "common/buildinfo.h"
+
+#include <cstring>
+#include <functional>
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+struct TSubcommand {
+    std::string_view Name;
+    std::string_view Usage;
+    std::string_view Summary;
+    std::function<int(const std::vector<std::string>&)> Run;
+};
+
+const std::vector<TSubcommand>& Subcommands() {
+    static const std::vector<TSubcommand> list{};
+    return list;
+}
+
+void PrintHelp(std::ostream& out) {
+    out << "Usage: brindlewave-cli [--help] [--version] COMMAND [ARGS...]\n\n"
+           "Brindlewave converts audio files between MP3, Ogg Vorbis, WAV, WMA, FLAC,\n"
+           "Monkey's Audio and Musepack, keeping their tags.\n\n"
+           "Options:\n"
+           "  -h, --help       show this help and exit\n"
+           "  -V, --version    show the version and exit\n";
+    if (!Subcommands().empty()) {
+        out << "\nCommands:\n";
+        for (const auto& c : Subcommands())
+            out << "  " << c.Usage << "\n      " << c.Summary << "\n";
+    }
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        PrintHelp(std::cerr);
+        return 2;
+    }
+    const std::string& first = args.front();
+    if (first == "-h" || first == "--help") {
+        PrintHelp(std::cout);
+        return 0;
+    }
+    if (first == "-V" || first == "--version") {
+        std::cout << "brindlewave-cli " << bw::kVersion << "\n";
+        return 0;
+    }
+    for (const auto& c : Subcommands()) {
+        if (c.Name == first)
+            return c.Run(std::vector<std::string>(args.begin() + 1, args.end()));
+    }
+    std::cerr << "brindlewave-cli: unknown command or option '" << first
+              << "' (see brindlewave-cli --help)\n";
+    return 2;
+}
