@@ -24,7 +24,7 @@ struct TmyMusicFile {
     std::string SourcePath; // full path; for a CD track, its display name
     std::string TargetPath; // set by the conversion run
     int32_t DurationMs = 0;
-    int32_t FileSize = 0;
+    int64_t FileSize = 0; // 64-bit: recordings of several gigabytes exist
     int32_t Bitrate = 0; // bits per second
     int32_t SampleRate = 0;
     std::string ChannelMode;

@@ -1,6 +1,8 @@
 // brindlewave-cli: the converter's work without its windows. It drives the same core
 // library as the desktop program.
 
+#include "cli/probecommand.h"
+#include "cli/tagscommand.h"
 #include "common/buildinfo.h"
 
 #include <cstring>
@@ -20,7 +22,16 @@ struct TSubcommand {
 };
 
 const std::vector<TSubcommand>& Subcommands() {
-    static const std::vector<TSubcommand> list{};
+    static const std::vector<TSubcommand> list{
+        {"probe", "probe FILE...",
+         "read each file as the job list would; one JSON object a line, in order",
+         [](const std::vector<std::string>& files) { return bw::RunProbeCommand(files, std::cout); }},
+        {"tags", "tags FILE...",
+         "show the ID3v1, ID3v2 and APE tags of each file; one JSON object a line, in order",
+         [](const std::vector<std::string>& files) {
+             return bw::RunTagsCommand(files, std::cout, std::cerr);
+         }},
+    };
     return list;
 }
 

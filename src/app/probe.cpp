@@ -1,0 +1,364 @@
+#include "app/probe.h"
+
+#include "app/genrelist.h"
+#include "common/json.h"
+#include "tags/cdatrack.h"
+#include "tags/flacfile.h"
+#include "tags/monkey.h"
+#include "tags/mpegaudio.h"
+#include "tags/mpegplus.h"
+#include "tags/oggvorbis.h"
+#include "tags/textcodec.h"
+#include "tags/wavfile.h"
+#include "tags/wavpackfile.h"
+#include "tags/wmafile.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+
+namespace bw {
+
+namespace {
+
+std::string LowerExtension(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash))
+        return {};
+    std::string ext(path.substr(dot));
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return ext;
+}
+
+// A decimal number text as a track number; 0 when it is not one.
+uint8_t TrackNumber(std::string_view text) {
+    text = TrimControl(text);
+    int v = 0;
+    const auto res = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || res.ec != std::errc() || res.ptr != text.data() + text.size() || v < 0)
+        return 0;
+    return static_cast<uint8_t>(v);
+}
+
+int32_t ToMs(double seconds) {
+    const double ms = seconds * 1000;
+    return ms >= INT32_MAX ? INT32_MAX : static_cast<int32_t>(ms);
+}
+
+uint8_t GenreByteFor(const std::string& genre) {
+    return static_cast<uint8_t>(GenreList().ByteFor(genre));
+}
+
+// The ID3v1 fields, then every ID3v2 field in their place (empty ones included).
+void TakeId3(const TID3v1& v1, const TID3v2& v2, TmyMusicFile& item) {
+    if (v1.Present()) {
+        item.HasTag = true;
+        item.Title = v1.Title();
+        item.Artist = v1.Artist();
+        item.Album = v1.Album();
+        item.Year = v1.Year();
+        item.Comment = v1.Comment();
+        item.GenreIndex = v1.GenreIndex() > 147 ? TGenreList::kOther : v1.GenreIndex();
+        item.Genre = GenreList().Name(item.GenreIndex);
+        item.Track = v1.Revision() == 1 ? v1.Track() : 0;
+    }
+    if (v2.Present()) {
+        item.HasId3v2 = true;
+        item.Title = v2.Title();
+        item.Artist = v2.Artist();
+        item.Album = v2.Album();
+        item.Genre = v2.Genre();
+        item.Year = v2.Year();
+        item.Comment = v2.Comment();
+        item.Track = static_cast<uint8_t>(v2.Track());
+        item.GenreIndex = GenreByteFor(v2.Genre());
+    }
+}
+
+// The APE tag's items, when there is a tag. utf8: the values are UTF-8 (else taken as they
+// are, which inside the program means UTF-8 when valid and Latin-1 otherwise).
+void TakeApe(const TAPETag& tag, TmyMusicFile& item) {
+    if (!tag.Present())
+        return;
+    item.HasTag = true;
+    auto value = [&](const char* key) { return Utf8OrLatin1(tag.GetItem(key)); };
+    item.Title = value("Title");
+    item.Artist = value("Artist");
+    item.Album = value("Album");
+    item.Year = value("Year");
+    item.Comment = value("Comment");
+    item.Genre = value("Genre");
+    item.GenreIndex = GenreByteFor(item.Genre);
+    item.Track = TrackNumber(value("Track"));
+}
+
+// The checks every reader's result passes: it loaded, it is valid, its duration is above 0.
+bool Require(bool loaded, bool valid, double duration, const TmyMusicFile& item, std::string& reason) {
+    if (!loaded)
+        reason = "cannot be read";
+    else if (!valid)
+        reason = "not a valid " + item.TypeName + " file";
+    else if (!(duration > 0))
+        reason = "length is zero";
+    else
+        return true;
+    return false;
+}
+
+} // namespace
+
+std::optional<TTypeByExtension> SourceTypeOf(std::string_view path) {
+    static const std::array<std::tuple<const char*, TSourceType, const char*>, 12> kTypes{{
+        {".mp3", TSourceType::Mpeg, "MP3"},    {".mp1", TSourceType::Mpeg, "MP1"},
+        {".mp2", TSourceType::Mpeg, "MP2"},    {".ogg", TSourceType::Ogg, "OGG"},
+        {".wav", TSourceType::Wav, "WAV"},     {".wma", TSourceType::Wma, "WMA"},
+        {".flac", TSourceType::Flac, "FLAC"},  {".fla", TSourceType::Flac, "FLAC"},
+        // The Type text of this format has always had a double quote for its apostrophe.
+        {".ape", TSourceType::Ape, "Monkey\"s Audio"},
+        {".mpc", TSourceType::Mpc, "MusePack"}, {".wv", TSourceType::WavPack, "WavPack"},
+        {".cda", TSourceType::CdaFile, "CDA"},
+    }};
+    const std::string ext = LowerExtension(path);
+    for (const auto& [e, type, name] : kTypes)
+        if (ext == e)
+            return TTypeByExtension{type, name};
+    return std::nullopt;
+}
+
+TFileProbe::TFileProbe()
+    : mpeg_(std::make_unique<TMPEGaudio>()), ogg_(std::make_unique<TOggVorbis>()),
+      wav_(std::make_unique<TWAVfile>()), wma_(std::make_unique<TWMAfile>()),
+      flac_(std::make_unique<TFLACfile>()), ape_(std::make_unique<TMonkey>()),
+      mpc_(std::make_unique<TMPEGplus>()), wavPack_(std::make_unique<TWAVPackfile>()),
+      cda_(std::make_unique<TCDAtrack>()) {}
+
+TFileProbe::~TFileProbe() = default;
+
+void TFileProbe::SetCdPlayerDatabase(const std::string& path) { cda_->SetDatabasePath(path); }
+
+TFileProbe::TResult TFileProbe::Probe(const std::string& path) {
+    TResult result;
+    const auto type = SourceTypeOf(path);
+    if (!type) {
+        result.Reason = "unsupported file type";
+        return result;
+    }
+    TmyMusicFile& item = result.Item;
+    item.SourcePath = path;
+    item.SourceType = type->Type;
+    item.TypeName = type->TypeName;
+    bool ok = false;
+    switch (type->Type) {
+    case TSourceType::Mpeg: ok = ProbeMpeg(path, item, result.Reason); break;
+    case TSourceType::Ogg: ok = ProbeOgg(path, item, result.Reason); break;
+    case TSourceType::Wav: ok = ProbeWav(path, item, result.Reason); break;
+    case TSourceType::Wma: ok = ProbeWma(path, item, result.Reason); break;
+    case TSourceType::Flac: ok = ProbeFlac(path, item, result.Reason); break;
+    case TSourceType::Ape: ok = ProbeApe(path, item, result.Reason); break;
+    case TSourceType::Mpc: ok = ProbeMpc(path, item, result.Reason); break;
+    case TSourceType::WavPack: ok = ProbeWavPack(path, item, result.Reason); break;
+    case TSourceType::CdaFile: ok = ProbeCda(path, item, result.Reason); break;
+    case TSourceType::CdTrack: result.Reason = "unsupported file type"; break;
+    }
+    result.Accepted = ok;
+    if (!ok)
+        result.Item = TmyMusicFile{};
+    return result;
+}
+
+bool TFileProbe::ProbeMpeg(const std::string& path, TmyMusicFile& item, std::string& reason) {
+    TMPEGaudio& r = *mpeg_;
+    const bool loaded = r.Load(path);
+    if (!Require(loaded, r.Valid(), r.Duration(), item, reason))
+        return false;
+    item.DurationMs = ToMs(r.Duration());
+    item.FileSize = r.FileSize();
+    item.Bitrate = r.BitRate() * 1000;
+    item.SampleRate = r.SampleRate();
+    item.Channels = 2;
+    item.ChannelMode = r.ChannelModeText();
+    item.IsVbr = r.VBR().Found;
+    TakeId3(r.ID3v1(), r.ID3v2(), item);
+    return true;
+}
+
+bool TFileProbe::ProbeOgg(const std::string& path, TmyMusicFile& item, std::string& reason) {
+    TOggVorbis& r = *ogg_;
+    const bool loaded = r.Load(path);
+    if (!Require(loaded, r.Valid(), r.Duration(), item, reason))
+        return false;
+    item.DurationMs = ToMs(r.Duration());
+    item.FileSize = r.FileSize();
+    item.Bitrate = r.NominalBitRate() * 1000;
+    item.SampleRate = r.SampleRate();
+    item.Channels = r.Channels();
+    item.ChannelMode = r.ChannelModeText();
+    item.HasTag = true;
+    item.Title = r.Title();
+    item.Artist = r.Artist();
+    item.Album = r.Album();
+    item.Genre = r.Genre();
+    item.GenreIndex = GenreByteFor(r.Genre());
+    item.Year = r.Date();
+    item.Comment = r.Comment();
+    item.Track = r.Track();
+    return true;
+}
+
+bool TFileProbe::ProbeWav(const std::string& path, TmyMusicFile& item, std::string& reason) {
+    TWAVfile& r = *wav_;
+    const bool loaded = r.Load(path);
+    if (!Require(loaded, r.Valid(), r.Duration(), item, reason))
+        return false;
+    item.DurationMs = ToMs(r.Duration());
+    item.FileSize = r.FileSize();
+    item.Bitrate = r.BitsPerSample() * r.Channels() * r.SampleRate();
+    item.SampleRate = r.SampleRate();
+    item.Channels = static_cast<uint8_t>(r.Channels());
+    item.ChannelMode = r.ChannelModeText();
+    return true;
+}
+
+bool TFileProbe::ProbeWma(const std::string& path, TmyMusicFile& item, std::string& reason) {
+    TWMAfile& r = *wma_;
+    const bool loaded = r.Load(path);
+    if (!Require(loaded, r.Valid(), r.Duration(), item, reason))
+        return false;
+    item.DurationMs = ToMs(r.Duration());
+    item.FileSize = r.FileSize();
+    item.Bitrate = r.BitRate() * 1000;
+    item.SampleRate = r.SampleRate();
+    item.Channels = static_cast<uint8_t>(r.Channels());
+    item.ChannelMode = r.ChannelModeText();
+    item.HasTag = true;
+    item.Title = r.Title();
+    item.Artist = r.Artist();
+    item.Album = r.Album();
+    item.Genre = r.Genre();
+    item.GenreIndex = GenreByteFor(r.Genre());
+    item.Year = r.Year();
+    item.Comment = r.Comment();
+    item.Track = r.Track();
+    return true;
+}
+
+bool TFileProbe::ProbeFlac(const std::string& path, TmyMusicFile& item, std::string& reason) {
+    TFLACfile& r = *flac_;
+    const bool loaded = r.Load(path);
+    if (!Require(loaded, r.Valid(), r.Duration(), item, reason))
+        return false;
+    item.DurationMs = ToMs(r.Duration());
+    item.FileSize = r.FileSize();
+    item.Bitrate = r.BitsPerSample() * r.Channels() * r.SampleRate();
+    item.SampleRate = r.SampleRate();
+    item.Channels = static_cast<uint8_t>(r.Channels());
+    item.ChannelMode = r.Channels() == 1 ? "Mono" : "Stereo";
+    item.HasTag = true;
+    item.Title = r.Title();
+    item.Artist = r.Artist();
+    item.Album = r.Album();
+    item.Year = r.Date();
+    item.Comment = r.Comment();
+    item.Genre = std::string(TrimControl(r.Genre()));
+    item.GenreIndex = GenreByteFor(item.Genre);
+    item.Track = TrackNumber(r.TrackText());
+    return true;
+}
+
+bool TFileProbe::ProbeApe(const std::string& path, TmyMusicFile& item, std::string& reason) {
+    TMonkey& r = *ape_;
+    const bool loaded = r.Load(path);
+    if (!Require(loaded, r.Valid(), r.Duration(), item, reason))
+        return false;
+    item.DurationMs = ToMs(r.Duration());
+    item.FileSize = r.FileSize();
+    item.Bitrate = r.Channels() * r.BitsPerSample() * r.SampleRate();
+    item.SampleRate = r.SampleRate();
+    item.Channels = static_cast<uint8_t>(r.Channels());
+    item.ChannelMode = r.Channels() == 1 ? "Mono" : "Stereo";
+    TakeApe(r.APETag(), item);
+    return true;
+}
+
+bool TFileProbe::ProbeMpc(const std::string& path, TmyMusicFile& item, std::string& reason) {
+    TMPEGplus& r = *mpc_;
+    const bool loaded = r.Load(path);
+    if (!Require(loaded, r.Valid(), r.Duration(), item, reason))
+        return false;
+    item.DurationMs = ToMs(r.Duration());
+    item.FileSize = r.FileSize();
+    item.Bitrate = r.BitRate() * 1000;
+    item.SampleRate = r.SampleRate();
+    item.Channels = static_cast<uint8_t>(r.ChannelMode());
+    item.ChannelMode = r.ChannelMode() == 1 ? "Stereo" : "JointStereo";
+    TakeId3(r.ID3v1(), r.ID3v2(), item);
+    TakeApe(r.APETag(), item);
+    return true;
+}
+
+bool TFileProbe::ProbeWavPack(const std::string& path, TmyMusicFile& item, std::string& reason) {
+    TWAVPackfile& r = *wavPack_;
+    const bool loaded = r.Load(path);
+    if (!Require(loaded, r.Valid(), r.Duration(), item, reason))
+        return false;
+    item.DurationMs = ToMs(r.Duration());
+    item.FileSize = r.FileSize();
+    item.Bitrate = r.Channels() * r.BitsPerSample() * r.SampleRate();
+    item.SampleRate = r.SampleRate();
+    item.Channels = static_cast<uint8_t>(r.Channels());
+    item.ChannelMode = r.Channels() == 1 ? "Mono" : r.Channels() == 2 ? "Stereo" : "Surround";
+    TakeApe(r.APETag(), item);
+    return true;
+}
+
+bool TFileProbe::ProbeCda(const std::string& path, TmyMusicFile& item, std::string& reason) {
+    TCDAtrack& r = *cda_;
+    const bool loaded = r.ReadFromFile(path);
+    // A track file's length may be 0; only reading and validity count.
+    if (!Require(loaded, r.Valid(), 1, item, reason))
+        return false;
+    item.DurationMs = ToMs(r.Duration());
+    item.FileSize = static_cast<int64_t>(item.DurationMs) * 177;
+    item.Bitrate = 1411200;
+    item.SampleRate = 44100;
+    item.Channels = 2;
+    item.ChannelMode = "Stereo";
+    item.Title = r.Title();
+    item.Artist = r.Artist();
+    item.Album = r.Album();
+    item.Track = static_cast<uint8_t>(r.TrackNumber() & 0xFF);
+    return true;
+}
+
+std::string JobItemJson(const TmyMusicFile& i) {
+    TJsonObject o;
+    o.Add("SourcePath", i.SourcePath)
+        .Add("TargetPath", i.TargetPath)
+        .Add("DurationMs", i.DurationMs)
+        .Add("FileSize", i.FileSize)
+        .Add("Bitrate", i.Bitrate)
+        .Add("SampleRate", i.SampleRate)
+        .Add("ChannelMode", i.ChannelMode)
+        .Add("Channels", static_cast<int>(i.Channels))
+        .Add("Title", i.Title)
+        .Add("Artist", i.Artist)
+        .Add("Album", i.Album)
+        .Add("GenreIndex", static_cast<int>(i.GenreIndex))
+        .Add("Genre", i.Genre)
+        .Add("Year", i.Year)
+        .Add("Comment", i.Comment)
+        .Add("Track", static_cast<int>(i.Track))
+        .Add("HasTag", i.HasTag)
+        .Add("HasId3v2", i.HasId3v2)
+        .Add("IsVbr", i.IsVbr)
+        .Add("SourceType", static_cast<int>(i.SourceType))
+        .Add("TypeName", i.TypeName)
+        .Add("CdDrive", static_cast<int>(i.CdDrive))
+        .Add("TableIndex", i.TableIndex);
+    return o.Str();
+}
+
+} // namespace bw

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "app/jobitem.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace bw {
+
+class TCDAtrack;
+class TFLACfile;
+class TMonkey;
+class TMPEGaudio;
+class TMPEGplus;
+class TOggVorbis;
+class TWAVfile;
+class TWAVPackfile;
+class TWMAfile;
+
+// The source type and its Type text for a path, by its extension in lower case; no value
+// for an extension the program does not read.
+struct TTypeByExtension {
+    TSourceType Type;
+    std::string TypeName;
+};
+std::optional<TTypeByExtension> SourceTypeOf(std::string_view path);
+
+// Reads a file's stream information and tags into a job item without decoding any audio.
+// One reader per format is created with the probe and reused for every file.
+class TFileProbe {
+public:
+    struct TResult {
+        bool Accepted = false;
+        TmyMusicFile Item;  // filled when accepted
+        std::string Reason; // why not, when refused
+    };
+
+    TFileProbe();
+    ~TFileProbe();
+    TFileProbe(const TFileProbe&) = delete;
+    TFileProbe& operator=(const TFileProbe&) = delete;
+
+    TResult Probe(const std::string& path);
+    // Where .cda titles are looked up (tests point it elsewhere).
+    void SetCdPlayerDatabase(const std::string& path);
+
+private:
+    bool ProbeMpeg(const std::string& path, TmyMusicFile& item, std::string& reason);
+    bool ProbeOgg(const std::string& path, TmyMusicFile& item, std::string& reason);
+    bool ProbeWav(const std::string& path, TmyMusicFile& item, std::string& reason);
+    bool ProbeWma(const std::string& path, TmyMusicFile& item, std::string& reason);
+    bool ProbeFlac(const std::string& path, TmyMusicFile& item, std::string& reason);
+    bool ProbeApe(const std::string& path, TmyMusicFile& item, std::string& reason);
+    bool ProbeMpc(const std::string& path, TmyMusicFile& item, std::string& reason);
+    bool ProbeWavPack(const std::string& path, TmyMusicFile& item, std::string& reason);
+    bool ProbeCda(const std::string& path, TmyMusicFile& item, std::string& reason);
+
+    std::unique_ptr<TMPEGaudio> mpeg_;
+    std::unique_ptr<TOggVorbis> ogg_;
+    std::unique_ptr<TWAVfile> wav_;
+    std::unique_ptr<TWMAfile> wma_;
+    std::unique_ptr<TFLACfile> flac_;
+    std::unique_ptr<TMonkey> ape_;
+    std::unique_ptr<TMPEGplus> mpc_;
+    std::unique_ptr<TWAVPackfile> wavPack_;
+    std::unique_ptr<TCDAtrack> cda_;
+};
+
+// The item's fields as one JSON object, keys named as the fields.
+std::string JobItemJson(const TmyMusicFile& item);
+
+} // namespace bw

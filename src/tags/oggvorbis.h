@@ -1,0 +1,54 @@
+#pragma once
+
+#include "tags/id3v2.h"
+
+#include <cstdint>
+#include <string>
+
+namespace bw {
+
+class TTagSource;
+
+// Stream information and comment of an Ogg Vorbis file.
+class TOggVorbis {
+public:
+    TOggVorbis() { Clear(); }
+    void Clear();
+    // False when the file cannot be read or does not start with a Vorbis stream.
+    bool Load(const std::string& path);
+    bool Load(TTagSource& source);
+
+    int64_t FileSize() const { return fileSize_; }
+    uint8_t Channels() const { return channels_; }
+    int32_t SampleRate() const { return sampleRate_; }
+    uint16_t NominalBitRate() const { return nominalBitRate_; } // kbit/s
+    int64_t Samples() const { return samples_; }
+    int64_t ID3v2Size() const { return id3v2Size_; }
+    const std::string& Title() const { return title_; }
+    const std::string& Artist() const { return artist_; }
+    const std::string& Album() const { return album_; }
+    uint8_t Track() const { return track_; }
+    const std::string& Date() const { return date_; }
+    const std::string& Genre() const { return genre_; }
+    const std::string& Comment() const { return comment_; }
+
+    double Duration() const;
+    uint16_t BitRate() const; // kbit/s
+    bool Valid() const;
+    std::string ChannelModeText() const;
+
+private:
+    bool ReadComment(TTagSource& source, uint64_t pageStart);
+    void ReadSamples(TTagSource& source);
+
+    int64_t fileSize_;
+    uint8_t channels_;
+    int32_t sampleRate_;
+    uint16_t nominalBitRate_;
+    int64_t samples_;
+    int64_t id3v2Size_;
+    std::string title_, artist_, album_, date_, genre_, comment_;
+    uint8_t track_;
+};
+
+} // namespace bw

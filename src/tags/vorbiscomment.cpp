@@ -1,0 +1,70 @@
+#include "tags/vorbiscomment.h"
+
+#include "tags/textcodec.h"
+
+#include <array>
+
+namespace bw {
+
+namespace {
+
+bool ReadU32(TByteStream& in, uint32_t& v) {
+    std::string b;
+    if (!in.Read(4, b) || b.size() < 4)
+        return false;
+    v = static_cast<uint8_t>(b[0]) | static_cast<uint8_t>(b[1]) << 8 |
+        static_cast<uint8_t>(b[2]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(b[3])) << 24;
+    return true;
+}
+
+std::string Upper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+} // namespace
+
+bool ReadVorbisComment(TByteStream& in, TVorbisFields& f, TCommentRule rule, size_t maxKept) {
+    uint32_t vendorLength = 0, count = 0;
+    if (!ReadU32(in, vendorLength) || !in.Skip(vendorLength) || !ReadU32(in, count))
+        return false;
+    const std::array<std::pair<const char*, std::string*>, 9> names{{
+        {"TITLE", &f.Title}, {"ARTIST", &f.Artist}, {"PERFORMER", &f.Performer},
+        {"ALBUM", &f.Album}, {"TRACKNUMBER", &f.TrackText}, {"DATE", &f.Date},
+        {"GENRE", &f.Genre}, {"COMMENT", &f.Comment}, {"DESCRIPTION", &f.Description},
+    }};
+    std::array<bool, 9> seen{};
+    // Every comment takes at least its 4-byte length, so the count is bounded by the
+    // stream's end: a hostile count simply runs into it.
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t length = 0;
+        if (!ReadU32(in, length))
+            return false;
+        std::string text;
+        const size_t keep = std::min<size_t>(length, maxKept);
+        if (!in.Read(keep, text) || text.size() < keep)
+            return false;
+        if (length > keep && !in.Skip(length - keep))
+            return false;
+        const size_t eq = text.find('=');
+        if (eq == std::string::npos)
+            continue;
+        const std::string name = Upper(text.substr(0, eq));
+        for (size_t k = 0; k < names.size(); ++k) {
+            if (name != names[k].first)
+                continue;
+            if (rule == TCommentRule::FirstWins && seen[k])
+                break;
+            seen[k] = true;
+            const bool cut = length > keep;
+            *names[k].second = std::string(TrimControl(Utf8OrLatin1(text.substr(eq + 1), cut)));
+            break;
+        }
+    }
+    return true;
+}
+
+} // namespace bw

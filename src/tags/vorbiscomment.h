@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace bw {
+
+// The fields of a Vorbis comment that the job list shows.
+struct TVorbisFields {
+    std::string Title, Artist, Performer, Album, TrackText, Date, Genre, Comment, Description;
+};
+
+// Sequential access to a comment block's bytes (a FLAC block, or an Ogg packet spread over
+// pages). Read returns fewer bytes than asked only at the end or on an error.
+class TByteStream {
+public:
+    virtual ~TByteStream() = default;
+    virtual bool Read(size_t n, std::string& out) = 0;
+    virtual bool Skip(uint64_t n) = 0;
+};
+
+enum class TCommentRule { FirstWins, LastWins };
+
+// Reads a Vorbis comment (vendor string, count, "NAME=value" strings). Of each string only
+// the first maxKept bytes are looked at, the rest is skipped, so a cover picture stored as a
+// comment costs no memory. Values are trimmed and taken as UTF-8 (Latin-1 when they are not).
+bool ReadVorbisComment(TByteStream& in, TVorbisFields& fields, TCommentRule rule, size_t maxKept);
+
+} // namespace bw

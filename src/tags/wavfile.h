@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace bw {
+
+class TTagSource;
+
+// Stream information of a RIFF WAVE file, from its fmt and data chunks.
+class TWAVfile {
+public:
+    TWAVfile() { Clear(); }
+    void Clear();
+    // False only on a read error; a file that is not a usable WAV loads with Valid() false.
+    bool Load(const std::string& path);
+    bool Load(TTagSource& source);
+
+    bool Valid() const { return valid_; }
+    uint16_t FormatTag() const { return formatTag_; }
+    uint16_t Channels() const { return channels_; }
+    uint16_t BlockAlign() const { return blockAlign_; }
+    uint16_t BitsPerSample() const { return bitsPerSample_; }
+    int32_t SampleRate() const { return sampleRate_; }
+    int32_t BytesPerSecond() const { return bytesPerSecond_; }
+    int64_t SampleCount() const { return sampleCount_; }
+    int64_t HeaderSize() const { return headerSize_; }
+    int64_t FileSize() const { return fileSize_; }
+    double Duration() const;
+    std::string ChannelModeText() const;
+
+private:
+    bool valid_;
+    uint16_t formatTag_, channels_, blockAlign_, bitsPerSample_;
+    int32_t sampleRate_, bytesPerSecond_;
+    int64_t sampleCount_, headerSize_, fileSize_;
+};
+
+} // namespace bw

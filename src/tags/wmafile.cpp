@@ -1,0 +1,204 @@
+#include "tags/wmafile.h"
+
+#include "common/bytereader.h"
+#include "tags/channeltext.h"
+#include "tags/tagsource.h"
+#include "tags/textcodec.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+
+namespace bw {
+
+namespace {
+
+using TGuid = std::array<uint8_t, 16>;
+
+// ASF object identifiers as they are stored (the first three groups little-endian).
+constexpr TGuid kHeaderObject{0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                              0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+constexpr TGuid kFileProperties{0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+constexpr TGuid kStreamProperties{0x91, 0x07, 0xDC, 0xB7, 0xB7, 0xA9, 0xCF, 0x11,
+                                  0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+constexpr TGuid kContentDescription{0x33, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                    0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+constexpr TGuid kExtendedContent{0x40, 0xA4, 0xD0, 0xD2, 0x07, 0xE3, 0xD2, 0x11,
+                                 0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50};
+
+constexpr size_t kMaxTextUnits = 250;   // UTF-16 units of a text that are kept
+constexpr uint32_t kMaxObjects = 1000;  // header objects looked at
+constexpr size_t kMaxObjectBytes = 16 * 1024 * 1024; // larger description objects are skipped
+
+bool Is(std::span<const std::byte> id, const TGuid& guid) {
+    return id.size() == 16 && std::equal(guid.begin(), guid.end(), id.begin(),
+                                         [](uint8_t g, std::byte b) { return g == static_cast<uint8_t>(b); });
+}
+
+// A UTF-16LE text of byteLength bytes: its first 250 units are kept, the rest skipped.
+std::string ReadText(TByteReader& r, size_t byteLength) {
+    auto bytes = r.Bytes(byteLength);
+    const size_t keep = std::min(byteLength / 2, kMaxTextUnits) * 2;
+    std::string s = Utf16ToUtf8(bytes.first(std::min(keep, bytes.size())), false);
+    while (!s.empty() && s.back() == '\0')
+        s.pop_back();
+    return s;
+}
+
+std::string Upper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+} // namespace
+
+void TWMAfile::Clear() {
+    valid_ = false;
+    fileSize_ = 0;
+    channels_ = 0;
+    sampleRate_ = maxBitRate_ = avgBytesPerSecond_ = 0;
+    duration_ = 0;
+    bitRate_ = 0;
+    track_ = 0;
+    for (auto& s : slots_)
+        s.clear();
+}
+
+bool TWMAfile::Load(const std::string& path) {
+    Clear();
+    TFileSource source;
+    if (!source.Open(path))
+        return false;
+    return Load(source);
+}
+
+bool TWMAfile::ReadObjects(TTagSource& source, uint64_t& playDuration, uint64_t& preroll) {
+    std::vector<std::byte> buf;
+    if (!source.Read(0, 30, buf))
+        return false;
+    TByteReader head(buf);
+    if (!Is(head.Bytes(16), kHeaderObject))
+        return true;
+    head.Skip(8);
+    const uint32_t count = head.U32LE();
+    if (head.Failed())
+        return true;
+    uint64_t pos = 30;
+    const uint64_t size = source.Size();
+    for (uint32_t i = 0; i < count && i < kMaxObjects && pos < size; ++i) {
+        if (!source.Read(pos, 24, buf))
+            return false;
+        TByteReader o(buf);
+        std::array<std::byte, 16> idBytes{};
+        const auto idSpan = o.Bytes(16);
+        std::copy(idSpan.begin(), idSpan.end(), idBytes.begin());
+        const std::span<const std::byte> id(idBytes); // buf is read into again below
+        const uint64_t objectSize = o.U64LE();
+        // An object smaller than its own header would never move the walk on.
+        if (o.Failed() || objectSize < 24)
+            break;
+        const bool wanted = Is(id, kFileProperties) || Is(id, kStreamProperties) ||
+                            Is(id, kContentDescription) || Is(id, kExtendedContent);
+        if (wanted && objectSize <= kMaxObjectBytes) {
+            if (!source.Read(pos, static_cast<size_t>(objectSize), buf))
+                return false;
+            TByteReader r(buf);
+            if (Is(id, kFileProperties)) {
+                r.Seek(64);
+                playDuration = r.U64LE();
+                r.Skip(8); // send duration
+                preroll = r.U64LE();
+                r.Seek(100);
+                const uint32_t maxRate = r.U32LE();
+                if (!r.Failed())
+                    maxBitRate_ = static_cast<int32_t>(maxRate);
+            } else if (Is(id, kStreamProperties)) {
+                r.Seek(80);
+                const uint16_t ch = r.U16LE();
+                const uint32_t rate = r.U32LE();
+                const uint32_t avg = r.U32LE();
+                if (!r.Failed()) {
+                    channels_ = ch;
+                    sampleRate_ = static_cast<int32_t>(rate);
+                    avgBytesPerSecond_ = static_cast<int32_t>(avg);
+                }
+            } else if (Is(id, kContentDescription)) {
+                r.Seek(24);
+                std::array<uint16_t, 5> len{};
+                for (auto& l : len)
+                    l = r.U16LE();
+                const std::string title = ReadText(r, len[0]);
+                const std::string author = ReadText(r, len[1]);
+                ReadText(r, len[2]); // copyright
+                const std::string description = ReadText(r, len[3]);
+                if (!r.Failed()) {
+                    slots_[0] = title;
+                    slots_[1] = author;
+                    slots_[6] = description;
+                }
+            } else {
+                r.Seek(24);
+                const uint16_t n = r.U16LE();
+                for (uint16_t d = 0; d < n && !r.Failed(); ++d) {
+                    const uint16_t nameLength = r.U16LE();
+                    const std::string name = Upper(TrimControl(ReadText(r, nameLength)));
+                    const uint16_t type = r.U16LE();
+                    const uint16_t valueLength = r.U16LE();
+                    if (r.Failed())
+                        break;
+                    if (type != 0) {
+                        r.Skip(valueLength);
+                        continue;
+                    }
+                    const std::string value = ReadText(r, valueLength);
+                    static constexpr std::array<const char*, 7> kNames{
+                        "WM/TITLE", "WM/AUTHOR", "WM/ALBUMTITLE", "WM/TRACK",
+                        "WM/YEAR",  "WM/GENRE",  "WM/DESCRIPTION"};
+                    for (size_t s = 0; s < kNames.size(); ++s)
+                        if (name == kNames[s] && !r.Failed())
+                            slots_[s] = value;
+                }
+            }
+        }
+        pos += objectSize;
+    }
+    return true;
+}
+
+bool TWMAfile::Load(TTagSource& source) {
+    Clear();
+    uint64_t playDuration = 0, preroll = 0;
+    if (!ReadObjects(source, playDuration, preroll))
+        return false;
+    valid_ = maxBitRate_ > 0 && maxBitRate_ < 320000 && (channels_ == 1 || channels_ == 2) &&
+             sampleRate_ >= 8000 && sampleRate_ <= 96000 && avgBytesPerSecond_ > 0 &&
+             avgBytesPerSecond_ < 40000;
+    if (!valid_)
+        return true;
+    fileSize_ = static_cast<int64_t>(source.Size());
+    // The header states the play time (in 100 ns units, preroll included); the file size
+    // over the maximum bit rate is only an estimate that counts the header and the index,
+    // so it is the fallback when no play time is stated.
+    const double stated = static_cast<double>(playDuration) / 1e7 - static_cast<double>(preroll) / 1000.0;
+    duration_ = stated > 0 ? stated : static_cast<double>(fileSize_) * 8 / maxBitRate_;
+    bitRate_ = avgBytesPerSecond_ * 8 / 1000;
+    for (auto& s : slots_)
+        s = std::string(TrimControl(s));
+    // The stored track counts from 0.
+    int track = 0;
+    const std::string& t = slots_[3];
+    const auto res = std::from_chars(t.data(), t.data() + t.size(), track);
+    if (t.empty() || res.ec != std::errc() || res.ptr != t.data() + t.size())
+        track_ = 1;
+    else
+        track_ = static_cast<uint8_t>(track + 1);
+    return true;
+}
+
+std::string TWMAfile::ChannelModeText() const { return ChannelCountText(channels_); }
+
+} // namespace bw
