@@ -63,7 +63,7 @@ void TakeId3(const TID3v1& v1, const TID3v2& v2, TmyMusicFile& item) {
         item.Comment = v1.Comment();
         item.GenreIndex = v1.GenreIndex() > 147 ? TGenreList::kOther : v1.GenreIndex();
         item.Genre = GenreList().Name(item.GenreIndex);
-        item.Track = v1.Revision() == 1 ? v1.Track() : 0;
+        item.Track = v1.Revision() == 2 ? v1.Track() : 0; // revision 2 is ID3v1.1
     }
     if (v2.Present()) {
         item.HasId3v2 = true;

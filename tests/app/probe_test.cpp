@@ -1,0 +1,171 @@
+#include "app/probe.h"
+#include "cli/probecommand.h"
+#include "support/testsupport.h"
+
+#include <gtest/gtest.h>
+#include <sstream>
+
+using namespace bw;
+
+namespace {
+
+class Probe : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new bwtest::TTempDir;
+        bwtest::MakeTone(dir_->File("t.wav"), 2.0);
+    }
+    static void TearDownTestSuite() { delete dir_; }
+
+    static std::string Lame(const std::string& name, std::vector<std::string> opts) {
+        std::vector<std::string> argv{"lame", "--quiet"};
+        argv.insert(argv.end(), opts.begin(), opts.end());
+        argv.push_back(dir_->File("t.wav"));
+        argv.push_back(dir_->File(name));
+        bwtest::RunOk(argv);
+        return dir_->File(name);
+    }
+
+    static bwtest::TTempDir* dir_;
+    TFileProbe probe_;
+};
+bwtest::TTempDir* Probe::dir_ = nullptr;
+
+} // namespace
+
+TEST_F(Probe, ExtensionsAreComparedInLowerCase) {
+    EXPECT_EQ(SourceTypeOf("/a/SONG.MP3")->TypeName, "MP3");
+    EXPECT_EQ(SourceTypeOf("x.Mp2")->TypeName, "MP2");
+    EXPECT_EQ(SourceTypeOf("x.fla")->Type, TSourceType::Flac);
+    EXPECT_EQ(SourceTypeOf("x.ape")->TypeName, "Monkey\"s Audio");
+    EXPECT_FALSE(SourceTypeOf("song.aac"));
+    EXPECT_FALSE(SourceTypeOf("/dir.mp3/noext"));
+
+    const std::string upper = Lame("SONG.MP3", {});
+    const auto r = probe_.Probe(upper);
+    ASSERT_TRUE(r.Accepted) << r.Reason;
+    EXPECT_EQ(r.Item.SourceType, TSourceType::Mpeg);
+    EXPECT_EQ(r.Item.TypeName, "MP3");
+    EXPECT_EQ(r.Item.SourcePath, upper);
+    const auto aac = probe_.Probe(dir_->File("song.aac"));
+    EXPECT_FALSE(aac.Accepted);
+    EXPECT_EQ(aac.Reason, "unsupported file type");
+}
+
+TEST_F(Probe, Id3v2TextsWinOverId3v1AndUnknownGenresGive255) {
+    const std::string path = Lame("both.mp3", {"--add-id3v2", "--tt", "V2 Title", "--ta", "V2 Artist",
+                                               "--tg", "Chiptune Polka", "--tn", "5", "--ty", "1999"});
+    const auto r = probe_.Probe(path);
+    ASSERT_TRUE(r.Accepted) << r.Reason;
+    EXPECT_TRUE(r.Item.HasTag);
+    EXPECT_TRUE(r.Item.HasId3v2);
+    EXPECT_EQ(r.Item.Title, "V2 Title");
+    EXPECT_EQ(r.Item.Artist, "V2 Artist");
+    EXPECT_EQ(r.Item.Genre, "Chiptune Polka");
+    EXPECT_EQ(r.Item.GenreIndex, 255);
+    EXPECT_EQ(r.Item.Track, 5);
+    EXPECT_EQ(r.Item.Year, "1999");
+    EXPECT_EQ(r.Item.Bitrate, 128000);
+    EXPECT_EQ(r.Item.SampleRate, 44100);
+    EXPECT_EQ(r.Item.Channels, 2);
+    EXPECT_NEAR(r.Item.DurationMs, 2000, 100); // a CBR length counts the encoder's own frames too
+}
+
+TEST_F(Probe, Id3v1GenreAbove147ReadsAsOther) {
+    const std::string path = Lame("v1.mp3", {"--id3v1-only", "--tt", "Old", "--tn", "3"});
+    auto bytes = bwtest::ReadAll(path);
+    ASSERT_GE(bytes.size(), 128u);
+    bytes.back() = std::byte{200}; // the genre byte of the ID3v1 record
+    bwtest::WriteAll(path, bytes);
+    const auto r = probe_.Probe(path);
+    ASSERT_TRUE(r.Accepted) << r.Reason;
+    EXPECT_FALSE(r.Item.HasId3v2);
+    EXPECT_EQ(r.Item.Title, "Old");
+    EXPECT_EQ(r.Item.GenreIndex, 12);
+    EXPECT_EQ(r.Item.Genre, "Other");
+    EXPECT_EQ(r.Item.Track, 3);
+}
+
+TEST_F(Probe, EveryFormatFillsItsItem) {
+    const std::string wav = dir_->File("t.wav");
+    bwtest::RunOk({"oggenc", "-Q", "-t", "O", "-G", "jazz", wav, "-o", dir_->File("t.ogg")});
+    bwtest::RunOk({"flac", "-s", "-f", "-T", "GENRE= Rock ", "-T", "TRACKNUMBER=x", wav, "-o", dir_->File("t.flac")});
+    bwtest::RunOk({"ffmpeg", "-v", "error", "-y", "-i", wav, "-metadata", "title=W", dir_->File("t.wma")});
+    bwtest::RunOk({"wavpack", "-q", "-y", wav, "-o", dir_->File("t.wv")});
+    bwtest::RunOk({"mpcenc", "--silent", "--overwrite", "--title", "M", wav, dir_->File("t.mpc")});
+    struct Expect {
+        std::string name, type, mode;
+        int bitrate; // 0: only above 0
+    };
+    for (const auto& e : {Expect{"t.wav", "WAV", "Stereo", 1411200}, Expect{"t.ogg", "OGG", "Stereo", 0},
+                          Expect{"t.flac", "FLAC", "Stereo", 1411200}, Expect{"t.wma", "WMA", "Stereo", 128000},
+                          Expect{"t.wv", "WavPack", "Stereo", 1411200}, Expect{"t.mpc", "MusePack", "JointStereo", 0}}) {
+        const auto r = probe_.Probe(dir_->File(e.name));
+        ASSERT_TRUE(r.Accepted) << e.name << ": " << r.Reason;
+        EXPECT_EQ(r.Item.TypeName, e.type);
+        EXPECT_EQ(r.Item.ChannelMode, e.mode) << e.name;
+        EXPECT_NEAR(r.Item.DurationMs, 2000, 50) << e.name;
+        if (e.bitrate)
+            EXPECT_EQ(r.Item.Bitrate, e.bitrate) << e.name;
+        else
+            EXPECT_GT(r.Item.Bitrate, 0) << e.name;
+        EXPECT_GT(r.Item.FileSize, 0) << e.name;
+    }
+    const auto ogg = probe_.Probe(dir_->File("t.ogg"));
+    EXPECT_TRUE(ogg.Item.HasTag);
+    EXPECT_EQ(ogg.Item.GenreIndex, 8); // "jazz" found without regard to case
+    const auto flac = probe_.Probe(dir_->File("t.flac"));
+    EXPECT_EQ(flac.Item.Genre, "Rock");
+    EXPECT_EQ(flac.Item.GenreIndex, 17);
+    EXPECT_EQ(flac.Item.Track, 0); // "x" is not a number
+    EXPECT_EQ(probe_.Probe(dir_->File("t.wv")).Item.HasTag, false);
+    EXPECT_EQ(probe_.Probe(dir_->File("t.mpc")).Item.Title, "M");
+}
+
+TEST_F(Probe, CdTrackFilesAndRefusals) {
+    std::string cda = "RIFF" + std::string("\x24\0\0\0", 4) + "CDDAfmt " + std::string(6, '\0') +
+                      std::string("\x02\0", 2) + std::string("\x10\0\0\0", 4) + std::string(4, '\0') +
+                      std::string("\x2c\x01\0\0", 4) + std::string(8, '\0');
+    const auto* p = reinterpret_cast<const std::byte*>(cda.data());
+    bwtest::WriteAll(dir_->File("Track02.cda"), std::vector<std::byte>(p, p + cda.size()));
+    probe_.SetCdPlayerDatabase(dir_->File("none.ini"));
+    const auto r = probe_.Probe(dir_->File("Track02.cda"));
+    ASSERT_TRUE(r.Accepted) << r.Reason;
+    EXPECT_EQ(r.Item.DurationMs, 4000); // 300 frames
+    EXPECT_EQ(r.Item.FileSize, 4000 * 177);
+    EXPECT_EQ(r.Item.Bitrate, 1411200);
+    EXPECT_EQ(r.Item.Track, 2);
+    EXPECT_FALSE(r.Item.HasTag);
+
+    bwtest::WriteAll(dir_->File("empty.mp3"), {});
+    EXPECT_FALSE(probe_.Probe(dir_->File("empty.mp3")).Accepted);
+    EXPECT_EQ(probe_.Probe(dir_->File("missing.flac")).Reason, "cannot be read");
+    EXPECT_EQ(probe_.Probe(dir_->File("t.wav") + ".ogg").Reason, "cannot be read");
+    // A folder named like a file is not a file.
+    std::filesystem::create_directory(dir_->File("folder.mp3"));
+    EXPECT_FALSE(probe_.Probe(dir_->File("folder.mp3")).Accepted);
+}
+
+TEST_F(Probe, CommandPrintsOneObjectPerFileInOrder) {
+    const std::string mp3 = Lame("cli.mp3", {"--tt", "Quote \" and \\ slash"});
+    std::ostringstream out;
+    const int status = RunProbeCommand({mp3, dir_->File("nope.aac"), dir_->File("t.wav")}, out);
+    EXPECT_EQ(status, 1); // one file refused
+    std::istringstream lines(out.str());
+    std::string first, second, third, extra;
+    std::getline(lines, first);
+    std::getline(lines, second);
+    std::getline(lines, third);
+    EXPECT_FALSE(std::getline(lines, extra));
+    EXPECT_NE(first.find("\"SourcePath\":\"" + mp3 + "\""), std::string::npos);
+    EXPECT_NE(first.find("\"Title\":\"Quote \\\" and \\\\ slash\""), std::string::npos);
+    EXPECT_NE(first.find("\"TypeName\":\"MP3\""), std::string::npos);
+    EXPECT_NE(first.find("\"accepted\":true}"), std::string::npos);
+    EXPECT_NE(second.find("\"accepted\":false,\"reason\":\"unsupported file type\""), std::string::npos);
+    EXPECT_NE(third.find("\"SourceType\":2"), std::string::npos);
+    // Every line parses as JSON for an outside reader too.
+    const auto check = bwtest::Run({"/usr/bin/python3", "-c",
+                                    "import json,sys\nfor l in sys.stdin: json.loads(l)"},
+                                   out.str());
+    EXPECT_EQ(check.ExitCode, 0) << check.Err;
+}
