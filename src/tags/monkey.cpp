@@ -3,6 +3,8 @@
 #include "common/bytereader.h"
 #include "tags/tagsource.h"
 
+#include <cstdint>
+
 namespace bw {
 
 void TMonkey::Clear() {
@@ -80,8 +82,10 @@ bool TMonkey::Load(TTagSource& source) {
         channels_ = h.U16LE();
         sampleRate_ = h.S32LE();
     }
-    samples_ = totalFrames > 0
-                   ? static_cast<int64_t>(totalFrames - 1) * blocksPerFrame + finalFrameBlocks
+    // Both counts come from the file: a product past any real length means a damaged header.
+    const uint64_t whole = totalFrames > 0 ? static_cast<uint64_t>(totalFrames - 1) * blocksPerFrame : 0;
+    samples_ = totalFrames > 0 && whole <= static_cast<uint64_t>(INT64_MAX) - finalFrameBlocks
+                   ? static_cast<int64_t>(whole + finalFrameBlocks)
                    : 0;
     valid_ = bitsPerSample_ > 0 && sampleRate_ > 0 && samples_ > 0 && channels_ > 0;
     return valid_;

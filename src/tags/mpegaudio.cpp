@@ -39,7 +39,6 @@ constexpr std::array<const char*, 5> kModeNames{"Stereo", "Joint Stereo", "Dual 
 constexpr uint8_t kMpeg1 = 3;
 constexpr uint8_t kLayer1 = 3;
 constexpr uint8_t kLayer2 = 2;
-constexpr uint8_t kLayer3 = 1;
 constexpr uint8_t kMono = 3;
 
 uint8_t U(std::span<const std::byte> b, size_t i) { return static_cast<uint8_t>(b[i]); }

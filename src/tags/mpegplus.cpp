@@ -143,7 +143,9 @@ bool TMPEGplus::ReadVersion8(TTagSource& source, uint64_t pos) {
 }
 
 int64_t TMPEGplus::Samples() const {
-    return streamVersion_ == kStreamVersion8 ? samples8_ : static_cast<int64_t>(frames_) * kSamplesPerFrame;
+    if (streamVersion_ == kStreamVersion8)
+        return samples8_;
+    return frames_ > 0 ? static_cast<int64_t>(frames_) * kSamplesPerFrame : 0;
 }
 
 double TMPEGplus::Duration() const {

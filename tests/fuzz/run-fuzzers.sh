@@ -8,7 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${BW_FUZZ_BUILD_DIR:-build-fuzz}
 seconds=${BW_FUZZ_SECONDS:-20}
-targets=(fuzz_id3v1 fuzz_id3v2 fuzz_apetag)
+targets=(fuzz_id3v1 fuzz_id3v2 fuzz_apetag fuzz_mpegaudio fuzz_wavfile fuzz_wmafile fuzz_oggvorbis
+         fuzz_flacfile fuzz_monkey fuzz_wavpackfile fuzz_mpegplus fuzz_cdatrack)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DBW_BUILD_FUZZ=ON -DBW_BUILD_TESTS=ON -DBW_BUILD_BENCH=OFF >/dev/null
@@ -64,6 +65,27 @@ lyrics = b"LYRICSBEGIN" + field(b"IND", b"10") + field(b"ETT", b"A title longer 
 lyrics += b"%06d" % len(lyrics) + b"LYRICS200"
 record = b"TAG" + b"Title".ljust(30, b"\0") + b"Artist".ljust(30, b"\0") + b"Album".ljust(30, b"\0") + b"1999" + b"Comment".ljust(28, b"\0") + b"\x00\x05\x11"
 open(os.path.join(out, "lyrics3.mp3"), "wb").write(open(tone, "rb").read() + lyrics + record)
+PY
+
+# Seeds for the stream readers: a short file of every format, made by the real encoders, and
+# byte-built Monkey's Audio and CD track headers.
+ffmpeg -nostdin -v error -f lavfi -i sine=duration=0.2 -ac 2 "$work/tone.wav"
+cp "$work/tone.wav" "$seeds/tone.wav"
+oggenc -Q -t Title "$work/tone.wav" -o "$seeds/tone.ogg"
+flac -s -T TITLE=Title "$work/tone.wav" -o "$seeds/tone.flac"
+ffmpeg -nostdin -v error -i "$work/tone.wav" -metadata title=Title "$seeds/tone.wma"
+wavpack -q "$work/tone.wav" -o "$seeds/tone.wv"
+mpcenc --silent --title Title "$work/tone.wav" "$seeds/tone.mpc"
+/usr/bin/python3 - "$seeds" <<'PY'
+import os, struct, sys
+out = sys.argv[1]
+desc = b"MAC " + struct.pack("<HHIIIIIII", 3990, 0, 52, 24, 0, 0, 0, 0, 0) + bytes(16)
+head = struct.pack("<HHIIIHHI", 2000, 0, 73728, 100, 1, 16, 2, 44100)
+open(os.path.join(out, "tone.ape"), "wb").write(desc + head + bytes(64))
+old = b"MAC " + struct.pack("<HHHHIIIIII", 3970, 2000, 0, 2, 44100, 44, 0, 1, 100, 0)
+open(os.path.join(out, "old.ape"), "wb").write(old + bytes(64))
+cda = b"RIFF" + struct.pack("<I", 36) + b"CDDAfmt " + struct.pack("<IHHIII", 24, 1, 1, 0x1234, 150, 7500) + bytes(8)
+open(os.path.join(out, "track.cda"), "wb").write(cda)
 PY
 
 status=0
