@@ -255,15 +255,17 @@ bool TEncoderPipe::Write(std::span<const std::byte> block) {
         if (fds[0].revents == 0)
             continue;
         ssize_t n;
+        int writeError;
         {
             const TSigPipeBlock guard;
             n = ::write(input_.Get(), block.data() + done, block.size() - done);
+            writeError = errno; // the guard's clean-up sets errno itself
         }
         if (n > 0) {
             done += static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        if (n < 0 && (writeError == EAGAIN || writeError == EINTR))
             continue;
         // EPIPE: the encoder has exited or closed its input.
         input_.Close();
@@ -300,7 +302,7 @@ void TEncoderPipe::KeepErrorText(const char* data, size_t size) {
         const size_t nl = errorOutput_.rfind('\n', pos - 1);
         const size_t begin = nl == std::string::npos ? 0 : nl + 1;
         if (pos > begin && ++lines > kMaxErrorLines) {
-            errorOutput_.erase(0, begin);
+            errorOutput_.erase(0, pos + 1); // this line, its line break and all before
             break;
         }
         if (nl == std::string::npos)
