@@ -66,6 +66,7 @@ void QuietLibraryLog() {
 } // namespace
 
 struct TAudioStream::Impl {
+    std::string path;
     TFormatPtr format;
     TCodecPtr codec;
     TSwrPtr swr;
@@ -93,6 +94,7 @@ struct TAudioStream::Impl {
     bool exact = false;
     int64_t originPts = 0;   // the first sample's timestamp, in the stream's time base
     int64_t seekTarget = -1; // after a seek: the sample frame decoding must reach
+    int64_t nextFrameStart = -1; // while reaching it: where the next frame starts
     bool seeked = false;     // a seek happened: the end position no longer proves the length
     bool inputEnded = false; // demuxer drained, decoder told to flush
     bool ended = false;      // the decoder gave its last frame
@@ -101,7 +103,7 @@ struct TAudioStream::Impl {
     int drainErrors = 0;
     TAudioError lastError = TAudioError::Ok;
 
-    TAudioError Open(const std::string& path);
+    TAudioError Open(const std::string& filePath);
     TAudioError SetupOutput(AVSampleFormat format, int rate, const AVChannelLayout& layout);
     void ComputeLength(int64_t headerEnd);
     bool Fail(TAudioError e) {
@@ -117,7 +119,8 @@ struct TAudioStream::Impl {
     bool Produce();
 };
 
-TAudioError TAudioStream::Impl::Open(const std::string& path) {
+TAudioError TAudioStream::Impl::Open(const std::string& filePath) {
+    path = filePath;
     AVFormatContext* raw = nullptr;
     int r = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
     if (r < 0)
@@ -328,19 +331,24 @@ bool TAudioStream::Impl::Convert(const AVFrame* f) {
 }
 
 // After a seek the demuxer lands on a packet at or before the target: drop the samples
-// before it, found from the frame's timestamp.
+// before it, found from the frame's timestamp. Some demuxers (Musepack, WMA) stamp only
+// the first of several frames in a packet; the others follow on from it.
 void TAudioStream::Impl::ApplySeekTarget(const AVFrame& f) {
     if (seekTarget < 0)
         return;
     const int64_t ts = f.best_effort_timestamp;
     const auto blockAlign = static_cast<int64_t>(info.BlockAlign());
-    if (ts == AV_NOPTS_VALUE) {
+    int64_t start;
+    if (ts != AV_NOPTS_VALUE)
+        start = av_rescale_q(ts - originPts, stream->time_base, AVRational{1, info.SampleRate});
+    else if (nextFrameStart >= 0)
+        start = nextFrameStart;
+    else {
         seekTarget = -1; // no way to tell where this is: go on from here
         return;
     }
-    const int64_t start = av_rescale_q(ts - originPts, stream->time_base,
-                                       AVRational{1, info.SampleRate});
     const int64_t frames = static_cast<int64_t>(pendingSize) / blockAlign;
+    nextFrameStart = start + frames;
     if (start + frames <= seekTarget) {
         pendingSize = 0;
         return;
@@ -378,6 +386,22 @@ bool TAudioStream::Impl::Produce() {
             return false;
         ApplySeekTarget(*frame);
     }
+    return true;
+}
+
+// Back to the start by opening the file afresh. A timestamp seek to the start does not
+// always give the first read's samples again: MPEG audio and Musepack decoders restart a
+// few frames in with other state, and the encoder delay is trimmed by timestamps only
+// approximately. A rewind (the player's stop, a second pass) must repeat the first read.
+bool TAudioStream::Restart() {
+    auto fresh = std::make_unique<Impl>();
+    if (fresh->Open(impl_->path) != TAudioError::Ok)
+        return false;
+    if (impl_->exact) { // a length learnt by reading to the end stays known
+        fresh->length = impl_->length;
+        fresh->exact = true;
+    }
+    impl_ = std::move(fresh);
     return true;
 }
 
@@ -440,9 +464,13 @@ bool TAudioStream::Seek(uint64_t bytePos) {
         d.lastError = TAudioError::Position;
         return false;
     }
+    if (bytePos == 0 && Restart())
+        return true;
     const auto target = static_cast<int64_t>(bytePos / blockAlign);
-    const int64_t ts =
-        d.originPts + av_rescale_q(target, AVRational{1, d.info.SampleRate}, d.stream->time_base);
+    // Rounded down: in a coarse time base (Musepack counts in packets of 64 frames) a
+    // rounded-up timestamp would land past the target.
+    const int64_t ts = d.originPts + av_rescale_q_rnd(target, AVRational{1, d.info.SampleRate},
+                                                      d.stream->time_base, AV_ROUND_DOWN);
     if (avformat_seek_file(d.format.get(), d.streamIndex, INT64_MIN, ts, ts, 0) < 0) {
         d.lastError = TAudioError::NotAvailable;
         return false;
@@ -457,6 +485,7 @@ bool TAudioStream::Seek(uint64_t bytePos) {
     d.failed = false;
     d.drainErrors = 0;
     d.seekTarget = target;
+    d.nextFrameStart = -1;
     d.seeked = true;
     d.position = bytePos;
     d.lastError = TAudioError::Ok;

@@ -59,14 +59,17 @@ public:
     // plus what was read after it).
     uint64_t Position() const;
     // Moves to a byte position (rounded down to a whole sample frame). Sample-exact where
-    // the container's timestamps are (WAV, FLAC, WavPack, Monkey's Audio, Ogg); for MPEG
-    // audio and WMA it lands within a frame of the position. False past the length.
+    // the container's timestamps are (WAV, FLAC, WavPack, Monkey's Audio, Ogg, MPEG
+    // audio); WMA lands within two frames, Musepack within a packet (64 frames). Position()
+    // then says where reading really goes on. Position 0 repeats the first read exactly
+    // for every format. False past the length.
     bool Seek(uint64_t bytePos);
     bool AtEnd() const;
     TAudioError LastError() const;
 
 private:
     TAudioStream();
+    bool Restart();
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

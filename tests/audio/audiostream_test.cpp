@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -25,8 +26,9 @@ struct TSourceCase {
     int Rate;
     int Channels;
     bool EightBit;
-    // How far a lossy source's length estimate may be off, in bytes (0: a twentieth).
-    double EstimateSlack = 0;
+    // How far a lossy source's length estimate (0: a twentieth) and a seek (0: 2048
+    // samples) may be off, in bytes.
+    double Slack = 0;
 };
 
 std::string Wav(const TTempDir& dir, const std::string& name, double seconds, int rate,
@@ -84,6 +86,14 @@ TEST_P(LosslessTest, DecodesBitExactWithExactLength) {
     std::vector<std::byte> block(4096);
     EXPECT_EQ(s->Read(block), 0);
     EXPECT_EQ(s->LastError(), TAudioError::Ended);
+
+    // Every container seeks to the exact sample frame: back to a third of the way in.
+    const uint64_t blockAlign = static_cast<uint64_t>(s->Info().BlockAlign());
+    const uint64_t third = expected.size() / 3 / blockAlign * blockAlign;
+    ASSERT_TRUE(s->Seek(third));
+    const auto rest = ReadToEnd(*s);
+    EXPECT_TRUE(rest.size() == expected.size() - third &&
+                std::equal(rest.begin(), rest.end(), expected.begin() + static_cast<long>(third)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -151,7 +161,7 @@ TEST_P(LossyTest, DecodesFfmpegSampleCount) {
     // An estimate, but a sane one.
     const double estimate = static_cast<double>(s->LengthBytes());
     EXPECT_NEAR(estimate, static_cast<double>(expected.size()),
-                c.EstimateSlack > 0 ? c.EstimateSlack : expected.size() / 20.0);
+                c.Slack > 0 ? c.Slack : expected.size() / 20.0);
 
     const auto pcm = ReadToEnd(*s);
     EXPECT_EQ(pcm.size(), expected.size());
@@ -160,6 +170,21 @@ TEST_P(LossyTest, DecodesFfmpegSampleCount) {
     EXPECT_TRUE(s->LengthIsExact());
     EXPECT_EQ(s->LengthBytes(), expected.size());
     EXPECT_EQ(bw::ProgressPercent(s->Position(), s->LengthBytes()), 100);
+
+    // Back to the start: the same samples again, encoder delay trimmed again.
+    ASSERT_TRUE(s->Seek(0));
+    EXPECT_TRUE(ReadToEnd(*s) == pcm);
+
+    // Into the middle: reading goes on from about there, and Position says where.
+    const uint64_t blockAlign = static_cast<uint64_t>(s->Info().BlockAlign());
+    const uint64_t third = pcm.size() / 3 / blockAlign * blockAlign;
+    ASSERT_TRUE(s->Seek(third));
+    const uint64_t landed = s->Position();
+    EXPECT_NEAR(static_cast<double>(landed), static_cast<double>(third),
+                std::max(c.Slack, 2048.0 * static_cast<double>(blockAlign)));
+    const auto rest = ReadToEnd(*s);
+    EXPECT_NEAR(static_cast<double>(rest.size()), static_cast<double>(pcm.size() - third),
+                std::max(c.Slack, 2048.0 * static_cast<double>(blockAlign)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -195,7 +220,8 @@ INSTANTIATE_TEST_SUITE_P(
                         MakeSignal(path, 3, 44100, 2, {"-c:a", "wmav2", "-b:a", "128k"});
                         return path;
                     },
-                    44100, 2, false},
+                    // ASF stamps packets in milliseconds: seeks land within two frames.
+                    44100, 2, false, 2 * 2048 * 4},
         TSourceCase{"Mp2",
                     [](const TTempDir& d) {
                         const auto path = d.File("a.mp2");
