@@ -1,4 +1,5 @@
 #include "audio/audiostream.h"
+#include "audio/encoderpipe.h"
 #include "audio/audiotesthelp.h"
 #include "support/testsupport.h"
 
@@ -373,6 +374,27 @@ TEST(AudioStreamBadInput, WavCutShortReadsWhatIsThere) {
     EXPECT_TRUE(ReadToEnd(*s) == expected);
     EXPECT_TRUE(s->LengthIsExact());
     EXPECT_EQ(s->LengthBytes(), expected.size());
+}
+
+TEST(AudioStreamBadInput, OpenEndedWavReadsToItsEnd) {
+    // The header an encoder pipe writes when the length is unknown: largest sizes.
+    TTempDir dir;
+    const auto wav = dir.File("a.wav");
+    MakeSignal(wav, 1.5, 32000, 2, {"-c:a", "pcm_s16le"});
+    const auto pcm = FfmpegDecode(wav);
+    const auto header = bw::MakeWavHeader({32000, 2, false}, std::nullopt);
+    std::vector<std::byte> bytes(header.size() + pcm.size());
+    std::copy(header.begin(), header.end(), bytes.begin());
+    std::copy(pcm.begin(), pcm.end(), bytes.begin() + header.size());
+    const auto open = dir.File("open.wav");
+    bwtest::WriteAll(open, bytes);
+
+    auto s = TAudioStream::OpenFile(open);
+    ASSERT_TRUE(s);
+    EXPECT_FALSE(s->LengthIsExact());
+    EXPECT_TRUE(ReadToEnd(*s) == pcm);
+    EXPECT_TRUE(s->LengthIsExact());
+    EXPECT_EQ(s->LengthBytes(), pcm.size());
 }
 
 TEST(AudioStreamBadInput, TruncatedFilesNeverCrash) {
