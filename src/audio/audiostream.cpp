@@ -122,7 +122,12 @@ struct TAudioStream::Impl {
 TAudioError TAudioStream::Impl::Open(const std::string& filePath) {
     path = filePath;
     AVFormatContext* raw = nullptr;
-    int r = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+    // Always a local file: a name like "http:x.mp3" must not become a URL, and a playlist
+    // dressed up as a song must not make the library fetch anything from the network.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    int r = avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, &options);
+    av_dict_free(&options);
     if (r < 0)
         return OpenError(r);
     format.reset(raw);
