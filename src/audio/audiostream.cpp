@@ -31,6 +31,7 @@ namespace {
 // any speaker layout has, or a frame longer than a few seconds, is a broken file.
 constexpr int kMaxChannels = 64;
 constexpr int kMaxFrameSamples = 1 << 20;
+constexpr int64_t kMaxLengthFrames = int64_t{384000} * 3600 * 24 * 366;
 // Errors tolerated while draining the decoder at the end before giving up on the rest.
 constexpr int kMaxDrainErrors = 64;
 
@@ -174,7 +175,6 @@ TAudioError TAudioStream::Impl::Open(const std::string& filePath) {
     ComputeLength(headerEnd);
     if (!Convert(frame.get()))
         return lastError;
-    ApplySeekTarget(*frame);
     return TAudioError::Ok;
 }
 
@@ -199,7 +199,8 @@ void TAudioStream::Impl::ComputeLength(int64_t headerEnd) {
         frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, info.SampleRate});
     else if (format->duration != AV_NOPTS_VALUE && format->duration > 0)
         frames = av_rescale(format->duration, info.SampleRate, AV_TIME_BASE);
-    if (frames <= 0) {
+    // A header may claim anything; past a year of audio it is no length at all.
+    if (frames <= 0 || frames > kMaxLengthFrames) {
         length = 0;
         exact = false;
         return;
