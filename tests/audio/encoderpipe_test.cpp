@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -111,6 +112,9 @@ TEST(EncoderPipe, MissingProgramFailsToStart) {
 }
 
 TEST(EncoderPipe, EncoderThatExitsEarlyFailsTheWriteNotTheProgram) {
+    // The default action of SIGPIPE ends the program: make sure it is in force here (the
+    // test support's Run ignores it for the whole process).
+    std::signal(SIGPIPE, SIG_DFL);
     // flac refuses an unknown option at once, before it reads anything.
     TEncoderPipe pipe;
     const bw::TChannelInfo info{44100, 2, false};
