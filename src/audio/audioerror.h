@@ -21,6 +21,7 @@ enum class TAudioError : int {
     Codec = 44,      // no decoder for the stream
     Ended = 45,      // the stream has ended
     Process = 50,    // a child process could not be started or fed
+    Read = 51,       // the file could not be read on (an I/O error part way through)
     Unknown = -1,
 };
 

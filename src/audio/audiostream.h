@@ -21,11 +21,21 @@ struct TChannelInfo {
     int BlockAlign() const { return Channels * BytesPerSample(); }
 };
 
+// Progress of a read through a stream, 0..100, truncated. Lengths may be estimates (see
+// TAudioStream::LengthBytes), so a position past the length reads 100 and an unknown
+// length (0) reads 0: never show a value outside 0..100.
+int ProgressPercent(uint64_t position, uint64_t length);
+
 // A decoding stream over one audio file (any source format but CD tracks), on FFmpeg.
+// The PCM is the same as FFmpeg's own command-line decode of the file to s16le (u8 for
+// 8-bit sources): sources of more than 16 bits are reduced the same way, and the encoder
+// delay and padding the container declares (MP3 gapless info) are removed the same way.
 // Not thread-safe: one thread uses one stream at a time.
 class TAudioStream {
 public:
     // Opens a file for decoding. On failure returns null and sets *error (when given).
+    // The first block is decoded here, so a file that holds no decodable audio fails to
+    // open rather than ending at the first read.
     static std::unique_ptr<TAudioStream> OpenFile(const std::string& path,
                                                   TAudioError* error = nullptr);
     ~TAudioStream();
@@ -35,22 +45,31 @@ public:
     TChannelInfo Info() const;
     // Decoded length in bytes of PCM as delivered. An estimate where the container does
     // not know its exact length (LengthIsExact() false): reading still goes to the real
-    // end, so progress must be clamped by whoever computes it.
+    // end, so progress must be clamped by whoever computes it (ProgressPercent).
+    // Exact for PCM WAV, FLAC, WavPack and Monkey's Audio files whose headers state their
+    // sample count. Once the end has been read, the length is the real one and exact.
     uint64_t LengthBytes() const;
     bool LengthIsExact() const;
 
     // Reads up to out.size() bytes of PCM (whole sample frames). Returns the bytes
-    // written; 0 at the end of the stream; -1 on a decoding error (LastError() says why).
+    // written; 0 at the end of the stream; -1 on a read error (LastError() says why).
+    // Damaged packets are skipped as FFmpeg's own decode skips them.
     int64_t Read(std::span<std::byte> out);
-    // Bytes delivered so far since the start (or the last seek).
+    // Bytes delivered so far since the start (or the last seek: the seek's position
+    // plus what was read after it).
     uint64_t Position() const;
-    // Moves to a byte position (rounded down to a whole sample frame).
+    // Moves to a byte position (rounded down to a whole sample frame). Sample-exact where
+    // the container's timestamps are (WAV, FLAC, WavPack, Monkey's Audio, Ogg, MPEG
+    // audio); WMA lands within two frames, Musepack within a packet (64 frames). Position()
+    // then says where reading really goes on. Position 0 repeats the first read exactly
+    // for every format. False past the length.
     bool Seek(uint64_t bytePos);
     bool AtEnd() const;
     TAudioError LastError() const;
 
 private:
     TAudioStream();
+    bool Restart();
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

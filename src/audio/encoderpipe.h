@@ -2,13 +2,15 @@
 
 #include "audio/audioerror.h"
 #include "audio/audiostream.h"
+#include "audio/filehandle.h"
 
 #include <array>
-#include <optional>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace bw {
@@ -18,8 +20,16 @@ namespace bw {
 // which encoders take as "read to the end of input".
 std::array<std::byte, 44> MakeWavHeader(const TChannelInfo& info, std::optional<uint32_t> dataBytes);
 
+// Where an outside program is: the folder this program runs from first (encoders shipped
+// beside it), then the folders of PATH. A name with a slash is taken as a path. Empty when
+// no executable file of that name is found.
+std::string FindProgram(const std::string& name);
+
 // An outside encoder fed through a pipe on its standard input: first a WAV header, then
 // every PCM block, then end of input. Started from an argument vector, never a shell.
+// Its standard output and error go to one pipe that is drained whenever we wait on the
+// encoder, so a talkative encoder never blocks; the last lines are kept for messages.
+// One thread uses one pipe.
 class TEncoderPipe {
 public:
     TEncoderPipe() = default;
@@ -27,11 +37,14 @@ public:
     TEncoderPipe(const TEncoderPipe&) = delete;
     TEncoderPipe& operator=(const TEncoderPipe&) = delete;
 
-    // Starts argv[0] (a path or a name looked up on PATH) with argv, writes the header.
-    // dataBytes: the exact PCM size when known.
+    // Starts argv[0] (a path, or a name looked up with FindProgram) with argv, writes the
+    // header. dataBytes: the exact PCM size when known; absent (or too large for a WAV
+    // header) gives the open-ended header. False with LastError() Process when the program
+    // is missing or cannot be started (ErrorOutput() says which).
     bool Start(const std::vector<std::string>& argv, const TChannelInfo& info,
                std::optional<uint64_t> dataBytes);
-    // Writes one block; false when the encoder has gone (LastError() says why).
+    // Writes one block; false when the encoder has gone (LastError() says why). The
+    // encoder's early exit never raises SIGPIPE in this process.
     bool Write(std::span<const std::byte> block);
     // Closes the encoder's input and waits for it. Returns its exit status, or -1 when it
     // was killed by a signal or never started.
@@ -44,9 +57,13 @@ public:
     TAudioError LastError() const { return lastError_; }
 
 private:
-    int pid_ = -1;
-    int stdinFd_ = -1;
-    int stderrFd_ = -1;
+    // Reads what the encoder has written so far without blocking; false at its end.
+    bool DrainErrors();
+    void KeepErrorText(const char* data, size_t size);
+
+    pid_t pid_ = -1;
+    TFileHandle input_;  // our end of the encoder's standard input
+    TFileHandle errors_; // our end of its standard output and error
     std::string errorOutput_;
     TAudioError lastError_ = TAudioError::Ok;
 };

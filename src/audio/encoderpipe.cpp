@@ -1,0 +1,354 @@
+#include "audio/encoderpipe.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <spawn.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace bw {
+
+namespace {
+
+constexpr uint32_t kRiffHeaderRest = 36; // RIFF size counts everything after its own field
+constexpr size_t kMaxErrorLines = 10;
+constexpr size_t kMaxErrorBytes = 4096;
+constexpr int kReapPollMs = 100;
+
+void PutLe(std::array<std::byte, 44>& h, size_t at, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        h[at + static_cast<size_t>(i)] = static_cast<std::byte>((value >> (8 * i)) & 0xFF);
+}
+
+void PutTag(std::array<std::byte, 44>& h, size_t at, std::string_view tag) {
+    for (size_t i = 0; i < 4; ++i)
+        h[at + i] = static_cast<std::byte>(tag[i]);
+}
+
+bool IsExecutableFile(const std::filesystem::path& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(p.c_str(), X_OK) == 0;
+}
+
+bool SetNonBlocking(int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+// Writing into a pipe whose reader has died raises SIGPIPE, whose default action ends the
+// whole program. Blocking it in this thread around the write turns it into EPIPE; a signal
+// that the write left pending is taken back before unblocking, so nothing changes for the
+// rest of the program (no process-wide SIG_IGN).
+class TSigPipeBlock {
+public:
+    TSigPipeBlock() {
+        sigemptyset(&pipeSet_);
+        sigaddset(&pipeSet_, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipeSet_, &oldMask_);
+    }
+    ~TSigPipeBlock() {
+        if (!wasPending_) {
+            const timespec zero{0, 0};
+            while (sigtimedwait(&pipeSet_, nullptr, &zero) == SIGPIPE) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &oldMask_, nullptr);
+    }
+    TSigPipeBlock(const TSigPipeBlock&) = delete;
+    TSigPipeBlock& operator=(const TSigPipeBlock&) = delete;
+
+private:
+    sigset_t pipeSet_{};
+    sigset_t oldMask_{};
+    bool wasPending_ = false;
+};
+
+// posix_spawn attributes that give the child default SIGPIPE handling and an empty signal
+// mask whatever this program has set for itself.
+class TSpawnSetup {
+public:
+    TSpawnSetup(int stdinFd, int outputFd) {
+        posix_spawn_file_actions_init(&actions_);
+        posix_spawnattr_init(&attr_);
+        posix_spawn_file_actions_adddup2(&actions_, stdinFd, STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions_, outputFd, STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions_, outputFd, STDERR_FILENO);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attr_, &defaults);
+        sigset_t empty;
+        sigemptyset(&empty);
+        posix_spawnattr_setsigmask(&attr_, &empty);
+        posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    }
+    ~TSpawnSetup() {
+        posix_spawnattr_destroy(&attr_);
+        posix_spawn_file_actions_destroy(&actions_);
+    }
+    TSpawnSetup(const TSpawnSetup&) = delete;
+    TSpawnSetup& operator=(const TSpawnSetup&) = delete;
+    const posix_spawn_file_actions_t* Actions() const { return &actions_; }
+    const posix_spawnattr_t* Attr() const { return &attr_; }
+
+private:
+    posix_spawn_file_actions_t actions_{};
+    posix_spawnattr_t attr_{};
+};
+
+} // namespace
+
+std::array<std::byte, 44> MakeWavHeader(const TChannelInfo& info,
+                                        std::optional<uint32_t> dataBytes) {
+    std::array<std::byte, 44> h{};
+    const auto channels = static_cast<uint32_t>(info.Channels);
+    const auto rate = static_cast<uint32_t>(info.SampleRate);
+    const auto blockAlign = static_cast<uint32_t>(info.BlockAlign());
+    // A size the RIFF field cannot hold is as good as unknown.
+    const bool known = dataBytes && *dataBytes <= UINT32_MAX - kRiffHeaderRest;
+    PutTag(h, 0, "RIFF");
+    PutLe(h, 4, known ? *dataBytes + kRiffHeaderRest : UINT32_MAX, 4);
+    PutTag(h, 8, "WAVE");
+    PutTag(h, 12, "fmt ");
+    PutLe(h, 16, 16, 4); // fmt chunk size
+    PutLe(h, 20, 1, 2);  // PCM
+    PutLe(h, 22, channels, 2);
+    PutLe(h, 24, rate, 4);
+    PutLe(h, 28, rate * blockAlign, 4); // bytes per second
+    PutLe(h, 32, blockAlign, 2);
+    PutLe(h, 34, static_cast<uint32_t>(info.BytesPerSample() * 8), 2);
+    PutTag(h, 36, "data");
+    PutLe(h, 40, known ? *dataBytes : UINT32_MAX, 4);
+    return h;
+}
+
+std::string FindProgram(const std::string& name) {
+    if (name.empty())
+        return {};
+    if (name.find('/') != std::string::npos)
+        return IsExecutableFile(name) ? name : std::string();
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        const auto beside = self.parent_path() / name;
+        if (IsExecutableFile(beside))
+            return beside.string();
+    }
+    const char* path = std::getenv("PATH");
+    std::string_view rest = path ? path : "";
+    while (true) {
+        const size_t colon = rest.find(':');
+        const std::string_view dir = rest.substr(0, colon);
+        // An empty entry means the current folder.
+        const auto candidate = std::filesystem::path(dir.empty() ? "." : std::string(dir)) / name;
+        if (IsExecutableFile(candidate))
+            return candidate.string();
+        if (colon == std::string_view::npos)
+            break;
+        rest.remove_prefix(colon + 1);
+    }
+    return {};
+}
+
+TEncoderPipe::~TEncoderPipe() {
+    if (Running())
+        Stop();
+}
+
+bool TEncoderPipe::Start(const std::vector<std::string>& argv, const TChannelInfo& info,
+                         std::optional<uint64_t> dataBytes) {
+    if (Running()) {
+        lastError_ = TAudioError::Already;
+        return false;
+    }
+    errorOutput_.clear();
+    if (argv.empty() || info.Channels <= 0 || info.SampleRate <= 0) {
+        lastError_ = TAudioError::IllegalParam;
+        return false;
+    }
+    const std::string program = FindProgram(argv[0]);
+    if (program.empty()) {
+        lastError_ = TAudioError::Process;
+        errorOutput_ = "cannot find the program " + argv[0];
+        return false;
+    }
+    int inPipe[2];
+    int outPipe[2];
+    if (pipe2(inPipe, O_CLOEXEC) != 0) {
+        lastError_ = TAudioError::Process;
+        return false;
+    }
+    TFileHandle childIn(inPipe[0]);
+    TFileHandle ourIn(inPipe[1]);
+    if (pipe2(outPipe, O_CLOEXEC) != 0) {
+        lastError_ = TAudioError::Process;
+        return false;
+    }
+    TFileHandle ourOut(outPipe[0]);
+    TFileHandle childOut(outPipe[1]);
+
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const TSpawnSetup setup(childIn.Get(), childOut.Get());
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, program.c_str(), setup.Actions(), setup.Attr(),
+                               args.data(), environ);
+    if (rc != 0) {
+        lastError_ = TAudioError::Process;
+        errorOutput_ = "cannot start " + program + ": " + std::strerror(rc);
+        return false;
+    }
+    pid_ = pid;
+    childIn.Close();
+    childOut.Close();
+    SetNonBlocking(ourIn.Get());
+    SetNonBlocking(ourOut.Get());
+    input_ = std::move(ourIn);
+    errors_ = std::move(ourOut);
+
+    std::optional<uint32_t> headerSize;
+    if (dataBytes && *dataBytes <= UINT32_MAX)
+        headerSize = static_cast<uint32_t>(*dataBytes);
+    const auto header = MakeWavHeader(info, headerSize);
+    if (!Write(header)) {
+        Stop();
+        lastError_ = TAudioError::Process;
+        return false;
+    }
+    lastError_ = TAudioError::Ok;
+    return true;
+}
+
+bool TEncoderPipe::Write(std::span<const std::byte> block) {
+    if (!Running() || !input_.IsOpen()) {
+        lastError_ = TAudioError::Handle;
+        return false;
+    }
+    size_t done = 0;
+    while (done < block.size()) {
+        pollfd fds[2] = {{input_.Get(), POLLOUT, 0}, {errors_.Get(), POLLIN, 0}};
+        if (poll(fds, errors_.IsOpen() ? 2 : 1, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            lastError_ = TAudioError::Process;
+            return false;
+        }
+        // Keep the encoder's output flowing, or it may block on it and stop reading.
+        if (errors_.IsOpen() && fds[1].revents != 0 && !DrainErrors())
+            errors_.Close();
+        if (fds[0].revents == 0)
+            continue;
+        ssize_t n;
+        int writeError;
+        {
+            const TSigPipeBlock guard;
+            n = ::write(input_.Get(), block.data() + done, block.size() - done);
+            writeError = errno; // the guard's clean-up sets errno itself
+        }
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && (writeError == EAGAIN || writeError == EINTR))
+            continue;
+        // EPIPE: the encoder has exited or closed its input.
+        input_.Close();
+        lastError_ = TAudioError::Process;
+        return false;
+    }
+    return true;
+}
+
+bool TEncoderPipe::DrainErrors() {
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(errors_.Get(), buf, sizeof buf);
+        if (n > 0) {
+            KeepErrorText(buf, static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n < 0 && errno == EAGAIN; // 0: end of output; other errors end it too
+    }
+}
+
+void TEncoderPipe::KeepErrorText(const char* data, size_t size) {
+    // Progress lines end in a carriage return; count them as lines.
+    for (size_t i = 0; i < size; ++i)
+        errorOutput_.push_back(data[i] == '\r' ? '\n' : data[i]);
+    if (errorOutput_.size() > 2 * kMaxErrorBytes)
+        errorOutput_.erase(0, errorOutput_.size() - kMaxErrorBytes);
+    // Keep the last lines that are not empty.
+    size_t lines = 0;
+    size_t pos = errorOutput_.size();
+    while (pos > 0) {
+        const size_t nl = errorOutput_.rfind('\n', pos - 1);
+        const size_t begin = nl == std::string::npos ? 0 : nl + 1;
+        if (pos > begin && ++lines > kMaxErrorLines) {
+            errorOutput_.erase(0, pos + 1); // this line, its line break and all before
+            break;
+        }
+        if (nl == std::string::npos)
+            break;
+        pos = nl;
+    }
+}
+
+int TEncoderPipe::Stop() {
+    if (!Running()) {
+        lastError_ = TAudioError::Handle;
+        return -1;
+    }
+    input_.Close(); // end of input: the encoder finishes its file and exits
+    int status = 0;
+    for (;;) {
+        if (errors_.IsOpen()) {
+            pollfd fd{errors_.Get(), POLLIN, 0};
+            if (poll(&fd, 1, kReapPollMs) > 0 && !DrainErrors())
+                errors_.Close();
+        }
+        // While its output is open, only look; once it is closed, wait. A grandchild that
+        // kept the output open cannot hold us once the encoder itself has exited.
+        const pid_t r = waitpid(pid_, &status, errors_.IsOpen() ? WNOHANG : 0);
+        if (r == pid_)
+            break;
+        if (r < 0 && errno != EINTR) {
+            status = -1;
+            break;
+        }
+    }
+    if (errors_.IsOpen()) {
+        DrainErrors();
+        errors_.Close();
+    }
+    pid_ = -1;
+    const int exitCode = status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    lastError_ = exitCode == 0 ? TAudioError::Ok : TAudioError::Process;
+    return exitCode;
+}
+
+void TEncoderPipe::Kill() {
+    if (!Running())
+        return;
+    ::kill(pid_, SIGKILL);
+    Stop();
+}
+
+} // namespace bw

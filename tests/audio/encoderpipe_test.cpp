@@ -1,0 +1,231 @@
+#include "audio/encoderpipe.h"
+#include "audio/audiotesthelp.h"
+#include "support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+using bw::TAudioError;
+using bw::TAudioStream;
+using bw::TEncoderPipe;
+using bwtest::FfmpegDecode;
+using bwtest::MakeSignal;
+using bwtest::RunOk;
+using bwtest::TTempDir;
+
+namespace {
+
+// Pipes a stream through flac the way the conversion run does: 10240-byte blocks.
+// Returns the PCM that went in.
+std::vector<std::byte> EncodeWithFlac(TAudioStream& s, const std::string& out,
+                                      std::optional<uint64_t> dataBytes) {
+    TEncoderPipe pipe;
+    EXPECT_TRUE(pipe.Start({"flac", "-s", "-f", "-o", out, "-"}, s.Info(), dataBytes))
+        << pipe.ErrorOutput();
+    std::vector<std::byte> sent;
+    std::vector<std::byte> block(10240);
+    int64_t n;
+    while ((n = s.Read(block)) > 0) {
+        const std::span<const std::byte> part(block.data(), static_cast<size_t>(n));
+        EXPECT_TRUE(pipe.Write(part));
+        sent.insert(sent.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(pipe.Stop(), 0) << pipe.ErrorOutput();
+    EXPECT_FALSE(pipe.Running());
+    return sent;
+}
+
+// flac fed through the pipe must keep every sample: from a WAV with the exact length in
+// the header, and from an MP3 whose length is only estimated (open-ended header).
+TEST(EncoderPipe, FlacGetsEverySampleWithExactAndEstimatedLength) {
+    TTempDir dir;
+    const auto wav = dir.File("a.wav");
+    MakeSignal(wav, 3, 44100, 2, {"-c:a", "pcm_s16le"});
+    const auto mp3 = dir.File("a.mp3");
+    RunOk({"lame", "--quiet", "-V", "5", wav, mp3});
+    for (const auto& source : {wav, mp3}) {
+        SCOPED_TRACE(source);
+        auto s = TAudioStream::OpenFile(source);
+        ASSERT_TRUE(s);
+        EXPECT_EQ(s->LengthIsExact(), source == wav);
+        const auto out = dir.File("out.flac");
+        const auto sent = EncodeWithFlac(
+            *s, out, s->LengthIsExact() ? std::optional(s->LengthBytes()) : std::nullopt);
+        const auto decoded = FfmpegDecode(out);
+        EXPECT_TRUE(decoded == sent);
+        EXPECT_TRUE(decoded == FfmpegDecode(source));
+    }
+}
+
+TEST(EncoderPipe, EightBitMonoHeaderDescribesThePcm) {
+    TTempDir dir;
+    const auto wav = dir.File("a.wav");
+    MakeSignal(wav, 1, 11025, 1, {"-c:a", "pcm_u8"});
+    auto s = TAudioStream::OpenFile(wav);
+    ASSERT_TRUE(s);
+    ASSERT_TRUE(s->Info().EightBit);
+    // Through a real WAV reader: header plus PCM must decode to the same samples, both
+    // with the exact size and with the open-ended one.
+    const auto pcm = bwtest::ReadToEnd(*s);
+    for (const bool exact : {true, false}) {
+        SCOPED_TRACE(exact ? "exact" : "open-ended");
+        const auto header = bw::MakeWavHeader(
+            s->Info(), exact ? std::optional<uint32_t>(static_cast<uint32_t>(pcm.size()))
+                             : std::nullopt);
+        std::vector<std::byte> file(header.size() + pcm.size());
+        std::copy(header.begin(), header.end(), file.begin());
+        std::copy(pcm.begin(), pcm.end(), file.begin() + header.size());
+        const auto copy = dir.File("copy.wav");
+        bwtest::WriteAll(copy, file);
+        EXPECT_TRUE(FfmpegDecode(copy, "u8") == pcm);
+        // Our own decoder reads an open-ended header to the end of the data too.
+        auto again = TAudioStream::OpenFile(copy);
+        ASSERT_TRUE(again);
+        EXPECT_EQ(again->LengthIsExact(), exact);
+        EXPECT_TRUE(bwtest::ReadToEnd(*again) == pcm);
+        const auto probe = RunOk({"ffprobe", "-v", "error", "-show_entries",
+                                  "stream=sample_rate,channels,bits_per_sample", "-of",
+                                  "csv=p=0", copy});
+        EXPECT_EQ(probe, "11025,1,8\n");
+    }
+}
+
+TEST(EncoderPipe, MissingProgramFailsToStart) {
+    TEncoderPipe pipe;
+    const bw::TChannelInfo info{44100, 2, false};
+    EXPECT_FALSE(pipe.Start({"brindlewave-no-such-encoder", "-"}, info, std::nullopt));
+    EXPECT_EQ(pipe.LastError(), TAudioError::Process);
+    EXPECT_NE(pipe.ErrorOutput().find("brindlewave-no-such-encoder"), std::string::npos);
+    EXPECT_FALSE(pipe.Running());
+    EXPECT_FALSE(pipe.Write(std::vector<std::byte>(16)));
+    EXPECT_EQ(pipe.Stop(), -1);
+
+    EXPECT_FALSE(pipe.Start({"/nonexistent/folder/flac"}, info, std::nullopt));
+    EXPECT_EQ(pipe.LastError(), TAudioError::Process);
+}
+
+TEST(EncoderPipe, EncoderThatExitsEarlyFailsTheWriteNotTheProgram) {
+    // The default action of SIGPIPE ends the program: make sure it is in force here (the
+    // test support's Run ignores it for the whole process).
+    std::signal(SIGPIPE, SIG_DFL);
+    // flac refuses an unknown option at once, before it reads anything.
+    TEncoderPipe pipe;
+    const bw::TChannelInfo info{44100, 2, false};
+    if (pipe.Start({"flac", "--no-such-option-here", "-"}, info, std::nullopt)) {
+        // The header fitted into the pipe before flac was gone: the next writes must fail
+        // (without SIGPIPE ending this test program).
+        bool failed = false;
+        const std::vector<std::byte> block(10240);
+        for (int i = 0; i < 1000 && !failed; ++i)
+            failed = !pipe.Write(block);
+        EXPECT_TRUE(failed);
+        EXPECT_EQ(pipe.LastError(), TAudioError::Process);
+        EXPECT_NE(pipe.Stop(), 0);
+    }
+    EXPECT_EQ(pipe.LastError(), TAudioError::Process);
+    EXPECT_FALSE(pipe.Running());
+    EXPECT_NE(pipe.ErrorOutput().find("no-such-option-here"), std::string::npos)
+        << pipe.ErrorOutput();
+}
+
+TEST(EncoderPipe, NonZeroExitIsReported) {
+    TTempDir dir;
+    // flac cannot write into a folder that does not exist: it reads, then fails.
+    TEncoderPipe pipe;
+    const bw::TChannelInfo info{44100, 2, false};
+    const auto out = dir.File("no/such/folder/out.flac");
+    ASSERT_TRUE(pipe.Start({"flac", "-s", "-o", out, "-"}, info, 4 * 44100));
+    for (int i = 0; i < 20; ++i)
+        if (!pipe.Write(std::vector<std::byte>(8820)))
+            break;
+    const int status = pipe.Stop();
+    EXPECT_GT(status, 0);
+    EXPECT_EQ(pipe.LastError(), TAudioError::Process);
+    EXPECT_FALSE(pipe.ErrorOutput().empty());
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST(EncoderPipe, TalkativeEncoderDoesNotDeadlockAndKeepsLastLines) {
+    // An encoder that writes far more than a pipe holds to its error output before it
+    // reads its input, then reads it all.
+    TEncoderPipe pipe;
+    const bw::TChannelInfo info{44100, 2, false};
+    ASSERT_TRUE(pipe.Start({"/bin/sh", "-c",
+                            "i=0; while [ $i -lt 3000 ]; do "
+                            "echo \"progress line $i of a chatty encoder\" >&2; i=$((i+1)); done; "
+                            "echo last words >&2; exec cat >/dev/null"},
+                           info, std::nullopt));
+    const std::vector<std::byte> block(10240);
+    for (int i = 0; i < 100; ++i)
+        ASSERT_TRUE(pipe.Write(block));
+    EXPECT_EQ(pipe.Stop(), 0);
+    const auto text = pipe.ErrorOutput();
+    EXPECT_NE(text.find("last words"), std::string::npos);
+    EXPECT_NE(text.find("line 2999"), std::string::npos);
+    EXPECT_EQ(text.find("line 100 "), std::string::npos); // only the last lines are kept
+    EXPECT_LE(std::count(text.begin(), text.end(), '\n'), 10);
+}
+
+TEST(EncoderPipe, ArgumentsReachTheEncoderVerbatim) {
+    TTempDir dir;
+    // A shell would run the command in this name or split it at the quote.
+    const auto out = dir.File("a \"quoted\" $(touch pwned) `id` name.flac");
+    TEncoderPipe pipe;
+    const bw::TChannelInfo info{8000, 1, false};
+    ASSERT_TRUE(pipe.Start({"flac", "-s", "-o", out, "-"}, info, 1600));
+    ASSERT_TRUE(pipe.Write(std::vector<std::byte>(1600)));
+    EXPECT_EQ(pipe.Stop(), 0) << pipe.ErrorOutput();
+    EXPECT_TRUE(std::filesystem::exists(out));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("pwned")));
+    EXPECT_FALSE(std::filesystem::exists("pwned"));
+}
+
+TEST(EncoderPipe, KillEndsAHangingEncoder) {
+    TEncoderPipe pipe;
+    const bw::TChannelInfo info{44100, 2, false};
+    // Never reads its input and never exits by itself.
+    ASSERT_TRUE(pipe.Start({"sleep", "600"}, info, std::nullopt));
+    EXPECT_TRUE(pipe.Running());
+    pipe.Kill();
+    EXPECT_FALSE(pipe.Running());
+    EXPECT_EQ(pipe.LastError(), TAudioError::Process);
+}
+
+TEST(FindProgram, LooksBesideTheProgramBeforePath) {
+    EXPECT_EQ(bw::FindProgram("flac"), "/usr/bin/flac");
+    EXPECT_EQ(bw::FindProgram("brindlewave-no-such-encoder"), "");
+    EXPECT_EQ(bw::FindProgram(""), "");
+    EXPECT_EQ(bw::FindProgram("/usr/bin/flac"), "/usr/bin/flac");
+
+    // A program in this test program's own folder wins over one of the same name on PATH.
+    TTempDir pathDir;
+    const std::string name = "bw-findprogram-probe-" + std::to_string(getpid());
+    const auto onPath = pathDir.Path() / name;
+    const auto beside = std::filesystem::read_symlink("/proc/self/exe").parent_path() / name;
+    for (const auto& p : {onPath, beside}) {
+        std::ofstream(p) << "#!/bin/sh\n";
+        std::filesystem::permissions(p, std::filesystem::perms::owner_all);
+    }
+    const std::string oldPath = std::getenv("PATH");
+    setenv("PATH", (pathDir.Path().string() + ":" + oldPath).c_str(), 1);
+    EXPECT_EQ(bw::FindProgram(name), beside.string());
+    std::filesystem::remove(beside);
+    EXPECT_EQ(bw::FindProgram(name), onPath.string());
+    setenv("PATH", oldPath.c_str(), 1);
+    EXPECT_EQ(bw::FindProgram(name), "");
+
+    // Not executable: not a program.
+    TTempDir dir;
+    const auto plain = dir.File("plain");
+    std::ofstream(plain) << "data";
+    EXPECT_EQ(bw::FindProgram(plain), "");
+}
+
+} // namespace
