@@ -11,7 +11,7 @@ packages=(
     libsoxr-dev
     lame vorbis-tools flac musepack-tools
     ffmpeg wavpack sox python3-mutagen
-    googletest libgtest-dev libbenchmark-dev
+    googletest libgtest-dev libbenchmark-dev libtag1-dev
     xvfb xauth imagemagick desktop-file-utils xdg-utils
 )
 
