@@ -1,5 +1,7 @@
 #include "common/json.h"
 
+#include "common/utf8.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -9,36 +11,9 @@ namespace {
 
 // Length of the valid UTF-8 sequence at s[i], or 0 when it is not one.
 size_t Utf8SequenceLength(std::string_view s, size_t i) {
-    const auto b = static_cast<unsigned char>(s[i]);
+    char32_t cp;
     size_t len;
-    uint32_t cp;
-    if (b < 0x80)
-        return 1;
-    if ((b & 0xE0) == 0xC0) {
-        len = 2;
-        cp = b & 0x1F;
-    } else if ((b & 0xF0) == 0xE0) {
-        len = 3;
-        cp = b & 0x0F;
-    } else if ((b & 0xF8) == 0xF0) {
-        len = 4;
-        cp = b & 0x07;
-    } else {
-        return 0;
-    }
-    if (len > s.size() - i)
-        return 0;
-    for (size_t k = 1; k < len; ++k) {
-        const auto c = static_cast<unsigned char>(s[i + k]);
-        if ((c & 0xC0) != 0x80)
-            return 0;
-        cp = (cp << 6) | (c & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not valid UTF-8.
-    static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0;
-    return len;
+    return DecodeUtf8At(s, i, cp, len) ? len : 0;
 }
 
 } // namespace
