@@ -1,6 +1,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,21 @@ public:
     // chosen. Closing the box counts as the last button.
     virtual TAnswer Ask(TMessageKind kind, const std::string& caption, const std::string& text,
                         const std::vector<TAnswer>& buttons) = 0;
+    // The open-file dialog: several files may be chosen; filters as "Name (*.a *.b)", the
+    // first preselected. Returns the chosen paths in order, none when cancelled.
+    virtual std::vector<std::string> OpenFiles(const std::string& title,
+                                               const std::vector<std::string>& filters) {
+        (void)title;
+        (void)filters;
+        return {};
+    }
+    // The folder picker, starting at start. No value when cancelled.
+    virtual std::optional<std::string> BrowseForFolder(const std::string& prompt,
+                                                       const std::string& start) {
+        (void)prompt;
+        (void)start;
+        return std::nullopt;
+    }
 };
 
 } // namespace bw

@@ -5,6 +5,10 @@
 #include "app/dialogs.h"
 #include "app/genrelist.h"
 #include "app/helpfile.h"
+#include "app/joblistview.h"
+#include "app/settings1.h"
+#include "app/fileinfo.h"
+#include "app/naming.h"
 #include "app/settingsio.h"
 #include "app/settingsstore.h"
 #include "audio/audiodevice.h"
@@ -48,23 +52,6 @@ namespace {
 
 QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
-struct TColumnSpec {
-    const char* Caption;
-    int Width; // 0: the default width
-    Qt::Alignment Align;
-};
-
-constexpr std::array<TColumnSpec, 15> kJobColumns{{
-    {"Filename", 250, Qt::AlignLeft},   {"Type", 95, Qt::AlignLeft},
-    {"Status", 80, Qt::AlignHCenter},   {"File size", 75, Qt::AlignRight},
-    {"Sample rate", 135, Qt::AlignLeft}, {"Bit rate", 90, Qt::AlignLeft},
-    {"Length", 75, Qt::AlignRight},     {"Title", 170, Qt::AlignLeft},
-    {"Artist", 170, Qt::AlignLeft},     {"Album", 170, Qt::AlignLeft},
-    {"Genre", 100, Qt::AlignLeft},      {"Year", 0, Qt::AlignLeft},
-    {"Track", 0, Qt::AlignLeft},        {"Comments", 170, Qt::AlignLeft},
-    {"File path", 550, Qt::AlignLeft},
-}};
-
 // The target types, in the order of their indexes; page i of the encoder options is the
 // page of target i.
 constexpr std::array<const char*, 7> kTargetTypes{"MP3", "OGG", "WAV", "WMA", "FLAC",
@@ -73,7 +60,6 @@ constexpr std::array<const char*, 8> kEncoderPages{"MP3", "OGG", "WAV", "WMA", "
                                                    "APE", "MusePack", "WavPack"};
 
 constexpr std::array<int, 5> kStatusPanelWidths{100, 100, 130, 75, 300};
-constexpr const char* kSameFolderAsSource = "same folder as source";
 
 QIcon CommandIcon(QStyle* style, std::string_view name) {
     static const std::array<std::pair<std::string_view, QStyle::StandardPixmap>, 20> kIcons{{
@@ -134,6 +120,9 @@ TForm1::TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
 
     aboutBox_ = new TAboutBox(this);
     RunStartupSequence();
+    // Created after start-up, like the program's other windows; it takes its pattern from
+    // the settings when the window is first shown.
+    settingsDialog_ = new TSettings(this);
 }
 
 TForm1::~TForm1() { RunShutdownSequence(); }
@@ -273,27 +262,7 @@ QWidget* TForm1::CreateJobList() {
     auto* panel = new QWidget(this);
     auto* row = new QHBoxLayout(panel);
     row->setContentsMargins(0, 0, 0, 0);
-    listView_ = new QTreeWidget(panel);
-    listView_->setObjectName(QStringLiteral("ListView1"));
-    listView_->setRootIsDecorated(false);
-    listView_->setUniformRowHeights(true);
-    listView_->setAllColumnsShowFocus(true);
-    listView_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    listView_->setSelectionMode(QAbstractItemView::SingleSelection);
-    listView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    listView_->setStyleSheet(QStringLiteral("QTreeView::item { border-right: 1px solid #d8d8d8; "
-                                            "border-bottom: 1px solid #d8d8d8; }"));
-    listView_->setColumnCount(static_cast<int>(kJobColumns.size()));
-    QStringList headers;
-    for (const auto& c : kJobColumns)
-        headers << QString::fromUtf8(c.Caption);
-    listView_->setHeaderLabels(headers);
-    for (int i = 0; i < static_cast<int>(kJobColumns.size()); ++i) {
-        const auto& c = kJobColumns[static_cast<size_t>(i)];
-        if (c.Width > 0)
-            listView_->setColumnWidth(i, c.Width);
-        listView_->headerItem()->setTextAlignment(i, c.Align | Qt::AlignVCenter);
-    }
+    listView_ = new TJobListView(panel);
     listView_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(listView_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { listContextMenu_->popup(listView_->viewport()->mapToGlobal(p)); });
@@ -390,6 +359,19 @@ void TForm1::ConnectActions() {
     connect(Action("ActionCheckUpgrade"), &QAction::triggered, this, [] {
         QDesktopServices::openUrl(QUrl(QString::fromLatin1(kMakerWebPage)));
     });
+    connect(Action("ActionAddFiles"), &QAction::triggered, this, &TForm1::AddFilesExecute);
+    connect(Action("ActionAddFolder"), &QAction::triggered, this, &TForm1::AddFolderExecute);
+    connect(Action("ActionMoveUp"), &QAction::triggered, this, [this] { listView_->MoveSelected(-1); });
+    connect(Action("ActionMoveDown"), &QAction::triggered, this, [this] { listView_->MoveSelected(1); });
+    connect(Action("ActionRemove"), &QAction::triggered, listView_, &TJobListView::RemoveSelected);
+    connect(Action("ActionRemoveAll"), &QAction::triggered, this, [this] { RemoveAllExecute(); });
+    connect(Action("ActionCheckAll"), &QAction::triggered, listView_, &TJobListView::CheckAll);
+    connect(Action("ActionUncheckAll"), &QAction::triggered, listView_, &TJobListView::UncheckAll);
+    connect(Action("ActionInvertAll"), &QAction::triggered, listView_, &TJobListView::InvertAll);
+    connect(Action("ActionFileProperties"), &QAction::triggered, this, &TForm1::FilePropertiesExecute);
+    connect(Action("ActionSelectOutput"), &QAction::triggered, this, &TForm1::SelectOutputExecute);
+    connect(Action("ActionSettings"), &QAction::triggered, this, &TForm1::SettingsExecute);
+    connect(listView_, &TJobListView::Emptied, this, &TForm1::ListEmptied);
     connect(Action("ActionVolumeUp"), &QAction::triggered, this, [this] { VolumeStep(10); });
     connect(Action("ActionVolumeDown"), &QAction::triggered, this, [this] { VolumeStep(-10); });
     for (std::string_view name : {std::string_view("ActionViewToolBar"), std::string_view("ActionViewEncoder"),
@@ -436,7 +418,7 @@ void TForm1::RunStartupSequence() {
     // 10. The spare job items.
     currentJob_ = std::make_unique<TmyMusicFile>();
     playerJob_ = std::make_unique<TmyMusicFile>();
-    lastJobIndex_ = -1;
+    listView_->RemoveAllRows();
     // 11. Output and source folders start on the Desktop.
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     appSettings_.OutputFolder = WithTrailingSeparator(desktop.toStdString());
@@ -514,7 +496,7 @@ void TForm1::RunShutdownSequence() {
     const TWindowSettings w = CurrentWindowSettings();
     if (audio_)
         audio_->Free();
-    jobTable_.clear();
+    listView_->RemoveAllRows();
     currentJob_.reset();
     playerJob_.reset();
     if (!SaveSettings(store_, appSettings_, w))
@@ -532,8 +514,9 @@ void TForm1::showEvent(QShowEvent* event) {
     if (firstShowDone_)
         return;
     firstShowDone_ = true;
-    for (const QString& path : arguments_)
-        AddFileToList(path);
+    AddFilesToList(arguments_);
+    // The dialog's pattern list is the live pattern from here on.
+    settingsDialog_->LoadFrom(appSettings_);
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
@@ -542,16 +525,115 @@ void TForm1::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void TForm1::dropEvent(QDropEvent* event) {
+    QStringList paths;
     for (const QUrl& url : event->mimeData()->urls())
         if (url.isLocalFile())
-            AddFileToList(url.toLocalFile());
+            paths << url.toLocalFile();
     event->acceptProposedAction();
+    AddFilesToList(paths);
 }
 
-bool TForm1::AddFileToList(const QString& path) {
-    // Probing comes with the stream readers; until they exist no file is accepted.
-    Q_UNUSED(path);
-    return false;
+int TForm1::LastJobIndex() const { return listView_->Table().LastJobIndex(); }
+
+bool TForm1::AddFileToList(const QString& path) { return listView_->AddFileToList(path); }
+
+int TForm1::AddFilesToList(const QStringList& paths) {
+    if (paths.isEmpty() || !ClearCdTracksFirst())
+        return 0;
+    return listView_->AddFiles(paths);
+}
+
+bool TForm1::ClearCdTracksFirst() {
+    // Files and CD tracks never share the list: CD tracks are named for their disc.
+    if (!listView_->ListHasCdTracks())
+        return true;
+    return RemoveAllExecute();
+}
+
+void TForm1::AddFilesExecute() {
+    if (!ClearCdTracksFirst())
+        return;
+    const std::vector<std::string> files = dialogs_.OpenFiles(
+        "Select one or more file(s)",
+        {"All supported files (*.mp3 *.wav *.ogg *.wma *.flac *.fla *.ape *.wv *.mpc *.cda)",
+         "MPEG files (*.mp1 *.mp2 *.mp3)", "WAV files (*.wav)", "OGG files (*.ogg)",
+         "WMA files (*.wma)", "FLAC files (*.flac *.fla)", "Monkey's Audio files (*.ape)",
+         "WavPack files(*.wv)", "MusePack files(*.mpc)", "CD tracks (*.cda)"});
+    QStringList paths;
+    for (const auto& f : files)
+        paths << QString::fromStdString(f);
+    listView_->AddFiles(paths);
+}
+
+void TForm1::AddFolderExecute() {
+    if (!ClearCdTracksFirst())
+        return;
+    const auto folder = dialogs_.BrowseForFolder("Please select the source folder", appSettings_.SourceFolder);
+    if (!folder)
+        return;
+    appSettings_.SourceFolder = WithTrailingSeparator(*folder);
+    // Every entry of the folder, as the file system lists it, without going into
+    // sub-folders; what is not audio falls out in the probe.
+    const QDir dir(QString::fromStdString(appSettings_.SourceFolder));
+    const QStringList entries = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                                  QDir::NoDotAndDotDot,
+                                              QDir::Unsorted);
+    QStringList paths;
+    for (const QString& e : entries)
+        paths << QString::fromStdString(appSettings_.SourceFolder) + e;
+    listView_->AddFiles(paths);
+}
+
+bool TForm1::RemoveAllExecute() {
+    if (listView_->RowCount() == 0)
+        return true;
+    if (dialogs_.Ask(TMessageKind::Confirmation, "Confirm", "Are you sure to remove all items from list?",
+                     {TAnswer::Ok, TAnswer::Cancel}) != TAnswer::Ok)
+        return false;
+    listView_->RemoveAllRows();
+    return true;
+}
+
+void TForm1::ListEmptied() {
+    // CD tracks keep "Same as source" off; an empty list gives it back.
+    checkBoxSAS_->setEnabled(true);
+}
+
+void TForm1::FilePropertiesExecute() {
+    const int row = listView_->indexOfTopLevelItem(listView_->currentItem());
+    TmyMusicFile* item = listView_->ItemAt(row);
+    if (!item || item->SourceType == TSourceType::CdTrack)
+        return;
+    *currentJob_ = *item;
+    ShowFileProperties(*currentJob_, this);
+}
+
+void TForm1::SelectOutputExecute() {
+    const auto folder = dialogs_.BrowseForFolder("Please select the destination folder", appSettings_.OutputFolder);
+    if (!folder)
+        return;
+    appSettings_.OutputFolder = WithTrailingSeparator(*folder);
+    checkBoxSAS_->setChecked(false);
+    UpdateOutputFolderField();
+}
+
+void TForm1::SettingsExecute() {
+    settingsDialog_->LoadFrom(appSettings_);
+    if (settingsDialog_->exec() != QDialog::Accepted)
+        return;
+    settingsDialog_->SaveTo(appSettings_);
+    if (!listView_->ListHasCdTracks())
+        return;
+    // CD tracks are named by the pattern: give every row its new name.
+    const TNamePattern pattern = settingsDialog_->Pattern();
+    for (int row = 0; row < listView_->RowCount(); ++row) {
+        TmyMusicFile* item = listView_->ItemAt(row);
+        if (!item)
+            continue;
+        item->SourcePath = BuildTrackFileName(
+            {item->Title, item->Artist, item->Year, item->Genre, item->Album, item->Track}, pattern);
+        listView_->RefreshRow(row);
+    }
 }
 
 void TForm1::ComboBoxTypeChange(int index) {
@@ -573,13 +655,8 @@ void TForm1::UpdateOutputFolderField() {
 }
 
 void TForm1::StatusTimerTimer() {
-    int checked = 0;
-    const int rows = listView_->topLevelItemCount();
-    for (int i = 0; i < rows; ++i)
-        if (listView_->topLevelItem(i)->checkState(0) == Qt::Checked)
-            ++checked;
-    statusPanels_[0]->setText(QStringLiteral(" %1 file(s)").arg(rows));
-    statusPanels_[1]->setText(QStringLiteral(" %1 selected").arg(checked));
+    statusPanels_[0]->setText(QStringLiteral(" %1 file(s)").arg(listView_->RowCount()));
+    statusPanels_[1]->setText(QStringLiteral(" %1 selected").arg(listView_->CheckedCount()));
     statusPanels_[3]->setText(QStringLiteral(" Volume: %1").arg(volumeKnob_->value()));
 }
 

@@ -21,7 +21,6 @@ class QSlider;
 class QTabWidget;
 class QTimer;
 class QToolBar;
-class QTreeWidget;
 
 namespace bw {
 
@@ -29,6 +28,8 @@ class TAboutBox;
 class TAudioDevice;
 class TDialogs;
 class TGenreList;
+class TJobListView;
+class TSettings;
 class TSettingsStore;
 
 // The main window. It builds the window, runs the start-up sequence and, when closed, the
@@ -56,12 +57,17 @@ public:
     TAppSettings& AppSettings() { return appSettings_; }
     const TAppSettings& AppSettings() const { return appSettings_; }
     const TGenreList& GenreList() const { return *genreList_; }
-    int LastJobIndex() const { return lastJobIndex_; }
+    int LastJobIndex() const;
+    TJobListView& JobList() { return *listView_; }
+    TSettings& SettingsDialog() { return *settingsDialog_; }
     // The values kept in the window's controls, as they would be written at close.
     TWindowSettings CurrentWindowSettings() const;
 
     // Probes one file and appends it to the job list when it is accepted.
     bool AddFileToList(const QString& path);
+    // Adds files as a batch (dialog, folder, drop, command line): the list is first cleared
+    // of CD tracks, with the user's consent, or nothing is added.
+    int AddFilesToList(const QStringList& paths);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -95,6 +101,16 @@ private:
     void ShowAbout();
     void UpdateOutputFolderField();
 
+    // Job list commands.
+    bool ClearCdTracksFirst();
+    void AddFilesExecute();
+    void AddFolderExecute();
+    bool RemoveAllExecute();
+    void FilePropertiesExecute();
+    void SelectOutputExecute();
+    void SettingsExecute();
+    void ListEmptied();
+
     TDialogs& dialogs_;
     TSettingsStore& store_;
     QStringList arguments_;
@@ -106,8 +122,6 @@ private:
     TAppSettings appSettings_;
     const TGenreList* genreList_ = nullptr;
     std::unique_ptr<TAudioDevice> audio_;
-    std::vector<std::unique_ptr<TmyMusicFile>> jobTable_;
-    int lastJobIndex_ = -1;
     // The spare items the current operation and the player work on.
     std::unique_ptr<TmyMusicFile> currentJob_;
     std::unique_ptr<TmyMusicFile> playerJob_;
@@ -122,7 +136,8 @@ private:
     QLineEdit* editOutputFolder_ = nullptr;
     QCheckBox* checkBoxSAS_ = nullptr;
     QComboBox* cmbDrives_ = nullptr;
-    QTreeWidget* listView_ = nullptr;
+    TJobListView* listView_ = nullptr;
+    TSettings* settingsDialog_ = nullptr;
     QMenu* listContextMenu_ = nullptr;
     QGroupBox* encoderGroup_ = nullptr;
     QTabWidget* pageControl_ = nullptr;

@@ -1,6 +1,8 @@
 #include "app/messageboxes.h"
 
+#include <QFileDialog>
 #include <QMessageBox>
+#include <QStringList>
 
 namespace bw {
 
@@ -50,6 +52,31 @@ TAnswer TMessageBoxes::Ask(TMessageKind kind, const std::string& caption, const 
         if (chosen == ButtonOf(a))
             return a;
     return buttons.empty() ? TAnswer::Ok : buttons.back();
+}
+
+std::vector<std::string> TMessageBoxes::OpenFiles(const std::string& title,
+                                                 const std::vector<std::string>& filters) {
+    QStringList list;
+    for (const auto& f : filters)
+        list << QString::fromStdString(f);
+    QFileDialog dialog(parent_, QString::fromStdString(title));
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setNameFilters(list);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    std::vector<std::string> out;
+    if (dialog.exec() == QDialog::Accepted)
+        for (const QString& f : dialog.selectedFiles())
+            out.push_back(f.toStdString());
+    return out;
+}
+
+std::optional<std::string> TMessageBoxes::BrowseForFolder(const std::string& prompt,
+                                                          const std::string& start) {
+    const QString dir = QFileDialog::getExistingDirectory(parent_, QString::fromStdString(prompt),
+                                                          QString::fromStdString(start));
+    if (dir.isEmpty())
+        return std::nullopt;
+    return dir.toStdString();
 }
 
 } // namespace bw

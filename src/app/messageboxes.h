@@ -14,6 +14,10 @@ public:
     void Show(TMessageKind kind, const std::string& caption, const std::string& text) override;
     TAnswer Ask(TMessageKind kind, const std::string& caption, const std::string& text,
                 const std::vector<TAnswer>& buttons) override;
+    std::vector<std::string> OpenFiles(const std::string& title,
+                                       const std::vector<std::string>& filters) override;
+    std::optional<std::string> BrowseForFolder(const std::string& prompt,
+                                               const std::string& start) override;
 
 private:
     QWidget* parent_;

@@ -3,6 +3,7 @@
 #include "app/dialogs.h"
 
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,25 @@ public:
         return buttons.empty() ? bw::TAnswer::Ok : buttons.back();
     }
 
+    std::vector<std::string> OpenFiles(const std::string& title,
+                                       const std::vector<std::string>& filters) override {
+        Shown.push_back({bw::TMessageKind::Information, title, "open files"});
+        LastFilters = filters;
+        auto files = NextFiles;
+        NextFiles.clear();
+        return files;
+    }
+    std::optional<std::string> BrowseForFolder(const std::string& prompt,
+                                               const std::string& start) override {
+        Shown.push_back({bw::TMessageKind::Information, prompt, start});
+        auto folder = NextFolder;
+        NextFolder.reset();
+        return folder;
+    }
+
     std::vector<TShown> Shown;
     std::deque<bw::TAnswer> Answers;
+    std::vector<std::string> NextFiles;          // what the open-file dialog returns next
+    std::vector<std::string> LastFilters;        // the filters it was given
+    std::optional<std::string> NextFolder;       // what the folder picker returns next
 };

@@ -1,0 +1,216 @@
+#include "app/joblistview.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QProgressDialog>
+#include <array>
+
+namespace bw {
+
+namespace {
+
+constexpr int kSlotRole = Qt::UserRole;
+constexpr int kStatusColumn = 2;
+
+struct TColumnSpec {
+    const char* Caption;
+    int Width; // 0: the default width
+    Qt::Alignment Align;
+};
+
+constexpr std::array<TColumnSpec, kJobColumnCount> kJobColumns{{
+    {"Filename", 250, Qt::AlignLeft},    {"Type", 95, Qt::AlignLeft},
+    {"Status", 80, Qt::AlignHCenter},    {"File size", 75, Qt::AlignRight},
+    {"Sample rate", 135, Qt::AlignLeft}, {"Bit rate", 90, Qt::AlignLeft},
+    {"Length", 75, Qt::AlignRight},      {"Title", 170, Qt::AlignLeft},
+    {"Artist", 170, Qt::AlignLeft},      {"Album", 170, Qt::AlignLeft},
+    {"Genre", 100, Qt::AlignLeft},       {"Year", 0, Qt::AlignLeft},
+    {"Track", 0, Qt::AlignLeft},         {"Comments", 170, Qt::AlignLeft},
+    {"File path", 550, Qt::AlignLeft},
+}};
+
+// How long a batch may block the window before it lets the window repaint, and how long it
+// runs before the progress window shows.
+constexpr int kSliceMs = 40;
+constexpr int kProgressDelayMs = 400;
+
+} // namespace
+
+TJobListView::TJobListView(QWidget* parent) : QTreeWidget(parent) {
+    setObjectName(QStringLiteral("ListView1"));
+    setRootIsDecorated(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Grid lines between cells; the selection stays visible when the list loses focus.
+    setStyleSheet(QStringLiteral("QTreeView::item { border-right: 1px solid #d8d8d8; "
+                                 "border-bottom: 1px solid #d8d8d8; }"
+                                 "QTreeView::item:selected:!active { background: palette(highlight);"
+                                 " color: palette(highlighted-text); }"));
+    setColumnCount(kJobColumnCount);
+    QStringList headers;
+    for (const auto& c : kJobColumns)
+        headers << QString::fromUtf8(c.Caption);
+    setHeaderLabels(headers);
+    for (int i = 0; i < kJobColumnCount; ++i) {
+        const auto& c = kJobColumns[static_cast<size_t>(i)];
+        if (c.Width > 0)
+            setColumnWidth(i, c.Width);
+        headerItem()->setTextAlignment(i, c.Align | Qt::AlignVCenter);
+    }
+}
+
+bool TJobListView::AddFileToList(const QString& path) {
+    auto result = probe_.Probe(path.toStdString());
+    if (!result.Accepted)
+        return false;
+    AppendRow(table_.Add(std::move(result.Item)));
+    return true;
+}
+
+int TJobListView::AddFiles(const QStringList& paths) {
+    int added = 0;
+    QElapsedTimer total, slice;
+    total.start();
+    slice.start();
+    std::unique_ptr<QProgressDialog> progress;
+    for (int i = 0; i < paths.size(); ++i) {
+        if (AddFileToList(paths[i]))
+            ++added;
+        if (slice.elapsed() < kSliceMs)
+            continue;
+        // Let the window repaint and the status bar count, and show progress for a long batch.
+        if (!progress && total.elapsed() > kProgressDelayMs && i + 1 < paths.size()) {
+            progress = std::make_unique<QProgressDialog>(tr("Adding files..."), tr("Cancel"), 0,
+                                                         static_cast<int>(paths.size()), window());
+            progress->setObjectName(QStringLiteral("AddProgress"));
+            progress->setWindowModality(Qt::WindowModal);
+            progress->setMinimumDuration(0);
+        }
+        if (progress) {
+            progress->setValue(i + 1);
+            if (progress->wasCanceled())
+                break;
+        }
+        QApplication::processEvents();
+        slice.restart();
+    }
+    return added;
+}
+
+void TJobListView::AppendRow(const TmyMusicFile& item) {
+    auto* row = new QTreeWidgetItem(this);
+    row->setData(0, kSlotRole, item.TableIndex);
+    row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
+    row->setCheckState(0, Qt::Checked);
+    FillRow(row, item, QString::fromLatin1(kStatusNew));
+}
+
+void TJobListView::FillRow(QTreeWidgetItem* row, const TmyMusicFile& item, const QString& status) {
+    const auto texts = JobRowTexts(item, status.toStdString());
+    for (int c = 0; c < kJobColumnCount; ++c) {
+        row->setText(c, QString::fromStdString(texts[static_cast<size_t>(c)]));
+        row->setTextAlignment(c, kJobColumns[static_cast<size_t>(c)].Align | Qt::AlignVCenter);
+    }
+}
+
+int TJobListView::CheckedCount() const {
+    int n = 0;
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        if (topLevelItem(i)->checkState(0) == Qt::Checked)
+            ++n;
+    return n;
+}
+
+bool TJobListView::ListHasCdTracks() const {
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        if (topLevelItem(i)->text(1) == QLatin1String(kCdTrackTypeName))
+            return true;
+    return false;
+}
+
+TmyMusicFile* TJobListView::ItemAt(int row) {
+    QTreeWidgetItem* r = topLevelItem(row);
+    return r ? table_.At(r->data(0, kSlotRole).toInt()) : nullptr;
+}
+
+bool TJobListView::IsChecked(int row) const {
+    const QTreeWidgetItem* r = topLevelItem(row);
+    return r && r->checkState(0) == Qt::Checked;
+}
+
+void TJobListView::SetChecked(int row, bool checked) {
+    if (QTreeWidgetItem* r = topLevelItem(row))
+        r->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+}
+
+QString TJobListView::Status(int row) const {
+    const QTreeWidgetItem* r = topLevelItem(row);
+    return r ? r->text(kStatusColumn) : QString();
+}
+
+void TJobListView::SetStatus(int row, const QString& status) {
+    if (QTreeWidgetItem* r = topLevelItem(row))
+        r->setText(kStatusColumn, status);
+}
+
+void TJobListView::RefreshRow(int row) {
+    QTreeWidgetItem* r = topLevelItem(row);
+    const TmyMusicFile* item = ItemAt(row);
+    if (r && item)
+        FillRow(r, *item, r->text(kStatusColumn));
+}
+
+void TJobListView::MoveSelected(int delta) {
+    QTreeWidgetItem* current = currentItem();
+    if (!current)
+        return;
+    const int row = indexOfTopLevelItem(current);
+    const int target = row + delta;
+    if (target < 0 || target >= topLevelItemCount())
+        return;
+    // The whole row moves: texts, check mark and item go with it.
+    QTreeWidgetItem* taken = takeTopLevelItem(row);
+    insertTopLevelItem(target, taken);
+    setCurrentItem(taken);
+    taken->setSelected(true);
+    scrollToItem(taken);
+}
+
+void TJobListView::RemoveSelected() {
+    QTreeWidgetItem* current = currentItem();
+    if (!current)
+        return;
+    table_.Free(current->data(0, kSlotRole).toInt());
+    delete current;
+    if (topLevelItemCount() == 0)
+        emit Emptied();
+}
+
+void TJobListView::RemoveAllRows() {
+    clear();
+    table_.Clear();
+    emit Emptied();
+}
+
+void TJobListView::CheckAll() {
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        topLevelItem(i)->setCheckState(0, Qt::Checked);
+}
+
+void TJobListView::UncheckAll() {
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        topLevelItem(i)->setCheckState(0, Qt::Unchecked);
+}
+
+void TJobListView::InvertAll() {
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        QTreeWidgetItem* r = topLevelItem(i);
+        r->setCheckState(0, r->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    }
+}
+
+} // namespace bw

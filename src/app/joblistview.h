@@ -1,0 +1,61 @@
+#pragma once
+
+#include "app/joblist.h"
+#include "app/probe.h"
+
+#include <QStringList>
+#include <QTreeWidget>
+#include <functional>
+
+namespace bw {
+
+// The job list on screen: one row per job item, with check marks, the 15 columns and the
+// row editing commands. The items themselves live in the job table it is given.
+class TJobListView : public QTreeWidget {
+    Q_OBJECT
+
+public:
+    explicit TJobListView(QWidget* parent = nullptr);
+
+    // Probes one file; when it is accepted, appends its item and a checked row.
+    bool AddFileToList(const QString& path);
+    // Adds many files in order. The window stays live while they are probed, and a progress
+    // window with Cancel shows when the batch takes more than a moment. Returns how many were
+    // added.
+    int AddFiles(const QStringList& paths);
+
+    int RowCount() const { return topLevelItemCount(); }
+    int CheckedCount() const;
+    bool ListHasCdTracks() const;
+    // The job item of a row; null when there is no such row.
+    TmyMusicFile* ItemAt(int row);
+    bool IsChecked(int row) const;
+    void SetChecked(int row, bool checked);
+    QString Status(int row) const;
+    void SetStatus(int row, const QString& status);
+    // Rewrites a row's texts from its item (after the item changed).
+    void RefreshRow(int row);
+
+    void MoveSelected(int delta);
+    void RemoveSelected();
+    void RemoveAllRows();
+    void CheckAll();
+    void UncheckAll();
+    void InvertAll();
+
+    TJobTable& Table() { return table_; }
+    TFileProbe& Probe() { return probe_; }
+
+signals:
+    // The list became empty (the CD door watch and "Same as source" follow it).
+    void Emptied();
+
+private:
+    void AppendRow(const TmyMusicFile& item);
+    void FillRow(QTreeWidgetItem* row, const TmyMusicFile& item, const QString& status);
+
+    TJobTable table_;
+    TFileProbe probe_;
+};
+
+} // namespace bw

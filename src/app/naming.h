@@ -1,0 +1,53 @@
+#pragma once
+
+#include "app/appsettings.h"
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bw {
+
+// The file-name separators: what the list shows and what goes between the elements.
+struct TSeparatorSpec {
+    const char* Entry;
+    const char* Text;
+};
+inline constexpr std::array<TSeparatorSpec, 5> kSeparators{{
+    {"none", ""},
+    {"(space)", " "},
+    {"- (dash)", "-"},
+    {". (dot)", "."},
+    {"_(accentuation)", "_"},
+}};
+std::string SeparatorText(int index);
+
+// The file-name pattern: the seven element names in their order, which are used, and the
+// separator index.
+struct TNamePattern {
+    std::array<std::string, kPatternElements> Names;
+    std::array<bool, kPatternElements> Used{};
+    int Separator = 1;
+
+    static TNamePattern FromSettings(const TAppSettings& s);
+    void ToSettings(TAppSettings& s) const;
+};
+
+// The tag texts a name is made of.
+struct TNameFields {
+    std::string Title, Artist, Year, Genre, Album;
+    int Track = 0;
+};
+
+// A CD track's file name (no folder, no extension) from its tag texts and the pattern.
+std::string BuildTrackFileName(const TNameFields& f, const TNamePattern& pattern);
+
+// The settings dialog's preview line: the sub-folders that would be made, then the checked
+// elements by name, then ".mp3".
+std::string FileNamePreview(const TNamePattern& pattern, bool createArtist, bool createAlbum);
+
+// What the output folder field shows while outputs go beside their sources.
+inline constexpr const char* kSameFolderAsSource = "same folder as source";
+
+} // namespace bw

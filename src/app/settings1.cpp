@@ -1,0 +1,220 @@
+#include "app/settings1.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace bw {
+
+namespace {
+const QString kTitle = QStringLiteral("Title");
+}
+
+TSettings::TSettings(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("Settings"));
+    setWindowTitle(QStringLiteral("Settings"));
+    auto* layout = new QVBoxLayout(this);
+    tabs_ = new QTabWidget(this);
+    tabs_->setObjectName(QStringLiteral("SettingsTabs"));
+    layout->addWidget(tabs_);
+
+    // General.
+    auto* general = new QWidget(tabs_);
+    auto* generalLayout = new QVBoxLayout(general);
+    auto* generalGroup = new QGroupBox(QStringLiteral("Settings"), general);
+    auto* g = new QVBoxLayout(generalGroup);
+    confirmOverwrite_ = new QCheckBox(QStringLiteral("Always confirm file overwrite"), generalGroup);
+    playSound_ = new QCheckBox(QStringLiteral("Play sound after converting"), generalGroup);
+    openFolder_ = new QCheckBox(QStringLiteral("Open the destination folder after converting"), generalGroup);
+    for (QCheckBox* c : {confirmOverwrite_, playSound_, openFolder_}) {
+        c->setChecked(true);
+        g->addWidget(c);
+    }
+    confirmOverwrite_->setObjectName(QStringLiteral("CheckConfirmOverwrite"));
+    playSound_->setObjectName(QStringLiteral("CheckPlaySound"));
+    openFolder_->setObjectName(QStringLiteral("CheckOpenFolder"));
+    g->addStretch(1);
+    generalLayout->addWidget(generalGroup);
+    tabs_->addTab(general, QStringLiteral("General"));
+
+    // FreeDB.
+    auto* freedb = new QWidget(tabs_);
+    auto* freedbLayout = new QVBoxLayout(freedb);
+    auto* freedbGroup = new QGroupBox(QStringLiteral("Settings"), freedb);
+    auto* f = new QVBoxLayout(freedbGroup);
+    tryFreeDB_ = new QCheckBox(QStringLiteral("Try to load CD information from FreeDB"), freedbGroup);
+    tryFreeDB_->setObjectName(QStringLiteral("CheckTryFreeDB"));
+    f->addWidget(tryFreeDB_);
+    auto* form = new QFormLayout;
+    server_ = new QLineEdit(freedbGroup);
+    server_->setObjectName(QStringLiteral("EditServer"));
+    email_ = new QLineEdit(freedbGroup);
+    email_->setObjectName(QStringLiteral("EditEmail"));
+    timeout_ = new QSpinBox(freedbGroup);
+    timeout_->setObjectName(QStringLiteral("SpinTimeout"));
+    timeout_->setRange(5, 999);
+    timeout_->setValue(30);
+    // The number is changed with the arrows only, as it always was.
+    timeout_->setReadOnly(false);
+    timeout_->findChild<QLineEdit*>()->setReadOnly(true);
+    form->addRow(QStringLiteral("FreeDB server:"), server_);
+    form->addRow(QStringLiteral("E-mail:"), email_);
+    form->addRow(QStringLiteral("Timeout:"), timeout_);
+    f->addLayout(form);
+    auto* logo = new QLabel(freedbGroup);
+    logo->setObjectName(QStringLiteral("FreeDBLogo"));
+    logo->setPixmap(QIcon(QStringLiteral(":/brindlewave.svg")).pixmap(48, 48));
+    f->addWidget(logo, 0, Qt::AlignRight);
+    f->addStretch(1);
+    freedbLayout->addWidget(freedbGroup);
+    tabs_->addTab(freedb, QStringLiteral("FreeDB"));
+
+    // Renaming.
+    auto* renaming = new QWidget(tabs_);
+    auto* renamingLayout = new QVBoxLayout(renaming);
+    auto* nameGroup = new QGroupBox(QStringLiteral("Filename"), renaming);
+    auto* n = new QVBoxLayout(nameGroup);
+    auto* listRow = new QHBoxLayout;
+    pattern_ = new QListWidget(nameGroup);
+    pattern_->setObjectName(QStringLiteral("PatternList"));
+    listRow->addWidget(pattern_, 1);
+    auto* buttons = new QVBoxLayout;
+    auto* up = new QPushButton(QStringLiteral("Up"), nameGroup);
+    up->setObjectName(QStringLiteral("ButtonUp"));
+    auto* down = new QPushButton(QStringLiteral("Down"), nameGroup);
+    down->setObjectName(QStringLiteral("ButtonDown"));
+    buttons->addWidget(up);
+    buttons->addWidget(down);
+    buttons->addStretch(1);
+    listRow->addLayout(buttons);
+    n->addLayout(listRow);
+    auto* sepRow = new QHBoxLayout;
+    sepRow->addWidget(new QLabel(QStringLiteral("Separator:"), nameGroup));
+    separator_ = new QComboBox(nameGroup);
+    separator_->setObjectName(QStringLiteral("ComboSeparator"));
+    for (const auto& s : kSeparators)
+        separator_->addItem(QString::fromLatin1(s.Entry));
+    separator_->setCurrentIndex(1);
+    sepRow->addWidget(separator_);
+    sepRow->addStretch(1);
+    n->addLayout(sepRow);
+    createArtist_ = new QCheckBox(QStringLiteral("Create Artist folder"), nameGroup);
+    createArtist_->setObjectName(QStringLiteral("CheckCreateArtist"));
+    createAlbum_ = new QCheckBox(QStringLiteral("Create Album folder"), nameGroup);
+    createAlbum_->setObjectName(QStringLiteral("CheckCreateAlbum"));
+    createArtist_->setChecked(true);
+    createAlbum_->setChecked(true);
+    n->addWidget(createArtist_);
+    n->addWidget(createAlbum_);
+    auto* previewRow = new QHBoxLayout;
+    previewRow->addWidget(new QLabel(QStringLiteral("Preview:"), nameGroup));
+    preview_ = new QLabel(nameGroup);
+    preview_->setObjectName(QStringLiteral("PreviewLine"));
+    previewRow->addWidget(preview_, 1);
+    n->addLayout(previewRow);
+    renamingLayout->addWidget(nameGroup);
+    tabs_->addTab(renaming, QStringLiteral("Renaming"));
+
+    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    box->button(QDialogButtonBox::Ok)->setDefault(true);
+    layout->addWidget(box);
+    connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    connect(up, &QPushButton::clicked, this, [this] { MoveSelected(-1); });
+    connect(down, &QPushButton::clicked, this, [this] { MoveSelected(1); });
+    connect(pattern_, &QListWidget::itemChanged, this, &TSettings::UpdateFileNamePreview);
+    connect(pattern_, &QListWidget::itemClicked, this, &TSettings::UpdateFileNamePreview);
+    connect(separator_, &QComboBox::currentIndexChanged, this, &TSettings::UpdateFileNamePreview);
+    connect(createArtist_, &QCheckBox::clicked, this, &TSettings::UpdateFileNamePreview);
+    connect(createAlbum_, &QCheckBox::clicked, this, &TSettings::UpdateFileNamePreview);
+
+    LoadFrom(DefaultAppSettings());
+    setFixedSize(sizeHint().expandedTo(QSize(420, 380)));
+}
+
+void TSettings::LoadFrom(const TAppSettings& s) {
+    confirmOverwrite_->setChecked(!s.OverwriteWithoutAsking);
+    playSound_->setChecked(s.PlaySoundOp);
+    openFolder_->setChecked(s.OpenFolderOp);
+    tryFreeDB_->setChecked(s.TryLoadFreeDB);
+    server_->setText(QString::fromStdString(s.FreeDBServer));
+    email_->setText(QString::fromStdString(s.FreeDBEmail));
+    timeout_->setValue(s.Timeout);
+    createArtist_->setChecked(s.CreateArtist);
+    createAlbum_->setChecked(s.CreateAlbum);
+    {
+        const QSignalBlocker block(pattern_);
+        pattern_->clear();
+        for (int i = 0; i < kPatternElements; ++i) {
+            auto* item = new QListWidgetItem(QString::fromStdString(s.fstr[static_cast<size_t>(i)]), pattern_);
+            item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+            item->setCheckState(s.fint[static_cast<size_t>(i)] ? Qt::Checked : Qt::Unchecked);
+        }
+    }
+    separator_->setCurrentIndex(s.Separator >= 0 && s.Separator < separator_->count() ? s.Separator : 1);
+    UpdateFileNamePreview();
+}
+
+void TSettings::SaveTo(TAppSettings& s) const {
+    s.OverwriteWithoutAsking = !confirmOverwrite_->isChecked();
+    s.PlaySoundOp = playSound_->isChecked();
+    s.OpenFolderOp = openFolder_->isChecked();
+    s.TryLoadFreeDB = tryFreeDB_->isChecked();
+    s.FreeDBServer = server_->text().toStdString();
+    s.FreeDBEmail = email_->text().toStdString();
+    s.Timeout = timeout_->value();
+    s.CreateArtist = createArtist_->isChecked();
+    s.CreateAlbum = createAlbum_->isChecked();
+    Pattern().ToSettings(s);
+}
+
+TNamePattern TSettings::Pattern() const {
+    TNamePattern p;
+    for (int i = 0; i < kPatternElements && i < pattern_->count(); ++i) {
+        p.Names[static_cast<size_t>(i)] = pattern_->item(i)->text().toStdString();
+        p.Used[static_cast<size_t>(i)] = pattern_->item(i)->checkState() == Qt::Checked;
+    }
+    p.Separator = separator_->currentIndex();
+    return p;
+}
+
+bool TSettings::CreateArtist() const { return createArtist_->isChecked(); }
+bool TSettings::CreateAlbum() const { return createAlbum_->isChecked(); }
+QString TSettings::PreviewText() const { return preview_->text(); }
+
+void TSettings::UpdateFileNamePreview() {
+    // A name without its title would make every track of a disc the same file.
+    {
+        const QSignalBlocker block(pattern_);
+        for (int i = 0; i < pattern_->count(); ++i)
+            if (pattern_->item(i)->text() == kTitle)
+                pattern_->item(i)->setCheckState(Qt::Checked);
+    }
+    preview_->setText(QString::fromStdString(FileNamePreview(Pattern(), CreateArtist(), CreateAlbum())));
+}
+
+void TSettings::MoveSelected(int delta) {
+    const int row = pattern_->currentRow();
+    const int target = row + delta;
+    if (row >= 0 && target >= 0 && target < pattern_->count()) {
+        const QSignalBlocker block(pattern_);
+        QListWidgetItem* item = pattern_->takeItem(row);
+        pattern_->insertItem(target, item);
+        pattern_->setCurrentRow(target);
+    }
+    UpdateFileNamePreview();
+}
+
+} // namespace bw

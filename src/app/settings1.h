@@ -1,0 +1,56 @@
+#pragma once
+
+#include "app/appsettings.h"
+#include "app/naming.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QSpinBox;
+class QTabWidget;
+
+namespace bw {
+
+// The settings dialog: general options, the disc database, and the file-name pattern of CD
+// tracks with its live preview. Its pattern list is the pattern the program names tracks by.
+class TSettings : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit TSettings(QWidget* parent = nullptr);
+
+    // Fills every control from the settings (the dialog is then shown modally by the caller).
+    void LoadFrom(const TAppSettings& s);
+    // Takes the controls back into the settings (what OK does).
+    void SaveTo(TAppSettings& s) const;
+    // The pattern as the list, its check marks and the separator list show it now.
+    TNamePattern Pattern() const;
+    bool CreateArtist() const;
+    bool CreateAlbum() const;
+    QString PreviewText() const;
+
+    void UpdateFileNamePreview();
+
+private:
+    void MoveSelected(int delta);
+
+    QTabWidget* tabs_ = nullptr;
+    QCheckBox* confirmOverwrite_ = nullptr;
+    QCheckBox* playSound_ = nullptr;
+    QCheckBox* openFolder_ = nullptr;
+    QCheckBox* tryFreeDB_ = nullptr;
+    QLineEdit* server_ = nullptr;
+    QLineEdit* email_ = nullptr;
+    QSpinBox* timeout_ = nullptr;
+    QListWidget* pattern_ = nullptr;
+    QComboBox* separator_ = nullptr;
+    QCheckBox* createArtist_ = nullptr;
+    QCheckBox* createAlbum_ = nullptr;
+    QLabel* preview_ = nullptr;
+};
+
+} // namespace bw
