@@ -64,11 +64,18 @@ TJobListView::TJobListView(QWidget* parent) : QTreeWidget(parent) {
 }
 
 bool TJobListView::AddFileToList(const QString& path) {
+    QTreeWidgetItem* row = ProbeToRow(path);
+    if (!row)
+        return false;
+    addTopLevelItem(row);
+    return true;
+}
+
+QTreeWidgetItem* TJobListView::ProbeToRow(const QString& path) {
     auto result = probe_.Probe(path.toStdString());
     if (!result.Accepted)
-        return false;
-    AppendRow(table_.Add(std::move(result.Item)));
-    return true;
+        return nullptr;
+    return MakeRow(table_.Add(std::move(result.Item)));
 }
 
 int TJobListView::AddFiles(const QStringList& paths) {
@@ -77,11 +84,18 @@ int TJobListView::AddFiles(const QStringList& paths) {
     total.start();
     slice.start();
     std::unique_ptr<QProgressDialog> progress;
+    // Rows are filled off the list and put in a slice at a time: the view then updates once
+    // per slice rather than once per cell.
+    QList<QTreeWidgetItem*> pending;
     for (int i = 0; i < paths.size(); ++i) {
-        if (AddFileToList(paths[i]))
+        if (QTreeWidgetItem* row = ProbeToRow(paths[i])) {
+            pending << row;
             ++added;
+        }
         if (slice.elapsed() < kSliceMs)
             continue;
+        addTopLevelItems(pending);
+        pending.clear();
         // Let the window repaint and the status bar count, and show progress for a long batch.
         if (!progress && total.elapsed() > kProgressDelayMs && i + 1 < paths.size()) {
             progress = std::make_unique<QProgressDialog>(tr("Adding files..."), tr("Cancel"), 0,
@@ -98,22 +112,32 @@ int TJobListView::AddFiles(const QStringList& paths) {
         QApplication::processEvents();
         slice.restart();
     }
+    addTopLevelItems(pending);
     return added;
 }
 
-void TJobListView::AppendRow(const TmyMusicFile& item) {
-    auto* row = new QTreeWidgetItem(this);
+TmyMusicFile& TJobListView::AppendItem(TmyMusicFile newItem) {
+    TmyMusicFile& item = table_.Add(std::move(newItem));
+    addTopLevelItem(MakeRow(item));
+    return item;
+}
+
+QTreeWidgetItem* TJobListView::MakeRow(const TmyMusicFile& item) {
+    auto* row = new QTreeWidgetItem;
     row->setData(0, kSlotRole, item.TableIndex);
     row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
     row->setCheckState(0, Qt::Checked);
     FillRow(row, item, QString::fromLatin1(kStatusNew));
+    return row;
 }
 
 void TJobListView::FillRow(QTreeWidgetItem* row, const TmyMusicFile& item, const QString& status) {
     const auto texts = JobRowTexts(item, status.toStdString());
     for (int c = 0; c < kJobColumnCount; ++c) {
         row->setText(c, QString::fromStdString(texts[static_cast<size_t>(c)]));
-        row->setTextAlignment(c, kJobColumns[static_cast<size_t>(c)].Align | Qt::AlignVCenter);
+        const Qt::Alignment align = kJobColumns[static_cast<size_t>(c)].Align;
+        if (align != Qt::AlignLeft)
+            row->setTextAlignment(c, align | Qt::AlignVCenter);
     }
 }
 

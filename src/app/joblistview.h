@@ -24,6 +24,9 @@ public:
     // added.
     int AddFiles(const QStringList& paths);
 
+    // Appends an item that did not come from a file probe (a CD track) as a checked row.
+    TmyMusicFile& AppendItem(TmyMusicFile item);
+
     int RowCount() const { return topLevelItemCount(); }
     int CheckedCount() const;
     bool ListHasCdTracks() const;
@@ -51,7 +54,9 @@ signals:
     void Emptied();
 
 private:
-    void AppendRow(const TmyMusicFile& item);
+    // Probes a file into the table and makes its row, not yet in the list; null when refused.
+    QTreeWidgetItem* ProbeToRow(const QString& path);
+    QTreeWidgetItem* MakeRow(const TmyMusicFile& item);
     void FillRow(QTreeWidgetItem* row, const TmyMusicFile& item, const QString& status);
 
     TJobTable table_;

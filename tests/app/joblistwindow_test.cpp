@@ -1,0 +1,284 @@
+// The job list, output naming and the settings dialog, driven as a user would.
+
+#include "app/joblistview.h"
+#include "app/mainunit.h"
+#include "app/scripteddialogs.h"
+#include "app/settings1.h"
+#include "app/settingsstore.h"
+#include "support/testsupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDropEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+using namespace bw;
+
+namespace {
+
+class JobListWindow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        media_ = new bwtest::TTempDir;
+        const std::string wav = media_->File("tone.wav");
+        bwtest::MakeTone(wav, 1.0);
+        bwtest::RunOk({"lame", "--quiet", "--tt", "Song", "--ta", "Ann", "--tn", "4", wav, media_->File("SONG.MP3")});
+        bwtest::RunOk({"oggenc", "-Q", "-t", "Wave", wav, "-o", media_->File("wave.ogg")});
+        bwtest::RunOk({"flac", "-s", wav, "-o", media_->File("lossless.flac")});
+        bwtest::WriteAll(media_->File("song.aac"), std::vector<std::byte>(100, std::byte{1}));
+        bwtest::WriteAll(media_->File("notes.txt"), std::vector<std::byte>(10, std::byte{'a'}));
+        std::filesystem::create_directory(media_->File("sub"));
+        std::filesystem::copy_file(media_->File("SONG.MP3"), media_->File("sub/deep.mp3"));
+    }
+    static void TearDownTestSuite() { delete media_; }
+
+    std::unique_ptr<TForm1> Start(QStringList args = {}) {
+        store_ = std::make_unique<TSettingsStore>(QString::fromStdString(config_.File("bw.conf")));
+        auto form = std::make_unique<TForm1>(dialogs_, *store_, args, "prog");
+        return form;
+    }
+    static QString Media(const char* name) { return QString::fromStdString(media_->File(name)); }
+    static QStringList Column(TJobListView& list, int column) {
+        QStringList out;
+        for (int i = 0; i < list.RowCount(); ++i)
+            out << list.topLevelItem(i)->text(column);
+        return out;
+    }
+
+    static bwtest::TTempDir* media_;
+    bwtest::TTempDir config_;
+    TScriptedDialogs dialogs_;
+    std::unique_ptr<TSettingsStore> store_;
+};
+bwtest::TTempDir* JobListWindow::media_ = nullptr;
+
+TmyMusicFile CdTrack(int track, const std::string& title) {
+    TmyMusicFile t;
+    t.SourceType = TSourceType::CdTrack;
+    t.TypeName = "CD Track";
+    t.Track = static_cast<uint8_t>(track);
+    t.Title = title;
+    t.Artist = "Band";
+    t.SourcePath = "Track" + std::to_string(track);
+    return t;
+}
+
+} // namespace
+
+TEST_F(JobListWindow, ArgumentsAreAddedAtFirstShowAndUnsupportedOnesIgnored) {
+    auto form = Start({Media("SONG.MP3"), Media("song.aac"), Media("wave.ogg")});
+    EXPECT_EQ(form->JobList().RowCount(), 0); // not before the window shows
+    form->show();
+    auto& list = form->JobList();
+    ASSERT_EQ(list.RowCount(), 2);
+    EXPECT_EQ(Column(list, 0), (QStringList{"SONG.MP3", "wave.ogg"}));
+    EXPECT_EQ(Column(list, 1), (QStringList{"MP3", "OGG"}));
+    EXPECT_EQ(Column(list, 2), (QStringList{"-", "-"}));
+    EXPECT_EQ(list.topLevelItem(0)->text(7), "Song");
+    EXPECT_EQ(list.topLevelItem(0)->text(12), "4");
+    EXPECT_EQ(list.topLevelItem(0)->text(4), "44100 Hz (Joint Stereo)");
+    EXPECT_TRUE(list.IsChecked(0) && list.IsChecked(1));
+    EXPECT_TRUE(dialogs_.Shown.empty()); // nothing said about the .aac file
+    QTest::qWait(600);
+    EXPECT_EQ(form->findChild<QLabel*>("StatusPanel1")->text(), " 2 file(s)");
+    EXPECT_EQ(form->findChild<QLabel*>("StatusPanel2")->text(), " 2 selected");
+}
+
+TEST_F(JobListWindow, AddFilesDialogAndFolderWithoutSubFolders) {
+    auto form = Start();
+    dialogs_.NextFiles = {media_->File("lossless.flac"), media_->File("notes.txt"), media_->File("lossless.flac")};
+    form->Action("ActionAddFiles")->trigger();
+    ASSERT_GE(dialogs_.LastFilters.size(), 10u);
+    EXPECT_EQ(dialogs_.Shown.back().Caption, "Select one or more file(s)");
+    EXPECT_EQ(dialogs_.LastFilters[2], "WAV files (*.wav)");
+    EXPECT_EQ(dialogs_.LastFilters[9], "CD tracks (*.cda)");
+    auto& list = form->JobList();
+    EXPECT_EQ(list.RowCount(), 2); // the same file twice gives two rows
+    EXPECT_NE(list.ItemAt(0), list.ItemAt(1));
+    EXPECT_EQ(list.ItemAt(1)->TableIndex, 1);
+
+    dialogs_.NextFolder = media_->Path().string();
+    form->Action("ActionAddFolder")->trigger();
+    EXPECT_EQ(dialogs_.Shown.back().Caption, "Please select the source folder");
+    EXPECT_EQ(form->AppSettings().SourceFolder, media_->Path().string() + "/");
+    QStringList names = Column(list, 0).mid(2);
+    names.sort();
+    // tone.wav, the MP3, the Ogg and the FLAC; not the text file, nor sub/deep.mp3.
+    EXPECT_EQ(names, (QStringList{"SONG.MP3", "lossless.flac", "tone.wav", "wave.ogg"}));
+
+    // A cancelled picker changes nothing.
+    form->Action("ActionAddFolder")->trigger();
+    EXPECT_EQ(list.RowCount(), 6);
+}
+
+TEST_F(JobListWindow, DroppedFilesAreAdded) {
+    auto form = Start();
+    form->show();
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(Media("wave.ogg")), QUrl::fromLocalFile(Media("song.aac")),
+                  QUrl::fromLocalFile(Media("SONG.MP3"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &drop);
+    EXPECT_EQ(Column(form->JobList(), 0), (QStringList{"wave.ogg", "SONG.MP3"}));
+}
+
+TEST_F(JobListWindow, MoveRemoveCheckAndInvert) {
+    auto form = Start();
+    auto& list = form->JobList();
+    for (const char* f : {"SONG.MP3", "wave.ogg", "lossless.flac"})
+        ASSERT_TRUE(form->AddFileToList(Media(f)));
+    list.setCurrentItem(list.topLevelItem(0));
+    list.SetChecked(0, false);
+    form->Action("ActionMoveUp")->trigger(); // the first row cannot go up
+    EXPECT_EQ(Column(list, 0), (QStringList{"SONG.MP3", "wave.ogg", "lossless.flac"}));
+    form->Action("ActionMoveDown")->trigger();
+    EXPECT_EQ(Column(list, 0), (QStringList{"wave.ogg", "SONG.MP3", "lossless.flac"}));
+    EXPECT_FALSE(list.IsChecked(1)); // the check mark went with the row
+    EXPECT_EQ(list.currentItem(), list.topLevelItem(1)); // and so did the selection
+    EXPECT_EQ(list.ItemAt(1)->Title, "Song");
+    form->Action("ActionMoveDown")->trigger();
+    form->Action("ActionMoveDown")->trigger(); // the last row cannot go down
+    EXPECT_EQ(Column(list, 0), (QStringList{"wave.ogg", "lossless.flac", "SONG.MP3"}));
+
+    form->Action("ActionInvertAll")->trigger();
+    EXPECT_EQ(list.CheckedCount(), 1);
+    EXPECT_TRUE(list.IsChecked(2));
+    form->Action("ActionCheckAll")->trigger();
+    EXPECT_EQ(list.CheckedCount(), 3);
+    form->Action("ActionUncheckAll")->trigger();
+    EXPECT_EQ(list.CheckedCount(), 0);
+
+    form->Action("ActionRemove")->trigger();
+    EXPECT_EQ(Column(list, 0), (QStringList{"wave.ogg", "lossless.flac"}));
+    EXPECT_EQ(form->LastJobIndex(), 2); // removing a row frees no slot
+
+    // Remove All asks; Cancel keeps the list, OK empties it and numbering starts again.
+    dialogs_.Answers = {TAnswer::Cancel};
+    form->Action("ActionRemoveAll")->trigger();
+    EXPECT_EQ(dialogs_.Shown.back().Text, "Are you sure to remove all items from list?");
+    EXPECT_EQ(list.RowCount(), 2);
+    dialogs_.Answers = {TAnswer::Ok};
+    form->Action("ActionRemoveAll")->trigger();
+    EXPECT_EQ(list.RowCount(), 0);
+    EXPECT_EQ(form->LastJobIndex(), -1);
+    const size_t asked = dialogs_.Shown.size();
+    form->Action("ActionRemoveAll")->trigger(); // an empty list: no question
+    form->Action("ActionInvertAll")->trigger();
+    EXPECT_EQ(dialogs_.Shown.size(), asked);
+}
+
+TEST_F(JobListWindow, CdTracksAreClearedOnlyWithConsent) {
+    auto form = Start();
+    auto& list = form->JobList();
+    list.AppendItem(CdTrack(1, "One"));
+    list.AppendItem(CdTrack(2, "Two"));
+    auto* sas = form->findChild<QCheckBox*>("CheckBoxSAS");
+    sas->setEnabled(false); // as while CD tracks are listed
+    dialogs_.Answers = {TAnswer::Cancel};
+    dialogs_.NextFiles = {media_->File("SONG.MP3")};
+    form->Action("ActionAddFiles")->trigger();
+    EXPECT_EQ(list.RowCount(), 2);
+    EXPECT_EQ(dialogs_.Shown.back().Text, "Are you sure to remove all items from list?");
+    dialogs_.Answers = {TAnswer::Ok};
+    form->Action("ActionAddFiles")->trigger();
+    EXPECT_EQ(Column(list, 0), (QStringList{"SONG.MP3"}));
+    EXPECT_TRUE(sas->isEnabled());
+}
+
+TEST_F(JobListWindow, OutputFolderAndSameAsSource) {
+    auto form = Start();
+    auto* field = form->findChild<QLineEdit*>("EditOutputFolder");
+    auto* sas = form->findChild<QCheckBox*>("CheckBoxSAS");
+    sas->click();
+    EXPECT_EQ(field->text(), "same folder as source");
+    dialogs_.NextFolder = config_.Path().string();
+    form->Action("ActionSelectOutput")->trigger();
+    EXPECT_EQ(dialogs_.Shown.back().Caption, "Please select the destination folder");
+    EXPECT_EQ(form->AppSettings().OutputFolder, config_.Path().string() + "/");
+    EXPECT_FALSE(sas->isChecked()); // choosing a folder unchecks it
+    EXPECT_EQ(field->text().toStdString(), config_.Path().string() + "/");
+    sas->click();
+    sas->click(); // unchecking shows the last chosen folder again
+    EXPECT_EQ(field->text().toStdString(), config_.Path().string() + "/");
+    form->Action("ActionSelectOutput")->trigger(); // cancelled: unchanged
+    EXPECT_EQ(form->AppSettings().OutputFolder, config_.Path().string() + "/");
+}
+
+TEST_F(JobListWindow, SettingsDialogOkCancelPatternAndPreview) {
+    auto form = Start();
+    form->show();
+    auto& dialog = form->SettingsDialog();
+    auto* pattern = dialog.findChild<QListWidget*>("PatternList");
+    auto* preview = dialog.findChild<QLabel*>("PreviewLine");
+    auto* separator = dialog.findChild<QComboBox*>("ComboSeparator");
+    ASSERT_TRUE(pattern && preview && separator);
+    EXPECT_EQ(preview->text(), "Artist/Album/01 Artist Title.mp3");
+    EXPECT_EQ(separator->currentText(), "(space)");
+
+    // Reorder, change the separator, try to uncheck Title, then Cancel.
+    QTimer::singleShot(0, [&] {
+        pattern->setCurrentRow(0);
+        dialog.findChild<QPushButton*>("ButtonUp")->click(); // first: nothing moves
+        EXPECT_EQ(pattern->item(0)->text(), "Track number 1");
+        pattern->setCurrentRow(3); // Title
+        dialog.findChild<QPushButton*>("ButtonUp")->click();
+        EXPECT_EQ(pattern->item(2)->text(), "Title");
+        EXPECT_EQ(pattern->currentRow(), 2);
+        pattern->item(2)->setCheckState(Qt::Unchecked);
+        EXPECT_EQ(pattern->item(2)->checkState(), Qt::Checked); // Title cannot stay off
+        separator->setCurrentIndex(2);
+        EXPECT_EQ(preview->text(), "Artist/Album/01-Title-Artist.mp3");
+        dialog.reject();
+    });
+    form->Action("ActionSettings")->trigger();
+    EXPECT_EQ(form->AppSettings().fstr[3], "Title");
+    EXPECT_EQ(form->AppSettings().Separator, 1);
+
+    // The next opening shows the stored order again; OK takes the changes and renames CD rows.
+    auto& list = form->JobList();
+    list.AppendItem(CdTrack(7, "Blue"));
+    QTimer::singleShot(0, [&] {
+        EXPECT_EQ(pattern->item(3)->text(), "Title");
+        pattern->item(2)->setCheckState(Qt::Unchecked); // Artist off
+        separator->setCurrentIndex(0);
+        dialog.findChild<QCheckBox*>("CheckCreateAlbum")->click();
+        EXPECT_EQ(preview->text(), "Artist/01Title.mp3");
+        dialog.findChild<QCheckBox*>("CheckConfirmOverwrite")->setChecked(false);
+        dialog.accept();
+    });
+    form->Action("ActionSettings")->trigger();
+    const TAppSettings& s = form->AppSettings();
+    EXPECT_EQ(s.Separator, 0);
+    EXPECT_FALSE(s.fint[2]);
+    EXPECT_FALSE(s.CreateAlbum);
+    EXPECT_TRUE(s.OverwriteWithoutAsking);
+    EXPECT_EQ(list.ItemAt(0)->SourcePath, "07Blue");
+    EXPECT_EQ(list.topLevelItem(0)->text(0), "07Blue");
+}
+
+TEST_F(JobListWindow, FilePropertiesShowsTheFile) {
+    auto form = Start();
+    ASSERT_TRUE(form->AddFileToList(Media("lossless.flac")));
+    form->JobList().setCurrentItem(form->JobList().topLevelItem(0));
+    form->Action("ActionFileProperties")->trigger();
+    // Without a file manager on the session bus our own window shows the file.
+    auto* info = form->findChild<QDialog*>("FileInfoDialog");
+    if (!info)
+        GTEST_SKIP() << "a file manager answered on the session bus";
+    EXPECT_TRUE(info->isVisible());
+    EXPECT_TRUE(info->windowTitle().startsWith("lossless.flac"));
+    info->close();
+}
