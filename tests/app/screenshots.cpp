@@ -1,0 +1,44 @@
+// Writes the documentation's screenshots: the main window with the given files in its list,
+// and each tab of the settings dialog. Run under a real X server (scripts/screenshots.sh).
+// Usage: bw_screenshots OUTDIR FILE...
+
+#include "app/mainunit.h"
+#include "app/messageboxes.h"
+#include "app/settings1.h"
+#include "app/settingsstore.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc < 2)
+        return 2;
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    QStringList files;
+    for (int i = 2; i < argc; ++i)
+        files << QString::fromLocal8Bit(argv[i]);
+    QTemporaryDir config;
+    bw::TMessageBoxes dialogs;
+    bw::TSettingsStore store(config.filePath(QStringLiteral("bw.conf")));
+    bw::TForm1 form(dialogs, store, files, "brindlewave");
+    form.show();
+    QTest::qWait(1200);
+    if (!form.grab().save(out + QStringLiteral("/main-window-files.png")))
+        return 1;
+    auto& settings = form.SettingsDialog();
+    settings.LoadFrom(form.AppSettings());
+    settings.show();
+    auto* tabs = settings.findChild<QTabWidget*>(QStringLiteral("SettingsTabs"));
+    const char* names[] = {"settings-general.png", "settings-freedb.png", "settings-renaming.png"};
+    for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setCurrentIndex(i);
+        QTest::qWait(300);
+        if (!settings.grab().save(out + QLatin1Char('/') + QString::fromLatin1(names[i])))
+            return 1;
+    }
+    return 0;
+}
