@@ -1,5 +1,7 @@
 #include "app/genrelist.h"
 
+#include "common/asciicase.h"
+
 namespace bw {
 
 namespace {
@@ -30,17 +32,6 @@ constexpr std::string_view kGenreText =
     R"("Contemporary Christian","Cristian Rock","Merengue","Salsa","Thrash Metal","Anime",)"
     R"("JPop","Synthpop")";
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    return true;
-}
-
 } // namespace
 
 TGenreList::TGenreList() {
@@ -66,7 +57,7 @@ const std::string& TGenreList::Name(int genreByte) const {
 
 int TGenreList::IndexOf(std::string_view name) const {
     for (size_t i = 0; i < names_.size(); ++i)
-        if (EqualNoCase(names_[i], name))
+        if (EqualsIgnoringAsciiCase(names_[i], name))
             return static_cast<int>(i);
     return -1;
 }

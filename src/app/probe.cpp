@@ -1,6 +1,7 @@
 #include "app/probe.h"
 
 #include "app/genrelist.h"
+#include "common/asciicase.h"
 #include "common/json.h"
 #include "tags/cdatrack.h"
 #include "tags/flacfile.h"
@@ -26,11 +27,7 @@ std::string LowerExtension(std::string_view path) {
     const size_t dot = path.rfind('.');
     if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash))
         return {};
-    std::string ext(path.substr(dot));
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return ext;
+    return AsciiLower(path.substr(dot));
 }
 
 // A decimal number text as a track number; 0 when it is not one.
@@ -50,6 +47,25 @@ int32_t ToMs(double seconds) {
 
 uint8_t GenreByteFor(const std::string& genre) {
     return static_cast<uint8_t>(GenreList().ByteFor(genre));
+}
+
+// A format's own tag texts (a Vorbis comment, a WMA header): always taken, the genre number
+// by the genre list.
+struct TTagTexts {
+    std::string Title, Artist, Album, Genre, Year, Comment;
+    uint8_t Track = 0;
+};
+
+void TakeTexts(const TTagTexts& t, TmyMusicFile& item) {
+    item.HasTag = true;
+    item.Title = t.Title;
+    item.Artist = t.Artist;
+    item.Album = t.Album;
+    item.Genre = t.Genre;
+    item.GenreIndex = GenreByteFor(t.Genre);
+    item.Year = t.Year;
+    item.Comment = t.Comment;
+    item.Track = t.Track;
 }
 
 // The ID3v1 fields, then every ID3v2 field in their place (empty ones included).
@@ -196,15 +212,7 @@ bool TFileProbe::ProbeOgg(const std::string& path, TmyMusicFile& item, std::stri
     item.SampleRate = r.SampleRate();
     item.Channels = r.Channels();
     item.ChannelMode = r.ChannelModeText();
-    item.HasTag = true;
-    item.Title = r.Title();
-    item.Artist = r.Artist();
-    item.Album = r.Album();
-    item.Genre = r.Genre();
-    item.GenreIndex = GenreByteFor(r.Genre());
-    item.Year = r.Date();
-    item.Comment = r.Comment();
-    item.Track = r.Track();
+    TakeTexts({r.Title(), r.Artist(), r.Album(), r.Genre(), r.Date(), r.Comment(), r.Track()}, item);
     return true;
 }
 
@@ -233,15 +241,7 @@ bool TFileProbe::ProbeWma(const std::string& path, TmyMusicFile& item, std::stri
     item.SampleRate = r.SampleRate();
     item.Channels = static_cast<uint8_t>(r.Channels());
     item.ChannelMode = r.ChannelModeText();
-    item.HasTag = true;
-    item.Title = r.Title();
-    item.Artist = r.Artist();
-    item.Album = r.Album();
-    item.Genre = r.Genre();
-    item.GenreIndex = GenreByteFor(r.Genre());
-    item.Year = r.Year();
-    item.Comment = r.Comment();
-    item.Track = r.Track();
+    TakeTexts({r.Title(), r.Artist(), r.Album(), r.Genre(), r.Year(), r.Comment(), r.Track()}, item);
     return true;
 }
 

@@ -49,6 +49,21 @@ private:
     std::string& error_;
 };
 
+// The disc database and file-name values, last in the store at first start and at close.
+void WriteDiscAndNamingValues(TSettingsStore& store, const TAppSettings& a) {
+    store.WriteBool(keys::kTryLoadFreeDB, a.TryLoadFreeDB);
+    store.WriteString(keys::kFreeDBServer, a.FreeDBServer);
+    store.WriteString(keys::kFreeDBEmail, a.FreeDBEmail);
+    store.WriteInteger(keys::kTimeout, a.Timeout);
+    store.WriteBool(keys::kCreateArtist, a.CreateArtist);
+    store.WriteBool(keys::kCreateAlbum, a.CreateAlbum);
+    store.WriteInteger(keys::kSeparator, a.Separator);
+    for (int i = 0; i < kPatternElements; ++i)
+        store.WriteBool(Indexed(keys::kFintPrefix, i), a.fint[static_cast<size_t>(i)]);
+    for (int i = 0; i < kPatternElements; ++i)
+        store.WriteString(Indexed(keys::kFstrPrefix, i), a.fstr[static_cast<size_t>(i)]);
+}
+
 void WriteFirstStartDefaults(TSettingsStore& store, const std::string& programPath,
                              const TSettingsHooks& hooks) {
     const TWindowSettings w = DefaultWindowSettings();
@@ -74,17 +89,7 @@ void WriteFirstStartDefaults(TSettingsStore& store, const std::string& programPa
     if (hooks.ResetAllPresets)
         hooks.ResetAllPresets(store);
     store.WriteString(keys::kPath, programPath);
-    store.WriteBool(keys::kTryLoadFreeDB, a.TryLoadFreeDB);
-    store.WriteString(keys::kFreeDBServer, a.FreeDBServer);
-    store.WriteString(keys::kFreeDBEmail, a.FreeDBEmail);
-    store.WriteInteger(keys::kTimeout, a.Timeout);
-    store.WriteBool(keys::kCreateArtist, a.CreateArtist);
-    store.WriteBool(keys::kCreateAlbum, a.CreateAlbum);
-    store.WriteInteger(keys::kSeparator, a.Separator);
-    for (int i = 0; i < kPatternElements; ++i)
-        store.WriteBool(Indexed(keys::kFintPrefix, i), a.fint[static_cast<size_t>(i)]);
-    for (int i = 0; i < kPatternElements; ++i)
-        store.WriteString(Indexed(keys::kFstrPrefix, i), a.fstr[static_cast<size_t>(i)]);
+    WriteDiscAndNamingValues(store, a);
 }
 
 void CopyDefaultOptions(TAppSettings& app) {
@@ -198,17 +203,7 @@ bool SaveSettings(TSettingsStore& store, const TAppSettings& a, const TWindowSet
     store.WriteBool(keys::kConfirmOverWriteOp, !a.OverwriteWithoutAsking);
     store.WriteBool(keys::kPlaySoundOp, a.PlaySoundOp);
     store.WriteBool(keys::kOpenFolderOp, a.OpenFolderOp);
-    store.WriteBool(keys::kTryLoadFreeDB, a.TryLoadFreeDB);
-    store.WriteString(keys::kFreeDBServer, a.FreeDBServer);
-    store.WriteString(keys::kFreeDBEmail, a.FreeDBEmail);
-    store.WriteInteger(keys::kTimeout, a.Timeout);
-    store.WriteBool(keys::kCreateArtist, a.CreateArtist);
-    store.WriteBool(keys::kCreateAlbum, a.CreateAlbum);
-    store.WriteInteger(keys::kSeparator, a.Separator);
-    for (int i = 0; i < kPatternElements; ++i)
-        store.WriteBool(Indexed(keys::kFintPrefix, i), a.fint[static_cast<size_t>(i)]);
-    for (int i = 0; i < kPatternElements; ++i)
-        store.WriteString(Indexed(keys::kFstrPrefix, i), a.fstr[static_cast<size_t>(i)]);
+    WriteDiscAndNamingValues(store, a);
     return store.Sync();
 }
 

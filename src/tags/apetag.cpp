@@ -1,5 +1,7 @@
 #include "tags/apetag.h"
 
+#include "common/asciicase.h"
+
 #include "common/bytereader.h"
 #include "tags/tagfile.h"
 #include "tags/tagsource.h"
@@ -20,14 +22,6 @@ void PutU32LE(std::string& out, uint32_t v) {
         out += static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
-std::string Upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return out;
-}
-
 } // namespace
 
 void TAPETag::Clear() {
@@ -39,9 +33,9 @@ void TAPETag::Clear() {
 }
 
 std::string TAPETag::GetItem(std::string_view name) const {
-    const std::string wanted = Upper(name);
+    const std::string wanted = AsciiUpper(name);
     for (const auto& [itemName, value] : items_)
-        if (Upper(itemName) == wanted)
+        if (AsciiUpper(itemName) == wanted)
             return value;
     return {};
 }

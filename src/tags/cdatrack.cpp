@@ -1,5 +1,6 @@
 #include "tags/cdatrack.h"
 
+#include "common/asciicase.h"
 #include "common/bytereader.h"
 #include "common/filebytes.h"
 #include "tags/tagsource.h"
@@ -15,14 +16,6 @@ namespace {
 constexpr size_t kMaxIniBytes = 4 * 1024 * 1024;
 constexpr int kFramesPerSecond = 75;
 
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 } // namespace
 
 std::string ReadIniValue(const std::string& path, const std::string& section, const std::string& key) {
@@ -30,8 +23,6 @@ std::string ReadIniValue(const std::string& path, const std::string& section, co
     if (!bytes)
         return {};
     const std::string_view text = AsText(*bytes);
-    const std::string wantSection = Lower(section);
-    const std::string wantKey = Lower(key);
     bool inSection = false;
     size_t pos = 0;
     while (pos < text.size()) {
@@ -44,7 +35,7 @@ std::string ReadIniValue(const std::string& path, const std::string& section, co
             continue;
         if (line.front() == '[') {
             const size_t close = line.find(']');
-            inSection = close != std::string_view::npos && Lower(TrimControl(line.substr(1, close - 1))) == wantSection;
+            inSection = close != std::string_view::npos && EqualsIgnoringAsciiCase(TrimControl(line.substr(1, close - 1)), section);
             continue;
         }
         if (!inSection)
@@ -52,7 +43,7 @@ std::string ReadIniValue(const std::string& path, const std::string& section, co
         const size_t eq = line.find('=');
         if (eq == std::string_view::npos)
             continue;
-        if (Lower(TrimControl(line.substr(0, eq))) == wantKey)
+        if (EqualsIgnoringAsciiCase(TrimControl(line.substr(0, eq)), key))
             return Utf8OrLatin1(TrimControl(line.substr(eq + 1)));
     }
     return {};

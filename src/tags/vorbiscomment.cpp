@@ -1,5 +1,7 @@
 #include "tags/vorbiscomment.h"
 
+#include "common/asciicase.h"
+
 #include "tags/textcodec.h"
 
 #include <array>
@@ -15,14 +17,6 @@ bool ReadU32(TByteStream& in, uint32_t& v) {
     v = static_cast<uint8_t>(b[0]) | static_cast<uint8_t>(b[1]) << 8 |
         static_cast<uint8_t>(b[2]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(b[3])) << 24;
     return true;
-}
-
-std::string Upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return out;
 }
 
 } // namespace
@@ -52,7 +46,7 @@ bool ReadVorbisComment(TByteStream& in, TVorbisFields& f, TCommentRule rule, siz
         const size_t eq = text.find('=');
         if (eq == std::string::npos)
             continue;
-        const std::string name = Upper(text.substr(0, eq));
+        const std::string name = AsciiUpper(text.substr(0, eq));
         for (size_t k = 0; k < names.size(); ++k) {
             if (name != names[k].first)
                 continue;

@@ -1,5 +1,7 @@
 #include "tags/wmafile.h"
 
+#include "common/asciicase.h"
+
 #include "common/bytereader.h"
 #include "tags/channeltext.h"
 #include "tags/tagsource.h"
@@ -44,14 +46,6 @@ std::string ReadText(TByteReader& r, size_t byteLength) {
     while (!s.empty() && s.back() == '\0')
         s.pop_back();
     return s;
-}
-
-std::string Upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return out;
 }
 
 } // namespace
@@ -145,7 +139,7 @@ bool TWMAfile::ReadObjects(TTagSource& source, uint64_t& playDuration, uint64_t&
                 const uint16_t n = r.U16LE();
                 for (uint16_t d = 0; d < n && !r.Failed(); ++d) {
                     const uint16_t nameLength = r.U16LE();
-                    const std::string name = Upper(TrimControl(ReadText(r, nameLength)));
+                    const std::string name = AsciiUpper(TrimControl(ReadText(r, nameLength)));
                     const uint16_t type = r.U16LE();
                     const uint16_t valueLength = r.U16LE();
                     if (r.Failed())
