@@ -77,8 +77,12 @@ int64_t TACSFileStream::Size() {
     return st.st_size;
 }
 
-bool TACSFileStream::Sync() {
-    if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) {
+bool TACSFileStream::Close() {
+    if (fd_ < 0)
+        return true;
+    const int r = ::close(fd_);
+    fd_ = -1;
+    if (r != 0) {
         SetErrno("write error");
         return false;
     }

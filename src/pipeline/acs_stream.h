@@ -39,8 +39,9 @@ public:
     bool Seek(int64_t offset) override;
     int64_t Size() override;
     std::string LastError() const override { return lastError_; }
-    // Flushes the file to its device, so a full disk shows before the file is called complete.
-    bool Sync();
+    // Closes now, reporting what the close reports (some file systems tell of a full disk
+    // only there).
+    bool Close();
 
 private:
     explicit TACSFileStream(int fd) : fd_(fd) {}

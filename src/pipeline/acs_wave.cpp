@@ -257,10 +257,11 @@ void TWaveOut::FinishOutput() {
         // size was not known still gets a header that matches its data.
         if (!out_->Seek(0) || !WriteHeader(dataBytes_))
             error = "Cannot write " + FileName() + ": " + out_->LastError();
-        else if (auto* file = dynamic_cast<TACSFileStream*>(out_.get()); file && !temporary_.empty()
-                 && !file->Sync())
-            error = "Cannot write " + FileName() + ": " + file->LastError();
     }
+    // Closing is the last point where a file system may report that the data did not fit.
+    if (auto* file = dynamic_cast<TACSFileStream*>(out_.get());
+        file && !temporary_.empty() && !file->Close() && error.empty() && !EndingOnError())
+        error = "Cannot write " + FileName() + ": " + file->LastError();
     out_.reset();
     if (!temporary_.empty()) {
         if (EndingOnError() || !error.empty())

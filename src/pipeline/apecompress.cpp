@@ -317,9 +317,6 @@ int TAPECompress::WriteHeaders() {
     head.insert(head.end(), wav, wav + sizeof wav);
     if (!WriteAt(0, head.data(), head.size()))
         return Fail(kApeIoWrite);
-    // A full disk may only show when the data reaches the device.
-    if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS)
-        return Fail(kApeIoWrite);
     return kApeSuccess;
 }
 
