@@ -120,8 +120,9 @@ int TAPECompress::Start(const std::string& outputPath, const TWaveFormatEx& form
     blocksPerFrame_ = level_ == 4000 ? 294912 : 73728;
     try {
         input_.assign(blocksPerFrame_ * blockAlign_, std::byte{0});
-        frame_.reserve(blocksPerFrame_ * blockAlign_ + 4096);
-        outBuffer_.reserve(kOutputChunk + 4096);
+        frame_ = std::make_unique_for_overwrite<uint8_t[]>(
+            TAPEFrameEncoder::MaxFrameBytes(blocksPerFrame_, channels_));
+        outBuffer_.assign(kOutputChunk, 0);
         encoder_ = std::make_unique<TAPEFrameEncoder>(level_, bits_, channels_, path_);
     } catch (const std::bad_alloc&) {
         return Fail(kApeInsufficientMemory);
@@ -137,6 +138,14 @@ int TAPECompress::Start(const std::string& outputPath, const TWaveFormatEx& form
     }
     dataStart_ = static_cast<int64_t>(kDescriptorBytes + kHeaderBytes + 4 * frames + kWavHeaderBytes);
     writePos_ = dataStart_;
+    // The checksum starts with the WAV header, which holds the audio size: with a size known
+    // up front it runs along with the writing; otherwise Finish reads the frame data back.
+    if (maxAudioBytes >= 0 && static_cast<uint64_t>(maxAudioBytes) <= kMaxAudioBytes) {
+        expectedAudioBytes_ = static_cast<uint64_t>(maxAudioBytes) / blockAlign_ * blockAlign_;
+        const auto wav = WavHeader(static_cast<uint32_t>(expectedAudioBytes_));
+        md5_.emplace();
+        md5_->Update(AsBytes(wav.data(), wav.size()));
+    }
 
     fd_ = ::open(outputPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0) {
@@ -171,17 +180,17 @@ int TAPECompress::UnlockBuffer(int64_t bytesAdded, bool process) {
 
 int TAPECompress::CompressFrame(size_t blocks) {
     frameOffsets_.push_back(static_cast<uint32_t>(logicalBytes_));
-    frame_.clear();
-    encoder_->Encode(std::span(input_).first(blocks * blockAlign_), blocks, frame_);
+    const size_t frameBytes =
+        encoder_->Encode(std::span(input_).first(blocks * blockAlign_), blocks, frame_.get());
     totalBlocks_ += blocks;
     finalFrameBlocks_ = blocks;
     const size_t rest = filled_ - blocks * blockAlign_;
     if (rest)
         std::memmove(input_.data(), input_.data() + blocks * blockAlign_, rest);
     filled_ = rest;
-    if (static_cast<uint64_t>(dataStart_) + logicalBytes_ + frame_.size() + 8 > kMaxFileBytes)
+    if (static_cast<uint64_t>(dataStart_) + logicalBytes_ + frameBytes + 8 > kMaxFileBytes)
         return Fail(kApeTooMuchData);
-    return AppendStored(frame_.data(), frame_.size());
+    return AppendStored(frame_.get(), frameBytes);
 }
 
 // The frame data is one byte stream stored as 32-bit words in reversed byte order,
@@ -192,15 +201,37 @@ int TAPECompress::AppendStored(const uint8_t* data, size_t n) {
         carry_[carryFill_++] = *data++;
         --n;
         if (carryFill_ == 4) {
-            outBuffer_.insert(outBuffer_.end(), {carry_[3], carry_[2], carry_[1], carry_[0]});
+            if (outFill_ + 4 > outBuffer_.size() && FlushOutput() != kApeSuccess)
+                return error_;
+            uint8_t* o = outBuffer_.data() + outFill_;
+            o[0] = carry_[3];
+            o[1] = carry_[2];
+            o[2] = carry_[1];
+            o[3] = carry_[0];
+            outFill_ += 4;
             carryFill_ = 0;
         }
     }
-    for (; n >= 4; n -= 4, data += 4)
-        outBuffer_.insert(outBuffer_.end(), {data[3], data[2], data[1], data[0]});
+    while (n >= 4) {
+        const size_t words = std::min(n / 4, (outBuffer_.size() - outFill_) / 4);
+        if (words == 0) {
+            if (FlushOutput() != kApeSuccess)
+                return error_;
+            continue;
+        }
+        uint8_t* o = outBuffer_.data() + outFill_;
+        for (size_t w = 0; w < words; ++w, o += 4, data += 4) {
+            uint32_t v;
+            std::memcpy(&v, data, 4);
+            v = __builtin_bswap32(v);
+            std::memcpy(o, &v, 4);
+        }
+        outFill_ += 4 * words;
+        n -= 4 * words;
+    }
     for (; n > 0; --n)
         carry_[carryFill_++] = *data++;
-    return outBuffer_.size() >= kOutputChunk ? FlushOutput() : kApeSuccess;
+    return kApeSuccess;
 }
 
 bool TAPECompress::WriteAt(int64_t offset, const void* data, size_t n) {
@@ -219,13 +250,32 @@ bool TAPECompress::WriteAt(int64_t offset, const void* data, size_t n) {
 }
 
 int TAPECompress::FlushOutput() {
-    if (outBuffer_.empty())
+    if (outFill_ == 0)
         return kApeSuccess;
-    if (!WriteAt(writePos_, outBuffer_.data(), outBuffer_.size()))
+    if (!WriteAt(writePos_, outBuffer_.data(), outFill_))
         return Fail(kApeIoWrite);
-    writePos_ += static_cast<int64_t>(outBuffer_.size());
-    outBuffer_.clear();
+    if (md5_)
+        md5_->Update(AsBytes(outBuffer_.data(), outFill_));
+    writePos_ += static_cast<int64_t>(outFill_);
+    outFill_ = 0;
     return kApeSuccess;
+}
+
+std::array<uint8_t, 44> TAPECompress::WavHeader(uint32_t audioBytes) const {
+    std::array<uint8_t, kWavHeaderBytes> wav{};
+    std::memcpy(wav.data(), "RIFF", 4);
+    Put32(wav.data() + 4, 36 + audioBytes);
+    std::memcpy(wav.data() + 8, "WAVEfmt ", 8);
+    Put32(wav.data() + 16, 16);
+    Put16(wav.data() + 20, 1);
+    Put16(wav.data() + 22, static_cast<uint32_t>(channels_));
+    Put32(wav.data() + 24, rate_);
+    Put32(wav.data() + 28, rate_ * static_cast<uint32_t>(blockAlign_));
+    Put16(wav.data() + 32, static_cast<uint32_t>(blockAlign_));
+    Put16(wav.data() + 34, static_cast<uint32_t>(bits_));
+    std::memcpy(wav.data() + 36, "data", 4);
+    Put32(wav.data() + 40, audioBytes);
+    return wav;
 }
 
 bool TAPECompress::MoveFrameData(int64_t from, int64_t to, int64_t bytes) {
@@ -251,21 +301,8 @@ int TAPECompress::WriteHeaders() {
         return Fail(kApeTooMuchData);
     if (start != dataStart_ && !MoveFrameData(dataStart_, start, stored))
         return Fail(kApeIoWrite);
-    const auto audioBytes = static_cast<uint32_t>(totalBlocks_ * blockAlign_);
-
-    uint8_t wav[kWavHeaderBytes];
-    std::memcpy(wav, "RIFF", 4);
-    Put32(wav + 4, 36 + audioBytes);
-    std::memcpy(wav + 8, "WAVEfmt ", 8);
-    Put32(wav + 16, 16);
-    Put16(wav + 20, 1);
-    Put16(wav + 22, static_cast<uint32_t>(channels_));
-    Put32(wav + 24, rate_);
-    Put32(wav + 28, rate_ * static_cast<uint32_t>(blockAlign_));
-    Put16(wav + 32, static_cast<uint32_t>(blockAlign_));
-    Put16(wav + 34, static_cast<uint32_t>(bits_));
-    std::memcpy(wav + 36, "data", 4);
-    Put32(wav + 40, audioBytes);
+    const uint64_t audioBytes = totalBlocks_ * blockAlign_;
+    const auto wav = WavHeader(static_cast<uint32_t>(audioBytes));
 
     uint8_t header[kHeaderBytes];
     Put16(header, static_cast<uint32_t>(level_));
@@ -282,16 +319,19 @@ int TAPECompress::WriteHeaders() {
         Put32(seek.data() + 4 * i, frameOffsets_[i] + static_cast<uint32_t>(start));
 
     // MD5 over the WAV header, the stored frame data, the header and the seek table.
-    TMD5 md5;
-    md5.Update(AsBytes(wav, sizeof wav));
-    std::vector<uint8_t> buffer(kOutputChunk);
-    for (int64_t done = 0; done < stored;) {
-        const auto n = static_cast<size_t>(std::min<int64_t>(stored - done, kOutputChunk));
-        if (::pread(fd_, buffer.data(), n, start + done) != static_cast<ssize_t>(n))
-            return Fail(kApeIoRead);
-        md5.Update(AsBytes(buffer.data(), n));
-        done += static_cast<int64_t>(n);
+    if (!md5_ || audioBytes != expectedAudioBytes_) {
+        // The running checksum began with another size: read the frame data back.
+        TMD5& md5 = md5_.emplace();
+        md5.Update(AsBytes(wav.data(), wav.size()));
+        for (int64_t done = 0; done < stored;) {
+            const auto n = static_cast<size_t>(std::min<int64_t>(stored - done, kOutputChunk));
+            if (::pread(fd_, outBuffer_.data(), n, start + done) != static_cast<ssize_t>(n))
+                return Fail(kApeIoRead);
+            md5.Update(AsBytes(outBuffer_.data(), n));
+            done += static_cast<int64_t>(n);
+        }
     }
+    TMD5& md5 = *md5_;
     md5.Update(AsBytes(header, sizeof header));
     md5.Update(AsBytes(seek.data(), seek.size()));
     const auto digest = md5.Final();
@@ -314,7 +354,7 @@ int TAPECompress::WriteHeaders() {
     head.insert(head.end(), descriptor, descriptor + sizeof descriptor);
     head.insert(head.end(), header, header + sizeof header);
     head.insert(head.end(), seek.begin(), seek.end());
-    head.insert(head.end(), wav, wav + sizeof wav);
+    head.insert(head.end(), wav.begin(), wav.end());
     if (!WriteAt(0, head.data(), head.size()))
         return Fail(kApeIoWrite);
     return kApeSuccess;

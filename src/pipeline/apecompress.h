@@ -6,11 +6,13 @@
 // added, finish, destroy (the destructor).
 
 #include "pipeline/apeframe.h"
+#include "pipeline/checksums.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,6 +85,7 @@ private:
     bool WriteAt(int64_t offset, const void* data, size_t n);
     bool MoveFrameData(int64_t from, int64_t to, int64_t bytes);
     int WriteHeaders();
+    std::array<uint8_t, 44> WavHeader(uint32_t audioBytes) const;
 
     std::string outputPath_;
     int fd_ = -1;
@@ -102,10 +105,13 @@ private:
     uint64_t totalBlocks_ = 0;
     size_t finalFrameBlocks_ = 0;
 
-    std::vector<uint8_t> frame_;      // the current frame's logical bytes
+    std::unique_ptr<uint8_t[]> frame_; // the current frame's logical bytes
     std::array<uint8_t, 4> carry_{};  // logical bytes not yet forming a stored word
     size_t carryFill_ = 0;
     std::vector<uint8_t> outBuffer_;  // stored words waiting to be written
+    size_t outFill_ = 0;
+    std::optional<TMD5> md5_;         // running over the WAV header and the frame data
+    uint64_t expectedAudioBytes_ = 0; // the audio size the running checksum assumed
     uint64_t logicalBytes_ = 0;       // frame data so far
     int64_t dataStart_ = 0;           // where frame data is being written
     int64_t writePos_ = 0;

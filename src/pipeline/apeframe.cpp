@@ -26,55 +26,65 @@ std::vector<TStage> StagesOf(int level) {
 
 int Sign(int32_t v) { return (v > 0) - (v < 0); }
 
-// The adaptive predictor of one channel: a first-order scaled filter on the value, then
-// four-tap (own history) and five-tap (cross channel) sign-adapted predictions.
-class TPredictor {
-public:
-    int32_t Residual(int32_t x, int32_t b) {
-        dA_[3] = dA_[2];
-        dA_[2] = dA_[1];
-        dA_[1] = static_cast<int32_t>(static_cast<uint32_t>(prevA_) - static_cast<uint32_t>(dA_[0]));
-        dA_[0] = prevA_;
-
-        const auto bp = static_cast<int32_t>(b - ((lastB_ * 31) >> 5));
-        lastB_ = b;
-        dB_[4] = dB_[3];
-        dB_[3] = dB_[2];
-        dB_[2] = dB_[1];
-        dB_[1] = static_cast<int32_t>(static_cast<uint32_t>(bp) - static_cast<uint32_t>(dB_[0]));
-        dB_[0] = bp;
-
-        uint32_t pA = 0, pB = 0;
-        for (int i = 0; i < 4; ++i)
-            pA += static_cast<uint32_t>(dA_[i]) * static_cast<uint32_t>(cA_[i]);
-        for (int i = 0; i < 5; ++i)
-            pB += static_cast<uint32_t>(dB_[i]) * static_cast<uint32_t>(cB_[i]);
-
-        const auto a = static_cast<int32_t>(x - ((lastX_ * 31) >> 5));
-        lastX_ = x;
-        const auto sum = static_cast<int32_t>(pA + static_cast<uint32_t>(static_cast<int32_t>(pB) >> 1));
-        const auto r = static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(sum >> 10));
-
-        const int s = Sign(r);
-        if (s != 0) {
-            for (int i = 0; i < 4; ++i)
-                cA_[i] += s * Sign(dA_[i]);
-            for (int i = 0; i < 5; ++i)
-                cB_[i] += s * Sign(dB_[i]);
+// The adaptive predictor of one channel over a frame: a first-order scaled filter on the
+// value, then a four-tap prediction from its own history and a five-tap one from the cross
+// value b, both with sign-adapted coefficients. r[i] gets the residual of x[i]. All state
+// lives in locals, so it stays in registers.
+template <bool kCross>
+void PredictChannel(const int32_t* x, const int32_t* b, int32_t* r, size_t n) {
+    int64_t lastX = 0, lastB = 0;
+    int32_t a0 = 0, a1 = 0, a2 = 0, a3 = 0;          // dA
+    int32_t b0 = 0, b1 = 0, b2 = 0, b3 = 0, b4 = 0;  // dB
+    int32_t ca0 = 360, ca1 = 317, ca2 = -109, ca3 = 98;
+    int32_t cb0 = 0, cb1 = 0, cb2 = 0, cb3 = 0, cb4 = 0;
+    int32_t prevA = 0;
+    auto wrap = [](uint32_t v) { return static_cast<int32_t>(v); };
+    for (size_t i = 0; i < n; ++i) {
+        a3 = a2;
+        a2 = a1;
+        a1 = wrap(static_cast<uint32_t>(prevA) - static_cast<uint32_t>(a0));
+        a0 = prevA;
+        uint32_t pA = static_cast<uint32_t>(a0) * static_cast<uint32_t>(ca0) +
+                      static_cast<uint32_t>(a1) * static_cast<uint32_t>(ca1) +
+                      static_cast<uint32_t>(a2) * static_cast<uint32_t>(ca2) +
+                      static_cast<uint32_t>(a3) * static_cast<uint32_t>(ca3);
+        int32_t pB = 0;
+        if constexpr (kCross) {
+            const int32_t bv = b[i];
+            const auto bp = static_cast<int32_t>(bv - ((lastB * 31) >> 5));
+            lastB = bv;
+            b4 = b3;
+            b3 = b2;
+            b2 = b1;
+            b1 = wrap(static_cast<uint32_t>(bp) - static_cast<uint32_t>(b0));
+            b0 = bp;
+            pB = wrap(static_cast<uint32_t>(b0) * static_cast<uint32_t>(cb0) +
+                      static_cast<uint32_t>(b1) * static_cast<uint32_t>(cb1) +
+                      static_cast<uint32_t>(b2) * static_cast<uint32_t>(cb2) +
+                      static_cast<uint32_t>(b3) * static_cast<uint32_t>(cb3) +
+                      static_cast<uint32_t>(b4) * static_cast<uint32_t>(cb4));
         }
-        prevA_ = a;
-        return r;
-    }
+        const auto a = static_cast<int32_t>(x[i] - ((lastX * 31) >> 5));
+        lastX = x[i];
+        const int32_t sum = wrap(pA + static_cast<uint32_t>(pB >> 1));
+        const int32_t res = wrap(static_cast<uint32_t>(a) - static_cast<uint32_t>(sum >> 10));
 
-private:
-    int64_t lastX_ = 0;
-    int64_t lastB_ = 0;
-    int32_t dA_[4] = {};
-    int32_t dB_[5] = {};
-    int32_t cA_[4] = {360, 317, -109, 98};
-    int32_t cB_[5] = {};
-    int32_t prevA_ = 0;
-};
+        const int s = Sign(res);
+        ca0 += s * Sign(a0);
+        ca1 += s * Sign(a1);
+        ca2 += s * Sign(a2);
+        ca3 += s * Sign(a3);
+        if constexpr (kCross) {
+            cb0 += s * Sign(b0);
+            cb1 += s * Sign(b1);
+            cb2 += s * Sign(b2);
+            cb3 += s * Sign(b3);
+            cb4 += s * Sign(b4);
+        }
+        prevA = a;
+        r[i] = res;
+    }
+}
 
 } // namespace
 
@@ -87,7 +97,9 @@ TAPEFrameEncoder::TAPEFrameEncoder(int level, int bits, int channels, TSimdPath 
 }
 
 void TAPEFrameEncoder::LoadSamples(std::span<const std::byte> pcm, size_t blocks) {
-    x_.resize(blocks);
+    // x_[0] stays 0: the cross value of the first block's Y; samples start at x_[1].
+    x_.resize(blocks + 1);
+    x_[0] = 0;
     rx_.resize(blocks);
     if (channels_ == 2) {
         y_.resize(blocks);
@@ -103,14 +115,14 @@ void TAPEFrameEncoder::LoadSamples(std::span<const std::byte> pcm, size_t blocks
     };
     if (channels_ == 1) {
         for (size_t i = 0; i < blocks; ++i)
-            x_[i] = sample(i);
+            x_[i + 1] = sample(i);
         return;
     }
     for (size_t i = 0; i < blocks; ++i) {
         const int32_t left = sample(2 * i);
         const int32_t right = sample(2 * i + 1);
         y_[i] = right - left;
-        x_[i] = left + y_[i] / 2; // C division: toward zero
+        x_[i + 1] = left + y_[i] / 2; // C division: toward zero
     }
 }
 
@@ -121,35 +133,35 @@ void TAPEFrameEncoder::Filter(std::vector<TAPENNFilter>& stages, int32_t* data, 
     }
 }
 
-void TAPEFrameEncoder::Encode(std::span<const std::byte> pcm, size_t blocks,
-                              std::vector<uint8_t>& out) {
+size_t TAPEFrameEncoder::MaxFrameBytes(size_t blocks, int channels) {
+    return 4 + blocks * static_cast<size_t>(channels) * TAPERangeEncoder::kMaxBytesPerValue +
+           TAPERangeEncoder::kFinishBytes;
+}
+
+size_t TAPEFrameEncoder::Encode(std::span<const std::byte> pcm, size_t blocks, uint8_t* out) {
     const size_t bytes = blocks * static_cast<size_t>(channels_ * bits_ / 8);
     LoadSamples(pcm, blocks);
 
     if (channels_ == 2) {
-        // Y predicts across from the previous block's X, X from the same block's Y.
-        TPredictor py, px;
-        for (size_t i = 0; i < blocks; ++i)
-            ry_[i] = py.Residual(y_[i], i ? x_[i - 1] : 0);
-        for (size_t i = 0; i < blocks; ++i)
-            rx_[i] = px.Residual(x_[i], y_[i]);
+        // Y predicts across from the previous block's X (0 before the first), X from the
+        // same block's Y.
+        PredictChannel<true>(y_.data(), x_.data(), ry_.data(), blocks);
+        PredictChannel<true>(x_.data() + 1, y_.data(), rx_.data(), blocks);
         Filter(filtersY_, ry_.data(), blocks);
         Filter(filtersX_, rx_.data(), blocks);
     } else {
-        TPredictor px;
-        for (size_t i = 0; i < blocks; ++i)
-            rx_[i] = px.Residual(x_[i], 0);
+        PredictChannel<false>(x_.data() + 1, nullptr, rx_.data(), blocks);
         Filter(filtersX_, rx_.data(), blocks);
     }
 
     // CRC word, big-endian; bit 31 stays clear: no special-codes word follows.
     const uint32_t crc = Crc32Update(0, pcm.first(bytes)) >> 1;
-    out.push_back(static_cast<uint8_t>(crc >> 24));
-    out.push_back(static_cast<uint8_t>(crc >> 16));
-    out.push_back(static_cast<uint8_t>(crc >> 8));
-    out.push_back(static_cast<uint8_t>(crc));
+    out[0] = static_cast<uint8_t>(crc >> 24);
+    out[1] = static_cast<uint8_t>(crc >> 16);
+    out[2] = static_cast<uint8_t>(crc >> 8);
+    out[3] = static_cast<uint8_t>(crc);
 
-    TAPERangeEncoder coder(out);
+    TAPERangeEncoder coder(out + 4);
     uint32_t ksumX = 16384, ksumY = 16384;
     if (channels_ == 2) {
         for (size_t i = 0; i < blocks; ++i) {
@@ -161,6 +173,7 @@ void TAPEFrameEncoder::Encode(std::span<const std::byte> pcm, size_t blocks,
             coder.EncodeValue(rx_[i], ksumX);
     }
     coder.Finish();
+    return 4 + coder.Written();
 }
 
 } // namespace bw

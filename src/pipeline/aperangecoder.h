@@ -3,17 +3,24 @@
 // The range coder of Monkey's Audio frames (a carry-less byte-oriented range coder with a
 // pending byte and deferred 0xFF bytes) and its model of residuals.
 
+#include <cstddef>
 #include <cstdint>
-#include <vector>
 
 namespace bw {
 
 class TAPERangeEncoder {
 public:
-    explicit TAPERangeEncoder(std::vector<uint8_t>& out) : out_(out) {}
+    // The most bytes one value can add (escape, raw overflow and a split base).
+    static constexpr size_t kMaxBytesPerValue = 12;
+    // The bytes Finish can add beyond the values' (pending, deferred bytes aside).
+    static constexpr size_t kFinishBytes = 8;
+
+    // Writes at out; the caller guarantees room for every value's and Finish's bytes.
+    explicit TAPERangeEncoder(uint8_t* out) : start_(out), out_(out) {}
+    size_t Written() const { return static_cast<size_t>(out_ - start_); }
 
     // Codes one residual with the adaptive split of its channel (ksum).
-    void EncodeValue(int32_t value, uint32_t& ksum) {
+    __attribute__((always_inline)) void EncodeValue(int32_t value, uint32_t& ksum) {
         const uint32_t u = value > 0 ? 2u * static_cast<uint32_t>(value) - 1u
                                      : 0u - 2u * static_cast<uint32_t>(value);
         const uint32_t pivot = (ksum >> 5) > 1 ? ksum >> 5 : 1;
@@ -45,10 +52,10 @@ public:
         Normalise();
         const uint32_t t = (low_ >> 23) + 1;
         Release(t > 0xFF);
-        out_.push_back(static_cast<uint8_t>(t & 0xFF));
-        out_.push_back(0);
-        out_.push_back(0);
-        out_.push_back(0);
+        *out_++ = static_cast<uint8_t>(t & 0xFF);
+        *out_++ = 0;
+        *out_++ = 0;
+        *out_++ = 0;
     }
 
 private:
@@ -66,25 +73,28 @@ private:
     // Emits the pending byte (plus one on a carry) and the deferred bytes (0x00 after a
     // carry, 0xFF otherwise).
     void Release(bool carry) {
-        out_.push_back(static_cast<uint8_t>(pending_ + (carry ? 1 : 0)));
+        *out_++ = static_cast<uint8_t>(pending_ + (carry ? 1 : 0));
         for (; deferred_ > 0; --deferred_)
-            out_.push_back(carry ? 0x00 : 0xFF);
+            *out_++ = carry ? 0x00 : 0xFF;
     }
 
-    void Normalise() {
-        while (range_ <= kBottom) {
-            if (low_ < (0xFFu << 23)) {
-                Release(false);
-                pending_ = static_cast<uint8_t>(low_ >> 23);
-            } else if (low_ & kTop) {
-                Release(true);
-                pending_ = static_cast<uint8_t>(low_ >> 23);
-            } else {
-                ++deferred_;
-            }
-            low_ = (low_ << 8) & (kTop - 1);
-            range_ <<= 8;
+    void ShiftLow() {
+        if (low_ < (0xFFu << 23)) {
+            Release(false);
+            pending_ = static_cast<uint8_t>(low_ >> 23);
+        } else if (low_ & kTop) {
+            Release(true);
+            pending_ = static_cast<uint8_t>(low_ >> 23);
+        } else {
+            ++deferred_;
         }
+        low_ = (low_ << 8) & (kTop - 1);
+        range_ <<= 8;
+    }
+
+    __attribute__((always_inline)) void Normalise() {
+        while (range_ <= kBottom) [[unlikely]]
+            ShiftLow();
     }
 
     void EncodeFrequency(uint32_t width, uint32_t cumulative) {
@@ -107,7 +117,8 @@ private:
         low_ += t * value;
     }
 
-    std::vector<uint8_t>& out_;
+    uint8_t* start_;
+    uint8_t* out_;
     uint32_t low_ = 0;
     uint32_t range_ = kTop;
     uint8_t pending_ = 0;

@@ -71,28 +71,26 @@ void TMD5::Block(const uint8_t* p) {
         w[i] = uint32_t(p[4 * i]) | uint32_t(p[4 * i + 1]) << 8 | uint32_t(p[4 * i + 2]) << 16 |
                uint32_t(p[4 * i + 3]) << 24;
     uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-    for (int i = 0; i < 64; ++i) {
-        uint32_t f;
-        int g;
-        if (i < 16) {
-            f = (b & c) | (~b & d);
-            g = i;
-        } else if (i < 32) {
-            f = (d & b) | (~d & c);
-            g = (5 * i + 1) % 16;
-        } else if (i < 48) {
-            f = b ^ c ^ d;
-            g = (3 * i + 5) % 16;
-        } else {
-            f = c ^ (b | ~d);
-            g = (7 * i) % 16;
-        }
+    // One loop per round, each with its own function, so no step branches.
+    auto step = [&](uint32_t f, int i, int g) {
         const uint32_t t = d;
         d = c;
         c = b;
         b = b + Rotl(a + f + k[i] + w[g], r[i]);
         a = t;
-    }
+    };
+#pragma GCC unroll 16
+    for (int i = 0; i < 16; ++i)
+        step((b & c) | (~b & d), i, i);
+#pragma GCC unroll 16
+    for (int i = 16; i < 32; ++i)
+        step((d & b) | (~d & c), i, (5 * i + 1) % 16);
+#pragma GCC unroll 16
+    for (int i = 32; i < 48; ++i)
+        step(b ^ c ^ d, i, (3 * i + 5) % 16);
+#pragma GCC unroll 16
+    for (int i = 48; i < 64; ++i)
+        step(c ^ (b | ~d), i, (7 * i) % 16);
     state_[0] += a;
     state_[1] += b;
     state_[2] += c;
