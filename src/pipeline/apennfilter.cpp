@@ -16,9 +16,9 @@ template <int N> struct TScalarKernel {
             sum += static_cast<uint32_t>(int32_t(c[i]) * int32_t(x[i]));
         return static_cast<int32_t>(sum);
     }
-    static void Update(int16_t* c, const int16_t* a, bool positive) {
+    static void Update(int16_t* c, const int16_t* a, int sign) {
         for (int i = 0; i < N; ++i)
-            c[i] = static_cast<int16_t>(positive ? c[i] - a[i] : c[i] + a[i]);
+            c[i] = static_cast<int16_t>(c[i] + sign * a[i]);
     }
 };
 
@@ -34,12 +34,15 @@ template <int N> struct TSse2Kernel {
         acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
         return _mm_cvtsi128_si32(acc);
     }
-    static void Update(int16_t* c, const int16_t* a, bool positive) {
+    static void Update(int16_t* c, const int16_t* a, int sign) {
+        // (a ^ m) - m negates where m is all ones; the mask z drops it all when sign is 0.
+        const __m128i m = _mm_set1_epi16(static_cast<int16_t>(sign < 0 ? -1 : 0));
+        const __m128i z = _mm_set1_epi16(static_cast<int16_t>(sign != 0 ? -1 : 0));
         for (int i = 0; i < N; i += 8) {
             const __m128i cv = _mm_loadu_si128((const __m128i*)(c + i));
             const __m128i av = _mm_loadu_si128((const __m128i*)(a + i));
-            _mm_storeu_si128((__m128i*)(c + i),
-                             positive ? _mm_sub_epi16(cv, av) : _mm_add_epi16(cv, av));
+            const __m128i d = _mm_and_si128(_mm_sub_epi16(_mm_xor_si128(av, m), m), z);
+            _mm_storeu_si128((__m128i*)(c + i), _mm_add_epi16(cv, d));
         }
     }
 };

@@ -35,12 +35,13 @@ template <int N> struct TAvx2Kernel {
         acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
         return _mm_cvtsi128_si32(acc);
     }
-    static void Update(int16_t* c, const int16_t* a, bool positive) {
+    static void Update(int16_t* c, const int16_t* a, int sign) {
+        // vpsignw: a, -a or 0 after the sign.
+        const __m256i s = _mm256_set1_epi16(static_cast<int16_t>(sign));
         for (int i = 0; i < N; i += 16) {
             const __m256i cv = _mm256_loadu_si256((const __m256i*)(c + i));
             const __m256i av = _mm256_loadu_si256((const __m256i*)(a + i));
-            _mm256_storeu_si256((__m256i*)(c + i),
-                                positive ? _mm256_sub_epi16(cv, av) : _mm256_add_epi16(cv, av));
+            _mm256_storeu_si256((__m256i*)(c + i), _mm256_add_epi16(cv, _mm256_sign_epi16(av, s)));
         }
     }
 };

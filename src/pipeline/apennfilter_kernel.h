@@ -40,7 +40,7 @@ inline void NNMove(int16_t* to, const int16_t* from, int n) {
 }
 
 // TKernel supplies Dot(coeffs, history) -> wrapping 32-bit sum of N products, and
-// Update(coeffs, adapt, positive): coeffs -= adapt when positive, else += adapt (16-bit wrap).
+// Update(coeffs, adapt, sign): coeffs += sign * adapt (sign -1, 0 or 1; 16-bit wrap).
 template <typename TKernel>
 inline void RunNNFilter(TNNFilterState& s, int32_t* data, size_t count) {
     const int64_t round = int64_t(1) << (s.shift - 1);
@@ -51,16 +51,13 @@ inline void RunNNFilter(TNNFilterState& s, int32_t* data, size_t count) {
         const auto prediction = static_cast<int32_t>((static_cast<int64_t>(sum) + round) >> s.shift);
         const auto out = static_cast<int32_t>(static_cast<uint32_t>(v) -
                                               static_cast<uint32_t>(prediction));
-        if (out != 0)
-            TKernel::Update(s.coeffs, s.adapt + base, out > 0);
+        // Without branches: the signs of audio residuals are a coin toss.
+        TKernel::Update(s.coeffs, s.adapt + base, (out < 0) - (out > 0));
 
         // The adapt value follows the input's size against its running average.
         const uint32_t m = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
-        int16_t a = 0;
-        if (m != 0) {
-            const int mag = m > uint64_t(s.avg) * 3 ? 32 : (m > s.avg + s.avg / 3 ? 16 : 8);
-            a = static_cast<int16_t>(v > 0 ? -mag : mag);
-        }
+        const int mag = 8 << ((m > uint64_t(s.avg) * 3) + (m > s.avg + s.avg / 3));
+        const auto a = static_cast<int16_t>(((v < 0) - (v > 0)) * mag);
         s.avg += static_cast<uint32_t>(static_cast<int32_t>(m - s.avg) / 16);
 
         s.history[s.pos] = NNClamp16(v);
