@@ -108,9 +108,9 @@ int main(int argc, char** argv) {
     std::vector<std::string> files(argv + 1, argv + argc);
     if (files.empty()) {
         const char* sources[] = {
-            "sine=f=440:d=40,volume=0.5[a];anoisesrc=c=pink:d=40:a=0.05[b];[a][b]amix=2,aformat=channel_layouts=stereo",
+            "sine=f=440:d=40,volume=0.5[a];anoisesrc=c=pink:d=40:a=0.05:seed=1[b];[a][b]amix=2,aformat=channel_layouts=stereo",
             "sine=f=261.6:d=40[a];sine=f=329.6:d=40[b];sine=f=392:d=40[c];[a][b][c]amix=3,tremolo=f=0.5:d=0.4,aformat=channel_layouts=stereo",
-            "anoisesrc=c=brown:d=40:a=0.5,aformat=channel_layouts=stereo",
+            "anoisesrc=c=brown:d=40:a=0.5:seed=2,aformat=channel_layouts=stereo",
         };
         int i = 0;
         for (const char* s : sources) {
