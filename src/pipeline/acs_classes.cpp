@@ -324,9 +324,9 @@ int TACSOutput::OutputProgress() const {
     return static_cast<int>(std::nearbyint(pct)); // rounds halves to even
 }
 
-TACSOutput::TStepAction TACSOutput::BeginStep(bool abort, bool endMark) {
+std::optional<bool> TACSOutput::BeginStep(bool abort, bool endMark) {
     if (!progressActive_.load())
-        return TStepAction::Idle;
+        return true;
     const int progress = OutputProgress();
     if (progress != lastProgress_) {
         lastProgress_ = progress;
@@ -334,8 +334,8 @@ TACSOutput::TStepAction TACSOutput::BeginStep(bool abort, bool endMark) {
             OnProgress(*this);
     }
     if (abort || endMark)
-        return TStepAction::Finish;
-    return TStepAction::Write;
+        return false;
+    return std::nullopt;
 }
 
 void TACSOutput::CompleteOutput() {

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -233,10 +234,10 @@ protected:
     virtual void FinishOutput() = 0;
     virtual void PrepareOutput() = 0;
 
-    enum class TStepAction { Idle, Finish, Write };
-    // The part of a step every writer shares: nothing to do when idle, a progress event when
-    // the percentage moved, finish on abort or end.
-    TStepAction BeginStep(bool abort, bool endMark);
+    // The part of a step every writer shares: a progress event when the percentage moved.
+    // Answers the step's result when the step ends here (true when idle, with nothing to do;
+    // false on abort or end), nothing when the writer goes on to write a block.
+    std::optional<bool> BeginStep(bool abort, bool endMark);
     // One read from the input with the read gate held.
     size_t ReadFromInput(std::span<std::byte> buffer);
     TACSInput& RequireInput() const;

@@ -33,14 +33,8 @@ void TMACOut::PrepareOutput() {
 }
 
 bool TMACOut::WriteStep(bool abort) {
-    switch (BeginStep(abort, endMark_)) {
-    case TStepAction::Idle:
-        return true;
-    case TStepAction::Finish:
-        return false;
-    case TStepAction::Write:
-        break;
-    }
+    if (const auto ended = BeginStep(abort, endMark_))
+        return *ended;
     const size_t n = ReadFromInput(buffer_);
     if (n == 0) {
         endMark_ = true;

@@ -231,14 +231,8 @@ void TWaveOut::PrepareOutput() {
 }
 
 bool TWaveOut::WriteStep(bool abort) {
-    switch (BeginStep(abort, false)) {
-    case TStepAction::Idle:
-        return true;
-    case TStepAction::Finish:
-        return false;
-    case TStepAction::Write:
-        break;
-    }
+    if (const auto ended = BeginStep(abort, false))
+        return *ended;
     const size_t n = ReadFromInput(buffer_);
     if (n == 0)
         return false;

@@ -98,20 +98,10 @@ TEST(TMSConverter, EightBitMonoBecomesSixteenBitStereo) {
 
 TEST(TBufferedConverter, Errors) {
     bw::TSampleConverter sc;
-    try {
-        sc.OpenInput();
-        ADD_FAILURE() << "opened without input";
-    } catch (const bw::EACSException& e) {
-        EXPECT_STREQ(e.what(), "Input not assigned");
-    }
+    bwtest::ExpectAcsError([&] { sc.OpenInput(); }, "Input not assigned");
     EXPECT_THROW(sc.BitsPerSample(), bw::EACSException);
     std::vector<std::byte> buf(16);
-    try {
-        sc.ReadPcm(buf);
-        ADD_FAILURE() << "read while closed";
-    } catch (const bw::EACSException& e) {
-        EXPECT_STREQ(e.what(), "The Stream is not opened");
-    }
+    bwtest::ExpectAcsError([&] { sc.ReadPcm(buf); }, "The Stream is not opened");
     sc.SetInput(&sc); // a converter is never its own input
     EXPECT_EQ(sc.Input(), nullptr);
     // A destroyed input is dropped, not left dangling.

@@ -10,9 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
-#include <csignal>
 #include <mutex>
-#include <sys/resource.h>
 
 namespace {
 
@@ -167,15 +165,10 @@ TEST(TMACOut, FullDiskReportsAndKeepsTheOldFile) {
                      bwtest::MakeSignal(bwtest::TSignal::Noise, 16, 2, 300000));
     const std::vector<std::byte> old(1000, std::byte{0x5A});
     bwtest::WriteAll(m.dir.File("out.ape"), old);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 200000;
-    setrlimit(RLIMIT_FSIZE, &small);
-    bwtest::RunOutput(m.out);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    {
+        const bwtest::TFileSizeLimit limit(200000);
+        bwtest::RunOutput(m.out);
+    }
     EXPECT_EQ(m.done.load(), 0);
     EXPECT_EQ(m.failed.load(), 1);
     EXPECT_NE(m.out.LastError().find("1001"), std::string::npos) << m.out.LastError();

@@ -8,10 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
-#include <csignal>
 #include <cstring>
 
 namespace {
@@ -139,12 +137,7 @@ TEST(TWaveIn, RefusesWhatThePipelineCannotCarry) {
         EXPECT_THROW(in.OpenInput(), bw::EACSException) << name;
     }
     bw::TWaveIn unnamed;
-    try {
-        unnamed.OpenInput();
-        ADD_FAILURE() << "opened without a name";
-    } catch (const bw::EACSException& e) {
-        EXPECT_STREQ(e.what(), "The file name is not assigned");
-    }
+    bwtest::ExpectAcsError([&] { unnamed.OpenInput(); }, "The file name is not assigned");
 }
 
 TEST(TWaveIn, SampleRange) {
@@ -198,12 +191,7 @@ TEST(TWaveOut, PreparationErrors) {
     bw::TWaveIn in;
     in.SetFileName(dir.File("in.wav"));
     bw::TWaveOut out;
-    try {
-        out.StartOutput();
-        ADD_FAILURE() << "started without input";
-    } catch (const bw::EACSException& e) {
-        EXPECT_STREQ(e.what(), "Input is not assigned");
-    }
+    bwtest::ExpectAcsError([&] { out.StartOutput(); }, "Input is not assigned");
     out.SetInput(&in);
     int done = 0, failed = 0;
     out.OnDone = [&](bw::TACSOutput&) { ++done; };
@@ -241,15 +229,10 @@ TEST(TWaveOut, FullDiskKeepsTheOldFile) {
     out.OnDone = [&](bw::TACSOutput&) { ++done; };
     out.OnThreadException = [&](bw::TACSOutput&, const bw::EACSException&) { ++failed; };
     // A file size limit makes writes past 64 KiB fail as on a full disk.
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 65536;
-    setrlimit(RLIMIT_FSIZE, &small);
-    bwtest::RunOutput(out);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    {
+        const bwtest::TFileSizeLimit limit(65536);
+        bwtest::RunOutput(out);
+    }
     EXPECT_EQ(failed.load(), 1);
     EXPECT_EQ(done.load(), 0);
     EXPECT_NE(out.LastError().find("Cannot write"), std::string::npos) << out.LastError();

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
+#include <sys/resource.h>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -117,6 +119,23 @@ void WaitIdle(bw::TACSOutput& output) {
 void RunOutput(bw::TACSOutput& output) {
     output.StartOutput();
     WaitIdle(output);
+}
+
+TFileSizeLimit::TFileSizeLimit(uint64_t bytes) {
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    savedCur_ = saved.rlim_cur;
+    savedMax_ = saved.rlim_max;
+    savedHandler_ = std::signal(SIGXFSZ, SIG_IGN); // a failed write, not a killed process
+    rlimit small = saved;
+    small.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &small);
+}
+
+TFileSizeLimit::~TFileSizeLimit() {
+    const rlimit saved{savedCur_, savedMax_};
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler_);
 }
 
 TDecoded DecodeStrict(const std::string& path, const std::string& format) {

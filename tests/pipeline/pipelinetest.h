@@ -5,6 +5,8 @@
 
 #include "pipeline/acs_classes.h"
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -32,6 +34,31 @@ std::vector<std::byte> MakeSignal(TSignal signal, int bits, int channels, size_t
 void RunOutput(bw::TACSOutput& output);
 // Waits until the output is idle (the same bound).
 void WaitIdle(bw::TACSOutput& output);
+
+// Expects f to raise the pipeline's error with exactly this text.
+template <typename F> void ExpectAcsError(F&& f, const std::string& text) {
+    try {
+        f();
+        ADD_FAILURE() << "no error; expected \"" << text << "\"";
+    } catch (const bw::EACSException& e) {
+        EXPECT_EQ(std::string(e.what()), text);
+    }
+}
+
+// Limits the size of files this process writes, so writes past it fail as on a full disk;
+// lifted again at the end of the scope.
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(uint64_t bytes);
+    ~TFileSizeLimit();
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+private:
+    uint64_t savedCur_ = 0;
+    uint64_t savedMax_ = 0;
+    void (*savedHandler_)(int) = nullptr;
+};
 
 struct TDecoded {
     int ExitCode = -1;
