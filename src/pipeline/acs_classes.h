@@ -105,7 +105,8 @@ private:
 // A source reading from a byte stream.
 class TACSStreamedInput : public TACSInput {
 public:
-    // A stream to read instead of a file; the source reads it from its current start.
+    // A stream to read instead of a file, from its beginning. A stream that cannot seek
+    // (a pipe) can be opened once: open it for reading before asking for its format.
     void SetStream(std::shared_ptr<TACSStream> stream) { stream_ = std::move(stream); }
     const std::shared_ptr<TACSStream>& Stream() const { return stream_; }
     bool Seekable() const { return seekable_; }
