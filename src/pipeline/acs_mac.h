@@ -1,0 +1,54 @@
+#pragma once
+
+// The pipeline writer that compresses its input into a Monkey's Audio file.
+
+#include "pipeline/acs_classes.h"
+#include "pipeline/apecompress.h"
+
+#include <array>
+
+namespace bw {
+
+// A compressor error: "MACDll error: " and the text of its code.
+class EAPEException : public EACSException {
+public:
+    explicit EAPEException(int code)
+        : EACSException("MACDll error: " + APEErrorText(code)), code_(code) {}
+    int Code() const { return code_; }
+
+private:
+    int code_;
+};
+
+class TMACOut : public TACSFileOut {
+public:
+    static constexpr size_t kReadBytes = 65536;
+
+    ~TMACOut() override;
+    int CompressionLevel() const { return compressionLevel_.load(); }
+    // 1000, 2000, 3000 or 4000; anything else stores 2000.
+    void SetCompressionLevel(int level);
+    // The expected PCM size handed to the compressor; -1: unknown.
+    int64_t MaxAudioBytes() const { return maxAudioBytes_; }
+    void SetMaxAudioBytes(int64_t bytes) { maxAudioBytes_ = bytes; }
+    // The NN filter code path; all give the same bytes.
+    void SetSimdPath(TSimdPath path) { simdPath_ = path; }
+
+protected:
+    void PrepareOutput() override;
+    bool WriteStep(bool abort) override;
+    void FinishOutput() override;
+
+private:
+    std::atomic<int> compressionLevel_{2000};
+    int64_t maxAudioBytes_ = -1;
+    TSimdPath simdPath_ = BestSimdPath();
+    std::array<std::byte, kReadBytes> buffer_{};
+    std::unique_ptr<TAPECompress> compressor_;
+    TWaveFormatEx format_{};
+    std::string temporary_; // the file being written, beside FileName
+    bool inputOpen_ = false;
+    bool endMark_ = false;
+};
+
+} // namespace bw

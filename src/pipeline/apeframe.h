@@ -1,0 +1,39 @@
+#pragma once
+
+// One Monkey's Audio frame: channel decorrelation, the adaptive predictor, the NN filter
+// stages of the level and the range-coded residuals. All state starts afresh per frame.
+
+#include "pipeline/apennfilter.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace bw {
+
+class TAPEFrameEncoder {
+public:
+    // level 1000..4000; bits 8 or 16; channels 1 or 2.
+    TAPEFrameEncoder(int level, int bits, int channels, TSimdPath path);
+
+    // The most bytes a frame of `blocks` can take.
+    static size_t MaxFrameBytes(size_t blocks, int channels);
+    // Writes the frame of `blocks` interleaved PCM blocks (as they stand in the WAV data) to
+    // out, which has room for MaxFrameBytes: the CRC word, then the range-coded residuals.
+    // Answers the bytes written.
+    size_t Encode(std::span<const std::byte> pcm, size_t blocks, uint8_t* out);
+
+private:
+    void LoadSamples(std::span<const std::byte> pcm, size_t blocks);
+    void Filter(std::vector<TAPENNFilter>& stages, int32_t* data, size_t blocks);
+
+    int bits_;
+    int channels_;
+    std::vector<int32_t> x_, y_;   // decorrelated channels (mono: x only), x_ from index 1
+    std::vector<int32_t> rx_, ry_; // their residuals
+    // Per channel, in the order the compressor applies them.
+    std::vector<TAPENNFilter> filtersX_, filtersY_;
+};
+
+} // namespace bw

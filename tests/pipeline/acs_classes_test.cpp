@@ -1,0 +1,243 @@
+// The pipeline's worker thread: start, stop, restart, rewiring while busy, failures on the
+// worker and destroying a running output. Built twice: here and under ThreadSanitizer.
+// A progress handler that waits on a gate holds the worker at a known point mid-run, so
+// nothing here depends on timing.
+
+#include "pipeline/acs_classes.h"
+#include "pipeline/acs_wave.h"
+
+#include "pipelinetest.h"
+#include "support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Holds the worker inside an event until the test releases it.
+class THold {
+public:
+    void Arrive() {
+        std::unique_lock lock(m_);
+        reached_ = true;
+        cv_.notify_all();
+        cv_.wait(lock, [this] { return released_; });
+    }
+    bool WaitReached() {
+        std::unique_lock lock(m_);
+        return cv_.wait_for(lock, 60s, [this] { return reached_; });
+    }
+    void Release() {
+        std::lock_guard lock(m_);
+        released_ = true;
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool reached_ = false;
+    bool released_ = false;
+};
+
+struct TRun {
+    bwtest::TTempDir dir;
+    std::vector<std::byte> pcm = bwtest::MakeSignal(bwtest::TSignal::Noise, 16, 2, 60000);
+    bw::TWaveIn in;
+    bw::TWaveOut out;
+    THold hold;
+    std::atomic<bool> held{false};
+    std::atomic<int> done{0};
+    std::atomic<int> failed{0};
+
+    TRun() {
+        bwtest::WriteWav(dir.File("in.wav"), 16, 2, 44100, pcm);
+        in.SetFileName(dir.File("in.wav"));
+        out.SetInput(&in);
+        out.SetFileName(dir.File("out.wav"));
+        out.OnDone = [this](bw::TACSOutput&) { ++done; };
+        out.OnThreadException = [this](bw::TACSOutput&, const bw::EACSException&) { ++failed; };
+        out.OnProgress = [this](bw::TACSOutput&) {
+            if (!held.exchange(true))
+                hold.Arrive();
+        };
+    }
+    // The written file's data, checking its header agrees with its length.
+    std::vector<std::byte> Written() {
+        const auto bytes = bwtest::ReadAll(dir.File("out.wav"));
+        EXPECT_GE(bytes.size(), 44u);
+        if (bytes.size() < 44)
+            return {};
+        uint32_t dataSize;
+        std::memcpy(&dataSize, bytes.data() + 40, 4);
+        EXPECT_EQ(dataSize, bytes.size() - 44);
+        return std::vector<std::byte>(bytes.begin() + 44, bytes.end());
+    }
+};
+
+TEST(TACSOutput, StartWhileRunningRaisesBusyAndLeavesItAlone) {
+    TRun r;
+    r.out.StartOutput();
+    ASSERT_TRUE(r.hold.WaitReached());
+    EXPECT_EQ(r.out.OutputStatus(), bw::TACSOutput::kActive);
+    bwtest::ExpectAcsError([&] { r.out.StartOutput(); }, "Component is buisy");
+    r.hold.Release();
+    bwtest::WaitIdle(r.out);
+    EXPECT_EQ(r.done.load(), 1);
+    EXPECT_EQ(r.failed.load(), 0);
+    EXPECT_TRUE(r.Written() == r.pcm);
+    EXPECT_FALSE(r.in.Busy());
+}
+
+TEST(TACSOutput, StopMidwayCompletesAndRestartRunsInFull) {
+    TRun r;
+    r.out.StartOutput();
+    ASSERT_TRUE(r.hold.WaitReached());
+    r.out.StopOutput();
+    r.hold.Release();
+    bwtest::WaitIdle(r.out);
+    EXPECT_EQ(r.done.load(), 1); // a stop completes like a normal end
+    const auto part = r.Written();
+    EXPECT_LT(part.size(), r.pcm.size());
+    EXPECT_TRUE(std::equal(part.begin(), part.end(), r.pcm.begin()));
+    EXPECT_FALSE(r.in.Busy());
+
+    bwtest::RunOutput(r.out);
+    EXPECT_EQ(r.done.load(), 2);
+    EXPECT_TRUE(r.Written() == r.pcm);
+}
+
+TEST(TACSOutput, SwappingTheInputWhileBusy) {
+    TRun r;
+    const auto second = bwtest::MakeSignal(bwtest::TSignal::Noise, 16, 2, 30000, 99);
+    bwtest::WriteWav(r.dir.File("second.wav"), 16, 2, 44100, second);
+    bw::TWaveIn in2;
+    in2.SetFileName(r.dir.File("second.wav"));
+    r.out.StartOutput();
+    ASSERT_TRUE(r.hold.WaitReached());
+    r.out.SetInput(&in2);
+    EXPECT_FALSE(r.in.Busy()); // the old input is closed
+    EXPECT_TRUE(in2.Busy());
+    r.hold.Release();
+    bwtest::WaitIdle(r.out);
+    EXPECT_EQ(r.done.load(), 1);
+    // What the first input gave before the swap, then all of the second.
+    const auto data = r.Written();
+    ASSERT_GT(data.size(), second.size());
+    const size_t head = data.size() - second.size();
+    EXPECT_LT(head, r.pcm.size());
+    EXPECT_TRUE(std::equal(data.begin(), data.begin() + static_cast<long>(head), r.pcm.begin()));
+    EXPECT_TRUE(std::equal(data.begin() + static_cast<long>(head), data.end(), second.begin()));
+    EXPECT_FALSE(in2.Busy());
+}
+
+TEST(TACSOutput, FailureOnTheWorkerEndsThroughTheExceptionEvent) {
+    TRun r;
+    std::atomic<bool> onWorker{false};
+    const auto caller = std::this_thread::get_id();
+    r.out.OnThreadException = [&](bw::TACSOutput& o, const bw::EACSException& e) {
+        onWorker = std::this_thread::get_id() != caller;
+        EXPECT_EQ(o.OutputStatus(), bw::TACSOutput::kIdle);
+        EXPECT_NE(std::string(e.what()).find("Cannot write"), std::string::npos);
+        ++r.failed;
+    };
+    r.held = true; // no holding here
+    // A file size limit makes writes past 64 KiB fail as on a full disk, after the header
+    // went through: the failure comes on the worker, mid-run.
+    {
+        const bwtest::TFileSizeLimit limit(65536);
+        // Whoever waits for "done" also watches for idle, and so never hangs.
+        r.out.StartOutput();
+        bwtest::WaitIdle(r.out);
+    }
+    EXPECT_EQ(r.failed.load(), 1);
+    EXPECT_EQ(r.done.load(), 0);
+    EXPECT_TRUE(onWorker.load());
+    EXPECT_NE(r.out.LastError().find("Cannot write"), std::string::npos) << r.out.LastError();
+    EXPECT_FALSE(r.in.Busy());
+    EXPECT_FALSE(std::filesystem::exists(r.dir.File("out.wav")));
+}
+
+TEST(TACSOutput, PreparationFailureLeavesItIdleWithoutDone) {
+    TRun r;
+    r.in.SetFileName(r.dir.File("missing.wav"));
+    r.out.StartOutput(); // returns normally
+    EXPECT_EQ(r.out.OutputStatus(), bw::TACSOutput::kIdle);
+    EXPECT_EQ(r.failed.load(), 1);
+    EXPECT_EQ(r.done.load(), 0);
+    EXPECT_NE(r.out.LastError().find("missing.wav"), std::string::npos);
+}
+
+TEST(TACSOutput, DestroyingARunningOutputFinishesItsFile) {
+    TRun r;
+    auto out = std::make_unique<bw::TWaveOut>();
+    out->SetInput(&r.in);
+    out->SetFileName(r.dir.File("out.wav"));
+    out->OnDone = [&](bw::TACSOutput&) { ++r.done; };
+    out->OnProgress = [&](bw::TACSOutput&) {
+        if (!r.held.exchange(true))
+            r.hold.Arrive();
+    };
+    out->StartOutput();
+    ASSERT_TRUE(r.hold.WaitReached());
+    r.hold.Release();
+    out.reset(); // waits for the worker, whose last step ends the run
+    EXPECT_EQ(r.done.load(), 1);
+    const auto data = r.Written();
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), r.pcm.begin()));
+    EXPECT_FALSE(r.in.Busy());
+}
+
+TEST(TACSOutput, ProgressOfAnInputOfUnknownSize) {
+    TRun r;
+    ASSERT_EQ(::mkfifo(r.dir.File("fifo").c_str(), 0600), 0);
+    const auto file = bwtest::ReadAll(r.dir.File("in.wav"));
+    auto streaming = file;
+    for (size_t i = 40; i < 44; ++i)
+        streaming[i] = std::byte{0xFF};
+    std::thread feeder([&] { bwtest::WriteAll(r.dir.File("fifo"), streaming); });
+    std::string error;
+    std::shared_ptr<bw::TACSStream> fifo =
+        bw::TACSFileStream::Open(r.dir.File("fifo"), bw::TACSFileStream::TMode::Read, error);
+    ASSERT_TRUE(fifo) << error;
+    bw::TWaveIn piped;
+    piped.SetStream(fifo);
+    piped.SetSeekable(false);
+    r.out.SetInput(&piped);
+    std::atomic<int> seen{0};
+    r.out.OnProgress = [&](bw::TACSOutput& o) { seen = o.OutputProgress(); };
+    bwtest::RunOutput(r.out);
+    feeder.join();
+    EXPECT_EQ(seen.load(), -1);
+    EXPECT_EQ(r.done.load(), 1);
+    EXPECT_TRUE(r.Written() == r.pcm); // sizes filled in from what was written
+}
+
+TEST(TACSOutput, ProgressReachesTheEndAndInputsAreDroppedWhenDestroyed) {
+    TRun r;
+    std::vector<int> steps;
+    r.out.OnProgress = [&](bw::TACSOutput& o) { steps.push_back(o.OutputProgress()); };
+    r.out.SetSuspendWhenIdle(false);
+    bwtest::RunOutput(r.out);
+    ASSERT_FALSE(steps.empty());
+    EXPECT_EQ(steps.back(), 100);
+    EXPECT_TRUE(std::is_sorted(steps.begin(), steps.end()));
+    {
+        bw::TWaveIn gone;
+        r.out.SetInput(&gone);
+    }
+    EXPECT_EQ(r.out.Input(), nullptr);
+    EXPECT_EQ(r.out.OutputProgress(), 0);
+    bwtest::ExpectAcsError([&] { r.out.StartOutput(); }, "Input is not assigned");
+}
+
+} // namespace
