@@ -1,0 +1,83 @@
+// Monkey's Audio files written by our compressor decode through the audio binding exactly
+// as FFmpeg decodes them, and the probe reads their headers.
+
+#include "app/probe.h"
+#include "audio/audiostream.h"
+#include "pipeline/apecompress.h"
+#include "support/testsupport.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+
+using namespace bw;
+
+namespace {
+
+// Compresses raw PCM into an APE file at a level.
+void Compress(const std::vector<std::byte>& pcm, int rate, int bits, int channels, int level,
+              const std::string& out) {
+    int err = 0;
+    auto ape = TAPECompress::Create(err);
+    ASSERT_TRUE(ape);
+    TWaveFormatEx fmt;
+    FillWaveFormatEx(fmt, rate, bits, channels);
+    ASSERT_EQ(ape->Start(out, fmt, static_cast<int64_t>(pcm.size()), level), 0);
+    size_t done = 0;
+    while (done < pcm.size()) {
+        int64_t room = 0;
+        std::byte* buffer = ape->LockBuffer(room);
+        ASSERT_TRUE(buffer);
+        const size_t n = std::min<size_t>(static_cast<size_t>(room), pcm.size() - done);
+        std::memcpy(buffer, pcm.data() + done, n);
+        ASSERT_EQ(ape->UnlockBuffer(static_cast<int64_t>(n)), 0);
+        done += n;
+    }
+    ASSERT_EQ(ape->Finish(), 0);
+}
+
+std::vector<std::byte> ReadWhole(TAudioStream& s) {
+    std::vector<std::byte> out, block(10240);
+    for (;;) {
+        const int64_t n = s.Read(block);
+        if (n <= 0)
+            break;
+        out.insert(out.end(), block.begin(), block.begin() + n);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(ApeDecode, BitExactWithFfmpegAtEveryLevel) {
+    bwtest::TTempDir dir;
+    struct Case {
+        int rate, bits, channels;
+        const char* format; // ffmpeg's raw sample format
+    };
+    for (const Case c : {Case{44100, 16, 2, "s16le"}, Case{22050, 8, 1, "u8"}}) {
+        const std::string wav = dir.File("src.wav");
+        bwtest::MakeTone(wav, 1.3, c.rate, c.channels, {"-c:a", c.bits == 8 ? "pcm_u8" : "pcm_s16le"});
+        const auto pcm = bwtest::FfmpegDecode(wav, c.format);
+        for (int level : {1000, 2000, 3000, 4000}) {
+            const std::string ape = dir.File("out" + std::to_string(level) + ".ape");
+            Compress(pcm, c.rate, c.bits, c.channels, level, ape);
+            TAudioError error = TAudioError::Ok;
+            auto stream = TAudioStream::OpenFile(ape, &error);
+            ASSERT_TRUE(stream) << "error " << static_cast<int>(error);
+            EXPECT_TRUE(stream->LengthIsExact());
+            EXPECT_EQ(stream->LengthBytes(), pcm.size());
+            EXPECT_EQ(stream->Info().EightBit, c.bits == 8);
+            const auto ours = ReadWhole(*stream);
+            EXPECT_EQ(ours, bwtest::FfmpegDecode(ape, c.format)) << level;
+            EXPECT_EQ(ours, pcm) << level;
+
+            TFileProbe probe;
+            const auto r = probe.Probe(ape);
+            ASSERT_TRUE(r.Accepted) << r.Reason;
+            EXPECT_EQ(r.Item.SampleRate, c.rate);
+            EXPECT_EQ(r.Item.Channels, c.channels);
+            EXPECT_EQ(r.Item.Bitrate, c.rate * c.bits * c.channels);
+            EXPECT_EQ(r.Item.DurationMs, 1300);
+        }
+    }
+}
