@@ -75,6 +75,13 @@ struct TRun {
     }
     // A test that ended early must not leave the worker waiting: the output could not end.
     ~TRun() { hold.Release(); }
+    // A second WAV source of noise for rewiring tests; answers its PCM.
+    std::vector<std::byte> SecondSource(bw::TWaveIn& second, size_t frames, uint32_t seed) {
+        auto data = bwtest::MakeSignal(bwtest::TSignal::Noise, 16, 2, frames, seed);
+        bwtest::WriteWav(dir.File("second.wav"), 16, 2, 44100, data);
+        second.SetFileName(dir.File("second.wav"));
+        return data;
+    }
     // The written file's data, checking its header agrees with its length.
     std::vector<std::byte> Written() {
         const auto bytes = bwtest::ReadAll(dir.File("out.wav"));
@@ -127,10 +134,8 @@ TEST(TACSOutput, StopMidwayCompletesAndRestartRunsInFull) {
 
 TEST(TACSOutput, SwappingTheInputWhileBusy) {
     TRun r;
-    const auto second = bwtest::MakeSignal(bwtest::TSignal::Noise, 16, 2, 30000, 99);
-    bwtest::WriteWav(r.dir.File("second.wav"), 16, 2, 44100, second);
     bw::TWaveIn in2;
-    in2.SetFileName(r.dir.File("second.wav"));
+    const auto second = r.SecondSource(in2, 30000, 99);
     r.out.StartOutput();
     ASSERT_TRUE(r.hold.WaitReached());
     r.out.SetInput(&in2);
@@ -153,10 +158,8 @@ TEST(TACSOutput, SwappingTheInputWhileBusy) {
 // then the second input converted exactly as a run of its own converts it.
 TEST(TACSOutput, SwappingAConvertersInputWhileBusy) {
     TRun r;
-    const auto second = bwtest::MakeSignal(bwtest::TSignal::Noise, 16, 2, 20000, 5);
-    bwtest::WriteWav(r.dir.File("second.wav"), 16, 2, 44100, second);
     bw::TWaveIn in2;
-    in2.SetFileName(r.dir.File("second.wav"));
+    r.SecondSource(in2, 20000, 5);
     bw::TMSConverter ms;
     ms.SetInput(&in2);
     bw::TWaveOut alone;
