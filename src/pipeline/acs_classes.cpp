@@ -88,6 +88,7 @@ int TACSFileIn::TotalTime() {
 }
 
 void TACSFileIn::OpenFile() {
+    std::lock_guard lock(fileMutex_);
     if (openCount_++ > 0)
         return;
     try {
@@ -115,6 +116,7 @@ void TACSFileIn::OpenFile() {
 }
 
 void TACSFileIn::CloseFile() {
+    std::lock_guard lock(fileMutex_);
     if (openCount_ == 0 || --openCount_ > 0)
         return;
     if (ownStream_) {

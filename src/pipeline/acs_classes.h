@@ -162,8 +162,11 @@ private:
     int64_t startSample_ = 0;
     int64_t endSample_ = -1;
     bool loop_ = false;
-    int openCount_ = 0;
-    bool ownStream_ = false;
+    // The user thread may ask for the format while the worker closes the source at the end
+    // of a run: opening and closing the file are serialised.
+    std::mutex fileMutex_;
+    int openCount_ = 0;     // under fileMutex_
+    bool ownStream_ = false; // under fileMutex_
 };
 
 // A source whose data comes from another source.

@@ -4,6 +4,8 @@
 // nothing here depends on timing.
 
 #include "pipeline/acs_classes.h"
+#include "pipeline/acs_converters.h"
+#include "pipeline/acs_mac.h"
 #include "pipeline/acs_wave.h"
 
 #include "pipelinetest.h"
@@ -52,9 +54,9 @@ private:
 struct TRun {
     bwtest::TTempDir dir;
     std::vector<std::byte> pcm = bwtest::MakeSignal(bwtest::TSignal::Noise, 16, 2, 60000);
+    THold hold; // outlives the output, whose worker may wait in it
     bw::TWaveIn in;
     bw::TWaveOut out;
-    THold hold;
     std::atomic<bool> held{false};
     std::atomic<int> done{0};
     std::atomic<int> failed{0};
@@ -70,6 +72,15 @@ struct TRun {
             if (!held.exchange(true))
                 hold.Arrive();
         };
+    }
+    // A test that ended early must not leave the worker waiting: the output could not end.
+    ~TRun() { hold.Release(); }
+    // A second WAV source of noise for rewiring tests; answers its PCM.
+    std::vector<std::byte> SecondSource(bw::TWaveIn& second, size_t frames, uint32_t seed) {
+        auto data = bwtest::MakeSignal(bwtest::TSignal::Noise, 16, 2, frames, seed);
+        bwtest::WriteWav(dir.File("second.wav"), 16, 2, 44100, data);
+        second.SetFileName(dir.File("second.wav"));
+        return data;
     }
     // The written file's data, checking its header agrees with its length.
     std::vector<std::byte> Written() {
@@ -91,7 +102,12 @@ TEST(TACSOutput, StartWhileRunningRaisesBusyAndLeavesItAlone) {
     EXPECT_EQ(r.out.OutputStatus(), bw::TACSOutput::kActive);
     bwtest::ExpectAcsError([&] { r.out.StartOutput(); }, "Component is buisy");
     r.hold.Release();
-    bwtest::WaitIdle(r.out);
+    // The user thread may ask for the format and the progress while the worker reads and
+    // closes the source.
+    while (r.out.Busy()) {
+        EXPECT_EQ(r.in.BitsPerSample(), 16);
+        EXPECT_LE(r.out.OutputProgress(), 100);
+    }
     EXPECT_EQ(r.done.load(), 1);
     EXPECT_EQ(r.failed.load(), 0);
     EXPECT_TRUE(r.Written() == r.pcm);
@@ -118,10 +134,8 @@ TEST(TACSOutput, StopMidwayCompletesAndRestartRunsInFull) {
 
 TEST(TACSOutput, SwappingTheInputWhileBusy) {
     TRun r;
-    const auto second = bwtest::MakeSignal(bwtest::TSignal::Noise, 16, 2, 30000, 99);
-    bwtest::WriteWav(r.dir.File("second.wav"), 16, 2, 44100, second);
     bw::TWaveIn in2;
-    in2.SetFileName(r.dir.File("second.wav"));
+    const auto second = r.SecondSource(in2, 30000, 99);
     r.out.StartOutput();
     ASSERT_TRUE(r.hold.WaitReached());
     r.out.SetInput(&in2);
@@ -138,6 +152,82 @@ TEST(TACSOutput, SwappingTheInputWhileBusy) {
     EXPECT_TRUE(std::equal(data.begin(), data.begin() + static_cast<long>(head), r.pcm.begin()));
     EXPECT_TRUE(std::equal(data.begin() + static_cast<long>(head), data.end(), second.begin()));
     EXPECT_FALSE(in2.Busy());
+}
+
+// A converter's input swapped mid-run: what the converter still held of the first input,
+// then the second input converted exactly as a run of its own converts it.
+TEST(TACSOutput, SwappingAConvertersInputWhileBusy) {
+    TRun r;
+    bw::TWaveIn in2;
+    r.SecondSource(in2, 20000, 5);
+    bw::TMSConverter ms;
+    ms.SetInput(&in2);
+    bw::TWaveOut alone;
+    alone.SetInput(&ms);
+    alone.SetFileName(r.dir.File("alone.wav"));
+    bwtest::RunOutput(alone);
+    const auto expected = bwtest::ReadAll(r.dir.File("alone.wav"));
+    ASSERT_GT(expected.size(), 44u);
+
+    ms.SetInput(&r.in);
+    r.out.SetInput(&ms);
+    r.out.StartOutput();
+    ASSERT_TRUE(r.hold.WaitReached());
+    ms.SetInput(&in2);
+    EXPECT_FALSE(r.in.Busy());
+    r.hold.Release();
+    bwtest::WaitIdle(r.out);
+    EXPECT_EQ(r.done.load(), 1);
+    const auto data = r.Written();
+    const size_t tail = expected.size() - 44;
+    ASSERT_GT(data.size(), tail);
+    EXPECT_TRUE(std::equal(data.end() - static_cast<long>(tail), data.end(), expected.begin() + 44));
+    EXPECT_FALSE(in2.Busy());
+}
+
+// The compressor's writer through the same moves: a stop mid-way, a restart, a destruction
+// while running.
+TEST(TACSOutput, CompressorWriterStopRestartDestroy) {
+    TRun r;
+    THold first, second;
+    std::atomic<THold*> armed{&first}; // the hold the next progress event waits in
+    auto mac = std::make_unique<bw::TMACOut>();
+    struct TReleaseAll {
+        THold& a;
+        THold& b;
+        ~TReleaseAll() {
+            a.Release();
+            b.Release();
+        }
+    } releaseAll{first, second}; // before the output goes, should the test end early
+    mac->SetInput(&r.in);
+    mac->SetFileName(r.dir.File("out.ape"));
+    mac->SetCompressionLevel(1000);
+    mac->OnDone = [&](bw::TACSOutput&) { ++r.done; };
+    mac->OnProgress = [&](bw::TACSOutput&) {
+        if (THold* h = armed.exchange(nullptr))
+            h->Arrive();
+    };
+    mac->StartOutput();
+    ASSERT_TRUE(first.WaitReached());
+    mac->StopOutput();
+    first.Release();
+    bwtest::WaitIdle(*mac);
+    EXPECT_EQ(r.done.load(), 1);
+    EXPECT_TRUE(std::filesystem::exists(r.dir.File("out.ape")));
+
+    armed = &second;
+    mac->StartOutput();
+    ASSERT_TRUE(second.WaitReached());
+    second.Release();
+    mac.reset(); // the worker's last step finishes the file
+    EXPECT_EQ(r.done.load(), 2);
+    EXPECT_FALSE(r.in.Busy());
+    const auto d = bwtest::DecodeStrict(r.dir.File("out.ape"), "s16le");
+    EXPECT_EQ(d.ExitCode, 0);
+    EXPECT_EQ(d.Err, "");
+    EXPECT_GT(d.Pcm.size(), 0u);
+    EXPECT_TRUE(std::equal(d.Pcm.begin(), d.Pcm.end(), r.pcm.begin()));
 }
 
 TEST(TACSOutput, FailureOnTheWorkerEndsThroughTheExceptionEvent) {
