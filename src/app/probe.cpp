@@ -111,8 +111,28 @@ void TakeApe(const TAPETag& tag, TmyMusicFile& item) {
     item.Track = TrackNumber(value("Track"));
 }
 
+// What every reader says of the stream itself.
+struct TStreamFacts {
+    double Duration = 0; // seconds
+    int64_t FileSize = 0;
+    int64_t Bitrate = 0; // bits per second
+    int32_t SampleRate = 0;
+    int Channels = 0;
+    std::string ChannelMode;
+};
+
+void TakeStream(const TStreamFacts& f, TmyMusicFile& item) {
+    item.DurationMs = ToMs(f.Duration);
+    item.FileSize = f.FileSize;
+    item.Bitrate = static_cast<int32_t>(f.Bitrate);
+    item.SampleRate = f.SampleRate;
+    item.Channels = static_cast<uint8_t>(f.Channels);
+    item.ChannelMode = f.ChannelMode;
+}
+
 // The checks every reader's result passes: it loaded, it is valid, its duration is above 0.
-bool Require(bool loaded, bool valid, double duration, const TmyMusicFile& item, std::string& reason) {
+bool Require(bool loaded, bool valid, double duration, const TmyMusicFile& item,
+             std::string& reason) {
     if (!loaded)
         reason = "cannot be read";
     else if (!valid)
@@ -128,13 +148,18 @@ bool Require(bool loaded, bool valid, double duration, const TmyMusicFile& item,
 
 std::optional<TTypeByExtension> SourceTypeOf(std::string_view path) {
     static const std::array<std::tuple<const char*, TSourceType, const char*>, 12> kTypes{{
-        {".mp3", TSourceType::Mpeg, "MP3"},    {".mp1", TSourceType::Mpeg, "MP1"},
-        {".mp2", TSourceType::Mpeg, "MP2"},    {".ogg", TSourceType::Ogg, "OGG"},
-        {".wav", TSourceType::Wav, "WAV"},     {".wma", TSourceType::Wma, "WMA"},
-        {".flac", TSourceType::Flac, "FLAC"},  {".fla", TSourceType::Flac, "FLAC"},
+        {".mp3", TSourceType::Mpeg, "MP3"},
+        {".mp1", TSourceType::Mpeg, "MP1"},
+        {".mp2", TSourceType::Mpeg, "MP2"},
+        {".ogg", TSourceType::Ogg, "OGG"},
+        {".wav", TSourceType::Wav, "WAV"},
+        {".wma", TSourceType::Wma, "WMA"},
+        {".flac", TSourceType::Flac, "FLAC"},
+        {".fla", TSourceType::Flac, "FLAC"},
         // The Type text of this format has always had a double quote for its apostrophe.
         {".ape", TSourceType::Ape, "Monkey\"s Audio"},
-        {".mpc", TSourceType::Mpc, "MusePack"}, {".wv", TSourceType::WavPack, "WavPack"},
+        {".mpc", TSourceType::Mpc, "MusePack"},
+        {".wv", TSourceType::WavPack, "WavPack"},
         {".cda", TSourceType::CdaFile, "CDA"},
     }};
     const std::string ext = LowerExtension(path);
@@ -153,7 +178,9 @@ TFileProbe::TFileProbe()
 
 TFileProbe::~TFileProbe() = default;
 
-void TFileProbe::SetCdPlayerDatabase(const std::string& path) { cda_->SetDatabasePath(path); }
+void TFileProbe::SetCdPlayerDatabase(const std::string& path) {
+    cda_->SetDatabasePath(path);
+}
 
 TFileProbe::TResult TFileProbe::Probe(const std::string& path) {
     TResult result;
@@ -168,16 +195,36 @@ TFileProbe::TResult TFileProbe::Probe(const std::string& path) {
     item.TypeName = type->TypeName;
     bool ok = false;
     switch (type->Type) {
-    case TSourceType::Mpeg: ok = ProbeMpeg(path, item, result.Reason); break;
-    case TSourceType::Ogg: ok = ProbeOgg(path, item, result.Reason); break;
-    case TSourceType::Wav: ok = ProbeWav(path, item, result.Reason); break;
-    case TSourceType::Wma: ok = ProbeWma(path, item, result.Reason); break;
-    case TSourceType::Flac: ok = ProbeFlac(path, item, result.Reason); break;
-    case TSourceType::Ape: ok = ProbeApe(path, item, result.Reason); break;
-    case TSourceType::Mpc: ok = ProbeMpc(path, item, result.Reason); break;
-    case TSourceType::WavPack: ok = ProbeWavPack(path, item, result.Reason); break;
-    case TSourceType::CdaFile: ok = ProbeCda(path, item, result.Reason); break;
-    case TSourceType::CdTrack: result.Reason = "unsupported file type"; break;
+    case TSourceType::Mpeg:
+        ok = ProbeMpeg(path, item, result.Reason);
+        break;
+    case TSourceType::Ogg:
+        ok = ProbeOgg(path, item, result.Reason);
+        break;
+    case TSourceType::Wav:
+        ok = ProbeWav(path, item, result.Reason);
+        break;
+    case TSourceType::Wma:
+        ok = ProbeWma(path, item, result.Reason);
+        break;
+    case TSourceType::Flac:
+        ok = ProbeFlac(path, item, result.Reason);
+        break;
+    case TSourceType::Ape:
+        ok = ProbeApe(path, item, result.Reason);
+        break;
+    case TSourceType::Mpc:
+        ok = ProbeMpc(path, item, result.Reason);
+        break;
+    case TSourceType::WavPack:
+        ok = ProbeWavPack(path, item, result.Reason);
+        break;
+    case TSourceType::CdaFile:
+        ok = ProbeCda(path, item, result.Reason);
+        break;
+    case TSourceType::CdTrack:
+        result.Reason = "unsupported file type";
+        break;
     }
     result.Accepted = ok;
     if (!ok)
@@ -190,12 +237,9 @@ bool TFileProbe::ProbeMpeg(const std::string& path, TmyMusicFile& item, std::str
     const bool loaded = r.Load(path);
     if (!Require(loaded, r.Valid(), r.Duration(), item, reason))
         return false;
-    item.DurationMs = ToMs(r.Duration());
-    item.FileSize = r.FileSize();
-    item.Bitrate = r.BitRate() * 1000;
-    item.SampleRate = r.SampleRate();
-    item.Channels = 2;
-    item.ChannelMode = r.ChannelModeText();
+    TakeStream(
+        {r.Duration(), r.FileSize(), r.BitRate() * 1000, r.SampleRate(), 2, r.ChannelModeText()},
+        item);
     item.IsVbr = r.VBR().Found;
     TakeId3(r.ID3v1(), r.ID3v2(), item);
     return true;
@@ -206,13 +250,11 @@ bool TFileProbe::ProbeOgg(const std::string& path, TmyMusicFile& item, std::stri
     const bool loaded = r.Load(path);
     if (!Require(loaded, r.Valid(), r.Duration(), item, reason))
         return false;
-    item.DurationMs = ToMs(r.Duration());
-    item.FileSize = r.FileSize();
-    item.Bitrate = r.NominalBitRate() * 1000;
-    item.SampleRate = r.SampleRate();
-    item.Channels = r.Channels();
-    item.ChannelMode = r.ChannelModeText();
-    TakeTexts({r.Title(), r.Artist(), r.Album(), r.Genre(), r.Date(), r.Comment(), r.Track()}, item);
+    TakeStream({r.Duration(), r.FileSize(), r.NominalBitRate() * 1000, r.SampleRate(), r.Channels(),
+                r.ChannelModeText()},
+               item);
+    TakeTexts({r.Title(), r.Artist(), r.Album(), r.Genre(), r.Date(), r.Comment(), r.Track()},
+              item);
     return true;
 }
 
@@ -221,12 +263,9 @@ bool TFileProbe::ProbeWav(const std::string& path, TmyMusicFile& item, std::stri
     const bool loaded = r.Load(path);
     if (!Require(loaded, r.Valid(), r.Duration(), item, reason))
         return false;
-    item.DurationMs = ToMs(r.Duration());
-    item.FileSize = r.FileSize();
-    item.Bitrate = r.BitsPerSample() * r.Channels() * r.SampleRate();
-    item.SampleRate = r.SampleRate();
-    item.Channels = static_cast<uint8_t>(r.Channels());
-    item.ChannelMode = r.ChannelModeText();
+    TakeStream({r.Duration(), r.FileSize(), r.BitsPerSample() * r.Channels() * r.SampleRate(),
+                r.SampleRate(), r.Channels(), r.ChannelModeText()},
+               item);
     return true;
 }
 
@@ -235,13 +274,11 @@ bool TFileProbe::ProbeWma(const std::string& path, TmyMusicFile& item, std::stri
     const bool loaded = r.Load(path);
     if (!Require(loaded, r.Valid(), r.Duration(), item, reason))
         return false;
-    item.DurationMs = ToMs(r.Duration());
-    item.FileSize = r.FileSize();
-    item.Bitrate = r.BitRate() * 1000;
-    item.SampleRate = r.SampleRate();
-    item.Channels = static_cast<uint8_t>(r.Channels());
-    item.ChannelMode = r.ChannelModeText();
-    TakeTexts({r.Title(), r.Artist(), r.Album(), r.Genre(), r.Year(), r.Comment(), r.Track()}, item);
+    TakeStream({r.Duration(), r.FileSize(), r.BitRate() * 1000, r.SampleRate(), r.Channels(),
+                r.ChannelModeText()},
+               item);
+    TakeTexts({r.Title(), r.Artist(), r.Album(), r.Genre(), r.Year(), r.Comment(), r.Track()},
+              item);
     return true;
 }
 
@@ -250,12 +287,9 @@ bool TFileProbe::ProbeFlac(const std::string& path, TmyMusicFile& item, std::str
     const bool loaded = r.Load(path);
     if (!Require(loaded, r.Valid(), r.Duration(), item, reason))
         return false;
-    item.DurationMs = ToMs(r.Duration());
-    item.FileSize = r.FileSize();
-    item.Bitrate = r.BitsPerSample() * r.Channels() * r.SampleRate();
-    item.SampleRate = r.SampleRate();
-    item.Channels = static_cast<uint8_t>(r.Channels());
-    item.ChannelMode = r.Channels() == 1 ? "Mono" : "Stereo";
+    TakeStream({r.Duration(), r.FileSize(), r.BitsPerSample() * r.Channels() * r.SampleRate(),
+                r.SampleRate(), r.Channels(), r.Channels() == 1 ? "Mono" : "Stereo"},
+               item);
     item.HasTag = true;
     item.Title = r.Title();
     item.Artist = r.Artist();
@@ -273,12 +307,9 @@ bool TFileProbe::ProbeApe(const std::string& path, TmyMusicFile& item, std::stri
     const bool loaded = r.Load(path);
     if (!Require(loaded, r.Valid(), r.Duration(), item, reason))
         return false;
-    item.DurationMs = ToMs(r.Duration());
-    item.FileSize = r.FileSize();
-    item.Bitrate = r.Channels() * r.BitsPerSample() * r.SampleRate();
-    item.SampleRate = r.SampleRate();
-    item.Channels = static_cast<uint8_t>(r.Channels());
-    item.ChannelMode = r.Channels() == 1 ? "Mono" : "Stereo";
+    TakeStream({r.Duration(), r.FileSize(), r.Channels() * r.BitsPerSample() * r.SampleRate(),
+                r.SampleRate(), r.Channels(), r.Channels() == 1 ? "Mono" : "Stereo"},
+               item);
     TakeApe(r.APETag(), item);
     return true;
 }
@@ -288,12 +319,9 @@ bool TFileProbe::ProbeMpc(const std::string& path, TmyMusicFile& item, std::stri
     const bool loaded = r.Load(path);
     if (!Require(loaded, r.Valid(), r.Duration(), item, reason))
         return false;
-    item.DurationMs = ToMs(r.Duration());
-    item.FileSize = r.FileSize();
-    item.Bitrate = r.BitRate() * 1000;
-    item.SampleRate = r.SampleRate();
-    item.Channels = static_cast<uint8_t>(r.ChannelMode());
-    item.ChannelMode = r.ChannelMode() == 1 ? "Stereo" : "JointStereo";
+    TakeStream({r.Duration(), r.FileSize(), r.BitRate() * 1000, r.SampleRate(), r.ChannelMode(),
+                r.ChannelMode() == 1 ? "Stereo" : "JointStereo"},
+               item);
     TakeId3(r.ID3v1(), r.ID3v2(), item);
     TakeApe(r.APETag(), item);
     return true;
@@ -304,12 +332,12 @@ bool TFileProbe::ProbeWavPack(const std::string& path, TmyMusicFile& item, std::
     const bool loaded = r.Load(path);
     if (!Require(loaded, r.Valid(), r.Duration(), item, reason))
         return false;
-    item.DurationMs = ToMs(r.Duration());
-    item.FileSize = r.FileSize();
-    item.Bitrate = r.Channels() * r.BitsPerSample() * r.SampleRate();
-    item.SampleRate = r.SampleRate();
-    item.Channels = static_cast<uint8_t>(r.Channels());
-    item.ChannelMode = r.Channels() == 1 ? "Mono" : r.Channels() == 2 ? "Stereo" : "Surround";
+    TakeStream({r.Duration(), r.FileSize(), r.Channels() * r.BitsPerSample() * r.SampleRate(),
+                r.SampleRate(), r.Channels(),
+                r.Channels() == 1   ? "Mono"
+                : r.Channels() == 2 ? "Stereo"
+                                    : "Surround"},
+               item);
     TakeApe(r.APETag(), item);
     return true;
 }
@@ -320,12 +348,8 @@ bool TFileProbe::ProbeCda(const std::string& path, TmyMusicFile& item, std::stri
     // A track file's length may be 0; only reading and validity count.
     if (!Require(loaded, r.Valid(), 1, item, reason))
         return false;
-    item.DurationMs = ToMs(r.Duration());
-    item.FileSize = static_cast<int64_t>(item.DurationMs) * 177;
-    item.Bitrate = 1411200;
-    item.SampleRate = 44100;
-    item.Channels = 2;
-    item.ChannelMode = "Stereo";
+    TakeStream({r.Duration(), int64_t{ToMs(r.Duration())} * 177, 1411200, 44100, 2, "Stereo"},
+               item);
     item.Title = r.Title();
     item.Artist = r.Artist();
     item.Album = r.Album();
