@@ -77,6 +77,8 @@ public:
     bool ConfirmOverwrite(const std::string& path);
 
     bool RunFinished() const { return runFinished_; }
+    // The current item's progress, 0..100.
+    int ItemPercent() const { return itemPercent_; }
     int CheckedCount() const { return checkedCount_; }
     int CompletedCount() const { return completedCount_; }
     std::chrono::system_clock::time_point StartTime() const { return startTime_; }

@@ -105,3 +105,19 @@ TEST(ConvertCommand, UsageErrorsAndTargetsNotYetBuilt) {
     }
     EXPECT_FALSE(std::filesystem::exists(dir.File("wav16.mp3")));
 }
+
+// File names that look like switches stay file names, for the encoders that take the
+// output as a plain argument too.
+TEST(ConvertCommand, NamesStartingWithADash) {
+    TTempDir dir;
+    const auto wav = MakeSource(dir, SourceKinds()[0]);
+    std::filesystem::rename(wav, dir.File("-V9 x.wav"));
+    for (const char* target : {"mp3", "mpc"}) {
+        const auto r = bwtest::Run({"env", "-C", dir.Path().string(), BW_CLI_PATH, "convert", "--to",
+                                    target, "--same-as-source", "--", "-V9 x.wav"});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        const std::string out = std::string("-V9 x.") + target;
+        EXPECT_EQ(r.Out, Json("-V9 x.wav", out, "Done") + "\n");
+        EXPECT_NEAR(DecodedSeconds(dir.File(out)), 1.5, 0.08);
+    }
+}
