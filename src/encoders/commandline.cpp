@@ -38,6 +38,13 @@ TCommandLine& TCommandLine::AddQuoted(std::string_view prefix, std::string_view 
     return *this;
 }
 
+TCommandLine& TCommandLine::AddNamedValues(std::string_view option,
+                                           std::initializer_list<TNamedValue> values) {
+    for (const auto& v : values)
+        Add(option).AddQuoted(v.Name, v.Value);
+    return *this;
+}
+
 TCommandLine& TCommandLine::Append(const TCommandLine& other) {
     text_ += other.text_;
     const bool joins = wordOpen_ && !other.text_.empty() && other.text_.front() != ' ' &&

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,14 @@ public:
     // An inserted value: the text gets prefix + "\"" + value + "\"", the argument vector one
     // argument prefix + value. A prefix ends the word before it (e.g. "Title=").
     TCommandLine& AddQuoted(std::string_view prefix, std::string_view value);
+
+    struct TNamedValue {
+        std::string_view Name; // with its "=": "Title="
+        std::string_view Value;
+    };
+    // Each value after the option: option + Name + "\"" + Value + "\"" in the text, the
+    // option's words and one argument Name + Value in the vector.
+    TCommandLine& AddNamedValues(std::string_view option, std::initializer_list<TNamedValue> values);
 
     const std::string& Text() const { return text_; }
     const std::vector<std::string>& Argv() const { return argv_; }

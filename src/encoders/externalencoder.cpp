@@ -67,33 +67,28 @@ std::string EncoderFailedMessage(const std::string& program, const std::string& 
     return text;
 }
 
+template <class TTag>
+bool SaveTag(TTag& tag, const std::string& path, const TmyMusicFile& item, std::string& why) {
+    tag.SetTitle(item.Title);
+    tag.SetArtist(item.Artist);
+    tag.SetAlbum(item.Album);
+    tag.SetYear(item.Year);
+    tag.SetComment(item.Comment);
+    tag.SetTrack(item.Track);
+    if (tag.Save(path))
+        return true;
+    why = tag.LastError();
+    return false;
+}
+
 // Tags for MP3 outputs: lame is given none, so both are written into the finished file.
+// ID3v1 holds the genre as its number, ID3v2 as its text.
 bool WriteMp3Tags(const std::string& path, const TmyMusicFile& item, std::string& why) {
     TID3v1 v1;
-    v1.SetTitle(item.Title);
-    v1.SetArtist(item.Artist);
-    v1.SetAlbum(item.Album);
     v1.SetGenreIndex(item.GenreIndex);
-    v1.SetYear(item.Year);
-    v1.SetComment(item.Comment);
-    v1.SetTrack(item.Track);
-    if (!v1.Save(path)) {
-        why = v1.LastError();
-        return false;
-    }
     TID3v2 v2;
-    v2.SetTitle(item.Title);
-    v2.SetArtist(item.Artist);
-    v2.SetAlbum(item.Album);
     v2.SetGenre(item.Genre);
-    v2.SetYear(item.Year);
-    v2.SetComment(item.Comment);
-    v2.SetTrack(item.Track);
-    if (!v2.Save(path)) {
-        why = v2.LastError();
-        return false;
-    }
-    return true;
+    return SaveTag(v1, path, item, why) && SaveTag(v2, path, item, why);
 }
 
 } // namespace

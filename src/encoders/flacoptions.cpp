@@ -9,13 +9,14 @@ TCommandLine BuildFlacOptions(const TFlacOptions& o, const TmyMusicFile& item) {
     line.Add("-f -" + std::to_string(o.FLACMyTrackBar));
     if (o.FLACLax)
         line.Add(" --lax");
-    line.Add(" -T ").AddQuoted("Title=", item.Title);
-    line.Add(" -T ").AddQuoted("Artist=", item.Artist);
-    line.Add(" -T ").AddQuoted("Album=", item.Album);
-    line.Add(" -T ").AddQuoted("Comment=", item.Comment);
-    line.Add(" -T ").AddQuoted("Date=", item.Year);
-    line.Add(" -T ").AddQuoted("TrackNumber=", std::to_string(item.Track));
-    line.Add(" -T ").AddQuoted("Genre=", item.Genre);
+    const std::string track = std::to_string(item.Track);
+    line.AddNamedValues(" -T ", {{"Title=", item.Title},
+                                 {"Artist=", item.Artist},
+                                 {"Album=", item.Album},
+                                 {"Comment=", item.Comment},
+                                 {"Date=", item.Year},
+                                 {"TrackNumber=", track},
+                                 {"Genre=", item.Genre}});
     return line;
 }
 

@@ -42,13 +42,14 @@ std::string MpcProfileText(int position) {
 TCommandLine BuildMpcOptions(const TMpcOptions& o, const TmyMusicFile& item) {
     TCommandLine line;
     line.Add(MpcProfileSwitch(o.MPCMyTrackBar));
-    line.Add(" --tag ").AddQuoted("Title=", item.Title);
-    line.Add(" --tag ").AddQuoted("Artist=", item.Artist);
-    line.Add(" --tag ").AddQuoted("Album=", item.Album);
-    line.Add(" --tag ").AddQuoted("Comment=", item.Comment);
-    line.Add(" --tag ").AddQuoted("Year=", item.Year);
-    line.Add(" --tag ").AddQuoted("Track=", std::to_string(item.Track));
-    line.Add(" --tag ").AddQuoted("Genre=", item.Genre);
+    const std::string track = std::to_string(item.Track);
+    line.AddNamedValues(" --tag ", {{"Title=", item.Title},
+                                    {"Artist=", item.Artist},
+                                    {"Album=", item.Album},
+                                    {"Comment=", item.Comment},
+                                    {"Year=", item.Year},
+                                    {"Track=", track},
+                                    {"Genre=", item.Genre}});
     return line;
 }
 
