@@ -84,8 +84,14 @@ bool SetEncoderOption(TEncoderOptions& options, std::string_view name, std::stri
         slot.Set(options, v);
         return true;
     }
-    if (error)
-        *error = "unknown option value name '" + std::string(name) + "'";
+    if (error) {
+        const bool laterPage = name.starts_with("WAV") || name.starts_with("WMA") ||
+                               name.starts_with("APE");
+        *error = laterPage ? std::string(name) +
+                                 " belongs to the WAV, WMA or Monkey's Audio page, whose output "
+                                 "is not available in this version yet"
+                           : "unknown option value name '" + std::string(name) + "'";
+    }
     return false;
 }
 

@@ -224,6 +224,8 @@ TEST(EncoderOptionNames, SetEveryControlByItsPresetName) {
     EXPECT_FALSE(SetEncoderOption(o, "FLACMyTrackBar", "5x", &error));
     EXPECT_FALSE(SetEncoderOption(o, "Mp3BitRate", "1", &error));
     EXPECT_NE(error.find("unknown"), std::string::npos);
+    EXPECT_FALSE(SetEncoderOption(o, "WMABitrate", "1", &error));
+    EXPECT_NE(error.find("not available in this version yet"), std::string::npos);
     EXPECT_EQ(o.Mp3.CBRBitrate, 10); // a refused value changes nothing
     EXPECT_EQ(EncoderOptionNames().size(), 24u);
 }
