@@ -7,8 +7,9 @@
 //   run      brindlewave-cli convert --to TARGET (the page defaults)
 //   pipe     ffmpeg -i in.flac -f wav - | ENCODER <the same options> (reading standard input)
 //   alone    ENCODER <the same options> on the ready WAV file (the floor)
-// and prints run/pipe and run/alone. The run's overhead over the encoder alone should stay
-// within 5%.
+// and prints run/pipe and run/alone for the wall-clock time, and the same ratio for the
+// processor time of all processes involved (which other load on the machine does not
+// change). The run's overhead over the encoder alone should stay within 5%.
 
 #include "encoders/externalencoder.h"
 
@@ -20,6 +21,7 @@
 #include <filesystem>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -30,6 +32,18 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 constexpr double kAllowedOverhead = 1.05;
+
+struct TCost {
+    double Wall = -1; // negative: a program failed
+    double Cpu = 0;   // user and system time of every process started
+};
+
+double CpuOfChildren() {
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
 
 struct TChild {
     pid_t Pid = -1;
@@ -69,15 +83,16 @@ bool Wait(TChild child) {
 
 // Seconds for one run of a command, or of a producer piped into a consumer; negative when
 // a program failed.
-double Time(const std::vector<std::string>& producer, const std::vector<std::string>& consumer) {
+TCost Time(const std::vector<std::string>& producer, const std::vector<std::string>& consumer) {
     const auto start = TClock::now();
+    const double cpuBefore = CpuOfChildren();
     bool ok = true;
     if (producer.empty()) {
         ok = Wait(Spawn(consumer, -1, -1));
     } else {
         int p[2];
         if (pipe2(p, O_CLOEXEC) != 0)
-            return -1;
+            return {};
         const TChild a = Spawn(producer, -1, p[1]);
         close(p[1]);
         const TChild b = Spawn(consumer, p[0], -1);
@@ -85,17 +100,21 @@ double Time(const std::vector<std::string>& producer, const std::vector<std::str
         ok = Wait(a) && Wait(b);
     }
     const std::chrono::duration<double> d = TClock::now() - start;
-    return ok ? d.count() : -1;
+    if (!ok)
+        return {};
+    return {d.count(), CpuOfChildren() - cpuBefore};
 }
 
-double Best(int reps, const std::vector<std::string>& producer,
-            const std::vector<std::string>& consumer) {
-    double best = -1;
+// The best of the repetitions, wall-clock and processor time each.
+TCost Best(int reps, const std::vector<std::string>& producer,
+           const std::vector<std::string>& consumer) {
+    TCost best;
     for (int i = 0; i < reps; ++i) {
-        const double t = Time(producer, consumer);
-        if (t < 0)
-            return -1;
-        best = best < 0 ? t : std::min(best, t);
+        const TCost t = Time(producer, consumer);
+        if (t.Wall < 0)
+            return {};
+        best.Wall = best.Wall < 0 ? t.Wall : std::min(best.Wall, t.Wall);
+        best.Cpu = i == 0 ? t.Cpu : std::min(best.Cpu, t.Cpu);
     }
     return best;
 }
@@ -133,15 +152,16 @@ int main(int argc, char* argv[]) {
                   "aevalsrc=0.3*sin(440*2*PI*t)+0.2*sin(1234*2*PI*t)+0.1*(random(0)-0.5)|"
                   "0.3*sin(660*2*PI*t)+0.1*(random(1)-0.5):s=44100:d=" +
                       std::to_string(seconds),
-                  "-c:a", "pcm_s16le", wav}) < 0 ||
-        Time({}, {"flac", "-s", "-f", "-o", flac, wav}) < 0) {
+                  "-c:a", "pcm_s16le", wav}).Wall < 0 ||
+        Time({}, {"flac", "-s", "-f", "-o", flac, wav}).Wall < 0) {
         std::fprintf(stderr, "convert_bench: cannot make the test files\n");
         return 1;
     }
 
     std::printf("%d s of 44.1 kHz stereo, best of %d\n", seconds, reps);
-    std::printf("%-6s %9s %9s %9s %9s %9s\n", "target", "run s", "pipe s", "alone s", "run/pipe",
-                "run/alone");
+    std::printf("%-6s %8s %8s %8s %9s %9s | %8s %8s %8s %9s %9s\n", "target", "run s", "pipe s",
+                "alone s", "run/pipe", "run/alone", "run cpu", "pipe cpu", "alone cpu",
+                "run/pipe", "run/alone");
     int status = 0;
     for (const auto target : targets) {
         bw::TmyMusicFile item;
@@ -155,19 +175,21 @@ int main(int argc, char* argv[]) {
         if (target == bw::TTargetType::Flac)
             ref.insert(ref.begin() + 1, "--ignore-chunk-sizes");
         const std::string name = bw::TargetExtension(target).substr(1);
-        const double run = Best(reps, {}, {BW_CLI_PATH, "convert", "--to", name, "--out",
+        const TCost run = Best(reps, {}, {BW_CLI_PATH, "convert", "--to", name, "--out",
                                            (dir / "run").string(), "--overwrite", flac});
-        const double piped = Best(reps, {"ffmpeg", "-nostdin", "-v", "error", "-i", flac, "-f",
+        const TCost piped = Best(reps, {"ffmpeg", "-nostdin", "-v", "error", "-i", flac, "-f",
                                          "wav", "-"},
                                   ref);
-        const double floor = Best(reps, {}, alone);
-        if (run < 0 || piped < 0 || floor < 0) {
+        const TCost floor = Best(reps, {}, alone);
+        if (run.Wall < 0 || piped.Wall < 0 || floor.Wall < 0) {
             std::printf("%-6s failed\n", name.c_str());
             status = 1;
             continue;
         }
-        std::printf("%-6s %9.2f %9.2f %9.2f %9.3f %9.3f%s\n", name.c_str(), run, piped, floor,
-                    run / piped, run / floor, run / floor > kAllowedOverhead ? "  over 5%" : "");
+        std::printf("%-6s %8.2f %8.2f %8.2f %9.3f %9.3f | %8.2f %8.2f %8.2f %9.3f %9.3f%s\n",
+                    name.c_str(), run.Wall, piped.Wall, floor.Wall, run.Wall / piped.Wall,
+                    run.Wall / floor.Wall, run.Cpu, piped.Cpu, floor.Cpu, run.Cpu / piped.Cpu,
+                    run.Cpu / floor.Cpu, run.Wall / floor.Wall > kAllowedOverhead ? "  over 5%" : "");
     }
     std::filesystem::remove_all(dir);
     return status;
