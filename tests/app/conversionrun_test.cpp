@@ -102,6 +102,11 @@ TEST_P(EveryFormatTo, LengthTagsAndStatuses) {
         EXPECT_EQ(tags["track"], "3");
     }
     EXPECT_EQ(s.Observer.Unchecked.size(), s.Rows.size());
+    EXPECT_EQ(s.Observer.LastPercent, 100);
+    // The progress window's fields: cleared, then filled, for every item.
+    ASSERT_EQ(s.Observer.FromTo.size(), 2 * s.Rows.size());
+    EXPECT_EQ(s.Observer.FromTo[0], "|");
+    EXPECT_EQ(s.Observer.FromTo[1], s.Rows[0].Item.SourcePath + "|" + s.Rows[0].Item.TargetPath);
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, EveryFormatTo,
