@@ -9,7 +9,10 @@
 //   alone    ENCODER <the same options> on the ready WAV file (the floor)
 // and prints run/pipe and run/alone for the wall-clock time, and the same ratio for the
 // processor time of all processes involved (which other load on the machine does not
-// change). The run's overhead over the encoder alone should stay within 5%.
+// change). The run's overhead over the encoder alone should stay within 5%. The floor
+// leaves out the decoding of the source, which the run and the pipe must do: it overlaps
+// the encoder only where a processor core is free, so a fast encoder (flac) on a busy
+// machine shows the decoding's whole cost.
 
 #include "encoders/externalencoder.h"
 

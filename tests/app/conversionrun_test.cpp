@@ -194,6 +194,15 @@ TEST(ConversionRun, OverwriteQuestionNoYesAndYesToAll) {
     EXPECT_EQ(s.Dialogs.Shown.size(), 3u);
     EXPECT_EQ(s.Rows[0].Status, "Done");
     EXPECT_NEAR(DecodedSeconds(dir.File("out/x.ogg")), 1.5, kLengthSlack);
+
+    // Closing the question (no answer given) keeps the file.
+    s.Settings.OverwriteWithoutAsking = false;
+    s.Rows[0].Checked = true;
+    const std::string converted = Slurp(dir.File("out/x.ogg"));
+    s.Make(TTargetType::Ogg)->Run();
+    EXPECT_EQ(s.Dialogs.Shown.size(), 4u);
+    EXPECT_EQ(Slurp(dir.File("out/x.ogg")), converted);
+    EXPECT_TRUE(s.Rows[0].Checked);
 }
 
 TEST(ConversionRun, CancelCurrentLeavesATaggedPartialMp3AndGoesOn) {
