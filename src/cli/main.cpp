@@ -1,6 +1,7 @@
 // brindlewave-cli: the converter's work without its windows. It drives the same core
 // library as the desktop program.
 
+#include "cli/convertcommand.h"
 #include "cli/probecommand.h"
 #include "cli/tagscommand.h"
 #include "common/buildinfo.h"
@@ -10,6 +11,7 @@
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -30,6 +32,15 @@ const std::vector<TSubcommand>& Subcommands() {
          "show the ID3v1, ID3v2 and APE tags of each file; one JSON object a line, in order",
          [](const std::vector<std::string>& files) {
              return bw::RunTagsCommand(files, std::cout, std::cerr);
+         }},
+        {"convert",
+         "convert --to mp3|ogg|wav|wma|flac|ape|mpc [--out DIR | --same-as-source]\n"
+         "          [--set NAME=VALUE]... [--overwrite] FILE...",
+         "convert each file to the target type; NAME is an encoder option as presets store it\n"
+         "      (MP3BitRate, OGGQualitySel, FLACMyTrackBar, ...); an existing output is kept\n"
+         "      unless --overwrite; one JSON object a line with the outcome of each file",
+         [](const std::vector<std::string>& args) {
+             return bw::RunConvertCommand(args, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
          }},
     };
     return list;

@@ -1,0 +1,199 @@
+// The conversion run's cost over the outside encoder it drives.
+//
+//   convert_bench [--seconds N] [--reps N] [mp3|ogg|flac|mpc...]
+//
+// Makes a FLAC of N seconds (default 600) and the same audio as a WAV file in a temporary
+// folder. For each target (default: all four) it times, best of the repetitions:
+//   run      brindlewave-cli convert --to TARGET (the page defaults)
+//   pipe     ffmpeg -i in.flac -f wav - | ENCODER <the same options> (reading standard input)
+//   alone    ENCODER <the same options> on the ready WAV file (the floor)
+// and prints run/pipe and run/alone for the wall-clock time, and the same ratio for the
+// processor time of all processes involved (which other load on the machine does not
+// change). The run's overhead over the encoder alone should stay within 5%. The floor
+// leaves out the decoding of the source, which the run and the pipe must do: it overlaps
+// the encoder only where a processor core is free, so a fast encoder (flac) on a busy
+// machine shows the decoding's whole cost.
+
+#include "encoders/externalencoder.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+constexpr double kAllowedOverhead = 1.05;
+
+struct TCost {
+    double Wall = -1; // negative: a program failed
+    double Cpu = 0;   // user and system time of every process started
+};
+
+double CpuOfChildren() {
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+struct TChild {
+    pid_t Pid = -1;
+};
+
+// Starts argv with the given standard input and output (-1: /dev/null).
+TChild Spawn(const std::vector<std::string>& argv, int in, int out) {
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    if (in >= 0)
+        posix_spawn_file_actions_adddup2(&fa, in, STDIN_FILENO);
+    else
+        posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (out >= 0)
+        posix_spawn_file_actions_adddup2(&fa, out, STDOUT_FILENO);
+    else
+        posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    TChild child;
+    if (posix_spawnp(&child.Pid, args[0], &fa, nullptr, args.data(), environ) != 0)
+        child.Pid = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    return child;
+}
+
+bool Wait(TChild child) {
+    if (child.Pid < 0)
+        return false;
+    int status = 0;
+    waitpid(child.Pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Seconds for one run of a command, or of a producer piped into a consumer; negative when
+// a program failed.
+TCost Time(const std::vector<std::string>& producer, const std::vector<std::string>& consumer) {
+    const auto start = TClock::now();
+    const double cpuBefore = CpuOfChildren();
+    bool ok = true;
+    if (producer.empty()) {
+        ok = Wait(Spawn(consumer, -1, -1));
+    } else {
+        int p[2];
+        if (pipe2(p, O_CLOEXEC) != 0)
+            return {};
+        const TChild a = Spawn(producer, -1, p[1]);
+        close(p[1]);
+        const TChild b = Spawn(consumer, p[0], -1);
+        close(p[0]);
+        ok = Wait(a) && Wait(b);
+    }
+    const std::chrono::duration<double> d = TClock::now() - start;
+    if (!ok)
+        return {};
+    return {d.count(), CpuOfChildren() - cpuBefore};
+}
+
+// The best of the repetitions, wall-clock and processor time each.
+TCost Best(int reps, const std::vector<std::string>& producer,
+           const std::vector<std::string>& consumer) {
+    TCost best;
+    for (int i = 0; i < reps; ++i) {
+        const TCost t = Time(producer, consumer);
+        if (t.Wall < 0)
+            return {};
+        best.Wall = best.Wall < 0 ? t.Wall : std::min(best.Wall, t.Wall);
+        best.Cpu = i == 0 ? t.Cpu : std::min(best.Cpu, t.Cpu);
+    }
+    return best;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    int seconds = 600;
+    int reps = 3;
+    std::vector<bw::TTargetType> targets;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--seconds" && i + 1 < argc)
+            seconds = std::atoi(argv[++i]);
+        else if (a == "--reps" && i + 1 < argc)
+            reps = std::max(1, std::atoi(argv[++i]));
+        else if (const auto t = bw::TargetTypeFromName(a); t && bw::IsExternalEncoderTarget(*t))
+            targets.push_back(*t);
+        else {
+            std::fprintf(stderr, "usage: convert_bench [--seconds N] [--reps N] [mp3|ogg|flac|mpc...]\n");
+            return 2;
+        }
+    }
+    if (targets.empty())
+        targets = {bw::TTargetType::Mp3, bw::TTargetType::Ogg, bw::TTargetType::Flac,
+                   bw::TTargetType::Mpc};
+
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("bw-convert-bench-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir / "run");
+    const std::string wav = (dir / "in.wav").string();
+    const std::string flac = (dir / "in.flac").string();
+    // Music-like input: two tones and noise, so the encoders work as hard as on real audio.
+    if (Time({}, {"ffmpeg", "-nostdin", "-y", "-f", "lavfi", "-i",
+                  "aevalsrc=0.3*sin(440*2*PI*t)+0.2*sin(1234*2*PI*t)+0.1*(random(0)-0.5)|"
+                  "0.3*sin(660*2*PI*t)+0.1*(random(1)-0.5):s=44100:d=" +
+                      std::to_string(seconds),
+                  "-c:a", "pcm_s16le", wav}).Wall < 0 ||
+        Time({}, {"flac", "-s", "-f", "-o", flac, wav}).Wall < 0) {
+        std::fprintf(stderr, "convert_bench: cannot make the test files\n");
+        return 1;
+    }
+
+    std::printf("%d s of 44.1 kHz stereo, best of %d\n", seconds, reps);
+    std::printf("%-6s %8s %8s %8s %9s %9s | %8s %8s %8s %9s %9s\n", "target", "run s", "pipe s",
+                "alone s", "run/pipe", "run/alone", "run cpu", "pipe cpu", "alone cpu",
+                "run/pipe", "run/alone");
+    int status = 0;
+    for (const auto target : targets) {
+        bw::TmyMusicFile item;
+        item.TargetPath = (dir / ("ref" + bw::TargetExtension(target))).string();
+        const auto line = bw::BuildEncoderCommand(target, bw::EncoderProgram(target),
+                                                  bw::TEncoderOptions{}, item);
+        // The same command with the ready WAV file in place of standard input.
+        std::vector<std::string> alone = line.Argv();
+        std::replace(alone.begin(), alone.end(), std::string("-"), wav);
+        std::vector<std::string> ref = line.Argv();
+        if (target == bw::TTargetType::Flac)
+            ref.insert(ref.begin() + 1, "--ignore-chunk-sizes");
+        const std::string name = bw::TargetExtension(target).substr(1);
+        const TCost run = Best(reps, {}, {BW_CLI_PATH, "convert", "--to", name, "--out",
+                                           (dir / "run").string(), "--overwrite", flac});
+        const TCost piped = Best(reps, {"ffmpeg", "-nostdin", "-v", "error", "-i", flac, "-f",
+                                         "wav", "-"},
+                                  ref);
+        const TCost floor = Best(reps, {}, alone);
+        if (run.Wall < 0 || piped.Wall < 0 || floor.Wall < 0) {
+            std::printf("%-6s failed\n", name.c_str());
+            status = 1;
+            continue;
+        }
+        std::printf("%-6s %8.2f %8.2f %8.2f %9.3f %9.3f | %8.2f %8.2f %8.2f %9.3f %9.3f%s\n",
+                    name.c_str(), run.Wall, piped.Wall, floor.Wall, run.Wall / piped.Wall,
+                    run.Wall / floor.Wall, run.Cpu, piped.Cpu, floor.Cpu, run.Cpu / piped.Cpu,
+                    run.Cpu / floor.Cpu, run.Wall / floor.Wall > kAllowedOverhead ? "  over 5%" : "");
+    }
+    std::filesystem::remove_all(dir);
+    return status;
+}

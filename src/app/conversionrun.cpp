@@ -1,0 +1,228 @@
+#include "app/conversionrun.h"
+
+#include "audio/audiostream.h"
+#include "encoders/externalencoder.h"
+
+#include <cstdio>
+#include <filesystem>
+
+namespace bw {
+
+namespace {
+
+constexpr const char* kCaption = "Brindlewave";
+constexpr const char* kStatusConverting = "Coverting...";
+constexpr const char* kStatusDone = "Done";
+constexpr const char* kStatusError = "Error";
+
+size_t FileNameStart(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? 0 : slash + 1;
+}
+
+// The extension (from the last dot of the file name) replaced, or appended when the name
+// has none.
+std::string WithExtension(const std::string& path, const std::string& extension) {
+    const size_t nameStart = FileNameStart(path);
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || dot < nameStart)
+        return path + extension;
+    return path.substr(0, dot) + extension;
+}
+
+} // namespace
+
+TConversionRun::TConversionRun(std::vector<TConversionRow>& rows, TTargetType target,
+                               const TEncoderOptions& options, TAppSettings& settings,
+                               TDialogs& dialogs, TConversionObserver& observer)
+    : rows_(rows), target_(target), options_(options), settings_(settings), dialogs_(dialogs),
+      observer_(observer), backEnds_(kTargetTypeCount) {
+    for (int i = 0; i < kTargetTypeCount; ++i) {
+        const auto t = static_cast<TTargetType>(i);
+        if (IsExternalEncoderTarget(t))
+            backEnds_[static_cast<size_t>(i)] = [this, t](TItemContext& c) {
+                return RunExternalEncoder(c, t, options_);
+            };
+    }
+}
+
+TConversionRun::~TConversionRun() = default;
+
+void TConversionRun::SetBackEnd(TTargetType target, TBackEnd backEnd) {
+    backEnds_[static_cast<size_t>(target)] = std::move(backEnd);
+}
+
+bool TConversionRun::HasCheckedRows(const std::vector<TConversionRow>& rows, TDialogs& dialogs) {
+    for (const auto& r : rows)
+        if (r.Checked)
+            return true;
+    dialogs.Show(TMessageKind::Warning, kCaption, "Please select files for converting.");
+    return false;
+}
+
+void TConversionRun::Run() {
+    stream_.reset();
+    runFinished_ = false;
+    cancelAll_ = false;
+    cancelCurrent_ = false;
+    checkedCount_ = 0;
+    completedCount_ = 0;
+    listHasCdTracks_ = false;
+    for (const auto& r : rows_) {
+        checkedCount_ += r.Checked ? 1 : 0;
+        listHasCdTracks_ = listHasCdTracks_ || r.Item.SourceType == TSourceType::CdTrack;
+    }
+    startTime_ = std::chrono::system_clock::now();
+    observer_.TotalPercentChanged(0);
+
+    const size_t count = rows_.size();
+    for (size_t row = 0; row < count; ++row) {
+        if (!rows_[row].Checked)
+            continue;
+        observer_.ProcessEvents();
+        if (cancelAll_)
+            break;
+        ConvertRow(row);
+        stream_.reset();
+        ++completedCount_;
+        observer_.TotalPercentChanged(completedCount_ * 100 / checkedCount_);
+    }
+    endTime_ = std::chrono::system_clock::now();
+    runFinished_ = true;
+}
+
+void TConversionRun::ConvertRow(size_t row) {
+    currentRow_ = row;
+    TmyMusicFile& item = rows_[row].Item;
+    itemPercent_ = 0;
+
+    // A source that cannot be decoded is not handed on: its back-end would only fail
+    // again with a message that hides the real reason.
+    if (!OpenConversionStream(item)) {
+        dialogs_.Show(TMessageKind::Error, kCaption,
+                      "Can\"t loading file \"" + item.SourcePath + "\"!");
+        SetStatus(kStatusError);
+        return;
+    }
+
+    const std::string folder = sameAsSource_ ? std::string() : TargetFolderFor(item);
+    item.TargetPath = sameAsSource_ ? item.SourcePath
+                                    : folder + item.SourcePath.substr(FileNameStart(item.SourcePath));
+    observer_.FromToChanged({}, {});
+    item.TargetPath = WithExtension(item.TargetPath, TargetExtension(target_));
+
+    if (IsSameFile(item.TargetPath, item.SourcePath)) {
+        dialogs_.Show(TMessageKind::Error, kCaption,
+                      item.TargetPath + "\n Can't convert to itself, skipped.");
+        return;
+    }
+    if (!settings_.OverwriteWithoutAsking && !ConfirmOverwrite(item.TargetPath))
+        return;
+
+    observer_.FromToChanged(item.SourcePath, item.TargetPath);
+    SetStatus(kStatusConverting);
+    const TBackEnd& backEnd = backEnds_[static_cast<size_t>(target_)];
+    if (!backEnd) {
+        dialogs_.Show(TMessageKind::Error, kCaption,
+                      TargetName(target_) + " output is not available in this version.");
+        SetStatus(kStatusError);
+        return;
+    }
+    if (backEnd(*this)) {
+        SetStatus(kStatusDone);
+        rows_[row].Checked = false;
+        observer_.RowUnchecked(row);
+    }
+}
+
+bool TConversionRun::OpenConversionStream(const TmyMusicFile& item) {
+    switch (item.SourceType) {
+    case TSourceType::CdTrack:
+        // The tracks of a disc are read from the drive, not from a file; their stream is
+        // opened here once the CD reader exists.
+        return false;
+    default:
+        stream_ = TAudioStream::OpenFile(item.SourcePath);
+        return stream_ != nullptr;
+    }
+}
+
+std::string TConversionRun::TargetFolderFor(const TmyMusicFile& item) {
+    std::string folder = settings_.OutputFolder;
+    if (!listHasCdTracks_)
+        return folder;
+    const auto addLevel = [&](bool wanted, const std::string& name) {
+        if (!wanted)
+            return;
+        const std::string candidate = folder + name;
+        std::error_code ec;
+        if (!std::filesystem::exists(candidate, ec) &&
+            !std::filesystem::create_directory(candidate, ec)) {
+            dialogs_.Show(TMessageKind::Error, kCaption,
+                          "Can't create folder \"" + candidate + "\"!");
+        }
+        if (std::filesystem::is_directory(candidate, ec))
+            folder = candidate + "/";
+    };
+    addLevel(settings_.CreateArtist, item.Artist);
+    addLevel(settings_.CreateAlbum, item.Album);
+    return folder;
+}
+
+bool TConversionRun::IsSameFile(const std::string& target, const std::string& source) const {
+    if (target == source)
+        return true;
+    // Another spelling of the same file (a link, a folder given twice, a file system that
+    // ignores letter case) would be overwritten while it is read.
+    std::error_code ec;
+    return std::filesystem::equivalent(target, source, ec) && !ec;
+}
+
+bool TConversionRun::ConfirmOverwrite(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec))
+        return true;
+    // No is the last button, so closing the question answers No.
+    const TAnswer a = dialogs_.Ask(
+        TMessageKind::Confirmation, kCaption,
+        "The file \"" + path + "\" already exists. Do you want ot overwrite it?",
+        {TAnswer::Yes, TAnswer::YesToAll, TAnswer::No});
+    if (a == TAnswer::YesToAll)
+        settings_.OverwriteWithoutAsking = true;
+    return a == TAnswer::Yes || a == TAnswer::YesToAll;
+}
+
+void TConversionRun::AskCancel() {
+    const TAnswer a = dialogs_.Ask(TMessageKind::Confirmation, kCaption,
+                                   "Are you sure to stop the conversion of the current file?",
+                                   {TAnswer::Yes, TAnswer::YesToAll, TAnswer::No});
+    if (a == TAnswer::Yes)
+        SetCancelCurrent();
+    else if (a == TAnswer::YesToAll)
+        SetCancelAll();
+}
+
+std::string TConversionRun::ElapsedText() const {
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(endTime_ - startTime_).count();
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+    return text;
+}
+
+const TmyMusicFile& TConversionRun::CurrentJob() const { return rows_[currentRow_].Item; }
+
+TAudioStream& TConversionRun::ConversionStream() { return *stream_; }
+
+void TConversionRun::SetStatus(const std::string& status) {
+    rows_[currentRow_].Status = status;
+    observer_.RowStatusChanged(currentRow_, status);
+}
+
+void TConversionRun::SetItemPercent(int percent) {
+    itemPercent_ = percent;
+    observer_.ItemPercentChanged(percent);
+}
+
+} // namespace bw

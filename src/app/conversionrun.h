@@ -1,0 +1,127 @@
+#pragma once
+
+#include "app/appsettings.h"
+#include "app/dialogs.h"
+#include "app/jobitem.h"
+#include "encoders/encoderoptions.h"
+#include "encoders/itemcontext.h"
+#include "encoders/targettype.h"
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace bw {
+
+class TAudioStream;
+
+// One row of the job list as the run sees it.
+struct TConversionRow {
+    TmyMusicFile Item;
+    bool Checked = true;
+    std::string Status = "-";
+};
+
+// What the windows (or the command-line tool) are told while a run works. Every call comes
+// on the thread that runs the conversion.
+class TConversionObserver {
+public:
+    virtual ~TConversionObserver() = default;
+    virtual void RowStatusChanged(size_t /*row*/, const std::string& /*status*/) {}
+    virtual void RowUnchecked(size_t /*row*/) {}
+    // The progress window's "From" and "To" fields (both empty: cleared).
+    virtual void FromToChanged(const std::string& /*from*/, const std::string& /*to*/) {}
+    virtual void ItemPercentChanged(int /*percent*/) {}
+    virtual void TotalPercentChanged(int /*percent*/) {}
+    // Called before each item and between the blocks of one: the window processes its
+    // pending events here, and its Cancel button calls TConversionRun::AskCancel.
+    virtual void ProcessEvents() {}
+};
+
+// A back-end writes the current item's TargetPath from the conversion stream; true only
+// when the output is complete. It sets "Error" or the cancel text itself.
+using TBackEnd = std::function<bool(TItemContext&)>;
+
+// The conversion run: every checked row in list order, decoded and handed to the back-end
+// of the target type. Owns nothing but the stream of the item being converted.
+class TConversionRun final : private TItemContext {
+public:
+    TConversionRun(std::vector<TConversionRow>& rows, TTargetType target,
+                   const TEncoderOptions& options, TAppSettings& settings, TDialogs& dialogs,
+                   TConversionObserver& observer);
+    ~TConversionRun() override;
+    TConversionRun(const TConversionRun&) = delete;
+    TConversionRun& operator=(const TConversionRun&) = delete;
+
+    // "Same as source": outputs go beside their sources instead of into OutputFolder.
+    void SetSameAsSource(bool on) { sameAsSource_ = on; }
+    // Replaces the back-end of a target type (WAV, WMA and Monkey's Audio bring their own).
+    void SetBackEnd(TTargetType target, TBackEnd backEnd);
+
+    // The Convert action's check before a run: false, after the warning, when no row is
+    // checked.
+    static bool HasCheckedRows(const std::vector<TConversionRow>& rows, TDialogs& dialogs);
+
+    // Runs the whole loop; returns when every checked row has been tried or CancelAll is set.
+    void Run();
+
+    // The progress window's Cancel button: asks, then sets the flags as answered.
+    void AskCancel();
+    void SetCancelCurrent() { cancelCurrent_ = true; }
+    void SetCancelAll() { cancelAll_ = cancelCurrent_ = true; }
+
+    // The overwrite question; true when path may be written (also when it does not exist).
+    bool ConfirmOverwrite(const std::string& path);
+
+    bool RunFinished() const { return runFinished_; }
+    // The current item's progress, 0..100.
+    int ItemPercent() const { return itemPercent_; }
+    int CheckedCount() const { return checkedCount_; }
+    int CompletedCount() const { return completedCount_; }
+    std::chrono::system_clock::time_point StartTime() const { return startTime_; }
+    std::chrono::system_clock::time_point EndTime() const { return endTime_; }
+    // The time taken as the result window shows it: "hh:mm:ss".
+    std::string ElapsedText() const;
+
+private:
+    // TItemContext, for the back-ends.
+    const TmyMusicFile& CurrentJob() const override;
+    TAudioStream& ConversionStream() override;
+    TDialogs& Dialogs() override { return dialogs_; }
+    void SetStatus(const std::string& status) override;
+    void SetItemPercent(int percent) override;
+    void ProcessEvents() override { observer_.ProcessEvents(); }
+    bool CancelCurrent() const override { return cancelCurrent_; }
+    void ClearCancelCurrent() override { cancelCurrent_ = false; }
+
+    void ConvertRow(size_t row);
+    bool OpenConversionStream(const TmyMusicFile& item);
+    std::string TargetFolderFor(const TmyMusicFile& item);
+    bool IsSameFile(const std::string& target, const std::string& source) const;
+
+    std::vector<TConversionRow>& rows_;
+    TTargetType target_;
+    TEncoderOptions options_;
+    TAppSettings& settings_;
+    TDialogs& dialogs_;
+    TConversionObserver& observer_;
+    std::vector<TBackEnd> backEnds_;
+    bool sameAsSource_ = false;
+    bool listHasCdTracks_ = false;
+
+    std::unique_ptr<TAudioStream> stream_;
+    size_t currentRow_ = 0;
+    bool cancelCurrent_ = false;
+    bool cancelAll_ = false;
+    bool runFinished_ = false;
+    int itemPercent_ = 0;
+    int checkedCount_ = 0;
+    int completedCount_ = 0;
+    std::chrono::system_clock::time_point startTime_{};
+    std::chrono::system_clock::time_point endTime_{};
+};
+
+} // namespace bw

@@ -1,0 +1,223 @@
+#include "cli/convertcommand.h"
+
+#include "app/appsettings.h"
+#include "app/conversionrun.h"
+#include "app/probe.h"
+#include "common/json.h"
+#include "encoders/encoderoptions.h"
+#include "encoders/targettype.h"
+
+#include <filesystem>
+#include <optional>
+#include <ostream>
+
+namespace bw {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: brindlewave-cli convert --to mp3|ogg|wav|wma|flac|ape|mpc [--out DIR | "
+    "--same-as-source] [--set NAME=VALUE]... [--overwrite] [--] FILE...";
+constexpr int kBarWidth = 30;
+constexpr int kPlainStep = 10; // plain progress lines every this many percent
+
+// The user at the message boxes, when there is no user: messages go to the error output,
+// and every question is answered with its safe choice (No).
+class TCliDialogs final : public TDialogs {
+public:
+    explicit TCliDialogs(std::ostream& err) : err_(err) {}
+    void Show(TMessageKind, const std::string&, const std::string& text) override {
+        err_ << "brindlewave-cli: " << text << "\n";
+    }
+    TAnswer Ask(TMessageKind, const std::string&, const std::string&,
+                const std::vector<TAnswer>& buttons) override {
+        for (TAnswer a : buttons)
+            if (a == TAnswer::No || a == TAnswer::Cancel)
+                return a;
+        return buttons.empty() ? TAnswer::Ok : buttons.back();
+    }
+
+private:
+    std::ostream& err_;
+};
+
+class TCliProgress final : public TConversionObserver {
+public:
+    TCliProgress(std::ostream& err, bool terminal) : err_(err), terminal_(terminal) {}
+    ~TCliProgress() override { EndBar(); }
+
+    void FromToChanged(const std::string& from, const std::string& to) override {
+        if (from.empty())
+            return;
+        EndBar();
+        err_ << from << " -> " << to << "\n";
+        lastShown_ = -1;
+        name_ = std::filesystem::path(to).filename().string();
+        ItemPercentChanged(0);
+    }
+    void ItemPercentChanged(int percent) override {
+        if (percent == lastShown_)
+            return;
+        if (terminal_) {
+            const int filled = percent * kBarWidth / 100;
+            err_ << "\r[" << std::string(static_cast<size_t>(filled), '#')
+                 << std::string(static_cast<size_t>(kBarWidth - filled), ' ') << "] " << percent
+                 << "% " << name_ << std::flush;
+            barOpen_ = true;
+            lastShown_ = percent;
+        } else if (lastShown_ < 0 || percent >= lastShown_ + kPlainStep || percent == 100) {
+            err_ << percent << "% " << name_ << "\n";
+            lastShown_ = percent;
+        }
+    }
+    void RowStatusChanged(size_t, const std::string& status) override {
+        if (status == "Coverting...")
+            return;
+        EndBar();
+        err_ << status << ": " << name_ << "\n";
+    }
+
+private:
+    void EndBar() {
+        if (barOpen_)
+            err_ << "\n";
+        barOpen_ = false;
+    }
+    std::ostream& err_;
+    bool terminal_;
+    bool barOpen_ = false;
+    int lastShown_ = -1;
+    std::string name_;
+};
+
+struct TConvertArgs {
+    std::optional<TTargetType> Target;
+    std::optional<std::string> OutFolder;
+    bool SameAsSource = false;
+    bool Overwrite = false;
+    TEncoderOptions Options;
+    std::vector<std::string> Files;
+};
+
+// Fills args from the command line; false with the reason in error.
+bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::string& error) {
+    bool filesOnly = false;
+    for (size_t i = 0; i < argv.size(); ++i) {
+        const std::string& a = argv[i];
+        const bool hasValue = i + 1 < argv.size();
+        if (filesOnly || a.empty() || a.front() != '-' || a == "-") {
+            args.Files.push_back(a);
+        } else if (a == "--") {
+            filesOnly = true;
+        } else if (a == "--to" && hasValue) {
+            args.Target = TargetTypeFromName(argv[++i]);
+            if (!args.Target) {
+                error = "unknown target type '" + argv[i] + "'";
+                return false;
+            }
+        } else if (a == "--out" && hasValue) {
+            args.OutFolder = argv[++i];
+        } else if (a == "--same-as-source") {
+            args.SameAsSource = true;
+        } else if (a == "--overwrite") {
+            args.Overwrite = true;
+        } else if (a == "--set" && hasValue) {
+            const std::string& setting = argv[++i];
+            const size_t eq = setting.find('=');
+            if (eq == std::string::npos) {
+                error = "--set takes NAME=VALUE, not '" + setting + "'";
+                return false;
+            }
+            if (!SetEncoderOption(args.Options, std::string_view(setting).substr(0, eq),
+                                  std::string_view(setting).substr(eq + 1), &error))
+                return false;
+        } else {
+            error = "unknown option or missing value: '" + a + "'";
+            return false;
+        }
+    }
+    if (!args.Target)
+        error = "--to is required";
+    else if (args.OutFolder && args.SameAsSource)
+        error = "--out and --same-as-source exclude each other";
+    else if (args.Files.empty())
+        error = "no files given";
+    return error.empty();
+}
+
+std::string ResultLine(const std::string& source, const std::string& target,
+                       const std::string& status, const std::string& reason) {
+    TJsonObject o;
+    o.Add("SourcePath", source).Add("TargetPath", target).Add("Status", status);
+    if (!reason.empty())
+        o.Add("Reason", reason);
+    return o.Str();
+}
+
+} // namespace
+
+int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err,
+                      bool errIsTerminal) {
+    TConvertArgs args;
+    std::string error;
+    if (!ParseArgs(argv, args, error)) {
+        err << "brindlewave-cli convert: " << error << "\n" << kUsage << "\n";
+        return 2;
+    }
+    const TTargetType target = *args.Target;
+    if (!IsExternalEncoderTarget(target)) {
+        err << "brindlewave-cli convert: " << TargetName(target)
+            << " output is not available in this version yet.\n";
+        return 2;
+    }
+
+    TAppSettings settings = DefaultAppSettings();
+    settings.OverwriteWithoutAsking = args.Overwrite;
+    std::error_code ec;
+    const std::string folder =
+        args.OutFolder ? *args.OutFolder : std::filesystem::current_path(ec).string();
+    if (!args.SameAsSource && !std::filesystem::is_directory(folder, ec)) {
+        err << "brindlewave-cli convert: the output folder '" << folder << "' does not exist\n";
+        return 2;
+    }
+    settings.OutputFolder = WithTrailingSeparator(folder);
+
+    // Files the job list would refuse are reported, not converted.
+    TFileProbe probe;
+    std::vector<TConversionRow> rows;
+    std::vector<std::string> refused(args.Files.size());
+    std::vector<size_t> rowOfFile(args.Files.size(), SIZE_MAX);
+    for (size_t i = 0; i < args.Files.size(); ++i) {
+        auto result = probe.Probe(args.Files[i]);
+        if (!result.Accepted) {
+            refused[i] = result.Reason.empty() ? "not an audio file this program reads"
+                                               : result.Reason;
+            err << "brindlewave-cli: " << args.Files[i] << ": " << refused[i] << "\n";
+            continue;
+        }
+        rowOfFile[i] = rows.size();
+        rows.push_back({std::move(result.Item), true, "-"});
+    }
+
+    TCliDialogs dialogs(err);
+    TCliProgress progress(err, errIsTerminal);
+    TConversionRun run(rows, target, args.Options, settings, dialogs, progress);
+    run.SetSameAsSource(args.SameAsSource);
+    run.Run();
+
+    int status = 0;
+    for (size_t i = 0; i < args.Files.size(); ++i) {
+        if (rowOfFile[i] == SIZE_MAX) {
+            out << ResultLine(args.Files[i], "", "Error", refused[i]) << "\n";
+            status = 1;
+            continue;
+        }
+        const TConversionRow& row = rows[rowOfFile[i]];
+        out << ResultLine(row.Item.SourcePath, row.Item.TargetPath, row.Status, "") << "\n";
+        if (row.Status != "Done")
+            status = 1;
+    }
+    return status;
+}
+
+} // namespace bw

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "encoders/flacoptions.h"
+#include "encoders/mp3options.h"
+#include "encoders/mpcoptions.h"
+#include "encoders/oggoptions.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bw {
+
+// The state of the encoder option pages the outside encoders read, with the pages' defaults.
+struct TEncoderOptions {
+    TMp3Options Mp3;
+    TOggOptions Ogg;
+    TFlacOptions Flac;
+    TMpcOptions Mpc;
+};
+
+// Sets one control by the value name a quality preset stores it under ("MP3BitRate",
+// "OGGQualitySel", "FLACMyTrackBar", ...): a list index, a slider position, or 0/1 for a
+// check box or radio button. Setting one radio button of a pair clears the other, as on
+// the page. False, with the reason in *error, for an unknown name or a value the control
+// cannot take.
+bool SetEncoderOption(TEncoderOptions& options, std::string_view name, std::string_view value,
+                      std::string* error);
+
+// The value names SetEncoderOption knows, in the order the presets store them.
+std::vector<std::string> EncoderOptionNames();
+
+} // namespace bw

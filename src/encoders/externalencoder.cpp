@@ -1,0 +1,232 @@
+#include "encoders/externalencoder.h"
+
+#include "audio/audiostream.h"
+#include "audio/encoderpipe.h"
+#include "encoders/itemcontext.h"
+#include "tags/id3v1.h"
+#include "tags/id3v2.h"
+
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace bw {
+
+namespace {
+
+constexpr const char* kCaption = "Brindlewave";
+constexpr const char* kStatusError = "Error";
+constexpr mode_t kAnyWrite = S_IWUSR | S_IWGRP | S_IWOTH;
+
+// lame and mpcenc take the output as a plain argument, where a name starting with a dash
+// would read as a switch; the same file named from the current folder cannot.
+std::string AsPlainArgument(const std::string& path) {
+    return !path.empty() && path.front() == '-' ? "./" + path : path;
+}
+
+std::string LastLine(const std::string& text) {
+    size_t end = text.size();
+    while (end > 0) {
+        const size_t nl = text.rfind('\n', end - 1);
+        const size_t begin = nl == std::string::npos ? 0 : nl + 1;
+        if (end > begin)
+            return text.substr(begin, end - begin);
+        if (nl == std::string::npos)
+            break;
+        end = nl;
+    }
+    return {};
+}
+
+// The audio library's error box: the text, then the code on a line of its own; the
+// binding's own explanation, when it has one, on a third line.
+std::string StartErrorMessage(TAudioError code, const std::string& detail) {
+    std::string text = "Couldn't start encoding...\nError code: " +
+                       std::to_string(static_cast<int>(code));
+    const std::string why = LastLine(detail);
+    if (!why.empty())
+        text += "\n" + why;
+    return text;
+}
+
+std::string EncoderFailedMessage(const std::string& program, const std::string& output,
+                                 int exitStatus, const std::string& errorOutput) {
+    std::string text = "Encoding \"" + output + "\" failed: " + program;
+    if (exitStatus > 0)
+        text += " ended with exit status " + std::to_string(exitStatus) + ".";
+    else if (exitStatus < 0)
+        text += " was ended by a signal.";
+    else
+        text += " stopped reading the audio before its end.";
+    const std::string last = LastLine(errorOutput);
+    if (!last.empty())
+        text += "\n" + last;
+    return text;
+}
+
+template <class TTag>
+bool SaveTag(TTag& tag, const std::string& path, const TmyMusicFile& item, std::string& why) {
+    tag.SetTitle(item.Title);
+    tag.SetArtist(item.Artist);
+    tag.SetAlbum(item.Album);
+    tag.SetYear(item.Year);
+    tag.SetComment(item.Comment);
+    tag.SetTrack(item.Track);
+    if (tag.Save(path))
+        return true;
+    why = tag.LastError();
+    return false;
+}
+
+// Tags for MP3 outputs: lame is given none, so both are written into the finished file.
+// ID3v1 holds the genre as its number, ID3v2 as its text.
+bool WriteMp3Tags(const std::string& path, const TmyMusicFile& item, std::string& why) {
+    TID3v1 v1;
+    v1.SetGenreIndex(item.GenreIndex);
+    TID3v2 v2;
+    v2.SetGenre(item.Genre);
+    return SaveTag(v1, path, item, why) && SaveTag(v2, path, item, why);
+}
+
+} // namespace
+
+std::string EncoderProgram(TTargetType target) {
+    switch (target) {
+    case TTargetType::Mp3: return "lame";
+    case TTargetType::Ogg: return "oggenc";
+    case TTargetType::Flac: return "flac";
+    case TTargetType::Mpc: return "mpcenc";
+    default: return {};
+    }
+}
+
+TCommandLine BuildEncoderCommand(TTargetType target, const std::string& program,
+                                 const TEncoderOptions& options, const TmyMusicFile& item) {
+    TCommandLine line;
+    line.AddWord(program);
+    const std::string& output = item.TargetPath;
+    switch (target) {
+    case TTargetType::Mp3:
+        line.Add(" - ").Append(BuildMp3Options(options.Mp3)).Add(" ");
+        line.AddQuoted("", output);
+        break;
+    case TTargetType::Ogg:
+        line.Add(" ").Append(BuildOggOptions(options.Ogg, item));
+        break;
+    case TTargetType::Flac:
+        line.Add(" ").Append(BuildFlacOptions(options.Flac, item)).Add(" -o ");
+        line.AddQuoted("", output).Add(" -");
+        break;
+    case TTargetType::Mpc:
+        line.Add(" --overwrite ").Append(BuildMpcOptions(options.Mpc, item)).Add(" - ");
+        line.AddQuoted("", output);
+        break;
+    default:
+        break;
+    }
+    return line;
+}
+
+bool DeleteExistingOutput(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    // No write bit at all is the read-only attribute; the bits count even where the
+    // permission check would let us through (running as root).
+    if ((st.st_mode & kAnyWrite) == 0 || ::access(path.c_str(), W_OK) != 0)
+        return false;
+    std::error_code ec;
+    return std::filesystem::remove(path, ec) && !ec;
+}
+
+std::string CantCreateFileMessage(const std::string& path) {
+    return "Can't create new file \"" + path +
+           "\"!\nPlease check if this file is using by other application or have read-only "
+           "attribute.";
+}
+
+bool RunExternalEncoder(TItemContext& context, TTargetType target, const TEncoderOptions& options) {
+    const TmyMusicFile& item = context.CurrentJob();
+    const std::string& output = item.TargetPath;
+    const auto fail = [&context](const std::string& message) {
+        context.Dialogs().Show(TMessageKind::Error, kCaption, message);
+        context.SetStatus(kStatusError);
+        return false;
+    };
+
+    const std::string name = EncoderProgram(target);
+    const std::string program = FindProgram(name);
+    // Looked for before an existing output is deleted: a missing encoder must not cost the
+    // user the file that was there.
+    if (program.empty())
+        return fail(StartErrorMessage(TAudioError::Process, "cannot find the program " + name));
+    std::error_code ec;
+    if (std::filesystem::exists(output, ec) && !DeleteExistingOutput(output))
+        return fail(CantCreateFileMessage(output));
+
+    context.ClearCancelCurrent();
+    TAudioStream& stream = context.ConversionStream();
+    TCommandLine command = BuildEncoderCommand(target, program, options, item);
+    std::vector<std::string> argv = command.Argv();
+    if (target == TTargetType::Mp3 || target == TTargetType::Mpc)
+        argv.back() = AsPlainArgument(argv.back());
+
+    // A length the stream only estimates would cut the encoder short or pad it; the
+    // open-ended header makes it read to the end of its input instead.
+    std::optional<uint64_t> dataBytes;
+    if (stream.LengthIsExact())
+        dataBytes = stream.LengthBytes();
+    TEncoderPipe pipe;
+    if (!pipe.Start(argv, stream.Info(), dataBytes))
+        return fail(StartErrorMessage(pipe.LastError(), pipe.ErrorOutput()));
+
+    std::vector<std::byte> block(kEncoderReadBlock);
+    bool cancelled = false;
+    bool readFailed = false;
+    bool writeFailed = false;
+    for (;;) {
+        const int64_t n = stream.Read(block);
+        if (n < 0) {
+            readFailed = true;
+            break;
+        }
+        if (n == 0)
+            break;
+        if (!pipe.Write(std::span(block.data(), static_cast<size_t>(n)))) {
+            writeFailed = true;
+            break;
+        }
+        const int percent = ProgressPercent(stream.Position(), stream.LengthBytes());
+        context.SetItemPercent(percent);
+        context.ProcessEvents();
+        if (context.CancelCurrent()) {
+            // The encoder is let finish what it has, so the partial file is playable.
+            pipe.Stop();
+            context.SetStatus(std::to_string(percent) + "% Canceled");
+            cancelled = true;
+            break;
+        }
+    }
+    const int exitStatus = pipe.Running() ? pipe.Stop() : 0;
+
+    std::string why;
+    if (cancelled) {
+        if (target == TTargetType::Mp3)
+            WriteMp3Tags(output, item, why);
+        return false;
+    }
+    if (readFailed) {
+        return fail("Can't read \"" + item.SourcePath + "\" to its end.\nError code: " +
+                    std::to_string(static_cast<int>(stream.LastError())));
+    }
+    if (writeFailed || exitStatus != 0)
+        return fail(EncoderFailedMessage(name, output, exitStatus, pipe.ErrorOutput()));
+    if (target == TTargetType::Mp3 && !WriteMp3Tags(output, item, why))
+        return fail("Can't write the tags into \"" + output + "\"!\n" + why);
+    return true;
+}
+
+} // namespace bw

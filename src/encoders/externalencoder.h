@@ -1,0 +1,38 @@
+#pragma once
+
+#include "encoders/commandline.h"
+#include "encoders/encoderoptions.h"
+#include "encoders/targettype.h"
+
+#include <string>
+
+namespace bw {
+
+class TItemContext;
+
+// Bytes of PCM read from the conversion stream and handed to the encoder per step.
+inline constexpr size_t kEncoderReadBlock = 10240;
+
+// The program name of a target's outside encoder ("lame", "oggenc", "flac", "mpcenc");
+// empty for targets written otherwise.
+std::string EncoderProgram(TTargetType target);
+
+// The whole command line for one item: program is the encoder's path as it will be started
+// (its folder included); the output is the item's TargetPath.
+TCommandLine BuildEncoderCommand(TTargetType target, const std::string& program,
+                                 const TEncoderOptions& options, const TmyMusicFile& item);
+
+// Deletes the file at path unless it is read-only or its attributes cannot be read; true
+// when it is gone.
+bool DeleteExistingOutput(const std::string& path);
+
+// The text shown when an existing output cannot be replaced.
+std::string CantCreateFileMessage(const std::string& path);
+
+// The back-end of MP3, Ogg Vorbis, FLAC and Musepack: pipes the conversion stream through
+// the outside encoder into TargetPath and, for MP3, tags the result. True only when the
+// encoder wrote the whole output and ended well; otherwise the row's status is "Error" (with
+// a message saying why) or the cancel text.
+bool RunExternalEncoder(TItemContext& context, TTargetType target, const TEncoderOptions& options);
+
+} // namespace bw

@@ -1,0 +1,23 @@
+#include "encoders/flacoptions.h"
+
+#include <string>
+
+namespace bw {
+
+TCommandLine BuildFlacOptions(const TFlacOptions& o, const TmyMusicFile& item) {
+    TCommandLine line;
+    line.Add("-f -" + std::to_string(o.FLACMyTrackBar));
+    if (o.FLACLax)
+        line.Add(" --lax");
+    const std::string track = std::to_string(item.Track);
+    line.AddNamedValues(" -T ", {{"Title=", item.Title},
+                                 {"Artist=", item.Artist},
+                                 {"Album=", item.Album},
+                                 {"Comment=", item.Comment},
+                                 {"Date=", item.Year},
+                                 {"TrackNumber=", track},
+                                 {"Genre=", item.Genre}});
+    return line;
+}
+
+} // namespace bw

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "app/dialogs.h"
+#include "app/jobitem.h"
+
+#include <string>
+
+namespace bw {
+
+class TAudioStream;
+
+// What a back-end sees of the conversion run while it writes one item: the job item with
+// its TargetPath, the opened conversion stream, the message boxes, and the row's status,
+// gauge and cancel flag. The run implements it; a back-end owns nothing of it.
+class TItemContext {
+public:
+    virtual ~TItemContext() = default;
+    virtual const TmyMusicFile& CurrentJob() const = 0;
+    virtual TAudioStream& ConversionStream() = 0;
+    virtual TDialogs& Dialogs() = 0;
+    // The current row's Status text.
+    virtual void SetStatus(const std::string& status) = 0;
+    // The current item's percentage (0..100), shown on the current-file gauge.
+    virtual void SetItemPercent(int percent) = 0;
+    // Lets the user interface breathe between blocks (Cancel is pressed here).
+    virtual void ProcessEvents() = 0;
+    virtual bool CancelCurrent() const = 0;
+    virtual void ClearCancelCurrent() = 0;
+};
+
+} // namespace bw

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "app/jobitem.h"
+#include "encoders/commandline.h"
+
+#include <string>
+
+namespace bw {
+
+// Every control of the MusePack page, with the page's default.
+struct TMpcOptions {
+    int MPCMyTrackBar = 4; // profile 1..7, "--standard"
+};
+
+inline constexpr int kMpcMinProfile = 1;
+inline constexpr int kMpcMaxProfile = 7;
+
+// The profile switch of a slider position ("--standard"); empty outside 1..7.
+std::string MpcProfileSwitch(int position);
+// The description the page shows for a slider position; empty outside 1..7 (the page then
+// keeps the text it had).
+std::string MpcProfileText(int position);
+
+// The options mpcenc gets after "--overwrite": the profile and the item's tags.
+TCommandLine BuildMpcOptions(const TMpcOptions& o, const TmyMusicFile& item);
+
+} // namespace bw

@@ -1,0 +1,304 @@
+// The conversion run end to end: real sources of every readable format, the real outside
+// encoders, outputs checked with FFmpeg; only the user's answers are scripted.
+
+#include "app/conversionrun.h"
+#include "app/scripteddialogs.h"
+#include "encoders/convertertesthelp.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <memory>
+
+using namespace bw;
+using namespace bwtest;
+
+namespace {
+
+constexpr double kLengthSlack = 0.08; // seconds: encoder padding and frame rounding
+
+struct TRunSetup {
+    TAppSettings Settings = DefaultAppSettings();
+    TScriptedDialogs Dialogs;
+    TRecordingObserver Observer;
+    std::vector<TConversionRow> Rows;
+
+    std::unique_ptr<TConversionRun> Make(TTargetType target, const TEncoderOptions& options = {}) {
+        return std::make_unique<TConversionRun>(Rows, target, options, Settings, Dialogs, Observer);
+    }
+};
+
+void SetHostileTags(TmyMusicFile& item) {
+    item.Title = "Say \"hi\" $(touch /tmp/bw-pwned) `id`";
+    item.Artist = "-V 0 --the artist";
+    item.Album = "An  Album";
+    item.Year = "2001";
+    item.Comment = "a comment";
+    item.Genre = "Rock";
+    item.GenreIndex = 17;
+    item.Track = 3;
+}
+
+std::string Slurp(const std::string& path) {
+    const auto bytes = ReadAll(path);
+    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+} // namespace
+
+// Every source format to one target per case, in one run of nine rows: each output has
+// the source's length (FLAC: the very same samples) and the tags of its row, even tags and
+// a folder name that a shell would have taken apart.
+class EveryFormatTo : public testing::TestWithParam<TTargetType> {
+protected:
+    static void SetUpTestSuite() {
+        sources_ = std::make_unique<TTempDir>();
+        for (const auto& kind : SourceKinds())
+            MakeSource(*sources_, kind);
+    }
+    static void TearDownTestSuite() { sources_.reset(); }
+    static std::unique_ptr<TTempDir> sources_;
+};
+std::unique_ptr<TTempDir> EveryFormatTo::sources_;
+
+TEST_P(EveryFormatTo, LengthTagsAndStatuses) {
+    const TTargetType target = GetParam();
+    TTempDir outDir;
+    const auto folder = outDir.Path() / "out \"q\" $(x)";
+    std::filesystem::create_directory(folder);
+    TRunSetup s;
+    s.Settings.OutputFolder = folder.string() + "/";
+    for (const auto& kind : SourceKinds()) {
+        s.Rows.push_back(RowFor(sources_->File(kind.Name)));
+        SetHostileTags(s.Rows.back().Item);
+    }
+    auto run = s.Make(target);
+    run->Run();
+
+    EXPECT_TRUE(run->RunFinished());
+    EXPECT_TRUE(s.Dialogs.Shown.empty()) << s.Dialogs.Shown.front().Text;
+    EXPECT_EQ(s.Observer.Totals.back(), 100);
+    EXPECT_FALSE(std::filesystem::exists("/tmp/bw-pwned"));
+    for (size_t i = 0; i < s.Rows.size(); ++i) {
+        const auto& row = s.Rows[i];
+        SCOPED_TRACE(row.Item.SourcePath);
+        EXPECT_EQ(row.Status, "Done");
+        EXPECT_FALSE(row.Checked);
+        EXPECT_EQ(s.Observer.Statuses[i], (std::vector<std::string>{"Coverting...", "Done"}));
+        const std::string expectedPath =
+            s.Settings.OutputFolder +
+            std::filesystem::path(row.Item.SourcePath).stem().string() + TargetExtension(target);
+        ASSERT_EQ(row.Item.TargetPath, expectedPath);
+        ASSERT_TRUE(std::filesystem::exists(expectedPath));
+        EXPECT_NEAR(DecodedSeconds(expectedPath), DecodedSeconds(row.Item.SourcePath), kLengthSlack);
+        if (target == TTargetType::Flac) {
+            EXPECT_TRUE(FfmpegDecode(expectedPath) == FfmpegDecode(row.Item.SourcePath));
+        }
+        auto tags = ProbeTags(expectedPath);
+        EXPECT_EQ(tags["title"], row.Item.Title);
+        EXPECT_EQ(tags["artist"], row.Item.Artist);
+        EXPECT_EQ(tags["album"], row.Item.Album);
+        EXPECT_EQ(tags["track"], "3");
+    }
+    EXPECT_EQ(s.Observer.Unchecked.size(), s.Rows.size());
+    EXPECT_EQ(s.Observer.LastPercent, 100);
+    // The progress window's fields: cleared, then filled, for every item.
+    ASSERT_EQ(s.Observer.FromTo.size(), 2 * s.Rows.size());
+    EXPECT_EQ(s.Observer.FromTo[0], "|");
+    EXPECT_EQ(s.Observer.FromTo[1], s.Rows[0].Item.SourcePath + "|" + s.Rows[0].Item.TargetPath);
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, EveryFormatTo,
+                         testing::Values(TTargetType::Mp3, TTargetType::Ogg, TTargetType::Flac,
+                                         TTargetType::Mpc),
+                         [](const testing::TestParamInfo<TTargetType>& info) {
+                             return TargetName(info.param) == "MusePack" ? std::string("Mpc")
+                                                                          : TargetName(info.param);
+                         });
+
+TEST(ConversionRun, SameAsSourceRefusesToConvertAFileOntoItself) {
+    TTempDir dir;
+    const auto mp3 = MakeSource(dir, SourceKinds()[2]);
+    const auto flac = MakeSource(dir, SourceKinds()[6]);
+    const std::string before = Slurp(mp3);
+    TRunSetup s;
+    s.Rows = {RowFor(mp3), RowFor(flac)};
+    auto run = s.Make(TTargetType::Mp3);
+    run->SetSameAsSource(true);
+    run->Run();
+
+    ASSERT_EQ(s.Dialogs.Shown.size(), 1u);
+    EXPECT_EQ(s.Dialogs.Shown[0].Text, mp3 + "\n Can't convert to itself, skipped.");
+    EXPECT_EQ(s.Rows[0].Status, "-");
+    EXPECT_TRUE(s.Rows[0].Checked);
+    EXPECT_EQ(Slurp(mp3), before);
+    // The other row goes beside its source.
+    EXPECT_EQ(s.Rows[1].Status, "Done");
+    EXPECT_EQ(s.Rows[1].Item.TargetPath, dir.File("lossless.mp3"));
+    EXPECT_NEAR(DecodedSeconds(dir.File("lossless.mp3")), 1.5, kLengthSlack);
+}
+
+TEST(ConversionRun, SelfConversionThroughAnotherSpellingOfThePath) {
+    TTempDir dir;
+    const auto flac = MakeSource(dir, SourceKinds()[6]);
+    const std::string before = Slurp(flac);
+    TRunSetup s;
+    // The output folder names the source's folder by another path.
+    std::filesystem::create_directory_symlink(dir.Path(), dir.File("link"));
+    s.Settings.OutputFolder = dir.File("link") + "/";
+    s.Settings.OverwriteWithoutAsking = true;
+    s.Rows = {RowFor(flac)};
+    s.Make(TTargetType::Flac)->Run();
+    ASSERT_EQ(s.Dialogs.Shown.size(), 1u);
+    EXPECT_EQ(s.Dialogs.Shown[0].Text,
+              dir.File("link") + "/lossless.flac\n Can't convert to itself, skipped.");
+    EXPECT_EQ(Slurp(flac), before);
+}
+
+TEST(ConversionRun, OverwriteQuestionNoYesAndYesToAll) {
+    TTempDir dir;
+    const auto src = MakeSource(dir, SourceKinds()[0]);
+    std::vector<std::string> sources;
+    for (const char* name : {"x.wav", "y.wav", "z.wav"}) {
+        std::filesystem::copy_file(src, dir.File(name));
+        sources.push_back(dir.File(name));
+    }
+    std::filesystem::create_directory(dir.File("out"));
+    for (const char* name : {"x.ogg", "y.ogg", "z.ogg"})
+        WriteAll(dir.File(std::string("out/") + name), {std::byte{'o'}, std::byte{'l'}, std::byte{'d'}});
+
+    TRunSetup s;
+    s.Settings.OutputFolder = dir.File("out") + "/";
+    for (const auto& p : sources)
+        s.Rows.push_back(RowFor(p));
+    s.Dialogs.Answers = {TAnswer::No, TAnswer::Yes, TAnswer::YesToAll};
+    s.Make(TTargetType::Ogg)->Run();
+
+    ASSERT_EQ(s.Dialogs.Shown.size(), 3u);
+    EXPECT_EQ(s.Dialogs.Shown[0].Text, "The file \"" + dir.File("out/x.ogg") +
+                                           "\" already exists. Do you want ot overwrite it?");
+    EXPECT_EQ(s.Dialogs.Shown[0].Kind, TMessageKind::Confirmation);
+    EXPECT_EQ(Slurp(dir.File("out/x.ogg")), "old");
+    EXPECT_EQ(s.Rows[0].Status, "-");
+    EXPECT_TRUE(s.Rows[0].Checked);
+    EXPECT_EQ(s.Rows[1].Status, "Done");
+    EXPECT_EQ(s.Rows[2].Status, "Done");
+    EXPECT_NEAR(DecodedSeconds(dir.File("out/y.ogg")), 1.5, kLengthSlack);
+    EXPECT_NEAR(DecodedSeconds(dir.File("out/z.ogg")), 1.5, kLengthSlack);
+    EXPECT_TRUE(s.Settings.OverwriteWithoutAsking);
+    EXPECT_EQ(s.Observer.Totals, (std::vector<int>{0, 33, 66, 100}));
+
+    // Yes to All holds for later runs too: the row left over is converted without a question.
+    s.Make(TTargetType::Ogg)->Run();
+    EXPECT_EQ(s.Dialogs.Shown.size(), 3u);
+    EXPECT_EQ(s.Rows[0].Status, "Done");
+    EXPECT_NEAR(DecodedSeconds(dir.File("out/x.ogg")), 1.5, kLengthSlack);
+
+    // Closing the question (no answer given) keeps the file.
+    s.Settings.OverwriteWithoutAsking = false;
+    s.Rows[0].Checked = true;
+    const std::string converted = Slurp(dir.File("out/x.ogg"));
+    s.Make(TTargetType::Ogg)->Run();
+    EXPECT_EQ(s.Dialogs.Shown.size(), 4u);
+    EXPECT_EQ(Slurp(dir.File("out/x.ogg")), converted);
+    EXPECT_TRUE(s.Rows[0].Checked);
+}
+
+TEST(ConversionRun, CancelCurrentLeavesATaggedPartialMp3AndGoesOn) {
+    TTempDir dir;
+    const auto a = dir.File("a.flac");
+    MakeTone(a, 4);
+    const auto b = MakeSource(dir, SourceKinds()[6]);
+    TRunSetup s;
+    s.Settings.OutputFolder = dir.Path().string() + "/";
+    s.Rows = {RowFor(a), RowFor(b)};
+    SetHostileTags(s.Rows[0].Item);
+    auto run = s.Make(TTargetType::Mp3);
+    int cancelledAt = -1;
+    s.Observer.OnEvents = [&] {
+        if (cancelledAt < 0 && s.Observer.LastPercent >= 37) {
+            cancelledAt = s.Observer.LastPercent;
+            s.Dialogs.Answers.push_back(TAnswer::Yes);
+            run->AskCancel();
+        }
+    };
+    run->Run();
+
+    ASSERT_GE(cancelledAt, 37);
+    EXPECT_LT(cancelledAt, 100);
+    EXPECT_EQ(s.Dialogs.Shown[0].Text, "Are you sure to stop the conversion of the current file?");
+    EXPECT_EQ(s.Rows[0].Status, std::to_string(cancelledAt) + "% Canceled");
+    EXPECT_TRUE(s.Rows[0].Checked);
+    const double partial = DecodedSeconds(dir.File("a.mp3"));
+    EXPECT_GT(partial, 0.3 * 4);
+    EXPECT_LT(partial, 4 - 1);
+    EXPECT_EQ(ProbeTags(dir.File("a.mp3"))["title"], s.Rows[0].Item.Title);
+    // The next row is converted as usual.
+    EXPECT_EQ(s.Rows[1].Status, "Done");
+}
+
+TEST(ConversionRun, CancelYesToAllStartsNoFurtherItem) {
+    TTempDir dir;
+    const auto src = MakeSource(dir, SourceKinds()[6]);
+    TRunSetup s;
+    std::filesystem::create_directory(dir.File("out"));
+    s.Settings.OutputFolder = dir.File("out") + "/";
+    for (const char* name : {"1.flac", "2.flac", "3.flac"}) {
+        std::filesystem::copy_file(src, dir.File(name));
+        s.Rows.push_back(RowFor(dir.File(name)));
+    }
+    auto run = s.Make(TTargetType::Flac);
+    s.Observer.OnEvents = [&] {
+        if (s.Observer.LastPercent >= 20 && s.Dialogs.Shown.empty()) {
+            s.Dialogs.Answers.push_back(TAnswer::YesToAll);
+            run->AskCancel();
+        }
+    };
+    run->Run();
+
+    EXPECT_TRUE(run->RunFinished());
+    EXPECT_NE(s.Rows[0].Status.find("% Canceled"), std::string::npos);
+    EXPECT_EQ(s.Rows[1].Status, "-");
+    EXPECT_EQ(s.Rows[2].Status, "-");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out/2.flac")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out/3.flac")));
+    EXPECT_EQ(run->CompletedCount(), 1);
+    EXPECT_EQ(run->ElapsedText().size(), 8u);
+}
+
+TEST(ConversionRun, UnreadableSourceIsReportedOnceAndNotEncoded) {
+    TTempDir dir;
+    const auto gone = MakeSource(dir, SourceKinds()[2]);
+    const auto good = MakeSource(dir, SourceKinds()[4]);
+    TRunSetup s;
+    std::filesystem::create_directory(dir.File("out"));
+    s.Settings.OutputFolder = dir.File("out") + "/";
+    s.Rows = {RowFor(gone), RowFor(good)};
+    // Damaged after it was added to the list.
+    WriteAll(gone, std::vector<std::byte>(300, std::byte{0x55}));
+    s.Make(TTargetType::Mp3)->Run();
+
+    ASSERT_EQ(s.Dialogs.Shown.size(), 1u);
+    EXPECT_EQ(s.Dialogs.Shown[0].Text, "Can\"t loading file \"" + gone + "\"!");
+    EXPECT_EQ(s.Rows[0].Status, "Error");
+    EXPECT_TRUE(s.Rows[0].Checked);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out/lame.mp3")));
+    EXPECT_EQ(s.Rows[1].Status, "Done");
+}
+
+TEST(ConversionRun, TargetsWithoutABackEndSaySoAndNothingIsChecked) {
+    TTempDir dir;
+    const auto src = MakeSource(dir, SourceKinds()[0]);
+    TRunSetup s;
+    s.Settings.OutputFolder = dir.Path().string() + "/";
+    s.Rows = {RowFor(src)};
+    s.Make(TTargetType::Ape)->Run();
+    ASSERT_EQ(s.Dialogs.Shown.size(), 1u);
+    EXPECT_EQ(s.Dialogs.Shown[0].Text, "Monkey's Audio output is not available in this version.");
+    EXPECT_EQ(s.Rows[0].Status, "Error");
+
+    s.Rows[0].Checked = false;
+    EXPECT_FALSE(TConversionRun::HasCheckedRows(s.Rows, s.Dialogs));
+    EXPECT_EQ(s.Dialogs.Shown.back().Text, "Please select files for converting.");
+}

@@ -1,0 +1,123 @@
+// brindlewave-cli convert, run as the program it is.
+
+#include "encoders/convertertesthelp.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace bwtest;
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t nl = text.find('\n', start);
+        lines.push_back(text.substr(start, nl - start));
+        if (nl == std::string::npos)
+            break;
+        start = nl + 1;
+    }
+    return lines;
+}
+
+std::string Json(const std::string& source, const std::string& target, const std::string& status) {
+    return "{\"SourcePath\":\"" + source + "\",\"TargetPath\":\"" + target + "\",\"Status\":\"" +
+           status + "\"}";
+}
+
+} // namespace
+
+TEST(ConvertCommand, ConvertsEachFileAndReportsOneLineEach) {
+    TTempDir dir;
+    const auto wav = MakeSource(dir, SourceKinds()[0]);
+    const auto ogg = MakeSource(dir, SourceKinds()[4]);
+    const auto text = dir.File("notes.mp3");
+    WriteAll(text, std::vector<std::byte>(200, std::byte{'x'}));
+    std::filesystem::create_directory(dir.File("out"));
+    const auto r = bwtest::Run({BW_CLI_PATH, "convert", "--to", "mp3", "--out", dir.File("out"), "--set",
+                        "MP3SampleRate=2", "--set", "MP3Channels=4", wav, text, ogg});
+    EXPECT_EQ(r.ExitCode, 1); // one file was not an audio file
+    const auto lines = Lines(r.Out);
+    ASSERT_EQ(lines.size(), 3u) << r.Out << r.Err;
+    EXPECT_EQ(lines[0], Json(wav, dir.File("out/wav16.mp3"), "Done"));
+    EXPECT_EQ(lines[1].rfind("{\"SourcePath\":\"" + text + "\",\"TargetPath\":\"\",\"Status\":\"Error\"", 0), 0u);
+    EXPECT_EQ(lines[2], Json(ogg, dir.File("out/vorbis.mp3"), "Done"));
+    // The options set by name reached lame: 32 kHz mono.
+    const std::string stream = RunOk({"ffprobe", "-v", "error", "-show_entries",
+                                      "stream=sample_rate,channels", "-of", "csv=p=0",
+                                      dir.File("out/wav16.mp3")});
+    EXPECT_EQ(stream.rfind("32000,1,", 0), 0u) << stream;
+    // Not a terminal: plain progress lines.
+    EXPECT_NE(r.Err.find("100% wav16.mp3\n"), std::string::npos) << r.Err;
+}
+
+TEST(ConvertCommand, ExistingOutputsAreKeptUnlessOverwriteIsGiven) {
+    TTempDir dir;
+    const auto flac = MakeSource(dir, SourceKinds()[6]);
+    const auto out = dir.File("lossless.mpc");
+    const std::vector<std::byte> old{std::byte{'o'}, std::byte{'l'}, std::byte{'d'}};
+    WriteAll(out, old);
+
+    auto r = bwtest::Run({BW_CLI_PATH, "convert", "--to", "mpc", "--same-as-source", flac});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Out, Json(flac, out, "-") + "\n");
+    EXPECT_EQ(ReadAll(out), old);
+
+    r = bwtest::Run({BW_CLI_PATH, "convert", "--to", "mpc", "--same-as-source", "--overwrite", flac});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(r.Out, Json(flac, out, "Done") + "\n");
+    EXPECT_NEAR(DecodedSeconds(out), 1.5, 0.08);
+
+    // Onto itself: skipped with the message, and not "Done".
+    r = bwtest::Run({BW_CLI_PATH, "convert", "--to", "flac", "--same-as-source", "--overwrite", flac});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_NE(r.Err.find(flac + "\n Can't convert to itself, skipped."), std::string::npos);
+}
+
+TEST(ConvertCommand, UsageErrorsAndTargetsNotYetBuilt) {
+    TTempDir dir;
+    const auto wav = MakeSource(dir, SourceKinds()[0]);
+    struct TCase {
+        std::vector<std::string> Args;
+        std::string Says;
+    };
+    const std::vector<TCase> cases{
+        {{"--to", "wav", wav}, "WAV output is not available in this version yet."},
+        {{"--to", "wma", wav}, "WMA output is not available"},
+        {{"--to", "ape", wav}, "Monkey's Audio output is not available"},
+        {{"--to", "aac", wav}, "unknown target type 'aac'"},
+        {{"--to", "mp3", "--set", "MP3BitRate=99", wav}, "MP3BitRate takes a whole number from 0 to 13"},
+        {{"--to", "mp3", "--set", "Bogus=1", wav}, "unknown option value name 'Bogus'"},
+        {{"--to", "mp3", "--out", dir.File("nowhere"), wav}, "does not exist"},
+        {{"--to", "mp3"}, "no files given"},
+        {{wav}, "--to is required"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv{BW_CLI_PATH, "convert"};
+        argv.insert(argv.end(), c.Args.begin(), c.Args.end());
+        const auto r = bwtest::Run(argv);
+        EXPECT_EQ(r.ExitCode, 2) << c.Says;
+        EXPECT_NE(r.Err.find(c.Says), std::string::npos) << r.Err;
+        EXPECT_TRUE(r.Out.empty());
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("wav16.mp3")));
+}
+
+// File names that look like switches stay file names, for the encoders that take the
+// output as a plain argument too.
+TEST(ConvertCommand, NamesStartingWithADash) {
+    TTempDir dir;
+    const auto wav = MakeSource(dir, SourceKinds()[0]);
+    std::filesystem::rename(wav, dir.File("-V9 x.wav"));
+    for (const char* target : {"mp3", "mpc"}) {
+        const auto r = bwtest::Run({"env", "-C", dir.Path().string(), BW_CLI_PATH, "convert", "--to",
+                                    target, "--same-as-source", "--", "-V9 x.wav"});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        const std::string out = std::string("-V9 x.") + target;
+        EXPECT_EQ(r.Out, Json("-V9 x.wav", out, "Done") + "\n");
+        EXPECT_NEAR(DecodedSeconds(dir.File(out)), 1.5, 0.08);
+    }
+}

@@ -1,0 +1,162 @@
+// The outside encoder runner when things go wrong: a missing encoder, an encoder that
+// fails or dies part way, an output that may not be replaced. Driven through the run that
+// calls it, with the real encoders.
+
+#include "app/conversionrun.h"
+#include "app/scripteddialogs.h"
+#include "encoders/convertertesthelp.h"
+#include "encoders/externalencoder.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <optional>
+#include <sys/resource.h>
+
+using namespace bw;
+using namespace bwtest;
+
+namespace {
+
+const std::vector<std::byte> kOldBytes{std::byte{'o'}, std::byte{'l'}, std::byte{'d'}};
+
+struct TOneRun {
+    TAppSettings Settings = DefaultAppSettings();
+    TScriptedDialogs Dialogs;
+    TRecordingObserver Observer;
+    std::vector<TConversionRow> Rows;
+
+    void Run(TTargetType target) {
+        TConversionRun run(Rows, target, TEncoderOptions{}, Settings, Dialogs, Observer);
+        run.Run();
+    }
+};
+
+// Limits the size of files this process and the encoders it starts may write, as a full
+// disk would. With SIGXFSZ ignored the writes fail with EFBIG; with its default action
+// the writer is killed.
+class TFileSizeLimit {
+public:
+    TFileSizeLimit(rlim_t bytes, bool ignoreSignal) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        oldHandler_ = std::signal(SIGXFSZ, ignoreSignal ? SIG_IGN : SIG_DFL);
+        rlimit limit = old_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~TFileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+private:
+    rlimit old_{};
+    void (*oldHandler_)(int) = SIG_DFL;
+};
+
+} // namespace
+
+TEST(ExternalEncoder, MissingEncoderIsAnErrorAndKeepsTheOldOutput) {
+    TTempDir dir;
+    const auto src = MakeSource(dir, SourceKinds()[0]);
+    std::filesystem::create_directory(dir.File("out"));
+    std::filesystem::create_directory(dir.File("emptybin"));
+    WriteAll(dir.File("out/wav16.mp3"), kOldBytes);
+    std::filesystem::copy_file(src, dir.File("second.wav"));
+    TOneRun r;
+    r.Settings.OutputFolder = dir.File("out") + "/";
+    r.Settings.OverwriteWithoutAsking = true;
+    r.Rows = {RowFor(src), RowFor(dir.File("second.wav"))};
+    // lame is missing for the first item only: before each item the run lets the user
+    // interface breathe, and the encoder is installed again then.
+    std::optional<TScopedEnv> noEncoders;
+    int calls = 0;
+    r.Observer.OnEvents = [&] {
+        if (++calls == 1)
+            noEncoders.emplace("PATH", dir.File("emptybin"));
+        else
+            noEncoders.reset();
+    };
+    r.Run(TTargetType::Mp3);
+
+    ASSERT_EQ(r.Dialogs.Shown.size(), 1u);
+    const auto& shown = r.Dialogs.Shown[0];
+    EXPECT_EQ(shown.Kind, TMessageKind::Error);
+    EXPECT_EQ(shown.Text.rfind("Couldn't start encoding...\nError code: 50\n", 0), 0u) << shown.Text;
+    EXPECT_NE(shown.Text.find("lame"), std::string::npos);
+    EXPECT_EQ(r.Rows[0].Status, "Error");
+    EXPECT_TRUE(r.Rows[0].Checked);
+    EXPECT_EQ(ReadAll(dir.File("out/wav16.mp3")), kOldBytes);
+    // The next item is processed as usual.
+    EXPECT_EQ(r.Rows[1].Status, "Done");
+    EXPECT_NEAR(DecodedSeconds(dir.File("out/second.mp3")), 1.5, 0.08);
+}
+
+TEST(ExternalEncoder, ReadOnlyOutputIsNotTouched) {
+    TTempDir dir;
+    const auto src = MakeSource(dir, SourceKinds()[0]);
+    const auto out = dir.File("wav16.flac");
+    WriteAll(out, kOldBytes);
+    std::filesystem::permissions(out, std::filesystem::perms::owner_read |
+                                          std::filesystem::perms::group_read);
+    EXPECT_FALSE(DeleteExistingOutput(out));
+    TOneRun r;
+    r.Settings.OutputFolder = dir.Path().string() + "/";
+    r.Settings.OverwriteWithoutAsking = true;
+    r.Rows = {RowFor(src)};
+    r.Run(TTargetType::Flac);
+    ASSERT_EQ(r.Dialogs.Shown.size(), 1u);
+    EXPECT_EQ(r.Dialogs.Shown[0].Text,
+              "Can't create new file \"" + out +
+                  "\"!\nPlease check if this file is using by other application or have "
+                  "read-only attribute.");
+    EXPECT_EQ(r.Rows[0].Status, "Error");
+    EXPECT_EQ(ReadAll(out), kOldBytes);
+
+    // A writable one is deleted; a missing one cannot be.
+    std::filesystem::permissions(out, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    EXPECT_TRUE(DeleteExistingOutput(out));
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_FALSE(DeleteExistingOutput(out));
+}
+
+// An encoder that ends badly part way is an error with its own words, never "Done".
+TEST(ExternalEncoder, EncoderFailingPartWayIsAnError) {
+    TTempDir dir;
+    const auto src = dir.File("long.wav");
+    MakeTone(src, 3, 44100, 2, {"-c:a", "pcm_s16le"});
+    struct TCase {
+        TTargetType Target;
+        bool IgnoreSignal;
+        std::string Expected;  // what the message says about the end
+        std::string LastWords; // the encoder's last line
+    };
+    const std::vector<TCase> cases{
+        {TTargetType::Mp3, true, "lame ended with exit status 1.", "Error writing mp3 output"},
+        {TTargetType::Flac, true, "flac ended with exit status 1.", "disk is full"},
+        {TTargetType::Mp3, false, "lame was ended by a signal.", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Expected);
+        TTempDir outDir;
+        TOneRun r;
+        r.Settings.OutputFolder = outDir.Path().string() + "/";
+        r.Rows = {RowFor(src)};
+        {
+            const TFileSizeLimit limit(16 * 1024, c.IgnoreSignal);
+            r.Run(c.Target);
+        }
+        EXPECT_EQ(r.Rows[0].Status, "Error");
+        EXPECT_TRUE(r.Rows[0].Checked);
+        ASSERT_EQ(r.Dialogs.Shown.size(), 1u);
+        const std::string& text = r.Dialogs.Shown[0].Text;
+        EXPECT_EQ(text.rfind("Encoding \"" + r.Rows[0].Item.TargetPath + "\" failed: ", 0), 0u)
+            << text;
+        EXPECT_NE(text.find(c.Expected), std::string::npos) << text;
+        EXPECT_NE(text.find(c.LastWords), std::string::npos) << text;
+    }
+}

@@ -1,0 +1,231 @@
+// The option texts of the four outside encoders, and the argument vectors started beside
+// them: the texts are what the user reads and the presets have always produced, the
+// vectors what really runs.
+
+#include "encoders/encoderoptions.h"
+#include "encoders/externalencoder.h"
+
+#include <gtest/gtest.h>
+
+using namespace bw;
+
+namespace {
+
+TmyMusicFile Tagged() {
+    TmyMusicFile item;
+    item.TargetPath = "/music/out file.ogg";
+    item.Title = "Title";
+    item.Artist = "Artist";
+    item.Album = "Album";
+    item.Genre = "Rock";
+    item.Year = "1999";
+    item.Comment = "Note";
+    item.Track = 7;
+    return item;
+}
+
+} // namespace
+
+TEST(Mp3Options, DefaultsAndFullCommandLine) {
+    TEncoderOptions o;
+    EXPECT_EQ(BuildMp3Options(o.Mp3).Text(), " --cbr -b 128 -m s --resample 44.1 -o");
+    TmyMusicFile item;
+    item.TargetPath = "/music/a b.mp3";
+    const auto line = BuildEncoderCommand(TTargetType::Mp3, "lame", o, item);
+    EXPECT_EQ(line.Text(), "lame -  --cbr -b 128 -m s --resample 44.1 -o \"/music/a b.mp3\"");
+    EXPECT_EQ(line.Argv(), (std::vector<std::string>{"lame", "-", "--cbr", "-b", "128", "-m", "s",
+                                                     "--resample", "44.1", "-o", "/music/a b.mp3"}));
+}
+
+TEST(Mp3Options, VbrFlagsChannelsAndRates) {
+    TMp3Options o;
+    o.CBR = false;
+    o.VBR = true;
+    o.TrackBar1 = 9;
+    o.VBRMin = 0;
+    o.VBRMax = 13;
+    o.HQ = true; // not read in VBR mode
+    EXPECT_EQ(BuildMp3Options(o).Text(), " -b 32 -B 320 -V 0 -m s --resample 44.1 -o");
+    EXPECT_EQ(Mp3QualityLabel(o), "0");
+
+    TMp3Options c;
+    c.HQ = true;
+    c.Original = true;
+    c.Copyright = true;
+    c.CRC = true;
+    c.Channels = 4;
+    c.Samplerate = 2;
+    c.CBRBitrate = 13;
+    EXPECT_EQ(BuildMp3Options(c).Text(), " --cbr -b 320 -h -m m --resample 32 -c -p");
+    c.Channels = 1;
+    c.Samplerate = 0;
+    EXPECT_EQ(BuildMp3Options(c).Text(), " --cbr -b 320 -h -m j --resample 48 -c -p");
+
+    // A list with no selection gives "40"; so does any index past the list.
+    c.CBRBitrate = -1;
+    EXPECT_EQ(BuildMp3Options(c).Text().substr(0, 13), " --cbr -b 40 ");
+    EXPECT_EQ(BitrateFromIndex(14), "40");
+    EXPECT_EQ(BitrateFromIndex(0), "32");
+    EXPECT_EQ(BitrateFromIndex(8), "128");
+}
+
+TEST(OggOptions, DefaultsCarryOutputTagsAndTheDash) {
+    TEncoderOptions o;
+    const auto line = BuildEncoderCommand(TTargetType::Ogg, "oggenc", o, Tagged());
+    EXPECT_EQ(line.Text(),
+              "oggenc  --resample 44100 -q 4 -o \"/music/out file.ogg\" -t \"Title\" -a \"Artist\" "
+              "-l \"Album\" -G \"Rock\" -N \"7\" -d \"1999\" -c \"Comment=Note\" -");
+    EXPECT_EQ(line.Argv(),
+              (std::vector<std::string>{"oggenc", "--resample", "44100", "-q", "4", "-o",
+                                        "/music/out file.ogg", "-t", "Title", "-a", "Artist", "-l",
+                                        "Album", "-G", "Rock", "-N", "7", "-d", "1999", "-c",
+                                        "Comment=Note", "-"}));
+}
+
+TEST(OggOptions, MonoQualityAndBitrateManager) {
+    TOggOptions o;
+    o.OGGChannels = 1;
+    o.OGGSamplerate = 4;
+    o.TrackBar2 = -1;
+    TmyMusicFile item;
+    EXPECT_EQ(BuildOggOptions(o, item).Text().rfind(" --downmix --resample 22050 -q -1 -o ", 0), 0u);
+
+    o = TOggOptions{};
+    o.OGGQ = false;
+    o.BitrateManager = true;
+    o.OGGNominal = 6;
+    EXPECT_EQ(BuildOggOptions(o, item).Text().rfind(" --resample 44100 -b 96 -o ", 0), 0u);
+    // The minimum is not checked against the maximum.
+    o.OGGVBR = true;
+    o.OGGMin = 13;
+    o.OGGMax = 0;
+    EXPECT_EQ(BuildOggOptions(o, item).Text().rfind(" --resample 44100 -b 96 -m 320 -M 32 -o ", 0),
+              0u);
+    // Track 0 is passed as "0".
+    EXPECT_NE(BuildOggOptions(o, item).Text().find(" -N \"0\" "), std::string::npos);
+}
+
+TEST(OggOptions, EstimateFollowsSliderAndRate) {
+    TOggOptions o;
+    EXPECT_EQ(OggQualityLabel(o), "4 (~128 kbps)");
+    o.OGGSamplerate = 4; // 22050
+    EXPECT_EQ(OggQualityLabel(o), "4 (~64 kbps)");
+    o.TrackBar2 = 10;
+    EXPECT_EQ(OggQualityLabel(o), "10 (~250 kbps)");
+    o.TrackBar2 = -1;
+    o.OGGSamplerate = 0; // 45 * 48000 / 44100 = 48.98
+    EXPECT_EQ(OggQualityLabel(o), "-1 (~49 kbps)");
+    o.OGGSamplerate = 8; // 45 * 8000 / 44100 = 8.16
+    EXPECT_EQ(OggQualityLabel(o), "-1 (~8 kbps)");
+    // 80 * 11025 / 44100 = 20 exactly; 160 * 24000 / 44100 = 87.07
+    o.TrackBar2 = 1;
+    o.OGGSamplerate = 7;
+    EXPECT_EQ(OggQualityLabel(o), "1 (~20 kbps)");
+    o.TrackBar2 = 5;
+    o.OGGSamplerate = 3;
+    EXPECT_EQ(OggQualityLabel(o), "5 (~87 kbps)");
+}
+
+TEST(FlacOptions, DefaultsLevelZeroAndEmptyTags) {
+    TEncoderOptions o;
+    auto item = Tagged();
+    item.TargetPath = "/music/x.flac";
+    EXPECT_EQ(BuildEncoderCommand(TTargetType::Flac, "flac", o, item).Text(),
+              "flac -f -5 --lax -T Title=\"Title\" -T Artist=\"Artist\" -T Album=\"Album\" "
+              "-T Comment=\"Note\" -T Date=\"1999\" -T TrackNumber=\"7\" -T Genre=\"Rock\" "
+              "-o \"/music/x.flac\" -");
+    o.Flac.FLACMyTrackBar = 0;
+    o.Flac.FLACLax = false;
+    TmyMusicFile empty;
+    const auto line = BuildFlacOptions(o.Flac, empty);
+    EXPECT_EQ(line.Text().rfind("-f -0 -T Title=\"\" -T Artist=\"\"", 0), 0u);
+    // An empty value is still its own argument.
+    EXPECT_EQ(line.Argv()[2], "-T");
+    EXPECT_EQ(line.Argv()[3], "Title=");
+}
+
+TEST(MpcOptions, ProfilesAndDefaults) {
+    TEncoderOptions o;
+    auto item = Tagged();
+    item.TargetPath = "/music/x.mpc";
+    EXPECT_EQ(BuildEncoderCommand(TTargetType::Mpc, "mpcenc", o, item).Text(),
+              "mpcenc --overwrite --standard --tag Title=\"Title\" --tag Artist=\"Artist\" "
+              "--tag Album=\"Album\" --tag Comment=\"Note\" --tag Year=\"1999\" --tag Track=\"7\" "
+              "--tag Genre=\"Rock\" - \"/music/x.mpc\"");
+    o.Mpc.MPCMyTrackBar = 1;
+    EXPECT_EQ(BuildMpcOptions(o.Mpc, item).Text().rfind("--telephone --tag", 0), 0u);
+    o.Mpc.MPCMyTrackBar = 7;
+    EXPECT_EQ(BuildMpcOptions(o.Mpc, item).Text().rfind("--braindead --tag", 0), 0u);
+    EXPECT_EQ(MpcProfileText(4), "Standard - high quality (typ. 142...184 kbps)");
+    EXPECT_EQ(MpcProfileText(1), "Telephone - lowest quality, (typ. 32...48 kbps)");
+    EXPECT_EQ(MpcProfileText(0), "");
+    EXPECT_EQ(MpcProfileText(8), "");
+}
+
+// Whatever a tag or path holds reaches the encoder as one argument of exactly that text:
+// the text shows it inside quotes, unescaped, but nothing in it can split or extend the
+// command.
+TEST(EncoderCommand, HostileValuesStayOneArgumentEach) {
+    TEncoderOptions o;
+    TmyMusicFile item;
+    item.Title = "say \"hi\" $(rm -rf ~) `id`";
+    item.Artist = "-V 9";
+    item.Album = "a b  c";
+    item.Comment = "x\" -o \"/tmp/evil";
+    item.TargetPath = "/music/we \"ird\" $HOME.ogg";
+    const auto ogg = BuildEncoderCommand(TTargetType::Ogg, "oggenc", o, item);
+    const auto& a = ogg.Argv();
+    const auto after = [&a](const std::string& sw) {
+        for (size_t i = 0; i + 1 < a.size(); ++i)
+            if (a[i] == sw)
+                return a[i + 1];
+        return std::string("<missing>");
+    };
+    EXPECT_EQ(after("-t"), item.Title);
+    EXPECT_EQ(after("-a"), item.Artist);
+    EXPECT_EQ(after("-l"), item.Album);
+    EXPECT_EQ(after("-c"), "Comment=" + item.Comment);
+    EXPECT_EQ(after("-o"), item.TargetPath);
+    EXPECT_EQ(a.size(), 22u);
+    EXPECT_NE(ogg.Text().find("-t \"say \"hi\" $(rm -rf ~) `id`\""), std::string::npos);
+
+    const auto flac = BuildEncoderCommand(TTargetType::Flac, "flac", o, item);
+    EXPECT_EQ(flac.Argv()[5], "Title=" + item.Title);
+    EXPECT_EQ(flac.Argv()[7], "Artist=-V 9");
+    EXPECT_EQ(flac.Argv().size(), 21u);
+
+    // A program folder with a space stays one word.
+    const auto mpc = BuildEncoderCommand(TTargetType::Mpc, "/opt/my tools/mpcenc", o, item);
+    EXPECT_EQ(mpc.Argv().front(), "/opt/my tools/mpcenc");
+    EXPECT_EQ(mpc.Argv().back(), item.TargetPath);
+}
+
+TEST(EncoderOptionNames, SetEveryControlByItsPresetName) {
+    TEncoderOptions o;
+    std::string error;
+    EXPECT_TRUE(SetEncoderOption(o, "MP3BitRate", "10", &error));
+    EXPECT_EQ(o.Mp3.CBRBitrate, 10);
+    // One radio button of a pair clears the other, as on the page.
+    EXPECT_TRUE(SetEncoderOption(o, "MP3VBR", "1", &error));
+    EXPECT_TRUE(o.Mp3.VBR);
+    EXPECT_FALSE(o.Mp3.CBR);
+    EXPECT_TRUE(SetEncoderOption(o, "OGGBitrateManager", "1", &error));
+    EXPECT_FALSE(o.Ogg.OGGQ);
+    EXPECT_TRUE(SetEncoderOption(o, "OGGQualitySel", "-1", &error));
+    EXPECT_EQ(o.Ogg.TrackBar2, -1);
+    EXPECT_TRUE(SetEncoderOption(o, "FLACLax", "0", &error));
+    EXPECT_FALSE(o.Flac.FLACLax);
+    EXPECT_TRUE(SetEncoderOption(o, "MPCMyTrackBar", "7", &error));
+    EXPECT_EQ(o.Mpc.MPCMyTrackBar, 7);
+
+    EXPECT_FALSE(SetEncoderOption(o, "MP3BitRate", "14", &error));
+    EXPECT_NE(error.find("from 0 to 13"), std::string::npos);
+    EXPECT_FALSE(SetEncoderOption(o, "MPCMyTrackBar", "0", &error));
+    EXPECT_FALSE(SetEncoderOption(o, "FLACMyTrackBar", "5x", &error));
+    EXPECT_FALSE(SetEncoderOption(o, "Mp3BitRate", "1", &error));
+    EXPECT_NE(error.find("unknown"), std::string::npos);
+    EXPECT_FALSE(SetEncoderOption(o, "WMABitrate", "1", &error));
+    EXPECT_NE(error.find("not available in this version yet"), std::string::npos);
+    EXPECT_EQ(o.Mp3.CBRBitrate, 10); // a refused value changes nothing
+    EXPECT_EQ(EncoderOptionNames().size(), 24u);
+}
