@@ -94,7 +94,7 @@ void TConversionRun::Run() {
 void TConversionRun::ConvertRow(size_t row) {
     currentRow_ = row;
     TmyMusicFile& item = rows_[row].Item;
-    itemPercent_ = 0;
+    SetItemPercent(0);
 
     // A source that cannot be decoded is not handed on: its back-end would only fail
     // again with a message that hides the real reason.
@@ -105,9 +105,9 @@ void TConversionRun::ConvertRow(size_t row) {
         return;
     }
 
-    const std::string folder = sameAsSource_ ? std::string() : TargetFolderFor(item);
     item.TargetPath = sameAsSource_ ? item.SourcePath
-                                    : folder + item.SourcePath.substr(FileNameStart(item.SourcePath));
+                                    : TargetFolderFor(item) +
+                                          item.SourcePath.substr(FileNameStart(item.SourcePath));
     observer_.FromToChanged({}, {});
     item.TargetPath = WithExtension(item.TargetPath, TargetExtension(target_));
 
