@@ -6,6 +6,8 @@
 #include "app/genrelist.h"
 #include "app/helpfile.h"
 #include "app/joblistview.h"
+#include "app/progress.h"
+#include "encoders/optionpages.h"
 #include "app/settings1.h"
 #include "app/fileinfo.h"
 #include "app/naming.h"
@@ -123,6 +125,8 @@ TForm1::TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
     // Created after start-up, like the program's other windows; it takes its pattern from
     // the settings when the window is first shown.
     settingsDialog_ = new TSettings(this);
+    progress_ = new TProgress(this);
+    result_ = new TSuccessForm2(this);
 }
 
 TForm1::~TForm1() { RunShutdownSequence(); }
@@ -288,11 +292,17 @@ QWidget* TForm1::CreateEncoderGroup() {
     auto* layout = new QVBoxLayout(encoderGroup_);
     pageControl_ = new QTabWidget(encoderGroup_);
     pageControl_->setObjectName(QStringLiteral("PageControl1"));
-    for (const char* name : kEncoderPages) {
-        auto* page = new QWidget(pageControl_);
-        page->setObjectName(QStringLiteral("Page") + QString::fromUtf8(name));
+    mp3Page_ = new TMp3Page(pageControl_);
+    oggPage_ = new TOggPage(pageControl_);
+    flacPage_ = new TFlacPage(pageControl_);
+    mpcPage_ = new TMpcPage(pageControl_);
+    const std::array<QWidget*, 8> pages{mp3Page_, oggPage_, nullptr, nullptr, flacPage_, nullptr, mpcPage_, nullptr};
+    for (size_t i = 0; i < kEncoderPages.size(); ++i) {
+        // The pages of the outputs still to come are empty for now.
+        QWidget* page = pages[i] ? pages[i] : new QWidget(pageControl_);
+        page->setObjectName(QStringLiteral("Page") + QString::fromUtf8(kEncoderPages[i]));
         page->setMinimumHeight(150);
-        pageControl_->addTab(page, QString::fromUtf8(name));
+        pageControl_->addTab(page, QString::fromUtf8(kEncoderPages[i]));
     }
     layout->addWidget(pageControl_);
     return encoderGroup_;
@@ -371,6 +381,7 @@ void TForm1::ConnectActions() {
     connect(Action("ActionFileProperties"), &QAction::triggered, this, &TForm1::FilePropertiesExecute);
     connect(Action("ActionSelectOutput"), &QAction::triggered, this, &TForm1::SelectOutputExecute);
     connect(Action("ActionSettings"), &QAction::triggered, this, &TForm1::SettingsExecute);
+    connect(Action("ActionConvert"), &QAction::triggered, this, &TForm1::ConvertExecute);
     connect(listView_, &TJobListView::Emptied, this, &TForm1::ListEmptied);
     connect(Action("ActionVolumeUp"), &QAction::triggered, this, [this] { VolumeStep(10); });
     connect(Action("ActionVolumeDown"), &QAction::triggered, this, [this] { VolumeStep(-10); });
@@ -615,6 +626,44 @@ void TForm1::SelectOutputExecute() {
     appSettings_.OutputFolder = WithTrailingSeparator(*folder);
     checkBoxSAS_->setChecked(false);
     UpdateOutputFolderField();
+}
+
+TEncoderOptions TForm1::EncoderOptions() const {
+    TEncoderOptions o;
+    mp3Page_->Save(o.Mp3);
+    oggPage_->Save(o.Ogg);
+    flacPage_->Save(o.Flac);
+    mpcPage_->Save(o.Mpc);
+    return o;
+}
+
+void TForm1::ConvertExecute() {
+    std::vector<TConversionRow> rows;
+    rows.reserve(static_cast<size_t>(listView_->RowCount()));
+    for (int row = 0; row < listView_->RowCount(); ++row)
+        rows.push_back({*listView_->ItemAt(row), listView_->IsChecked(row), listView_->Status(row).toStdString()});
+    if (!TConversionRun::HasCheckedRows(rows, dialogs_))
+        return;
+    QString elapsed = QStringLiteral("00:00:00");
+    const int target = comboBoxType_->currentIndex();
+    // Without a target type (the WavPack page is shown) there is nothing to write.
+    if (target >= 0) {
+        TConversionRun run(rows, static_cast<TTargetType>(target), EncoderOptions(), appSettings_, dialogs_,
+                           *progress_);
+        run.SetSameAsSource(checkBoxSAS_->isChecked());
+        progress_->Execute(run, *listView_);
+        elapsed = QString::fromStdString(run.ElapsedText());
+        for (size_t row = 0; row < rows.size(); ++row)
+            if (TmyMusicFile* item = listView_->ItemAt(static_cast<int>(row)))
+                item->TargetPath = rows[row].Item.TargetPath;
+    }
+    if (appSettings_.PlaySoundOp)
+        QApplication::beep();
+    result_->Prepare(elapsed, appSettings_.OpenFolderOp, checkBoxSAS_->isChecked());
+    if (result_->exec() != QDialog::Accepted || !result_->OpenFolderChecked())
+        return;
+    appSettings_.OpenFolderOp = true;
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(appSettings_.OutputFolder)));
 }
 
 void TForm1::SettingsExecute() {

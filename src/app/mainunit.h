@@ -29,6 +29,13 @@ class TAudioDevice;
 class TDialogs;
 class TGenreList;
 class TJobListView;
+class TMp3Page;
+class TMpcPage;
+class TFlacPage;
+class TOggPage;
+class TProgress;
+class TSuccessForm2;
+struct TEncoderOptions;
 class TSettings;
 class TSettingsStore;
 
@@ -60,6 +67,10 @@ public:
     int LastJobIndex() const;
     TJobListView& JobList() { return *listView_; }
     TSettings& SettingsDialog() { return *settingsDialog_; }
+    TProgress& ProgressWindow() { return *progress_; }
+    TSuccessForm2& ResultWindow() { return *result_; }
+    // The options of every encoder page as the pages show them now.
+    TEncoderOptions EncoderOptions() const;
     // The values kept in the window's controls, as they would be written at close.
     TWindowSettings CurrentWindowSettings() const;
 
@@ -109,6 +120,7 @@ private:
     void FilePropertiesExecute();
     void SelectOutputExecute();
     void SettingsExecute();
+    void ConvertExecute();
     void ListEmptied();
 
     TDialogs& dialogs_;
@@ -138,6 +150,12 @@ private:
     QComboBox* cmbDrives_ = nullptr;
     TJobListView* listView_ = nullptr;
     TSettings* settingsDialog_ = nullptr;
+    TProgress* progress_ = nullptr;
+    TSuccessForm2* result_ = nullptr;
+    TMp3Page* mp3Page_ = nullptr;
+    TOggPage* oggPage_ = nullptr;
+    TFlacPage* flacPage_ = nullptr;
+    TMpcPage* mpcPage_ = nullptr;
     QMenu* listContextMenu_ = nullptr;
     QGroupBox* encoderGroup_ = nullptr;
     QTabWidget* pageControl_ = nullptr;

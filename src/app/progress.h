@@ -1,0 +1,72 @@
+#pragma once
+
+#include "app/conversionrun.h"
+
+#include <QDialog>
+#include <functional>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace bw {
+
+class TJobListView;
+
+// The progress window of a conversion run. Shown modally; when it comes up it runs the
+// conversion, keeps the window live between blocks, and closes with OK once the run ended.
+// Its Cancel button asks whether to stop the current file or all.
+class TProgress : public QDialog, public TConversionObserver {
+    Q_OBJECT
+
+public:
+    explicit TProgress(QWidget* parent = nullptr);
+
+    // Runs run while the window shows; list gets the rows' statuses and check marks.
+    // Returns when the window has closed.
+    int Execute(TConversionRun& run, TJobListView& list);
+
+    // TConversionObserver.
+    void RowStatusChanged(size_t row, const std::string& status) override;
+    void RowUnchecked(size_t row) override;
+    void FromToChanged(const std::string& from, const std::string& to) override;
+    void ItemPercentChanged(int percent) override;
+    void TotalPercentChanged(int percent) override;
+    void ProcessEvents() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void reject() override; // Escape and the window's close button mean Cancel
+
+private:
+    void CancelClick();
+
+    QLineEdit* from_;
+    QLineEdit* to_;
+    QProgressBar* item_;
+    QProgressBar* total_;
+    QPushButton* cancel_;
+    TConversionRun* run_ = nullptr;
+    TJobListView* list_ = nullptr;
+    bool started_ = false;
+};
+
+// The result window after a run: the time it took and the offer to open the output folder.
+class TSuccessForm2 : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit TSuccessForm2(QWidget* parent = nullptr);
+    // Fills the window for a run; the box is off and disabled when outputs went beside
+    // their sources.
+    void Prepare(const QString& elapsed, bool openFolder, bool sameAsSource);
+    bool OpenFolderChecked() const;
+
+private:
+    QLabel* time_;
+    QCheckBox* openFolder_;
+};
+
+} // namespace bw

@@ -1,0 +1,354 @@
+#include "encoders/optionpages.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QVBoxLayout>
+
+namespace bw {
+
+namespace {
+
+QComboBox* List(QWidget* parent, const char* name, const QStringList& entries) {
+    auto* c = new QComboBox(parent);
+    c->setObjectName(QString::fromLatin1(name));
+    c->addItems(entries);
+    return c;
+}
+
+QComboBox* BitrateList(QWidget* parent, const char* name) {
+    QStringList entries;
+    for (int i = 0; i < kBitrateCount; ++i)
+        entries << QString::fromStdString(BitrateFromIndex(i)) + QStringLiteral(" kbps");
+    return List(parent, name, entries);
+}
+
+template <class T> T* Named(T* w, const char* name) {
+    w->setObjectName(QString::fromLatin1(name));
+    return w;
+}
+
+// A slider between its two end labels, with a caption and a value label above it.
+QWidget* SliderRow(QWidget* parent, QSlider* slider, const char* left, const char* right,
+                   const char* caption, QLabel* value) {
+    auto* box = new QWidget(parent);
+    auto* v = new QVBoxLayout(box);
+    v->setContentsMargins(0, 0, 0, 0);
+    if (caption) {
+        auto* top = new QHBoxLayout;
+        top->addWidget(new QLabel(QString::fromLatin1(caption), box));
+        if (value)
+            top->addWidget(value);
+        top->addStretch(1);
+        v->addLayout(top);
+    }
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel(QString::fromLatin1(left), box));
+    row->addWidget(slider, 1);
+    row->addWidget(new QLabel(QString::fromLatin1(right), box));
+    v->addLayout(row);
+    return box;
+}
+
+// A group frame with a blank caption whose top holds a radio button.
+QGroupBox* RadioGroup(QWidget* parent, QRadioButton* radio, QVBoxLayout*& body) {
+    auto* group = new QGroupBox(parent);
+    body = new QVBoxLayout(group);
+    body->addWidget(radio);
+    return group;
+}
+
+} // namespace
+
+// ---- MP3 -------------------------------------------------------------------------------
+
+TMp3Page::TMp3Page(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("Mp3Page"));
+    auto* layout = new QHBoxLayout(this);
+    auto* left = new QGridLayout;
+    samplerate_ = List(this, "Samplerate", {"48000", "44100", "32000"});
+    channels_ = List(this, "Channels", {"Stereo", "Joint Stereo", "Forced Stereo", "Dual Channels", "Mono"});
+    left->addWidget(new QLabel(QStringLiteral("Sampe rate: "), this), 0, 0);
+    left->addWidget(samplerate_, 0, 1);
+    left->addWidget(new QLabel(QStringLiteral("Channels:"), this), 1, 0);
+    left->addWidget(channels_, 1, 1);
+    original_ = Named(new QCheckBox(QStringLiteral("Original"), this), "Original");
+    copyright_ = Named(new QCheckBox(QStringLiteral("Copyright"), this), "Copyright");
+    crc_ = Named(new QCheckBox(QStringLiteral("CRC Error protection"), this), "CRC");
+    left->addWidget(original_, 2, 0, 1, 2);
+    left->addWidget(copyright_, 3, 0, 1, 2);
+    left->addWidget(crc_, 4, 0, 1, 2);
+    layout->addLayout(left);
+
+    QVBoxLayout* cbrBody = nullptr;
+    cbr_ = Named(new QRadioButton(QStringLiteral("CBR (Constant Bitrate)"), this), "CBR");
+    auto* cbrGroup = RadioGroup(this, cbr_, cbrBody);
+    cbrBitrate_ = BitrateList(cbrGroup, "CBRBitrate");
+    hq_ = Named(new QCheckBox(QStringLiteral("High Quality"), cbrGroup), "HQ");
+    cbrBody->addWidget(cbrBitrate_);
+    cbrBody->addWidget(hq_);
+    cbrBody->addStretch(1);
+    layout->addWidget(cbrGroup);
+
+    QVBoxLayout* vbrBody = nullptr;
+    vbr_ = Named(new QRadioButton(QStringLiteral("VBR (Veriable Bitrate)"), this), "VBR");
+    auto* vbrGroup = RadioGroup(this, vbr_, vbrBody);
+    vbrMin_ = BitrateList(vbrGroup, "VBRMin");
+    vbrMax_ = BitrateList(vbrGroup, "VBRMax");
+    auto* minMax = new QHBoxLayout;
+    minMax->addWidget(vbrMin_);
+    minMax->addWidget(vbrMax_);
+    vbrBody->addLayout(minMax);
+    trackBar1_ = Named(new QSlider(Qt::Horizontal, vbrGroup), "TrackBar1");
+    trackBar1_->setRange(0, 9);
+    quality_ = Named(new QLabel(vbrGroup), "Mp3QualityLabel");
+    vbrBody->addWidget(SliderRow(vbrGroup, trackBar1_, "Low Quality", "High Quality", "Quality Selection: ", quality_));
+    layout->addWidget(vbrGroup, 1);
+
+    // Each button of the pair sits in its own frame; they still exclude each other.
+    connect(cbr_, &QRadioButton::toggled, this, [this] { CBRClick(); });
+    connect(vbr_, &QRadioButton::toggled, this, [this] { VBRClick(); });
+    connect(trackBar1_, &QSlider::valueChanged, this, [this] { TrackBar1Change(); });
+    Load(TMp3Options{});
+}
+
+void TMp3Page::CBRClick() {
+    if (!cbr_->isChecked())
+        return;
+    vbr_->setChecked(false);
+    cbrBitrate_->setEnabled(true);
+    hq_->setEnabled(true);
+    vbrMin_->setEnabled(false);
+    vbrMax_->setEnabled(false);
+    trackBar1_->setEnabled(false);
+}
+
+void TMp3Page::VBRClick() {
+    if (!vbr_->isChecked())
+        return;
+    cbr_->setChecked(false);
+    cbrBitrate_->setEnabled(false);
+    hq_->setEnabled(false);
+    vbrMin_->setEnabled(true);
+    vbrMax_->setEnabled(true);
+    trackBar1_->setEnabled(true);
+}
+
+void TMp3Page::TrackBar1Change() {
+    TMp3Options o;
+    Save(o);
+    quality_->setText(QString::fromStdString(Mp3QualityLabel(o)));
+}
+
+void TMp3Page::Load(const TMp3Options& o) {
+    samplerate_->setCurrentIndex(o.Samplerate);
+    channels_->setCurrentIndex(o.Channels);
+    original_->setChecked(o.Original);
+    copyright_->setChecked(o.Copyright);
+    crc_->setChecked(o.CRC);
+    cbrBitrate_->setCurrentIndex(o.CBRBitrate);
+    hq_->setChecked(o.HQ);
+    vbrMin_->setCurrentIndex(o.VBRMin);
+    vbrMax_->setCurrentIndex(o.VBRMax);
+    trackBar1_->setValue(o.TrackBar1);
+    // Setting the pair runs the same handlers as a click, so the enabled state follows.
+    cbr_->setChecked(o.CBR);
+    vbr_->setChecked(!o.CBR);
+    CBRClick();
+    VBRClick();
+    TrackBar1Change();
+}
+
+void TMp3Page::Save(TMp3Options& o) const {
+    o.Samplerate = samplerate_->currentIndex();
+    o.Channels = channels_->currentIndex();
+    o.Original = original_->isChecked();
+    o.Copyright = copyright_->isChecked();
+    o.CRC = crc_->isChecked();
+    o.CBR = cbr_->isChecked();
+    o.VBR = vbr_->isChecked();
+    o.CBRBitrate = cbrBitrate_->currentIndex();
+    o.HQ = hq_->isChecked();
+    o.VBRMin = vbrMin_->currentIndex();
+    o.VBRMax = vbrMax_->currentIndex();
+    o.TrackBar1 = trackBar1_->value();
+}
+
+// ---- Ogg Vorbis --------------------------------------------------------------------------
+
+TOggPage::TOggPage(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("OggPage"));
+    auto* layout = new QHBoxLayout(this);
+    auto* left = new QGridLayout;
+    channels_ = List(this, "OGGChannels", {"Stereo", "Mono"});
+    QStringList rates;
+    for (int i = 0; i < kOggSamplerateCount; ++i)
+        rates << QString::fromStdString(OggSamplerateText(i));
+    samplerate_ = List(this, "OGGSamplerate", rates);
+    left->addWidget(new QLabel(QStringLiteral("Channels:"), this), 0, 0);
+    left->addWidget(channels_, 0, 1);
+    left->addWidget(new QLabel(QStringLiteral("Sampe rate: "), this), 1, 0);
+    left->addWidget(samplerate_, 1, 1);
+    left->setRowStretch(2, 1);
+    layout->addLayout(left);
+
+    QVBoxLayout* qBody = nullptr;
+    oggQ_ = Named(new QRadioButton(QStringLiteral("Use OGG Quality Settings (recommended)"), this), "OGGQ");
+    auto* qGroup = RadioGroup(this, oggQ_, qBody);
+    trackBar2_ = Named(new QSlider(Qt::Horizontal, qGroup), "TrackBar2");
+    trackBar2_->setRange(kOggMinQuality, kOggMaxQuality);
+    quality_ = Named(new QLabel(qGroup), "OggQualityLabel");
+    qBody->addWidget(SliderRow(qGroup, trackBar2_, "Low Quality", "High Quality", "Quality Selection: ", quality_));
+    qBody->addStretch(1);
+    layout->addWidget(qGroup, 1);
+
+    QVBoxLayout* bBody = nullptr;
+    bitrateManager_ = Named(new QRadioButton(QStringLiteral("Use Bitrate manager"), this), "BitrateManager");
+    auto* bGroup = RadioGroup(this, bitrateManager_, bBody);
+    auto* grid = new QGridLayout;
+    nominal_ = BitrateList(bGroup, "OGGNominal");
+    oggVbr_ = Named(new QCheckBox(QStringLiteral("Enable OGG VBR"), bGroup), "OGGVBR");
+    min_ = BitrateList(bGroup, "OGGMin");
+    max_ = BitrateList(bGroup, "OGGMax");
+    grid->addWidget(new QLabel(QStringLiteral("Nominal Bitrate:"), bGroup), 0, 0);
+    grid->addWidget(nominal_, 0, 1);
+    grid->addWidget(oggVbr_, 1, 0, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Min Bitrate:"), bGroup), 2, 0);
+    grid->addWidget(min_, 2, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Max Bitrate:"), bGroup), 3, 0);
+    grid->addWidget(max_, 3, 1);
+    bBody->addLayout(grid);
+    layout->addWidget(bGroup);
+
+    connect(oggQ_, &QRadioButton::toggled, this, [this] { OGGQClick(); });
+    connect(bitrateManager_, &QRadioButton::toggled, this, [this] { BitrateManagerClick(); });
+    connect(oggVbr_, &QCheckBox::toggled, this, [this] { OGGVBRClick(); });
+    connect(trackBar2_, &QSlider::valueChanged, this, [this] { UpdateOggQualityLabel(); });
+    connect(samplerate_, &QComboBox::currentIndexChanged, this, [this] { UpdateOggQualityLabel(); });
+    Load(TOggOptions{});
+}
+
+void TOggPage::OGGQClick() {
+    if (!oggQ_->isChecked())
+        return;
+    trackBar2_->setEnabled(true);
+    bitrateManager_->setChecked(false);
+    nominal_->setEnabled(false);
+    oggVbr_->setEnabled(false);
+    min_->setEnabled(false);
+    max_->setEnabled(false);
+}
+
+void TOggPage::BitrateManagerClick() {
+    if (!bitrateManager_->isChecked())
+        return;
+    trackBar2_->setEnabled(false);
+    oggQ_->setChecked(false);
+    nominal_->setEnabled(true);
+    oggVbr_->setEnabled(true);
+    OGGVBRClick();
+}
+
+void TOggPage::OGGVBRClick() {
+    const bool on = oggVbr_->isChecked() && bitrateManager_->isChecked();
+    min_->setEnabled(on);
+    max_->setEnabled(on);
+}
+
+void TOggPage::UpdateOggQualityLabel() {
+    TOggOptions o;
+    Save(o);
+    quality_->setText(QString::fromStdString(OggQualityLabel(o)));
+}
+
+void TOggPage::Load(const TOggOptions& o) {
+    channels_->setCurrentIndex(o.OGGChannels);
+    samplerate_->setCurrentIndex(o.OGGSamplerate);
+    trackBar2_->setValue(o.TrackBar2);
+    nominal_->setCurrentIndex(o.OGGNominal);
+    oggVbr_->setChecked(o.OGGVBR);
+    min_->setCurrentIndex(o.OGGMin);
+    max_->setCurrentIndex(o.OGGMax);
+    oggQ_->setChecked(o.OGGQ);
+    bitrateManager_->setChecked(!o.OGGQ);
+    OGGQClick();
+    BitrateManagerClick();
+    UpdateOggQualityLabel();
+}
+
+void TOggPage::Save(TOggOptions& o) const {
+    o.OGGChannels = channels_->currentIndex();
+    o.OGGSamplerate = samplerate_->currentIndex();
+    o.OGGQ = oggQ_->isChecked();
+    o.BitrateManager = bitrateManager_->isChecked();
+    o.TrackBar2 = trackBar2_->value();
+    o.OGGNominal = nominal_->currentIndex();
+    o.OGGVBR = oggVbr_->isChecked();
+    o.OGGMin = min_->currentIndex();
+    o.OGGMax = max_->currentIndex();
+}
+
+// ---- FLAC --------------------------------------------------------------------------------
+
+TFlacPage::TFlacPage(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("FlacPage"));
+    auto* layout = new QVBoxLayout(this);
+    level_ = Named(new QSlider(Qt::Horizontal, this), "FLACMyTrackBar");
+    level_->setRange(0, kFlacMaxLevel);
+    level_->setTickPosition(QSlider::TicksBelow);
+    layout->addWidget(SliderRow(this, level_, "Fastest compression ", "Highest compression", nullptr, nullptr));
+    lax_ = Named(new QCheckBox(QStringLiteral("Allow generate non-Subset files"), this), "FLACLax");
+    layout->addWidget(lax_);
+    layout->addWidget(new QLabel(QStringLiteral("FLAC is lossless compression."), this));
+    layout->addStretch(1);
+    Load(TFlacOptions{});
+}
+
+void TFlacPage::Load(const TFlacOptions& o) {
+    level_->setValue(o.FLACMyTrackBar);
+    lax_->setChecked(o.FLACLax);
+}
+
+void TFlacPage::Save(TFlacOptions& o) const {
+    o.FLACMyTrackBar = level_->value();
+    o.FLACLax = lax_->isChecked();
+}
+
+// ---- Musepack ------------------------------------------------------------------------------
+
+TMpcPage::TMpcPage(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("MpcPage"));
+    auto* layout = new QVBoxLayout(this);
+    profile_ = Named(new QSlider(Qt::Horizontal, this), "MPCMyTrackBar");
+    profile_->setRange(kMpcMinProfile, kMpcMaxProfile);
+    profile_->setTickPosition(QSlider::TicksBelow);
+    layout->addWidget(SliderRow(this, profile_, "Low Quality", "High Quality", "Quality Selection: ", nullptr));
+    label_ = Named(new QLabel(this), "MPCLabel");
+    layout->addWidget(label_);
+    layout->addWidget(new QLabel(
+        QStringLiteral("Hint: MusePack support files with 44.1 or 48 KHz sampling frequency only. "), this));
+    layout->addStretch(1);
+    connect(profile_, &QSlider::valueChanged, this, [this] { MPCMyTrackBarChange(); });
+    Load(TMpcOptions{});
+}
+
+void TMpcPage::MPCMyTrackBarChange() {
+    const std::string text = MpcProfileText(profile_->value());
+    if (!text.empty())
+        label_->setText(QString::fromStdString(text));
+}
+
+void TMpcPage::Load(const TMpcOptions& o) {
+    profile_->setValue(o.MPCMyTrackBar);
+    MPCMyTrackBarChange();
+}
+
+void TMpcPage::Save(TMpcOptions& o) const { o.MPCMyTrackBar = profile_->value(); }
+
+} // namespace bw

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "encoders/encoderoptions.h"
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QRadioButton;
+class QSlider;
+
+namespace bw {
+
+// The encoder option pages of the main window. Each shows one option set and edits it;
+// what a page means on a command line is the option builders' business, not the page's.
+
+class TMp3Page : public QWidget {
+public:
+    explicit TMp3Page(QWidget* parent = nullptr);
+    void Load(const TMp3Options& o);
+    void Save(TMp3Options& o) const;
+
+private:
+    void CBRClick();
+    void VBRClick();
+    void TrackBar1Change();
+
+    QComboBox* samplerate_;
+    QComboBox* channels_;
+    QCheckBox* original_;
+    QCheckBox* copyright_;
+    QCheckBox* crc_;
+    QRadioButton* cbr_;
+    QComboBox* cbrBitrate_;
+    QCheckBox* hq_;
+    QRadioButton* vbr_;
+    QComboBox* vbrMin_;
+    QComboBox* vbrMax_;
+    QSlider* trackBar1_;
+    QLabel* quality_;
+};
+
+class TOggPage : public QWidget {
+public:
+    explicit TOggPage(QWidget* parent = nullptr);
+    void Load(const TOggOptions& o);
+    void Save(TOggOptions& o) const;
+    void UpdateOggQualityLabel();
+
+private:
+    void OGGQClick();
+    void BitrateManagerClick();
+    void OGGVBRClick();
+
+    QComboBox* channels_;
+    QComboBox* samplerate_;
+    QRadioButton* oggQ_;
+    QSlider* trackBar2_;
+    QLabel* quality_;
+    QRadioButton* bitrateManager_;
+    QComboBox* nominal_;
+    QCheckBox* oggVbr_;
+    QComboBox* min_;
+    QComboBox* max_;
+};
+
+class TFlacPage : public QWidget {
+public:
+    explicit TFlacPage(QWidget* parent = nullptr);
+    void Load(const TFlacOptions& o);
+    void Save(TFlacOptions& o) const;
+
+private:
+    QSlider* level_;
+    QCheckBox* lax_;
+};
+
+class TMpcPage : public QWidget {
+public:
+    explicit TMpcPage(QWidget* parent = nullptr);
+    void Load(const TMpcOptions& o);
+    void Save(TMpcOptions& o) const;
+
+private:
+    void MPCMyTrackBarChange();
+
+    QSlider* profile_;
+    QLabel* label_;
+};
+
+} // namespace bw

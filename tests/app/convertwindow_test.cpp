@@ -1,0 +1,140 @@
+// Converting from the main window: the encoder pages, the progress and result windows.
+
+#include "app/joblistview.h"
+#include "app/mainunit.h"
+#include "app/progress.h"
+#include "app/scripteddialogs.h"
+#include "app/settingsstore.h"
+#include "encoders/encoderoptions.h"
+#include "support/testsupport.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace bw;
+
+namespace {
+
+class ConvertWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bwtest::MakeTone(media_.File("tone.wav"), 0.6);
+        bwtest::RunOk({"lame", "--quiet", "--tt", "Tide", "--ta", "Ann", media_.File("tone.wav"), media_.File("song.mp3")});
+        store_ = std::make_unique<TSettingsStore>(QString::fromStdString(config_.File("bw.conf")));
+        form_ = std::make_unique<TForm1>(dialogs_, *store_, QStringList{}, "prog");
+        form_->show();
+    }
+    template <class T> T* Child(const char* name) {
+        T* w = form_->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    // Answers the result window when it comes up: records the time shown and closes it
+    // without opening a file manager.
+    void AnswerResultWindow() {
+        QTimer::singleShot(0, [this] { WaitForResult(); });
+    }
+    void WaitForResult() {
+        TSuccessForm2& result = form_->ResultWindow();
+        if (!result.isVisible()) {
+            QTimer::singleShot(20, [this] { WaitForResult(); });
+            return;
+        }
+        resultShown_ = true;
+        resultTime_ = result.findChild<QLabel*>("LabelTime")->text();
+        openFolderEnabled_ = result.findChild<QCheckBox*>("CheckOpenFolder")->isEnabled();
+        result.findChild<QCheckBox*>("CheckOpenFolder")->setChecked(false);
+        result.accept();
+    }
+
+    bwtest::TTempDir media_, config_, out_;
+    TScriptedDialogs dialogs_;
+    std::unique_ptr<TSettingsStore> store_;
+    std::unique_ptr<TForm1> form_;
+    bool resultShown_ = false;
+    bool openFolderEnabled_ = false;
+    QString resultTime_;
+};
+
+} // namespace
+
+TEST_F(ConvertWindow, PagesShowAndEditTheOptions) {
+    const TEncoderOptions defaults = form_->EncoderOptions();
+    EXPECT_EQ(BuildMp3Options(defaults.Mp3).Text(), " --cbr -b 128 -m s --resample 44.1 -o");
+    auto* cbrBitrate = Child<QComboBox>("CBRBitrate");
+    auto* vbrMin = Child<QComboBox>("VBRMin");
+    auto* slider = Child<QSlider>("TrackBar1");
+    EXPECT_TRUE(cbrBitrate->isEnabled());
+    EXPECT_FALSE(vbrMin->isEnabled());
+    EXPECT_FALSE(slider->isEnabled());
+    EXPECT_EQ(Child<QLabel>("Mp3QualityLabel")->text(), "4");
+    Child<QRadioButton>("VBR")->click();
+    EXPECT_FALSE(Child<QRadioButton>("CBR")->isChecked());
+    EXPECT_FALSE(cbrBitrate->isEnabled());
+    EXPECT_TRUE(vbrMin->isEnabled() && slider->isEnabled());
+    slider->setValue(9);
+    vbrMin->setCurrentIndex(0);
+    EXPECT_EQ(Child<QLabel>("Mp3QualityLabel")->text(), "0");
+    EXPECT_EQ(BuildMp3Options(form_->EncoderOptions().Mp3).Text(), " -b 32 -B 320 -V 0 -m s --resample 44.1 -o");
+
+    // The Ogg estimate follows both the slider and the sample rate.
+    EXPECT_EQ(Child<QLabel>("OggQualityLabel")->text(), "4 (~128 kbps)");
+    Child<QComboBox>("OGGSamplerate")->setCurrentIndex(4); // 22050
+    EXPECT_EQ(Child<QLabel>("OggQualityLabel")->text(), "4 (~64 kbps)");
+    Child<QRadioButton>("BitrateManager")->click();
+    EXPECT_FALSE(Child<QSlider>("TrackBar2")->isEnabled());
+    EXPECT_FALSE(Child<QComboBox>("OGGMin")->isEnabled());
+    Child<QCheckBox>("OGGVBR")->click();
+    EXPECT_TRUE(Child<QComboBox>("OGGMin")->isEnabled());
+    EXPECT_FALSE(form_->EncoderOptions().Ogg.OGGQ);
+
+    Child<QSlider>("MPCMyTrackBar")->setValue(7);
+    EXPECT_TRUE(Child<QLabel>("MPCLabel")->text().startsWith("Braindead"));
+    EXPECT_EQ(form_->EncoderOptions().Mpc.MPCMyTrackBar, 7);
+    EXPECT_EQ(form_->EncoderOptions().Flac.FLACMyTrackBar, 5);
+}
+
+TEST_F(ConvertWindow, ConvertsCheckedRowsAndShowsTheResult) {
+    form_->Action("ActionConvert")->trigger();
+    ASSERT_EQ(dialogs_.Shown.size(), 1u);
+    EXPECT_EQ(dialogs_.Shown[0].Text, "Please select files for converting.");
+
+    ASSERT_TRUE(form_->AddFileToList(QString::fromStdString(media_.File("song.mp3"))));
+    form_->AppSettings().OutputFolder = out_.Path().string() + "/";
+    Child<QTabWidget>("PageControl1")->setCurrentIndex(1); // OGG
+    EXPECT_EQ(Child<QComboBox>("ComboBoxType")->currentText(), "OGG");
+    form_->AppSettings().PlaySoundOp = false;
+    AnswerResultWindow();
+    form_->Action("ActionConvert")->trigger();
+    EXPECT_TRUE(resultShown_);
+    EXPECT_TRUE(openFolderEnabled_);
+    EXPECT_EQ(resultTime_.size(), 8); // hh:mm:ss
+    auto& list = form_->JobList();
+    EXPECT_EQ(list.Status(0), "Done");
+    EXPECT_FALSE(list.IsChecked(0));
+    const std::string output = out_.File("song.ogg");
+    EXPECT_EQ(list.ItemAt(0)->TargetPath, output);
+    ASSERT_TRUE(std::filesystem::exists(output));
+    const std::string title = bwtest::RunOk({"ffprobe", "-v", "error", "-show_entries", "stream_tags=title",
+                                             "-of", "csv=p=0", output});
+    EXPECT_EQ(title, "Tide\n");
+}
+
+TEST_F(ConvertWindow, SameAsSourceRefusesToConvertAFileOntoItself) {
+    ASSERT_TRUE(form_->AddFileToList(QString::fromStdString(media_.File("song.mp3"))));
+    Child<QCheckBox>("CheckBoxSAS")->click();
+    AnswerResultWindow();
+    form_->Action("ActionConvert")->trigger(); // MP3 to MP3 beside itself
+    ASSERT_FALSE(dialogs_.Shown.empty());
+    EXPECT_EQ(dialogs_.Shown[0].Text, media_.File("song.mp3") + "\n Can't convert to itself, skipped.");
+    EXPECT_TRUE(form_->JobList().IsChecked(0));
+    EXPECT_TRUE(resultShown_);
+    EXPECT_FALSE(openFolderEnabled_); // outputs beside their sources: no folder to open
+}
