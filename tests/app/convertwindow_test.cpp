@@ -12,10 +12,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTimer>
+#include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace bw;
@@ -137,4 +140,34 @@ TEST_F(ConvertWindow, SameAsSourceRefusesToConvertAFileOntoItself) {
     EXPECT_TRUE(form_->JobList().IsChecked(0));
     EXPECT_TRUE(resultShown_);
     EXPECT_FALSE(openFolderEnabled_); // outputs beside their sources: no folder to open
+}
+
+TEST_F(ConvertWindow, CancelStopsTheCurrentFile) {
+    bwtest::MakeTone(media_.File("long.wav"), 40.0);
+    ASSERT_TRUE(form_->AddFileToList(QString::fromStdString(media_.File("long.wav"))));
+    ASSERT_TRUE(form_->AddFileToList(QString::fromStdString(media_.File("song.mp3"))));
+    form_->AppSettings().OutputFolder = out_.Path().string() + "/";
+    form_->AppSettings().PlaySoundOp = false;
+    // Once the first file is under way, Cancel is pressed and "Yes to All" answered.
+    dialogs_.Answers = {TAnswer::YesToAll};
+    std::function<void()> press = [&] {
+        TProgress& progress = form_->ProgressWindow();
+        if (progress.isVisible() && form_->JobList().Status(0) == "Coverting...") {
+            progress.findChild<QPushButton*>("ButtonCancel")->click();
+            return;
+        }
+        QTimer::singleShot(5, press);
+    };
+    QTimer::singleShot(5, press);
+    AnswerResultWindow();
+    form_->Action("ActionConvert")->trigger();
+    auto& list = form_->JobList();
+    EXPECT_TRUE(list.Status(0).endsWith("% Canceled")) << list.Status(0).toStdString();
+    EXPECT_TRUE(list.IsChecked(0));
+    EXPECT_EQ(list.Status(1), "-"); // never started
+    EXPECT_TRUE(resultShown_);
+    const bool asked = std::any_of(dialogs_.Shown.begin(), dialogs_.Shown.end(), [](const auto& s) {
+        return s.Text == "Are you sure to stop the conversion of the current file?";
+    });
+    EXPECT_TRUE(asked);
 }
