@@ -308,6 +308,8 @@ void TACSOutput::StartOutput() {
 void TACSOutput::StopOutput() { thread_->RequestStop(); }
 
 int TACSOutput::OutputStatus() const {
+    // Inside the end event the run is over (a handler may start the next one), so the
+    // status is idle there; Busy() keeps pollers waiting until the handler has returned.
     if (!busy_.load())
         return kIdle;
     return thread_->Suspended() ? kPaused : kActive;
@@ -340,11 +342,26 @@ std::optional<bool> TACSOutput::BeginStep(bool abort, bool endMark) {
     return std::nullopt;
 }
 
+namespace {
+// Marks the end event as running for its whole extent, also when a handler throws.
+class TEndEventScope {
+public:
+    explicit TEndEventScope(std::atomic<bool>& flag) : flag_(flag) { flag_.store(true); }
+    ~TEndEventScope() { flag_.store(false); }
+    TEndEventScope(const TEndEventScope&) = delete;
+    TEndEventScope& operator=(const TEndEventScope&) = delete;
+
+private:
+    std::atomic<bool>& flag_;
+};
+} // namespace
+
 void TACSOutput::CompleteOutput() {
     if (!busy_.load())
         return;
     progressActive_.store(false);
     FinishOutput();
+    TEndEventScope scope(inEndEvent_);
     busy_.store(false);
     if (OnDone)
         OnDone(*this);
@@ -362,6 +379,7 @@ void TACSOutput::HandleThreadException(const EACSException& e) {
     } catch (const std::exception&) {
         // The run has already failed; a second error adds nothing.
     }
+    TEndEventScope scope(inEndEvent_);
     busy_.store(false);
     if (OnThreadException)
         OnThreadException(*this, e);

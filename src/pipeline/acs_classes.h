@@ -226,7 +226,9 @@ public:
     int OutputStatus() const;
     // 0..100, -1 when the input's size is unknown.
     int OutputProgress() const;
-    bool Busy() const { return busy_.load(); }
+    // True from the start until the run's last event (OnDone or OnThreadException) has
+    // returned, so a caller that polls for idle sees everything the events did.
+    bool Busy() const { return busy_.load() || inEndEvent_.load(); }
     // Why the last run ended without success (empty after a clean end). Set before the
     // output turns idle, so a caller that polls for idle can rely on it.
     std::string LastError() const;
@@ -259,6 +261,9 @@ private:
 
     std::atomic<TACSInput*> input_{nullptr};
     std::atomic<bool> busy_{false};
+    // Set while the end event runs. busy_ is already clear then, so a handler may start the
+    // output again, but callers polling Busy() wait for the handler to return.
+    std::atomic<bool> inEndEvent_{false};
     std::atomic<bool> progressActive_{false};
     int lastProgress_ = 0;        // worker thread only (and StartOutput under the section)
     bool endingOnError_ = false;  // under the section

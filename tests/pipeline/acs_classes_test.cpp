@@ -331,3 +331,18 @@ TEST(TACSOutput, ProgressReachesTheEndAndInputsAreDroppedWhenDestroyed) {
 }
 
 } // namespace
+
+TEST(TACSOutput, PollingForIdleSeesWhatTheEndEventDid) {
+    TRun r;
+    r.held = true; // no holding here
+    // A slow handler: whoever polls Busy() must not get ahead of it.
+    std::atomic<bool> handled{false};
+    r.out.OnDone = [&](bw::TACSOutput& o) {
+        EXPECT_EQ(o.OutputStatus(), bw::TACSOutput::kIdle); // the run itself is over
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        handled = true;
+    };
+    bwtest::RunOutput(r.out);
+    EXPECT_TRUE(handled.load());
+    EXPECT_FALSE(r.out.Busy());
+}
