@@ -7,6 +7,7 @@
 #include "tags/textcodec.h"
 
 #include <cstdio>
+#include <map>
 #include <cstdlib>
 
 namespace bw {
@@ -18,10 +19,11 @@ constexpr int kFramesPerSecond = 75;
 
 } // namespace
 
-std::string ReadIniValue(const std::string& path, const std::string& section, const std::string& key) {
+std::map<std::string, std::string> ReadIniSection(const std::string& path, const std::string& section) {
+    std::map<std::string, std::string> values;
     const auto bytes = ReadFileRange(path, 0, kMaxIniBytes);
     if (!bytes)
-        return {};
+        return values;
     const std::string_view text = AsText(*bytes);
     bool inSection = false;
     size_t pos = 0;
@@ -35,18 +37,18 @@ std::string ReadIniValue(const std::string& path, const std::string& section, co
             continue;
         if (line.front() == '[') {
             const size_t close = line.find(']');
-            inSection = close != std::string_view::npos && EqualsIgnoringAsciiCase(TrimControl(line.substr(1, close - 1)), section);
+            inSection = close != std::string_view::npos &&
+                        EqualsIgnoringAsciiCase(TrimControl(line.substr(1, close - 1)), section);
             continue;
         }
-        if (!inSection)
-            continue;
         const size_t eq = line.find('=');
-        if (eq == std::string_view::npos)
+        if (!inSection || eq == std::string_view::npos)
             continue;
-        if (EqualsIgnoringAsciiCase(TrimControl(line.substr(0, eq)), key))
-            return Utf8OrLatin1(TrimControl(line.substr(eq + 1)));
+        // The first of a repeated key counts, as a lookup from the top of the file finds it.
+        values.emplace(AsciiLower(TrimControl(line.substr(0, eq))),
+                       Utf8OrLatin1(TrimControl(line.substr(eq + 1))));
     }
-    return {};
+    return values;
 }
 
 std::string TCDAtrack::DefaultDatabasePath() {
@@ -104,9 +106,15 @@ bool TCDAtrack::ReadFrom(TTagSource& source) {
     if (!databasePath_.empty()) {
         char section[16];
         std::snprintf(section, sizeof section, "%02X", serial);
-        title_ = ReadIniValue(databasePath_, section, std::to_string(track));
-        artist_ = ReadIniValue(databasePath_, section, "artist");
-        album_ = ReadIniValue(databasePath_, section, "title");
+        // One read of the database gives all three titles.
+        const auto values = ReadIniSection(databasePath_, section);
+        auto value = [&](const std::string& key) {
+            const auto it = values.find(key);
+            return it == values.end() ? std::string() : it->second;
+        };
+        title_ = value(std::to_string(track));
+        artist_ = value("artist");
+        album_ = value("title");
     }
     return true;
 }

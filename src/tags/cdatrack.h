@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 namespace bw {
@@ -42,8 +43,9 @@ private:
     std::string databasePath_ = DefaultDatabasePath();
 };
 
-// Looks a key up in an INI file's section, ignoring letter case in both; empty when the
-// file, the section or the key is missing. Reads at most a few megabytes of the file.
-std::string ReadIniValue(const std::string& path, const std::string& section, const std::string& key);
+// The keys (in lower case) and values of an INI file's section, whose name is compared
+// without regard to letter case; empty when the file or the section is missing. Reads at
+// most a few megabytes of the file.
+std::map<std::string, std::string> ReadIniSection(const std::string& path, const std::string& section);
 
 } // namespace bw
