@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <string_view>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +25,12 @@ constexpr uint32_t kRiffHeaderRest = 36; // RIFF size counts everything after it
 constexpr size_t kMaxErrorLines = 10;
 constexpr size_t kMaxErrorBytes = 4096;
 constexpr int kReapPollMs = 100;
+// The encoder's input pipe is made this large where the system allows it, and refilled
+// once half of it has been taken (checked this often). A large pipe read in big steps
+// lets the encoder read as if from a file.
+constexpr int kPipeBytes = 1 << 20;
+constexpr int kSmallestRefilledPipe = 256 * 1024;
+constexpr int kRefillPollMs = 2;
 
 void PutLe(std::array<std::byte, 44>& h, size_t at, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)
@@ -193,6 +200,8 @@ bool TEncoderPipe::Start(const std::vector<std::string>& argv, const TChannelInf
     }
     TFileHandle childIn(inPipe[0]);
     TFileHandle ourIn(inPipe[1]);
+    fcntl(ourIn.Get(), F_SETPIPE_SZ, kPipeBytes); // a smaller pipe still works, only slower
+    pipeBytes_ = fcntl(ourIn.Get(), F_GETPIPE_SZ);
     if (pipe2(outPipe, O_CLOEXEC) != 0) {
         lastError_ = TAudioError::Process;
         return false;
@@ -240,32 +249,19 @@ bool TEncoderPipe::Write(std::span<const std::byte> block) {
         lastError_ = TAudioError::Handle;
         return false;
     }
+    const TSigPipeBlock guard;
     size_t done = 0;
     while (done < block.size()) {
-        pollfd fds[2] = {{input_.Get(), POLLOUT, 0}, {errors_.Get(), POLLIN, 0}};
-        if (poll(fds, errors_.IsOpen() ? 2 : 1, -1) < 0) {
-            if (errno == EINTR)
-                continue;
+        if (!WaitForRoom()) {
             lastError_ = TAudioError::Process;
             return false;
         }
-        // Keep the encoder's output flowing, or it may block on it and stop reading.
-        if (errors_.IsOpen() && fds[1].revents != 0 && !DrainErrors())
-            errors_.Close();
-        if (fds[0].revents == 0)
-            continue;
-        ssize_t n;
-        int writeError;
-        {
-            const TSigPipeBlock guard;
-            n = ::write(input_.Get(), block.data() + done, block.size() - done);
-            writeError = errno; // the guard's clean-up sets errno itself
-        }
+        const ssize_t n = ::write(input_.Get(), block.data() + done, block.size() - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && (writeError == EAGAIN || writeError == EINTR))
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
             continue;
         // EPIPE: the encoder has exited or closed its input.
         input_.Close();
@@ -273,6 +269,30 @@ bool TEncoderPipe::Write(std::span<const std::byte> block) {
         return false;
     }
     return true;
+}
+
+// Waking on every page the encoder takes from a full pipe would bounce the two processes
+// thousands of times a second, which slows the encoder more than our own work does. With a
+// large pipe we sleep instead while more than half of it is still queued.
+bool TEncoderPipe::WaitForRoom() {
+    for (;;) {
+        int queued = 0;
+        const bool refill = pipeBytes_ < kSmallestRefilledPipe ||
+                            ioctl(input_.Get(), FIONREAD, &queued) != 0 || queued <= pipeBytes_ / 2;
+        // Without POLLOUT asked for, the input still reports POLLERR once the encoder is gone.
+        pollfd fds[2] = {{input_.Get(), static_cast<short>(refill ? POLLOUT : 0), 0},
+                         {errors_.Get(), POLLIN, 0}};
+        if (poll(fds, errors_.IsOpen() ? 2 : 1, refill ? -1 : kRefillPollMs) < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        // Keep the encoder's output flowing, or it may block on it and stop reading.
+        if (errors_.IsOpen() && fds[1].revents != 0 && !DrainErrors())
+            errors_.Close();
+        if ((fds[0].revents & POLLOUT) != 0 || (fds[0].revents & POLLERR) != 0)
+            return true; // a write now either fits or reports why it cannot
+    }
 }
 
 bool TEncoderPipe::DrainErrors() {

@@ -59,11 +59,14 @@ public:
 private:
     // Reads what the encoder has written so far without blocking; false at its end.
     bool DrainErrors();
+    // Waits until a write can go on or would fail; false when waiting itself failed.
+    bool WaitForRoom();
     void KeepErrorText(const char* data, size_t size);
 
     pid_t pid_ = -1;
     TFileHandle input_;  // our end of the encoder's standard input
     TFileHandle errors_; // our end of its standard output and error
+    int pipeBytes_ = 0;  // what the input pipe holds
     std::string errorOutput_;
     TAudioError lastError_ = TAudioError::Ok;
 };

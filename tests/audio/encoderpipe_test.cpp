@@ -135,6 +135,23 @@ TEST(EncoderPipe, EncoderThatExitsEarlyFailsTheWriteNotTheProgram) {
         << pipe.ErrorOutput();
 }
 
+TEST(EncoderPipe, EncoderGoneWhilePipeIsFullFailsInsteadOfWaiting) {
+    std::signal(SIGPIPE, SIG_DFL);
+    // Reads a little, then leaves with far more than that still queued in the pipe: the
+    // writer must notice the missing reader rather than wait for the queue to drain.
+    TEncoderPipe pipe;
+    const bw::TChannelInfo info{44100, 2, false};
+    ASSERT_TRUE(pipe.Start({"/bin/sh", "-c", "head -c 20000 >/dev/null; sleep 0.2; exit 3"}, info,
+                           std::nullopt));
+    const std::vector<std::byte> block(10240);
+    bool failed = false;
+    for (int i = 0; i < 1000 && !failed; ++i) // 10 MB, more than any pipe holds
+        failed = !pipe.Write(block);
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(pipe.LastError(), TAudioError::Process);
+    EXPECT_EQ(pipe.Stop(), 3);
+}
+
 TEST(EncoderPipe, NonZeroExitIsReported) {
     TTempDir dir;
     // flac cannot write into a folder that does not exist: it reads, then fails.
