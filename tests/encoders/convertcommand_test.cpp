@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace bwtest;
 
@@ -26,6 +31,42 @@ std::vector<std::string> Lines(const std::string& text) {
 std::string Json(const std::string& source, const std::string& target, const std::string& status) {
     return "{\"SourcePath\":\"" + source + "\",\"TargetPath\":\"" + target + "\",\"Status\":\"" +
            status + "\"}";
+}
+
+// Runs argv with its error output on a pseudo-terminal and its standard output into
+// outFile; returns everything the terminal showed, and the exit code.
+std::pair<std::string, int> RunOnTerminal(const std::vector<std::string>& argv,
+                                          const std::string& outFile) {
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || dup2(out, STDOUT_FILENO) < 0)
+            _exit(126);
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    if (pid < 0)
+        return {"forkpty failed", -1};
+    std::string shown;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n > 0)
+            shown.append(buf, static_cast<size_t>(n));
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            break; // EIO once the program has closed the terminal
+    }
+    ::close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {shown, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
 } // namespace
@@ -120,4 +161,24 @@ TEST(ConvertCommand, NamesStartingWithADash) {
         EXPECT_EQ(r.Out, Json("-V9 x.wav", out, "Done") + "\n");
         EXPECT_NEAR(DecodedSeconds(dir.File(out)), 1.5, 0.08);
     }
+}
+
+// On a terminal the progress is one bar redrawn in place, closed by a line break before
+// the item's outcome; the JSON lines still go to standard output alone.
+TEST(ConvertCommand, ProgressBarOnATerminal) {
+    TTempDir dir;
+    const auto wav = MakeSource(dir, SourceKinds()[0]);
+    std::filesystem::create_directory(dir.File("out"));
+    const auto [bar, status] = RunOnTerminal(
+        {BW_CLI_PATH, "convert", "--to", "flac", "--out", dir.File("out"), wav}, dir.File("json"));
+    EXPECT_EQ(status, 0) << bar;
+    // The terminal turns each line break into CR LF.
+    EXPECT_NE(bar.find("\r[" + std::string(30, ' ') + "] 0% wav16.flac"), std::string::npos) << bar;
+    EXPECT_NE(bar.find("\r[" + std::string(30, '#') + "] 100% wav16.flac\r\nDone: wav16.flac\r\n"),
+              std::string::npos)
+        << bar;
+    EXPECT_EQ(bar.find("% wav16.flac\r\n0%"), std::string::npos); // no plain progress lines
+    const auto json = ReadAll(dir.File("json"));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(json.data()), json.size()),
+              Json(wav, dir.File("out/wav16.flac"), "Done") + "\n");
 }
