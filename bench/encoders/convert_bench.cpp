@@ -3,13 +3,13 @@
 //   convert_bench [--seconds N] [--reps N] [mp3|ogg|flac|mpc...]
 //
 // Makes a FLAC of N seconds (default 600) and the same audio as a WAV file in a temporary
-// folder. For each target (default: all four) it times, best of the repetitions:
+// folder. For each target (default: all four) it times, in turns, round after round:
 //   run      brindlewave-cli convert --to TARGET (the page defaults)
 //   pipe     ffmpeg -i in.flac -f wav - | ENCODER <the same options> (reading standard input)
 //   alone    ENCODER <the same options> on the ready WAV file (the floor)
-// and prints run/pipe and run/alone for the wall-clock time, and the same ratio for the
-// processor time of all processes involved (which other load on the machine does not
-// change). The run's overhead over the encoder alone should stay within 5%. The floor
+// and prints the best wall-clock time of each, the median over the rounds of run/pipe and
+// run/alone for the wall-clock time, and the best processor time of all processes involved
+// with its ratios. The run's overhead over the encoder alone should stay within 5%. The floor
 // leaves out the decoding of the source, which the run and the pipe must do: it overlaps
 // the encoder only where a processor core is free, so a fast encoder (flac) on a busy
 // machine shows the decoding's whole cost.
@@ -109,13 +109,26 @@ TCost Time(const std::vector<std::string>& producer, const std::vector<std::stri
 }
 
 // The best of the repetitions, wall-clock and processor time each.
-struct TBest {
-    TCost Cost;
-    void Take(const TCost& t, bool first) {
-        Cost.Wall = first || Cost.Wall < 0 ? t.Wall : std::min(Cost.Wall, t.Wall);
-        Cost.Cpu = first ? t.Cpu : std::min(Cost.Cpu, t.Cpu);
+TCost Best(const std::vector<TCost>& costs) {
+    TCost best = costs.front();
+    for (const TCost& c : costs) {
+        best.Wall = std::min(best.Wall, c.Wall);
+        best.Cpu = std::min(best.Cpu, c.Cpu);
     }
-};
+    return best;
+}
+
+// The median over the rounds of a/b for the wall-clock time, each a and b from the same
+// round: the encoders' own speed drifts by a tenth and more over minutes on a shared
+// machine, and a ratio of two times taken next to each other cancels most of that drift.
+double MedianRatio(const std::vector<TCost>& a, const std::vector<TCost>& b) {
+    std::vector<double> r;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        r.push_back(a[i].Wall / b[i].Wall);
+    std::sort(r.begin(), r.end());
+    const size_t n = r.size();
+    return n % 2 == 1 ? r[n / 2] : (r[n / 2 - 1] + r[n / 2]) / 2;
+}
 
 } // namespace
 
@@ -156,7 +169,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    std::printf("%d s of 44.1 kHz stereo, best of %d\n", seconds, reps);
+    std::printf("%d s of 44.1 kHz stereo, %d rounds; wall-clock ratios are medians over the rounds\n", seconds, reps);
     std::printf("%-6s %8s %8s %8s %9s %9s | %8s %8s %8s %9s %9s\n", "target", "run s", "pipe s",
                 "alone s", "run/pipe", "run/alone", "run cpu", "pipe cpu", "alone cpu",
                 "run/pipe", "run/alone");
@@ -180,7 +193,7 @@ int main(int argc, char* argv[]) {
         // The three are timed in turns, one of each per round and each round starting with
         // the next of them, so a slow spell of the machine (another tenant, a lower clock)
         // or a warm cache after the one before touches all three alike.
-        TBest best[3];
+        std::vector<TCost> times[3];
         bool failed = false;
         for (int i = 0; i < reps && !failed; ++i) {
             for (int k = 0; k < 3 && !failed; ++k) {
@@ -189,24 +202,23 @@ int main(int argc, char* argv[]) {
                                 : which == 1 ? Time(decoder, ref)
                                              : Time({}, alone);
                 failed = t.Wall < 0;
-                best[which].Take(t, i == 0);
+                times[which].push_back(t);
             }
         }
-        TBest& bestRun = best[0];
-        TBest& bestPipe = best[1];
-        TBest& bestAlone = best[2];
-        const TCost run = failed ? TCost{} : bestRun.Cost;
-        const TCost piped = failed ? TCost{} : bestPipe.Cost;
-        const TCost floor = failed ? TCost{} : bestAlone.Cost;
-        if (run.Wall < 0 || piped.Wall < 0 || floor.Wall < 0) {
+        if (failed) {
             std::printf("%-6s failed\n", name.c_str());
             status = 1;
             continue;
         }
+        const TCost run = Best(times[0]);
+        const TCost piped = Best(times[1]);
+        const TCost floor = Best(times[2]);
+        const double overPipe = MedianRatio(times[0], times[1]);
+        const double overFloor = MedianRatio(times[0], times[2]);
         std::printf("%-6s %8.2f %8.2f %8.2f %9.3f %9.3f | %8.2f %8.2f %8.2f %9.3f %9.3f%s\n",
-                    name.c_str(), run.Wall, piped.Wall, floor.Wall, run.Wall / piped.Wall,
-                    run.Wall / floor.Wall, run.Cpu, piped.Cpu, floor.Cpu, run.Cpu / piped.Cpu,
-                    run.Cpu / floor.Cpu, run.Wall / floor.Wall > kAllowedOverhead ? "  over 5%" : "");
+                    name.c_str(), run.Wall, piped.Wall, floor.Wall, overPipe, overFloor, run.Cpu,
+                    piped.Cpu, floor.Cpu, run.Cpu / piped.Cpu, run.Cpu / floor.Cpu,
+                    overFloor > kAllowedOverhead ? "  over 5%" : "");
     }
     std::filesystem::remove_all(dir);
     return status;
