@@ -272,8 +272,9 @@ bool TEncoderPipe::Write(std::span<const std::byte> block) {
 }
 
 // Waking on every page the encoder takes from a full pipe would bounce the two processes
-// thousands of times a second, which slows the encoder more than our own work does. With a
-// large pipe we sleep instead while more than half of it is still queued.
+// thousands of times a second, a context switch each time for a few kilobytes. With a
+// large pipe we sleep instead while more than half of it is still queued; the encoder then
+// always finds its input waiting.
 bool TEncoderPipe::WaitForRoom() {
     for (;;) {
         int queued = 0;
