@@ -1,6 +1,7 @@
 #include "audio/encoderpipe.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +32,7 @@ constexpr int kReapPollMs = 100;
 constexpr int kPipeBytes = 1 << 20;
 constexpr int kSmallestRefilledPipe = 256 * 1024;
 constexpr int kRefillPollMs = 2;
+constexpr auto kWaitHookEvery = std::chrono::milliseconds(100);
 
 void PutLe(std::array<std::byte, 44>& h, size_t at, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)
@@ -276,6 +278,9 @@ bool TEncoderPipe::Write(std::span<const std::byte> block) {
 // large pipe we sleep instead while more than half of it is still queued; the encoder then
 // always finds its input waiting.
 bool TEncoderPipe::WaitForRoom() {
+    using TClock = std::chrono::steady_clock;
+    auto nextHook = TClock::now() + kWaitHookEvery;
+    const int hookMs = static_cast<int>(kWaitHookEvery.count());
     for (;;) {
         int queued = 0;
         const bool refill = pipeBytes_ < kSmallestRefilledPipe ||
@@ -283,7 +288,8 @@ bool TEncoderPipe::WaitForRoom() {
         // Without POLLOUT asked for, the input still reports POLLERR once the encoder is gone.
         pollfd fds[2] = {{input_.Get(), static_cast<short>(refill ? POLLOUT : 0), 0},
                          {errors_.Get(), POLLIN, 0}};
-        if (poll(fds, errors_.IsOpen() ? 2 : 1, refill ? -1 : kRefillPollMs) < 0) {
+        const int timeout = !refill ? kRefillPollMs : waitHook_ ? hookMs : -1;
+        if (poll(fds, errors_.IsOpen() ? 2 : 1, timeout) < 0) {
             if (errno == EINTR)
                 continue;
             return false;
@@ -293,6 +299,11 @@ bool TEncoderPipe::WaitForRoom() {
             errors_.Close();
         if ((fds[0].revents & POLLOUT) != 0 || (fds[0].revents & POLLERR) != 0)
             return true; // a write now either fits or reports why it cannot
+        if (waitHook_ && TClock::now() >= nextHook) {
+            if (!waitHook_())
+                return false;
+            nextHook = TClock::now() + kWaitHookEvery;
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -46,6 +47,10 @@ public:
     // Writes one block; false when the encoder has gone (LastError() says why). The
     // encoder's early exit never raises SIGPIPE in this process.
     bool Write(std::span<const std::byte> block);
+    // Called about every tenth of a second while a write waits on an encoder that takes no
+    // input, so a caller can keep its window alive; returning false gives the write up
+    // (Write returns false, the encoder is left running: Kill it).
+    void SetWaitHook(std::function<bool()> hook) { waitHook_ = std::move(hook); }
     // Closes the encoder's input and waits for it. Returns its exit status, or -1 when it
     // was killed by a signal or never started.
     int Stop();
@@ -67,6 +72,7 @@ private:
     TFileHandle input_;  // our end of the encoder's standard input
     TFileHandle errors_; // our end of its standard output and error
     int pipeBytes_ = 0;  // what the input pipe holds
+    std::function<bool()> waitHook_;
     std::string errorOutput_;
     TAudioError lastError_ = TAudioError::Ok;
 };

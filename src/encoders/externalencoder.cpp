@@ -183,10 +183,18 @@ bool RunExternalEncoder(TItemContext& context, TTargetType target, const TEncode
     if (!pipe.Start(argv, stream.Info(), dataBytes))
         return fail(StartErrorMessage(pipe.LastError(), pipe.ErrorOutput()));
 
+    // An encoder that stops taking input would otherwise hold the window still with no way
+    // to cancel it.
+    pipe.SetWaitHook([&context] {
+        context.ProcessEvents();
+        return !context.CancelCurrent();
+    });
+
     std::vector<std::byte> block(kEncoderReadBlock);
     bool cancelled = false;
     bool readFailed = false;
     bool writeFailed = false;
+    int percent = 0;
     for (;;) {
         const int64_t n = stream.Read(block);
         if (n < 0) {
@@ -196,16 +204,20 @@ bool RunExternalEncoder(TItemContext& context, TTargetType target, const TEncode
         if (n == 0)
             break;
         if (!pipe.Write(std::span(block.data(), static_cast<size_t>(n)))) {
-            writeFailed = true;
+            // Cancelled while the encoder took nothing: it will not take the end of its
+            // input either, so it is ended.
+            cancelled = context.CancelCurrent();
+            if (cancelled)
+                pipe.Kill();
+            writeFailed = !cancelled;
             break;
         }
-        const int percent = ProgressPercent(stream.Position(), stream.LengthBytes());
+        percent = ProgressPercent(stream.Position(), stream.LengthBytes());
         context.SetItemPercent(percent);
         context.ProcessEvents();
         if (context.CancelCurrent()) {
             // The encoder is let finish what it has, so the partial file is playable.
             pipe.Stop();
-            context.SetStatus(std::to_string(percent) + "% Canceled");
             cancelled = true;
             break;
         }
@@ -214,6 +226,7 @@ bool RunExternalEncoder(TItemContext& context, TTargetType target, const TEncode
 
     std::string why;
     if (cancelled) {
+        context.SetStatus(std::to_string(percent) + "% Canceled");
         if (target == TTargetType::Mp3)
             WriteMp3Tags(output, item, why);
         return false;

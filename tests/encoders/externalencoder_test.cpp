@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <sys/resource.h>
 
@@ -159,4 +160,47 @@ TEST(ExternalEncoder, EncoderFailingPartWayIsAnError) {
         EXPECT_NE(text.find(c.Expected), std::string::npos) << text;
         EXPECT_NE(text.find(c.LastWords), std::string::npos) << text;
     }
+}
+
+// An encoder that stops taking its input keeps the run alive: the user can still cancel,
+// the encoder is ended, and the next item is converted.
+TEST(ExternalEncoder, EncoderThatStopsReadingCanBeCancelled) {
+    TTempDir dir;
+    const auto src = dir.File("long.wav");
+    MakeTone(src, 10, 44100, 2, {"-c:a", "pcm_s16le"}); // more than the encoder's pipe holds
+    const auto second = MakeSource(dir, SourceKinds()[0]);
+    std::filesystem::create_directory(dir.File("bin"));
+    std::filesystem::create_directory(dir.File("out"));
+    // The first time it is started it takes nothing and never ends; then it is flac.
+    std::ofstream(dir.File("bin/flac"))
+        << "#!/bin/sh\nif [ -e \"" << dir.File("stalled") << "\" ]; then exec /usr/bin/flac \"$@\"; fi\n"
+        << "touch \"" << dir.File("stalled") << "\"; exec sleep 600\n";
+    std::filesystem::permissions(dir.File("bin/flac"), std::filesystem::perms::owner_all);
+    const TScopedEnv path("PATH", dir.File("bin") + ":" + std::getenv("PATH"));
+
+    TOneRun r;
+    r.Settings.OutputFolder = dir.File("out") + "/";
+    r.Rows = {RowFor(src), RowFor(second)};
+    TConversionRun run(r.Rows, TTargetType::Flac, TEncoderOptions{}, r.Settings, r.Dialogs,
+                       r.Observer);
+    int samePercent = 0;
+    int lastPercent = -1;
+    bool asked = false;
+    r.Observer.OnEvents = [&] {
+        samePercent = r.Observer.LastPercent == lastPercent ? samePercent + 1 : 0;
+        lastPercent = r.Observer.LastPercent;
+        // Half a second without progress part way through: the user gives up on it.
+        if (!asked && lastPercent > 0 && samePercent >= 5) {
+            asked = true;
+            r.Dialogs.Answers.push_back(TAnswer::Yes);
+            run.AskCancel();
+        }
+    };
+    run.Run();
+
+    ASSERT_TRUE(asked);
+    EXPECT_NE(r.Rows[0].Status.find("% Canceled"), std::string::npos) << r.Rows[0].Status;
+    EXPECT_NE(r.Rows[0].Status, "100% Canceled");
+    EXPECT_EQ(r.Rows[1].Status, "Done");
+    EXPECT_NEAR(DecodedSeconds(dir.File("out/wav16.flac")), 1.5, 0.01);
 }
