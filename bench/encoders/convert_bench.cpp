@@ -169,7 +169,9 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    std::printf("%d s of 44.1 kHz stereo, %d rounds; wall-clock ratios are medians over the rounds\n", seconds, reps);
+    std::printf(
+        "%d s of 44.1 kHz stereo, %d rounds; wall-clock ratios are medians over the rounds\n",
+        seconds, reps);
     std::printf("%-6s %8s %8s %8s %9s %9s | %8s %8s %8s %9s %9s\n", "target", "run s", "pipe s",
                 "alone s", "run/pipe", "run/alone", "run cpu", "pipe cpu", "alone cpu",
                 "run/pipe", "run/alone");

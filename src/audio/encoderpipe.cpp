@@ -297,7 +297,7 @@ bool TEncoderPipe::WaitForRoom() {
         // Keep the encoder's output flowing, or it may block on it and stop reading.
         if (errors_.IsOpen() && fds[1].revents != 0 && !DrainErrors())
             errors_.Close();
-        if ((fds[0].revents & POLLOUT) != 0 || (fds[0].revents & POLLERR) != 0)
+        if ((fds[0].revents & (POLLOUT | POLLERR)) != 0)
             return true; // a write now either fits or reports why it cannot
         if (waitHook_ && TClock::now() >= nextHook) {
             if (!waitHook_())

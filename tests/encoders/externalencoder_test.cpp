@@ -173,7 +173,8 @@ TEST(ExternalEncoder, EncoderThatStopsReadingCanBeCancelled) {
     std::filesystem::create_directory(dir.File("out"));
     // The first time it is started it takes nothing and never ends; then it is flac.
     std::ofstream(dir.File("bin/flac"))
-        << "#!/bin/sh\nif [ -e \"" << dir.File("stalled") << "\" ]; then exec /usr/bin/flac \"$@\"; fi\n"
+        << "#!/bin/sh\nif [ -e \"" << dir.File("stalled")
+        << "\" ]; then exec /usr/bin/flac \"$@\"; fi\n"
         << "touch \"" << dir.File("stalled") << "\"; exec sleep 600\n";
     std::filesystem::permissions(dir.File("bin/flac"), std::filesystem::perms::owner_all);
     const TScopedEnv path("PATH", dir.File("bin") + ":" + std::getenv("PATH"));
