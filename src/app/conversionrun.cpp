@@ -182,11 +182,10 @@ bool TConversionRun::ConfirmOverwrite(const std::string& path) {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec))
         return true;
-    // No is the last button, so closing the question answers No.
     const TAnswer a = dialogs_.Ask(
         TMessageKind::Confirmation, kCaption,
         "The file \"" + path + "\" already exists. Do you want ot overwrite it?",
-        {TAnswer::Yes, TAnswer::YesToAll, TAnswer::No});
+        {TAnswer::Yes, TAnswer::No, TAnswer::YesToAll});
     if (a == TAnswer::YesToAll)
         settings_.OverwriteWithoutAsking = true;
     return a == TAnswer::Yes || a == TAnswer::YesToAll;
@@ -195,7 +194,7 @@ bool TConversionRun::ConfirmOverwrite(const std::string& path) {
 void TConversionRun::AskCancel() {
     const TAnswer a = dialogs_.Ask(TMessageKind::Confirmation, kCaption,
                                    "Are you sure to stop the conversion of the current file?",
-                                   {TAnswer::Yes, TAnswer::YesToAll, TAnswer::No});
+                                   {TAnswer::Yes, TAnswer::No, TAnswer::YesToAll});
     if (a == TAnswer::Yes)
         SetCancelCurrent();
     else if (a == TAnswer::YesToAll)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -10,6 +11,14 @@ namespace bw {
 enum class TMessageKind { Information, Warning, Error, Confirmation };
 enum class TAnswer { Ok, Cancel, Yes, No, YesToAll };
 
+// What closing a question without a button answers: No where it is offered, so a question
+// dismissed by accident never says yes; otherwise the last button.
+inline TAnswer ClosingAnswer(const std::vector<TAnswer>& buttons) {
+    if (std::find(buttons.begin(), buttons.end(), TAnswer::No) != buttons.end())
+        return TAnswer::No;
+    return buttons.empty() ? TAnswer::Ok : buttons.back();
+}
+
 // Every message box of the program goes through this interface, so the logic that asks
 // can live outside the widgets and a test can give the user's answers.
 class TDialogs {
@@ -17,8 +26,9 @@ public:
     virtual ~TDialogs() = default;
     // Shows a message with one OK button.
     virtual void Show(TMessageKind kind, const std::string& caption, const std::string& text) = 0;
-    // Asks a question with the given buttons (the first is the default); returns the one
-    // chosen. Closing the box counts as the last button.
+    // Asks a question with the given buttons, in the order shown (the first is the
+    // default); returns the one chosen. Closing the box answers No when No is offered
+    // (whatever its place), otherwise the last button.
     virtual TAnswer Ask(TMessageKind kind, const std::string& caption, const std::string& text,
                         const std::vector<TAnswer>& buttons) = 0;
     // The open-file dialog: several files may be chosen; filters as "Name (*.a *.b)", the

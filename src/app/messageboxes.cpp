@@ -45,13 +45,13 @@ TAnswer TMessageBoxes::Ask(TMessageKind kind, const std::string& caption, const 
         box.addButton(ButtonOf(a));
     if (!buttons.empty()) {
         box.setDefaultButton(ButtonOf(buttons.front()));
-        box.setEscapeButton(ButtonOf(buttons.back()));
+        box.setEscapeButton(ButtonOf(ClosingAnswer(buttons)));
     }
     const int chosen = box.exec();
     for (TAnswer a : buttons)
         if (chosen == ButtonOf(a))
             return a;
-    return buttons.empty() ? TAnswer::Ok : buttons.back();
+    return ClosingAnswer(buttons);
 }
 
 std::vector<std::string> TMessageBoxes::OpenFiles(const std::string& title,

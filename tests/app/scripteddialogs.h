@@ -8,7 +8,7 @@
 #include <vector>
 
 // Stands in for the user at the message boxes: records every message and gives the
-// answers queued by the test (the last offered button when none is queued).
+// answers queued by the test (when none is queued, what closing the box answers).
 class TScriptedDialogs final : public bw::TDialogs {
 public:
     struct TShown {
@@ -28,7 +28,7 @@ public:
             Answers.pop_front();
             return a;
         }
-        return buttons.empty() ? bw::TAnswer::Ok : buttons.back();
+        return bw::ClosingAnswer(buttons);
     }
 
     std::vector<std::string> OpenFiles(const std::string& title,
