@@ -1,6 +1,8 @@
 #include "app/appsettings.h"
 
+#include <QDir>
 #include <QHostInfo>
+#include <QStandardPaths>
 #include <cstdlib>
 #include <pwd.h>
 #include <unistd.h>
@@ -20,6 +22,15 @@ std::string WithTrailingSeparator(std::string folder) {
     if (!folder.empty() && folder.back() != '/')
         folder += '/';
     return folder;
+}
+
+std::string DefaultOutputFolder() {
+    for (const auto location : {QStandardPaths::DesktopLocation, QStandardPaths::MusicLocation}) {
+        const QString folder = QStandardPaths::writableLocation(location);
+        if (!folder.isEmpty() && QDir(folder).exists())
+            return WithTrailingSeparator(folder.toStdString());
+    }
+    return WithTrailingSeparator(QDir::homePath().toStdString());
 }
 
 std::string DefaultFreeDBEmail() {

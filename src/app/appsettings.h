@@ -50,6 +50,11 @@ struct TWindowSettings {
 TAppSettings DefaultAppSettings();
 TWindowSettings DefaultWindowSettings();
 
+// Where outputs go until the user picks a folder: the Desktop folder when there is one, else
+// the Music folder, else the home folder; with "/" at its end. Many systems have no Desktop
+// folder, and an output folder that does not exist would fail every first conversion.
+std::string DefaultOutputFolder();
+
 // A folder path with the platform's separator at its end (unless empty).
 std::string WithTrailingSeparator(std::string folder);
 

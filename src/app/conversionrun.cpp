@@ -3,6 +3,7 @@
 #include "audio/audiostream.h"
 #include "encoders/externalencoder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -68,6 +69,7 @@ void TConversionRun::Run() {
     checkedCount_ = 0;
     completedCount_ = 0;
     listHasCdTracks_ = false;
+    foldersFailed_.clear();
     for (const auto& r : rows_) {
         checkedCount_ += r.Checked ? 1 : 0;
         listHasCdTracks_ = listHasCdTracks_ || r.Item.SourceType == TSourceType::CdTrack;
@@ -94,13 +96,14 @@ void TConversionRun::Run() {
 void TConversionRun::ConvertRow(size_t row) {
     currentRow_ = row;
     TmyMusicFile& item = rows_[row].Item;
+    rows_[row].Reason.clear();
     SetItemPercent(0);
 
     // A source that cannot be decoded is not handed on: its back-end would only fail
     // again with a message that hides the real reason.
     if (!OpenConversionStream(item)) {
-        dialogs_.Show(TMessageKind::Error, kCaption,
-                      "Can\"t loading file \"" + item.SourcePath + "\"!");
+        rowDialogs_.Show(TMessageKind::Error, kCaption,
+                         "Can\"t loading file \"" + item.SourcePath + "\"!");
         SetStatus(kStatusError);
         return;
     }
@@ -112,23 +115,30 @@ void TConversionRun::ConvertRow(size_t row) {
     item.TargetPath = WithExtension(item.TargetPath, TargetExtension(target_));
 
     if (IsSameFile(item.TargetPath, item.SourcePath)) {
-        dialogs_.Show(TMessageKind::Error, kCaption,
-                      item.TargetPath + "\n Can't convert to itself, skipped.");
+        rowDialogs_.Show(TMessageKind::Error, kCaption,
+                         item.TargetPath + "\n Can't convert to itself, skipped.");
         return;
     }
-    if (!settings_.OverwriteWithoutAsking && !ConfirmOverwrite(item.TargetPath))
+    if (!settings_.OverwriteWithoutAsking && !ConfirmOverwrite(item.TargetPath)) {
+        rows_[row].Reason = "\"" + item.TargetPath + "\" already exists and was not replaced.";
         return;
+    }
+    if (!EnsureFolderOf(item.TargetPath)) {
+        SetStatus(kStatusError);
+        return;
+    }
 
     observer_.FromToChanged(item.SourcePath, item.TargetPath);
     SetStatus(kStatusConverting);
     const TBackEnd& backEnd = backEnds_[static_cast<size_t>(target_)];
     if (!backEnd) {
-        dialogs_.Show(TMessageKind::Error, kCaption,
-                      TargetName(target_) + " output is not available in this version.");
+        rowDialogs_.Show(TMessageKind::Error, kCaption,
+                         TargetName(target_) + " output is not available in this version.");
         SetStatus(kStatusError);
         return;
     }
     if (backEnd(*this)) {
+        rows_[row].Reason.clear();
         SetStatus(kStatusDone);
         rows_[row].Checked = false;
         observer_.RowUnchecked(row);
@@ -158,8 +168,8 @@ std::string TConversionRun::TargetFolderFor(const TmyMusicFile& item) {
         std::error_code ec;
         if (!std::filesystem::exists(candidate, ec) &&
             !std::filesystem::create_directory(candidate, ec)) {
-            dialogs_.Show(TMessageKind::Error, kCaption,
-                          "Can't create folder \"" + candidate + "\"!");
+            rowDialogs_.Show(TMessageKind::Error, kCaption,
+                             "Can't create folder \"" + candidate + "\"!");
         }
         if (std::filesystem::is_directory(candidate, ec))
             folder = candidate + "/";
@@ -167,6 +177,28 @@ std::string TConversionRun::TargetFolderFor(const TmyMusicFile& item) {
     addLevel(settings_.CreateArtist, item.Artist);
     addLevel(settings_.CreateAlbum, item.Album);
     return folder;
+}
+
+// A missing output folder (a default folder that was never made, a removable disk not yet
+// mounted under its old name) is created, as the CD sub-folders are. When it cannot be,
+// the user is told once per run; each item going there is an error.
+bool TConversionRun::EnsureFolderOf(const std::string& path) {
+    const std::string folder = path.substr(0, FileNameStart(path));
+    std::error_code ec;
+    if (folder.empty() || std::filesystem::is_directory(folder, ec))
+        return true;
+    const std::string message = "Can't create folder \"" + folder + "\"!";
+    if (std::find(foldersFailed_.begin(), foldersFailed_.end(), folder) != foldersFailed_.end()) {
+        rows_[currentRow_].Reason = message;
+        return false;
+    }
+    std::filesystem::create_directories(folder, ec);
+    if (std::filesystem::is_directory(folder, ec))
+        return true;
+    foldersFailed_.push_back(folder);
+    rowDialogs_.Show(TMessageKind::Error, kCaption,
+                     message + (ec ? "\n" + ec.message() : std::string()));
+    return false;
 }
 
 bool TConversionRun::IsSameFile(const std::string& target, const std::string& source) const {
@@ -213,6 +245,13 @@ std::string TConversionRun::ElapsedText() const {
 const TmyMusicFile& TConversionRun::CurrentJob() const { return rows_[currentRow_].Item; }
 
 TAudioStream& TConversionRun::ConversionStream() { return *stream_; }
+
+void TConversionRun::TRowDialogs::Show(TMessageKind kind, const std::string& caption,
+                                       const std::string& text) {
+    if (kind == TMessageKind::Error)
+        run_.rows_[run_.currentRow_].Reason = text;
+    run_.dialogs_.Show(kind, caption, text);
+}
 
 void TConversionRun::SetStatus(const std::string& status) {
     rows_[currentRow_].Status = status;

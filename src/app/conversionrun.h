@@ -23,6 +23,9 @@ struct TConversionRow {
     TmyMusicFile Item;
     bool Checked = true;
     std::string Status = "-";
+    // Why the row did not end "Done" in the last run: the last error shown for it, or why
+    // it was skipped. Empty when it was converted.
+    std::string Reason = {};
 };
 
 // What the windows (or the command-line tool) are told while a run works. Every call comes
@@ -90,7 +93,7 @@ private:
     // TItemContext, for the back-ends.
     const TmyMusicFile& CurrentJob() const override;
     TAudioStream& ConversionStream() override;
-    TDialogs& Dialogs() override { return dialogs_; }
+    TDialogs& Dialogs() override { return rowDialogs_; }
     void SetStatus(const std::string& status) override;
     void SetItemPercent(int percent) override;
     void ProcessEvents() override { observer_.ProcessEvents(); }
@@ -101,16 +104,34 @@ private:
     bool OpenConversionStream(const TmyMusicFile& item);
     std::string TargetFolderFor(const TmyMusicFile& item);
     bool IsSameFile(const std::string& target, const std::string& source) const;
+    bool EnsureFolderOf(const std::string& path);
+
+    // The message boxes as the back-ends see them: every error shown also becomes the
+    // current row's Reason.
+    class TRowDialogs final : public TDialogs {
+    public:
+        explicit TRowDialogs(TConversionRun& run) : run_(run) {}
+        void Show(TMessageKind kind, const std::string& caption, const std::string& text) override;
+        TAnswer Ask(TMessageKind kind, const std::string& caption, const std::string& text,
+                    const std::vector<TAnswer>& buttons) override {
+            return run_.dialogs_.Ask(kind, caption, text, buttons);
+        }
+
+    private:
+        TConversionRun& run_;
+    };
 
     std::vector<TConversionRow>& rows_;
     TTargetType target_;
     TEncoderOptions options_;
     TAppSettings& settings_;
     TDialogs& dialogs_;
+    TRowDialogs rowDialogs_{*this};
     TConversionObserver& observer_;
     std::vector<TBackEnd> backEnds_;
     bool sameAsSource_ = false;
     bool listHasCdTracks_ = false;
+    std::vector<std::string> foldersFailed_; // output folders that could not be made
 
     std::unique_ptr<TAudioStream> stream_;
     size_t currentRow_ = 0;

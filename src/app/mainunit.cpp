@@ -36,7 +36,6 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSlider>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
@@ -430,9 +429,9 @@ void TForm1::RunStartupSequence() {
     currentJob_ = std::make_unique<TmyMusicFile>();
     playerJob_ = std::make_unique<TmyMusicFile>();
     listView_->RemoveAllRows();
-    // 11. Output and source folders start on the Desktop.
-    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    appSettings_.OutputFolder = WithTrailingSeparator(desktop.toStdString());
+    // 11. Output and source folders start on the Desktop (or where there is none, in Music
+    // or the home folder).
+    appSettings_.OutputFolder = DefaultOutputFolder();
     appSettings_.SourceFolder = appSettings_.OutputFolder;
     editOutputFolder_->setText(QString::fromStdString(appSettings_.OutputFolder));
     cancelAll_ = false;

@@ -131,7 +131,7 @@ TSettingsLoad LoadSettings(TSettingsStore& store, const TAppSettings& app,
     TAppSettings& a = out.App;
     r.Int(keys::kActivePage, w.ActivePage);
     if (r.Ok()) {
-        // A folder that has gone since the last run is ignored: the Desktop default stays.
+        // A folder that has gone since the last run is ignored: the default stays.
         const std::string folder = store.ReadString(keys::kOutputFolder);
         const bool exists = hooks.FolderExists ? hooks.FolderExists(folder)
                                                : (!folder.empty() && QDir(QString::fromStdString(folder)).exists());

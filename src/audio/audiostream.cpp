@@ -12,6 +12,7 @@ extern "C" {
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <sys/stat.h>
 #include <vector>
 
 namespace bw {
@@ -93,6 +94,10 @@ struct TAudioStream::Impl {
     uint64_t position = 0;
     uint64_t length = 0;
     bool exact = false;
+    // What the header states, kept after the end has set length to what was delivered.
+    uint64_t statedLength = 0;
+    bool stated = false;
+    int64_t openSize = -1; // the file's size when opened
     int64_t originPts = 0;   // the first sample's timestamp, in the stream's time base
     int64_t seekTarget = -1; // after a seek: the sample frame decoding must reach
     int64_t nextFrameStart = -1; // while reaching it: where the next frame starts
@@ -194,6 +199,7 @@ TAudioError TAudioStream::Impl::SetupOutput(AVSampleFormat sampleFormat, int rat
 }
 
 void TAudioStream::Impl::ComputeLength(int64_t headerEnd) {
+    openSize = format->pb ? avio_size(format->pb) : -1;
     int64_t frames = -1;
     if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
         frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, info.SampleRate});
@@ -209,13 +215,14 @@ void TAudioStream::Impl::ComputeLength(int64_t headerEnd) {
     // A duration guessed from the bit rate and file size is never exact, whatever the codec.
     exact = StatesExactLength(codec->codec_id) &&
             format->duration_estimation_method == AVFMT_DURATION_FROM_STREAM;
+    stated = exact;
+    statedLength = length;
     if (exact && IsPcm(codec->codec_id)) {
         // A WAV cut short still states its full data size: trust it only when the file
         // really holds that much.
-        const int64_t size = format->pb ? avio_size(format->pb) : -1;
         const int64_t sourceBlock = stream->codecpar->block_align;
-        if (headerEnd < 0 || size < headerEnd || sourceBlock <= 0 ||
-            (size - headerEnd) / sourceBlock < frames)
+        if (headerEnd < 0 || openSize < headerEnd || sourceBlock <= 0 ||
+            (openSize - headerEnd) / sourceBlock < frames)
             exact = false;
     }
 }
@@ -424,6 +431,23 @@ std::unique_ptr<TAudioStream> TAudioStream::OpenFile(const std::string& path,
     if (e != TAudioError::Ok)
         return nullptr;
     return s;
+}
+
+bool TAudioStream::DeliveredAll() const {
+    const Impl& d = *impl_;
+    if (d.failed)
+        return false;
+    if (d.seeked || !d.ended)
+        return true; // nothing to judge by
+    if (d.stated && d.position < d.statedLength)
+        return false;
+    // Cut while it was read: what was delivered is only what was there before the cut.
+    struct stat st {};
+    return d.openSize < 0 || ::stat(d.path.c_str(), &st) != 0 || st.st_size >= d.openSize;
+}
+
+uint64_t TAudioStream::StatedLengthBytes() const {
+    return impl_->stated ? impl_->statedLength : 0;
 }
 
 TChannelInfo TAudioStream::Info() const { return impl_->info; }

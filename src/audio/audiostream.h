@@ -65,6 +65,14 @@ public:
     // for every format. False past the length.
     bool Seek(uint64_t bytePos);
     bool AtEnd() const;
+    // Once a read from the start has reached the end: whether it delivered all the audio
+    // the source holds. False when it stopped short of the length the header states
+    // exactly (even where the file no longer holds that much), when a read failed, or
+    // when the file shrank while it was read (cut by another program, a share gone away).
+    // True while nothing can be judged (not at the end yet, or after a seek).
+    bool DeliveredAll() const;
+    // The length the header states exactly, in delivered bytes; 0 when it states none.
+    uint64_t StatedLengthBytes() const;
     TAudioError LastError() const;
 
 private:

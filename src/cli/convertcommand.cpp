@@ -7,6 +7,8 @@
 #include "encoders/encoderoptions.h"
 #include "encoders/targettype.h"
 
+#include <array>
+#include <csignal>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -41,10 +43,45 @@ private:
     std::ostream& err_;
 };
 
+// The signal that asked the tool to end (SIGINT, SIGTERM or SIGHUP), 0 while none has.
+volatile std::sig_atomic_t gStopSignal = 0;
+
+extern "C" void OnStopSignal(int signal) { gStopSignal = signal; }
+
+// While it lives, Ctrl-C, a logout or `kill` cancels the run instead of ending the tool on
+// the spot, so the encoders are ended and no temporary file is left behind.
+class TStopSignals {
+public:
+    TStopSignals() {
+        gStopSignal = 0;
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        for (size_t i = 0; i < kSignals.size(); ++i)
+            sigaction(kSignals[i], &action, &old_[i]);
+    }
+    ~TStopSignals() {
+        for (size_t i = 0; i < kSignals.size(); ++i)
+            sigaction(kSignals[i], &old_[i], nullptr);
+    }
+    TStopSignals(const TStopSignals&) = delete;
+    TStopSignals& operator=(const TStopSignals&) = delete;
+
+private:
+    static constexpr std::array<int, 3> kSignals{SIGINT, SIGTERM, SIGHUP};
+    std::array<struct sigaction, 3> old_{};
+};
+
 class TCliProgress final : public TConversionObserver {
 public:
     TCliProgress(std::ostream& err, bool terminal) : err_(err), terminal_(terminal) {}
     ~TCliProgress() override { EndBar(); }
+
+    void SetRun(TConversionRun* run) { run_ = run; }
+    void ProcessEvents() override {
+        if (gStopSignal != 0 && run_)
+            run_->SetCancelAll();
+    }
 
     void FromToChanged(const std::string& from, const std::string& to) override {
         if (from.empty())
@@ -85,6 +122,7 @@ private:
     }
     std::ostream& err_;
     bool terminal_;
+    TConversionRun* run_ = nullptr;
     bool barOpen_ = false;
     int lastShown_ = -1;
     std::string name_;
@@ -173,13 +211,10 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
 
     TAppSettings settings = DefaultAppSettings();
     settings.OverwriteWithoutAsking = args.Overwrite;
+    // A folder that does not exist yet is made by the run.
     std::error_code ec;
     const std::string folder =
         args.OutFolder ? *args.OutFolder : std::filesystem::current_path(ec).string();
-    if (!args.SameAsSource && !std::filesystem::is_directory(folder, ec)) {
-        err << "brindlewave-cli convert: the output folder '" << folder << "' does not exist\n";
-        return 2;
-    }
     settings.OutputFolder = WithTrailingSeparator(folder);
 
     // Files the job list would refuse are reported, not converted.
@@ -203,7 +238,13 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
     TCliProgress progress(err, errIsTerminal);
     TConversionRun run(rows, target, args.Options, settings, dialogs, progress);
     run.SetSameAsSource(args.SameAsSource);
-    run.Run();
+    progress.SetRun(&run);
+    int stopSignal = 0;
+    {
+        TStopSignals signals;
+        run.Run();
+        stopSignal = gStopSignal;
+    }
 
     int status = 0;
     for (size_t i = 0; i < args.Files.size(); ++i) {
@@ -213,11 +254,19 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
             continue;
         }
         const TConversionRow& row = rows[rowOfFile[i]];
-        out << ResultLine(row.Item.SourcePath, row.Item.TargetPath, row.Status, "") << "\n";
-        if (row.Status != "Done")
+        std::string reason = row.Reason;
+        if (row.Status == "-" && reason.empty() && stopSignal != 0)
+            reason = "not converted: the tool was stopped";
+        out << ResultLine(row.Item.SourcePath, row.Item.TargetPath, row.Status, reason) << "\n";
+        if (row.Status != "Done") {
             status = 1;
+            // Errors were said as they came; a row skipped without one says why here.
+            if (row.Status == "-" && !reason.empty())
+                err << "brindlewave-cli: " << row.Item.SourcePath << ": " << reason << "\n";
+        }
     }
-    return status;
+    // Ended by a signal: the shell's convention for it.
+    return stopSignal != 0 ? 128 + stopSignal : status;
 }
 
 } // namespace bw

@@ -2,7 +2,9 @@
 
 #include "audio/audiostream.h"
 #include "audio/encoderpipe.h"
+#include "common/outputfile.h"
 #include "encoders/itemcontext.h"
+#include "encoders/outputcheck.h"
 #include "tags/id3v1.h"
 #include "tags/id3v2.h"
 
@@ -50,6 +52,20 @@ std::string StartErrorMessage(TAudioError code, const std::string& detail) {
     if (!why.empty())
         text += "\n" + why;
     return text;
+}
+
+std::string SourceEndedEarlyMessage(const std::string& source, const TAudioStream& stream) {
+    std::string text = "Can't read \"" + source + "\" to its end";
+    if (stream.LastError() != TAudioError::Ok && stream.LastError() != TAudioError::Ended)
+        return text + ".\nError code: " + std::to_string(static_cast<int>(stream.LastError()));
+    const TChannelInfo info = stream.Info();
+    const auto seconds = [&info](uint64_t bytes) {
+        return std::to_string(bytes / static_cast<uint64_t>(info.SampleRate * info.BlockAlign()));
+    };
+    text += ": it ended after " + seconds(stream.Position()) + " s";
+    if (stream.StatedLengthBytes() > 0)
+        text += " of the " + seconds(stream.StatedLengthBytes()) + " s it says it holds";
+    return text + " (was the file cut or changed while it was converted?).";
 }
 
 std::string EncoderFailedMessage(const std::string& program, const std::string& output,
@@ -130,16 +146,13 @@ TCommandLine BuildEncoderCommand(TTargetType target, const std::string& program,
     return line;
 }
 
-bool DeleteExistingOutput(const std::string& path) {
+bool IsReplaceableOutput(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         return false;
     // No write bit at all is the read-only attribute; the bits count even where the
     // permission check would let us through (running as root).
-    if ((st.st_mode & kAnyWrite) == 0 || ::access(path.c_str(), W_OK) != 0)
-        return false;
-    std::error_code ec;
-    return std::filesystem::remove(path, ec) && !ec;
+    return (st.st_mode & kAnyWrite) != 0 && ::access(path.c_str(), W_OK) == 0;
 }
 
 std::string CantCreateFileMessage(const std::string& path) {
@@ -159,18 +172,21 @@ bool RunExternalEncoder(TItemContext& context, TTargetType target, const TEncode
 
     const std::string name = EncoderProgram(target);
     const std::string program = FindProgram(name);
-    // Looked for before an existing output is deleted: a missing encoder must not cost the
-    // user the file that was there.
     if (program.empty())
         return fail(StartErrorMessage(TAudioError::Process, "cannot find the program " + name));
     std::error_code ec;
-    if (std::filesystem::exists(output, ec) && !DeleteExistingOutput(output))
+    if (std::filesystem::exists(output, ec) && !IsReplaceableOutput(output))
         return fail(CantCreateFileMessage(output));
 
+    // The encoder writes under a short private name beside the target; the target itself
+    // is only replaced once the new file is complete and checked, so a failure or a full
+    // disk never costs the user the file that was there.
+    TPendingOutput pending(output);
     context.ClearCancelCurrent();
     TAudioStream& stream = context.ConversionStream();
-    TCommandLine command = BuildEncoderCommand(target, program, options, item);
-    std::vector<std::string> argv = command.Argv();
+    TmyMusicFile writing = item;
+    writing.TargetPath = pending.TemporaryPath();
+    std::vector<std::string> argv = BuildEncoderCommand(target, program, options, writing).Argv();
     if (target == TTargetType::Mp3 || target == TTargetType::Mpc)
         argv.back() = AsPlainArgument(argv.back());
 
@@ -195,6 +211,7 @@ bool RunExternalEncoder(TItemContext& context, TTargetType target, const TEncode
     bool readFailed = false;
     bool writeFailed = false;
     int percent = 0;
+    uint64_t fedBytes = 0;
     for (;;) {
         const int64_t n = stream.Read(block);
         if (n < 0) {
@@ -204,14 +221,19 @@ bool RunExternalEncoder(TItemContext& context, TTargetType target, const TEncode
         if (n == 0)
             break;
         if (!pipe.Write(std::span(block.data(), static_cast<size_t>(n)))) {
+            // The encoder may have gone because the user is ending the program (a signal
+            // reaches the encoders too): that is a cancel, not an encoder failure.
+            if (!context.CancelCurrent())
+                context.ProcessEvents();
+            cancelled = context.CancelCurrent();
             // Cancelled while the encoder took nothing: it will not take the end of its
             // input either, so it is ended.
-            cancelled = context.CancelCurrent();
             if (cancelled)
                 pipe.Kill();
             writeFailed = !cancelled;
             break;
         }
+        fedBytes += static_cast<uint64_t>(n);
         percent = ProgressPercent(stream.Position(), stream.LengthBytes());
         context.SetItemPercent(percent);
         context.ProcessEvents();
@@ -223,22 +245,29 @@ bool RunExternalEncoder(TItemContext& context, TTargetType target, const TEncode
         }
     }
     const int exitStatus = pipe.Running() ? pipe.Stop() : 0;
+    const std::string& written = pending.TemporaryPath();
 
     std::string why;
     if (cancelled) {
         context.SetStatus(std::to_string(percent) + "% Canceled");
         if (target == TTargetType::Mp3)
-            WriteMp3Tags(output, item, why);
+            WriteMp3Tags(written, item, why);
+        pending.KeepPartial();
         return false;
     }
-    if (readFailed) {
-        return fail("Can't read \"" + item.SourcePath + "\" to its end.\nError code: " +
-                    std::to_string(static_cast<int>(stream.LastError())));
-    }
+    if (readFailed || !stream.DeliveredAll())
+        return fail(SourceEndedEarlyMessage(item.SourcePath, stream));
     if (writeFailed || exitStatus != 0)
         return fail(EncoderFailedMessage(name, output, exitStatus, pipe.ErrorOutput()));
-    if (target == TTargetType::Mp3 && !WriteMp3Tags(output, item, why))
+    const TChannelInfo info = stream.Info();
+    const TFedAudio fed{fedBytes / static_cast<uint64_t>(info.BlockAlign()), info.SampleRate};
+    if (const std::string bad = CheckEncoderOutput(target, written, fed); !bad.empty())
+        return fail("Encoding \"" + output + "\" failed: the file " + name + " wrote is incomplete: " +
+                    bad + ".");
+    if (target == TTargetType::Mp3 && !WriteMp3Tags(written, item, why))
         return fail("Can't write the tags into \"" + output + "\"!\n" + why);
+    if (!pending.Commit(why))
+        return fail(CantCreateFileMessage(output) + "\n" + why);
     return true;
 }
 

@@ -22,9 +22,9 @@ std::string EncoderProgram(TTargetType target);
 TCommandLine BuildEncoderCommand(TTargetType target, const std::string& program,
                                  const TEncoderOptions& options, const TmyMusicFile& item);
 
-// Deletes the file at path unless it is read-only or its attributes cannot be read; true
-// when it is gone.
-bool DeleteExistingOutput(const std::string& path);
+// Whether an existing output may be replaced: false when it is read-only or its attributes
+// cannot be read.
+bool IsReplaceableOutput(const std::string& path);
 
 // The text shown when an existing output cannot be replaced.
 std::string CantCreateFileMessage(const std::string& path);
@@ -32,7 +32,8 @@ std::string CantCreateFileMessage(const std::string& path);
 // The back-end of MP3, Ogg Vorbis, FLAC and Musepack: pipes the conversion stream through
 // the outside encoder into TargetPath and, for MP3, tags the result. True only when the
 // encoder wrote the whole output and ended well; otherwise the row's status is "Error" (with
-// a message saying why) or the cancel text.
+// a message saying why) or the cancel text. An existing target is replaced only by a
+// complete, checked output; a cancelled one is kept only where no file was there before.
 bool RunExternalEncoder(TItemContext& context, TTargetType target, const TEncoderOptions& options);
 
 } // namespace bw

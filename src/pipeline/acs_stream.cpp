@@ -1,6 +1,5 @@
 #include "pipeline/acs_stream.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -87,26 +86,6 @@ bool TACSFileStream::Close() {
         return false;
     }
     return true;
-}
-
-std::string TemporaryPathFor(const std::string& target) {
-    static std::atomic<unsigned> counter{0};
-    return target + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-}
-
-bool ReplaceWithTemporary(const std::string& temporary, const std::string& target,
-                          std::string& error) {
-    if (std::rename(temporary.c_str(), target.c_str()) != 0) {
-        error = std::strerror(errno);
-        RemoveFileQuietly(temporary);
-        return false;
-    }
-    return true;
-}
-
-void RemoveFileQuietly(const std::string& path) {
-    if (!path.empty())
-        ::unlink(path.c_str());
 }
 
 } // namespace bw

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/outputfile.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -50,13 +52,5 @@ private:
     int fd_ = -1;
     std::string lastError_;
 };
-
-// Outputs are written beside their target under a private name and only replace the target
-// once complete, so a failed or refused write never destroys a file that was there before.
-std::string TemporaryPathFor(const std::string& target);
-// Moves the finished temporary file over the target; false (and error) when it cannot.
-bool ReplaceWithTemporary(const std::string& temporary, const std::string& target,
-                          std::string& error);
-void RemoveFileQuietly(const std::string& path);
 
 } // namespace bw

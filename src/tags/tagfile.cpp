@@ -1,5 +1,7 @@
 #include "tags/tagfile.h"
 
+#include "common/outputfile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -182,15 +184,21 @@ bool RebuildFileWithHead(const std::string& path, std::span<const std::byte> hea
 
     // The new file is first an unnamed one in the same folder, so that a crash while copying
     // leaves nothing behind; where the file system has no unnamed files, a hidden named one.
+    // Its name is a short one of its own, not derived from the file's: a name near the
+    // file system's limit would not fit once lengthened.
     const std::string folder = target.parent_path().string();
-    const std::string prefix = folder + "/." + target.filename().string() + ".bw-";
     std::string tmpName;
     TFd tmp(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
     const bool unnamed = tmp.Valid();
     if (!unnamed) {
-        tmpName = prefix + "XXXXXX";
-        tmp.Reset(::mkstemp(tmpName.data()));
+        for (int attempt = 0; attempt < 100 && !tmp.Valid(); ++attempt) {
+            tmpName = TemporaryPathFor(target.string());
+            tmp.Reset(::open(tmpName.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+            if (!tmp.Valid() && errno != EEXIST)
+                break;
+        }
         if (!tmp.Valid()) {
+            tmpName.clear();
             error = Reason("cannot create a file beside", path);
             return false;
         }
@@ -239,7 +247,7 @@ bool RebuildFileWithHead(const std::string& path, std::span<const std::byte> hea
         // Name it only now, just before it takes the old file's place.
         const std::string self = "/proc/self/fd/" + std::to_string(tmp.Get());
         for (int attempt = 0; attempt < 100 && tmpName.empty(); ++attempt) {
-            std::string name = prefix + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+            std::string name = TemporaryPathFor(target.string());
             if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
                 tmpName = std::move(name);
             else if (errno != EEXIST)

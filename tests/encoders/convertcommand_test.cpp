@@ -102,9 +102,15 @@ TEST(ConvertCommand, ExistingOutputsAreKeptUnlessOverwriteIsGiven) {
     const std::vector<std::byte> old{std::byte{'o'}, std::byte{'l'}, std::byte{'d'}};
     WriteAll(out, old);
 
+    // Not replaced, and the tool says why: in the JSON line and on its error output.
     auto r = bwtest::Run({BW_CLI_PATH, "convert", "--to", "mpc", "--same-as-source", flac});
     EXPECT_EQ(r.ExitCode, 1);
-    EXPECT_EQ(r.Out, Json(flac, out, "-") + "\n");
+    const std::string why = "\\\"" + out + "\\\" already exists and was not replaced.";
+    EXPECT_EQ(r.Out, Json(flac, out, "-").substr(0, Json(flac, out, "-").size() - 1) +
+                         ",\"Reason\":\"" + why + "\"}\n");
+    EXPECT_NE(r.Err.find(flac + ": \"" + out + "\" already exists and was not replaced."),
+              std::string::npos)
+        << r.Err;
     EXPECT_EQ(ReadAll(out), old);
 
     r = bwtest::Run({BW_CLI_PATH, "convert", "--to", "mpc", "--same-as-source", "--overwrite", flac});
@@ -132,7 +138,6 @@ TEST(ConvertCommand, UsageErrorsAndTargetsNotYetBuilt) {
         {{"--to", "aac", wav}, "unknown target type 'aac'"},
         {{"--to", "mp3", "--set", "MP3BitRate=99", wav}, "MP3BitRate takes a whole number from 0 to 13"},
         {{"--to", "mp3", "--set", "Bogus=1", wav}, "unknown option value name 'Bogus'"},
-        {{"--to", "mp3", "--out", dir.File("nowhere"), wav}, "does not exist"},
         {{"--to", "mp3"}, "no files given"},
         {{wav}, "--to is required"},
     };

@@ -103,7 +103,7 @@ TEST(ExternalEncoder, ReadOnlyOutputIsNotTouched) {
     WriteAll(out, kOldBytes);
     std::filesystem::permissions(out, std::filesystem::perms::owner_read |
                                           std::filesystem::perms::group_read);
-    EXPECT_FALSE(DeleteExistingOutput(out));
+    EXPECT_FALSE(IsReplaceableOutput(out));
     TOneRun r;
     r.Settings.OutputFolder = dir.Path().string() + "/";
     r.Settings.OverwriteWithoutAsking = true;
@@ -117,12 +117,12 @@ TEST(ExternalEncoder, ReadOnlyOutputIsNotTouched) {
     EXPECT_EQ(r.Rows[0].Status, "Error");
     EXPECT_EQ(ReadAll(out), kOldBytes);
 
-    // A writable one is deleted; a missing one cannot be.
+    // A writable one may be replaced; a missing one has nothing to replace.
     std::filesystem::permissions(out, std::filesystem::perms::owner_write,
                                  std::filesystem::perm_options::add);
-    EXPECT_TRUE(DeleteExistingOutput(out));
-    EXPECT_FALSE(std::filesystem::exists(out));
-    EXPECT_FALSE(DeleteExistingOutput(out));
+    EXPECT_TRUE(IsReplaceableOutput(out));
+    std::filesystem::remove(out);
+    EXPECT_FALSE(IsReplaceableOutput(out));
 }
 
 // An encoder that ends badly part way is an error with its own words, never "Done".

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <string>
+
+namespace bw {
+
+// Outputs are written beside their target under a short private name and only replace the
+// target once complete, so a failed or refused write never destroys a file that was there
+// before. The name is ".bw-<pid>-<n>" plus the target's extension: short, so that it fits
+// wherever the target's own name fits, and with the extension kept, since some encoders
+// choose the format (or append an extension) by the name they are given.
+std::string TemporaryPathFor(const std::string& target);
+// Moves the finished temporary file over the target; false (and error) when it cannot, and
+// the temporary file is removed.
+bool ReplaceWithTemporary(const std::string& temporary, const std::string& target,
+                          std::string& error);
+void RemoveFileQuietly(const std::string& path);
+
+// One output being written under its temporary name. Unless committed, the temporary file
+// is removed with the object, so every way out of a failed write cleans up after it.
+class TPendingOutput {
+public:
+    explicit TPendingOutput(std::string target);
+    ~TPendingOutput();
+    TPendingOutput(const TPendingOutput&) = delete;
+    TPendingOutput& operator=(const TPendingOutput&) = delete;
+
+    const std::string& Target() const { return target_; }
+    const std::string& TemporaryPath() const { return temporary_; }
+    // Whether a file stood at the target when the output was begun.
+    bool TargetExisted() const { return targetExisted_; }
+
+    // The complete output takes the target's place; false (and error) when it cannot.
+    bool Commit(std::string& error);
+    // A cancelled output: what was written is kept under the target's name only when no
+    // file stood there before; an existing file is never traded for a partial one.
+    void KeepPartial();
+    // Drops what was written (also done by the destructor).
+    void Discard();
+
+private:
+    std::string target_;
+    std::string temporary_;
+    bool targetExisted_ = false;
+};
+
+} // namespace bw

@@ -1,0 +1,156 @@
+#include "encoders/outputcheck.h"
+
+#include "audio/audiostream.h"
+#include "common/bytereader.h"
+#include "common/filebytes.h"
+#include "tags/flacfile.h"
+#include "tags/mpegaudio.h"
+#include "tags/mpegplus.h"
+#include "tags/oggvorbis.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace bw {
+
+namespace {
+
+// How far the recorded count may stray from what was fed, in samples at the output rate:
+// one frame of the encoder. FLAC counts exactly what it was given.
+uint64_t FrameTolerance(TTargetType target) {
+    switch (target) {
+    case TTargetType::Mp3: return 1152;
+    case TTargetType::Ogg: return 2048; // a long Vorbis block's hop
+    case TTargetType::Mpc: return 1152;
+    default: return 0;
+    }
+}
+
+// The sample count the output's header records and the rate it records it at; count -1
+// when there is none to read.
+int64_t RecordedSamples(TTargetType target, const std::string& path, int& rate) {
+    rate = 0;
+    switch (target) {
+    case TTargetType::Mp3: return Mp3RecordedSamples(path, &rate);
+    case TTargetType::Ogg: {
+        TOggVorbis ogg;
+        if (!ogg.Load(path) || !ogg.Valid())
+            return -1;
+        rate = ogg.SampleRate();
+        return ogg.Samples();
+    }
+    case TTargetType::Flac: {
+        TFLACfile flac;
+        if (!flac.Load(path) || !flac.Valid())
+            return -1;
+        rate = flac.SampleRate();
+        return flac.Samples();
+    }
+    case TTargetType::Mpc: {
+        TMPEGplus mpc;
+        if (!mpc.Load(path) || !mpc.Valid())
+            return -1;
+        rate = mpc.SampleRate();
+        return mpc.Samples();
+    }
+    default: return -1;
+    }
+}
+
+// Decodes the last second of the file; empty when it decodes to its end.
+std::string CheckEndDecodes(const std::string& path) {
+    TAudioError error = TAudioError::Ok;
+    auto stream = TAudioStream::OpenFile(path, &error);
+    if (!stream)
+        return "it cannot be decoded (error code " + std::to_string(static_cast<int>(error)) + ")";
+    const TChannelInfo info = stream->Info();
+    const uint64_t second = static_cast<uint64_t>(info.SampleRate) * info.BlockAlign();
+    const uint64_t length = stream->LengthBytes();
+    if (length > second && !stream->Seek(length - second))
+        return "its end cannot be reached";
+    std::vector<std::byte> block(64 * 1024);
+    uint64_t decoded = 0;
+    for (;;) {
+        const int64_t n = stream->Read(block);
+        if (n < 0)
+            return "its last frames do not decode";
+        if (n == 0)
+            break;
+        decoded += static_cast<uint64_t>(n);
+    }
+    if (decoded == 0)
+        return "its last frames do not decode";
+    return {};
+}
+
+} // namespace
+
+int64_t Mp3RecordedSamples(const std::string& path, int* rate) {
+    TMPEGaudio mpeg;
+    if (!mpeg.Load(path) || !mpeg.Valid())
+        return -1;
+    const TMPEGaudio::TFrame& f = mpeg.Frame();
+    if (rate)
+        *rate = TMPEGaudio::TableSampleRate(f);
+    // Only Layer III files carry the header lame writes.
+    if (f.LayerID != 1)
+        return -1;
+    const bool mpeg1 = f.VersionID == 3;
+    const bool mono = f.ModeID == 3;
+    const size_t sideInfo = mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+    const auto bytes = ReadFileRange(path, static_cast<uint64_t>(f.Position), 4 + 2 + 32 + 200);
+    if (!bytes || bytes->size() < 4)
+        return -1;
+    const bool crc = (static_cast<uint8_t>((*bytes)[1]) & 0x01) == 0;
+    TByteReader r(*bytes);
+    r.Skip(4 + (crc ? 2 : 0) + sideInfo);
+    const size_t xingStart = r.Pos();
+    const auto tag = r.Bytes(4);
+    if (r.Failed() || (std::memcmp(tag.data(), "Xing", 4) != 0 &&
+                       std::memcmp(tag.data(), "Info", 4) != 0))
+        return -1;
+    const uint32_t flags = r.U32BE();
+    const uint32_t frames = r.U32BE();
+    if (r.Failed() || !(flags & 0x1))
+        return -1;
+    const int64_t perFrame = mpeg1 ? 1152 : 576;
+    int64_t samples = static_cast<int64_t>(frames) * perFrame;
+    // The LAME extension follows the byte count, table of contents and quality, each where
+    // its flag says it is there: encoder name (9), revision (1), low-pass (1), replay gain
+    // (8), flags (1), bit rate (1), then 12 bits of delay and 12 of padding.
+    r.Seek(xingStart + 12 + ((flags & 0x2) ? 4 : 0) + ((flags & 0x4) ? 100 : 0) +
+           ((flags & 0x8) ? 4 : 0));
+    const auto encoder = r.Bytes(4);
+    r.Skip(21 - 4);
+    const uint32_t delayPadding = r.U24BE();
+    if (!r.Failed() && std::memcmp(encoder.data(), "LAME", 4) == 0)
+        samples -= static_cast<int64_t>((delayPadding >> 12) + (delayPadding & 0xFFF));
+    return std::max<int64_t>(samples, 0);
+}
+
+std::string CheckEncoderOutput(TTargetType target, const std::string& path, const TFedAudio& fed) {
+    const auto size = FileSizeOf(path);
+    if (!size)
+        return "the encoder wrote no file";
+    if (*size == 0)
+        return "the encoder wrote an empty file";
+    int rate = 0;
+    const int64_t recorded = RecordedSamples(target, path, rate);
+    if (recorded < 0 && target != TTargetType::Mp3)
+        return "its header cannot be read";
+    if (recorded >= 0 && rate > 0 && fed.SampleRate > 0) {
+        // An encoder that resamples counts at its own rate.
+        const auto expected = static_cast<uint64_t>(
+            static_cast<unsigned __int128>(fed.Frames) * static_cast<unsigned>(rate) /
+            static_cast<unsigned>(fed.SampleRate));
+        const uint64_t got = static_cast<uint64_t>(recorded);
+        const uint64_t diff = got > expected ? got - expected : expected - got;
+        if (diff > FrameTolerance(target) + (rate != fed.SampleRate ? 1 : 0))
+            return "it holds " + std::to_string(got) + " samples of the " +
+                   std::to_string(expected) + " it was given";
+    }
+    return CheckEndDecodes(path);
+}
+
+} // namespace bw
