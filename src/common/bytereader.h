@@ -90,6 +90,22 @@ public:
         return offset < Remaining() ? static_cast<uint8_t>(data_[pos_ + offset]) : 0;
     }
     std::span<const std::byte> Rest() const { return data_.subspan(pos_); }
+    // A number of seven bits a byte, most significant first, the top bit set on every byte
+    // but the last (Musepack's packet sizes and counts); at most nine bytes. False (and
+    // failed) when it runs past the end or past nine bytes.
+    bool VarLen(uint64_t& value) {
+        value = 0;
+        for (int i = 0; i < 9; ++i) {
+            const uint8_t b = U8();
+            if (failed_)
+                return false;
+            value = (value << 7) | (b & 0x7F);
+            if (!(b & 0x80))
+                return true;
+        }
+        failed_ = true;
+        return false;
+    }
 
 private:
     template <size_t N> uint64_t Take(bool bigEndian) {

@@ -29,7 +29,23 @@ std::string AsPlainArgument(const std::string& path) {
     return !path.empty() && path.front() == '-' ? "./" + path : path;
 }
 
-std::string LastLine(const std::string& text) {
+// Encoders colour their messages for a terminal; a message box shows the codes as junk.
+std::string WithoutTerminalCodes(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\x1b' && i + 1 < text.size() && text[i + 1] == '[') {
+            i += 2;
+            while (i < text.size() && !(text[i] >= '@' && text[i] <= '~'))
+                ++i;
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+std::string LastLine(const std::string& raw) {
+    const std::string text = WithoutTerminalCodes(raw);
     size_t end = text.size();
     while (end > 0) {
         const size_t nl = text.rfind('\n', end - 1);

@@ -58,16 +58,72 @@ int64_t RecordedSamples(TTargetType target, const std::string& path, int& rate) 
     }
 }
 
-// Decodes the last second of the file; empty when it decodes to its end.
-std::string CheckEndDecodes(const std::string& path) {
+// A Musepack stream header states its length before the audio, so a file cut short
+// still states it whole: its packets must reach the stream's end packet within the file,
+// with as many audio packets as that length takes.
+std::string CheckMpcPackets(const std::string& path) {
+    const auto size = FileSizeOf(path);
+    const auto magic = ReadFileRange(path, 0, 4);
+    if (!size || !magic || magic->size() != 4 || std::memcmp(magic->data(), "MPCK", 4) != 0)
+        return "it is not a Musepack stream";
+    uint64_t samples = 0;
+    uint64_t framesPerPacket = 0;
+    uint64_t audioPackets = 0;
+    // Each packet: a two-letter key, a size that counts the key and itself, the payload.
+    for (uint64_t pos = 4; pos < *size;) {
+        const auto head = ReadFileRange(path, pos, 32);
+        if (!head)
+            return "it cannot be read";
+        TByteReader r(*head);
+        const std::string key = r.Text(2);
+        uint64_t packetSize = 0;
+        if (!r.VarLen(packetSize) || packetSize < r.Pos() || packetSize > *size - pos)
+            return "its packets run past its end";
+        if (key == "SH") {
+            r.Skip(5); // check sum, version
+            uint64_t silence = 0;
+            r.VarLen(samples);
+            r.VarLen(silence);
+            r.Skip(1);
+            framesPerPacket = uint64_t{1} << (2 * (r.U8() & 7));
+            samples += silence;
+            if (r.Failed())
+                return "its stream header cannot be read";
+        } else if (key == "AP") {
+            ++audioPackets;
+        } else if (key == "SE") {
+            const uint64_t perPacket = framesPerPacket * 1152;
+            if (perPacket == 0 || audioPackets * perPacket < samples ||
+                (audioPackets > 0 && (audioPackets - 1) * perPacket >= samples))
+                return "it holds " + std::to_string(audioPackets) +
+                       " audio packets where its header's length takes another number";
+            return {};
+        }
+        pos += packetSize;
+    }
+    return "it has no end packet";
+}
+
+// Decodes the end of the file: it must decode, and (where the decoder can tell positions
+// to the sample) reach where the audio fed in ends (expected sample frames, at the
+// output's rate). Empty when it does.
+std::string CheckEndDecodes(TTargetType target, const std::string& path, uint64_t expected,
+                            uint64_t tolerance) {
     TAudioError error = TAudioError::Ok;
     auto stream = TAudioStream::OpenFile(path, &error);
     if (!stream)
         return "it cannot be decoded (error code " + std::to_string(static_cast<int>(error)) + ")";
     const TChannelInfo info = stream->Info();
-    const uint64_t second = static_cast<uint64_t>(info.SampleRate) * info.BlockAlign();
-    const uint64_t length = stream->LengthBytes();
-    if (length > second && !stream->Seek(length - second))
+    const auto blockAlign = static_cast<uint64_t>(info.BlockAlign());
+    // Musepack seeks only to its packets of 64 frames (1.7 s at 44.1 kHz) and the length
+    // the library estimates for it may fall short: go back far enough, and leave the end
+    // to its packet count.
+    const bool exactPositions = target != TTargetType::Mpc;
+    const auto window = static_cast<uint64_t>(info.SampleRate) * (exactPositions ? 1 : 4);
+    uint64_t from = expected;
+    if (!exactPositions && stream->LengthBytes() > 0)
+        from = std::min(from, stream->LengthBytes() / blockAlign);
+    if (from > window && !stream->Seek((from - window) * blockAlign))
         return "its end cannot be reached";
     std::vector<std::byte> block(64 * 1024);
     uint64_t decoded = 0;
@@ -79,8 +135,10 @@ std::string CheckEndDecodes(const std::string& path) {
             break;
         decoded += static_cast<uint64_t>(n);
     }
-    if (decoded == 0)
-        return "its last frames do not decode";
+    const uint64_t end = stream->Position() / blockAlign;
+    if (decoded == 0 || (exactPositions && end + tolerance < expected))
+        return "it decodes to " + std::to_string(end) + " of " + std::to_string(expected) +
+               " samples";
     return {};
 }
 
@@ -135,22 +193,37 @@ std::string CheckEncoderOutput(TTargetType target, const std::string& path, cons
         return "the encoder wrote no file";
     if (*size == 0)
         return "the encoder wrote an empty file";
+    // The header's count where the format's reader takes the file; a very short output
+    // (below a tenth of a second) or an MP3 whose first frame had no room for lame's header
+    // has none to read, and its decoded end alone is checked.
     int rate = 0;
     const int64_t recorded = RecordedSamples(target, path, rate);
-    if (recorded < 0 && target != TTargetType::Mp3)
-        return "its header cannot be read";
-    if (recorded >= 0 && rate > 0 && fed.SampleRate > 0) {
-        // An encoder that resamples counts at its own rate.
-        const auto expected = static_cast<uint64_t>(
-            static_cast<unsigned __int128>(fed.Frames) * static_cast<unsigned>(rate) /
-            static_cast<unsigned>(fed.SampleRate));
-        const uint64_t got = static_cast<uint64_t>(recorded);
+    if (rate <= 0) {
+        TAudioError error = TAudioError::Ok;
+        const auto stream = TAudioStream::OpenFile(path, &error);
+        if (!stream)
+            return "it cannot be decoded (error code " + std::to_string(static_cast<int>(error)) +
+                   ")";
+        rate = stream->Info().SampleRate;
+    }
+    if (fed.SampleRate <= 0)
+        return "no audio was given to it";
+    // An encoder that resamples counts at its own rate.
+    const auto expected = static_cast<uint64_t>(static_cast<unsigned __int128>(fed.Frames) *
+                                                static_cast<unsigned>(rate) /
+                                                static_cast<unsigned>(fed.SampleRate));
+    const uint64_t tolerance = FrameTolerance(target) + (rate != fed.SampleRate ? 1 : 0);
+    if (recorded >= 0) {
+        const auto got = static_cast<uint64_t>(recorded);
         const uint64_t diff = got > expected ? got - expected : expected - got;
-        if (diff > FrameTolerance(target) + (rate != fed.SampleRate ? 1 : 0))
+        if (diff > tolerance)
             return "it holds " + std::to_string(got) + " samples of the " +
                    std::to_string(expected) + " it was given";
     }
-    return CheckEndDecodes(path);
+    if (target == TTargetType::Mpc)
+        if (std::string bad = CheckMpcPackets(path); !bad.empty())
+            return bad;
+    return CheckEndDecodes(target, path, expected, tolerance);
 }
 
 } // namespace bw

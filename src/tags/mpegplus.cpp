@@ -14,20 +14,6 @@ constexpr std::array<int32_t, 4> kSampleRates{44100, 48000, 37800, 32000};
 constexpr int kSamplesPerFrame = 1152;
 constexpr int kMaxPackets = 64; // the stream header comes among the first few packets
 
-// A size or count of the version 8 stream: 7 bits a byte, high bit set on all but the last.
-bool ReadVarLen(TByteReader& r, uint64_t& value) {
-    value = 0;
-    for (int i = 0; i < 9; ++i) {
-        const uint8_t b = r.U8();
-        if (r.Failed())
-            return false;
-        value = (value << 7) | (b & 0x7F);
-        if (!(b & 0x80))
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 void TMPEGplus::Clear() {
@@ -114,13 +100,13 @@ bool TMPEGplus::ReadVersion8(TTagSource& source, uint64_t pos) {
         TByteReader r(buf);
         const std::string key = r.Text(2);
         uint64_t size = 0;
-        if (r.Failed() || !ReadVarLen(r, size) || size < r.Pos())
+        if (r.Failed() || !r.VarLen(size) || size < r.Pos())
             return false;
         if (key == "SH") {
             r.Skip(4); // CRC
             const uint8_t version = r.U8();
             uint64_t samples = 0, silence = 0;
-            if (!ReadVarLen(r, samples) || !ReadVarLen(r, silence))
+            if (!r.VarLen(samples) || !r.VarLen(silence))
                 return false;
             const uint8_t rateBands = r.U8();
             const uint8_t channelsMs = r.U8();

@@ -6,10 +6,12 @@
 #include "app/conversionrun.h"
 #include "support/testsupport.h"
 
+#include <csignal>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
+#include <sys/resource.h>
 
 namespace bwtest {
 
@@ -55,6 +57,30 @@ public:
 std::map<std::string, std::string> ProbeTags(const std::string& path);
 // Seconds of audio FFmpeg decodes from a file.
 double DecodedSeconds(const std::string& path);
+
+// Limits the size of files this process and the encoders it starts may write, as a full
+// disk would. With SIGXFSZ ignored the writes fail with EFBIG; with its default action
+// the writer is killed.
+class TFileSizeLimit {
+public:
+    TFileSizeLimit(rlim_t bytes, bool ignoreSignal) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        oldHandler_ = std::signal(SIGXFSZ, ignoreSignal ? SIG_IGN : SIG_DFL);
+        rlimit limit = old_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~TFileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+private:
+    rlimit old_{};
+    void (*oldHandler_)(int) = SIG_DFL;
+};
 
 // Sets an environment variable for the life of the object, then puts the old value back.
 class TScopedEnv {

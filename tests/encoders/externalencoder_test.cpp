@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sys/resource.h>
 
 using namespace bw;
 using namespace bwtest;
@@ -32,30 +31,6 @@ struct TOneRun {
         TConversionRun run(Rows, target, TEncoderOptions{}, Settings, Dialogs, Observer);
         run.Run();
     }
-};
-
-// Limits the size of files this process and the encoders it starts may write, as a full
-// disk would. With SIGXFSZ ignored the writes fail with EFBIG; with its default action
-// the writer is killed.
-class TFileSizeLimit {
-public:
-    TFileSizeLimit(rlim_t bytes, bool ignoreSignal) {
-        getrlimit(RLIMIT_FSIZE, &old_);
-        oldHandler_ = std::signal(SIGXFSZ, ignoreSignal ? SIG_IGN : SIG_DFL);
-        rlimit limit = old_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~TFileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-    TFileSizeLimit(const TFileSizeLimit&) = delete;
-    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
-
-private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = SIG_DFL;
 };
 
 } // namespace
