@@ -96,7 +96,7 @@ TAPEFrameEncoder::TAPEFrameEncoder(int level, int bits, int channels, TSimdPath 
     }
 }
 
-void TAPEFrameEncoder::LoadSamples(std::span<const std::byte> pcm, size_t blocks) {
+uint32_t TAPEFrameEncoder::LoadSamples(std::span<const std::byte> pcm, size_t blocks) {
     // x_[0] stays 0: the cross value of the first block's Y; samples start at x_[1].
     x_.resize(blocks + 1);
     x_[0] = 0;
@@ -113,17 +113,28 @@ void TAPEFrameEncoder::LoadSamples(std::span<const std::byte> pcm, size_t blocks
         std::memcpy(&v, p + 2 * index, 2);
         return v;
     };
+    // The codes come from OR-ing the values as they pass: a channel is silent when nothing
+    // but zero bits were seen, the channels equal when Y never was anything but zero.
     if (channels_ == 1) {
-        for (size_t i = 0; i < blocks; ++i)
+        int32_t any = 0;
+        for (size_t i = 0; i < blocks; ++i) {
             x_[i + 1] = sample(i);
-        return;
+            any |= x_[i + 1];
+        }
+        return any == 0 ? kLeftSilent : 0;
     }
+    int32_t anyLeft = 0, anyRight = 0, anyY = 0;
     for (size_t i = 0; i < blocks; ++i) {
         const int32_t left = sample(2 * i);
         const int32_t right = sample(2 * i + 1);
         y_[i] = right - left;
         x_[i + 1] = left + y_[i] / 2; // C division: toward zero
+        anyLeft |= left;
+        anyRight |= right;
+        anyY |= y_[i];
     }
+    return (anyLeft == 0 ? kLeftSilent : 0) | (anyRight == 0 ? kRightSilent : 0) |
+           (anyY == 0 ? kPseudoStereo : 0);
 }
 
 void TAPEFrameEncoder::Filter(std::vector<TAPENNFilter>& stages, int32_t* data, size_t blocks) {
@@ -134,46 +145,67 @@ void TAPEFrameEncoder::Filter(std::vector<TAPENNFilter>& stages, int32_t* data, 
 }
 
 size_t TAPEFrameEncoder::MaxFrameBytes(size_t blocks, int channels) {
-    return 4 + blocks * static_cast<size_t>(channels) * TAPERangeEncoder::kMaxBytesPerValue +
+    return 8 + blocks * static_cast<size_t>(channels) * TAPERangeEncoder::kMaxBytesPerValue +
            TAPERangeEncoder::kFinishBytes;
 }
 
 size_t TAPEFrameEncoder::Encode(std::span<const std::byte> pcm, size_t blocks, uint8_t* out) {
     const size_t bytes = blocks * static_cast<size_t>(channels_ * bits_ / 8);
-    LoadSamples(pcm, blocks);
+    const uint32_t codes = LoadSamples(pcm, blocks);
 
-    if (channels_ == 2) {
+    // What the codes leave to code: a silent mono frame, or a stereo frame with both channels
+    // silent, codes nothing (decoders put out zeros); a stereo frame with equal channels codes
+    // X alone as a mono channel, which decoders copy to both. A single silent channel of a
+    // stereo frame is coded as usual: decoders act only on both bits together.
+    enum class TCoded { Nothing, Mono, Stereo };
+    TCoded coded = TCoded::Stereo;
+    if (channels_ == 1)
+        coded = codes & kLeftSilent ? TCoded::Nothing : TCoded::Mono;
+    else if ((codes & (kLeftSilent | kRightSilent)) == (kLeftSilent | kRightSilent))
+        coded = TCoded::Nothing;
+    else if (codes & kPseudoStereo)
+        coded = TCoded::Mono;
+
+    if (coded == TCoded::Stereo) {
         // Y predicts across from the previous block's X (0 before the first), X from the
         // same block's Y.
         PredictChannel<true>(y_.data(), x_.data(), ry_.data(), blocks);
         PredictChannel<true>(x_.data() + 1, y_.data(), rx_.data(), blocks);
         Filter(filtersY_, ry_.data(), blocks);
         Filter(filtersX_, rx_.data(), blocks);
-    } else {
+    } else if (coded == TCoded::Mono) {
         PredictChannel<false>(x_.data() + 1, nullptr, rx_.data(), blocks);
         Filter(filtersX_, rx_.data(), blocks);
     }
 
-    // CRC word, big-endian; bit 31 stays clear: no special-codes word follows.
+    // CRC word, big-endian, with bit 31 set when a special-codes word follows.
+    auto put32 = [](uint8_t* o, uint32_t v) {
+        o[0] = static_cast<uint8_t>(v >> 24);
+        o[1] = static_cast<uint8_t>(v >> 16);
+        o[2] = static_cast<uint8_t>(v >> 8);
+        o[3] = static_cast<uint8_t>(v);
+    };
     const uint32_t crc = Crc32Update(0, pcm.first(bytes)) >> 1;
-    out[0] = static_cast<uint8_t>(crc >> 24);
-    out[1] = static_cast<uint8_t>(crc >> 16);
-    out[2] = static_cast<uint8_t>(crc >> 8);
-    out[3] = static_cast<uint8_t>(crc);
+    put32(out, codes ? crc | 0x80000000u : crc);
+    size_t head = 4;
+    if (codes) {
+        put32(out + 4, codes);
+        head = 8;
+    }
 
-    TAPERangeEncoder coder(out + 4);
+    TAPERangeEncoder coder(out + head);
     uint32_t ksumX = 16384, ksumY = 16384;
-    if (channels_ == 2) {
+    if (coded == TCoded::Stereo) {
         for (size_t i = 0; i < blocks; ++i) {
             coder.EncodeValue(ry_[i], ksumY);
             coder.EncodeValue(rx_[i], ksumX);
         }
-    } else {
+    } else if (coded == TCoded::Mono) {
         for (size_t i = 0; i < blocks; ++i)
             coder.EncodeValue(rx_[i], ksumX);
     }
     coder.Finish();
-    return 4 + coder.Written();
+    return head + coder.Written();
 }
 
 } // namespace bw

@@ -53,10 +53,16 @@ TEST(ApeDecode, BitExactWithFfmpegAtEveryLevel) {
     struct Case {
         int rate, bits, channels;
         const char* format; // ffmpeg's raw sample format
+        const char* filter; // ffmpeg's audio filter on the tone
     };
-    for (const Case c : {Case{44100, 16, 2, "s16le"}, Case{22050, 8, 1, "u8"}}) {
+    // A tone on two channels is the same on both, which the compressor codes as one channel;
+    // the right channel at half level takes the full stereo path.
+    for (const Case c : {Case{44100, 16, 2, "s16le", "anull"},
+                         Case{44100, 16, 2, "s16le", "pan=stereo|c0=c0|c1=0.5*c0"},
+                         Case{22050, 8, 1, "u8", "anull"}}) {
         const std::string wav = dir.File("src.wav");
-        bwtest::MakeTone(wav, 1.3, c.rate, c.channels, {"-c:a", c.bits == 8 ? "pcm_u8" : "pcm_s16le"});
+        bwtest::MakeTone(wav, 1.3, c.rate, c.channels,
+                         {"-af", c.filter, "-c:a", c.bits == 8 ? "pcm_u8" : "pcm_s16le"});
         const auto pcm = bwtest::FfmpegDecode(wav, c.format);
         for (int level : {1000, 2000, 3000, 4000}) {
             const std::string ape = dir.File("out" + std::to_string(level) + ".ape");

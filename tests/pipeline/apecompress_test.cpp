@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -83,6 +85,207 @@ TEST_P(TApeLevel, RoundTripsAtFrameBoundaries) {
             // Half the files know their size up front, half do not: both file layouts.
             const int64_t hint = n % 2 ? static_cast<int64_t>(pcm.size()) : -1;
             ASSERT_EQ(Compress(path, layout, level, pcm, hint), 0);
+            ExpectDecodesTo(path, layout, pcm);
+        }
+    }
+}
+
+// Frame kinds for the special codes: which channel is silent, whether the channels are equal,
+// and where a single sample breaks the pattern (a frame's first and last block).
+enum class TKind {
+    Noise,
+    Same,
+    Silence,
+    LeftSilent,
+    RightSilent,
+    SilentButLastBlock,  // the last block is 1, 1: equal, not silent
+    SameButLastBlock,    // right is left + 1 in the last block
+    SilentButFirstBlock, // the first block is 5, -5
+    SameThenSilent,      // equal channels for half the frame, silence after
+};
+
+// Appends one frame of a kind as PCM values (8-bit: -128..127) to pcm.
+void AppendFrame(std::vector<std::byte>& pcm, TKind kind, int bits, int channels, size_t blocks,
+                 uint32_t seed) {
+    uint32_t state = seed * 2654435761u + 1u;
+    auto noise = [&] {
+        state = state * 1664525u + 1013904223u;
+        const int32_t v = static_cast<int32_t>(state >> 16) - 32768;
+        return bits == 8 ? v >> 8 : v / 4;
+    };
+    auto put = [&](int32_t v) {
+        if (bits == 8) {
+            pcm.push_back(std::byte(static_cast<uint8_t>(v + 128)));
+        } else {
+            const auto s = static_cast<uint16_t>(static_cast<int16_t>(v));
+            pcm.push_back(std::byte(s & 0xFF));
+            pcm.push_back(std::byte(s >> 8));
+        }
+    };
+    for (size_t i = 0; i < blocks; ++i) {
+        const bool first = i == 0, last = i + 1 == blocks;
+        int32_t left = 0, right = 0;
+        switch (kind) {
+        case TKind::Noise: left = noise(); right = noise(); break;
+        case TKind::Same: left = right = noise(); break;
+        case TKind::Silence: break;
+        case TKind::LeftSilent: right = noise() | 1; break;
+        case TKind::RightSilent: left = noise() | 1; break;
+        case TKind::SilentButLastBlock: left = right = last ? 1 : 0; break;
+        case TKind::SameButLastBlock: left = noise(); right = last ? left + 1 : left; break;
+        case TKind::SilentButFirstBlock: left = first ? 5 : 0; right = first ? -5 : 0; break;
+        case TKind::SameThenSilent: left = right = i < blocks / 2 ? noise() | 1 : 0; break;
+        }
+        put(left);
+        if (channels == 2)
+            put(right);
+    }
+}
+
+// Each frame's special codes as the file stores them: 0 when the CRC word's bit 31 is clear.
+// Frame bytes are stored as byte-reversed 32-bit words counted from the first frame.
+std::vector<uint32_t> FrameCodes(const std::vector<std::byte>& file) {
+    std::vector<uint32_t> codes;
+    auto u32 = [&](size_t at) {
+        uint32_t v = 0;
+        if (at <= file.size() && file.size() - at >= 4)
+            std::memcpy(&v, file.data() + at, 4);
+        return v;
+    };
+    if (file.size() < 76 || std::memcmp(file.data(), "MAC ", 4) != 0) {
+        ADD_FAILURE() << "not a Monkey's Audio file";
+        return codes;
+    }
+    const size_t seekAt = u32(8) + u32(12), seekBytes = u32(16);
+    const size_t dataAt = seekAt + seekBytes + u32(20);
+    if (dataAt > file.size()) {
+        ADD_FAILURE() << "headers run past the end";
+        return codes;
+    }
+    auto logical = [&](size_t k) -> uint32_t { // byte k of the frame stream
+        const size_t at = dataAt + (k & ~size_t{3}) + (3 - (k & 3));
+        return at < file.size() ? static_cast<uint32_t>(file[at]) : 0u;
+    };
+    auto be32 = [&](size_t k) {
+        return logical(k) << 24 | logical(k + 1) << 16 | logical(k + 2) << 8 | logical(k + 3);
+    };
+    for (size_t i = 0; i < seekBytes / 4; ++i) {
+        const size_t k = u32(seekAt + 4 * i) - dataAt;
+        const uint32_t crc = be32(k);
+        const uint32_t code = crc & 0x80000000u ? be32(k + 4) : 0;
+        EXPECT_FALSE(crc & 0x80000000u && code == 0) << "frame " << i << ": an empty codes word";
+        codes.push_back(code);
+    }
+    return codes;
+}
+
+// Frames of every kind one after another, so the codes change from frame to frame; each
+// frame's codes are read back from the file and the whole decodes bit-exactly.
+TEST_P(TApeLevel, SpecialCodesFollowEachFrame) {
+    const int level = GetParam();
+    const size_t frame = level == 4000 ? 294912 : 73728;
+    struct TPlan {
+        TLayout layout;
+        std::vector<std::pair<TKind, uint32_t>> frames; // kind, expected codes
+    };
+    const std::vector<std::pair<TKind, uint32_t>> stereo = {
+        {TKind::Noise, 0},
+        {TKind::Same, 4},
+        {TKind::Silence, 7},
+        {TKind::LeftSilent, 1},
+        {TKind::RightSilent, 2},
+        {TKind::SilentButLastBlock, 4},
+        {TKind::SameButLastBlock, 0},
+        {TKind::SilentButFirstBlock, 0},
+        {TKind::Silence, 7},
+        {TKind::SameThenSilent, 4}, // the final frame, partial
+    };
+    const std::vector<std::pair<TKind, uint32_t>> mono = {
+        {TKind::Noise, 0},
+        {TKind::Silence, 1},
+        {TKind::SilentButLastBlock, 0},
+        {TKind::Silence, 1},
+        {TKind::SilentButFirstBlock, 0},
+        {TKind::Silence, 1}, // the final frame, partial
+    };
+    const TPlan plans[] = {{{16, 2, 44100}, stereo},
+                           {{8, 2, 11025}, stereo},
+                           {{16, 1, 48000}, mono},
+                           {{8, 1, 8000}, mono}};
+    bwtest::TTempDir dir;
+    int n = 0;
+    for (const auto& plan : plans) {
+        SCOPED_TRACE(testing::Message() << plan.layout.bits << "-bit " << plan.layout.channels
+                                        << " ch");
+        std::vector<std::byte> pcm;
+        std::vector<uint32_t> expected;
+        for (size_t i = 0; i < plan.frames.size(); ++i) {
+            const bool last = i + 1 == plan.frames.size();
+            AppendFrame(pcm, plan.frames[i].first, plan.layout.bits, plan.layout.channels,
+                        last ? frame / 3 + 1 : frame, static_cast<uint32_t>(i + 1));
+            expected.push_back(plan.frames[i].second);
+        }
+        const std::string path = dir.File("c" + std::to_string(n++) + ".ape");
+        ASSERT_EQ(Compress(path, plan.layout, level, pcm, -1), 0);
+        EXPECT_EQ(FrameCodes(bwtest::ReadAll(path)), expected);
+        ExpectDecodesTo(path, plan.layout, pcm);
+    }
+}
+
+// A stereo file whose channels are equal costs what its left channel costs alone (the codes
+// word of each frame aside), at every level and both word lengths.
+TEST(TAPECompress, EqualChannelsCostWhatOneChannelCosts) {
+    bwtest::TTempDir dir;
+    const size_t blocks = 400000;
+    for (int bits : {8, 16}) {
+        // A tone with a little noise: compressible, yet far from free.
+        std::vector<int32_t> values(blocks);
+        uint32_t state = 7;
+        for (size_t i = 0; i < blocks; ++i) {
+            state = state * 1664525u + 1013904223u;
+            const double tone = std::sin(static_cast<double>(i) * 0.043) * (bits == 8 ? 90 : 20000);
+            values[i] = static_cast<int32_t>(std::lround(tone)) +
+                        static_cast<int32_t>(state >> 28) - 8;
+        }
+        std::vector<std::byte> monoPcm, stereoPcm;
+        for (int32_t v : values) {
+            for (auto* pcm : {&monoPcm, &stereoPcm, &stereoPcm}) {
+                if (bits == 8) {
+                    pcm->push_back(std::byte(static_cast<uint8_t>(v + 128)));
+                } else {
+                    const auto s = static_cast<uint16_t>(static_cast<int16_t>(v));
+                    pcm->push_back(std::byte(s & 0xFF));
+                    pcm->push_back(std::byte(s >> 8));
+                }
+            }
+        }
+        for (int level : {1000, 2000, 3000, 4000}) {
+            SCOPED_TRACE(testing::Message() << bits << "-bit at " << level);
+            const std::string monoPath = dir.File("m.ape"), stereoPath = dir.File("s.ape");
+            ASSERT_EQ(Compress(monoPath, {bits, 1, 44100}, level, monoPcm, -1), 0);
+            ASSERT_EQ(Compress(stereoPath, {bits, 2, 44100}, level, stereoPcm, -1), 0);
+            const auto monoBytes = static_cast<double>(std::filesystem::file_size(monoPath));
+            const auto stereoBytes = static_cast<double>(std::filesystem::file_size(stereoPath));
+            EXPECT_LE(std::abs(stereoBytes - monoBytes), monoBytes * 0.001)
+                << "mono " << monoBytes << " bytes, stereo " << stereoBytes << " bytes";
+            ExpectDecodesTo(stereoPath, {bits, 2, 44100}, stereoPcm);
+        }
+    }
+}
+
+// A minute of digital silence takes next to nothing, stereo or mono, at every level.
+TEST(TAPECompress, MinuteOfSilenceIsTiny) {
+    bwtest::TTempDir dir;
+    const TLayout layouts[] = {{16, 2, 44100}, {16, 1, 44100}, {8, 2, 44100}};
+    for (const auto& layout : layouts) {
+        const auto pcm = bwtest::MakeSignal(TSignal::Silence, layout.bits, layout.channels,
+                                            60 * static_cast<size_t>(layout.rate));
+        for (int level : {1000, 2000, 3000, 4000}) {
+            SCOPED_TRACE(testing::Message() << layout.bits << "-bit " << layout.channels
+                                            << " ch at " << level);
+            const std::string path = dir.File("silence.ape");
+            ASSERT_EQ(Compress(path, layout, level, pcm, static_cast<int64_t>(pcm.size())), 0);
+            EXPECT_LT(std::filesystem::file_size(path), 10000u);
             ExpectDecodesTo(path, layout, pcm);
         }
     }
