@@ -1,3 +1,4 @@
+#include "app/appsettings.h"
 #include "app/settingsio.h"
 #include "app/settingsstore.h"
 #include "support/testsupport.h"
@@ -5,6 +6,8 @@
 #include <QFile>
 #include <QSettings>
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 using namespace bw;
 
@@ -179,4 +182,26 @@ TEST(SettingsIo, StoreThatCannotBeWrittenIsReported) {
     LoadSettings(store, {}, {}, "p");
     EXPECT_FALSE(SaveSettings(store, {}, {}));
     EXPECT_EQ(bwtest::ReadAll(dir.File("blocked")), std::vector<std::byte>{std::byte{1}});
+}
+
+// Outputs start on the Desktop, or where a system has none, in Music, else at home: never
+// in a folder that does not exist.
+TEST(SettingsIo, DefaultOutputFolderExists) {
+    bwtest::TTempDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QByteArray::fromStdString(home.Path().string()));
+    // No user-dirs file: the folders are the usual ones below home.
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home.File("config")));
+    const std::string base = home.Path().string() + "/";
+    EXPECT_EQ(bw::DefaultOutputFolder(), base);
+    std::filesystem::create_directory(home.File("Music"));
+    EXPECT_EQ(bw::DefaultOutputFolder(), base + "Music/");
+    std::filesystem::create_directory(home.File("Desktop"));
+    EXPECT_EQ(bw::DefaultOutputFolder(), base + "Desktop/");
+    qputenv("HOME", oldHome);
+    if (oldConfig.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", oldConfig);
 }

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <csignal>
+#include <cstring>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -186,4 +188,61 @@ TEST(ConvertCommand, ProgressBarOnATerminal) {
     const auto json = ReadAll(dir.File("json"));
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(json.data()), json.size()),
               Json(wav, dir.File("out/wav16.flac"), "Done") + "\n");
+}
+
+// Ctrl-C at the terminal (the signal reaches the encoder too), a logout or `kill`: the
+// tool cancels, ends its encoders, leaves no temporary file and no changed output, and
+// exits as killed by that signal would be reported by the shell.
+TEST(ConvertCommand, SignalsCancelCleanly) {
+    TTempDir dir;
+    const std::string src = dir.File("long.wav");
+    MakeTone(src, 120, 44100, 2, {"-c:a", "pcm_s16le"});
+    struct TCase {
+        int Signal;
+        bool WholeGroup; // as the terminal sends it: to the tool and its encoders
+        const char* Target;
+    };
+    for (const TCase c : {TCase{SIGINT, true, "mp3"}, TCase{SIGTERM, false, "flac"},
+                          TCase{SIGHUP, false, "ogg"}}) {
+        SCOPED_TRACE(strsignal(c.Signal));
+        const std::string out = dir.File("out");
+        std::filesystem::create_directories(out);
+        const std::string old = out + "/long." + c.Target;
+        WriteAll(old, {std::byte{'o'}, std::byte{'l'}, std::byte{'d'}});
+
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            setpgid(0, 0);
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+            execl(BW_CLI_PATH, BW_CLI_PATH, "convert", "--to", c.Target, "--out", out.c_str(),
+                  "--overwrite", src.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        setpgid(pid, pid);
+        // Once the encoder is writing its temporary file, the run is well under way.
+        bool writing = false;
+        for (int i = 0; i < 500 && !writing; ++i) {
+            for (const auto& e : std::filesystem::directory_iterator(out))
+                writing = writing || e.path().filename().string().rfind(".bw-", 0) == 0;
+            if (!writing)
+                usleep(10000);
+        }
+        EXPECT_TRUE(writing);
+        kill(c.WholeGroup ? -pid : pid, c.Signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 128 + c.Signal);
+        EXPECT_EQ(ReadAll(old), (std::vector<std::byte>{std::byte{'o'}, std::byte{'l'}, std::byte{'d'}}));
+        std::vector<std::string> left;
+        for (const auto& e : std::filesystem::directory_iterator(out))
+            left.push_back(e.path().filename().string());
+        EXPECT_EQ(left, std::vector<std::string>{"long." + std::string(c.Target)});
+        // No encoder is left running in the tool's group.
+        EXPECT_EQ(kill(-pid, 0), -1);
+        std::filesystem::remove_all(out);
+    }
 }
