@@ -9,12 +9,15 @@
 //   alone    ENCODER <the same options> on the ready WAV file (the floor)
 // and prints the best wall-clock time of each, the median over the rounds of run/pipe and
 // run/alone for the wall-clock time, and the best processor time of all processes involved
-// with its ratios. The run's overhead over the encoder alone should stay within 5%. The floor
+// with its ratios. The run's overhead over the encoder alone should stay within 5%. Apart,
+// it times the check the run makes of each finished output (its header's count, its last
+// second decoded) against the run's own time: that should stay under 3%. The floor
 // leaves out the decoding of the source, which the run and the pipe must do: it overlaps
 // the encoder only where a processor core is free, so a fast encoder (flac) on a busy
 // machine shows the decoding's whole cost.
 
 #include "encoders/externalencoder.h"
+#include "encoders/outputcheck.h"
 
 #include <algorithm>
 #include <chrono>
@@ -35,6 +38,7 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 constexpr double kAllowedOverhead = 1.05;
+constexpr double kAllowedCheck = 0.03;
 
 struct TCost {
     double Wall = -1; // negative: a program failed
@@ -172,9 +176,9 @@ int main(int argc, char* argv[]) {
     std::printf(
         "%d s of 44.1 kHz stereo, %d rounds; wall-clock ratios are medians over the rounds\n",
         seconds, reps);
-    std::printf("%-6s %8s %8s %8s %9s %9s | %8s %8s %8s %9s %9s\n", "target", "run s", "pipe s",
-                "alone s", "run/pipe", "run/alone", "run cpu", "pipe cpu", "alone cpu",
-                "run/pipe", "run/alone");
+    std::printf("%-6s %8s %8s %8s %9s %9s | %8s %8s %8s %9s %9s | %7s\n", "target", "run s",
+                "pipe s", "alone s", "run/pipe", "run/alone", "run cpu", "pipe cpu", "alone cpu",
+                "run/pipe", "run/alone", "check %");
     int status = 0;
     for (const auto target : targets) {
         bw::TmyMusicFile item;
@@ -196,6 +200,9 @@ int main(int argc, char* argv[]) {
         // the next of them, so a slow spell of the machine (another tenant, a lower clock)
         // or a warm cache after the one before touches all three alike.
         std::vector<TCost> times[3];
+        std::vector<TCost> checks;
+        const std::string output = (dir / "run" / ("in" + bw::TargetExtension(target))).string();
+        const bw::TFedAudio fed{static_cast<uint64_t>(seconds) * 44100, 44100};
         bool failed = false;
         for (int i = 0; i < reps && !failed; ++i) {
             for (int k = 0; k < 3 && !failed; ++k) {
@@ -205,6 +212,12 @@ int main(int argc, char* argv[]) {
                                              : Time({}, alone);
                 failed = t.Wall < 0;
                 times[which].push_back(t);
+                if (which == 0 && !failed) {
+                    const auto start = TClock::now();
+                    failed = !bw::CheckEncoderOutput(target, output, fed).empty();
+                    const std::chrono::duration<double> d = TClock::now() - start;
+                    checks.push_back({d.count(), 0});
+                }
             }
         }
         if (failed) {
@@ -217,10 +230,12 @@ int main(int argc, char* argv[]) {
         const TCost floor = Best(times[2]);
         const double overPipe = MedianRatio(times[0], times[1]);
         const double overFloor = MedianRatio(times[0], times[2]);
-        std::printf("%-6s %8.2f %8.2f %8.2f %9.3f %9.3f | %8.2f %8.2f %8.2f %9.3f %9.3f%s\n",
+        const double check = MedianRatio(checks, times[0]);
+        std::printf("%-6s %8.2f %8.2f %8.2f %9.3f %9.3f | %8.2f %8.2f %8.2f %9.3f %9.3f | %7.2f%s%s\n",
                     name.c_str(), run.Wall, piped.Wall, floor.Wall, overPipe, overFloor, run.Cpu,
-                    piped.Cpu, floor.Cpu, run.Cpu / piped.Cpu, run.Cpu / floor.Cpu,
-                    overFloor > kAllowedOverhead ? "  over 5%" : "");
+                    piped.Cpu, floor.Cpu, run.Cpu / piped.Cpu, run.Cpu / floor.Cpu, check * 100,
+                    overFloor > kAllowedOverhead ? "  over 5%" : "",
+                    check > kAllowedCheck ? "  check over 3%" : "");
     }
     std::filesystem::remove_all(dir);
     return status;
