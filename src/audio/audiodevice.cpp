@@ -39,6 +39,9 @@ bool TAudioDevice::Init() {
         lastError_ = TAudioError::Already;
         return false;
     }
+    // SDL would otherwise catch SIGINT and SIGTERM itself and only queue a quit event that
+    // nothing reads: a logout or `kill` could not end the program.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         lastError_ = TAudioError::Driver;
         return false;

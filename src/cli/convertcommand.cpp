@@ -4,11 +4,10 @@
 #include "app/conversionrun.h"
 #include "app/probe.h"
 #include "common/json.h"
+#include "common/stopsignals.h"
 #include "encoders/encoderoptions.h"
 #include "encoders/targettype.h"
 
-#include <array>
-#include <csignal>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -43,35 +42,6 @@ private:
     std::ostream& err_;
 };
 
-// The signal that asked the tool to end (SIGINT, SIGTERM or SIGHUP), 0 while none has.
-volatile std::sig_atomic_t gStopSignal = 0;
-
-extern "C" void OnStopSignal(int signal) { gStopSignal = signal; }
-
-// While it lives, Ctrl-C, a logout or `kill` cancels the run instead of ending the tool on
-// the spot, so the encoders are ended and no temporary file is left behind.
-class TStopSignals {
-public:
-    TStopSignals() {
-        gStopSignal = 0;
-        struct sigaction action {};
-        action.sa_handler = OnStopSignal;
-        sigemptyset(&action.sa_mask);
-        for (size_t i = 0; i < kSignals.size(); ++i)
-            sigaction(kSignals[i], &action, &old_[i]);
-    }
-    ~TStopSignals() {
-        for (size_t i = 0; i < kSignals.size(); ++i)
-            sigaction(kSignals[i], &old_[i], nullptr);
-    }
-    TStopSignals(const TStopSignals&) = delete;
-    TStopSignals& operator=(const TStopSignals&) = delete;
-
-private:
-    static constexpr std::array<int, 3> kSignals{SIGINT, SIGTERM, SIGHUP};
-    std::array<struct sigaction, 3> old_{};
-};
-
 class TCliProgress final : public TConversionObserver {
 public:
     TCliProgress(std::ostream& err, bool terminal) : err_(err), terminal_(terminal) {}
@@ -79,7 +49,7 @@ public:
 
     void SetRun(TConversionRun* run) { run_ = run; }
     void ProcessEvents() override {
-        if (gStopSignal != 0 && run_)
+        if (TStopSignals::Received() != 0 && run_)
             run_->SetCancelAll();
     }
 
@@ -243,7 +213,7 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
     {
         TStopSignals signals;
         run.Run();
-        stopSignal = gStopSignal;
+        stopSignal = TStopSignals::Received();
     }
 
     int status = 0;
