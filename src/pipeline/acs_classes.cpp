@@ -287,6 +287,7 @@ void TACSOutput::StartOutput() {
     SetLastError({});
     endingOnError_ = false;
     lastProgress_ = 0;
+    stoppedEarly_ = false;
     try {
         try {
             PrepareOutput();
@@ -337,6 +338,8 @@ std::optional<bool> TACSOutput::BeginStep(bool abort, bool endMark) {
         if (OnProgress)
             OnProgress(*this);
     }
+    if (abort)
+        stoppedEarly_ = true;
     if (abort || endMark)
         return false;
     return std::nullopt;

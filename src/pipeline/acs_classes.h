@@ -248,6 +248,9 @@ protected:
     size_t ReadFromInput(std::span<std::byte> buffer);
     TACSInput& RequireInput() const;
     bool EndingOnError() const { return endingOnError_; }
+    // The run was stopped before its input ended (worker thread, from the step that saw the
+    // stop on): what was written is a partial output.
+    bool StoppedEarly() const { return stoppedEarly_; }
     // Ends the worker thread; the most derived class calls it first in its destructor, so
     // no step runs on a half-destroyed writer.
     void ShutdownThread();
@@ -266,6 +269,7 @@ private:
     std::atomic<bool> inEndEvent_{false};
     std::atomic<bool> progressActive_{false};
     int lastProgress_ = 0;        // worker thread only (and StartOutput under the section)
+    bool stoppedEarly_ = false;   // likewise
     bool endingOnError_ = false;  // under the section
     TReadGate gate_;
     mutable std::mutex errorMutex_;

@@ -26,8 +26,8 @@ void TMACOut::PrepareOutput() {
     FillWaveFormatEx(format_, in.SamplesPerSecond(), in.BitsPerSample(), in.ChannelCount());
     // The size is only a layout hint; the input's own size is a better one than none.
     const int64_t expected = maxAudioBytes_ >= 0 ? maxAudioBytes_ : in.Size();
-    temporary_ = TemporaryPathFor(FileName());
-    const int r = compressor_->Start(temporary_, format_, expected, CompressionLevel());
+    pending_.emplace(FileName());
+    const int r = compressor_->Start(pending_->TemporaryPath(), format_, expected, CompressionLevel());
     if (r != kApeSuccess)
         throw EACSException("Error starting APECompress.\r\n" + APEErrorText(r));
 }
@@ -62,17 +62,21 @@ void TMACOut::FinishOutput() {
     int result = kApeSuccess;
     std::string moveError;
     if (compressor_) {
-        // After a stop the file still ends cleanly at the point reached; after an error it
-        // is dropped and whatever stood at FileName before stays.
+        // After a stop the file still ends cleanly at the point reached, and is kept where
+        // it replaces nothing; after an error it is dropped and whatever stood at FileName
+        // before stays.
         if (!EndingOnError())
             result = compressor_->Finish();
         compressor_.reset(); // removes an unfinished file
-        if (!EndingOnError() && result == kApeSuccess &&
-            !ReplaceWithTemporary(temporary_, FileName(), moveError))
-            result = kApeInvalidOutputFile;
-        else if (result != kApeSuccess || EndingOnError())
-            RemoveFileQuietly(temporary_);
-        temporary_.clear();
+        if (pending_) {
+            if (EndingOnError() || result != kApeSuccess)
+                pending_->Discard();
+            else if (StoppedEarly())
+                pending_->KeepPartial();
+            else if (!pending_->Commit(moveError))
+                result = kApeInvalidOutputFile;
+        }
+        pending_.reset();
     }
     if (inputOpen_) {
         inputOpen_ = false;

@@ -6,6 +6,7 @@
 #include "pipeline/apecompress.h"
 
 #include <array>
+#include <optional>
 
 namespace bw {
 
@@ -46,7 +47,7 @@ private:
     std::array<std::byte, kReadBytes> buffer_{};
     std::unique_ptr<TAPECompress> compressor_;
     TWaveFormatEx format_{};
-    std::string temporary_; // the file being written, beside FileName
+    std::optional<TPendingOutput> pending_; // the file being written, beside FileName
     bool inputOpen_ = false;
     bool endMark_ = false;
 };

@@ -217,10 +217,11 @@ void TWaveOut::PrepareOutput() {
         out_ = Stream();
     } else {
         std::string error;
-        temporary_ = TemporaryPathFor(FileName());
-        auto file = TACSFileStream::Open(temporary_, TACSFileStream::TMode::Create, error);
+        pending_.emplace(FileName());
+        auto file =
+            TACSFileStream::Open(pending_->TemporaryPath(), TACSFileStream::TMode::Create, error);
         if (!file) {
-            temporary_.clear();
+            pending_.reset();
             throw EACSException("Cannot create file " + FileName() + ": " + error);
         }
         out_ = std::move(file);
@@ -254,15 +255,18 @@ void TWaveOut::FinishOutput() {
     }
     // Closing is the last point where a file system may report that the data did not fit.
     if (auto* file = dynamic_cast<TACSFileStream*>(out_.get());
-        file && !temporary_.empty() && !file->Close() && error.empty() && !EndingOnError())
+        file && pending_ && !file->Close() && error.empty() && !EndingOnError())
         error = "Cannot write " + FileName() + ": " + file->LastError();
     out_.reset();
-    if (!temporary_.empty()) {
+    if (pending_) {
+        // A stopped run keeps its partial file only where it replaces nothing.
         if (EndingOnError() || !error.empty())
-            RemoveFileQuietly(temporary_);
-        else if (std::string why; !ReplaceWithTemporary(temporary_, FileName(), why))
+            pending_->Discard();
+        else if (StoppedEarly())
+            pending_->KeepPartial();
+        else if (std::string why; !pending_->Commit(why))
             error = "Cannot create file " + FileName() + ": " + why;
-        temporary_.clear();
+        pending_.reset();
     }
     if (inputOpen_) {
         inputOpen_ = false;

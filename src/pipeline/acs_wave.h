@@ -5,6 +5,7 @@
 #include "pipeline/acs_classes.h"
 
 #include <array>
+#include <optional>
 
 namespace bw {
 
@@ -61,7 +62,7 @@ private:
     int blockSize_ = 512;
     std::array<std::byte, kBlockBytes> buffer_{};
     std::shared_ptr<TACSStream> out_;
-    std::string temporary_;  // set while writing our own file beside the target
+    std::optional<TPendingOutput> pending_; // while writing our own file beside the target
     bool inputOpen_ = false;
     int64_t dataBytes_ = 0;
     int bits_ = 0;

@@ -82,42 +82,54 @@ TEST(TMACOut, CompressionLevelStoresOnlyKnownLevels) {
     EXPECT_EQ(out.MaxAudioBytes(), -1);
 }
 
-// A stopped file ends cleanly where it was stopped.
+// A stopped file ends cleanly where it was stopped, and is kept only where it replaces
+// nothing: a partial file never takes the place of one that was there.
 TEST(TMACOut, StopLeavesAValidPrefix) {
-    TMac m;
-    const auto pcm = bwtest::MakeSignal(bwtest::TSignal::Sine, 16, 2, 200000);
-    bwtest::WriteWav(m.dir.File("in.wav"), 16, 2, 44100, pcm);
-    m.out.SetCompressionLevel(1000);
-    std::mutex mx;
-    std::condition_variable cv;
-    bool reached = false, released = false;
-    std::atomic<bool> once{false};
-    m.out.OnProgress = [&](bw::TACSOutput&) {
-        if (once.exchange(true))
-            return;
-        std::unique_lock lock(mx);
-        reached = true;
-        cv.notify_all();
-        cv.wait(lock, [&] { return released; });
-    };
-    m.out.StartOutput();
-    {
-        std::unique_lock lock(mx);
-        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(60), [&] { return reached; }));
-        m.out.StopOutput();
-        released = true;
-        cv.notify_all();
+    for (const bool existed : {false, true}) {
+        SCOPED_TRACE(existed ? "over an existing file" : "new file");
+        TMac m;
+        const auto pcm = bwtest::MakeSignal(bwtest::TSignal::Sine, 16, 2, 200000);
+        bwtest::WriteWav(m.dir.File("in.wav"), 16, 2, 44100, pcm);
+        const std::vector<std::byte> old(100, std::byte{7});
+        if (existed)
+            bwtest::WriteAll(m.dir.File("out.ape"), old);
+        m.out.SetCompressionLevel(1000);
+        std::mutex mx;
+        std::condition_variable cv;
+        bool reached = false, released = false;
+        std::atomic<bool> once{false};
+        m.out.OnProgress = [&](bw::TACSOutput&) {
+            if (once.exchange(true))
+                return;
+            std::unique_lock lock(mx);
+            reached = true;
+            cv.notify_all();
+            cv.wait(lock, [&] { return released; });
+        };
+        m.out.StartOutput();
+        {
+            std::unique_lock lock(mx);
+            ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(60), [&] { return reached; }));
+            m.out.StopOutput();
+            released = true;
+            cv.notify_all();
+        }
+        bwtest::WaitIdle(m.out);
+        EXPECT_EQ(m.done.load(), 1);
+        EXPECT_EQ(m.Entries(), 2u); // nothing left beside the output
+        if (existed) {
+            EXPECT_TRUE(bwtest::ReadAll(m.dir.File("out.ape")) == old);
+            continue;
+        }
+        const auto d = bwtest::DecodeStrict(m.dir.File("out.ape"), "s16le");
+        EXPECT_EQ(d.ExitCode, 0);
+        EXPECT_EQ(d.Err, "");
+        // The reads made before the stop came through: a whole number of blocks, not all.
+        EXPECT_GT(d.Pcm.size(), 0u);
+        EXPECT_LT(d.Pcm.size(), pcm.size() / 2);
+        EXPECT_EQ(d.Pcm.size() % 4, 0u);
+        EXPECT_TRUE(std::equal(d.Pcm.begin(), d.Pcm.end(), pcm.begin()));
     }
-    bwtest::WaitIdle(m.out);
-    EXPECT_EQ(m.done.load(), 1);
-    const auto d = bwtest::DecodeStrict(m.dir.File("out.ape"), "s16le");
-    EXPECT_EQ(d.ExitCode, 0);
-    EXPECT_EQ(d.Err, "");
-    // The reads made before the stop came through: a whole number of blocks, not all.
-    EXPECT_GT(d.Pcm.size(), 0u);
-    EXPECT_LT(d.Pcm.size(), pcm.size() / 2);
-    EXPECT_EQ(d.Pcm.size() % 4, 0u);
-    EXPECT_TRUE(std::equal(d.Pcm.begin(), d.Pcm.end(), pcm.begin()));
 }
 
 // No audio cannot make a valid file: the error is reported and what stood there stays.
