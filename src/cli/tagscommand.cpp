@@ -56,13 +56,19 @@ std::string ID3v2Json(const TID3v2& t) {
 
 std::string APETagJson(const TAPETag& t) {
     std::string items = "[";
-    for (const auto& [name, value] : t.Items()) {
+    for (size_t i = 0; i < t.Items().size(); ++i) {
+        const auto& [name, value] = t.Items()[i];
+        const TAPETag::TItemInfo& info = t.ItemInfos()[i];
         if (items.size() > 1)
             items += ',';
         items += '[';
         AppendJsonString(items, name);
         items += ',';
-        AppendJsonString(items, value);
+        // Binary data (a cover picture) is no text: shown as text it would be Latin-1 noise.
+        if (info.Kind == TAPETag::EItemKind::Binary)
+            items += TJsonObject().Add("binary", int64_t{info.Length}).Str();
+        else
+            AppendJsonString(items, value);
         items += ']';
     }
     items += ']';

@@ -9,11 +9,11 @@ namespace bw {
 
 namespace {
 
-// Length of the valid UTF-8 sequence at s[i], or 0 when it is not one.
-size_t Utf8SequenceLength(std::string_view s, size_t i) {
-    char32_t cp;
-    size_t len;
-    return DecodeUtf8At(s, i, cp, len) ? len : 0;
+// Characters that JSON allows raw but that many readers of JSON lines take as a line break
+// (U+0085, U+2028, U+2029, as Python's splitlines does) or that a terminal acts on (DEL
+// and the C1 controls): they are written as escapes.
+bool EscapedThoughLegal(char32_t cp) {
+    return (cp >= 0x7F && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029;
 }
 
 } // namespace
@@ -21,34 +21,29 @@ size_t Utf8SequenceLength(std::string_view s, size_t i) {
 void AppendJsonString(std::string& out, std::string_view s) {
     out += '"';
     for (size_t i = 0; i < s.size();) {
-        const char c = s[i];
-        const size_t len = Utf8SequenceLength(s, i);
-        if (len == 0) {
+        char32_t cp;
+        size_t len;
+        if (!DecodeUtf8At(s, i, cp, len)) {
             out += "\\ufffd";
             ++i;
             continue;
         }
-        if (len > 1) {
-            out.append(s.substr(i, len));
-            i += len;
-            continue;
-        }
-        switch (c) {
+        switch (cp) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
         default:
-            if (static_cast<unsigned char>(c) < 0x20) {
+            if (cp < 0x20 || EscapedThoughLegal(cp)) {
                 char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned char>(c));
+                std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(cp));
                 out += buf;
             } else {
-                out += c;
+                out.append(s.substr(i, len));
             }
         }
-        ++i;
+        i += len;
     }
     out += '"';
 }

@@ -7,7 +7,9 @@
 namespace bw {
 
 // Appends s to out as a JSON string literal (quoted, escaped). Bytes that are not valid
-// UTF-8 are written as U+FFFD so the output always parses.
+// UTF-8 are written as U+FFFD so the output always parses; control characters and the
+// other line separators (U+0085, U+2028, U+2029) are escaped, so the literal stays on the
+// line it was written on.
 void AppendJsonString(std::string& out, std::string_view s);
 
 // Builds one JSON object on one line, key by key, in the order the keys are added.

@@ -22,6 +22,21 @@ void PutU32LE(std::string& out, uint32_t v) {
         out += static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
+// Version 1.0 tags hold text only; 2.0 gives each item a kind in bits 1-2 of its flags.
+// The reserved fourth kind is not text we know, so it is taken as binary.
+TAPETag::EItemKind ItemKind(int32_t version, uint32_t flags) {
+    if (version < 2000)
+        return TAPETag::EItemKind::Text;
+    switch ((flags >> 1) & 3) {
+    case 0:
+        return TAPETag::EItemKind::Text;
+    case 2:
+        return TAPETag::EItemKind::Locator;
+    default:
+        return TAPETag::EItemKind::Binary;
+    }
+}
+
 } // namespace
 
 void TAPETag::Clear() {
@@ -29,7 +44,14 @@ void TAPETag::Clear() {
     version_ = 0;
     size_ = 0;
     items_.clear();
+    itemInfos_.clear();
     error_.clear();
+}
+
+void TAPETag::AddItem(std::string_view name, std::string_view value) {
+    items_.emplace_back(name, value);
+    itemInfos_.push_back(
+        {EItemKind::Text, static_cast<uint32_t>(std::min<size_t>(value.size(), UINT32_MAX))});
 }
 
 std::string TAPETag::GetItem(std::string_view name) const {
@@ -96,7 +118,7 @@ void TAPETag::ReadItems(TTagSource& source, const TProbe& probe) {
             return;
         TByteReader r(buf);
         const uint32_t length = r.U32LE();
-        r.Skip(4); // item flags
+        const uint32_t itemFlags = r.U32LE();
         const uint64_t nameAt = pos + 8;
         if (!source.Read(nameAt, static_cast<size_t>(std::min<uint64_t>(kMaxNameSize + 1, footerAt - nameAt)), buf))
             return;
@@ -111,6 +133,7 @@ void TAPETag::ReadItems(TTagSource& source, const TProbe& probe) {
             return;
         const std::string value = Utf8OrLatin1(AsText(buf), length > kValueBuffer);
         items_.emplace_back(name, std::string(TrimControl(value)));
+        itemInfos_.push_back({ItemKind(probe.Version, itemFlags), length});
         pos = valueAt + length;
     }
 }

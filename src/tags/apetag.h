@@ -22,6 +22,13 @@ public:
     static constexpr uint32_t kIsHeader = 0x20000000u;
 
     using TItem = std::pair<std::string, std::string>;
+    // What an item's value holds, from bits 1-2 of its flags (APEv2): UTF-8 text, binary
+    // data (a cover picture, say), or a link to an outside resource, itself text.
+    enum class EItemKind : uint8_t { Text, Binary, Locator };
+    struct TItemInfo {
+        EItemKind Kind = EItemKind::Text;
+        uint32_t Length = 0; // the value's full byte count, not only the part read
+    };
 
     TAPETag() { Clear(); }
 
@@ -37,7 +44,7 @@ public:
     // The tag size a footer states for these items: items and footer, without the header.
     uint64_t TagBytes() const;
 
-    void AddItem(std::string_view name, std::string_view value) { items_.emplace_back(name, value); }
+    void AddItem(std::string_view name, std::string_view value);
     // The first item whose name matches, ignoring letter case; empty when there is none.
     std::string GetItem(std::string_view name) const;
 
@@ -45,6 +52,8 @@ public:
     int32_t Version() const { return version_; }
     int32_t Size() const { return size_; }
     const std::vector<TItem>& Items() const { return items_; }
+    // One entry per item, in the order of Items().
+    const std::vector<TItemInfo>& ItemInfos() const { return itemInfos_; }
     const std::string& LastError() const { return error_; }
 
 private:
@@ -64,6 +73,7 @@ private:
     int32_t version_;
     int32_t size_;
     std::vector<TItem> items_;
+    std::vector<TItemInfo> itemInfos_;
     std::string error_;
 };
 

@@ -38,6 +38,19 @@ void PutSyncSafe(std::vector<std::byte>& out, uint32_t v) {
 
 bool IsFrameIdChar(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
 
+// True when every byte from begin up to end is zero; false also when they cannot be read.
+bool AllZero(TTagSource& source, uint64_t begin, uint64_t end) {
+    constexpr size_t kChunk = 4096;
+    std::vector<std::byte> buf;
+    for (uint64_t p = begin; p < end; p += buf.size()) {
+        if (!source.ReadExact(p, static_cast<size_t>(std::min<uint64_t>(kChunk, end - p)), buf))
+            return false;
+        if (std::any_of(buf.begin(), buf.end(), [](std::byte c) { return c != std::byte{0}; }))
+            return false;
+    }
+    return true;
+}
+
 // Text of one encoding, up to its terminator, trimmed of control bytes at both ends.
 std::string DecodeEncoded(uint8_t encoding, std::span<const std::byte> body, bool wasCut) {
     std::string text;
@@ -190,16 +203,29 @@ void TID3v2::ReadFrames(TTagSource& source, uint8_t flags, TSlots& slots) {
         pos += versionId_ == 3 ? uint64_t{raw} + 4 : uint64_t{SyncSafe(raw)};
     }
 
-    // True when a frame of the tag can begin at p: the end, padding, or a frame identifier.
+    // True when a 2.4 frame may end at p: at the end of the frames, at padding (zero bytes
+    // all the way to the end of the frames), or at a frame header whose identifier is one
+    // and whose own size fits what is left of the tag. Four letters alone or one zero byte
+    // are not enough: a title in capitals or a picture's zero bytes look like that.
     auto landsWell = [&](uint64_t p) {
         if (p == framesEnd)
             return true;
-        std::vector<std::byte> id;
-        if (p > framesEnd || !source.ReadExact(p, 4, id))
+        std::vector<std::byte> head;
+        if (p > framesEnd || !source.ReadExact(p, 1, head))
             return false;
-        if (id[0] == std::byte{0})
-            return true;
-        return std::all_of(id.begin(), id.end(), [](std::byte c) { return IsFrameIdChar(static_cast<uint8_t>(c)); });
+        if (head[0] == std::byte{0})
+            return AllZero(source, p, framesEnd);
+        if (framesEnd - p < frameHeader || !source.ReadExact(p, frameHeader, head))
+            return false;
+        const auto isIdChar = [](std::byte c) { return IsFrameIdChar(static_cast<uint8_t>(c)); };
+        if (!std::all_of(head.begin(), head.begin() + 4, isIdChar))
+            return false;
+        TByteReader r(head);
+        r.Skip(4);
+        const uint32_t raw = r.U32BE();
+        // Either reading may be the right one here too; the smaller must fit.
+        const uint64_t size = (raw & 0x80808080u) == 0 ? SyncSafe(raw) : raw;
+        return size <= framesEnd - p - frameHeader;
     };
 
     while (pos < framesEnd && framesEnd - pos >= frameHeader) {

@@ -95,18 +95,20 @@ int TMPEGaudio::Coefficient(const TFrame& f) {
     return 72;
 }
 
-int TMPEGaudio::PaddingSize(const TFrame& f) {
-    if (!f.Padding)
-        return 0;
-    return f.LayerID == kLayer1 ? 4 : 1;
-}
+int TMPEGaudio::SlotSize(const TFrame& f) { return f.LayerID == kLayer1 ? 4 : 1; }
+
+int TMPEGaudio::PaddingSize(const TFrame& f) { return f.Padding ? SlotSize(f) : 0; }
 
 int TMPEGaudio::FrameSize(const TFrame& f) {
     const int rate = TableSampleRate(f);
     if (rate <= 0)
         return 0;
-    return static_cast<int>(static_cast<int64_t>(Coefficient(f)) * TableBitRate(f) * 1000 / rate) +
-           PaddingSize(f);
+    // A frame is a whole number of slots (ISO/IEC 11172-3, 2.4.3.1): the slot count is cut
+    // before it is multiplied out, which matters for Layer I's 4-byte slots wherever the
+    // rate does not divide evenly (44100 Hz and its halves).
+    const int slot = SlotSize(f);
+    const int64_t slots = int64_t{Coefficient(f) / slot} * TableBitRate(f) * 1000 / rate;
+    return static_cast<int>((slots + (f.Padding ? 1 : 0)) * slot);
 }
 
 bool TMPEGaudio::SearchBlock(std::span<const std::byte> block) {

@@ -62,6 +62,7 @@ public:
     static int TableBitRate(const TFrame& f);   // kbit/s
     static int TableSampleRate(const TFrame& f); // Hz
     static int Coefficient(const TFrame& f);     // bytes per unit of bit rate / sample rate
+    static int SlotSize(const TFrame& f);        // bytes: 4 in Layer I, 1 otherwise
     static int PaddingSize(const TFrame& f);
     static int FrameSize(const TFrame& f);
 

@@ -207,6 +207,73 @@ TEST(ID3v2Read, Version24FrameSizes) {
     EXPECT_TRUE(t.Artist().empty());
 }
 
+// A 2.4 tag written by mutagen, then one frame's sync-safe size replaced by its plain 32-bit
+// reading, as some writers do. The sync-safe reading of that size lands inside the frame:
+// on zero bytes of a picture, or on upper-case letters of a title. Neither is where a
+// frame or the padding begins, so the frame keeps its plain size and every later frame
+// is read.
+TEST(ID3v2Read, PlainSizedFramesAmongMutagenFrames) {
+    const std::string script = R"(
+import struct, sys
+from mutagen.id3 import ID3, APIC, COMM, TALB, TCOM, TCON, TCOP, TDRC, TIT2, TPE1, TRCK
+path, case = sys.argv[1], sys.argv[2]
+t = ID3()
+if case == "picture":
+    t.add(TIT2(encoding=0, text="Before"))
+    # JPEG-like bytes, zero-rich like a real picture; 300 of them make a 314-byte frame.
+    jpeg = b"\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01" + bytes(288)
+    t.add(APIC(encoding=0, mime="image/jpeg", type=3, desc="", data=jpeg))
+    # mutagen writes these frames shortest first: the longer ones follow the picture.
+    t.add(TCOM(encoding=0, text="Composer " + "m" * 400))
+    t.add(COMM(encoding=1, lang="eng", desc="", text="Comment " + "c" * 200))
+    t.add(TCOP(encoding=0, text="Copyright " + "p" * 420))
+    hostile = b"APIC"
+else:
+    t.add(TIT2(encoding=0, text=("SYMPHONYNO" * 30)[:300]))
+    t.add(TPE1(encoding=0, text="Artist"))
+    t.add(TRCK(encoding=0, text="5/9"))
+    t.add(TALB(encoding=0, text="Album"))
+    t.add(TDRC(encoding=0, text="2021-03-04"))
+    t.add(TCON(encoding=0, text="Jazz"))
+    t.add(COMM(encoding=0, lang="eng", desc="", text="Comment"))
+    hostile = b"TIT2"
+t.save(path, v2_version=4)
+data = bytearray(open(path, "rb").read())
+at = data.index(hostile, 10)
+b = data[at + 4:at + 8]
+size = b[0] << 21 | b[1] << 14 | b[2] << 7 | b[3]
+plain = struct.pack(">I", size)
+# Plain sizes with a top bit set cannot pass for sync-safe ones: the case here is the other.
+assert all(c < 0x80 for c in plain) and plain != bytes(b)
+data[at + 4:at + 8] = plain
+open(path, "wb").write(data)
+)";
+    TTempDir dir;
+    const std::string picture = MakeMp3(dir, "picture.mp3");
+    Python(script, {picture, "picture"});
+    TID3v2 t;
+    ASSERT_TRUE(t.Load(picture));
+    EXPECT_EQ(t.VersionID(), 4);
+    EXPECT_EQ(t.Title(), "Before");
+    EXPECT_EQ(t.Composer(), "Composer " + std::string(400, 'm'));
+    EXPECT_EQ(t.Comment(), "Comment " + std::string(200, 'c'));
+    EXPECT_EQ(t.Copyright(), "Copyright " + std::string(420, 'p'));
+
+    const std::string title = MakeMp3(dir, "title.mp3");
+    Python(script, {title, "title"});
+    ASSERT_TRUE(t.Load(title));
+    std::string symphony;
+    for (int i = 0; i < 30; ++i)
+        symphony += "SYMPHONYNO";
+    EXPECT_EQ(t.Title(), symphony.substr(0, 300));
+    EXPECT_EQ(t.Artist(), "Artist");
+    EXPECT_EQ(t.Track(), 5);
+    EXPECT_EQ(t.Album(), "Album");
+    EXPECT_EQ(t.Year(), "2021");
+    EXPECT_EQ(t.Genre(), "Jazz");
+    EXPECT_EQ(t.Comment(), "Comment");
+}
+
 TEST(ID3v2Read, HostileTagsEndTheWalk) {
     // A frame whose size runs past the tag: earlier frames stay, the walk stops.
     const std::string bad = std::string("TPE1") + BE32(0x7FFFFFF0) + std::string(2, '\0') + Latin1("x");

@@ -87,3 +87,38 @@ TEST(TagsCommand, AllReadableGivesZero) {
     EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 2);
     EXPECT_EQ(Query(json, {"rows[0] == rows[1], rows[0]['ID3v2']['Present']"}), "[true, false]\n");
 }
+
+// A cover picture in an APE tag is binary: it is shown by its size, not as text. Text that
+// holds line separators of other kinds (U+2028, U+2029, U+0085) or control characters is
+// escaped, so the object stays on one line for every reader of JSON lines.
+TEST(TagsCommand, BinaryApeItemsAndLineSeparatorsKeepOneLine) {
+    TTempDir dir;
+    const std::string mp3 = MakeMp3(dir, "cover.mp3");
+    Python(R"py(
+import sys
+from mutagen.apev2 import APEv2, APEValue, BINARY
+a = APEv2()
+a["Title"] = "A\u2028B\u2029C\x85D\x01E\x7fF\x1bG"
+# Picture bytes with NEL (0x85) and line feeds, 1000 of them after the file name.
+a["Cover Art (Front)"] = APEValue(b"cover.jpg\x00" + bytes([0x85, 0x0A, 0xFF, 0xD8] * 250), BINARY)
+a["Artist"] = "Band"
+a.save(sys.argv[1])
+)py",
+           {mp3});
+    std::ostringstream out, err;
+    EXPECT_EQ(bw::RunTagsCommand({mp3}, out, err), 0);
+    const std::string json = out.str();
+    ASSERT_FALSE(json.empty());
+    EXPECT_EQ(json.find('\n'), json.size() - 1);
+    for (const std::string raw : {"\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9", "\x7F"})
+        EXPECT_EQ(json.find(raw), std::string::npos) << json;
+    EXPECT_TRUE(std::none_of(json.begin(), json.end() - 1, [](char c) {
+        return static_cast<unsigned char>(c) < 0x20;
+    })) << json;
+    // Python splits lines at U+2028, U+2029 and U+0085 too.
+    EXPECT_EQ(Query(json, {"len(rows)", "dict(rows[0]['APETag']['Items'])['Cover Art (Front)']",
+                           "dict(rows[0]['APETag']['Items'])['Title'] == "
+                           "'A\\u2028B\\u2029C\\x85D\\x01E\\x7fF\\x1bG'",
+                           "dict(rows[0]['APETag']['Items'])['Artist']"}),
+              "1\n{\"binary\": 1010}\ntrue\n\"Band\"\n");
+}
