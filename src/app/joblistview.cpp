@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QPainter>
 #include <QProgressDialog>
 #include <array>
 
@@ -45,11 +46,6 @@ TJobListView::TJobListView(QWidget* parent) : QTreeWidget(parent) {
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    // Grid lines between cells; the selection stays visible when the list loses focus.
-    setStyleSheet(QStringLiteral("QTreeView::item { border-right: 1px solid #d8d8d8; "
-                                 "border-bottom: 1px solid #d8d8d8; }"
-                                 "QTreeView::item:selected:!active { background: palette(highlight);"
-                                 " color: palette(highlighted-text); }"));
     setColumnCount(kJobColumnCount);
     QStringList headers;
     for (const auto& c : kJobColumns)
@@ -218,6 +214,31 @@ void TJobListView::RemoveAllRows() {
     clear();
     table_.Clear();
     emit Emptied();
+}
+
+void TJobListView::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                           const QModelIndex& index) const {
+    QTreeWidget::drawRow(painter, option, index);
+    // Grid lines are painted over the row here, not set by a style sheet: a style sheet
+    // that styles the items takes their painting from the style, and under Fusion the
+    // selected row then shows white text on a pale tint and a pale check mark. Left to the
+    // style, a selected row reads in the highlight colours, window active or not.
+    const QPalette& p = option.palette;
+    const QColor base = p.color(QPalette::Base), text = p.color(QPalette::Text);
+    const auto mix = [](int a, int b) { return (a * 5 + b) / 6; };
+    const QColor grid(mix(base.red(), text.red()), mix(base.green(), text.green()),
+                      mix(base.blue(), text.blue()));
+    painter->save();
+    painter->setPen(grid);
+    const QRect r = option.rect;
+    for (int c = 0; c < columnCount(); ++c) {
+        if (isColumnHidden(c))
+            continue;
+        const int x = columnViewportPosition(c) + columnWidth(c) - 1;
+        painter->drawLine(x, r.top(), x, r.bottom());
+    }
+    painter->drawLine(r.left(), r.bottom(), r.right(), r.bottom());
+    painter->restore();
 }
 
 void TJobListView::CheckAll() {

@@ -53,6 +53,11 @@ signals:
     // The list became empty (the CD door watch and "Same as source" follow it).
     void Emptied();
 
+protected:
+    // Draws the grid lines between the cells.
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) const override;
+
 private:
     // Probes a file into the table and makes its row, not yet in the list; null when refused.
     QTreeWidgetItem* ProbeToRow(const QString& path);

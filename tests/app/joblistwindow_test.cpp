@@ -20,6 +20,9 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
+#include <cmath>
+#include <map>
 #include <gtest/gtest.h>
 
 using namespace bw;
@@ -281,4 +284,89 @@ TEST_F(JobListWindow, FilePropertiesShowsTheFile) {
     EXPECT_TRUE(info->isVisible());
     EXPECT_TRUE(info->windowTitle().startsWith("lossless.flac"));
     info->close();
+}
+
+namespace {
+
+// WCAG relative luminance and contrast ratio of two colours.
+double Luminance(QRgb c) {
+    auto channel = [](int v) {
+        const double s = v / 255.0;
+        return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
+}
+
+double Contrast(QRgb a, QRgb b) {
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// What a cell of the list looks like on screen: its background (the commonest colour), the
+// pixels of its text (those that stand out from the background at all) and the best contrast
+// any of them has with the background.
+struct TCellLook {
+    QRgb Background = 0;
+    int InkPixels = 0;
+    double BestContrast = 1;
+};
+
+TCellLook LookOfCell(TJobListView& list, int row, int column) {
+    const QImage image = list.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRect r = list.visualItemRect(list.topLevelItem(row));
+    // Inside the cell, clear of the grid lines.
+    const QRect cell(list.columnViewportPosition(column) + 3, r.top() + 2,
+                     list.columnWidth(column) - 6, r.height() - 4);
+    std::map<QRgb, int> counts;
+    for (int y = cell.top(); y <= cell.bottom(); ++y)
+        for (int x = cell.left(); x <= cell.right(); ++x)
+            ++counts[image.pixel(x, y)];
+    TCellLook look;
+    look.Background = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) {
+                          return a.second < b.second;
+                      })->first;
+    for (const auto& [colour, n] : counts) {
+        const double c = Contrast(colour, look.Background);
+        look.BestContrast = std::max(look.BestContrast, c);
+        if (c >= 1.5)
+            look.InkPixels += n;
+    }
+    return look;
+}
+
+} // namespace
+
+TEST_F(JobListWindow, SelectedRowReadsClearlyWhetherTheWindowIsActiveOrNot) {
+    auto form = Start();
+    auto& list = form->JobList();
+    ASSERT_TRUE(form->AddFileToList(Media("SONG.MP3")));
+    ASSERT_TRUE(form->AddFileToList(Media("wave.ogg")));
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+
+    // The Type cell of the first row ("MP3"), unselected, is the yardstick.
+    const TCellLook plain = LookOfCell(list, 0, 1);
+    ASSERT_GE(plain.BestContrast, 4.5);
+    ASSERT_GT(plain.InkPixels, 20);
+
+    list.setFocus();
+    list.setCurrentItem(list.topLevelItem(0));
+    ASSERT_TRUE(list.topLevelItem(0)->isSelected());
+    // Selected: another background, and the same text still standing out from it. (The
+    // Fusion style's own highlight gives white text 3.7:1.)
+    auto expectReadable = [&](const TCellLook& look, const char* state) {
+        EXPECT_NE(look.Background, plain.Background) << state << ": the row does not look selected";
+        EXPECT_GE(look.BestContrast, 3.0) << state;
+        EXPECT_GE(look.InkPixels, plain.InkPixels * 3 / 4) << state;
+    };
+    expectReadable(LookOfCell(list, 0, 1), "active window");
+
+    QWidget other;
+    other.resize(200, 100);
+    other.show();
+    QApplication::setActiveWindow(&other);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    ASSERT_FALSE(form->isActiveWindow());
+    expectReadable(LookOfCell(list, 0, 1), "inactive window");
 }
