@@ -1,5 +1,6 @@
 // The job list, output naming and the settings dialog, driven as a user would.
 
+#include "app/genrelist.h"
 #include "app/joblistview.h"
 #include "app/mainunit.h"
 #include "app/scripteddialogs.h"
@@ -12,16 +13,19 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDropEvent>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <gtest/gtest.h>
 
@@ -369,4 +373,67 @@ TEST_F(JobListWindow, SelectedRowReadsClearlyWhetherTheWindowIsActiveOrNot) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
     ASSERT_FALSE(form->isActiveWindow());
     expectReadable(LookOfCell(list, 0, 1), "inactive window");
+}
+
+TEST_F(JobListWindow, EveryColumnFitsTheLongestTextItCanShow) {
+    auto form = Start();
+    auto& list = form->JobList();
+    // Rows holding the widest real value of every column whose texts are not free: the
+    // channel modes the readers name, MPEG's top rate and VBR rate, the longest genre
+    // name, the longest type name, track 255, the longest length a job item can hold.
+    TmyMusicFile mp3;
+    mp3.SourcePath = "/music/a.mp3";
+    mp3.TypeName = "MP3";
+    mp3.SampleRate = 48000;
+    mp3.Bitrate = 448000;
+    mp3.IsVbr = true;
+    mp3.Track = 255;
+    mp3.Year = "2019";
+    std::string longestGenre;
+    for (const std::string& g : GenreList().Names())
+        if (QFontMetrics(list.font()).horizontalAdvance(QString::fromStdString(g)) >
+            QFontMetrics(list.font()).horizontalAdvance(QString::fromStdString(longestGenre)))
+            longestGenre = g;
+    mp3.Genre = longestGenre;
+    for (const char* mode : {"Stereo", "Joint Stereo", "Dual Channel", "Mono", "Unknown"}) {
+        mp3.ChannelMode = mode;
+        list.AppendItem(mp3);
+    }
+    TmyMusicFile other;
+    other.SourcePath = "/music/b.ape";
+    other.TypeName = "Monkey\"s Audio";
+    other.SampleRate = 384000;
+    other.ChannelMode = "Surround";
+    other.Bitrate = 24576000;
+    other.DurationMs = std::numeric_limits<int32_t>::max();
+    other.FileSize = static_cast<int64_t>(9999.99 * 1024 * 1024); // nearly 10 GB
+    list.AppendItem(other);
+    other.TypeName = "MusePack";
+    other.SampleRate = 48000;
+    other.ChannelMode = "JointStereo";
+    list.AppendItem(other);
+    other.TypeName = "CD Track";
+    list.AppendItem(other);
+    const QStringList statuses{"-", "Coverting...", "Done", "Error", "100% Canceled", "99% Canceled"};
+    for (int row = 0; row < list.RowCount(); ++row)
+        list.SetStatus(row, statuses[row % statuses.size()]);
+    form->show();
+    ASSERT_EQ(list.topLevelItem(4)->text(2), "100% Canceled");
+    ASSERT_EQ(list.topLevelItem(2)->text(4), "48000 Hz (Dual Channel)");
+    ASSERT_EQ(list.topLevelItem(5)->text(6), "596:31:23.6");
+    ASSERT_EQ(list.topLevelItem(5)->text(3), "9999.99 MB");
+
+    const QFontMetrics fm(list.font());
+    const int padding = 2 * (list.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &list) + 1);
+    for (int c = 0; c < list.columnCount(); ++c) {
+        const QString caption = list.headerItem()->text(c);
+        // The view's own measure of its cells (text, margins, check box) and of the caption.
+        EXPECT_LE(static_cast<QAbstractItemView&>(list).sizeHintForColumn(c), list.columnWidth(c)) << caption.toStdString();
+        EXPECT_LE(list.header()->sectionSizeHint(c), list.columnWidth(c)) << caption.toStdString();
+        for (int row = 0; row < list.RowCount(); ++row) {
+            const QString text = list.topLevelItem(row)->text(c);
+            EXPECT_GE(list.columnWidth(c), fm.horizontalAdvance(text) + padding)
+                << caption.toStdString() << ": " << text.toStdString();
+        }
+    }
 }
