@@ -100,7 +100,7 @@ TForm1::TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
       programPath_(std::move(programPath)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Brindlewave"));
-    setWindowIcon(QIcon(QStringLiteral(":/brindlewave.svg")));
+    setWindowIcon(ProgramIcon());
     setMinimumSize(kMinWidth, kMinHeight);
     move(kBuiltInLeft, kBuiltInTop);
     resize(kMinWidth, kMinHeight);
