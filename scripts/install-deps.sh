@@ -13,7 +13,7 @@ packages=(
     lame vorbis-tools flac musepack-tools
     ffmpeg wavpack sox python3-mutagen
     googletest libgtest-dev libbenchmark-dev libtag1-dev
-    xvfb xauth imagemagick desktop-file-utils xdg-utils
+    xvfb xauth x11-utils imagemagick desktop-file-utils xdg-utils
 )
 
 missing=()

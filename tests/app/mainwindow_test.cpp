@@ -341,3 +341,16 @@ TEST_F(MainWindow, PicturesShow) {
     settings.findChild<QTabWidget*>("SettingsTabs")->setCurrentIndex(1);
     EXPECT_GT(picture(settings, "FreeDBLogo"), 48 * 48 / 4) << "FreeDB tab";
 }
+
+TEST_F(MainWindow, ToolBarButtonsShowTheWholeCaption) {
+    auto form = Start();
+    form->show();
+    auto* bar = Child<QToolBar>(*form, "ToolBar1");
+    QStringList texts;
+    for (QAction* a : bar->actions())
+        if (auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(a)))
+            texts << button->text();
+    // Qt drops a trailing "..." from tool buttons unless told the text.
+    EXPECT_EQ(texts.join(" | ").toStdString(),
+              "Add File(s) | Add Folder | Add CD Tracks | Convert | Settings... | Help");
+}
