@@ -111,10 +111,10 @@ void TJobListView::FitColumnsToFont() {
     initViewItemOption(&option);
     option.features |= QStyleOptionViewItem::HasDisplay;
     for (int c = 0; c < kJobColumnCount; ++c) {
-        const auto& spec = kJobColumns[static_cast<size_t>(c)];
-        int width = std::max(spec.Width > 0 ? spec.Width : header()->defaultSectionSize(),
+        const auto& column = kJobColumns[static_cast<size_t>(c)];
+        int width = std::max(column.Width > 0 ? column.Width : header()->defaultSectionSize(),
                              header()->sectionSizeHint(c));
-        option.displayAlignment = spec.Align | Qt::AlignVCenter;
+        option.displayAlignment = column.Align | Qt::AlignVCenter;
         for (const QString& text : widest[static_cast<size_t>(c)]) {
             option.text = text;
             width = std::max(width, style()->sizeFromContents(QStyle::CT_ItemViewItem, &option,
