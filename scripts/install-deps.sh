@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
+    libqt6svg6
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
     libsdl2-dev
     libcdio-dev libcdio-paranoia-dev libcdio-cdda-dev
@@ -12,7 +13,7 @@ packages=(
     lame vorbis-tools flac musepack-tools
     ffmpeg wavpack sox python3-mutagen
     googletest libgtest-dev libbenchmark-dev libtag1-dev
-    xvfb xauth imagemagick desktop-file-utils xdg-utils
+    xvfb xauth x11-utils imagemagick desktop-file-utils xdg-utils
 )
 
 missing=()

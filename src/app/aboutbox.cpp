@@ -10,14 +10,26 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+// The windows' resources are compiled into a static library, and a linker keeps an object
+// of a static library only when something refers to it: this call is that reference. It
+// stands outside any namespace, as the function it names does.
+static void InitResources() { Q_INIT_RESOURCE(resources); }
+
 namespace bw {
+
+QIcon ProgramIcon() {
+    static const bool loaded = (InitResources(), true);
+    (void)loaded;
+    return QIcon(QStringLiteral(":/brindlewave.svg"));
+}
 
 TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("AboutBox"));
     setWindowTitle(QStringLiteral("About"));
     auto* layout = new QVBoxLayout(this);
     auto* icon = new QLabel(this);
-    icon->setPixmap(QIcon(QStringLiteral(":/brindlewave.svg")).pixmap(64, 64));
+    icon->setObjectName(QStringLiteral("ProgramIcon"));
+    icon->setPixmap(ProgramIcon().pixmap(64, 64));
     layout->addWidget(icon, 0, Qt::AlignHCenter);
     auto* text = new QLabel(this);
     text->setObjectName(QStringLiteral("AboutText"));

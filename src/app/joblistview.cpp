@@ -1,10 +1,14 @@
 #include "app/joblistview.h"
 
+#include "app/genrelist.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QPainter>
 #include <QProgressDialog>
 #include <array>
+#include <limits>
 
 namespace bw {
 
@@ -30,6 +34,51 @@ constexpr std::array<TColumnSpec, kJobColumnCount> kJobColumns{{
     {"File path", 550, Qt::AlignLeft},
 }};
 
+// The widest texts of the columns whose texts come from a known set, each the widest value
+// that column can really show (which of them is widest depends on the font, so all are
+// measured). Columns of free text (file names, tags, paths) keep their set widths.
+std::array<QStringList, kJobColumnCount> WidestTexts() {
+    std::array<QStringList, kJobColumnCount> texts;
+    auto add = [&texts](const TmyMusicFile& item, std::initializer_list<int> columns) {
+        const auto row = JobRowTexts(item, {});
+        for (int c : columns)
+            texts[static_cast<size_t>(c)] << QString::fromStdString(row[static_cast<size_t>(c)]);
+    };
+    for (const char* ext : {".mp1", ".mp2", ".mp3", ".ogg", ".wav", ".wma", ".flac", ".ape",
+                            ".mpc", ".wv", ".cda"})
+        if (const auto type = SourceTypeOf(ext))
+            texts[1] << QString::fromStdString(type->TypeName);
+    texts[1] << QString::fromLatin1(kCdTrackTypeName);
+    texts[kStatusColumn] = QStringList{QString::fromLatin1(kStatusNew), QStringLiteral("Coverting..."),
+                                       QStringLiteral("Done"), QStringLiteral("Error"),
+                                       QStringLiteral("100% Canceled")};
+    TmyMusicFile item;
+    // MPEG and Musepack name their channel modes and go up to 48000 Hz; the others name the
+    // channel count and may be hi-res.
+    item.SampleRate = 48000;
+    for (const char* mode : {"Joint Stereo", "Dual Channel", "JointStereo"}) {
+        item.ChannelMode = mode;
+        add(item, {4});
+    }
+    item.SampleRate = 384000;
+    for (const char* mode : {"Stereo", "Mono", "Unknown", "Surround"}) {
+        item.ChannelMode = mode;
+        add(item, {4});
+    }
+    item.Bitrate = 98304000; // 8 channels of 32 bits at 384000 Hz
+    add(item, {5});
+    item.Bitrate = 448000; // the top MPEG rate, flagged VBR
+    item.IsVbr = true;
+    item.FileSize = static_cast<int64_t>(9999.99 * 1024 * 1024); // recordings near 10 GB
+    item.DurationMs = std::numeric_limits<int32_t>::max();
+    item.Track = 255;
+    add(item, {3, 5, 6, 12});
+    for (const std::string& genre : GenreList().Names())
+        texts[10] << QString::fromStdString(genre);
+    texts[11] << QStringLiteral("0000");
+    return texts;
+}
+
 // How long a batch may block the window before it lets the window repaint, and how long it
 // runs before the progress window shows.
 constexpr int kSliceMs = 40;
@@ -45,22 +94,40 @@ TJobListView::TJobListView(QWidget* parent) : QTreeWidget(parent) {
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    // Grid lines between cells; the selection stays visible when the list loses focus.
-    setStyleSheet(QStringLiteral("QTreeView::item { border-right: 1px solid #d8d8d8; "
-                                 "border-bottom: 1px solid #d8d8d8; }"
-                                 "QTreeView::item:selected:!active { background: palette(highlight);"
-                                 " color: palette(highlighted-text); }"));
     setColumnCount(kJobColumnCount);
     QStringList headers;
     for (const auto& c : kJobColumns)
         headers << QString::fromUtf8(c.Caption);
     setHeaderLabels(headers);
-    for (int i = 0; i < kJobColumnCount; ++i) {
-        const auto& c = kJobColumns[static_cast<size_t>(i)];
-        if (c.Width > 0)
-            setColumnWidth(i, c.Width);
-        headerItem()->setTextAlignment(i, c.Align | Qt::AlignVCenter);
+    for (int i = 0; i < kJobColumnCount; ++i)
+        headerItem()->setTextAlignment(i, kJobColumns[static_cast<size_t>(i)].Align | Qt::AlignVCenter);
+    FitColumnsToFont();
+}
+
+void TJobListView::FitColumnsToFont() {
+    static const auto widest = WidestTexts();
+    // Measured as the view measures a cell: text, margins and the style's own padding.
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.features |= QStyleOptionViewItem::HasDisplay;
+    for (int c = 0; c < kJobColumnCount; ++c) {
+        const auto& column = kJobColumns[static_cast<size_t>(c)];
+        int width = std::max(column.Width > 0 ? column.Width : header()->defaultSectionSize(),
+                             header()->sectionSizeHint(c));
+        option.displayAlignment = column.Align | Qt::AlignVCenter;
+        for (const QString& text : widest[static_cast<size_t>(c)]) {
+            option.text = text;
+            width = std::max(width, style()->sizeFromContents(QStyle::CT_ItemViewItem, &option,
+                                                              QSize(), this).width());
+        }
+        setColumnWidth(c, width);
     }
+}
+
+void TJobListView::changeEvent(QEvent* event) {
+    QTreeWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        FitColumnsToFont();
 }
 
 bool TJobListView::AddFileToList(const QString& path) {
@@ -218,6 +285,31 @@ void TJobListView::RemoveAllRows() {
     clear();
     table_.Clear();
     emit Emptied();
+}
+
+void TJobListView::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                           const QModelIndex& index) const {
+    QTreeWidget::drawRow(painter, option, index);
+    // Grid lines are painted over the row here, not set by a style sheet: a style sheet
+    // that styles the items takes their painting from the style, and under Fusion the
+    // selected row then shows white text on a pale tint and a pale check mark. Left to the
+    // style, a selected row reads in the highlight colours, window active or not.
+    const QPalette& p = option.palette;
+    const QColor base = p.color(QPalette::Base), text = p.color(QPalette::Text);
+    const auto mix = [](int a, int b) { return (a * 5 + b) / 6; };
+    const QColor grid(mix(base.red(), text.red()), mix(base.green(), text.green()),
+                      mix(base.blue(), text.blue()));
+    painter->save();
+    painter->setPen(grid);
+    const QRect r = option.rect;
+    for (int c = 0; c < columnCount(); ++c) {
+        if (isColumnHidden(c))
+            continue;
+        const int x = columnViewportPosition(c) + columnWidth(c) - 1;
+        painter->drawLine(x, r.top(), x, r.bottom());
+    }
+    painter->drawLine(r.left(), r.bottom(), r.right(), r.bottom());
+    painter->restore();
 }
 
 void TJobListView::CheckAll() {

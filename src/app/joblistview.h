@@ -53,10 +53,19 @@ signals:
     // The list became empty (the CD door watch and "Same as source" follow it).
     void Emptied();
 
+protected:
+    void changeEvent(QEvent* event) override;
+    // Draws the grid lines between the cells.
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) const override;
+
 private:
     // Probes a file into the table and makes its row, not yet in the list; null when refused.
     QTreeWidgetItem* ProbeToRow(const QString& path);
     QTreeWidgetItem* MakeRow(const TmyMusicFile& item);
+    // Widens each column as far as the font needs for its caption and for the widest text
+    // the column can show; never narrower than the column's set width.
+    void FitColumnsToFont();
     void FillRow(QTreeWidgetItem* row, const TmyMusicFile& item, const QString& status);
 
     TJobTable table_;

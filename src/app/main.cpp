@@ -6,10 +6,7 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Brindlewave"));
-    QApplication::setOrganizationName(QStringLiteral("Halvorix"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Brindlewave"));
-    QApplication::setDesktopFileName(QStringLiteral("brindlewave"));
+    bw::SetApplicationIdentity();
 
     // Every argument is a file for the job list.
     QStringList files = QApplication::arguments();

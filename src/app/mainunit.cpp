@@ -29,6 +29,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -99,7 +100,7 @@ TForm1::TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
       programPath_(std::move(programPath)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Brindlewave"));
-    setWindowIcon(QIcon(QStringLiteral(":/brindlewave.svg")));
+    setWindowIcon(ProgramIcon());
     setMinimumSize(kMinWidth, kMinHeight);
     move(kBuiltInLeft, kBuiltInTop);
     resize(kMinWidth, kMinHeight);
@@ -129,6 +130,28 @@ TForm1::TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
 }
 
 TForm1::~TForm1() { RunShutdownSequence(); }
+
+void SetApplicationIdentity() {
+    QApplication::setApplicationName(QStringLiteral("Brindlewave"));
+    QApplication::setOrganizationName(QStringLiteral("Halvorix"));
+    QApplication::setDesktopFileName(QStringLiteral("brindlewave"));
+    // No display name: Qt appends it (" - Brindlewave") to the title of every window whose
+    // title does not already end in it, and the dialogs' titles are to read as they are.
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    // The output folder field is read-only, yet as a line edit it still claims keys such as
+    // Ctrl+A (select all) and, with X11 key bindings, Ctrl+E (end of line) before any
+    // shortcut sees them. A key bound to one of the window's commands is left unclaimed, so
+    // the command runs.
+    if (watched == editOutputFolder_ && event->type() == QEvent::ShortcutOverride) {
+        const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+        for (const QAction* a : actions_)
+            if (a->isEnabled() && a->shortcuts().contains(pressed))
+                return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
 
 QAction* TForm1::Action(std::string_view name) const {
     for (QAction* a : actions_)
@@ -189,8 +212,13 @@ void TForm1::CreateToolBar() {
     toolBar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     toolBar_->setMovable(false);
     toolBar_->toggleViewAction()->setVisible(false);
-    for (std::string_view name : MainToolBar())
-        toolBar_->addAction(Action(name));
+    for (std::string_view name : MainToolBar()) {
+        QAction* a = Action(name);
+        // A tool button shows the action's icon text, which Qt makes from the caption less
+        // a trailing "..."; the caption is the button's text as it stands ("Settings...").
+        a->setIconText(a->text());
+        toolBar_->addAction(a);
+    }
 }
 
 QWidget* TForm1::CreateTopPanel() {
@@ -236,6 +264,7 @@ QWidget* TForm1::CreateTopPanel() {
     editOutputFolder_ = new QLineEdit(convert);
     editOutputFolder_->setObjectName(QStringLiteral("EditOutputFolder"));
     editOutputFolder_->setReadOnly(true);
+    editOutputFolder_->installEventFilter(this);
     line2->addWidget(editOutputFolder_, 1);
     auto* selectButton = new QToolButton(convert);
     selectButton->setObjectName(QStringLiteral("ButtonSelectOutput"));

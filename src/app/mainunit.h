@@ -39,6 +39,10 @@ struct TEncoderOptions;
 class TSettings;
 class TSettingsStore;
 
+// Names the program to Qt: the application and organisation names (which place the
+// settings) and the desktop entry. main calls it before any window is made.
+void SetApplicationIdentity();
+
 // The main window. It builds the window, runs the start-up sequence and, when closed, the
 // shutdown sequence; the logic of each command lives in widget-free classes it calls.
 class TForm1 : public QMainWindow {
@@ -81,6 +85,7 @@ public:
     int AddFilesToList(const QStringList& paths);
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;

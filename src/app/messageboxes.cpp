@@ -2,7 +2,9 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStringList>
+#include <utility>
 
 namespace bw {
 
@@ -18,15 +20,15 @@ QMessageBox::Icon IconOf(TMessageKind kind) {
     return QMessageBox::NoIcon;
 }
 
-QMessageBox::StandardButton ButtonOf(TAnswer a) {
+QString TextOf(TAnswer a) {
     switch (a) {
-    case TAnswer::Ok: return QMessageBox::Ok;
-    case TAnswer::Cancel: return QMessageBox::Cancel;
-    case TAnswer::Yes: return QMessageBox::Yes;
-    case TAnswer::No: return QMessageBox::No;
-    case TAnswer::YesToAll: return QMessageBox::YesToAll;
+    case TAnswer::Ok: return QStringLiteral("OK");
+    case TAnswer::Cancel: return QStringLiteral("Cancel");
+    case TAnswer::Yes: return QStringLiteral("&Yes");
+    case TAnswer::No: return QStringLiteral("&No");
+    case TAnswer::YesToAll: return QStringLiteral("Yes to &All");
     }
-    return QMessageBox::NoButton;
+    return {};
 }
 
 } // namespace
@@ -41,17 +43,24 @@ TAnswer TMessageBoxes::Ask(TMessageKind kind, const std::string& caption, const 
                            const std::vector<TAnswer>& buttons) {
     QMessageBox box(IconOf(kind), QString::fromStdString(caption), QString::fromStdString(text),
                     QMessageBox::NoButton, parent_);
+    // Every button gets the same role: a button box lays buttons out by role, in the
+    // platform's order (Yes and Yes to All side by side, No elsewhere), while the order of
+    // the answers is part of the question. One role keeps them as given.
+    std::vector<std::pair<QPushButton*, TAnswer>> added;
     for (TAnswer a : buttons)
-        box.addButton(ButtonOf(a));
-    if (!buttons.empty()) {
-        box.setDefaultButton(ButtonOf(buttons.front()));
-        box.setEscapeButton(ButtonOf(ClosingAnswer(buttons)));
+        added.emplace_back(box.addButton(TextOf(a), QMessageBox::ActionRole), a);
+    const TAnswer closing = ClosingAnswer(buttons);
+    if (!added.empty()) {
+        box.setDefaultButton(added.front().first);
+        for (const auto& [button, answer] : added)
+            if (answer == closing)
+                box.setEscapeButton(button);
     }
-    const int chosen = box.exec();
-    for (TAnswer a : buttons)
-        if (chosen == ButtonOf(a))
-            return a;
-    return ClosingAnswer(buttons);
+    box.exec();
+    for (const auto& [button, answer] : added)
+        if (box.clickedButton() == button)
+            return answer;
+    return closing;
 }
 
 std::vector<std::string> TMessageBoxes::OpenFiles(const std::string& title,

@@ -1,5 +1,6 @@
 #include "app/progress.h"
 
+#include "app/aboutbox.h"
 #include "app/joblistview.h"
 
 #include <QApplication>
@@ -99,7 +100,8 @@ TSuccessForm2::TSuccessForm2(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     auto* head = new QHBoxLayout;
     auto* image = new QLabel(this);
-    image->setPixmap(QIcon(QStringLiteral(":/brindlewave.svg")).pixmap(48, 48));
+    image->setObjectName(QStringLiteral("Image1"));
+    image->setPixmap(ProgramIcon().pixmap(48, 48));
     head->addWidget(image);
     auto* line = new QLabel(QStringLiteral("<b>Your files successfully converted!</b>"), this);
     head->addWidget(line, 1);

@@ -1,5 +1,7 @@
 #include "app/settings1.h"
 
+#include "app/aboutbox.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -74,7 +76,7 @@ TSettings::TSettings(QWidget* parent) : QDialog(parent) {
     f->addLayout(form);
     auto* logo = new QLabel(freedbGroup);
     logo->setObjectName(QStringLiteral("FreeDBLogo"));
-    logo->setPixmap(QIcon(QStringLiteral(":/brindlewave.svg")).pixmap(48, 48));
+    logo->setPixmap(ProgramIcon().pixmap(48, 48));
     f->addWidget(logo, 0, Qt::AlignRight);
     f->addStretch(1);
     freedbLayout->addWidget(freedbGroup);

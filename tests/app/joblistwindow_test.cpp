@@ -1,5 +1,6 @@
 // The job list, output naming and the settings dialog, driven as a user would.
 
+#include "app/genrelist.h"
 #include "app/joblistview.h"
 #include "app/mainunit.h"
 #include "app/scripteddialogs.h"
@@ -12,14 +13,20 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDropEvent>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
 #include <gtest/gtest.h>
 
 using namespace bw;
@@ -281,4 +288,152 @@ TEST_F(JobListWindow, FilePropertiesShowsTheFile) {
     EXPECT_TRUE(info->isVisible());
     EXPECT_TRUE(info->windowTitle().startsWith("lossless.flac"));
     info->close();
+}
+
+namespace {
+
+// WCAG relative luminance and contrast ratio of two colours.
+double Luminance(QRgb c) {
+    auto channel = [](int v) {
+        const double s = v / 255.0;
+        return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
+}
+
+double Contrast(QRgb a, QRgb b) {
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// What a cell of the list looks like on screen: its background (the commonest colour), the
+// pixels of its text (those that stand out from the background at all) and the best contrast
+// any of them has with the background.
+struct TCellLook {
+    QRgb Background = 0;
+    int InkPixels = 0;
+    double BestContrast = 1;
+};
+
+TCellLook LookOfCell(TJobListView& list, int row, int column) {
+    const QImage image = list.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRect r = list.visualItemRect(list.topLevelItem(row));
+    // Inside the cell, clear of the grid lines.
+    const QRect cell(list.columnViewportPosition(column) + 3, r.top() + 2,
+                     list.columnWidth(column) - 6, r.height() - 4);
+    std::map<QRgb, int> counts;
+    for (int y = cell.top(); y <= cell.bottom(); ++y)
+        for (int x = cell.left(); x <= cell.right(); ++x)
+            ++counts[image.pixel(x, y)];
+    TCellLook look;
+    look.Background = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) {
+                          return a.second < b.second;
+                      })->first;
+    for (const auto& [colour, n] : counts) {
+        const double c = Contrast(colour, look.Background);
+        look.BestContrast = std::max(look.BestContrast, c);
+        if (c >= 1.5)
+            look.InkPixels += n;
+    }
+    return look;
+}
+
+} // namespace
+
+TEST_F(JobListWindow, SelectedRowReadsClearlyWhetherTheWindowIsActiveOrNot) {
+    auto form = Start();
+    auto& list = form->JobList();
+    ASSERT_TRUE(form->AddFileToList(Media("SONG.MP3")));
+    ASSERT_TRUE(form->AddFileToList(Media("wave.ogg")));
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+
+    // The Type cell of the first row ("MP3"), unselected, is the yardstick.
+    const TCellLook plain = LookOfCell(list, 0, 1);
+    ASSERT_GE(plain.BestContrast, 4.5);
+    ASSERT_GT(plain.InkPixels, 20);
+
+    list.setFocus();
+    list.setCurrentItem(list.topLevelItem(0));
+    ASSERT_TRUE(list.topLevelItem(0)->isSelected());
+    // Selected: another background, and the same text still standing out from it. (The
+    // Fusion style's own highlight gives white text 3.7:1.)
+    auto expectReadable = [&](const TCellLook& look, const char* state) {
+        EXPECT_NE(look.Background, plain.Background) << state << ": the row does not look selected";
+        EXPECT_GE(look.BestContrast, 3.0) << state;
+        EXPECT_GE(look.InkPixels, plain.InkPixels * 3 / 4) << state;
+    };
+    expectReadable(LookOfCell(list, 0, 1), "active window");
+
+    QWidget other;
+    other.resize(200, 100);
+    other.show();
+    QApplication::setActiveWindow(&other);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    ASSERT_FALSE(form->isActiveWindow());
+    expectReadable(LookOfCell(list, 0, 1), "inactive window");
+}
+
+TEST_F(JobListWindow, EveryColumnFitsTheLongestTextItCanShow) {
+    auto form = Start();
+    auto& list = form->JobList();
+    // Rows holding the widest real value of every column whose texts are not free: the
+    // channel modes the readers name, MPEG's top rate and VBR rate, the longest genre
+    // name, the longest type name, track 255, the longest length a job item can hold.
+    TmyMusicFile mp3;
+    mp3.SourcePath = "/music/a.mp3";
+    mp3.TypeName = "MP3";
+    mp3.SampleRate = 48000;
+    mp3.Bitrate = 448000;
+    mp3.IsVbr = true;
+    mp3.Track = 255;
+    mp3.Year = "2019";
+    std::string longestGenre;
+    for (const std::string& g : GenreList().Names())
+        if (QFontMetrics(list.font()).horizontalAdvance(QString::fromStdString(g)) >
+            QFontMetrics(list.font()).horizontalAdvance(QString::fromStdString(longestGenre)))
+            longestGenre = g;
+    mp3.Genre = longestGenre;
+    for (const char* mode : {"Stereo", "Joint Stereo", "Dual Channel", "Mono", "Unknown"}) {
+        mp3.ChannelMode = mode;
+        list.AppendItem(mp3);
+    }
+    TmyMusicFile other;
+    other.SourcePath = "/music/b.ape";
+    other.TypeName = "Monkey\"s Audio";
+    other.SampleRate = 384000;
+    other.ChannelMode = "Surround";
+    other.Bitrate = 24576000;
+    other.DurationMs = std::numeric_limits<int32_t>::max();
+    other.FileSize = static_cast<int64_t>(9999.99 * 1024 * 1024); // nearly 10 GB
+    list.AppendItem(other);
+    other.TypeName = "MusePack";
+    other.SampleRate = 48000;
+    other.ChannelMode = "JointStereo";
+    list.AppendItem(other);
+    other.TypeName = "CD Track";
+    list.AppendItem(other);
+    const QStringList statuses{"-", "Coverting...", "Done", "Error", "100% Canceled", "99% Canceled"};
+    for (int row = 0; row < list.RowCount(); ++row)
+        list.SetStatus(row, statuses[row % statuses.size()]);
+    form->show();
+    ASSERT_EQ(list.topLevelItem(4)->text(2), "100% Canceled");
+    ASSERT_EQ(list.topLevelItem(2)->text(4), "48000 Hz (Dual Channel)");
+    ASSERT_EQ(list.topLevelItem(5)->text(6), "596:31:23.6");
+    ASSERT_EQ(list.topLevelItem(5)->text(3), "9999.99 MB");
+
+    const QFontMetrics fm(list.font());
+    const int padding = 2 * (list.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &list) + 1);
+    for (int c = 0; c < list.columnCount(); ++c) {
+        const QString caption = list.headerItem()->text(c);
+        // The view's own measure of its cells (text, margins, check box) and of the caption.
+        EXPECT_LE(static_cast<QAbstractItemView&>(list).sizeHintForColumn(c), list.columnWidth(c)) << caption.toStdString();
+        EXPECT_LE(list.header()->sectionSizeHint(c), list.columnWidth(c)) << caption.toStdString();
+        for (int row = 0; row < list.RowCount(); ++row) {
+            const QString text = list.topLevelItem(row)->text(c);
+            EXPECT_GE(list.columnWidth(c), fm.horizontalAdvance(text) + padding)
+                << caption.toStdString() << ": " << text.toStdString();
+        }
+    }
 }

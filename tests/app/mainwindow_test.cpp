@@ -1,4 +1,6 @@
 #include "app/mainunit.h"
+#include "app/progress.h"
+#include "app/settings1.h"
 #include "app/settingsio.h"
 #include "app/settingsstore.h"
 #include "app/scripteddialogs.h"
@@ -9,6 +11,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDial>
+#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -290,4 +293,64 @@ TEST_F(MainWindow, ViewTogglesAndVolumeCommands) {
     emit type->activated(2);
     EXPECT_EQ(pages->currentIndex(), 2);
     EXPECT_EQ(form->findChild<QTreeWidget*>("ListView1")->columnCount(), 15);
+}
+
+namespace {
+
+// Pixels of a rendered widget that are not its background.
+int DrawnPixels(QWidget& w) {
+    const QImage image = w.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    const QRgb background = w.palette().color(w.backgroundRole()).rgb();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += image.pixel(x, y) != background;
+    return n;
+}
+
+// Pixels of an icon that are not transparent.
+int OpaquePixels(const QIcon& icon) {
+    const QImage image = icon.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += qAlpha(image.pixel(x, y)) > 0;
+    return n;
+}
+
+} // namespace
+
+// The pictures are an SVG file among the windows' resources: without Qt's SVG plugins
+// (libqt6svg6), or without the resources linked in, every one of them is blank.
+TEST_F(MainWindow, PicturesShow) {
+    auto form = Start();
+    EXPECT_GT(OpaquePixels(form->windowIcon()), 32 * 32 / 4) << "window icon";
+
+    auto picture = [](QDialog& dialog, const char* name) {
+        dialog.show();
+        auto* label = dialog.findChild<QLabel*>(QString::fromLatin1(name));
+        const int drawn = label ? DrawnPixels(*label) : 0;
+        dialog.hide();
+        return drawn;
+    };
+    auto* about = form->findChild<QDialog*>("AboutBox");
+    ASSERT_NE(about, nullptr);
+    EXPECT_GT(picture(*about, "ProgramIcon"), 64 * 64 / 4) << "About window";
+    EXPECT_GT(picture(form->ResultWindow(), "Image1"), 48 * 48 / 4) << "result window";
+    auto& settings = form->SettingsDialog();
+    settings.findChild<QTabWidget*>("SettingsTabs")->setCurrentIndex(1);
+    EXPECT_GT(picture(settings, "FreeDBLogo"), 48 * 48 / 4) << "FreeDB tab";
+}
+
+TEST_F(MainWindow, ToolBarButtonsShowTheWholeCaption) {
+    auto form = Start();
+    form->show();
+    auto* bar = Child<QToolBar>(*form, "ToolBar1");
+    QStringList texts;
+    for (QAction* a : bar->actions())
+        if (auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(a)))
+            texts << button->text();
+    // Qt drops a trailing "..." from tool buttons unless told the text.
+    EXPECT_EQ(texts.join(" | ").toStdString(),
+              "Add File(s) | Add Folder | Add CD Tracks | Convert | Settings... | Help");
 }

@@ -2,6 +2,7 @@
 // and each tab of the settings dialog. Run under a real X server (scripts/screenshots.sh).
 // Usage: bw_screenshots OUTDIR FILE...
 
+#include "app/joblistview.h"
 #include "app/mainunit.h"
 #include "app/messageboxes.h"
 #include "app/settings1.h"
@@ -27,6 +28,11 @@ int main(int argc, char** argv) {
     bw::TForm1 form(dialogs, store, files, "brindlewave");
     form.show();
     QTest::qWait(1200);
+    // One row selected, as a user would have it: the shot shows how a selection reads.
+    auto& list = form.JobList();
+    if (list.RowCount() > 2)
+        list.setCurrentItem(list.topLevelItem(2));
+    QTest::qWait(200);
     if (!form.grab().save(out + QStringLiteral("/main-window-files.png")))
         return 1;
     auto& settings = form.SettingsDialog();
