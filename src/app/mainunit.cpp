@@ -7,6 +7,7 @@
 #include "app/helpfile.h"
 #include "app/joblistview.h"
 #include "app/progress.h"
+#include "common/stopsignals.h"
 #include "encoders/optionpages.h"
 #include "app/settings1.h"
 #include "app/fileinfo.h"
@@ -21,6 +22,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QSocketNotifier>
 #include <QDial>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -107,6 +109,17 @@ TForm1::TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
 
     CreateActions();
     CreateMenus();
+
+    // The stop signals are caught, so that ending the program this way still writes the
+    // settings and leaves no encoder or half-written file behind.
+    stopSignals_ = std::make_unique<TStopSignals>();
+    if (stopSignals_->WakeFd() >= 0) {
+        auto* notifier = new QSocketNotifier(stopSignals_->WakeFd(), QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] {
+            stopSignals_->DrainWake();
+            RequestStop();
+        });
+    }
     CreateToolBar();
 
     auto* central = new QWidget(this);
@@ -543,6 +556,24 @@ void TForm1::RunShutdownSequence() {
                       "The settings could not be saved to " + store_.FileName().toStdString());
 }
 
+void TForm1::RequestStop() {
+    stopRequested_ = true;
+    // A question or a dialog over the window is closed first (a question closed answers
+    // No); the next turn of the event loop looks again.
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal && modal != progress_) {
+        modal->close();
+        QTimer::singleShot(0, this, [this] { RequestStop(); });
+        return;
+    }
+    // A running conversion ends its current file cleanly; Convert closes the window after.
+    if (progress_->isVisible()) {
+        progress_->CancelWithoutAsking();
+        return;
+    }
+    close();
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
     RunShutdownSequence();
     event->accept();
@@ -684,6 +715,10 @@ void TForm1::ConvertExecute() {
         for (size_t row = 0; row < rows.size(); ++row)
             if (TmyMusicFile* item = listView_->ItemAt(static_cast<int>(row)))
                 item->TargetPath = rows[row].Item.TargetPath;
+    }
+    if (stopRequested_) {
+        close();
+        return;
     }
     if (appSettings_.PlaySoundOp)
         QApplication::beep();

@@ -24,6 +24,8 @@ class QToolBar;
 
 namespace bw {
 
+class TStopSignals;
+
 class TAboutBox;
 class TAudioDevice;
 class TDialogs;
@@ -62,6 +64,9 @@ public:
 
     // False when start-up found a fault the program cannot run with; main then ends.
     bool StartupOk() const { return startupOk_; }
+    // A signal asked the program to end (a logout, `kill`, Ctrl-C in its terminal): close
+    // as Exit does, once a running conversion has been cancelled and open questions closed.
+    void RequestStop();
     bool PlayerAvailable() const;
 
     QAction* Action(std::string_view name) const;
@@ -134,6 +139,8 @@ private:
     std::string programPath_;
     bool startupOk_ = true;
     bool firstShowDone_ = false;
+    bool stopRequested_ = false;
+    std::unique_ptr<TStopSignals> stopSignals_;
     bool shutDown_ = false;
 
     TAppSettings appSettings_;

@@ -59,6 +59,11 @@ int TProgress::Execute(TConversionRun& run, TJobListView& list) {
     return result;
 }
 
+void TProgress::CancelWithoutAsking() {
+    if (run_)
+        run_->SetCancelAll();
+}
+
 void TProgress::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (started_ || !run_)

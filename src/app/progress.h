@@ -27,6 +27,8 @@ public:
     // Runs run while the window shows; list gets the rows' statuses and check marks.
     // Returns when the window has closed.
     int Execute(TConversionRun& run, TJobListView& list);
+    // Stops the run without asking: the current file is cancelled and no other is begun.
+    void CancelWithoutAsking();
 
     // TConversionObserver.
     void RowStatusChanged(size_t row, const std::string& status) override;

@@ -9,6 +9,7 @@
 #include "support/testsupport.h"
 
 #include <QAction>
+#include <QFile>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -18,8 +19,15 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace bw;
 
@@ -170,4 +178,86 @@ TEST_F(ConvertWindow, CancelStopsTheCurrentFile) {
         return s.Text == "Are you sure to stop the conversion of the current file?";
     });
     EXPECT_TRUE(asked);
+}
+
+// A signal (a logout, `kill`) while a file converts: the run stops at once without a
+// question, the window closes as Exit does and writes the settings, and no temporary file
+// or encoder is left.
+TEST_F(ConvertWindow, StopSignalCancelsTheRunAndCloses) {
+    bwtest::MakeTone(media_.File("long.wav"), 60.0);
+    ASSERT_TRUE(form_->AddFileToList(QString::fromStdString(media_.File("long.wav"))));
+    ASSERT_TRUE(form_->AddFileToList(QString::fromStdString(media_.File("song.mp3"))));
+    form_->AppSettings().OutputFolder = out_.Path().string() + "/";
+    form_->AppSettings().PlaySoundOp = false;
+    Child<QTabWidget>("PageControl1")->setCurrentIndex(4); // FLAC
+    std::function<void()> signal = [&] {
+        if (form_->ProgressWindow().isVisible() && form_->JobList().Status(0) == "Coverting...") {
+            ::kill(::getpid(), SIGTERM);
+            return;
+        }
+        QTimer::singleShot(5, signal);
+    };
+    QTimer::singleShot(5, signal);
+    const auto start = std::chrono::steady_clock::now();
+    form_->Action("ActionConvert")->trigger();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_FALSE(resultShown_);
+    EXPECT_FALSE(form_->isVisible());
+    auto& list = form_->JobList();
+    EXPECT_EQ(list.RowCount(), 0); // the shutdown emptied the list
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(out_.Path()))
+        left.push_back(e.path().filename().string());
+    // Cancelled with nothing there before: the partial file is kept, nothing else.
+    EXPECT_EQ(left, std::vector<std::string>{"long.flac"});
+    const bool asked = std::any_of(dialogs_.Shown.begin(), dialogs_.Shown.end(), [](const auto& s) {
+        return s.Text == "Are you sure to stop the conversion of the current file?";
+    });
+    EXPECT_FALSE(asked);
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(config_.File("bw.conf"))));
+}
+
+// The program itself, ended by SIGTERM and SIGINT as a logout or Ctrl-C would: it closes
+// within two seconds, having written its settings.
+TEST(ProgramSignals, TermAndIntCloseTheProgram) {
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        bwtest::TTempDir home;
+        const std::string config = home.File("config/Halvorix/Brindlewave.conf");
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            setenv("HOME", home.Path().c_str(), 1);
+            setenv("XDG_CONFIG_HOME", home.File("config").c_str(), 1);
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            setenv("SDL_AUDIODRIVER", "dummy", 1);
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+            execl(BW_APP_PATH, BW_APP_PATH, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // The first start writes the settings file; then the window is up.
+        for (int i = 0; i < 1000 && !std::filesystem::exists(config); ++i)
+            usleep(10000);
+        ASSERT_TRUE(std::filesystem::exists(config));
+        usleep(300000);
+        std::filesystem::remove(config);
+        ASSERT_EQ(::kill(pid, sig), 0);
+        int status = 0;
+        pid_t done = 0;
+        for (int i = 0; i < 200 && done == 0; ++i) { // two seconds
+            done = waitpid(pid, &status, WNOHANG);
+            if (done == 0)
+                usleep(10000);
+        }
+        if (done == 0) {
+            ::kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            FAIL() << "still running two seconds after the signal";
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        // Written again at close.
+        EXPECT_TRUE(std::filesystem::exists(config));
+    }
 }
