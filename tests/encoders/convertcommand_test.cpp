@@ -237,10 +237,7 @@ TEST(ConvertCommand, SignalsCancelCleanly) {
         ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
         EXPECT_EQ(WEXITSTATUS(status), 128 + c.Signal);
         EXPECT_EQ(ReadAll(old), (std::vector<std::byte>{std::byte{'o'}, std::byte{'l'}, std::byte{'d'}}));
-        std::vector<std::string> left;
-        for (const auto& e : std::filesystem::directory_iterator(out))
-            left.push_back(e.path().filename().string());
-        EXPECT_EQ(left, std::vector<std::string>{"long." + std::string(c.Target)});
+        EXPECT_EQ(FolderEntries(out), std::vector<std::string>{"long." + std::string(c.Target)});
         // No encoder is left running in the tool's group.
         EXPECT_EQ(kill(-pid, 0), -1);
         std::filesystem::remove_all(out);

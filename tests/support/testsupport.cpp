@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -153,6 +154,14 @@ std::vector<std::byte> FfmpegDecode(const std::string& path, const std::string& 
         RunOk({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", format, "-"});
     const auto* p = reinterpret_cast<const std::byte*>(out.data());
     return std::vector<std::byte>(p, p + out.size());
+}
+
+std::vector<std::string> FolderEntries(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::vector<std::byte> ReadAll(const std::string& path) {

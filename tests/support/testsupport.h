@@ -45,6 +45,8 @@ void MakeTone(const std::string& path, double seconds, int rate = 44100, int cha
 std::vector<std::byte> FfmpegDecode(const std::string& path, const std::string& format = "s16le");
 
 std::vector<std::byte> ReadAll(const std::string& path);
+// The names in a folder, sorted (to check that nothing was left beside a file).
+std::vector<std::string> FolderEntries(const std::string& dir);
 void WriteAll(const std::string& path, const std::vector<std::byte>& data);
 
 // Where the build put its programs.

@@ -29,8 +29,6 @@ std::string Python(const std::string& script, const std::vector<std::string>& ar
 // The child runs only body and then exits without touching the test framework.
 int InChild(const std::function<int()>& body);
 
-// Names of the entries of a folder, sorted.
-std::vector<std::string> FolderEntries(const std::string& dir);
 
 // A 32-bit number big-endian, and as a sync-safe integer of four 7-bit groups.
 std::string BE32(uint32_t v);
