@@ -2,11 +2,11 @@
 // ticks of a 10 ms timer while a minute of audio is converted to MP3 from the main window.
 // Usage: eventloop_bench [SECONDS_OF_AUDIO]
 
-#include "app/dialogs.h"
 #include "app/joblistview.h"
 #include "app/mainunit.h"
 #include "app/progress.h"
-#include "app/settingsstore.h"
+#include "core/dialogs.h"
+#include "shell/settingsstore.h"
 
 #include <QAction>
 #include <QApplication>

@@ -3,7 +3,7 @@
 // Usage: joblist_bench [FILES]
 
 #include "app/joblistview.h"
-#include "app/probe.h"
+#include "shell/probe.h"
 
 #include <QApplication>
 #include <chrono>

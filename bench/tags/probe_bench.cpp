@@ -2,7 +2,7 @@
 // bit rate and tags) over the same folder of 1,000 files per format.
 // Usage: probe_bench [FILES_PER_FORMAT]
 
-#include "app/probe.h"
+#include "shell/probe.h"
 
 #include <taglib/fileref.h>
 #include <taglib/tag.h>

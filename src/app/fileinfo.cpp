@@ -1,6 +1,6 @@
 #include "app/fileinfo.h"
 
-#include "app/joblist.h"
+#include "shell/joblist.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

@@ -1,6 +1,6 @@
 #include "app/joblistview.h"
 
-#include "app/genrelist.h"
+#include "core/genrelist.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/joblist.h"
-#include "app/probe.h"
+#include "shell/joblist.h"
+#include "shell/probe.h"
 
 #include <QStringList>
 #include <QTreeWidget>

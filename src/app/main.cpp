@@ -1,6 +1,6 @@
 #include "app/mainunit.h"
 #include "app/messageboxes.h"
-#include "app/settingsstore.h"
+#include "shell/settingsstore.h"
 
 #include <QApplication>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/appsettings.h"
-#include "app/jobitem.h"
+#include "core/jobitem.h"
+#include "shell/appsettings.h"
 
 #include <QMainWindow>
 #include <QStringList>

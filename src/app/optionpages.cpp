@@ -1,4 +1,4 @@
-#include "encoders/optionpages.h"
+#include "app/optionpages.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/conversionrun.h"
+#include "shell/conversionrun.h"
 
 #include <QDialog>
 #include <functional>

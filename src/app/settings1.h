@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/appsettings.h"
-#include "app/naming.h"
+#include "shell/appsettings.h"
+#include "shell/naming.h"
 
 #include <QDialog>
 

@@ -1,12 +1,12 @@
 #include "cli/convertcommand.h"
 
-#include "app/appsettings.h"
-#include "app/conversionrun.h"
-#include "app/probe.h"
 #include "common/json.h"
 #include "common/stopsignals.h"
 #include "encoders/encoderoptions.h"
 #include "encoders/targettype.h"
+#include "shell/appsettings.h"
+#include "shell/conversionrun.h"
+#include "shell/probe.h"
 
 #include <filesystem>
 #include <optional>

@@ -1,7 +1,7 @@
 #include "cli/probecommand.h"
 
-#include "app/probe.h"
 #include "common/json.h"
+#include "shell/probe.h"
 
 #include <ostream>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/jobitem.h"
+#include "core/jobitem.h"
 #include "encoders/commandline.h"
 
 namespace bw {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/dialogs.h"
-#include "app/jobitem.h"
+#include "core/dialogs.h"
+#include "core/jobitem.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "app/appsettings.h"
+#include "shell/appsettings.h"
 
 #include <QDir>
 #include <QHostInfo>

@@ -1,4 +1,4 @@
-#include "app/conversionrun.h"
+#include "shell/conversionrun.h"
 
 #include "audio/audiostream.h"
 #include "encoders/externalencoder.h"

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "app/appsettings.h"
-#include "app/dialogs.h"
-#include "app/jobitem.h"
+#include "core/dialogs.h"
+#include "core/jobitem.h"
 #include "encoders/encoderoptions.h"
 #include "encoders/itemcontext.h"
 #include "encoders/targettype.h"
+#include "shell/appsettings.h"
 
 #include <chrono>
 #include <cstddef>

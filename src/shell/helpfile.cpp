@@ -1,4 +1,4 @@
-#include "app/helpfile.h"
+#include "shell/helpfile.h"
 
 #include <filesystem>
 #include <vector>

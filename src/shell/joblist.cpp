@@ -1,4 +1,4 @@
-#include "app/joblist.h"
+#include "shell/joblist.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "app/naming.h"
+#include "shell/naming.h"
 
 namespace bw {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/appsettings.h"
+#include "shell/appsettings.h"
 
 #include <array>
 #include <string>

@@ -1,8 +1,8 @@
-#include "app/probe.h"
+#include "shell/probe.h"
 
-#include "app/genrelist.h"
 #include "common/asciicase.h"
 #include "common/json.h"
+#include "core/genrelist.h"
 #include "tags/cdatrack.h"
 #include "tags/flacfile.h"
 #include "tags/monkey.h"

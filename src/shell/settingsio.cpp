@@ -1,7 +1,7 @@
-#include "app/settingsio.h"
+#include "shell/settingsio.h"
 
-#include "app/settingskeys.h"
-#include "app/settingsstore.h"
+#include "shell/settingskeys.h"
+#include "shell/settingsstore.h"
 
 #include <QDir>
 #include <optional>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/appsettings.h"
+#include "shell/appsettings.h"
 
 #include <functional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "app/settingsstore.h"
+#include "shell/settingsstore.h"
 
 #include <QSettings>
 

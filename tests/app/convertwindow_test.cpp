@@ -3,9 +3,9 @@
 #include "app/joblistview.h"
 #include "app/mainunit.h"
 #include "app/progress.h"
-#include "app/scripteddialogs.h"
-#include "app/settingsstore.h"
 #include "encoders/encoderoptions.h"
+#include "shell/settingsstore.h"
+#include "support/scripteddialogs.h"
 #include "support/testsupport.h"
 
 #include <QAction>

@@ -1,4 +1,4 @@
-#include "app/helpfile.h"
+#include "shell/helpfile.h"
 #include "support/testsupport.h"
 
 #include <filesystem>

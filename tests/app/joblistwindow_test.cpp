@@ -1,11 +1,11 @@
 // The job list, output naming and the settings dialog, driven as a user would.
 
-#include "app/genrelist.h"
 #include "app/joblistview.h"
 #include "app/mainunit.h"
-#include "app/scripteddialogs.h"
 #include "app/settings1.h"
-#include "app/settingsstore.h"
+#include "core/genrelist.h"
+#include "shell/settingsstore.h"
+#include "support/scripteddialogs.h"
 #include "support/testsupport.h"
 
 #include <QAction>

@@ -1,9 +1,9 @@
 #include "app/mainunit.h"
 #include "app/progress.h"
 #include "app/settings1.h"
-#include "app/settingsio.h"
-#include "app/settingsstore.h"
-#include "app/scripteddialogs.h"
+#include "shell/settingsio.h"
+#include "shell/settingsstore.h"
+#include "support/scripteddialogs.h"
 #include "support/testsupport.h"
 
 #include <QAction>

@@ -7,9 +7,9 @@
 #include "app/mainunit.h"
 #include "app/messageboxes.h"
 #include "app/progress.h"
-#include "app/scripteddialogs.h"
 #include "app/settings1.h"
-#include "app/settingsstore.h"
+#include "shell/settingsstore.h"
+#include "support/scripteddialogs.h"
 #include "support/testsupport.h"
 
 #include <QAbstractButton>

@@ -6,7 +6,7 @@
 #include "app/mainunit.h"
 #include "app/messageboxes.h"
 #include "app/settings1.h"
-#include "app/settingsstore.h"
+#include "shell/settingsstore.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,9 +1,9 @@
 // Monkey's Audio files written by our compressor decode through the audio binding exactly
 // as FFmpeg decodes them, and the probe reads their headers.
 
-#include "app/probe.h"
 #include "audio/audiostream.h"
 #include "pipeline/apecompress.h"
+#include "shell/probe.h"
 #include "support/testsupport.h"
 
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "app/genrelist.h"
+#include "core/genrelist.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "encoders/convertertesthelp.h"
 
-#include "app/probe.h"
+#include "shell/probe.h"
 
 #include <gtest/gtest.h>
 

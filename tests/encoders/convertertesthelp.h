@@ -3,7 +3,7 @@
 // Helpers of the conversion tests: short sources made by the real encoders, rows built by
 // the real probe, a recording observer, and what FFmpeg makes of an output.
 
-#include "app/conversionrun.h"
+#include "shell/conversionrun.h"
 #include "support/testsupport.h"
 
 #include <csignal>

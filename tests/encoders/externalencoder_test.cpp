@@ -2,10 +2,10 @@
 // fails or dies part way, an output that may not be replaced. Driven through the run that
 // calls it, with the real encoders.
 
-#include "app/conversionrun.h"
-#include "app/scripteddialogs.h"
 #include "encoders/convertertesthelp.h"
 #include "encoders/externalencoder.h"
+#include "shell/conversionrun.h"
+#include "support/scripteddialogs.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // is read, an encoder killed, a cancel. An existing output survives byte for byte, no
 // temporary file is left, and the row never says "Done" for an output that lacks audio.
 
-#include "app/conversionrun.h"
-#include "app/scripteddialogs.h"
 #include "encoders/convertertesthelp.h"
 #include "encoders/outputcheck.h"
+#include "shell/conversionrun.h"
+#include "support/scripteddialogs.h"
 #include "tags/id3v2.h"
 
 #include <gtest/gtest.h>

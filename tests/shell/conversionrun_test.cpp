@@ -1,9 +1,9 @@
 // The conversion run end to end: real sources of every readable format, the real outside
 // encoders, outputs checked with FFmpeg; only the user's answers are scripted.
 
-#include "app/conversionrun.h"
-#include "app/scripteddialogs.h"
 #include "encoders/convertertesthelp.h"
+#include "shell/conversionrun.h"
+#include "support/scripteddialogs.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "app/joblist.h"
-#include "app/naming.h"
+#include "shell/joblist.h"
+#include "shell/naming.h"
 
 #include <gtest/gtest.h>
 

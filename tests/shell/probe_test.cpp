@@ -1,5 +1,5 @@
-#include "app/probe.h"
 #include "cli/probecommand.h"
+#include "shell/probe.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "app/appsettings.h"
-#include "app/settingsio.h"
-#include "app/settingsstore.h"
+#include "shell/appsettings.h"
+#include "shell/settingsio.h"
+#include "shell/settingsstore.h"
 #include "support/testsupport.h"
 
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "app/genrelist.h"
+#include "core/genrelist.h"
 #include "tags/id3v1.h"
 #include "tags/tagsource.h"
 #include "tags/tagtestutil.h"

@@ -1,7 +1,7 @@
 // Tags written here are read back by independent tools (ffprobe, mutagen), and tags those
 // tools write are read here.
 
-#include "app/genrelist.h"
+#include "core/genrelist.h"
 #include "tags/apetag.h"
 #include "tags/id3v1.h"
 #include "tags/id3v2.h"
