@@ -422,7 +422,8 @@ TAudioStream::TAudioStream() : impl_(std::make_unique<Impl>()) {}
 TAudioStream::~TAudioStream() = default;
 
 std::unique_ptr<TAudioStream> TAudioStream::OpenFile(const std::string& path,
-                                                     TAudioError* error) {
+                                                     TAudioError* error,
+                                                     [[maybe_unused]] TChannelPolicy policy) {
     QuietLibraryLog();
     std::unique_ptr<TAudioStream> s(new TAudioStream());
     const TAudioError e = s->impl_->Open(path);

@@ -26,6 +26,15 @@ struct TChannelInfo {
 // length (0) reads 0: never show a value outside 0..100.
 int ProgressPercent(uint64_t position, uint64_t length);
 
+// What a stream does with a source of more than two channels. Mono and stereo sources are
+// delivered as they are either way.
+enum class TChannelPolicy {
+    // FFmpeg's standard downmix to stereo, for back-ends that take one or two channels.
+    DownmixToStereo,
+    // Every channel, in the source's own (WAV) order, for encoders that take them all.
+    KeepAll,
+};
+
 // A decoding stream over one audio file (any source format but CD tracks), on FFmpeg.
 // The PCM is the same as FFmpeg's own command-line decode of the file to s16le (u8 for
 // 8-bit sources): sources of more than 16 bits are reduced the same way, and the encoder
@@ -36,8 +45,9 @@ public:
     // Opens a file for decoding. On failure returns null and sets *error (when given).
     // The first block is decoded here, so a file that holds no decodable audio fails to
     // open rather than ending at the first read.
-    static std::unique_ptr<TAudioStream> OpenFile(const std::string& path,
-                                                  TAudioError* error = nullptr);
+    static std::unique_ptr<TAudioStream> OpenFile(
+        const std::string& path, TAudioError* error = nullptr,
+        TChannelPolicy policy = TChannelPolicy::DownmixToStereo);
     ~TAudioStream();
     TAudioStream(const TAudioStream&) = delete;
     TAudioStream& operator=(const TAudioStream&) = delete;

@@ -55,6 +55,17 @@ const std::vector<TOptionSlot>& Slots() {
         {"OGGVBR", 0, 1, Flag(&TOggOptions::OGGVBR)},
         {"OGGMin", 0, kLastBitrate, Number(&TOggOptions::OGGMin)},
         {"OGGMax", 0, kLastBitrate, Number(&TOggOptions::OGGMax)},
+        {"WAVSamplerate", 0, static_cast<int>(kWavSamplerates.size()) - 1,
+         [](TEncoderOptions& o, int v) { o.Wav.WAVSamplerate = v; }},
+        {"WAVChannels", 0, 1, [](TEncoderOptions& o, int v) { o.Wav.WAVChannels = v; }},
+        {"WAVNormalize", 0, 1, [](TEncoderOptions& o, int v) { o.Wav.cbNormalize = v != 0; }},
+        {"WAVbps", 0, 1, [](TEncoderOptions& o, int v) { o.Wav.WAVbps = v; }},
+        {"WMASamplerate", 0, static_cast<int>(kWmaSamplerates.size()) - 1,
+         [](TEncoderOptions& o, int v) { o.Wma.WMASamplerate = v; }},
+        {"WMAChannels", 0, 1, [](TEncoderOptions& o, int v) { o.Wma.WMAChannels = v; }},
+        // An index past the list of the chosen rate and channels is taken here and gives a
+        // clear error when the item is converted, as an empty list on the page does.
+        {"WMABitrate", 0, kWmaMaxBitrates - 1, [](TEncoderOptions& o, int v) { o.Wma.WMABitrate = v; }},
         {"FLACMyTrackBar", 0, kFlacMaxLevel,
          [](TEncoderOptions& o, int v) { o.Flac.FLACMyTrackBar = v; }},
         {"FLACLax", 0, 1, [](TEncoderOptions& o, int v) { o.Flac.FLACLax = v != 0; }},
@@ -85,12 +96,11 @@ bool SetEncoderOption(TEncoderOptions& options, std::string_view name, std::stri
         return true;
     }
     if (error) {
-        const bool laterPage = name.starts_with("WAV") || name.starts_with("WMA") ||
-                               name.starts_with("APE");
-        *error = laterPage ? std::string(name) +
-                                 " belongs to the WAV, WMA or Monkey's Audio page, whose output "
-                                 "is not available in this version yet"
-                           : "unknown option value name '" + std::string(name) + "'";
+        *error = name.starts_with("APE")
+                     ? std::string(name) +
+                           " belongs to the Monkey's Audio page, whose output is not available "
+                           "in this version yet"
+                     : "unknown option value name '" + std::string(name) + "'";
     }
     return false;
 }

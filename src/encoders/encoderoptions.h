@@ -4,6 +4,8 @@
 #include "encoders/mp3options.h"
 #include "encoders/mpcoptions.h"
 #include "encoders/oggoptions.h"
+#include "encoders/wavoptions.h"
+#include "encoders/wmaoptions.h"
 
 #include <string>
 #include <string_view>
@@ -15,6 +17,8 @@ namespace bw {
 struct TEncoderOptions {
     TMp3Options Mp3;
     TOggOptions Ogg;
+    TWavOptions Wav;
+    TWmaOptions Wma;
     TFlacOptions Flac;
     TMpcOptions Mpc;
 };
