@@ -9,10 +9,10 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
     cat >&2 <<'MSG'
 Brindlewave is built, but it is a desktop program and no display was found (neither
 DISPLAY nor WAYLAND_DISPLAY is set). Start this command from a desktop session, or use the
-command-line tool instead: build/src/cli/brindlewave-cli --help
+command-line tool instead: build/bin/brindlewave-cli --help
 MSG
     exit 1
 fi
 # Paths are taken relative to where the command was started.
 cd "$OLDPWD"
-exec "$(dirname "$0")/../build/src/app/brindlewave" "$@"
+exec "$(dirname "$0")/../build/bin/brindlewave" "$@"

@@ -10,7 +10,7 @@ trap 'kill $app $xvfb 2>/dev/null || true; rm -rf "$config"' EXIT
 Xvfb "$display" -screen 0 1280x1024x24 >/dev/null 2>&1 &
 xvfb=$!
 sleep 1
-DISPLAY=$display XDG_CONFIG_HOME=$config SDL_AUDIODRIVER=dummy build/src/app/brindlewave "$@" &
+DISPLAY=$display XDG_CONFIG_HOME=$config SDL_AUDIODRIVER=dummy build/bin/brindlewave "$@" &
 app=$!
 sleep 3
 # The window without a window manager sits at its built-in place; crop to it.

@@ -1,5 +1,6 @@
 #include "audio/encoderpipe.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -179,12 +180,39 @@ TEncoderPipe::~TEncoderPipe() {
 
 bool TEncoderPipe::Start(const std::vector<std::string>& argv, const TChannelInfo& info,
                          std::optional<uint64_t> dataBytes) {
+    if (info.Channels <= 0 || info.SampleRate <= 0) {
+        lastError_ = Running() ? TAudioError::Already : TAudioError::IllegalParam;
+        return false;
+    }
+    if (!Spawn(argv, true))
+        return false;
+    std::optional<uint32_t> headerSize;
+    if (dataBytes && *dataBytes <= UINT32_MAX)
+        headerSize = static_cast<uint32_t>(*dataBytes);
+    const auto header = MakeWavHeader(info, headerSize);
+    if (!Write(header)) {
+        Stop();
+        lastError_ = TAudioError::Process;
+        return false;
+    }
+    lastError_ = TAudioError::Ok;
+    return true;
+}
+
+bool TEncoderPipe::StartWithoutInput(const std::vector<std::string>& argv) {
+    if (!Spawn(argv, false))
+        return false;
+    lastError_ = TAudioError::Ok;
+    return true;
+}
+
+bool TEncoderPipe::Spawn(const std::vector<std::string>& argv, bool withInput) {
     if (Running()) {
         lastError_ = TAudioError::Already;
         return false;
     }
     errorOutput_.clear();
-    if (argv.empty() || info.Channels <= 0 || info.SampleRate <= 0) {
+    if (argv.empty()) {
         lastError_ = TAudioError::IllegalParam;
         return false;
     }
@@ -194,16 +222,26 @@ bool TEncoderPipe::Start(const std::vector<std::string>& argv, const TChannelInf
         errorOutput_ = "cannot find the program " + argv[0];
         return false;
     }
-    int inPipe[2];
-    int outPipe[2];
-    if (pipe2(inPipe, O_CLOEXEC) != 0) {
-        lastError_ = TAudioError::Process;
-        return false;
+    TFileHandle childIn;
+    TFileHandle ourIn;
+    if (withInput) {
+        int inPipe[2];
+        if (pipe2(inPipe, O_CLOEXEC) != 0) {
+            lastError_ = TAudioError::Process;
+            return false;
+        }
+        childIn = TFileHandle(inPipe[0]);
+        ourIn = TFileHandle(inPipe[1]);
+        fcntl(ourIn.Get(), F_SETPIPE_SZ, kPipeBytes); // a smaller pipe still works, only slower
+        pipeBytes_ = fcntl(ourIn.Get(), F_GETPIPE_SZ);
+    } else {
+        childIn = TFileHandle(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+        if (!childIn.IsOpen()) {
+            lastError_ = TAudioError::Process;
+            return false;
+        }
     }
-    TFileHandle childIn(inPipe[0]);
-    TFileHandle ourIn(inPipe[1]);
-    fcntl(ourIn.Get(), F_SETPIPE_SZ, kPipeBytes); // a smaller pipe still works, only slower
-    pipeBytes_ = fcntl(ourIn.Get(), F_GETPIPE_SZ);
+    int outPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0) {
         lastError_ = TAudioError::Process;
         return false;
@@ -228,21 +266,11 @@ bool TEncoderPipe::Start(const std::vector<std::string>& argv, const TChannelInf
     pid_ = pid;
     childIn.Close();
     childOut.Close();
-    SetNonBlocking(ourIn.Get());
+    if (ourIn.IsOpen())
+        SetNonBlocking(ourIn.Get());
     SetNonBlocking(ourOut.Get());
     input_ = std::move(ourIn);
     errors_ = std::move(ourOut);
-
-    std::optional<uint32_t> headerSize;
-    if (dataBytes && *dataBytes <= UINT32_MAX)
-        headerSize = static_cast<uint32_t>(*dataBytes);
-    const auto header = MakeWavHeader(info, headerSize);
-    if (!Write(header)) {
-        Stop();
-        lastError_ = TAudioError::Process;
-        return false;
-    }
-    lastError_ = TAudioError::Ok;
     return true;
 }
 
@@ -366,14 +394,48 @@ int TEncoderPipe::Stop() {
             break;
         }
     }
+    return Reaped(status);
+}
+
+int TEncoderPipe::Reaped(int status) {
     if (errors_.IsOpen()) {
         DrainErrors();
         errors_.Close();
     }
+    input_.Close();
     pid_ = -1;
     const int exitCode = status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     lastError_ = exitCode == 0 ? TAudioError::Ok : TAudioError::Process;
     return exitCode;
+}
+
+std::optional<int> TEncoderPipe::WaitForExit(std::chrono::milliseconds timeout) {
+    if (!Running())
+        return -1;
+    using TClock = std::chrono::steady_clock;
+    const auto deadline = TClock::now() + timeout;
+    for (;;) {
+        int status = 0;
+        const pid_t r = waitpid(pid_, &status, WNOHANG);
+        if (r == pid_)
+            return Reaped(status);
+        if (r < 0 && errno != EINTR)
+            return Reaped(-1);
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now());
+        if (left.count() <= 0)
+            return std::nullopt;
+        // Its output wakes us at once; once that is closed, look again every few
+        // milliseconds so an ended program is noticed quickly.
+        const int ms = static_cast<int>(std::min<int64_t>(left.count(), errors_.IsOpen() ? kReapPollMs : 5));
+        if (errors_.IsOpen()) {
+            pollfd fd{errors_.Get(), POLLIN, 0};
+            if (poll(&fd, 1, ms) > 0 && !DrainErrors())
+                errors_.Close();
+        } else {
+            poll(nullptr, 0, ms);
+        }
+    }
 }
 
 void TEncoderPipe::Kill() {

@@ -5,6 +5,7 @@
 #include "audio/filehandle.h"
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -44,6 +45,12 @@ public:
     // is missing or cannot be started (ErrorOutput() says which).
     bool Start(const std::vector<std::string>& argv, const TChannelInfo& info,
                std::optional<uint64_t> dataBytes);
+    // Starts a program that reads no input (its standard input is empty) and does its work
+    // on files, as the resampler does. Stop, Kill and WaitForExit work as for an encoder.
+    bool StartWithoutInput(const std::vector<std::string>& argv);
+    // Waits at most timeout for the program to end, keeping its output drained. Its exit
+    // status (-1 for a signal) once it has ended and been reaped; nothing while it runs.
+    std::optional<int> WaitForExit(std::chrono::milliseconds timeout);
     // Writes one block; false when the encoder has gone (LastError() says why). The
     // encoder's early exit never raises SIGPIPE in this process.
     bool Write(std::span<const std::byte> block);
@@ -62,6 +69,9 @@ public:
     TAudioError LastError() const { return lastError_; }
 
 private:
+    bool Spawn(const std::vector<std::string>& argv, bool withInput);
+    // Takes the reaped program's status: drains and closes its output. Its exit status.
+    int Reaped(int status);
     // Reads what the encoder has written so far without blocking; false at its end.
     bool DrainErrors();
     // Waits until a write can go on or would fail; false when waiting itself failed.

@@ -16,6 +16,22 @@ bool ReplaceWithTemporary(const std::string& temporary, const std::string& targe
                           std::string& error);
 void RemoveFileQuietly(const std::string& path);
 
+// A working file (a decoded source, an intermediate stage) removed when it goes out of
+// scope, whichever way its user leaves.
+class TScopedFile {
+public:
+    explicit TScopedFile(std::string path) : path_(std::move(path)) {}
+    ~TScopedFile() { RemoveFileQuietly(path_); }
+    TScopedFile(const TScopedFile&) = delete;
+    TScopedFile& operator=(const TScopedFile&) = delete;
+    const std::string& Path() const { return path_; }
+    // The file is finished and stays.
+    void Keep() { path_.clear(); }
+
+private:
+    std::string path_;
+};
+
 // One output being written under its temporary name. Unless committed, the temporary file
 // is removed with the object, so every way out of a failed write cleans up after it.
 class TPendingOutput {

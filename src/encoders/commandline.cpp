@@ -59,4 +59,8 @@ TCommandLine& TCommandLine::Append(const TCommandLine& other) {
     return *this;
 }
 
+std::string AsPlainArgument(const std::string& path) {
+    return !path.empty() && path.front() == '-' ? "./" + path : path;
+}
+
 } // namespace bw

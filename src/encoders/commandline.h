@@ -40,4 +40,8 @@ private:
     bool wordOpen_ = false; // the last argument may still grow (no space after it yet)
 };
 
+// A path as a plain argument of a program that reads a leading dash as a switch: the same
+// file named from the current folder ("./-x.mp3") when it starts with one.
+std::string AsPlainArgument(const std::string& path);
+
 } // namespace bw

@@ -23,12 +23,6 @@ constexpr const char* kCaption = "Brindlewave";
 constexpr const char* kStatusError = "Error";
 constexpr mode_t kAnyWrite = S_IWUSR | S_IWGRP | S_IWOTH;
 
-// lame and mpcenc take the output as a plain argument, where a name starting with a dash
-// would read as a switch; the same file named from the current folder cannot.
-std::string AsPlainArgument(const std::string& path) {
-    return !path.empty() && path.front() == '-' ? "./" + path : path;
-}
-
 // Encoders colour their messages for a terminal; a message box shows the codes as junk.
 std::string WithoutTerminalCodes(const std::string& text) {
     std::string out;
@@ -67,35 +61,6 @@ std::string StartErrorMessage(TAudioError code, const std::string& detail) {
     const std::string why = LastLine(detail);
     if (!why.empty())
         text += "\n" + why;
-    return text;
-}
-
-std::string SourceEndedEarlyMessage(const std::string& source, const TAudioStream& stream) {
-    std::string text = "Can't read \"" + source + "\" to its end";
-    if (stream.LastError() != TAudioError::Ok && stream.LastError() != TAudioError::Ended)
-        return text + ".\nError code: " + std::to_string(static_cast<int>(stream.LastError()));
-    const TChannelInfo info = stream.Info();
-    const auto seconds = [&info](uint64_t bytes) {
-        return std::to_string(bytes / static_cast<uint64_t>(info.SampleRate * info.BlockAlign()));
-    };
-    text += ": it ended after " + seconds(stream.Position()) + " s";
-    if (stream.StatedLengthBytes() > 0)
-        text += " of the " + seconds(stream.StatedLengthBytes()) + " s it says it holds";
-    return text + " (was the file cut or changed while it was converted?).";
-}
-
-std::string EncoderFailedMessage(const std::string& program, const std::string& output,
-                                 int exitStatus, const std::string& errorOutput) {
-    std::string text = "Encoding \"" + output + "\" failed: " + program;
-    if (exitStatus > 0)
-        text += " ended with exit status " + std::to_string(exitStatus) + ".";
-    else if (exitStatus < 0)
-        text += " was ended by a signal.";
-    else
-        text += " stopped reading the audio before its end.";
-    const std::string last = LastLine(errorOutput);
-    if (!last.empty())
-        text += "\n" + last;
     return text;
 }
 
@@ -169,6 +134,36 @@ bool IsReplaceableOutput(const std::string& path) {
     // No write bit at all is the read-only attribute; the bits count even where the
     // permission check would let us through (running as root).
     return (st.st_mode & kAnyWrite) != 0 && ::access(path.c_str(), W_OK) == 0;
+}
+
+std::string SourceEndedEarlyMessage(const std::string& source, const TAudioStream& stream) {
+    std::string text = "Can't read \"" + source + "\" to its end";
+    if (stream.LastError() != TAudioError::Ok && stream.LastError() != TAudioError::Ended)
+        return text + ".\nError code: " + std::to_string(static_cast<int>(stream.LastError()));
+    const TChannelInfo info = stream.Info();
+    const auto seconds = [&info](uint64_t bytes) {
+        return std::to_string(bytes / static_cast<uint64_t>(info.SampleRate * info.BlockAlign()));
+    };
+    text += ": it ended after " + seconds(stream.Position()) + " s";
+    if (stream.StatedLengthBytes() > 0)
+        text += " of the " + seconds(stream.StatedLengthBytes()) + " s it says it holds";
+    return text + " (was the file cut or changed while it was converted?).";
+}
+
+std::string ProgramFailedMessage(const std::string& doing, const std::string& program,
+                                 const std::string& output, int exitStatus,
+                                 const std::string& errorOutput) {
+    std::string text = doing + " \"" + output + "\" failed: " + program;
+    if (exitStatus > 0)
+        text += " ended with exit status " + std::to_string(exitStatus) + ".";
+    else if (exitStatus < 0)
+        text += " was ended by a signal.";
+    else
+        text += " stopped reading the audio before its end.";
+    const std::string last = LastLine(errorOutput);
+    if (!last.empty())
+        text += "\n" + last;
+    return text;
 }
 
 std::string CantCreateFileMessage(const std::string& path) {
@@ -274,7 +269,7 @@ bool RunExternalEncoder(TItemContext& context, TTargetType target, const TEncode
     if (readFailed || !stream.DeliveredAll())
         return fail(SourceEndedEarlyMessage(item.SourcePath, stream));
     if (writeFailed || exitStatus != 0)
-        return fail(EncoderFailedMessage(name, output, exitStatus, pipe.ErrorOutput()));
+        return fail(ProgramFailedMessage("Encoding", name, output, exitStatus, pipe.ErrorOutput()));
     const TChannelInfo info = stream.Info();
     const TFedAudio fed{fedBytes / static_cast<uint64_t>(info.BlockAlign()), info.SampleRate};
     if (const std::string bad = CheckEncoderOutput(target, written, fed); !bad.empty())

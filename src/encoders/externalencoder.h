@@ -8,6 +8,7 @@
 
 namespace bw {
 
+class TAudioStream;
 class TItemContext;
 
 // Bytes of PCM read from the conversion stream and handed to the encoder per step.
@@ -28,6 +29,15 @@ bool IsReplaceableOutput(const std::string& path);
 
 // The text shown when an existing output cannot be replaced.
 std::string CantCreateFileMessage(const std::string& path);
+// Why a source could not be read to its end (a read error, or a file that holds less than its
+// header says or shrank while it was read).
+std::string SourceEndedEarlyMessage(const std::string& source, const TAudioStream& stream);
+// An outside program that failed on output: doing ("Encoding", "Resampling"), the program,
+// how it ended (exitStatus: its exit status, -1 for a signal, 0 when it stopped reading its
+// input early) and the last line it wrote to its error output.
+std::string ProgramFailedMessage(const std::string& doing, const std::string& program,
+                                 const std::string& output, int exitStatus,
+                                 const std::string& errorOutput);
 
 // The back-end of MP3, Ogg Vorbis, FLAC and Musepack: pipes the conversion stream through
 // the outside encoder into TargetPath and, for MP3, tags the result. True only when the

@@ -2,6 +2,8 @@
 
 #include "audio/audiostream.h"
 #include "encoders/externalencoder.h"
+#include "encoders/wavoutput.h"
+#include "encoders/wmaoutput.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -45,6 +47,8 @@ TConversionRun::TConversionRun(std::vector<TConversionRow>& rows, TTargetType ta
                 return RunExternalEncoder(c, t, options_);
             };
     }
+    SetBackEnd(TTargetType::Wav, [this](TItemContext& c) { return RunWavTarget(c, options_.Wav); });
+    SetBackEnd(TTargetType::Wma, [this](TItemContext& c) { return RunWmaTarget(c, options_.Wma); });
 }
 
 TConversionRun::~TConversionRun() = default;
@@ -152,7 +156,12 @@ bool TConversionRun::OpenConversionStream(const TmyMusicFile& item) {
         // opened here once the CD reader exists.
         return false;
     default:
-        stream_ = TAudioStream::OpenFile(item.SourcePath);
+        // FLAC and Ogg Vorbis keep every channel of a surround source; the other outputs
+        // take one or two and get the standard downmix.
+        stream_ = TAudioStream::OpenFile(item.SourcePath, nullptr,
+                                         target_ == TTargetType::Flac || target_ == TTargetType::Ogg
+                                             ? TChannelPolicy::KeepAll
+                                             : TChannelPolicy::DownmixToStereo);
         return stream_ != nullptr;
     }
 }

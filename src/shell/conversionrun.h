@@ -61,7 +61,7 @@ public:
 
     // "Same as source": outputs go beside their sources instead of into OutputFolder.
     void SetSameAsSource(bool on) { sameAsSource_ = on; }
-    // Replaces the back-end of a target type (WAV, WMA and Monkey's Audio bring their own).
+    // Replaces the back-end of a target type.
     void SetBackEnd(TTargetType target, TBackEnd backEnd);
 
     // The Convert action's check before a run: false, after the warning, when no row is

@@ -134,9 +134,9 @@ TEST(ConvertCommand, UsageErrorsAndTargetsNotYetBuilt) {
         std::string Says;
     };
     const std::vector<TCase> cases{
-        {{"--to", "wav", wav}, "WAV output is not available in this version yet."},
-        {{"--to", "wma", wav}, "WMA output is not available"},
-        {{"--to", "ape", wav}, "Monkey's Audio output is not available"},
+        {{"--to", "ape", wav}, "Monkey's Audio output is not available in this version yet."},
+        {{"--to", "wav", "--set", "WAVSamplerate=9", wav}, "WAVSamplerate takes a whole number from 0 to 8"},
+        {{"--to", "wma", "--set", "WMAChannels=2", wav}, "WMAChannels takes a whole number from 0 to 1"},
         {{"--to", "aac", wav}, "unknown target type 'aac'"},
         {{"--to", "mp3", "--set", "MP3BitRate=99", wav}, "MP3BitRate takes a whole number from 0 to 13"},
         {{"--to", "mp3", "--set", "Bogus=1", wav}, "unknown option value name 'Bogus'"},

@@ -4,8 +4,12 @@
 
 #include "encoders/encoderoptions.h"
 #include "encoders/externalencoder.h"
+#include "encoders/wavoptions.h"
+#include "encoders/wmaoptions.h"
 
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 using namespace bw;
 
@@ -224,8 +228,52 @@ TEST(EncoderOptionNames, SetEveryControlByItsPresetName) {
     EXPECT_FALSE(SetEncoderOption(o, "FLACMyTrackBar", "5x", &error));
     EXPECT_FALSE(SetEncoderOption(o, "Mp3BitRate", "1", &error));
     EXPECT_NE(error.find("unknown"), std::string::npos);
-    EXPECT_FALSE(SetEncoderOption(o, "WMABitrate", "1", &error));
+    EXPECT_FALSE(SetEncoderOption(o, "APEMyTrackBar", "1", &error));
     EXPECT_NE(error.find("not available in this version yet"), std::string::npos);
+    EXPECT_TRUE(SetEncoderOption(o, "WMABitrate", "4", &error));
+    EXPECT_EQ(o.Wma.WMABitrate, 4);
+    EXPECT_TRUE(SetEncoderOption(o, "WAVNormalize", "1", &error));
+    EXPECT_TRUE(o.Wav.cbNormalize);
     EXPECT_EQ(o.Mp3.CBRBitrate, 10); // a refused value changes nothing
-    EXPECT_EQ(EncoderOptionNames().size(), 24u);
+    EXPECT_EQ(EncoderOptionNames().size(), 31u);
+}
+
+// The resampler's command line, and the WMA bitrate lists for every rate and channel count
+// of the page, with the entry texts the page shows and what they parse back to.
+TEST(OptionBuilders, ResamplerLineAndWmaBitrateLists) {
+    EXPECT_EQ(BuildResampleCommand("/opt/bw/brindlewave-resample", 48000, 16, false, "/tmp/a b/temp2.wav",
+                                   "/music/$(x).wav")
+                  .Text(),
+              "/opt/bw/brindlewave-resample --rate 48000 --bits 16 \"/tmp/a b/temp2.wav\" \"/music/$(x).wav\"");
+    const auto normalized = BuildResampleCommand("r", 8000, 8, true, "in", "out");
+    EXPECT_EQ(normalized.Text(), "r --rate 8000 --bits 8 --normalize \"in\" \"out\"");
+    EXPECT_EQ(normalized.Argv(),
+              (std::vector<std::string>{"r", "--rate", "8000", "--bits", "8", "--normalize", "in", "out"}));
+
+    // Highest offered kbps, and how many entries, for mono and stereo at each rate.
+    const std::vector<std::tuple<int, int, int, int, int>> lists{
+        {48000, 160, 9, 320, 12}, {44100, 160, 9, 320, 12}, {32000, 96, 7, 192, 10},
+        {22050, 80, 6, 160, 9},   {16000, 48, 4, 96, 7},    {8000, 24, 1, 48, 4}};
+    ASSERT_EQ(lists.size(), kWmaSamplerates.size());
+    for (size_t i = 0; i < lists.size(); ++i) {
+        const auto [rate, monoTop, monoCount, stereoTop, stereoCount] = lists[i];
+        EXPECT_EQ(std::to_string(rate), kWmaSamplerates[i]);
+        for (const int channels : {1, 2}) {
+            const auto entries = WmaBitrateEntries(rate, channels);
+            const int top = channels == 1 ? monoTop : stereoTop;
+            ASSERT_EQ(static_cast<int>(entries.size()), channels == 1 ? monoCount : stereoCount)
+                << rate << " Hz, " << channels << " channels";
+            EXPECT_EQ(entries.front(), std::to_string(top) + " kbps");
+            EXPECT_EQ(entries.back(), "24 kbps");
+            for (const auto& e : entries)
+                EXPECT_LE(ParseKbps(e) * 4.4, rate * channels * 16.0) << e;
+        }
+    }
+    // "CD Quality" picks the fifth entry of 44100 Hz stereo.
+    EXPECT_EQ(WmaBitrate({1, 1, 4}), 128000);
+    EXPECT_EQ(WmaBitrate({0, 0, 0}), 320000); // 48000 Hz is stereo whatever the list says
+    EXPECT_EQ(WmaBitrate({5, 0, 1}), 0);      // past the one entry of 8000 Hz mono
+    EXPECT_EQ(ParseKbps(""), 0);
+    EXPECT_EQ(ParseKbps(" kbps"), 0);
+    EXPECT_EQ(ParseKbps("24 kbps"), 24000);
 }

@@ -182,6 +182,11 @@ void PrepareTestEnvironment() {
     // Tests run headless and silent unless the caller asked otherwise.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("SDL_AUDIODRIVER", "dummy", 0);
+    // The programs the conversions start (our resampler) are found where the build puts
+    // them, as an installed program finds them beside itself.
+    const char* path = std::getenv("PATH");
+    const std::string withPrograms = std::string(BW_BUILD_DIR) + "/bin" + (path ? ":" + std::string(path) : "");
+    setenv("PATH", withPrograms.c_str(), 1);
 }
 
 } // namespace bwtest

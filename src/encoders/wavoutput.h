@@ -1,0 +1,42 @@
+#pragma once
+
+#include "encoders/wavoptions.h"
+
+#include <string>
+
+namespace bw {
+
+class TItemContext;
+
+// Decodes the whole conversion stream into a plain PCM WAV file at path (replacing one
+// there): the first stage of the WAV and WMA outputs. The item's gauge goes from 0 to
+// share. False after an error (shown; status "Error") or a cancel (status "NN% Canceled").
+bool WriteTempWav(TItemContext& context, const std::string& path, int share);
+
+// What ConvertWav makes of the decoded file.
+struct TWavConversion {
+    std::string TempWav;     // the decoded source (WriteTempWav's file)
+    std::string Temp2Wav;    // the pipeline's output, the resampler's input
+    std::string Output;      // the file the resampler writes
+    std::string ShownOutput; // how messages name Output
+    int Share = 50;
+    bool Normalize = false;
+    int SampleRate = 44100;
+    int Channels = 2; // 1 or 2
+    int Bits = 16;    // 8 or 16
+};
+
+// Takes the decoded file through the pipeline (8 to 16 bits, mono to stereo or back) into
+// Temp2Wav, then through the resampler into Output at the rate and width asked for. The
+// gauge goes on from share to share + share / 2 in the pipeline, a step a second up to 90
+// while the resampler works, then to 100 (share 50) or 90. True only when Output holds the
+// whole resampled audio; otherwise the error is shown (status "Error") or the cancel text set,
+// and whatever was begun at Output is removed.
+bool ConvertWav(TItemContext& context, const TWavConversion& job);
+
+// The WAV output of one item: WriteTempWav, then ConvertWav into a private name beside the
+// target, which then takes the target's place. A cancel or a failure leaves an existing
+// target as it was.
+bool RunWavTarget(TItemContext& context, const TWavOptions& options);
+
+} // namespace bw

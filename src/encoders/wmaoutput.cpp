@@ -1,0 +1,134 @@
+#include "encoders/wmaoutput.h"
+
+#include "audio/audiostream.h"
+#include "common/instancetemp.h"
+#include "common/outputfile.h"
+#include "encoders/externalencoder.h"
+#include "encoders/itemcontext.h"
+#include "encoders/wavoutput.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace bw {
+
+namespace {
+
+constexpr const char* kCaption = "Brindlewave";
+constexpr const char* kStatusError = "Error";
+constexpr int kShare = 33;
+constexpr int kEncodingGaugeStart = 90;
+
+bool Fail(TItemContext& context, const std::string& message) {
+    context.Dialogs().Show(TMessageKind::Error, kCaption, message);
+    context.SetStatus(kStatusError);
+    return false;
+}
+
+} // namespace
+
+std::vector<TWmaTag> WmaTagsFor(const TmyMusicFile& item) {
+    std::vector<TWmaTag> tags{{"Title", item.Title},         {"Author", item.Artist},
+                              {"Description", item.Comment}, {"WM/AlbumTitle", item.Album},
+                              {"WM/Genre", item.Genre},      {"WM/Year", item.Year}};
+    if (item.Track > 0) {
+        tags.push_back({"WM/TRACK", std::to_string(item.Track - 1)});
+        tags.push_back({"WM/TrackNumber", std::to_string(item.Track)});
+    }
+    return tags;
+}
+
+bool EncodeWma(TItemContext& context, TAudioStream& stream, const std::string& path,
+               const std::string& shownPath, int bitrate) {
+    context.ClearCancelCurrent();
+    const TChannelInfo info = stream.Info();
+    // wmav2 encodes 48000 Hz in stereo only.
+    const int channels = info.SampleRate == 48000 ? 2 : info.Channels;
+    if (channels != info.Channels || info.EightBit)
+        return Fail(context, CantCreateFileMessage(shownPath) + "\nThe audio is not " +
+                                 std::to_string(channels) + "-channel 16-bit PCM.");
+    const auto tags = WmaTagsFor(context.CurrentJob());
+    TWmaEncoder encoder;
+    if (!encoder.Open(path, info.SampleRate, channels, bitrate, tags))
+        return Fail(context, CantCreateFileMessage(shownPath) + "\n" + encoder.LastError());
+
+    std::vector<std::byte> block(kEncoderReadBlock);
+    int percent = kEncodingGaugeStart;
+    for (;;) {
+        const int64_t n = stream.Read(block);
+        if (n <= 0)
+            break;
+        if (!encoder.Write(std::span(block.data(), static_cast<size_t>(n))))
+            return Fail(context, CantCreateFileMessage(shownPath) + "\n" + encoder.LastError());
+        percent = kEncodingGaugeStart + ProgressPercent(stream.Position(), stream.LengthBytes()) / 10;
+        context.SetItemPercent(percent);
+        context.ProcessEvents();
+        if (context.CancelCurrent()) {
+            encoder.Close();
+            context.SetStatus(std::to_string(percent) + "% Canceled");
+            return false;
+        }
+    }
+    if (!stream.DeliveredAll())
+        return Fail(context, SourceEndedEarlyMessage(shownPath, stream));
+    if (!encoder.Close())
+        return Fail(context, CantCreateFileMessage(shownPath) + "\n" + encoder.LastError());
+    return true;
+}
+
+bool RunWmaTarget(TItemContext& context, const TWmaOptions& options) {
+    const std::string& target = context.CurrentJob().TargetPath;
+    std::error_code ec;
+    if (std::filesystem::exists(target, ec) && !IsReplaceableOutput(target))
+        return Fail(context, CantCreateFileMessage(target));
+    const int rate = WmaSampleRate(options);
+    const int channels = WmaChannelCount(options);
+    const int bitrate = WmaBitrate(options);
+    // Found out before the source is decoded, not after: with no bitrate there is nothing
+    // the encoder could write.
+    if (bitrate == 0)
+        return Fail(context, "Can't encode \"" + target + "\": no WMA bitrate is chosen for " +
+                                 std::to_string(rate) + " Hz " + (channels == 1 ? "mono" : "stereo") +
+                                 ".");
+    std::string why;
+    const std::string folder = InstanceTemporaryFolder(&why);
+    if (folder.empty())
+        return Fail(context, why);
+
+    const TScopedFile tempWav(folder + "temp.wav");
+    const TScopedFile temp2Wav(folder + "temp2.wav");
+    const TScopedFile tempWma(folder + "tempwma.wav");
+    if (!WriteTempWav(context, tempWav.Path(), kShare))
+        return false;
+    TWavConversion job;
+    job.TempWav = tempWav.Path();
+    job.Temp2Wav = temp2Wav.Path();
+    job.Output = tempWma.Path();
+    job.ShownOutput = tempWma.Path();
+    job.Share = kShare;
+    job.SampleRate = rate;
+    job.Channels = channels;
+    job.Bits = 16;
+    if (!ConvertWav(context, job))
+        return false;
+    // The decoded source is no longer needed; the disk may be needed for the output.
+    RemoveFileQuietly(tempWav.Path());
+    RemoveFileQuietly(temp2Wav.Path());
+
+    TAudioError error = TAudioError::Ok;
+    const auto stream = TAudioStream::OpenFile(tempWma.Path(), &error);
+    if (!stream)
+        return Fail(context, "Can\"t loading file \"" + tempWma.Path() + "\"!\nError code: " +
+                                 std::to_string(static_cast<int>(error)));
+    TPendingOutput pending(target);
+    if (!EncodeWma(context, *stream, pending.TemporaryPath(), target, bitrate)) {
+        if (context.CancelCurrent())
+            pending.KeepPartial();
+        return false;
+    }
+    if (!pending.Commit(why))
+        return Fail(context, CantCreateFileMessage(target) + "\n" + why);
+    return true;
+}
+
+} // namespace bw
