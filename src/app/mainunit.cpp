@@ -335,9 +335,11 @@ QWidget* TForm1::CreateEncoderGroup() {
     pageControl_->setObjectName(QStringLiteral("PageControl1"));
     mp3Page_ = new TMp3Page(pageControl_);
     oggPage_ = new TOggPage(pageControl_);
+    wavPage_ = new TWavPage(pageControl_);
+    wmaPage_ = new TWmaPage(pageControl_);
     flacPage_ = new TFlacPage(pageControl_);
     mpcPage_ = new TMpcPage(pageControl_);
-    const std::array<QWidget*, 8> pages{mp3Page_, oggPage_, nullptr, nullptr, flacPage_, nullptr, mpcPage_, nullptr};
+    const std::array<QWidget*, 8> pages{mp3Page_, oggPage_, wavPage_, wmaPage_, flacPage_, nullptr, mpcPage_, nullptr};
     for (size_t i = 0; i < kEncoderPages.size(); ++i) {
         // The pages of the outputs still to come are empty for now.
         QWidget* page = pages[i] ? pages[i] : new QWidget(pageControl_);
@@ -691,6 +693,8 @@ TEncoderOptions TForm1::EncoderOptions() const {
     TEncoderOptions o;
     mp3Page_->Save(o.Mp3);
     oggPage_->Save(o.Ogg);
+    wavPage_->Save(o.Wav);
+    wmaPage_->Save(o.Wma);
     flacPage_->Save(o.Flac);
     mpcPage_->Save(o.Mpc);
     return o;

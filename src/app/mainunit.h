@@ -35,6 +35,8 @@ class TMp3Page;
 class TMpcPage;
 class TFlacPage;
 class TOggPage;
+class TWavPage;
+class TWmaPage;
 class TProgress;
 class TSuccessForm2;
 struct TEncoderOptions;
@@ -168,6 +170,8 @@ private:
     TOggPage* oggPage_ = nullptr;
     TFlacPage* flacPage_ = nullptr;
     TMpcPage* mpcPage_ = nullptr;
+    TWavPage* wavPage_ = nullptr;
+    TWmaPage* wmaPage_ = nullptr;
     QMenu* listContextMenu_ = nullptr;
     QGroupBox* encoderGroup_ = nullptr;
     QTabWidget* pageControl_ = nullptr;

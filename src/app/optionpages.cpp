@@ -1,5 +1,7 @@
 #include "app/optionpages.h"
 
+#include <array>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -292,6 +294,119 @@ void TOggPage::Save(TOggOptions& o) const {
     o.OGGVBR = oggVbr_->isChecked();
     o.OGGMin = min_->currentIndex();
     o.OGGMax = max_->currentIndex();
+}
+
+// ---- WAV -------------------------------------------------------------------------------
+
+namespace {
+
+template <size_t N> QStringList Entries(const std::array<const char*, N>& texts) {
+    QStringList list;
+    for (const char* t : texts)
+        list << QString::fromLatin1(t);
+    return list;
+}
+
+} // namespace
+
+TWavPage::TWavPage(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("WavPage"));
+    auto* layout = new QVBoxLayout(this);
+    auto* grid = new QGridLayout;
+    samplerate_ = List(this, "WAVSamplerate", Entries(kWavSamplerates));
+    channels_ = List(this, "WAVChannels", Entries(kWavChannelNames));
+    bps_ = List(this, "WAVbps", Entries(kWavBitsNames));
+    grid->addWidget(new QLabel(QStringLiteral("Sampe rate: "), this), 0, 0);
+    grid->addWidget(samplerate_, 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Channels:"), this), 1, 0);
+    grid->addWidget(channels_, 1, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Bits per sample:"), this), 2, 0);
+    grid->addWidget(bps_, 2, 1);
+    grid->setColumnStretch(2, 1);
+    layout->addLayout(grid);
+    normalize_ = Named(new QCheckBox(QStringLiteral("Normalize"), this), "cbNormalize");
+    layout->addWidget(normalize_);
+    layout->addStretch(1);
+    Load(TWavOptions{});
+}
+
+void TWavPage::Load(const TWavOptions& o) {
+    samplerate_->setCurrentIndex(o.WAVSamplerate);
+    channels_->setCurrentIndex(o.WAVChannels);
+    bps_->setCurrentIndex(o.WAVbps);
+    normalize_->setChecked(o.cbNormalize);
+}
+
+void TWavPage::Save(TWavOptions& o) const {
+    o.WAVSamplerate = samplerate_->currentIndex();
+    o.WAVChannels = channels_->currentIndex();
+    o.WAVbps = bps_->currentIndex();
+    o.cbNormalize = normalize_->isChecked();
+}
+
+// ---- WMA -------------------------------------------------------------------------------
+
+TWmaPage::TWmaPage(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("WmaPage"));
+    auto* layout = new QVBoxLayout(this);
+    auto* grid = new QGridLayout;
+    samplerate_ = List(this, "WMASamplerate", Entries(kWmaSamplerates));
+    channels_ = List(this, "WMAChannels", Entries(kWmaChannelNames));
+    bitrate_ = List(this, "WMABitrate", {});
+    grid->addWidget(new QLabel(QStringLiteral("Sampe rate: "), this), 0, 0);
+    grid->addWidget(samplerate_, 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Channels:"), this), 1, 0);
+    grid->addWidget(channels_, 1, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Bitrate:"), this), 2, 0);
+    grid->addWidget(bitrate_, 2, 1);
+    grid->setColumnStretch(2, 1);
+    layout->addLayout(grid);
+    layout->addStretch(1);
+    connect(samplerate_, &QComboBox::currentIndexChanged, this, [this] { WMASamplerateChange(); });
+    connect(channels_, &QComboBox::currentIndexChanged, this, [this] { WMAChannelsChange(); });
+    Load(TWmaOptions{});
+}
+
+int TWmaPage::SelectedRate() const { return samplerate_->currentText().toInt(); }
+
+void TWmaPage::FillWmaBitrates(int sampleRate, int channels) {
+    bitrate_->clear();
+    for (const auto& entry : WmaBitrateEntries(sampleRate, channels))
+        bitrate_->addItem(QString::fromStdString(entry));
+    if (bitrate_->count() > 0)
+        bitrate_->setCurrentIndex(0);
+}
+
+void TWmaPage::WMASamplerateChange() {
+    channels_->setEnabled(true);
+    if (samplerate_->currentText() == QStringLiteral("48000")) {
+        // The encoder takes 48000 Hz in stereo only. Selecting it refills the list
+        // through the channel handler; the refill below is then the same again.
+        const QSignalBlocker quiet(channels_);
+        channels_->setCurrentIndex(1);
+        channels_->setEnabled(false);
+    }
+    FillWmaBitrates(SelectedRate(), channels_->currentIndex() + 1);
+}
+
+void TWmaPage::WMAChannelsChange() { FillWmaBitrates(SelectedRate(), channels_->currentIndex() + 1); }
+
+void TWmaPage::Load(const TWmaOptions& o) {
+    {
+        const QSignalBlocker quietRate(samplerate_);
+        const QSignalBlocker quietChannels(channels_);
+        samplerate_->setCurrentIndex(o.WMASamplerate);
+        channels_->setCurrentIndex(o.WMAChannels);
+    }
+    WMASamplerateChange();
+    bitrate_->setCurrentIndex(o.WMABitrate < bitrate_->count() ? o.WMABitrate : -1);
+}
+
+void TWmaPage::Save(TWmaOptions& o) const {
+    o.WMASamplerate = samplerate_->currentIndex();
+    o.WMAChannels = channels_->currentIndex();
+    // With nothing selected (an empty list) the index is past every entry: no bitrate.
+    o.WMABitrate = bitrate_->currentIndex() < 0 ? kWmaMaxBitrates : bitrate_->currentIndex();
 }
 
 // ---- FLAC --------------------------------------------------------------------------------

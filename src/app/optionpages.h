@@ -65,6 +65,38 @@ private:
     QComboBox* max_;
 };
 
+class TWavPage : public QWidget {
+public:
+    explicit TWavPage(QWidget* parent = nullptr);
+    void Load(const TWavOptions& o);
+    void Save(TWavOptions& o) const;
+
+private:
+    QComboBox* samplerate_;
+    QComboBox* channels_;
+    QComboBox* bps_;
+    QCheckBox* normalize_;
+};
+
+class TWmaPage : public QWidget {
+public:
+    explicit TWmaPage(QWidget* parent = nullptr);
+    void Load(const TWmaOptions& o);
+    void Save(TWmaOptions& o) const;
+
+private:
+    void WMASamplerateChange();
+    void WMAChannelsChange();
+    // Refills the bitrate list with the encoder's offer for the rate and channel count and
+    // selects its first entry (none when the offer is empty).
+    void FillWmaBitrates(int sampleRate, int channels);
+    int SelectedRate() const;
+
+    QComboBox* samplerate_;
+    QComboBox* channels_;
+    QComboBox* bitrate_;
+};
+
 class TFlacPage : public QWidget {
 public:
     explicit TFlacPage(QWidget* parent = nullptr);

@@ -110,6 +110,39 @@ TEST_F(ConvertWindow, PagesShowAndEditTheOptions) {
     EXPECT_TRUE(Child<QLabel>("MPCLabel")->text().startsWith("Braindead"));
     EXPECT_EQ(form_->EncoderOptions().Mpc.MPCMyTrackBar, 7);
     EXPECT_EQ(form_->EncoderOptions().Flac.FLACMyTrackBar, 5);
+
+    // WAV: the lists and the check box reach the options.
+    Child<QComboBox>("WAVSamplerate")->setCurrentIndex(8);
+    Child<QComboBox>("WAVbps")->setCurrentIndex(1);
+    Child<QCheckBox>("cbNormalize")->click();
+    const TWavOptions wav = form_->EncoderOptions().Wav;
+    EXPECT_EQ(WavSampleRate(wav), 6000);
+    EXPECT_EQ(WavBits(wav), 8);
+    EXPECT_TRUE(wav.cbNormalize);
+
+    // WMA: 48000 Hz forces stereo and greys the channels; another rate frees them again
+    // without changing the choice. The bitrate list follows the rate and channels.
+    auto* rate = Child<QComboBox>("WMASamplerate");
+    auto* channels = Child<QComboBox>("WMAChannels");
+    auto* bitrate = Child<QComboBox>("WMABitrate");
+    EXPECT_EQ(bitrate->count(), 12);
+    EXPECT_EQ(bitrate->currentText(), "320 kbps");
+    channels->setCurrentIndex(0);
+    EXPECT_EQ(bitrate->count(), 9);
+    EXPECT_EQ(bitrate->currentText(), "160 kbps");
+    rate->setCurrentIndex(0);
+    EXPECT_EQ(channels->currentText(), "Stereo");
+    EXPECT_FALSE(channels->isEnabled());
+    EXPECT_EQ(bitrate->count(), 12);
+    rate->setCurrentIndex(5);
+    EXPECT_TRUE(channels->isEnabled());
+    EXPECT_EQ(channels->currentText(), "Stereo");
+    EXPECT_EQ(bitrate->count(), 4);
+    channels->setCurrentIndex(0);
+    EXPECT_EQ(bitrate->count(), 1);
+    EXPECT_EQ(WmaBitrate(form_->EncoderOptions().Wma), 24000);
+    bitrate->setCurrentIndex(-1); // what an empty list leaves
+    EXPECT_EQ(WmaBitrate(form_->EncoderOptions().Wma), 0);
 }
 
 TEST_F(ConvertWindow, ConvertsCheckedRowsAndShowsTheResult) {
