@@ -49,7 +49,10 @@ void PutLe(std::array<std::byte, kWavHeaderBytes>& h, size_t at, uint32_t value,
         h[at + static_cast<size_t>(i)] = static_cast<std::byte>((value >> (8 * i)) & 0xFF);
 }
 
-std::array<std::byte, kWavHeaderBytes> WavHeader(const TChannelInfo& info, uint32_t dataBytes) {
+// The header of the decoded source. Both sizes stay 0 (not yet known) until the data is
+// written.
+std::array<std::byte, kWavHeaderBytes> WavHeader(const TChannelInfo& info,
+                                                 std::optional<uint32_t> dataBytes) {
     std::array<std::byte, kWavHeaderBytes> h{};
     const auto tag = [&h](size_t at, const char* text) {
         for (size_t i = 0; i < 4; ++i)
@@ -57,7 +60,7 @@ std::array<std::byte, kWavHeaderBytes> WavHeader(const TChannelInfo& info, uint3
     };
     const auto blockAlign = static_cast<uint32_t>(info.BlockAlign());
     tag(0, "RIFF");
-    PutLe(h, 4, dataBytes == 0 ? 0 : dataBytes + kWavHeaderBytes - 8, 4);
+    PutLe(h, 4, dataBytes ? *dataBytes + static_cast<uint32_t>(kWavHeaderBytes - 8) : 0, 4);
     tag(8, "WAVE");
     tag(12, "fmt ");
     PutLe(h, 16, 16, 4);
@@ -68,7 +71,7 @@ std::array<std::byte, kWavHeaderBytes> WavHeader(const TChannelInfo& info, uint3
     PutLe(h, 32, blockAlign, 2);
     PutLe(h, 34, static_cast<uint32_t>(info.BytesPerSample() * 8), 2);
     tag(36, "data");
-    PutLe(h, 40, dataBytes, 4);
+    PutLe(h, 40, dataBytes.value_or(0), 4);
     return h;
 }
 
@@ -188,7 +191,7 @@ bool WriteTempWav(TItemContext& context, const std::string& path, int share) {
     auto file = TACSFileStream::Open(path, TACSFileStream::TMode::Create, error);
     if (!file)
         return fail(error);
-    if (!file->Write(WavHeader(info, 0)))
+    if (!file->Write(WavHeader(info, std::nullopt)))
         return fail(file->LastError());
 
     std::vector<std::byte> block(kEncoderReadBlock);
