@@ -514,26 +514,11 @@ TEST(Resample, UnwritableOutputs) {
         EXPECT_EQ(FolderEntries(folder), left);
     };
     {
-        SCOPED_TRACE("full disk");
-        const std::string small = dir.File("small");
-        TMount disk(small, "256k", 0);
-        if (!disk.Mounted())
-            GTEST_SKIP() << "cannot mount a small file system here";
-        expectFailure(small + "/out.wav", small, {});
-    }
-    {
-        SCOPED_TRACE("read-only folder");
-        const std::string ro = dir.File("ro");
-        TMount disk(ro, "1m", MS_RDONLY);
-        ASSERT_TRUE(disk.Mounted());
-        expectFailure(ro + "/out.wav", ro, {});
-    }
-    {
         SCOPED_TRACE("file size limit");
         // The limit's signal keeps its default action, which kills a writer that does not
         // ask for the failed write instead.
         TFileSizeLimit limit(100000);
-        expectFailure(dir.File("out.wav"), dir.Path().string(), {"in.wav", "ro", "small"});
+        expectFailure(dir.File("out.wav"), dir.Path().string(), {"in.wav"});
     }
     {
         SCOPED_TRACE("a folder in the way");
@@ -548,11 +533,30 @@ TEST(Resample, UnwritableOutputs) {
         const std::string big = dir.File("big.wav");
         WriteAll(big, Wav({Fmt(1, 1, 8000, 8), {"data", {}, 0x80000000}}));
         std::filesystem::resize_file(big, 44 + 0x80000000ull);
+        TFileSizeLimit limit(1 << 20); // "before writing": a megabyte would show the error late
         const auto r = Resample({"--rate", "48000", "--bits", "16", big, dir.File("out.wav")});
         EXPECT_EQ(r.ExitCode, 1);
         ExpectOneErrorLine(r);
         EXPECT_NE(r.Err.find("4 GiB"), std::string::npos) << r.Err;
         EXPECT_EQ(FolderEntries(dir.Path().string()),
-                  (std::vector<std::string>{"big.wav", "in.wav", "ro", "small"}));
+                  (std::vector<std::string>{"big.wav", "in.wav"}));
+        std::filesystem::remove(big);
+    }
+    // Last, as a system that cannot mount skips them.
+    {
+        SCOPED_TRACE("full disk");
+        const std::string small = dir.File("small");
+        TMount disk(small, "256k", 0);
+        if (!disk.Mounted())
+            GTEST_SKIP() << "cannot mount a small file system here";
+        expectFailure(small + "/out.wav", small, {});
+    }
+    {
+        SCOPED_TRACE("read-only folder");
+        const std::string ro = dir.File("ro");
+        TMount disk(ro, "1m", MS_RDONLY);
+        if (!disk.Mounted())
+            GTEST_SKIP() << "cannot mount a file system here";
+        expectFailure(ro + "/out.wav", ro, {});
     }
 }
