@@ -26,7 +26,19 @@ constexpr std::array<uint8_t, 14> kPcmGuidTail{0x00, 0x00, 0x00, 0x00, 0x10, 0x0
 constexpr uint32_t kMinInputRate = 1000;
 constexpr uint32_t kMaxInputRate = 1536000;
 
+// Real files have a handful of chunks before the data; a file of endless empty chunks would
+// otherwise keep the reader busy for as long as the file is large.
+constexpr int kMaxChunks = 10000;
+
 std::string ErrnoText() { return std::strerror(errno); }
+
+// A chunk name from the file, fit for the one error line: control bytes and the like as '?'.
+std::string Printable(std::string id) {
+    for (char& c : id)
+        if (c < 0x20 || c > 0x7E)
+            c = '?';
+    return id;
+}
 
 void PutU32(std::byte* at, uint32_t v) {
     for (int i = 0; i < 4; ++i)
@@ -104,7 +116,10 @@ bool TWavReader::Open(const std::string& path) {
 
     bool haveFmt = false;
     uint64_t pos = riff.size();
-    for (;;) {
+    for (int chunks = 0;; ++chunks) {
+        if (chunks == kMaxChunks)
+            return Fail("damaged WAV file: more than " + std::to_string(kMaxChunks) +
+                        " chunks before the data");
         std::array<std::byte, 8> header{};
         if (fileSize - pos < header.size())
             return Fail(haveFmt ? "damaged WAV file: no data chunk"
@@ -125,7 +140,8 @@ bool TWavReader::Open(const std::string& path) {
             return true;
         }
         if (size > left)
-            return Fail("damaged WAV file: the \"" + id + "\" chunk runs past the end of the file");
+            return Fail("damaged WAV file: the \"" + Printable(id) +
+                        "\" chunk runs past the end of the file");
         if (id == "fmt ") {
             if (size > kMaxFmtBytes)
                 return Fail("damaged WAV file: fmt chunk of " + std::to_string(size) + " bytes");

@@ -404,7 +404,16 @@ TEST(Resample, DamagedInputs) {
     std::vector<std::pair<std::string, std::vector<std::byte>>> bad;
     for (size_t n = 0; n < 44; ++n)
         bad.push_back({"cut at " + std::to_string(n), {good.begin(), good.begin() + n}});
-    bad.push_back({"a chunk larger than the file", Wav({{"LIST", {}, 0xFFFFFFF0}, Fmt(1, 2, 44100, 16), {"data", data}})});
+    // A line break in the chunk's name must not break the one error line.
+    bad.push_back({"a chunk larger than the file", Wav({{"L\nST", {}, 0xFFFFFFF0}, Fmt(1, 2, 44100, 16), {"data", data}})});
+    // Ten thousand chunk headers are read at most, the data's among them.
+    const auto chunksBefore = [&](int empty) {
+        std::vector<TChunk> chunks(empty, TChunk{"junk", {}});
+        chunks.push_back(Fmt(1, 2, 44100, 16));
+        chunks.push_back({"data", data});
+        return Wav(chunks);
+    };
+    bad.push_back({"10001 chunks", chunksBefore(9999)});
     bad.push_back({"a huge fmt chunk", Wav({{"fmt ", std::vector<std::byte>(2000)}, {"data", data}})});
     bad.push_back({"fmt past the end", Wav({{"fmt ", Fmt(1, 2, 44100, 16).Body, 0xFFFFFFFE}})});
     bad.push_back({"fmt too short", Wav({{"fmt ", std::vector<std::byte>(14)}, {"data", data}})});
@@ -449,6 +458,7 @@ TEST(Resample, DamagedInputs) {
         {"half a frame at the end", Wav({Fmt(1, 2, 44100, 16), {"data", halfFrame, 0xFFFFFFFF}}), data},
         {"extensible PCM", Wav({FmtExtensible(2, 44100, 16, 1), {"data", data}}), data},
         {"good", good, data},
+        {"10000 chunks", chunksBefore(9998), data},
     };
     for (const TUsable& u : usable) {
         SCOPED_TRACE(u.What);
