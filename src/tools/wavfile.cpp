@@ -118,8 +118,8 @@ bool TWavReader::Open(const std::string& path) {
     uint64_t pos = riff.size();
     for (int chunks = 0;; ++chunks) {
         if (chunks == kMaxChunks)
-            return Fail("damaged WAV file: more than " + std::to_string(kMaxChunks) +
-                        " chunks before the data");
+            return Fail("damaged WAV file: no data chunk among the first " +
+                        std::to_string(kMaxChunks) + " chunks");
         std::array<std::byte, 8> header{};
         if (fileSize - pos < header.size())
             return Fail(haveFmt ? "damaged WAV file: no data chunk"
