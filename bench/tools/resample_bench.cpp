@@ -89,8 +89,8 @@ double RunTimed(const TArgv& argv) {
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, err.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     std::vector<char*> args;
     for (const auto& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
@@ -108,8 +108,8 @@ double RunTimed(const TArgv& argv) {
     if (!WIFEXITED(status))
         Stop(argv, "it was killed by signal " + std::to_string(WTERMSIG(status)));
     if (WEXITSTATUS(status) != 0)
-        Stop(argv, "it exited with status " + std::to_string(WEXITSTATUS(status)) + ": " +
-                       LastLine(err));
+        Stop(argv,
+             "it exited with status " + std::to_string(WEXITSTATUS(status)) + ": " + LastLine(err));
     return d.count();
 }
 
@@ -152,7 +152,8 @@ bool CompareTimes(const char* name, const TArgv& ours, const std::string& ourOut
         b.push_back(oursFirst ? t2 : t1);
         ratios.push_back(a.back() / b.back());
         if (i == 0) {
-            for (const auto& [path, by] : {std::pair{ourOutput, ours}, std::pair{refOutput, reference}}) {
+            for (const auto& [path, by] :
+                 {std::pair{ourOutput, ours}, std::pair{refOutput, reference}}) {
                 const double s = DecodedSeconds(path, by);
                 if (std::fabs(s - inputSeconds) > 0.1)
                     Stop(by, "its output holds " + std::to_string(s) + " s, not " +
@@ -186,7 +187,8 @@ double SineSnr(const std::string& wav, int rate) {
     RunTimed({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", wav, "-f", "s16le", raw});
     const std::vector<int16_t> y = ReadRaw(raw);
     fs::remove(raw);
-    const size_t from = rate / 2, to = y.size() > static_cast<size_t>(rate) ? y.size() - rate / 2 : 0;
+    const size_t from = rate / 2,
+                 to = y.size() > static_cast<size_t>(rate) ? y.size() - rate / 2 : 0;
     if (to <= from)
         Stop({"ffmpeg", "-i", wav}, "too few samples decoded for the sine fit");
     // Normal equations of y = a sin + b cos + c.
@@ -235,7 +237,8 @@ bool SnrPart(const std::string& resampler) {
         RunTimed({"sox", sine, "-r", std::to_string(rate), sox, "rate", "-v"});
         RunTimed({"sox", "-D", sine, "-r", std::to_string(rate), soxPlain, "rate", "-v"});
         const double o = SineSnr(ours, rate), s = SineSnr(sox, rate), sd = SineSnr(soxPlain, rate);
-        std::printf("snr    44100->%d: ours %.2f dB, sox %.2f dB (sox -D %.2f dB)\n", rate, o, s, sd);
+        std::printf("snr    44100->%d: ours %.2f dB, sox %.2f dB (sox -D %.2f dB)\n", rate, o, s,
+                    sd);
         const std::string what = "snr ours-sox dB, 44100->" + std::to_string(rate);
         ok &= Verdict(what.c_str(), o - s, ">=", -kSnrMargin, o - s >= -kSnrMargin);
     }
@@ -257,7 +260,9 @@ int main(int argc, char* argv[]) {
         else if (a == "speed" || a == "snr" || a == "wav" || a == "wma")
             parts.insert(a);
         else {
-            std::fprintf(stderr, "usage: resample_bench [--seconds N] [--reps N] [speed] [snr] [wav] [wma]\n");
+            std::fprintf(
+                stderr,
+                "usage: resample_bench [--seconds N] [--reps N] [speed] [snr] [wav] [wma]\n");
             return 2;
         }
     }
@@ -272,7 +277,8 @@ int main(int argc, char* argv[]) {
     // Music-like input: tones and noise, so the filters and encoders work as on real audio.
     RunTimed({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
               "aevalsrc=0.3*sin(440*2*PI*t)+0.2*sin(1234*2*PI*t)+0.1*(random(0)-0.5)|"
-              "0.3*sin(660*2*PI*t)+0.1*(random(1)-0.5):s=44100:d=" + std::to_string(seconds),
+              "0.3*sin(660*2*PI*t)+0.1*(random(1)-0.5):s=44100:d=" +
+                  std::to_string(seconds),
               "-c:a", "pcm_s16le", wav});
     if (parts.count("wav") || parts.count("wma"))
         RunTimed({"flac", "-s", "-f", "-o", flac, wav});
@@ -311,8 +317,8 @@ int main(int argc, char* argv[]) {
                             "-b:a", "128k", ref},
                            ref, seconds, reps, kTargetBar);
     }
-    std::printf("%s\n", ok ? (all ? "all bars met" : "the bars measured were met")
-                           : "a bar was missed");
+    std::printf("%s\n",
+                ok ? (all ? "all bars met" : "the bars measured were met") : "a bar was missed");
     RemoveDir();
     return ok ? 0 : 3;
 }

@@ -1,9 +1,8 @@
 #include "tools/rateconverter.h"
 
-#include <soxr.h>
-
 #include <algorithm>
 #include <cmath>
+#include <soxr.h>
 
 namespace bw {
 
@@ -14,7 +13,9 @@ constexpr size_t kOutFrames = 1 << 16;
 
 } // namespace
 
-void TRateConverter::TSoxrDelete::operator()(soxr* s) const { soxr_delete(s); }
+void TRateConverter::TSoxrDelete::operator()(soxr* s) const {
+    soxr_delete(s);
+}
 
 TRateConverter::TRateConverter() = default;
 TRateConverter::~TRateConverter() = default;
@@ -50,8 +51,8 @@ bool TRateConverter::Drain(const int16_t* in, size_t frames, const TFloatSink& s
     for (;;) {
         size_t idone = 0, odone = 0;
         const int16_t* from = in ? in + used * channels_ : nullptr;
-        if (const soxr_error_t e =
-                soxr_process(soxr_.get(), from, frames - used, &idone, out_.data(), kOutFrames, &odone))
+        if (const soxr_error_t e = soxr_process(soxr_.get(), from, frames - used, &idone,
+                                                out_.data(), kOutFrames, &odone))
             return Fail(e);
         used += idone;
         if (odone > 0 && !sink(std::span<const float>(out_.data(), odone * channels_)))

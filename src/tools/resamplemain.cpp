@@ -112,7 +112,8 @@ int FileError(const std::string& path, const std::string& reason) {
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
 }
@@ -227,8 +228,7 @@ int main(int argc, char* argv[]) {
     std::string error;
     const auto args = ParseArguments(argc, argv, error);
     if (!args) {
-        std::fprintf(stderr,
-                     "%s: %s (usage: %s --rate R --bits B [--normalize] in.wav out.wav)\n",
+        std::fprintf(stderr, "%s: %s (usage: %s --rate R --bits B [--normalize] in.wav out.wav)\n",
                      kProgram, error.c_str(), kProgram);
         return 2;
     }
@@ -245,8 +245,7 @@ int main(int argc, char* argv[]) {
     // Refused before anything is written: a longer output cannot have a correct header.
     if (ConvertedFrames(reader.Frames(), reader.Format().Rate, out.Rate) >
         TWavWriter::kMaxDataBytes / out.FrameBytes())
-        return FileError(args->Output,
-                         "the output would be larger than a WAV file can be (4 GiB)");
+        return FileError(args->Output, "the output would be larger than a WAV file can be (4 GiB)");
 
     TWavWriter writer;
     if (!writer.Create(args->Output, out))

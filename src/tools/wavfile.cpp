@@ -30,7 +30,9 @@ constexpr uint32_t kMaxInputRate = 1536000;
 // otherwise keep the reader busy for as long as the file is large.
 constexpr int kMaxChunks = 10000;
 
-std::string ErrnoText() { return std::strerror(errno); }
+std::string ErrnoText() {
+    return std::strerror(errno);
+}
 
 // A chunk name from the file, fit for the one error line: control bytes and the like as '?'.
 std::string Printable(std::string id) {
@@ -48,7 +50,9 @@ void PutU16(std::byte* at, uint16_t v) {
     at[0] = static_cast<std::byte>(v);
     at[1] = static_cast<std::byte>(v >> 8);
 }
-void PutTag(std::byte* at, const char (&tag)[5]) { std::memcpy(at, tag, 4); }
+void PutTag(std::byte* at, const char (&tag)[5]) {
+    std::memcpy(at, tag, 4);
+}
 
 } // namespace
 
@@ -60,7 +64,9 @@ TFd& TFd::operator=(TFd&& other) noexcept {
     return *this;
 }
 
-int TFd::Release() { return std::exchange(fd_, -1); }
+int TFd::Release() {
+    return std::exchange(fd_, -1);
+}
 
 void TFd::Reset() {
     if (fd_ >= 0)
@@ -211,7 +217,9 @@ bool TWavReader::Read(std::span<std::byte> buffer, size_t& frames) {
 
 // ---- TWavWriter ----
 
-TWavWriter::~TWavWriter() { Discard(); }
+TWavWriter::~TWavWriter() {
+    Discard();
+}
 
 bool TWavWriter::Fail(std::string reason) {
     error_ = std::move(reason);

@@ -3,13 +3,12 @@
 
 #include "support/testsupport.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <string>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -65,7 +64,8 @@ TChunk FmtExtensible(uint16_t channels, uint32_t rate, uint16_t bits, uint16_t s
     PutLE(c.Body, bits, 2);
     PutLE(c.Body, channels == 2 ? 3 : 4, 4);
     PutLE(c.Body, subTag, 2);
-    for (int x : {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71})
+    for (int x :
+         {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71})
         c.Body.push_back(static_cast<std::byte>(x));
     return c;
 }
@@ -84,7 +84,8 @@ std::vector<std::byte> Wav(const std::vector<TChunk>& chunks) {
     PutTag(w, "WAVE");
     for (const TChunk& c : chunks) {
         PutTag(w, c.Id);
-        PutLE(w, c.Size < 0 ? static_cast<uint32_t>(c.Body.size()) : static_cast<uint32_t>(c.Size), 4);
+        PutLE(w, c.Size < 0 ? static_cast<uint32_t>(c.Body.size()) : static_cast<uint32_t>(c.Size),
+              4);
         w.insert(w.end(), c.Body.begin(), c.Body.end());
         if (c.Body.size() % 2 == 1 && c.Size < 0)
             w.push_back(std::byte{0});
@@ -100,7 +101,8 @@ uint32_t U32At(const std::vector<std::byte>& b, size_t at) {
            static_cast<uint32_t>(b[at + 2]) << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
 uint16_t U16At(const std::vector<std::byte>& b, size_t at) {
-    return static_cast<uint16_t>(static_cast<uint16_t>(b[at]) | static_cast<uint16_t>(b[at + 1]) << 8);
+    return static_cast<uint16_t>(static_cast<uint16_t>(b[at]) | static_cast<uint16_t>(b[at + 1])
+                                                                    << 8);
 }
 std::string TagAt(const std::vector<std::byte>& b, size_t at) {
     return std::string(reinterpret_cast<const char*>(b.data() + at), 4);
@@ -158,22 +160,27 @@ TEST(Resample, EveryOfferedRateFrom44100) {
     const int inFrames = 44100 + 4321; // a length no rate divides evenly
     for (const int channels : {1, 2}) {
         for (const int inBits : {8, 16}) {
-            const std::string in = dir.File("in" + std::to_string(channels) + std::to_string(inBits) + ".wav");
+            const std::string in =
+                dir.File("in" + std::to_string(channels) + std::to_string(inBits) + ".wav");
             // FFmpeg's sine is at an eighth of full scale.
             RunOk({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
                    "sine=frequency=440:sample_rate=44100", "-af",
                    "atrim=end_sample=" + std::to_string(inFrames) +
                        (channels == 2 ? ",pan=stereo|c0=c0|c1=c0" : ""),
                    "-c:a", inBits == 8 ? "pcm_u8" : "pcm_s16le", in});
-            for (const uint32_t rate : {48000, 44100, 32000, 24000, 22050, 16000, 11025, 8000, 6000}) {
+            for (const uint32_t rate :
+                 {48000, 44100, 32000, 24000, 22050, 16000, 11025, 8000, 6000}) {
                 for (const uint16_t bits : {8, 16}) {
                     SCOPED_TRACE(std::to_string(channels) + " ch, " + std::to_string(inBits) +
-                                 " to " + std::to_string(bits) + " bits, " + std::to_string(rate) + " Hz");
+                                 " to " + std::to_string(bits) + " bits, " + std::to_string(rate) +
+                                 " Hz");
                     const std::string out = dir.File("out.wav");
-                    const auto r = Resample({"--rate", std::to_string(rate), "--bits", std::to_string(bits), in, out});
+                    const auto r = Resample(
+                        {"--rate", std::to_string(rate), "--bits", std::to_string(bits), in, out});
                     ASSERT_EQ(r.ExitCode, 0) << r.Err;
                     EXPECT_TRUE(r.Err.empty());
-                    const auto data = DataOfPlainWav(out, rate, static_cast<uint16_t>(channels), bits);
+                    const auto data =
+                        DataOfPlainWav(out, rate, static_cast<uint16_t>(channels), bits);
                     const auto pcm = DecodeS16(out);
                     const double expected = static_cast<double>(inFrames) * rate / 44100;
                     EXPECT_NEAR(static_cast<double>(pcm.size()) / channels, expected, 1.0);
@@ -215,11 +222,13 @@ TEST(Resample, SameRateAndWidthCopiesTheSamples) {
         ASSERT_FALSE(data.empty());
         // Wrap the same samples in odd neighbours as well.
         const uint16_t bits = std::string(codec) == "pcm_u8" ? 8 : 16;
-        WriteAll(dir.File("odd.wav"),
-                 Wav({{"junk", {std::byte{1}, std::byte{2}, std::byte{3}}}, Fmt(1, 2, 22050, bits),
-                      {"data", data}, {"id3 ", std::vector<std::byte>(7, std::byte{0x49})}}));
+        WriteAll(dir.File("odd.wav"), Wav({{"junk", {std::byte{1}, std::byte{2}, std::byte{3}}},
+                                           Fmt(1, 2, 22050, bits),
+                                           {"data", data},
+                                           {"id3 ", std::vector<std::byte>(7, std::byte{0x49})}}));
         for (const std::string& source : {in, dir.File("odd.wav")}) {
-            const auto r = Resample({"--rate", "22050", "--bits", std::to_string(bits), source, out});
+            const auto r =
+                Resample({"--rate", "22050", "--bits", std::to_string(bits), source, out});
             ASSERT_EQ(r.ExitCode, 0) << r.Err;
             EXPECT_TRUE(DataOfPlainWav(out, 22050, 2, bits) == data);
         }
@@ -284,11 +293,13 @@ TEST(Resample, NormalizeLandsThePeakOnFullScale) {
         peak8 = std::max(peak8, std::abs(static_cast<int>(b) - 128));
     EXPECT_GE(peak8, 127);
     for (const std::string bits : {"8", "16"}) {
-        ASSERT_EQ(Resample({"--rate", "48000", "--bits", bits, "--normalize", silent, norm}).ExitCode, 0);
+        ASSERT_EQ(
+            Resample({"--rate", "48000", "--bits", bits, "--normalize", silent, norm}).ExitCode, 0);
         const auto s = DataOfPlainWav(norm, 48000, 1, static_cast<uint16_t>(std::stoi(bits)));
         EXPECT_EQ(s.size(), bits == "8" ? 32653u : 2 * 32653u);
         if (bits == "16")
-            EXPECT_TRUE(std::all_of(s.begin(), s.end(), [](std::byte b) { return b == std::byte{0}; }));
+            EXPECT_TRUE(
+                std::all_of(s.begin(), s.end(), [](std::byte b) { return b == std::byte{0}; }));
         else // only the dither's own ±1
             EXPECT_TRUE(std::all_of(s.begin(), s.end(), [](std::byte b) {
                 return std::abs(static_cast<int>(b) - 128) <= 1;
@@ -405,7 +416,8 @@ TEST(Resample, DamagedInputs) {
     for (size_t n = 0; n < 44; ++n)
         bad.push_back({"cut at " + std::to_string(n), {good.begin(), good.begin() + n}});
     // A line break in the chunk's name must not break the one error line.
-    bad.push_back({"a chunk larger than the file", Wav({{"L\nST", {}, 0xFFFFFFF0}, Fmt(1, 2, 44100, 16), {"data", data}})});
+    bad.push_back({"a chunk larger than the file",
+                   Wav({{"L\nST", {}, 0xFFFFFFF0}, Fmt(1, 2, 44100, 16), {"data", data}})});
     // Ten thousand chunk headers are read at most, the data's among them.
     const auto chunksBefore = [&](int empty) {
         std::vector<TChunk> chunks(empty, TChunk{"junk", {}});
@@ -414,20 +426,33 @@ TEST(Resample, DamagedInputs) {
         return Wav(chunks);
     };
     bad.push_back({"10001 chunks", chunksBefore(9999)});
-    bad.push_back({"a huge fmt chunk", Wav({{"fmt ", std::vector<std::byte>(2000)}, {"data", data}})});
+    bad.push_back(
+        {"a huge fmt chunk", Wav({{"fmt ", std::vector<std::byte>(2000)}, {"data", data}})});
     bad.push_back({"fmt past the end", Wav({{"fmt ", Fmt(1, 2, 44100, 16).Body, 0xFFFFFFFE}})});
     bad.push_back({"fmt too short", Wav({{"fmt ", std::vector<std::byte>(14)}, {"data", data}})});
     bad.push_back({"no fmt", Wav({{"data", data}})});
     bad.push_back({"no data", Wav({Fmt(1, 2, 44100, 16)})});
-    bad.push_back({"not WAVE", [&] { auto w = good; w[8] = std::byte{'A'}; return w; }()});
+    bad.push_back({"not WAVE", [&] {
+                       auto w = good;
+                       w[8] = std::byte{'A'};
+                       return w;
+                   }()});
     bad.push_back({"float samples", Wav({Fmt(3, 2, 44100, 32), {"data", data}})});
     bad.push_back({"24 bits", Wav({Fmt(1, 2, 44100, 24), {"data", data}})});
     bad.push_back({"six channels", Wav({Fmt(1, 6, 44100, 16), {"data", data}})});
     bad.push_back({"no channels", Wav({Fmt(1, 0, 44100, 16), {"data", data}})});
     bad.push_back({"rate 0", Wav({Fmt(1, 2, 0, 16), {"data", data}})});
-    bad.push_back({"block align", [&] { auto f = Fmt(1, 2, 44100, 16); f.Body[12] = std::byte{3}; return Wav({f, {"data", data}}); }()});
+    bad.push_back({"block align", [&] {
+                       auto f = Fmt(1, 2, 44100, 16);
+                       f.Body[12] = std::byte{3};
+                       return Wav({f, {"data", data}});
+                   }()});
     bad.push_back({"extensible float", Wav({FmtExtensible(2, 44100, 16, 3), {"data", data}})});
-    bad.push_back({"extensible cut", [&] { auto f = FmtExtensible(2, 44100, 16, 1); f.Body.resize(30); return Wav({f, {"data", data}}); }()});
+    bad.push_back({"extensible cut", [&] {
+                       auto f = FmtExtensible(2, 44100, 16, 1);
+                       f.Body.resize(30);
+                       return Wav({f, {"data", data}});
+                   }()});
     const std::string in = dir.File("in.wav"), out = dir.File("out.wav");
     for (const auto& [what, bytes] : bad) {
         SCOPED_TRACE(what);
@@ -455,7 +480,8 @@ TEST(Resample, DamagedInputs) {
     halfFrame.push_back(std::byte{7});
     const std::vector<TUsable> usable = {
         {"data size past the end", Wav({Fmt(1, 2, 44100, 16), {"data", data, 0xFFFFFFFF}}), data},
-        {"half a frame at the end", Wav({Fmt(1, 2, 44100, 16), {"data", halfFrame, 0xFFFFFFFF}}), data},
+        {"half a frame at the end", Wav({Fmt(1, 2, 44100, 16), {"data", halfFrame, 0xFFFFFFFF}}),
+         data},
         {"extensible PCM", Wav({FmtExtensible(2, 44100, 16, 1), {"data", data}}), data},
         {"good", good, data},
         {"10000 chunks", chunksBefore(9998), data},
