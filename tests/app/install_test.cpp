@@ -15,6 +15,7 @@ TEST(Install, PutsDesktopEntryIconAndGuideInPlace) {
     const fs::path p = dir.Path();
     EXPECT_TRUE(fs::is_regular_file(p / "bin/brindlewave"));
     EXPECT_TRUE(fs::is_regular_file(p / "bin/brindlewave-cli"));
+    EXPECT_TRUE(fs::is_regular_file(p / "bin/brindlewave-resample"));
     const fs::path entry = p / "share/applications/brindlewave.desktop";
     ASSERT_TRUE(fs::is_regular_file(entry));
     EXPECT_TRUE(fs::is_regular_file(p / "share/icons/hicolor/scalable/apps/brindlewave.svg"));
