@@ -46,6 +46,41 @@ bool StatesExactLength(AVCodecID id) {
            id == AV_CODEC_ID_APE;
 }
 
+// The speaker bits a WAV channel mask can hold (front left up to top back right).
+constexpr uint64_t kWavMaskBits = (uint64_t{1} << 18) - 1;
+
+// A layout whose order the decoder does not know is taken in the default order for its
+// channel count, which is WAV's order, as FFmpeg's own command line takes it.
+void GuessUnknownOrder(AVChannelLayout& layout) {
+    if (layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+        const int n = layout.nb_channels;
+        av_channel_layout_uninit(&layout);
+        av_channel_layout_default(&layout, n);
+    }
+}
+
+// A layout that lists speakers in an order of its own, as the same speakers in WAV order;
+// false (layout unchanged) when it names a speaker twice or one outside WAV's set.
+bool ToWavOrder(AVChannelLayout& layout) {
+    if (layout.order != AV_CHANNEL_ORDER_CUSTOM)
+        return true;
+    uint64_t mask = 0;
+    for (int i = 0; i < layout.nb_channels; ++i) {
+        const int id = layout.u.map[i].id;
+        if (id < 0 || id >= 64 || ((uint64_t{1} << id) & (mask | ~kWavMaskBits)) != 0)
+            return false;
+        mask |= uint64_t{1} << id;
+    }
+    av_channel_layout_uninit(&layout);
+    return av_channel_layout_from_mask(&layout, mask) == 0;
+}
+
+uint32_t WavChannelMask(const AVChannelLayout& layout) {
+    if (layout.order != AV_CHANNEL_ORDER_NATIVE || (layout.u.mask & ~kWavMaskBits) != 0)
+        return 0;
+    return static_cast<uint32_t>(layout.u.mask);
+}
+
 TAudioError OpenError(int averror) {
     if (averror == AVERROR(ENOMEM))
         return TAudioError::Memory;
@@ -69,6 +104,7 @@ void QuietLibraryLog() {
 
 struct TAudioStream::Impl {
     std::string path;
+    TChannelPolicy policy = TChannelPolicy::DownmixToStereo;
     TFormatPtr format;
     TCodecPtr codec;
     TSwrPtr swr;
@@ -118,6 +154,13 @@ struct TAudioStream::Impl {
         return false;
     }
     bool SendNextPacket();
+    // Whether a frame's channels are delivered as they are, without a converter.
+    bool SameChannels(const AVChannelLayout& layout) const {
+        // An unknown order is delivered as the default one, which outLayout then is.
+        if (layout.order == AV_CHANNEL_ORDER_UNSPEC)
+            return layout.nb_channels == info.Channels;
+        return av_channel_layout_compare(&layout, outLayout.Get()) == 0;
+    }
     int DecodeFrame();
     bool Convert(const AVFrame* f);
     bool MakeConverter(const AVFrame& f);
@@ -192,9 +235,19 @@ TAudioError TAudioStream::Impl::SetupOutput(AVSampleFormat sampleFormat, int rat
     info.EightBit = av_get_packed_sample_fmt(sampleFormat) == AV_SAMPLE_FMT_U8;
     outFormat = info.EightBit ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
     info.SampleRate = rate;
-    info.Channels = layout.nb_channels;
-    if (av_channel_layout_copy(outLayout.Get(), &layout) < 0)
-        return TAudioError::Memory;
+    if (layout.nb_channels > 2 && policy == TChannelPolicy::DownmixToStereo) {
+        av_channel_layout_uninit(outLayout.Get());
+        av_channel_layout_default(outLayout.Get(), 2);
+    } else {
+        // Every channel: those in an order of their own are put in WAV's, which is what a
+        // WAV header (and so every encoder we feed) can describe.
+        if (av_channel_layout_copy(outLayout.Get(), &layout) < 0)
+            return TAudioError::Memory;
+        GuessUnknownOrder(*outLayout.Get());
+        ToWavOrder(*outLayout.Get());
+    }
+    info.Channels = outLayout.Get()->nb_channels;
+    info.ChannelMask = WavChannelMask(*outLayout.Get());
     return TAudioError::Ok;
 }
 
@@ -283,11 +336,14 @@ int TAudioStream::Impl::DecodeFrame() {
 
 bool TAudioStream::Impl::MakeConverter(const AVFrame& f) {
     SwrContext* raw = nullptr;
+    TChannelLayout inLayout;
+    if (av_channel_layout_copy(inLayout.Get(), &f.ch_layout) < 0)
+        return Fail(TAudioError::Memory);
+    GuessUnknownOrder(*inLayout.Get());
     // Default options, as FFmpeg's own conversion uses: no dither, so 24- and 32-bit
-    // samples keep their top 16 bits exactly as its s16 output does.
-    // This FFmpeg version takes the layouts as non-const, though it only reads them.
-    if (swr_alloc_set_opts2(&raw, outLayout.Get(), outFormat, info.SampleRate,
-                            const_cast<AVChannelLayout*>(&f.ch_layout),
+    // samples keep their top 16 bits exactly as its s16 output does, and its standard
+    // matrix for a downmix to stereo.
+    if (swr_alloc_set_opts2(&raw, outLayout.Get(), outFormat, info.SampleRate, inLayout.Get(),
                             static_cast<AVSampleFormat>(f.format), f.sample_rate, 0,
                             nullptr) < 0)
         return Fail(TAudioError::Memory);
@@ -311,7 +367,7 @@ bool TAudioStream::Impl::Convert(const AVFrame* f) {
             f->ch_layout.nb_channels > kMaxChannels)
             return Fail(TAudioError::Format);
         if (f->format == outFormat && f->sample_rate == info.SampleRate &&
-            av_channel_layout_compare(&f->ch_layout, outLayout.Get()) == 0) {
+            SameChannels(f->ch_layout)) {
             // Already what we deliver (16-bit or 8-bit interleaved): no copy.
             pending = f->data[0];
             pendingSize = static_cast<size_t>(f->nb_samples) * blockAlign;
@@ -408,6 +464,7 @@ bool TAudioStream::Impl::Produce() {
 // approximately. A rewind (the player's stop, a second pass) must repeat the first read.
 bool TAudioStream::Restart() {
     auto fresh = std::make_unique<Impl>();
+    fresh->policy = impl_->policy;
     if (fresh->Open(impl_->path) != TAudioError::Ok)
         return false;
     if (impl_->exact) { // a length learnt by reading to the end stays known
@@ -423,9 +480,10 @@ TAudioStream::~TAudioStream() = default;
 
 std::unique_ptr<TAudioStream> TAudioStream::OpenFile(const std::string& path,
                                                      TAudioError* error,
-                                                     [[maybe_unused]] TChannelPolicy policy) {
+                                                     TChannelPolicy policy) {
     QuietLibraryLog();
     std::unique_ptr<TAudioStream> s(new TAudioStream());
+    s->impl_->policy = policy;
     const TAudioError e = s->impl_->Open(path);
     if (error)
         *error = e;

@@ -16,6 +16,10 @@ struct TChannelInfo {
     int SampleRate = 0;
     int Channels = 0;
     bool EightBit = false;
+    // The speakers the channels are for, one bit each in WAV order, as a
+    // WAVE_FORMAT_EXTENSIBLE header's channel mask has them (FFmpeg's layout bits are the
+    // same). 0 when the source's channels have no known positions.
+    uint32_t ChannelMask = 0;
 
     int BytesPerSample() const { return EightBit ? 1 : 2; }
     int BlockAlign() const { return Channels * BytesPerSample(); }

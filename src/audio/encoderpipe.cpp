@@ -23,7 +23,6 @@ namespace bw {
 
 namespace {
 
-constexpr uint32_t kRiffHeaderRest = 36; // RIFF size counts everything after its own field
 constexpr size_t kMaxErrorLines = 10;
 constexpr size_t kMaxErrorBytes = 4096;
 constexpr int kReapPollMs = 100;
@@ -35,14 +34,14 @@ constexpr int kSmallestRefilledPipe = 256 * 1024;
 constexpr int kRefillPollMs = 2;
 constexpr auto kWaitHookEvery = std::chrono::milliseconds(100);
 
-void PutLe(std::array<std::byte, 44>& h, size_t at, uint32_t value, int bytes) {
+void PutLe(std::vector<std::byte>& h, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)
-        h[at + static_cast<size_t>(i)] = static_cast<std::byte>((value >> (8 * i)) & 0xFF);
+        h.push_back(static_cast<std::byte>((value >> (8 * i)) & 0xFF));
 }
 
-void PutTag(std::array<std::byte, 44>& h, size_t at, std::string_view tag) {
-    for (size_t i = 0; i < 4; ++i)
-        h[at + i] = static_cast<std::byte>(tag[i]);
+void PutTag(std::vector<std::byte>& h, std::string_view tag) {
+    for (const char c : tag)
+        h.push_back(static_cast<std::byte>(c));
 }
 
 bool IsExecutableFile(const std::filesystem::path& p) {
@@ -121,27 +120,46 @@ private:
 
 } // namespace
 
-std::array<std::byte, 44> MakeWavHeader(const TChannelInfo& info,
-                                        std::optional<uint32_t> dataBytes) {
-    std::array<std::byte, 44> h{};
+std::vector<std::byte> MakeWavHeader(const TChannelInfo& info,
+                                     std::optional<uint32_t> dataBytes) {
     const auto channels = static_cast<uint32_t>(info.Channels);
     const auto rate = static_cast<uint32_t>(info.SampleRate);
     const auto blockAlign = static_cast<uint32_t>(info.BlockAlign());
+    const auto bits = static_cast<uint32_t>(info.BytesPerSample() * 8);
+    // More than two channels need the extensible format: the plain one says nothing of
+    // where each channel goes, and encoders refuse it or guess.
+    const bool extensible = info.Channels > 2;
+    const uint32_t fmtSize = extensible ? 40 : 16;
+    // RIFF's size counts everything after its own field: "WAVE", the fmt chunk, the data
+    // chunk's head and the data.
+    const uint32_t riffRest = 4 + 8 + fmtSize + 8;
     // A size the RIFF field cannot hold is as good as unknown.
-    const bool known = dataBytes && *dataBytes <= UINT32_MAX - kRiffHeaderRest;
-    PutTag(h, 0, "RIFF");
-    PutLe(h, 4, known ? *dataBytes + kRiffHeaderRest : UINT32_MAX, 4);
-    PutTag(h, 8, "WAVE");
-    PutTag(h, 12, "fmt ");
-    PutLe(h, 16, 16, 4); // fmt chunk size
-    PutLe(h, 20, 1, 2);  // PCM
-    PutLe(h, 22, channels, 2);
-    PutLe(h, 24, rate, 4);
-    PutLe(h, 28, rate * blockAlign, 4); // bytes per second
-    PutLe(h, 32, blockAlign, 2);
-    PutLe(h, 34, static_cast<uint32_t>(info.BytesPerSample() * 8), 2);
-    PutTag(h, 36, "data");
-    PutLe(h, 40, known ? *dataBytes : UINT32_MAX, 4);
+    const bool known = dataBytes && *dataBytes <= UINT32_MAX - riffRest;
+    std::vector<std::byte> h;
+    h.reserve(12 + 8 + fmtSize + 8);
+    PutTag(h, "RIFF");
+    PutLe(h, known ? *dataBytes + riffRest : UINT32_MAX, 4);
+    PutTag(h, "WAVE");
+    PutTag(h, "fmt ");
+    PutLe(h, fmtSize, 4);
+    PutLe(h, extensible ? 0xFFFE : 1, 2); // WAVE_FORMAT_EXTENSIBLE or PCM
+    PutLe(h, channels, 2);
+    PutLe(h, rate, 4);
+    PutLe(h, rate * blockAlign, 4); // bytes per second
+    PutLe(h, blockAlign, 2);
+    PutLe(h, bits, 2);
+    if (extensible) {
+        PutLe(h, 22, 2);   // size of the extension
+        PutLe(h, bits, 2); // valid bits per sample
+        PutLe(h, info.ChannelMask, 4);
+        // The PCM sub-format GUID, KSDATAFORMAT_SUBTYPE_PCM, as stored.
+        static constexpr uint8_t kPcm[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                             0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+        for (const uint8_t b : kPcm)
+            h.push_back(static_cast<std::byte>(b));
+    }
+    PutTag(h, "data");
+    PutLe(h, known ? *dataBytes : UINT32_MAX, 4);
     return h;
 }
 

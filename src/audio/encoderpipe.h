@@ -17,10 +17,12 @@
 
 namespace bw {
 
-// The 44-byte canonical PCM WAV header an encoder reads first on its standard input.
-// With an unknown length (dataBytes absent) the sizes are the largest a header can hold,
-// which encoders take as "read to the end of input".
-std::array<std::byte, 44> MakeWavHeader(const TChannelInfo& info, std::optional<uint32_t> dataBytes);
+// The WAV header an encoder reads first on its standard input: the 44-byte canonical PCM
+// header for mono and stereo; for more channels a WAVE_FORMAT_EXTENSIBLE header (68 bytes)
+// whose channel mask says which speaker each channel is for, so that the encoder keeps
+// each in its place. With an unknown length (dataBytes absent) the sizes are the largest a
+// header can hold, which encoders take as "read to the end of input".
+std::vector<std::byte> MakeWavHeader(const TChannelInfo& info, std::optional<uint32_t> dataBytes);
 
 // Where an outside program is: the folder this program runs from first (encoders shipped
 // beside it), then the folders of PATH. A name with a slash is taken as a path. Empty when

@@ -24,6 +24,12 @@ public:
 
     int Get() const { return fd_; }
     bool IsOpen() const { return fd_ >= 0; }
+    // Gives the descriptor up to the caller (to close it and see the result).
+    int Release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
     void Close() {
         if (fd_ >= 0)
             ::close(fd_);

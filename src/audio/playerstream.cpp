@@ -131,7 +131,9 @@ std::unique_ptr<TPlayerStream> TPlayerStream::OpenFile(const std::string& path,
     std::unique_ptr<TPlayerStream> player(new TPlayerStream());
     Impl& d = *player->impl_;
     TAudioError e = TAudioError::Ok;
-    d.stream = TAudioStream::OpenFile(path, &e);
+    // Surround sources are heard as FFmpeg's standard stereo downmix, as on any stereo
+    // output: SDL's own conversion would drop or misplace channels it has no speaker for.
+    d.stream = TAudioStream::OpenFile(path, &e, TChannelPolicy::DownmixToStereo);
     if (!d.stream)
         return fail(e);
     d.info = d.stream->Info();

@@ -248,7 +248,8 @@ bool TFileProbe::ProbeMpeg(const std::string& path, TmyMusicFile& item, std::str
 bool TFileProbe::ProbeOgg(const std::string& path, TmyMusicFile& item, std::string& reason) {
     TOggVorbis& r = *ogg_;
     const bool loaded = r.Load(path);
-    if (!Require(loaded, r.Valid(), r.Duration(), item, reason))
+    // Any channel count: the conversion downmixes surround or keeps every channel.
+    if (!Require(loaded, r.HeaderValid(), r.Duration(), item, reason))
         return false;
     TakeStream({r.Duration(), r.FileSize(), r.NominalBitRate() * 1000, r.SampleRate(), r.Channels(),
                 r.ChannelModeText()},
@@ -261,7 +262,8 @@ bool TFileProbe::ProbeOgg(const std::string& path, TmyMusicFile& item, std::stri
 bool TFileProbe::ProbeWav(const std::string& path, TmyMusicFile& item, std::string& reason) {
     TWAVfile& r = *wav_;
     const bool loaded = r.Load(path);
-    if (!Require(loaded, r.Valid(), r.Duration(), item, reason))
+    // Any channel count: the conversion downmixes surround or keeps every channel.
+    if (!Require(loaded, r.HeaderValid(), r.Duration(), item, reason))
         return false;
     TakeStream({r.Duration(), r.FileSize(), r.BitsPerSample() * r.Channels() * r.SampleRate(),
                 r.SampleRate(), r.Channels(), r.ChannelModeText()},

@@ -247,9 +247,10 @@ uint16_t TOggVorbis::BitRate() const {
     return kbps > 65535 ? 65535 : static_cast<uint16_t>(kbps);
 }
 
-bool TOggVorbis::Valid() const {
-    return (channels_ == 1 || channels_ == 2) && sampleRate_ > 0 && Duration() > 0.1 &&
-           BitRate() != 0;
+bool TOggVorbis::Valid() const { return (channels_ == 1 || channels_ == 2) && HeaderValid(); }
+
+bool TOggVorbis::HeaderValid() const {
+    return channels_ > 0 && sampleRate_ > 0 && Duration() > 0.1 && BitRate() != 0;
 }
 
 std::string TOggVorbis::ChannelModeText() const { return ChannelCountText(channels_); }

@@ -35,6 +35,9 @@ public:
     double Duration() const;
     uint16_t BitRate() const; // kbit/s
     bool Valid() const;
+    // Every check of Valid() but the channel count's (mono or stereo there): the probe also
+    // takes surround files, which the conversion downmixes.
+    bool HeaderValid() const;
     std::string ChannelModeText() const;
 
 private:

@@ -14,6 +14,7 @@ constexpr int kMaxChunks = 10000; // a walk over more chunks than this is a host
 
 void TWAVfile::Clear() {
     valid_ = false;
+    headerValid_ = false;
     formatTag_ = channels_ = blockAlign_ = bitsPerSample_ = 0;
     sampleRate_ = bytesPerSecond_ = 0;
     sampleCount_ = headerSize_ = fileSize_ = 0;
@@ -44,7 +45,7 @@ bool TWAVfile::Load(TTagSource& source) {
     bytesPerSecond_ = r.S32LE();
     blockAlign_ = r.U16LE();
     bitsPerSample_ = r.U16LE();
-    if (r.Failed() || !riff || !wave || !fmt || (channels_ != 1 && channels_ != 2)) {
+    if (r.Failed() || !riff || !wave || !fmt || channels_ == 0) {
         Clear();
         return true;
     }
@@ -78,12 +79,13 @@ bool TWAVfile::Load(TTagSource& source) {
     if (!found)
         headerSize_ = std::min<int64_t>(28 + static_cast<int64_t>(fmtSize), fileSize_);
     sampleCount_ = blockAlign_ > 0 ? static_cast<int64_t>(dataSize / blockAlign_) : 0;
-    valid_ = true;
+    headerValid_ = true;
+    valid_ = channels_ == 1 || channels_ == 2;
     return true;
 }
 
 double TWAVfile::Duration() const {
-    if (!valid_)
+    if (!headerValid_)
         return 0;
     if (sampleCount_ > 0 && sampleRate_ > 0)
         return static_cast<double>(sampleCount_) / sampleRate_;

@@ -16,7 +16,11 @@ public:
     bool Load(const std::string& path);
     bool Load(TTagSource& source);
 
+    // A usable mono or stereo WAV. The program's readers show only those; the probe also
+    // takes files of more channels (see HeaderValid), which the conversion downmixes.
     bool Valid() const { return valid_; }
+    // Every check of Valid() but the channel count's (any count above 0).
+    bool HeaderValid() const { return headerValid_; }
     uint16_t FormatTag() const { return formatTag_; }
     uint16_t Channels() const { return channels_; }
     uint16_t BlockAlign() const { return blockAlign_; }
@@ -31,6 +35,7 @@ public:
 
 private:
     bool valid_;
+    bool headerValid_;
     uint16_t formatTag_, channels_, blockAlign_, bitsPerSample_;
     int32_t sampleRate_, bytesPerSecond_;
     int64_t sampleCount_, headerSize_, fileSize_;

@@ -4,6 +4,7 @@
 #include "tags/tagsource.h"
 
 #include <array>
+#include <vector>
 
 namespace bw {
 
@@ -12,6 +13,37 @@ constexpr std::array<int32_t, 15> kSampleRates{6000,  8000,  9600,  11025, 12000
                                                16000, 22050, 24000, 32000, 44100,
                                                48000, 64000, 88200, 96000, 192000};
 constexpr int kMaxChunks = 10000;
+constexpr size_t kBlockHeader = 32;
+constexpr size_t kMaxBlockBytes = 1 << 20; // WavPack blocks are far smaller
+constexpr uint8_t kIdChannelInfo = 0x0D;
+constexpr uint8_t kIdUnique = 0x3F;   // the sub-block's kind, without the flags
+constexpr uint8_t kIdOddSize = 0x40;  // the data is one byte shorter than its words
+constexpr uint8_t kIdLarge = 0x80;    // the size takes three bytes
+
+// The channel count of a file of more than two channels, from the channel information
+// sub-block of its first block (WavPack 4 file format, "metadata sub-blocks"); 0 when the
+// block has none, as mono and stereo files have none.
+int ChannelInfoCount(TTagSource& source, uint32_t blockBytes) {
+    std::vector<std::byte> block;
+    if (blockBytes <= kBlockHeader || blockBytes > kMaxBlockBytes ||
+        !source.ReadExact(0, blockBytes, block))
+        return 0;
+    TByteReader r(block);
+    r.Seek(kBlockHeader);
+    while (!r.AtEnd() && !r.Failed()) {
+        const uint8_t id = r.U8();
+        size_t words = r.U8();
+        if (id & kIdLarge)
+            words |= static_cast<size_t>(r.U16LE()) << 8;
+        size_t bytes = words * 2;
+        if ((id & kIdOddSize) && bytes > 0)
+            --bytes;
+        TByteReader data = r.Sub(words * 2);
+        if ((id & kIdUnique) == kIdChannelInfo && bytes >= 1 && !r.Failed())
+            return data.U8();
+    }
+    return 0;
+}
 } // namespace
 
 void TWAVPackfile::Clear() {
@@ -54,7 +86,8 @@ bool TWAVPackfile::ReadVersion4(TTagSource& source) {
     if (!source.ReadExact(0, 32, buf))
         return false;
     TByteReader h(buf);
-    h.Skip(8);
+    h.Skip(4);
+    const uint32_t blockSize = h.U32LE(); // the block's size less these first eight bytes
     version_ = h.U16LE() >> 8;
     h.Skip(2); // track and index numbers
     const uint32_t total = h.U32LE();
@@ -63,6 +96,9 @@ bool TWAVPackfile::ReadVersion4(TTagSource& source) {
     // All ones means the writer did not know the length.
     samples_ = total == 0xFFFFFFFFu ? 0 : total;
     channels_ = (flags & 4) ? 1 : 2;
+    // Each block holds one or two channels; a file of more says how many in its first one.
+    if (const int count = ChannelInfoCount(source, blockSize + 8); count > 2)
+        channels_ = count;
     bitsPerSample_ = static_cast<int>(((flags & 3) + 1) * 8);
     const uint32_t rateIndex = (flags >> 23) & 0x1F;
     sampleRate_ = rateIndex < kSampleRates.size() ? kSampleRates[rateIndex] : 44100;

@@ -169,3 +169,22 @@ TEST_F(Probe, CommandPrintsOneObjectPerFileInOrder) {
                                    out.str());
     EXPECT_EQ(check.ExitCode, 0) << check.Err;
 }
+
+// Sources of more than two channels are taken, with their real channel count: the
+// conversion downmixes them or keeps every channel.
+TEST_F(Probe, SurroundSourcesAreTakenWithTheirChannelCount) {
+    const std::string wav = dir_->File("six.wav"); // WAVE_FORMAT_EXTENSIBLE, as FFmpeg writes 5.1
+    bwtest::MakeTone(wav, 2.0, 44100, 6, {"-c:a", "pcm_s16le"});
+    bwtest::RunOk({"flac", "-s", "-f", wav, "-o", dir_->File("six.flac")});
+    bwtest::RunOk({"oggenc", "-Q", wav, "-o", dir_->File("six.ogg")});
+    bwtest::RunOk({"wavpack", "-q", "-y", wav, "-o", dir_->File("six.wv")});
+    for (const char* name : {"six.wav", "six.flac", "six.ogg", "six.wv"}) {
+        SCOPED_TRACE(name);
+        const auto r = probe_.Probe(dir_->File(name));
+        EXPECT_TRUE(r.Accepted) << r.Reason;
+        EXPECT_EQ(r.Item.Channels, 6);
+        EXPECT_NEAR(r.Item.DurationMs, 2000, 50);
+        EXPECT_GT(r.Item.Bitrate, 0);
+    }
+    EXPECT_EQ(probe_.Probe(wav).Item.Bitrate, 16 * 6 * 44100);
+}

@@ -1,0 +1,254 @@
+#include "audio/asftags.h"
+
+#include "audio/filehandle.h"
+#include "common/bytereader.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <unistd.h>
+#include <vector>
+
+namespace bw {
+
+namespace {
+
+using TGuid = std::array<uint8_t, 16>;
+
+// ASF object identifiers as they are stored (the first three groups little-endian), from
+// the ASF specification's list of top-level header objects.
+constexpr TGuid kHeaderObject{0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                              0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+constexpr TGuid kContentDescription{0x33, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                    0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+constexpr TGuid kExtendedContent{0x40, 0xA4, 0xD0, 0xD2, 0x07, 0xE3, 0xD2, 0x11,
+                                 0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50};
+constexpr TGuid kPadding{0x74, 0xD4, 0x06, 0x18, 0xDF, 0xCA, 0x09, 0x45,
+                         0xA4, 0xBA, 0x9A, 0xAB, 0xCB, 0x96, 0xAA, 0xE8};
+
+constexpr size_t kHeaderObjectHead = 30; // GUID, size, object count, two reserved bytes
+constexpr size_t kObjectHead = 24;       // GUID, size
+constexpr uint64_t kMaxHeaderBytes = 4 * 1024 * 1024; // ours are a few kilobytes
+constexpr uint32_t kMaxObjects = 1000;
+
+using TBytes = std::vector<std::byte>;
+
+bool Is(std::span<const std::byte> id, const TGuid& guid) {
+    return id.size() == guid.size() &&
+           std::equal(guid.begin(), guid.end(), id.begin(),
+                      [](uint8_t g, std::byte b) { return g == std::to_integer<uint8_t>(b); });
+}
+
+void PutGuid(TBytes& out, const TGuid& guid) {
+    for (const uint8_t b : guid)
+        out.push_back(static_cast<std::byte>(b));
+}
+
+void PutLe(TBytes& out, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(static_cast<std::byte>((value >> (8 * i)) & 0xFF));
+}
+
+void SetLe(TBytes& out, size_t at, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        out[at + static_cast<size_t>(i)] = static_cast<std::byte>((value >> (8 * i)) & 0xFF);
+}
+
+// A UTF-16LE name as ASCII; other characters become '?', which no name we look for has.
+std::string AsciiName(std::span<const std::byte> utf16) {
+    std::string name;
+    for (size_t i = 0; i + 1 < utf16.size(); i += 2) {
+        const unsigned unit = std::to_integer<unsigned>(utf16[i]) |
+                              (std::to_integer<unsigned>(utf16[i + 1]) << 8);
+        if (unit == 0)
+            break;
+        name.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+    }
+    return name;
+}
+
+struct TEntry {
+    std::string Name;
+    std::span<const std::byte> Value; // UTF-16LE with its terminator, as written
+    std::span<const std::byte> Raw;   // the whole descriptor
+};
+
+// The descriptors of an Extended Content Description Object's body; no value when the
+// body does not hold what its count says.
+std::optional<std::vector<TEntry>> ReadEntries(std::span<const std::byte> body) {
+    TByteReader r(body);
+    const uint16_t count = r.U16LE();
+    std::vector<TEntry> entries;
+    for (uint16_t i = 0; i < count && !r.Failed(); ++i) {
+        const size_t start = r.Pos();
+        const uint16_t nameBytes = r.U16LE();
+        const auto name = r.Bytes(nameBytes);
+        r.Skip(2); // value type
+        const uint16_t valueBytes = r.U16LE();
+        const auto value = r.Bytes(valueBytes);
+        if (r.Failed())
+            break;
+        entries.push_back({AsciiName(name), value, body.subspan(start, r.Pos() - start)});
+    }
+    if (r.Failed() || !r.AtEnd())
+        return std::nullopt;
+    return entries;
+}
+
+bool ReadAt(int fd, uint64_t offset, std::span<std::byte> out) {
+    size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n = ::pread(fd, out.data() + done, out.size() - done,
+                                  static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool WriteAt(int fd, uint64_t offset, std::span<const std::byte> data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done,
+                                   static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool Fail(std::string* error, std::string text) {
+    if (error)
+        *error = std::move(text);
+    return false;
+}
+
+} // namespace
+
+bool PlaceAsfDescriptionTags(const std::string& path, std::string_view reserveName,
+                             std::string* error) {
+    TFileHandle file(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+    if (!file.IsOpen())
+        return Fail(error, "cannot reopen \"" + path + "\": " + std::strerror(errno));
+    std::array<std::byte, kHeaderObjectHead> head{};
+    if (!ReadAt(file.Get(), 0, head))
+        return Fail(error, "cannot read the header of \"" + path + "\"");
+    TByteReader h(head);
+    const bool isHeader = Is(h.Bytes(16), kHeaderObject);
+    const uint64_t headerSize = h.U64LE();
+    const uint32_t objectCount = h.U32LE();
+    if (!isHeader || headerSize < kHeaderObjectHead || headerSize > kMaxHeaderBytes ||
+        objectCount > kMaxObjects)
+        return Fail(error, "\"" + path + "\" does not start with an ASF header");
+    TBytes header(static_cast<size_t>(headerSize));
+    if (!ReadAt(file.Get(), 0, header))
+        return Fail(error, "cannot read the header of \"" + path + "\"");
+
+    // The header's objects as they are, with the two description objects taken apart.
+    TByteReader walk(header);
+    walk.Seek(kHeaderObjectHead);
+    std::vector<std::span<const std::byte>> objects;
+    std::vector<TEntry> entries;
+    std::optional<size_t> tagsAt; // where among the objects the tags were
+    for (uint32_t i = 0; i < objectCount; ++i) {
+        const size_t start = walk.Pos();
+        const auto id = walk.Bytes(16);
+        const uint64_t size = walk.U64LE();
+        if (walk.Failed() || size < kObjectHead || size - kObjectHead > walk.Remaining())
+            return Fail(error, "the ASF header of \"" + path + "\" is damaged");
+        walk.Skip(static_cast<size_t>(size) - kObjectHead);
+        const auto object = std::span<const std::byte>(header).subspan(start, static_cast<size_t>(size));
+        if (Is(id, kContentDescription) || Is(id, kExtendedContent)) {
+            if (!tagsAt)
+                tagsAt = objects.size();
+            if (Is(id, kExtendedContent)) {
+                auto read = ReadEntries(object.subspan(kObjectHead));
+                if (!read)
+                    return Fail(error, "the ASF tags of \"" + path + "\" are damaged");
+                entries = std::move(*read);
+            }
+            // The old Content Description Object holds only copies of extended entries.
+            continue;
+        }
+        objects.push_back(object);
+    }
+    if (!tagsAt)
+        return true; // no tags at all: nothing to move
+
+    // The Content Description Object: title, author, copyright, description, rating.
+    std::array<std::span<const std::byte>, 5> described{};
+    TBytes others;
+    uint16_t otherCount = 0;
+    for (const TEntry& e : entries) {
+        if (e.Name == "Title")
+            described[0] = e.Value;
+        else if (e.Name == "Author")
+            described[1] = e.Value;
+        else if (e.Name == "Description")
+            described[3] = e.Value;
+        else if (e.Name != reserveName) {
+            others.insert(others.end(), e.Raw.begin(), e.Raw.end());
+            ++otherCount;
+        }
+    }
+    TBytes tags;
+    uint32_t tagObjects = 0;
+    if (std::any_of(described.begin(), described.end(), [](auto v) { return !v.empty(); })) {
+        size_t textBytes = 0;
+        for (const auto& v : described)
+            textBytes += v.size();
+        PutGuid(tags, kContentDescription);
+        PutLe(tags, kObjectHead + 10 + textBytes, 8);
+        for (const auto& v : described)
+            PutLe(tags, v.size(), 2);
+        for (const auto& v : described)
+            tags.insert(tags.end(), v.begin(), v.end());
+        ++tagObjects;
+    }
+    if (otherCount > 0) {
+        PutGuid(tags, kExtendedContent);
+        PutLe(tags, kObjectHead + 2 + others.size(), 8);
+        PutLe(tags, otherCount, 2);
+        tags.insert(tags.end(), others.begin(), others.end());
+        ++tagObjects;
+    }
+
+    // The same header size, the difference made up by a Padding Object.
+    size_t rest = kHeaderObjectHead + tags.size();
+    for (const auto& o : objects)
+        rest += o.size();
+    if (rest > header.size() || (rest < header.size() && header.size() - rest < kObjectHead))
+        return Fail(error, "the ASF header of \"" + path + "\" has no room for its tags");
+    const size_t padding = header.size() - rest;
+    TBytes rebuilt(header.begin(), header.begin() + kHeaderObjectHead);
+    SetLe(rebuilt, 24, objects.size() + tagObjects + (padding > 0 ? 1 : 0), 4);
+    for (size_t i = 0; i < objects.size(); ++i) {
+        if (i == *tagsAt)
+            rebuilt.insert(rebuilt.end(), tags.begin(), tags.end());
+        rebuilt.insert(rebuilt.end(), objects[i].begin(), objects[i].end());
+    }
+    if (*tagsAt == objects.size())
+        rebuilt.insert(rebuilt.end(), tags.begin(), tags.end());
+    if (padding > 0) {
+        PutGuid(rebuilt, kPadding);
+        PutLe(rebuilt, padding, 8);
+        rebuilt.resize(header.size(), std::byte{0});
+    }
+    if (!WriteAt(file.Get(), 0, rebuilt))
+        return Fail(error, "cannot write the tags of \"" + path + "\": " + std::strerror(errno));
+    if (::close(file.Release()) != 0) // a write-back error shows here on some file systems
+        return Fail(error, "cannot write the tags of \"" + path + "\": " + std::strerror(errno));
+    return true;
+}
+
+} // namespace bw
