@@ -110,7 +110,7 @@ std::string CheckMpcPackets(const std::string& path) {
 std::string CheckEndDecodes(TTargetType target, const std::string& path, uint64_t expected,
                             uint64_t tolerance) {
     TAudioError error = TAudioError::Ok;
-    auto stream = TAudioStream::OpenFile(path, &error);
+    auto stream = TAudioStream::OpenFile(path, &error, TChannelPolicy::KeepAll);
     if (!stream)
         return "it cannot be decoded (error code " + std::to_string(static_cast<int>(error)) + ")";
     const TChannelInfo info = stream->Info();
@@ -200,7 +200,7 @@ std::string CheckEncoderOutput(TTargetType target, const std::string& path, cons
     const int64_t recorded = RecordedSamples(target, path, rate);
     if (rate <= 0) {
         TAudioError error = TAudioError::Ok;
-        const auto stream = TAudioStream::OpenFile(path, &error);
+        const auto stream = TAudioStream::OpenFile(path, &error, TChannelPolicy::KeepAll);
         if (!stream)
             return "it cannot be decoded (error code " + std::to_string(static_cast<int>(error)) +
                    ")";

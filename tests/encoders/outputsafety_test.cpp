@@ -63,7 +63,7 @@ const char* FaultName(TFault f) {
 
 } // namespace
 
-// Every fault, with each outside encoder, over an output that was already there.
+// Every fault, with each output, over an output that was already there.
 TEST(OutputSafety, EveryFailureKeepsTheOldTargetAndLeavesNoTemporaryFile) {
     TTempDir dir;
     // Noise, so that every encoder writes far more than the small disk holds.
@@ -77,10 +77,15 @@ TEST(OutputSafety, EveryFailureKeepsTheOldTargetAndLeavesNoTemporaryFile) {
     if (!small->Mounted())
         GTEST_SKIP() << "cannot mount a small file system here: " << small->Error();
 
-    for (const TTargetType target :
-         {TTargetType::Mp3, TTargetType::Ogg, TTargetType::Flac, TTargetType::Mpc}) {
+    for (const TTargetType target : {TTargetType::Mp3, TTargetType::Ogg, TTargetType::Flac,
+                                     TTargetType::Mpc, TTargetType::Wav, TTargetType::Wma}) {
         for (const TFault fault :
              {TFault::FullDisk, TFault::SourceCut, TFault::EncoderKilled, TFault::Cancel}) {
+            // WAV and WMA decode into a file of their own first: a size limit on this
+            // process would end the test, not an encoder.
+            const bool inProcess = target == TTargetType::Wav || target == TTargetType::Wma;
+            if (fault == TFault::EncoderKilled && inProcess)
+                continue;
             SCOPED_TRACE(TargetName(target) + ", " + FaultName(fault));
             const std::string source = dir.File("song.wav");
             std::filesystem::copy_file(master, source,
