@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 #include <soxr.h>
 
 namespace bw {
@@ -29,43 +30,85 @@ bool TRateConverter::Init(uint32_t inRate, uint32_t outRate, unsigned channels) 
     inRate_ = inRate;
     outRate_ = outRate;
     channels_ = channels;
-    soxr_.reset();
+    filters_.clear();
     out_.assign(kOutFrames * channels, 0.0f);
     if (inRate == outRate)
         return true;
     const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_FLOAT32_I);
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
-    // One thread: measured on stereo files, a thread per channel gained nothing here, and
-    // the converter shares the machine with the decoder and the encoders.
+    // libsoxr's own threads gained nothing here; our channel threads do the sharing.
     const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
-    soxr_error_t error = nullptr;
-    soxr_.reset(soxr_create(inRate, outRate, channels, &error, &io, &quality, &runtime));
-    if (error || !soxr_)
-        return Fail(error);
+    filters_.resize(channels);
+    for (TChannel& c : filters_) {
+        soxr_error_t error = nullptr;
+        c.Filter.reset(soxr_create(inRate, outRate, 1, &error, &io, &quality, &runtime));
+        if (error || !c.Filter)
+            return Fail(error);
+    }
     return true;
 }
 
-bool TRateConverter::Drain(const int16_t* in, size_t frames, const TFloatSink& sink) {
-    // With in null this flushes: the filter empties itself over as many calls as it needs.
+void TRateConverter::RunFilter(TChannel& channel, bool flush) {
+    // Takes the whole block, handing out what is ready in steps of the output room; with
+    // flush the filter empties itself over as many calls as it needs.
+    channel.Out.clear();
+    channel.Error = nullptr;
     size_t used = 0;
+    const size_t frames = flush ? 0 : channel.In.size();
+    std::vector<float> room(kOutFrames);
     for (;;) {
         size_t idone = 0, odone = 0;
-        const int16_t* from = in ? in + used * channels_ : nullptr;
-        if (const soxr_error_t e = soxr_process(soxr_.get(), from, frames - used, &idone,
-                                                out_.data(), kOutFrames, &odone))
-            return Fail(e);
+        const int16_t* from = flush ? nullptr : channel.In.data() + used;
+        if (const soxr_error_t e = soxr_process(channel.Filter.get(), from, frames - used, &idone,
+                                                room.data(), room.size(), &odone)) {
+            channel.Error = e;
+            return;
+        }
         used += idone;
-        if (odone > 0 && !sink(std::span<const float>(out_.data(), odone * channels_)))
-            return false;
-        const bool moreReady = odone == kOutFrames;
-        if (in ? (used == frames && !moreReady) : odone == 0)
-            return true;
+        channel.Out.insert(channel.Out.end(), room.begin(), room.begin() + static_cast<ptrdiff_t>(odone));
+        const bool moreReady = odone == room.size();
+        if (flush ? odone == 0 : (used == frames && !moreReady))
+            return;
     }
+}
+
+bool TRateConverter::Drain(const int16_t* in, size_t frames, const TFloatSink& sink) {
+    for (unsigned c = 0; c < channels_; ++c) {
+        std::vector<int16_t>& plane = filters_[c].In;
+        plane.resize(in ? frames : 0);
+        for (size_t i = 0; i < plane.size(); ++i)
+            plane[i] = in[i * channels_ + c];
+    }
+    {
+        // The other channels on threads of their own, the first one here.
+        std::vector<std::jthread> helpers;
+        for (unsigned c = 1; c < channels_; ++c)
+            helpers.emplace_back([this, c, in] { RunFilter(filters_[c], in == nullptr); });
+        RunFilter(filters_[0], in == nullptr);
+    }
+    const size_t ready = filters_[0].Out.size();
+    for (const TChannel& c : filters_) {
+        if (c.Error)
+            return Fail(c.Error);
+        if (c.Out.size() != ready)
+            return Fail("the channels came out of step");
+    }
+    // Interleaved again, in steps of the output buffer.
+    const size_t step = out_.size() / channels_;
+    for (size_t done = 0; done < ready; done += step) {
+        const size_t n = std::min(step, ready - done);
+        for (size_t i = 0; i < n; ++i)
+            for (unsigned c = 0; c < channels_; ++c)
+                out_[i * channels_ + c] = filters_[c].Out[done + i];
+        if (!sink(std::span<const float>(out_.data(), n * channels_)))
+            return false;
+    }
+    return true;
 }
 
 bool TRateConverter::Feed(std::span<const int16_t> samples, const TFloatSink& sink) {
     const size_t frames = samples.size() / channels_;
-    if (soxr_)
+    if (!filters_.empty())
         return Drain(samples.data(), frames, sink);
     // Equal rates: only the scaling to floats.
     for (size_t done = 0; done < samples.size();) {
@@ -80,12 +123,12 @@ bool TRateConverter::Feed(std::span<const int16_t> samples, const TFloatSink& si
 }
 
 bool TRateConverter::Flush(const TFloatSink& sink) {
-    return soxr_ ? Drain(nullptr, 0, sink) : true;
+    return filters_.empty() ? true : Drain(nullptr, 0, sink);
 }
 
 bool TRateConverter::Restart() {
-    if (soxr_) {
-        if (const soxr_error_t e = soxr_clear(soxr_.get()))
+    for (TChannel& c : filters_) {
+        if (const soxr_error_t e = soxr_clear(c.Filter.get()))
             return Fail(e);
     }
     return true;

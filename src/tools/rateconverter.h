@@ -19,7 +19,9 @@ namespace bw {
 using TFloatSink = std::function<bool(std::span<const float>)>;
 
 // Converts interleaved 16-bit frames from one rate to another with libsoxr's very-high-quality
-// filter. Equal rates pass the samples through unfiltered.
+// filter. Equal rates pass the samples through unfiltered. Each channel has a filter of its
+// own, and the two channels of a stereo file are converted at the same time on two threads:
+// the filter is the slow part of the whole WAV output, and the channels never meet in it.
 class TRateConverter {
 public:
     TRateConverter();
@@ -37,13 +39,24 @@ public:
     const std::string& LastError() const { return error_; }
 
 private:
-    bool Fail(const char* what);
-    bool Drain(const int16_t* in, size_t frames, const TFloatSink& sink);
-
     struct TSoxrDelete {
         void operator()(soxr* s) const;
     };
-    std::unique_ptr<soxr, TSoxrDelete> soxr_; // null when the rates are equal
+    // One channel's filter and what it has made of the current block.
+    struct TChannel {
+        std::unique_ptr<soxr, TSoxrDelete> Filter;
+        std::vector<int16_t> In;
+        std::vector<float> Out;
+        const char* Error = nullptr;
+    };
+
+    bool Fail(const char* what);
+    // Runs every channel's filter over frames of interleaved input (null: the end of the
+    // input), then hands the interleaved result to sink.
+    bool Drain(const int16_t* in, size_t frames, const TFloatSink& sink);
+    static void RunFilter(TChannel& channel, bool flush);
+
+    std::vector<TChannel> filters_; // empty when the rates are equal
     uint32_t inRate_ = 0;
     uint32_t outRate_ = 0;
     unsigned channels_ = 0;
