@@ -276,6 +276,10 @@ TEST(WavWmaOutput, CancelInEveryPhase) {
                                  "' \"$@\"");
     const std::string marker = slow.Marker();
 
+    // Mono outputs, so that the pipeline has work to do on the stereo source.
+    TEncoderOptions mono;
+    mono.Wav.WAVChannels = 1;
+    mono.Wma.WMAChannels = 0;
     enum TPhase { Decoding, Pipeline, Resampler, Encoding };
     struct TCase {
         TTargetType Target;
@@ -296,7 +300,7 @@ TEST(WavWmaOutput, CancelInEveryPhase) {
                 WriteAll(target, kOldBytes);
             const int share = c.Target == TTargetType::Wav ? 50 : 33;
             const auto result = Convert(
-                source, out.Path().string(), c.Target, TEncoderOptions{},
+                source, out.Path().string(), c.Target, mono,
                 [&](TConversionRun& run, int percent) {
                     const bool now =
                         (c.Phase == Decoding && percent > 5 && percent < share) ||
