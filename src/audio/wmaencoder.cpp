@@ -1,6 +1,6 @@
 #include "audio/wmaencoder.h"
 
-#include "audio/asftags.h"
+#include "tags/asftags.h"
 #include "audio/ffmpegptr.h"
 
 extern "C" {

@@ -1,6 +1,8 @@
 #include "common/filebytes.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <unistd.h>
 #include <memory>
 #include <sys/stat.h>
 
@@ -32,6 +34,39 @@ std::optional<uint64_t> FileSizeOf(const std::string& path) {
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
     return static_cast<uint64_t>(st.st_size);
+}
+
+bool WriteAllAt(int fd, std::span<const std::byte> data, uint64_t offset) {
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done,
+                                   static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool ReadAllAt(int fd, std::span<std::byte> out, uint64_t offset) {
+    size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n = ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO; // the file got shorter under us
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
 }
 
 } // namespace bw

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -14,5 +15,12 @@ std::optional<std::vector<std::byte>> ReadFileRange(const std::string& path, uin
                                                     size_t maxBytes);
 // The size of a file in bytes; no value when it cannot be examined.
 std::optional<uint64_t> FileSizeOf(const std::string& path);
+
+// Writes all of data at offset of an open file, going on after interrupted or partial
+// writes. False with errno set (ENOSPC when the file system took nothing).
+bool WriteAllAt(int fd, std::span<const std::byte> data, uint64_t offset);
+// Reads exactly out.size() bytes from offset. False with errno set (EIO when the file ends
+// first: it got shorter under us).
+bool ReadAllAt(int fd, std::span<std::byte> out, uint64_t offset);
 
 } // namespace bw

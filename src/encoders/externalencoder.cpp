@@ -19,8 +19,6 @@ namespace bw {
 
 namespace {
 
-constexpr const char* kCaption = "Brindlewave";
-constexpr const char* kStatusError = "Error";
 constexpr mode_t kAnyWrite = S_IWUSR | S_IWGRP | S_IWOTH;
 
 // Encoders colour their messages for a terminal; a message box shows the codes as junk.
@@ -175,11 +173,7 @@ std::string CantCreateFileMessage(const std::string& path) {
 bool RunExternalEncoder(TItemContext& context, TTargetType target, const TEncoderOptions& options) {
     const TmyMusicFile& item = context.CurrentJob();
     const std::string& output = item.TargetPath;
-    const auto fail = [&context](const std::string& message) {
-        context.Dialogs().Show(TMessageKind::Error, kCaption, message);
-        context.SetStatus(kStatusError);
-        return false;
-    };
+    const auto fail = [&context](const std::string& message) { return FailItem(context, message); };
 
     const std::string name = EncoderProgram(target);
     const std::string program = FindProgram(name);

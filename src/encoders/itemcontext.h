@@ -28,4 +28,12 @@ public:
     virtual void ClearCancelCurrent() = 0;
 };
 
+// Shows an error about the current item and sets its status to "Error". False, so that a
+// back-end can end with it.
+inline bool FailItem(TItemContext& context, const std::string& message) {
+    context.Dialogs().Show(TMessageKind::Error, "Brindlewave", message);
+    context.SetStatus("Error");
+    return false;
+}
+
 } // namespace bw

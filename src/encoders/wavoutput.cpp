@@ -25,8 +25,6 @@ namespace bw {
 
 namespace {
 
-constexpr const char* kCaption = "Brindlewave";
-constexpr const char* kStatusError = "Error";
 constexpr size_t kWavHeaderBytes = 44;
 constexpr size_t kTempWavWriteBytes = 1 << 20;
 constexpr uint64_t kLargestWavData = UINT32_MAX - (kWavHeaderBytes - 8);
@@ -34,12 +32,6 @@ constexpr uint64_t kLargestWavData = UINT32_MAX - (kWavHeaderBytes - 8);
 constexpr auto kPollEvery = std::chrono::milliseconds(20);
 constexpr auto kGaugeStepEvery = std::chrono::seconds(1);
 constexpr int kResamplerGaugeEnd = 90;
-
-bool Fail(TItemContext& context, const std::string& message) {
-    context.Dialogs().Show(TMessageKind::Error, kCaption, message);
-    context.SetStatus(kStatusError);
-    return false;
-}
 
 void Cancelled(TItemContext& context, int percent) {
     context.SetStatus(std::to_string(percent) + "% Canceled");
@@ -125,7 +117,7 @@ std::optional<TWavShape> ReadWavShape(const std::string& path, std::string& why)
 // True when Temp2Wav was written whole.
 bool RunPipeline(TItemContext& context, const TWavConversion& job, int& percent) {
     const auto fail = [&](const std::string& why) {
-        return Fail(context, CantCreateFileMessage(job.ShownOutput) + "\n" + why);
+        return FailItem(context, CantCreateFileMessage(job.ShownOutput) + "\n" + why);
     };
     try {
         TWaveIn reader;
@@ -191,10 +183,10 @@ bool WriteTempWav(TItemContext& context, const std::string& path, int share) {
     const TChannelInfo info = stream.Info();
     const auto fail = [&](const std::string& why) {
         RemoveFileQuietly(path);
-        return Fail(context, CantCreateFileMessage(path) + (why.empty() ? "" : "\n" + why));
+        return FailItem(context, CantCreateFileMessage(path) + (why.empty() ? "" : "\n" + why));
     };
     if (info.Channels < 1 || info.Channels > 2)
-        return Fail(context, "Can't convert \"" + context.CurrentJob().SourcePath + "\": it has " +
+        return FailItem(context, "Can't convert \"" + context.CurrentJob().SourcePath + "\": it has " +
                                  std::to_string(info.Channels) + " channels.");
 
     std::string error;
@@ -236,7 +228,7 @@ bool WriteTempWav(TItemContext& context, const std::string& path, int share) {
     }
     if (!stream.DeliveredAll()) {
         RemoveFileQuietly(path);
-        return Fail(context, SourceEndedEarlyMessage(context.CurrentJob().SourcePath, stream));
+        return FailItem(context, SourceEndedEarlyMessage(context.CurrentJob().SourcePath, stream));
     }
     if (!flush())
         return fail(file->LastError());
@@ -259,18 +251,18 @@ bool ConvertWav(TItemContext& context, const TWavConversion& job) {
     std::string why;
     const auto input = ReadWavShape(job.Temp2Wav, why);
     if (!input)
-        return Fail(context, CantCreateFileMessage(job.ShownOutput) + "\n" + job.Temp2Wav + ": " + why);
+        return FailItem(context, CantCreateFileMessage(job.ShownOutput) + "\n" + job.Temp2Wav + ": " + why);
 
     const std::string program = FindProgram(kResamplerProgram);
     if (program.empty())
-        return Fail(context, CantCreateFileMessage(job.ShownOutput) + "\ncannot find the program " +
+        return FailItem(context, CantCreateFileMessage(job.ShownOutput) + "\ncannot find the program " +
                                  kResamplerProgram);
     const TCommandLine line = BuildResampleCommand(program, job.SampleRate, job.Bits, job.Normalize,
                                                    AsPlainArgument(job.Temp2Wav),
                                                    AsPlainArgument(job.Output));
     TEncoderPipe resampler;
     if (!resampler.StartWithoutInput(line.Argv()))
-        return Fail(context, CantCreateFileMessage(job.ShownOutput) + "\n" + resampler.ErrorOutput());
+        return FailItem(context, CantCreateFileMessage(job.ShownOutput) + "\n" + resampler.ErrorOutput());
 
     auto nextStep = std::chrono::steady_clock::now() + kGaugeStepEvery;
     std::optional<int> exitStatus;
@@ -288,7 +280,7 @@ bool ConvertWav(TItemContext& context, const TWavConversion& job) {
         }
     }
     if (*exitStatus != 0)
-        return Fail(context, ProgramFailedMessage("Resampling", kResamplerProgram, job.ShownOutput,
+        return FailItem(context, ProgramFailedMessage("Resampling", kResamplerProgram, job.ShownOutput,
                                                   *exitStatus, resampler.ErrorOutput()));
 
     // The resampler's own word is not enough: the file must hold the whole audio at the
@@ -304,22 +296,32 @@ bool ConvertWav(TItemContext& context, const TWavConversion& job) {
         why = "it holds " + std::to_string(output->Frames) + " sample frames instead of " +
               std::to_string(expected);
     if (!output || !why.empty())
-        return Fail(context, "Resampling \"" + job.ShownOutput + "\" failed: the file " +
+        return FailItem(context, "Resampling \"" + job.ShownOutput + "\" failed: the file " +
                                  kResamplerProgram + " wrote is incomplete: " + why + ".");
     context.SetItemPercent(job.Share == 50 ? 100 : kResamplerGaugeEnd);
     resampled.Keep();
     return true;
 }
 
-bool RunWavTarget(TItemContext& context, const TWavOptions& options) {
+std::string PrepareWavPath(TItemContext& context) {
     const std::string& target = context.CurrentJob().TargetPath;
     std::error_code ec;
-    if (std::filesystem::exists(target, ec) && !IsReplaceableOutput(target))
-        return Fail(context, CantCreateFileMessage(target));
+    if (std::filesystem::exists(target, ec) && !IsReplaceableOutput(target)) {
+        FailItem(context, CantCreateFileMessage(target));
+        return {};
+    }
     std::string why;
     const std::string folder = InstanceTemporaryFolder(&why);
     if (folder.empty())
-        return Fail(context, why);
+        FailItem(context, why);
+    return folder;
+}
+
+bool RunWavTarget(TItemContext& context, const TWavOptions& options) {
+    const std::string& target = context.CurrentJob().TargetPath;
+    const std::string folder = PrepareWavPath(context);
+    if (folder.empty())
+        return false;
 
     const TScopedFile tempWav(folder + "temp.wav");
     const TScopedFile temp2Wav(folder + "temp2.wav");
@@ -338,8 +340,9 @@ bool RunWavTarget(TItemContext& context, const TWavOptions& options) {
     job.Bits = WavBits(options);
     if (!ConvertWav(context, job))
         return false;
+    std::string why;
     if (!pending.Commit(why))
-        return Fail(context, CantCreateFileMessage(target) + "\n" + why);
+        return FailItem(context, CantCreateFileMessage(target) + "\n" + why);
     return true;
 }
 

@@ -34,6 +34,11 @@ struct TWavConversion {
 // and whatever was begun at Output is removed.
 bool ConvertWav(TItemContext& context, const TWavConversion& job);
 
+// What every output through the WAV path does first: an existing target that cannot be
+// replaced is an error before any work is done, and the private folder for the working files
+// is made. The folder (with its separator); empty after the error was shown.
+std::string PrepareWavPath(TItemContext& context);
+
 // The WAV output of one item: WriteTempWav, then ConvertWav into a private name beside the
 // target, which then takes the target's place. A cancel or a failure leaves an existing
 // target as it was.

@@ -1,29 +1,19 @@
 #include "encoders/wmaoutput.h"
 
 #include "audio/audiostream.h"
-#include "common/instancetemp.h"
 #include "common/outputfile.h"
 #include "encoders/externalencoder.h"
 #include "encoders/itemcontext.h"
 #include "encoders/wavoutput.h"
 
-#include <filesystem>
 #include <vector>
 
 namespace bw {
 
 namespace {
 
-constexpr const char* kCaption = "Brindlewave";
-constexpr const char* kStatusError = "Error";
 constexpr int kShare = 33;
 constexpr int kEncodingGaugeStart = 90;
-
-bool Fail(TItemContext& context, const std::string& message) {
-    context.Dialogs().Show(TMessageKind::Error, kCaption, message);
-    context.SetStatus(kStatusError);
-    return false;
-}
 
 } // namespace
 
@@ -45,12 +35,12 @@ bool EncodeWma(TItemContext& context, TAudioStream& stream, const std::string& p
     // wmav2 encodes 48000 Hz in stereo only.
     const int channels = info.SampleRate == 48000 ? 2 : info.Channels;
     if (channels != info.Channels || info.EightBit)
-        return Fail(context, CantCreateFileMessage(shownPath) + "\nThe audio is not " +
+        return FailItem(context, CantCreateFileMessage(shownPath) + "\nThe audio is not " +
                                  std::to_string(channels) + "-channel 16-bit PCM.");
     const auto tags = WmaTagsFor(context.CurrentJob());
     TWmaEncoder encoder;
     if (!encoder.Open(path, info.SampleRate, channels, bitrate, tags))
-        return Fail(context, CantCreateFileMessage(shownPath) + "\n" + encoder.LastError());
+        return FailItem(context, CantCreateFileMessage(shownPath) + "\n" + encoder.LastError());
 
     std::vector<std::byte> block(kEncoderReadBlock);
     int percent = kEncodingGaugeStart;
@@ -59,7 +49,7 @@ bool EncodeWma(TItemContext& context, TAudioStream& stream, const std::string& p
         if (n <= 0)
             break;
         if (!encoder.Write(std::span(block.data(), static_cast<size_t>(n))))
-            return Fail(context, CantCreateFileMessage(shownPath) + "\n" + encoder.LastError());
+            return FailItem(context, CantCreateFileMessage(shownPath) + "\n" + encoder.LastError());
         percent = kEncodingGaugeStart + ProgressPercent(stream.Position(), stream.LengthBytes()) / 10;
         context.SetItemPercent(percent);
         context.ProcessEvents();
@@ -70,30 +60,26 @@ bool EncodeWma(TItemContext& context, TAudioStream& stream, const std::string& p
         }
     }
     if (!stream.DeliveredAll())
-        return Fail(context, SourceEndedEarlyMessage(shownPath, stream));
+        return FailItem(context, SourceEndedEarlyMessage(shownPath, stream));
     if (!encoder.Close())
-        return Fail(context, CantCreateFileMessage(shownPath) + "\n" + encoder.LastError());
+        return FailItem(context, CantCreateFileMessage(shownPath) + "\n" + encoder.LastError());
     return true;
 }
 
 bool RunWmaTarget(TItemContext& context, const TWmaOptions& options) {
     const std::string& target = context.CurrentJob().TargetPath;
-    std::error_code ec;
-    if (std::filesystem::exists(target, ec) && !IsReplaceableOutput(target))
-        return Fail(context, CantCreateFileMessage(target));
     const int rate = WmaSampleRate(options);
     const int channels = WmaChannelCount(options);
     const int bitrate = WmaBitrate(options);
     // Found out before the source is decoded, not after: with no bitrate there is nothing
     // the encoder could write.
     if (bitrate == 0)
-        return Fail(context, "Can't encode \"" + target + "\": no WMA bitrate is chosen for " +
+        return FailItem(context, "Can't encode \"" + target + "\": no WMA bitrate is chosen for " +
                                  std::to_string(rate) + " Hz " + (channels == 1 ? "mono" : "stereo") +
                                  ".");
-    std::string why;
-    const std::string folder = InstanceTemporaryFolder(&why);
+    const std::string folder = PrepareWavPath(context);
     if (folder.empty())
-        return Fail(context, why);
+        return false;
 
     const TScopedFile tempWav(folder + "temp.wav");
     const TScopedFile temp2Wav(folder + "temp2.wav");
@@ -118,7 +104,7 @@ bool RunWmaTarget(TItemContext& context, const TWmaOptions& options) {
     TAudioError error = TAudioError::Ok;
     const auto stream = TAudioStream::OpenFile(tempWma.Path(), &error);
     if (!stream)
-        return Fail(context, "Can\"t loading file \"" + tempWma.Path() + "\"!\nError code: " +
+        return FailItem(context, "Can\"t loading file \"" + tempWma.Path() + "\"!\nError code: " +
                                  std::to_string(static_cast<int>(error)));
     TPendingOutput pending(target);
     if (!EncodeWma(context, *stream, pending.TemporaryPath(), target, bitrate)) {
@@ -126,8 +112,8 @@ bool RunWmaTarget(TItemContext& context, const TWmaOptions& options) {
             pending.KeepPartial();
         return false;
     }
-    if (!pending.Commit(why))
-        return Fail(context, CantCreateFileMessage(target) + "\n" + why);
+    if (std::string why; !pending.Commit(why))
+        return FailItem(context, CantCreateFileMessage(target) + "\n" + why);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "tags/tagfile.h"
 
+#include "common/filebytes.h"
 #include "common/outputfile.h"
 
 #include <algorithm>
@@ -45,38 +46,6 @@ std::string Reason(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + std::strerror(errno);
 }
 
-bool WriteAllAt(int fd, std::span<const std::byte> data, uint64_t offset) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done,
-                                   static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool ReadAllAt(int fd, std::span<std::byte> out, uint64_t offset) {
-    size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO; // the file got shorter under us
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 bool OpenExisting(const std::string& path, int flags, TFd& fd, std::string& error) {
     fd.Reset(::open(path.c_str(), flags | O_CLOEXEC));

@@ -1,8 +1,8 @@
 #include "tags/wmafile.h"
 
 #include "common/asciicase.h"
-
 #include "common/bytereader.h"
+#include "tags/asfguids.h"
 #include "tags/channeltext.h"
 #include "tags/tagsource.h"
 #include "tags/textcodec.h"
@@ -15,28 +15,9 @@ namespace bw {
 
 namespace {
 
-using TGuid = std::array<uint8_t, 16>;
-
-// ASF object identifiers as they are stored (the first three groups little-endian).
-constexpr TGuid kHeaderObject{0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
-                              0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
-constexpr TGuid kFileProperties{0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
-                                0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
-constexpr TGuid kStreamProperties{0x91, 0x07, 0xDC, 0xB7, 0xB7, 0xA9, 0xCF, 0x11,
-                                  0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
-constexpr TGuid kContentDescription{0x33, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
-                                    0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
-constexpr TGuid kExtendedContent{0x40, 0xA4, 0xD0, 0xD2, 0x07, 0xE3, 0xD2, 0x11,
-                                 0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50};
-
 constexpr size_t kMaxTextUnits = 250;   // UTF-16 units of a text that are kept
 constexpr uint32_t kMaxObjects = 1000;  // header objects looked at
 constexpr size_t kMaxObjectBytes = 16 * 1024 * 1024; // larger description objects are skipped
-
-bool Is(std::span<const std::byte> id, const TGuid& guid) {
-    return id.size() == 16 && std::equal(guid.begin(), guid.end(), id.begin(),
-                                         [](uint8_t g, std::byte b) { return g == static_cast<uint8_t>(b); });
-}
 
 // A UTF-16LE text of byteLength bytes: its first 250 units are kept, the rest skipped.
 std::string ReadText(TByteReader& r, size_t byteLength) {
@@ -75,7 +56,7 @@ bool TWMAfile::ReadObjects(TTagSource& source, uint64_t& playDuration, uint64_t&
     if (!source.Read(0, 30, buf))
         return false;
     TByteReader head(buf);
-    if (!Is(head.Bytes(16), kHeaderObject))
+    if (!IsAsfGuid(head.Bytes(16), kAsfHeaderObject))
         return true;
     head.Skip(8);
     const uint32_t count = head.U32LE();
@@ -95,13 +76,13 @@ bool TWMAfile::ReadObjects(TTagSource& source, uint64_t& playDuration, uint64_t&
         // An object smaller than its own header would never move the walk on.
         if (o.Failed() || objectSize < 24)
             break;
-        const bool wanted = Is(id, kFileProperties) || Is(id, kStreamProperties) ||
-                            Is(id, kContentDescription) || Is(id, kExtendedContent);
+        const bool wanted = IsAsfGuid(id, kAsfFileProperties) || IsAsfGuid(id, kAsfStreamProperties) ||
+                            IsAsfGuid(id, kAsfContentDescription) || IsAsfGuid(id, kAsfExtendedContent);
         if (wanted && objectSize <= kMaxObjectBytes) {
             if (!source.Read(pos, static_cast<size_t>(objectSize), buf))
                 return false;
             TByteReader r(buf);
-            if (Is(id, kFileProperties)) {
+            if (IsAsfGuid(id, kAsfFileProperties)) {
                 r.Seek(64);
                 playDuration = r.U64LE();
                 r.Skip(8); // send duration
@@ -110,7 +91,7 @@ bool TWMAfile::ReadObjects(TTagSource& source, uint64_t& playDuration, uint64_t&
                 const uint32_t maxRate = r.U32LE();
                 if (!r.Failed())
                     maxBitRate_ = static_cast<int32_t>(maxRate);
-            } else if (Is(id, kStreamProperties)) {
+            } else if (IsAsfGuid(id, kAsfStreamProperties)) {
                 r.Seek(80);
                 const uint16_t ch = r.U16LE();
                 const uint32_t rate = r.U32LE();
@@ -120,7 +101,7 @@ bool TWMAfile::ReadObjects(TTagSource& source, uint64_t& playDuration, uint64_t&
                     sampleRate_ = static_cast<int32_t>(rate);
                     avgBytesPerSecond_ = static_cast<int32_t>(avg);
                 }
-            } else if (Is(id, kContentDescription)) {
+            } else if (IsAsfGuid(id, kAsfContentDescription)) {
                 r.Seek(24);
                 std::array<uint16_t, 5> len{};
                 for (auto& l : len)

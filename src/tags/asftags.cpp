@@ -1,7 +1,9 @@
-#include "audio/asftags.h"
+#include "tags/asftags.h"
 
 #include "audio/filehandle.h"
 #include "common/bytereader.h"
+#include "common/filebytes.h"
+#include "tags/asfguids.h"
 
 #include <algorithm>
 #include <array>
@@ -17,31 +19,12 @@ namespace bw {
 
 namespace {
 
-using TGuid = std::array<uint8_t, 16>;
-
-// ASF object identifiers as they are stored (the first three groups little-endian), from
-// the ASF specification's list of top-level header objects.
-constexpr TGuid kHeaderObject{0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
-                              0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
-constexpr TGuid kContentDescription{0x33, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
-                                    0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
-constexpr TGuid kExtendedContent{0x40, 0xA4, 0xD0, 0xD2, 0x07, 0xE3, 0xD2, 0x11,
-                                 0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50};
-constexpr TGuid kPadding{0x74, 0xD4, 0x06, 0x18, 0xDF, 0xCA, 0x09, 0x45,
-                         0xA4, 0xBA, 0x9A, 0xAB, 0xCB, 0x96, 0xAA, 0xE8};
-
 constexpr size_t kHeaderObjectHead = 30; // GUID, size, object count, two reserved bytes
 constexpr size_t kObjectHead = 24;       // GUID, size
 constexpr uint64_t kMaxHeaderBytes = 4 * 1024 * 1024; // ours are a few kilobytes
 constexpr uint32_t kMaxObjects = 1000;
 
 using TBytes = std::vector<std::byte>;
-
-bool Is(std::span<const std::byte> id, const TGuid& guid) {
-    return id.size() == guid.size() &&
-           std::equal(guid.begin(), guid.end(), id.begin(),
-                      [](uint8_t g, std::byte b) { return g == std::to_integer<uint8_t>(b); });
-}
 
 void PutGuid(TBytes& out, const TGuid& guid) {
     for (const uint8_t b : guid)
@@ -99,34 +82,6 @@ std::optional<std::vector<TEntry>> ReadEntries(std::span<const std::byte> body) 
     return entries;
 }
 
-bool ReadAt(int fd, uint64_t offset, std::span<std::byte> out) {
-    size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = ::pread(fd, out.data() + done, out.size() - done,
-                                  static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool WriteAt(int fd, uint64_t offset, std::span<const std::byte> data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done,
-                                   static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 bool Fail(std::string* error, std::string text) {
     if (error)
         *error = std::move(text);
@@ -141,17 +96,17 @@ bool PlaceAsfDescriptionTags(const std::string& path, std::string_view reserveNa
     if (!file.IsOpen())
         return Fail(error, "cannot reopen \"" + path + "\": " + std::strerror(errno));
     std::array<std::byte, kHeaderObjectHead> head{};
-    if (!ReadAt(file.Get(), 0, head))
+    if (!ReadAllAt(file.Get(), head, 0))
         return Fail(error, "cannot read the header of \"" + path + "\"");
     TByteReader h(head);
-    const bool isHeader = Is(h.Bytes(16), kHeaderObject);
+    const bool isHeader = IsAsfGuid(h.Bytes(16), kAsfHeaderObject);
     const uint64_t headerSize = h.U64LE();
     const uint32_t objectCount = h.U32LE();
     if (!isHeader || headerSize < kHeaderObjectHead || headerSize > kMaxHeaderBytes ||
         objectCount > kMaxObjects)
         return Fail(error, "\"" + path + "\" does not start with an ASF header");
     TBytes header(static_cast<size_t>(headerSize));
-    if (!ReadAt(file.Get(), 0, header))
+    if (!ReadAllAt(file.Get(), header, 0))
         return Fail(error, "cannot read the header of \"" + path + "\"");
 
     // The header's objects as they are, with the two description objects taken apart.
@@ -168,10 +123,10 @@ bool PlaceAsfDescriptionTags(const std::string& path, std::string_view reserveNa
             return Fail(error, "the ASF header of \"" + path + "\" is damaged");
         walk.Skip(static_cast<size_t>(size) - kObjectHead);
         const auto object = std::span<const std::byte>(header).subspan(start, static_cast<size_t>(size));
-        if (Is(id, kContentDescription) || Is(id, kExtendedContent)) {
+        if (IsAsfGuid(id, kAsfContentDescription) || IsAsfGuid(id, kAsfExtendedContent)) {
             if (!tagsAt)
                 tagsAt = objects.size();
-            if (Is(id, kExtendedContent)) {
+            if (IsAsfGuid(id, kAsfExtendedContent)) {
                 auto read = ReadEntries(object.subspan(kObjectHead));
                 if (!read)
                     return Fail(error, "the ASF tags of \"" + path + "\" are damaged");
@@ -207,7 +162,7 @@ bool PlaceAsfDescriptionTags(const std::string& path, std::string_view reserveNa
         size_t textBytes = 0;
         for (const auto& v : described)
             textBytes += v.size();
-        PutGuid(tags, kContentDescription);
+        PutGuid(tags, kAsfContentDescription);
         PutLe(tags, kObjectHead + 10 + textBytes, 8);
         for (const auto& v : described)
             PutLe(tags, v.size(), 2);
@@ -216,7 +171,7 @@ bool PlaceAsfDescriptionTags(const std::string& path, std::string_view reserveNa
         ++tagObjects;
     }
     if (otherCount > 0) {
-        PutGuid(tags, kExtendedContent);
+        PutGuid(tags, kAsfExtendedContent);
         PutLe(tags, kObjectHead + 2 + others.size(), 8);
         PutLe(tags, otherCount, 2);
         tags.insert(tags.end(), others.begin(), others.end());
@@ -240,11 +195,11 @@ bool PlaceAsfDescriptionTags(const std::string& path, std::string_view reserveNa
     if (*tagsAt == objects.size())
         rebuilt.insert(rebuilt.end(), tags.begin(), tags.end());
     if (padding > 0) {
-        PutGuid(rebuilt, kPadding);
+        PutGuid(rebuilt, kAsfPadding);
         PutLe(rebuilt, padding, 8);
         rebuilt.resize(header.size(), std::byte{0});
     }
-    if (!WriteAt(file.Get(), 0, rebuilt))
+    if (!WriteAllAt(file.Get(), rebuilt, 0))
         return Fail(error, "cannot write the tags of \"" + path + "\": " + std::strerror(errno));
     if (::close(file.Release()) != 0) // a write-back error shows here on some file systems
         return Fail(error, "cannot write the tags of \"" + path + "\": " + std::strerror(errno));
