@@ -393,3 +393,27 @@ TEST(WavWmaOutput, SurroundSourcesInEveryOutput) {
         EXPECT_NEAR(DecodedSeconds(output), 2.0, 0.06);
     }
 }
+
+// The pipeline failing on its own thread (here: temp2.wav meets a full disk) ends the wait
+// and is an error with the reason; the resampler never starts and nothing is left.
+TEST(WavOutput, PipelineFailureIsAnError) {
+    TTempDir dir;
+    const std::string source = dir.File("small.wav");
+    // 8-bit mono grows fourfold on its way to 16-bit stereo: the decoded source fits under
+    // the limit, the pipeline's output does not.
+    MakeTone(source, 20, 44100, 1, {"-c:a", "pcm_u8"});
+    const TStandInResampler never("touch \"$(dirname \"$0\")/started\"; exit 1");
+    TTempDir out;
+    WriteAll(out.File("small.wav"), kOldBytes);
+    std::unique_ptr<TOutcome> result;
+    {
+        const TFileSizeLimit limit(2 * 1024 * 1024, true);
+        result = Convert(source, out.Path().string(), TTargetType::Wav, TEncoderOptions{});
+    }
+    EXPECT_EQ(result->Rows[0].Status, "Error");
+    EXPECT_NE(ReasonOf(*result).find("temp2.wav"), std::string::npos) << ReasonOf(*result);
+    EXPECT_FALSE(std::filesystem::exists(never.Marker()));
+    EXPECT_EQ(ReadAll(out.File("small.wav")), kOldBytes);
+    EXPECT_EQ(FolderEntries(out.Path().string()), std::vector<std::string>{"small.wav"});
+    EXPECT_TRUE(FolderEntries(InstanceTemporaryFolder()).empty());
+}
