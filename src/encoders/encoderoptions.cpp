@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <functional>
+#include <type_traits>
 
 namespace bw {
 
@@ -13,96 +14,111 @@ struct TOptionSlot {
     int Max;
     // Stores a checked value into its control (and its radio partner).
     std::function<void(TEncoderOptions&, int)> Set;
+    std::function<int(const TEncoderOptions&)> Get;
 };
 
 constexpr int kLastBitrate = kBitrateCount - 1;
 
-std::function<void(TEncoderOptions&, int)> Flag(bool TMp3Options::*m) {
-    return [m](TEncoderOptions& o, int v) { o.Mp3.*m = v != 0; };
+// A control that is one field of one page's options: a number, or a check box stored 0/1.
+template <auto Page, auto Field> TOptionSlot Control(const char* name, int min, int max) {
+    return {name, min, max,
+            [](TEncoderOptions& o, int v) {
+                auto& field = o.*Page.*Field;
+                if constexpr (std::is_same_v<std::remove_reference_t<decltype(field)>, bool>)
+                    field = v != 0;
+                else
+                    field = v;
+            },
+            [](const TEncoderOptions& o) { return static_cast<int>(o.*Page.*Field); }};
 }
-std::function<void(TEncoderOptions&, int)> Number(int TMp3Options::*m) {
-    return [m](TEncoderOptions& o, int v) { o.Mp3.*m = v; };
+
+// One button of a pair of radio buttons: setting it clears its partner.
+template <auto Page, auto Field, auto Partner> TOptionSlot Radio(const char* name) {
+    return {name, 0, 1,
+            [](TEncoderOptions& o, int v) {
+                o.*Page.*Field = v != 0;
+                o.*Page.*Partner = v == 0;
+            },
+            [](const TEncoderOptions& o) { return static_cast<int>(o.*Page.*Field); }};
 }
-std::function<void(TEncoderOptions&, int)> Flag(bool TOggOptions::*m) {
-    return [m](TEncoderOptions& o, int v) { o.Ogg.*m = v != 0; };
-}
-std::function<void(TEncoderOptions&, int)> Number(int TOggOptions::*m) {
-    return [m](TEncoderOptions& o, int v) { o.Ogg.*m = v; };
-}
+
+constexpr auto kMp3 = &TEncoderOptions::Mp3;
+constexpr auto kOgg = &TEncoderOptions::Ogg;
+constexpr auto kWav = &TEncoderOptions::Wav;
+constexpr auto kWma = &TEncoderOptions::Wma;
+constexpr auto kFlac = &TEncoderOptions::Flac;
+constexpr auto kApe = &TEncoderOptions::Ape;
+constexpr auto kMpc = &TEncoderOptions::Mpc;
 
 const std::vector<TOptionSlot>& Slots() {
     static const std::vector<TOptionSlot> slots{
-        {"MP3SampleRate", 0, 2, Number(&TMp3Options::Samplerate)},
-        {"MP3Channels", 0, 4, Number(&TMp3Options::Channels)},
-        {"MP3Original", 0, 1, Flag(&TMp3Options::Original)},
-        {"MP3Copyright", 0, 1, Flag(&TMp3Options::Copyright)},
-        {"MP3CRC", 0, 1, Flag(&TMp3Options::CRC)},
-        {"MP3CBR", 0, 1, [](TEncoderOptions& o, int v) { o.Mp3.CBR = v != 0; o.Mp3.VBR = v == 0; }},
-        {"MP3BitRate", 0, kLastBitrate, Number(&TMp3Options::CBRBitrate)},
-        {"MP3HQ", 0, 1, Flag(&TMp3Options::HQ)},
-        {"MP3VBR", 0, 1, [](TEncoderOptions& o, int v) { o.Mp3.VBR = v != 0; o.Mp3.CBR = v == 0; }},
-        {"MP3MinBitRate", 0, kLastBitrate, Number(&TMp3Options::VBRMin)},
-        {"MP3MaxBitRate", 0, kLastBitrate, Number(&TMp3Options::VBRMax)},
-        {"MP3VBRQuality", 0, 9, Number(&TMp3Options::TrackBar1)},
-        {"OGGSamplerate", 0, kOggSamplerateCount - 1, Number(&TOggOptions::OGGSamplerate)},
-        {"OGGChannels", 0, 1, Number(&TOggOptions::OGGChannels)},
-        {"OGGQuality", 0, 1,
-         [](TEncoderOptions& o, int v) { o.Ogg.OGGQ = v != 0; o.Ogg.BitrateManager = v == 0; }},
-        {"OGGQualitySel", kOggMinQuality, kOggMaxQuality, Number(&TOggOptions::TrackBar2)},
-        {"OGGBitrateManager", 0, 1,
-         [](TEncoderOptions& o, int v) { o.Ogg.BitrateManager = v != 0; o.Ogg.OGGQ = v == 0; }},
-        {"OGGNominal", 0, kLastBitrate, Number(&TOggOptions::OGGNominal)},
-        {"OGGVBR", 0, 1, Flag(&TOggOptions::OGGVBR)},
-        {"OGGMin", 0, kLastBitrate, Number(&TOggOptions::OGGMin)},
-        {"OGGMax", 0, kLastBitrate, Number(&TOggOptions::OGGMax)},
-        {"WAVSamplerate", 0, static_cast<int>(kWavSamplerates.size()) - 1,
-         [](TEncoderOptions& o, int v) { o.Wav.WAVSamplerate = v; }},
-        {"WAVChannels", 0, 1, [](TEncoderOptions& o, int v) { o.Wav.WAVChannels = v; }},
-        {"WAVNormalize", 0, 1, [](TEncoderOptions& o, int v) { o.Wav.cbNormalize = v != 0; }},
-        {"WAVbps", 0, 1, [](TEncoderOptions& o, int v) { o.Wav.WAVbps = v; }},
-        {"WMASamplerate", 0, static_cast<int>(kWmaSamplerates.size()) - 1,
-         [](TEncoderOptions& o, int v) { o.Wma.WMASamplerate = v; }},
-        {"WMAChannels", 0, 1, [](TEncoderOptions& o, int v) { o.Wma.WMAChannels = v; }},
+        Control<kMp3, &TMp3Options::Samplerate>("MP3SampleRate", 0, 2),
+        Control<kMp3, &TMp3Options::Channels>("MP3Channels", 0, 4),
+        Control<kMp3, &TMp3Options::Original>("MP3Original", 0, 1),
+        Control<kMp3, &TMp3Options::Copyright>("MP3Copyright", 0, 1),
+        Control<kMp3, &TMp3Options::CRC>("MP3CRC", 0, 1),
+        Radio<kMp3, &TMp3Options::CBR, &TMp3Options::VBR>("MP3CBR"),
+        Control<kMp3, &TMp3Options::CBRBitrate>("MP3BitRate", 0, kLastBitrate),
+        Control<kMp3, &TMp3Options::HQ>("MP3HQ", 0, 1),
+        Radio<kMp3, &TMp3Options::VBR, &TMp3Options::CBR>("MP3VBR"),
+        Control<kMp3, &TMp3Options::VBRMin>("MP3MinBitRate", 0, kLastBitrate),
+        Control<kMp3, &TMp3Options::VBRMax>("MP3MaxBitRate", 0, kLastBitrate),
+        Control<kMp3, &TMp3Options::TrackBar1>("MP3VBRQuality", 0, 9),
+        Control<kOgg, &TOggOptions::OGGSamplerate>("OGGSamplerate", 0, kOggSamplerateCount - 1),
+        Control<kOgg, &TOggOptions::OGGChannels>("OGGChannels", 0, 1),
+        Radio<kOgg, &TOggOptions::OGGQ, &TOggOptions::BitrateManager>("OGGQuality"),
+        Control<kOgg, &TOggOptions::TrackBar2>("OGGQualitySel", kOggMinQuality, kOggMaxQuality),
+        Radio<kOgg, &TOggOptions::BitrateManager, &TOggOptions::OGGQ>("OGGBitrateManager"),
+        Control<kOgg, &TOggOptions::OGGNominal>("OGGNominal", 0, kLastBitrate),
+        Control<kOgg, &TOggOptions::OGGVBR>("OGGVBR", 0, 1),
+        Control<kOgg, &TOggOptions::OGGMin>("OGGMin", 0, kLastBitrate),
+        Control<kOgg, &TOggOptions::OGGMax>("OGGMax", 0, kLastBitrate),
+        Control<kWav, &TWavOptions::WAVSamplerate>("WAVSamplerate", 0,
+                                                   static_cast<int>(kWavSamplerates.size()) - 1),
+        Control<kWav, &TWavOptions::WAVChannels>("WAVChannels", 0, 1),
+        Control<kWav, &TWavOptions::cbNormalize>("WAVNormalize", 0, 1),
+        Control<kWav, &TWavOptions::WAVbps>("WAVbps", 0, 1),
+        Control<kWma, &TWmaOptions::WMASamplerate>("WMASamplerate", 0,
+                                                   static_cast<int>(kWmaSamplerates.size()) - 1),
+        Control<kWma, &TWmaOptions::WMAChannels>("WMAChannels", 0, 1),
         // An index past the list of the chosen rate and channels is taken here and gives a
         // clear error when the item is converted, as an empty list on the page does.
-        {"WMABitrate", 0, kWmaMaxBitrates - 1, [](TEncoderOptions& o, int v) { o.Wma.WMABitrate = v; }},
-        {"FLACMyTrackBar", 0, kFlacMaxLevel,
-         [](TEncoderOptions& o, int v) { o.Flac.FLACMyTrackBar = v; }},
-        {"FLACLax", 0, 1, [](TEncoderOptions& o, int v) { o.Flac.FLACLax = v != 0; }},
-        {"MPCMyTrackBar", kMpcMinProfile, kMpcMaxProfile,
-         [](TEncoderOptions& o, int v) { o.Mpc.MPCMyTrackBar = v; }},
+        Control<kWma, &TWmaOptions::WMABitrate>("WMABitrate", 0, kWmaMaxBitrates - 1),
+        Control<kFlac, &TFlacOptions::FLACMyTrackBar>("FLACMyTrackBar", 0, kFlacMaxLevel),
+        Control<kFlac, &TFlacOptions::FLACLax>("FLACLax", 0, 1),
+        Control<kApe, &TApeOptions::APEMyTrackBar>("APEMyTrackBar", kApeMinPosition, kApeMaxPosition),
+        Control<kMpc, &TMpcOptions::MPCMyTrackBar>("MPCMyTrackBar", kMpcMinProfile, kMpcMaxProfile),
     };
     return slots;
+}
+
+const TOptionSlot* FindSlot(std::string_view name) {
+    for (const auto& slot : Slots())
+        if (name == slot.Name)
+            return &slot;
+    return nullptr;
 }
 
 } // namespace
 
 bool SetEncoderOption(TEncoderOptions& options, std::string_view name, std::string_view value,
                       std::string* error) {
-    for (const auto& slot : Slots()) {
-        if (name != slot.Name)
-            continue;
-        int v = 0;
-        const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), v);
-        if (ec != std::errc() || end != value.data() + value.size() || v < slot.Min ||
-            v > slot.Max) {
-            if (error)
-                *error = std::string(name) + " takes a whole number from " +
-                         std::to_string(slot.Min) + " to " + std::to_string(slot.Max) +
-                         ", not '" + std::string(value) + "'";
-            return false;
-        }
-        slot.Set(options, v);
-        return true;
+    const TOptionSlot* slot = FindSlot(name);
+    if (!slot) {
+        if (error)
+            *error = "unknown option value name '" + std::string(name) + "'";
+        return false;
     }
-    if (error) {
-        *error = name.starts_with("APE")
-                     ? std::string(name) +
-                           " belongs to the Monkey's Audio page, whose output is not available "
-                           "in this version yet"
-                     : "unknown option value name '" + std::string(name) + "'";
+    int v = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), v);
+    if (ec != std::errc() || end != value.data() + value.size() || v < slot->Min || v > slot->Max) {
+        if (error)
+            *error = std::string(name) + " takes a whole number from " + std::to_string(slot->Min) +
+                     " to " + std::to_string(slot->Max) + ", not '" + std::string(value) + "'";
+        return false;
     }
-    return false;
+    slot->Set(options, v);
+    return true;
 }
 
 std::vector<std::string> EncoderOptionNames() {
@@ -110,6 +126,20 @@ std::vector<std::string> EncoderOptionNames() {
     for (const auto& slot : Slots())
         names.emplace_back(slot.Name);
     return names;
+}
+
+std::optional<int> EncoderOptionValue(const TEncoderOptions& options, std::string_view name) {
+    const TOptionSlot* slot = FindSlot(name);
+    if (!slot)
+        return std::nullopt;
+    return slot->Get(options);
+}
+
+std::optional<std::pair<int, int>> EncoderOptionRange(std::string_view name) {
+    const TOptionSlot* slot = FindSlot(name);
+    if (!slot)
+        return std::nullopt;
+    return std::pair{slot->Min, slot->Max};
 }
 
 } // namespace bw

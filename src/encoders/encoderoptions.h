@@ -1,5 +1,6 @@
 #pragma once
 
+#include "encoders/apeoptions.h"
 #include "encoders/flacoptions.h"
 #include "encoders/mp3options.h"
 #include "encoders/mpcoptions.h"
@@ -7,7 +8,9 @@
 #include "encoders/wavoptions.h"
 #include "encoders/wmaoptions.h"
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -20,6 +23,7 @@ struct TEncoderOptions {
     TWavOptions Wav;
     TWmaOptions Wma;
     TFlacOptions Flac;
+    TApeOptions Ape;
     TMpcOptions Mpc;
 };
 
@@ -33,5 +37,12 @@ bool SetEncoderOption(TEncoderOptions& options, std::string_view name, std::stri
 
 // The value names SetEncoderOption knows, in the order the presets store them.
 std::vector<std::string> EncoderOptionNames();
+
+// The value a control holds, by its value name, as a preset stores it (a list index, a
+// slider position, 0/1); nothing for an unknown name.
+std::optional<int> EncoderOptionValue(const TEncoderOptions& options, std::string_view name);
+
+// The range a named control takes; nothing for an unknown name.
+std::optional<std::pair<int, int>> EncoderOptionRange(std::string_view name);
 
 } // namespace bw

@@ -228,14 +228,14 @@ TEST(EncoderOptionNames, SetEveryControlByItsPresetName) {
     EXPECT_FALSE(SetEncoderOption(o, "FLACMyTrackBar", "5x", &error));
     EXPECT_FALSE(SetEncoderOption(o, "Mp3BitRate", "1", &error));
     EXPECT_NE(error.find("unknown"), std::string::npos);
-    EXPECT_FALSE(SetEncoderOption(o, "APEMyTrackBar", "1", &error));
-    EXPECT_NE(error.find("not available in this version yet"), std::string::npos);
+    EXPECT_FALSE(SetEncoderOption(o, "APEMyTrackBar", "5", &error));
+    EXPECT_NE(error.find("from 1 to 4"), std::string::npos);
     EXPECT_TRUE(SetEncoderOption(o, "WMABitrate", "4", &error));
     EXPECT_EQ(o.Wma.WMABitrate, 4);
     EXPECT_TRUE(SetEncoderOption(o, "WAVNormalize", "1", &error));
     EXPECT_TRUE(o.Wav.cbNormalize);
     EXPECT_EQ(o.Mp3.CBRBitrate, 10); // a refused value changes nothing
-    EXPECT_EQ(EncoderOptionNames().size(), 31u);
+    EXPECT_EQ(EncoderOptionNames().size(), 32u);
 }
 
 // The resampler's command line, and the WMA bitrate lists for every rate and channel count
@@ -276,4 +276,27 @@ TEST(OptionBuilders, ResamplerLineAndWmaBitrateLists) {
     EXPECT_EQ(ParseKbps(""), 0);
     EXPECT_EQ(ParseKbps(" kbps"), 0);
     EXPECT_EQ(ParseKbps("24 kbps"), 24000);
+}
+
+// Every value name reads back what was set at both ends of its range, as a preset stores it;
+// setting one radio button of a pair reads back on its partner.
+TEST(OptionBuilders, EveryValueNameReadsBackWhatWasSet) {
+    for (const std::string& name : EncoderOptionNames()) {
+        const auto range = EncoderOptionRange(name);
+        ASSERT_TRUE(range) << name;
+        for (const int v : {range->first, range->second}) {
+            TEncoderOptions o;
+            std::string error;
+            ASSERT_TRUE(SetEncoderOption(o, name, std::to_string(v), &error)) << name << ": " << error;
+            EXPECT_EQ(EncoderOptionValue(o, name), v) << name;
+        }
+    }
+    TEncoderOptions o;
+    SetEncoderOption(o, "OGGBitrateManager", "1", nullptr);
+    EXPECT_EQ(EncoderOptionValue(o, "OGGQuality"), 0);
+    SetEncoderOption(o, "MP3VBR", "1", nullptr);
+    EXPECT_EQ(EncoderOptionValue(o, "MP3CBR"), 0);
+    EXPECT_FALSE(EncoderOptionValue(o, "Name"));
+    EXPECT_EQ(EncoderOptionNames().front(), "MP3SampleRate");
+    EXPECT_EQ(EncoderOptionNames()[30], "APEMyTrackBar");
 }
