@@ -338,8 +338,9 @@ QWidget* TForm1::CreateEncoderGroup() {
     wavPage_ = new TWavPage(pageControl_);
     wmaPage_ = new TWmaPage(pageControl_);
     flacPage_ = new TFlacPage(pageControl_);
+    apePage_ = new TApePage(pageControl_);
     mpcPage_ = new TMpcPage(pageControl_);
-    const std::array<QWidget*, 8> pages{mp3Page_, oggPage_, wavPage_, wmaPage_, flacPage_, nullptr, mpcPage_, nullptr};
+    const std::array<QWidget*, 8> pages{mp3Page_, oggPage_, wavPage_, wmaPage_, flacPage_, apePage_, mpcPage_, nullptr};
     for (size_t i = 0; i < kEncoderPages.size(); ++i) {
         // The pages of the outputs still to come are empty for now.
         QWidget* page = pages[i] ? pages[i] : new QWidget(pageControl_);
@@ -696,6 +697,7 @@ TEncoderOptions TForm1::EncoderOptions() const {
     wavPage_->Save(o.Wav);
     wmaPage_->Save(o.Wma);
     flacPage_->Save(o.Flac);
+    apePage_->Save(o.Ape);
     mpcPage_->Save(o.Mpc);
     return o;
 }

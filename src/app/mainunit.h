@@ -37,6 +37,7 @@ class TFlacPage;
 class TOggPage;
 class TWavPage;
 class TWmaPage;
+class TApePage;
 class TProgress;
 class TSuccessForm2;
 struct TEncoderOptions;
@@ -172,6 +173,7 @@ private:
     TMpcPage* mpcPage_ = nullptr;
     TWavPage* wavPage_ = nullptr;
     TWmaPage* wmaPage_ = nullptr;
+    TApePage* apePage_ = nullptr;
     QMenu* listContextMenu_ = nullptr;
     QGroupBox* encoderGroup_ = nullptr;
     QTabWidget* pageControl_ = nullptr;

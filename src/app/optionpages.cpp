@@ -435,6 +435,33 @@ void TFlacPage::Save(TFlacOptions& o) const {
     o.FLACLax = lax_->isChecked();
 }
 
+// ---- Monkey's Audio ----------------------------------------------------------------------
+
+TApePage::TApePage(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("ApePage"));
+    auto* layout = new QVBoxLayout(this);
+    level_ = Named(new QSlider(Qt::Horizontal, this), "APEMyTrackBar");
+    level_->setRange(kApeMinPosition, kApeMaxPosition);
+    level_->setPageStep(1);
+    level_->setTickPosition(QSlider::TicksBelow);
+    layout->addWidget(SliderRow(this, level_, "Fastest compression ", "Highest compression", nullptr, nullptr));
+    // The name of each position under its tick.
+    auto* names = new QHBoxLayout;
+    for (size_t i = 0; i < kApePositionNames.size(); ++i) {
+        if (i > 0)
+            names->addStretch(1);
+        names->addWidget(new QLabel(QString::fromLatin1(kApePositionNames[i]), this));
+    }
+    layout->addLayout(names);
+    layout->addWidget(new QLabel(QStringLiteral("Monkey's Audio is lossless compression."), this));
+    layout->addStretch(1);
+    Load(TApeOptions{});
+}
+
+void TApePage::Load(const TApeOptions& o) { level_->setValue(o.APEMyTrackBar); }
+
+void TApePage::Save(TApeOptions& o) const { o.APEMyTrackBar = level_->value(); }
+
 // ---- Musepack ------------------------------------------------------------------------------
 
 TMpcPage::TMpcPage(QWidget* parent) : QWidget(parent) {

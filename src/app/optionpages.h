@@ -108,6 +108,16 @@ private:
     QCheckBox* lax_;
 };
 
+class TApePage : public QWidget {
+public:
+    explicit TApePage(QWidget* parent = nullptr);
+    void Load(const TApeOptions& o);
+    void Save(TApeOptions& o) const;
+
+private:
+    QSlider* level_;
+};
+
 class TMpcPage : public QWidget {
 public:
     explicit TMpcPage(QWidget* parent = nullptr);

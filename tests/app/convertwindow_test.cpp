@@ -143,6 +143,13 @@ TEST_F(ConvertWindow, PagesShowAndEditTheOptions) {
     EXPECT_EQ(WmaBitrate(form_->EncoderOptions().Wma), 24000);
     bitrate->setCurrentIndex(-1); // what an empty list leaves
     EXPECT_EQ(WmaBitrate(form_->EncoderOptions().Wma), 0);
+
+    // APE: the slider's positions are the levels 1000 to 4000.
+    EXPECT_EQ(ApeCompressionLevel(form_->EncoderOptions().Ape), 2000);
+    Child<QSlider>("APEMyTrackBar")->setValue(4);
+    EXPECT_EQ(ApeCompressionLevel(form_->EncoderOptions().Ape), 4000);
+    Child<QSlider>("APEMyTrackBar")->setValue(0);
+    EXPECT_EQ(ApeCompressionLevel(form_->EncoderOptions().Ape), 1000);
 }
 
 TEST_F(ConvertWindow, ConvertsCheckedRowsAndShowsTheResult) {
