@@ -1,6 +1,7 @@
-// The resampler program against SoX, and the WAV and WMA targets against FFmpeg.
+// The resampler program against SoX, the WAV and WMA targets against FFmpeg, and the
+// Monkey's Audio target against our compressor alone.
 //
-//   resample_bench [--seconds N] [--reps N] [speed] [snr] [wav] [wma]
+//   resample_bench [--seconds N] [--reps N] [speed] [snr] [wav] [wma] [ape]
 //
 // Makes an N-second (default 600) 44.1 kHz 16-bit stereo WAV file of tones and noise and the
 // same audio as FLAC in a temporary folder, then measures (default: all four parts):
@@ -15,6 +16,8 @@
 //          ffmpeg -i in.flac -af aresample=48000:resampler=soxr:precision=28; bar 1.5
 //   wma    brindlewave-cli convert --to wma --set WMABitrate=4 (128 kbps) against
 //          ffmpeg -i in.flac -c:a wmav2 -b:a 128k; bar 1.5
+//   ape    brindlewave-cli convert --to ape (level 2000) against ape_compress on the ready
+//          WAV file (the floor): decoding into temp.wav and the rest may add at most 15%
 // Ours and the reference are timed in turns, each round starting with the other one, and a
 // time verdict comes from the median over the rounds of each round's own ratio: this
 // machine's speed drifts by a tenth and more over minutes, and two times taken next to each
@@ -48,6 +51,7 @@ using TArgv = std::vector<std::string>;
 constexpr double kSpeedBar = 1.25;
 constexpr double kSnrMargin = 1.0;
 constexpr double kTargetBar = 1.5;
+constexpr double kApeBar = 1.15;
 
 fs::path gDir; // the temporary folder, removed at exit
 
@@ -257,18 +261,18 @@ int main(int argc, char* argv[]) {
             seconds = std::max(2, std::atoi(argv[++i]));
         else if (a == "--reps" && i + 1 < argc)
             reps = std::max(1, std::atoi(argv[++i]));
-        else if (a == "speed" || a == "snr" || a == "wav" || a == "wma")
+        else if (a == "speed" || a == "snr" || a == "wav" || a == "wma" || a == "ape")
             parts.insert(a);
         else {
             std::fprintf(
                 stderr,
-                "usage: resample_bench [--seconds N] [--reps N] [speed] [snr] [wav] [wma]\n");
+                "usage: resample_bench [--seconds N] [--reps N] [speed] [snr] [wav] [wma] [ape]\n");
             return 2;
         }
     }
     if (parts.empty())
-        parts = {"speed", "snr", "wav", "wma"};
-    const bool all = parts.size() == 4;
+        parts = {"speed", "snr", "wav", "wma", "ape"};
+    const bool all = parts.size() == 5;
 
     gDir = fs::temp_directory_path() / ("bw-resample-bench-" + std::to_string(getpid()));
     fs::create_directories(gDir / "run");
@@ -280,7 +284,7 @@ int main(int argc, char* argv[]) {
               "0.3*sin(660*2*PI*t)+0.1*(random(1)-0.5):s=44100:d=" +
                   std::to_string(seconds),
               "-c:a", "pcm_s16le", wav});
-    if (parts.count("wav") || parts.count("wma"))
+    if (parts.count("wav") || parts.count("wma") || parts.count("ape"))
         RunTimed({"flac", "-s", "-f", "-o", flac, wav});
     std::printf("%d s of 44.1 kHz 16-bit stereo, %d rounds\n", seconds, reps);
 
@@ -316,6 +320,14 @@ int main(int argc, char* argv[]) {
                            {"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", flac, "-c:a", "wmav2",
                             "-b:a", "128k", ref},
                            ref, seconds, reps, kTargetBar);
+    }
+    if (parts.count("ape")) {
+        const std::string floor = (gDir / "floor.ape").string();
+        ok &= CompareTimes("ape",
+                           {BW_CLI_PATH, "convert", "--to", "ape", "--set", "APEMyTrackBar=2",
+                            "--overwrite", "--out", run, flac},
+                           run + "/in.ape", {BW_APE_COMPRESS, wav, floor, "2000"}, floor, seconds,
+                           reps, kApeBar);
     }
     std::printf("%s\n",
                 ok ? (all ? "all bars met" : "the bars measured were met") : "a bar was missed");

@@ -173,11 +173,6 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
         return 2;
     }
     const TTargetType target = *args.Target;
-    if (target == TTargetType::Ape) {
-        err << "brindlewave-cli convert: " << TargetName(target)
-            << " output is not available in this version yet.\n";
-        return 2;
-    }
 
     TAppSettings settings = DefaultAppSettings();
     settings.OverwriteWithoutAsking = args.Overwrite;

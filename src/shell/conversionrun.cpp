@@ -1,6 +1,7 @@
 #include "shell/conversionrun.h"
 
 #include "audio/audiostream.h"
+#include "encoders/apeoutput.h"
 #include "encoders/externalencoder.h"
 #include "encoders/wavoutput.h"
 #include "encoders/wmaoutput.h"
@@ -49,6 +50,7 @@ TConversionRun::TConversionRun(std::vector<TConversionRow>& rows, TTargetType ta
     }
     SetBackEnd(TTargetType::Wav, [this](TItemContext& c) { return RunWavTarget(c, options_.Wav); });
     SetBackEnd(TTargetType::Wma, [this](TItemContext& c) { return RunWmaTarget(c, options_.Wma); });
+    SetBackEnd(TTargetType::Ape, [this](TItemContext& c) { return RunApeTarget(c, options_.Ape); });
 }
 
 TConversionRun::~TConversionRun() = default;

@@ -126,7 +126,7 @@ TEST(ConvertCommand, ExistingOutputsAreKeptUnlessOverwriteIsGiven) {
     EXPECT_NE(r.Err.find(flac + "\n Can't convert to itself, skipped."), std::string::npos);
 }
 
-TEST(ConvertCommand, UsageErrorsAndTargetsNotYetBuilt) {
+TEST(ConvertCommand, UsageErrors) {
     TTempDir dir;
     const auto wav = MakeSource(dir, SourceKinds()[0]);
     struct TCase {
@@ -134,7 +134,7 @@ TEST(ConvertCommand, UsageErrorsAndTargetsNotYetBuilt) {
         std::string Says;
     };
     const std::vector<TCase> cases{
-        {{"--to", "ape", wav}, "Monkey's Audio output is not available in this version yet."},
+        {{"--to", "ape", "--set", "APEMyTrackBar=0", wav}, "APEMyTrackBar takes a whole number from 1 to 4"},
         {{"--to", "wav", "--set", "WAVSamplerate=9", wav}, "WAVSamplerate takes a whole number from 0 to 8"},
         {{"--to", "wma", "--set", "WMAChannels=2", wav}, "WMAChannels takes a whole number from 0 to 1"},
         {{"--to", "aac", wav}, "unknown target type 'aac'"},

@@ -78,12 +78,14 @@ TEST(OutputSafety, EveryFailureKeepsTheOldTargetAndLeavesNoTemporaryFile) {
         GTEST_SKIP() << "cannot mount a small file system here: " << small->Error();
 
     for (const TTargetType target : {TTargetType::Mp3, TTargetType::Ogg, TTargetType::Flac,
-                                     TTargetType::Mpc, TTargetType::Wav, TTargetType::Wma}) {
+                                     TTargetType::Mpc, TTargetType::Wav, TTargetType::Wma,
+                                     TTargetType::Ape}) {
         for (const TFault fault :
              {TFault::FullDisk, TFault::SourceCut, TFault::EncoderKilled, TFault::Cancel}) {
-            // WAV and WMA decode into a file of their own first: a size limit on this
-            // process would end the test, not an encoder.
-            const bool inProcess = target == TTargetType::Wav || target == TTargetType::Wma;
+            // WAV, WMA and Monkey's Audio decode into a file of their own first: a size
+            // limit on this process would end the test, not an encoder.
+            const bool inProcess = target == TTargetType::Wav || target == TTargetType::Wma ||
+                                   target == TTargetType::Ape;
             if (fault == TFault::EncoderKilled && inProcess)
                 continue;
             SCOPED_TRACE(TargetName(target) + ", " + FaultName(fault));

@@ -1,16 +1,19 @@
-// The WAV and WMA outputs end to end: real sources through the run, our resampler and
-// FFmpeg's WMA encoder, outputs read back with FFmpeg and mutagen.
+// The outputs that go through a decoded WAV file (WAV, WMA, Monkey's Audio) end to end: real
+// sources through the run, our resampler, FFmpeg's WMA encoder and our compressor, outputs
+// read back with FFmpeg, mutagen and our own readers.
 
 #include "common/instancetemp.h"
 #include "encoders/convertertesthelp.h"
 #include "encoders/wmaoptions.h"
 #include "shell/conversionrun.h"
 #include "support/scripteddialogs.h"
+#include "tags/monkey.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -103,6 +106,12 @@ private:
 };
 
 std::string ReasonOf(const TOutcome& o) { return o.Rows[0].Reason; }
+
+// FFmpeg's decode that checks every frame's CRC and stops at the first fault.
+TRunResult StrictDecode(const std::string& path, const std::string& format) {
+    return bwtest::Run({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-err_detect",
+                        "crccheck+explode", "-i", path, "-f", format, "-"});
+}
 
 } // namespace
 
@@ -266,7 +275,7 @@ TEST(WmaOutput, NoBitrateIsAClearError) {
 // Cancel in every phase of both outputs, over a file that was there and where none was:
 // the status names the percentage, nothing temporary is left, an old file is untouched,
 // and only a WMA cancelled where nothing stood keeps its partial (playable) file.
-TEST(WavWmaOutput, CancelInEveryPhase) {
+TEST(WavPathOutputs, CancelInEveryPhase) {
     TTempDir dir;
     const std::string source = dir.File("long.flac");
     MakeTone(source, 30, 44100, 2);
@@ -370,7 +379,7 @@ TEST(WavOutput, FailingResampler) {
 
 // A 5.1 source keeps its six channels in FLAC and Ogg Vorbis and comes out as the standard
 // stereo downmix everywhere else.
-TEST(WavWmaOutput, SurroundSourcesInEveryOutput) {
+TEST(WavPathOutputs, SurroundSourcesInEveryOutput) {
     TTempDir dir;
     const std::string source = dir.File("surround.flac");
     RunOk({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
@@ -380,7 +389,8 @@ TEST(WavWmaOutput, SurroundSourcesInEveryOutput) {
            "sine=f=770:d=2:r=48000", "-filter_complex",
            "[0][1][2][3][4][5]join=inputs=6:channel_layout=5.1[a]", "-map", "[a]", source});
     for (const TTargetType target : {TTargetType::Flac, TTargetType::Ogg, TTargetType::Mp3,
-                                     TTargetType::Wav, TTargetType::Wma, TTargetType::Mpc}) {
+                                     TTargetType::Wav, TTargetType::Wma, TTargetType::Ape,
+                                     TTargetType::Mpc}) {
         SCOPED_TRACE(TargetName(target));
         TTempDir out;
         TEncoderOptions o;
@@ -416,4 +426,91 @@ TEST(WavOutput, PipelineFailureIsAnError) {
     EXPECT_EQ(ReadAll(out.File("small.wav")), kOldBytes);
     EXPECT_EQ(FolderEntries(out.Path().string()), std::vector<std::string>{"small.wav"});
     EXPECT_TRUE(FolderEntries(InstanceTemporaryFolder()).empty());
+}
+
+// Every source format at every level: the output decodes, with FFmpeg checking every frame's
+// CRC, to the source's own PCM, and carries the seven APE tag items (empty ones too).
+TEST(ApeOutput, EverySourceFormatAtEveryLevelIsLossless) {
+    TTempDir dir;
+    for (const auto& kind : SourceKinds()) {
+        const std::string source = MakeSource(dir, kind);
+        const std::string stem = std::filesystem::path(kind.Name).stem().string();
+        const std::string format = kind.Name == "wav8mono.wav" ? "u8" : "s16le";
+        const auto sourcePcm = FfmpegDecode(source, format);
+        for (int position = kApeMinPosition; position <= kApeMaxPosition; ++position) {
+            SCOPED_TRACE(kind.Name + " at " + kApePositionNames[static_cast<size_t>(position - 1)]);
+            TTempDir out;
+            std::vector<TConversionRow> rows{RowFor(source)};
+            rows[0].Item.Title = "Tïtle";
+            rows[0].Item.Artist = "";
+            rows[0].Item.Track = 9;
+            TEncoderOptions o;
+            o.Ape.APEMyTrackBar = position;
+            TAppSettings app = DefaultAppSettings();
+            app.OutputFolder = out.Path().string() + "/";
+            TScriptedDialogs dialogs;
+            TRecordingObserver observer;
+            TConversionRun(rows, TTargetType::Ape, o, app, dialogs, observer).Run();
+            ASSERT_EQ(rows[0].Status, "Done") << rows[0].Reason;
+            EXPECT_EQ(observer.LastPercent, 100);
+            const std::string ape = out.File(stem + ".ape");
+            EXPECT_EQ(FolderEntries(out.Path().string()), std::vector<std::string>{stem + ".ape"});
+            const TRunResult decoded = StrictDecode(ape, format);
+            EXPECT_EQ(decoded.ExitCode, 0);
+            EXPECT_EQ(decoded.Err, "");
+            EXPECT_TRUE(decoded.Out.size() == sourcePcm.size() &&
+                        std::memcmp(decoded.Out.data(), sourcePcm.data(), sourcePcm.size()) == 0);
+            TMonkey monkey;
+            ASSERT_TRUE(monkey.Load(ape));
+            EXPECT_EQ(monkey.APETag().Items().size(), 7u);
+            EXPECT_EQ(monkey.APETag().GetItem("Title"), "Tïtle");
+            EXPECT_EQ(monkey.APETag().GetItem("Track"), "9");
+            EXPECT_EQ(ProbeTags(ape).at("title"), "Tïtle");
+        }
+    }
+}
+
+// A cancel while compressing: the status names the percentage, the writer finishes a valid,
+// shorter file that gets its tag, and nothing temporary stays; over an old file, the old file
+// stays as it was.
+TEST(ApeOutput, CancelWhileCompressing) {
+    TTempDir dir;
+    const std::string source = dir.File("long.flac");
+    RunOk({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+           "anoisesrc=d=60:c=pink:r=44100:a=0.4:seed=3", "-ac", "2", source});
+    for (const bool existed : {false, true}) {
+        SCOPED_TRACE(existed ? "over an old file" : "new file");
+        TTempDir out;
+        const std::string target = out.File("long.ape");
+        if (existed)
+            WriteAll(target, kOldBytes);
+        TEncoderOptions o;
+        o.Ape.APEMyTrackBar = 4;
+        int cancelledAt = -1;
+        const auto result = Convert(source, out.Path().string(), TTargetType::Ape, o,
+                                    [&](TConversionRun& run, int percent) {
+                                        if (cancelledAt < 0 && percent >= 70) {
+                                            cancelledAt = percent;
+                                            run.SetCancelCurrent();
+                                        }
+                                    });
+        ASSERT_GE(cancelledAt, 70);
+        EXPECT_LT(cancelledAt, 100);
+        EXPECT_EQ(result->Rows[0].Status, std::to_string(cancelledAt) + "% Canceled");
+        EXPECT_EQ(FolderEntries(out.Path().string()), std::vector<std::string>{"long.ape"});
+        EXPECT_TRUE(FolderEntries(InstanceTemporaryFolder()).empty());
+        if (existed) {
+            EXPECT_EQ(ReadAll(target), kOldBytes);
+            continue;
+        }
+        const TRunResult decoded = StrictDecode(target, "s16le");
+        EXPECT_EQ(decoded.ExitCode, 0);
+        EXPECT_EQ(decoded.Err, "");
+        const double seconds = static_cast<double>(decoded.Out.size()) / 4 / 44100;
+        EXPECT_GT(seconds, 1.0);
+        EXPECT_LT(seconds, 59.0);
+        TMonkey monkey;
+        ASSERT_TRUE(monkey.Load(target));
+        EXPECT_EQ(monkey.APETag().Items().size(), 7u);
+    }
 }
