@@ -2,6 +2,7 @@
 
 #include "app/aboutbox.h"
 #include "app/fileinfo.h"
+#include "app/form2.h"
 #include "app/joblistview.h"
 #include "app/optionpages.h"
 #include "app/progress.h"
@@ -13,6 +14,7 @@
 #include "shell/commands.h"
 #include "shell/helpfile.h"
 #include "shell/naming.h"
+#include "shell/presets.h"
 #include "shell/settingsio.h"
 #include "shell/settingsstore.h"
 
@@ -21,6 +23,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QSocketNotifier>
 #include <QDial>
@@ -140,6 +143,8 @@ TForm1::TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
     settingsDialog_ = new TSettings(this);
     progress_ = new TProgress(this);
     result_ = new TSuccessForm2(this);
+    form2_ = new TForm2(this);
+    presetNameSource_ = [this] { return form2_->Execute(); };
 }
 
 TForm1::~TForm1() { RunShutdownSequence(); }
@@ -250,23 +255,23 @@ QWidget* TForm1::CreateTopPanel() {
         comboBoxType_->addItem(QString::fromUtf8(t));
     line1->addWidget(comboBoxType_);
     line1->addWidget(new QLabel(QStringLiteral("with"), convert));
-    comboBoxQuality_ = new QComboBox(convert);
-    comboBoxQuality_->setObjectName(QStringLiteral("ComboBoxQuality"));
-    comboBoxQuality_->setMinimumWidth(140);
-    line1->addWidget(comboBoxQuality_);
+    qualityComboBox_ = new QComboBox(convert);
+    qualityComboBox_->setObjectName(QStringLiteral("QualityComboBox"));
+    qualityComboBox_->setMinimumWidth(140);
+    line1->addWidget(qualityComboBox_);
     auto* presetButton = new QToolButton(convert);
-    presetButton->setObjectName(QStringLiteral("PresetMenuButton"));
-    presetButton->setPopupMode(QToolButton::InstantPopup);
+    presetButton->setObjectName(QStringLiteral("ToolButton13"));
     presetButton->setArrowType(Qt::DownArrow);
-    auto* presetMenu = new QMenu(presetButton);
-    presetMenu->setObjectName(QStringLiteral("PresetMenu"));
+    presetButton->setToolTip(QStringLiteral("Quality Managment"));
+    presetMenu_ = new QMenu(presetButton);
+    presetMenu_->setObjectName(QStringLiteral("PresetMenu"));
     for (std::string_view e : PresetMenu()) {
         if (e == kSeparator)
-            presetMenu->addSeparator();
+            presetMenu_->addSeparator();
         else
-            presetMenu->addAction(Action(e));
+            presetMenu_->addAction(Action(e));
     }
-    presetButton->setMenu(presetMenu);
+    connect(presetButton, &QToolButton::clicked, this, &TForm1::ToolButton13Click);
     line1->addWidget(presetButton);
     line1->addWidget(new QLabel(QStringLiteral("preset."), convert));
     line1->addStretch(1);
@@ -405,6 +410,12 @@ void TForm1::CreateStatusBar() {
 
 void TForm1::ConnectActions() {
     connect(comboBoxType_, &QComboBox::activated, this, &TForm1::ComboBoxTypeChange);
+    connect(qualityComboBox_, &QComboBox::activated, this, &TForm1::QualityComboBoxChange);
+    connect(Action("ActionSaveQuality"), &QAction::triggered, this, &TForm1::ActionSaveQualityExecute);
+    connect(Action("ActionSaveAsQuality"), &QAction::triggered, this, &TForm1::ActionSaveAsQualityExecute);
+    connect(Action("ActionRemoveQuality"), &QAction::triggered, this, &TForm1::ActionRemoveQualityExecute);
+    // The menu entry asks first; the start-up's reset runs the command itself.
+    connect(Action("ActionResetAllQuality"), &QAction::triggered, this, &TForm1::ResetAll1Click);
     connect(pageControl_, &QTabWidget::currentChanged, this, &TForm1::PageControlChange);
     connect(checkBoxSAS_, &QCheckBox::clicked, this, &TForm1::SameAsSourceClick);
     connect(Action("ActionExit"), &QAction::triggered, this, &QWidget::close);
@@ -484,14 +495,21 @@ void TForm1::RunStartupSequence() {
     pageControl_->setCurrentIndex(0);
 
     // 12. The settings.
-    TSettingsLoad load = LoadSettings(store_, appSettings_, CurrentWindowSettings(), programPath_);
+    // On first start the reset of the presets writes the defaults, fills the list and loads
+    // "CD Quality"; later starts list what is stored and load the preset last selected.
+    TSettingsHooks hooks;
+    hooks.ResetAllPresets = [this](TSettingsStore&) { ActionResetAllQualityExecute(); };
+    TSettingsLoad load = LoadSettings(store_, appSettings_, CurrentWindowSettings(), programPath_, hooks);
     appSettings_ = load.App;
-    presetNames_ = load.PresetNames;
-    comboBoxQuality_->clear();
-    for (const auto& n : presetNames_)
-        comboBoxQuality_->addItem(QString::fromStdString(n));
-    if (load.QualityItemRead)
-        comboBoxQuality_->setCurrentIndex(load.Window.QualityItem);
+    if (!load.FirstStart) {
+        qualityComboBox_->clear();
+        for (const auto& n : load.PresetNames)
+            qualityComboBox_->addItem(QString::fromStdString(n));
+        if (load.QualityItemRead) {
+            qualityComboBox_->setCurrentIndex(load.Window.QualityItem);
+            QualityComboBoxChange();
+        }
+    }
     // On first start the window keeps its built-in place and size; what was written applies
     // from the next start on.
     ApplyWindowSettings(load.Window, !load.FirstStart);
@@ -506,7 +524,7 @@ void TForm1::RunStartupSequence() {
 TWindowSettings TForm1::CurrentWindowSettings() const {
     TWindowSettings w;
     w.ActivePage = pageControl_->currentIndex();
-    w.QualityItem = comboBoxQuality_->currentIndex();
+    w.QualityItem = qualityComboBox_->currentIndex();
     w.ViewToolBar = Action("ActionViewToolBar")->isChecked();
     w.ViewEncoder = Action("ActionViewEncoder")->isChecked();
     w.ViewPlayer = Action("ActionViewPlayer")->isChecked();
@@ -701,6 +719,76 @@ TEncoderOptions TForm1::EncoderOptions() const {
     mpcPage_->Save(o.Mpc);
     return o;
 }
+
+void TForm1::SetEncoderOptions(const TEncoderOptions& o) {
+    mp3Page_->Load(o.Mp3);
+    oggPage_->Load(o.Ogg);
+    wavPage_->Load(o.Wav);
+    wmaPage_->Load(o.Wma);
+    flacPage_->Load(o.Flac);
+    apePage_->Load(o.Ape);
+    mpcPage_->Load(o.Mpc);
+}
+
+void TForm1::QualityComboBoxChange() {
+    TEncoderOptions options = EncoderOptions();
+    const TPresetLoad load = LoadPreset(store_, qualityComboBox_->currentIndex(), options);
+    if (!load.Found)
+        return;
+    // What was read before a missing value stays applied.
+    SetEncoderOptions(options);
+    if (!load.Error.empty())
+        dialogs_.Show(TMessageKind::Error, "Brindlewave", load.Error);
+}
+
+void TForm1::ActionSaveQualityExecute() {
+    SavePreset(store_, qualityComboBox_->currentIndex(), EncoderOptions());
+}
+
+void TForm1::ActionSaveAsQualityExecute() {
+    const std::optional<std::string> name = presetNameSource_ ? presetNameSource_() : std::nullopt;
+    if (!name)
+        return;
+    SavePresetAs(store_, *name, EncoderOptions());
+    qualityComboBox_->addItem(QString::fromStdString(*name));
+    qualityComboBox_->setCurrentIndex(qualityComboBox_->count() - 1);
+    QualityComboBoxChange();
+}
+
+void TForm1::ActionRemoveQualityExecute() {
+    const int index = qualityComboBox_->currentIndex();
+    if (index < 0)
+        return;
+    const std::string question = "Are you sure to remove \"" +
+                                 qualityComboBox_->currentText().toStdString() + "\" settings?";
+    if (dialogs_.Ask(TMessageKind::Confirmation, "Confirm", question, {TAnswer::Ok, TAnswer::Cancel}) !=
+        TAnswer::Ok)
+        return;
+    RemovePreset(store_, index);
+    qualityComboBox_->removeItem(index);
+    if (qualityComboBox_->count() > 0) {
+        qualityComboBox_->setCurrentIndex(0);
+        QualityComboBoxChange();
+    }
+}
+
+void TForm1::ActionResetAllQualityExecute() {
+    ResetAllPresets(store_);
+    qualityComboBox_->clear();
+    for (const TPreset& p : BuiltInPresets())
+        qualityComboBox_->addItem(QString::fromStdString(p.Name));
+    qualityComboBox_->setCurrentIndex(kDefaultPresetIndex);
+    QualityComboBoxChange();
+}
+
+void TForm1::ResetAll1Click() {
+    if (dialogs_.Ask(TMessageKind::Confirmation, "Confirm",
+                     "Are you sure to reset all output qualities to the default?",
+                     {TAnswer::Ok, TAnswer::Cancel}) == TAnswer::Ok)
+        ActionResetAllQualityExecute();
+}
+
+void TForm1::ToolButton13Click() { presetMenu_->popup(QCursor::pos()); }
 
 void TForm1::ConvertExecute() {
     std::vector<TConversionRow> rows;

@@ -5,7 +5,10 @@
 
 #include <QMainWindow>
 #include <QStringList>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -34,6 +37,7 @@ class TJobListView;
 class TMp3Page;
 class TMpcPage;
 class TFlacPage;
+class TForm2;
 class TOggPage;
 class TWavPage;
 class TWmaPage;
@@ -83,6 +87,14 @@ public:
     TSuccessForm2& ResultWindow() { return *result_; }
     // The options of every encoder page as the pages show them now.
     TEncoderOptions EncoderOptions() const;
+    // Shows options on the pages; each page's handlers run, so enabled states and captions
+    // follow.
+    void SetEncoderOptions(const TEncoderOptions& options);
+    TForm2& PresetNameDialog() { return *form2_; }
+    // Where "Save as..." gets the new preset's name: the name dialog, unless a test stands
+    // in for the user. None means the dialog was cancelled.
+    using TPresetNameSource = std::function<std::optional<std::string>()>;
+    void SetPresetNameSource(TPresetNameSource source) { presetNameSource_ = std::move(source); }
     // The values kept in the window's controls, as they would be written at close.
     TWindowSettings CurrentWindowSettings() const;
 
@@ -116,6 +128,14 @@ private:
     void ShowAudioLibraryError(const QString& text);
 
     void ComboBoxTypeChange(int index);
+    // Quality presets: the list and the preset menu.
+    void QualityComboBoxChange();
+    void ActionSaveQualityExecute();
+    void ActionSaveAsQualityExecute();
+    void ActionRemoveQualityExecute();
+    void ActionResetAllQualityExecute();
+    void ResetAll1Click();
+    void ToolButton13Click();
     void PageControlChange(int index);
     void SameAsSourceClick();
     void StatusTimerTimer();
@@ -153,13 +173,14 @@ private:
     std::unique_ptr<TmyMusicFile> currentJob_;
     std::unique_ptr<TmyMusicFile> playerJob_;
     bool cancelAll_ = false;
-    std::vector<std::string> presetNames_;
+    TPresetNameSource presetNameSource_;
 
     // Widgets, owned by Qt's parent chain.
     std::vector<QAction*> actions_;
     QToolBar* toolBar_ = nullptr;
     QComboBox* comboBoxType_ = nullptr;
-    QComboBox* comboBoxQuality_ = nullptr;
+    QComboBox* qualityComboBox_ = nullptr;
+    QMenu* presetMenu_ = nullptr;
     QLineEdit* editOutputFolder_ = nullptr;
     QCheckBox* checkBoxSAS_ = nullptr;
     QComboBox* cmbDrives_ = nullptr;
@@ -183,6 +204,7 @@ private:
     std::vector<QLabel*> statusPanels_;
     QTimer* statusTimer_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
+    TForm2* form2_ = nullptr;
 };
 
 } // namespace bw

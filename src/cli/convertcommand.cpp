@@ -6,7 +6,9 @@
 #include "encoders/targettype.h"
 #include "shell/appsettings.h"
 #include "shell/conversionrun.h"
+#include "shell/presets.h"
 #include "shell/probe.h"
+#include "shell/settingsstore.h"
 
 #include <filesystem>
 #include <optional>
@@ -18,7 +20,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: brindlewave-cli convert --to mp3|ogg|wav|wma|flac|ape|mpc [--out DIR | "
-    "--same-as-source] [--set NAME=VALUE]... [--overwrite] [--] FILE...";
+    "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--overwrite] [--] FILE...";
 constexpr int kBarWidth = 30;
 constexpr int kPlainStep = 10; // plain progress lines every this many percent
 
@@ -103,7 +105,9 @@ struct TConvertArgs {
     std::optional<std::string> OutFolder;
     bool SameAsSource = false;
     bool Overwrite = false;
-    TEncoderOptions Options;
+    std::optional<std::string> Preset;
+    // NAME=VALUE settings in the order given; they apply after the preset.
+    std::vector<std::pair<std::string, std::string>> Settings;
     std::vector<std::string> Files;
 };
 
@@ -129,6 +133,8 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
             args.SameAsSource = true;
         } else if (a == "--overwrite") {
             args.Overwrite = true;
+        } else if (a == "--preset" && hasValue) {
+            args.Preset = argv[++i];
         } else if (a == "--set" && hasValue) {
             const std::string& setting = argv[++i];
             const size_t eq = setting.find('=');
@@ -136,9 +142,13 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
                 error = "--set takes NAME=VALUE, not '" + setting + "'";
                 return false;
             }
-            if (!SetEncoderOption(args.Options, std::string_view(setting).substr(0, eq),
-                                  std::string_view(setting).substr(eq + 1), &error))
+            // Checked now, so a bad setting is refused before any preset is looked up.
+            TEncoderOptions scratch;
+            std::string name = setting.substr(0, eq);
+            std::string value = setting.substr(eq + 1);
+            if (!SetEncoderOption(scratch, name, value, &error))
                 return false;
+            args.Settings.emplace_back(std::move(name), std::move(value));
         } else {
             error = "unknown option or missing value: '" + a + "'";
             return false;
@@ -174,6 +184,24 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
     }
     const TTargetType target = *args.Target;
 
+    // The options: the pages' defaults, or a preset from the settings the window uses, with
+    // every --set on top in the order given.
+    TEncoderOptions options;
+    if (args.Preset) {
+        const TSettingsStore store;
+        const auto load = LoadPresetByName(store, *args.Preset, options);
+        if (!load) {
+            err << "brindlewave-cli convert: unknown preset '" << *args.Preset << "'\n" << kUsage << "\n";
+            return 2;
+        }
+        if (!load->Error.empty()) {
+            err << "brindlewave-cli convert: preset '" << *args.Preset << "': " << load->Error << "\n";
+            return 2;
+        }
+    }
+    for (const auto& [name, value] : args.Settings)
+        SetEncoderOption(options, name, value, nullptr);
+
     TAppSettings settings = DefaultAppSettings();
     settings.OverwriteWithoutAsking = args.Overwrite;
     // A folder that does not exist yet is made by the run.
@@ -201,12 +229,12 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
 
     TCliDialogs dialogs(err);
     TCliProgress progress(err, errIsTerminal);
-    TConversionRun run(rows, target, args.Options, settings, dialogs, progress);
+    TConversionRun run(rows, target, options, settings, dialogs, progress);
     run.SetSameAsSource(args.SameAsSource);
     progress.SetRun(&run);
     int stopSignal = 0;
     {
-        TStopSignals signals;
+        TStopSignals stopSignals; // not "signals": Qt headers take that word
         run.Run();
         stopSignal = TStopSignals::Received();
     }

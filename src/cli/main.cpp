@@ -2,9 +2,11 @@
 // library as the desktop program.
 
 #include "cli/convertcommand.h"
+#include "cli/presetscommand.h"
 #include "cli/probecommand.h"
 #include "cli/tagscommand.h"
 #include "common/buildinfo.h"
+#include "shell/settingsstore.h"
 
 #include <cstring>
 #include <functional>
@@ -35,12 +37,21 @@ const std::vector<TSubcommand>& Subcommands() {
          }},
         {"convert",
          "convert --to mp3|ogg|wav|wma|flac|ape|mpc [--out DIR | --same-as-source]\n"
-         "          [--set NAME=VALUE]... [--overwrite] FILE...",
-         "convert each file to the target type; NAME is an encoder option as presets store it\n"
-         "      (MP3BitRate, OGGQualitySel, FLACMyTrackBar, ...); an existing output is kept\n"
-         "      unless --overwrite; one JSON object a line with the outcome of each file",
+         "          [--preset NAME] [--set NAME=VALUE]... [--overwrite] FILE...",
+         "convert each file to the target type; --preset starts from the first quality preset\n"
+         "      of that name (see presets), each --set then applies on top in the order given;\n"
+         "      NAME is an encoder option as presets store it (MP3BitRate, OGGQualitySel,\n"
+         "      FLACMyTrackBar, ...); an existing output is kept unless --overwrite; one JSON\n"
+         "      object a line with the outcome of each file",
          [](const std::vector<std::string>& args) {
              return bw::RunConvertCommand(args, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
+         }},
+        {"presets", "presets",
+         "list the quality presets of the desktop program's settings (the built-in ones\n"
+         "      before its first start); one JSON object a line: Index, Name and every value",
+         [](const std::vector<std::string>& args) {
+             const bw::TSettingsStore store;
+             return bw::RunPresetsCommand(args, store, std::cout, std::cerr);
          }},
     };
     return list;

@@ -1,5 +1,6 @@
 #include "shell/settingsio.h"
 
+#include "shell/presets.h"
 #include "shell/settingskeys.h"
 #include "shell/settingsstore.h"
 
@@ -169,13 +170,12 @@ TSettingsLoad LoadSettings(TSettingsStore& store, const TAppSettings& app,
 
     store.WriteString(keys::kPath, programPath);
 
+    // The count is read in its place in the order, so a damaged one stops the load here;
+    // how many presets there are is then up to the groups actually stored.
     int total = 0;
     r.Int(keys::kQualityTotal, total);
-    // A damaged count must not drive a loop over millions of missing groups.
-    constexpr int kMaxPresets = 10000;
-    for (int n = 0; r.Ok() && n < total && n < kMaxPresets; ++n)
-        out.PresetNames.push_back(store.ReadGroupString(
-            QString::fromLatin1(keys::kPresetGroupPrefix) + QString::number(n), keys::kPresetName));
+    if (r.Ok())
+        out.PresetNames = StoredPresetNames(store);
     if (r.Ok() && !out.PresetNames.empty()) {
         r.Int(keys::kQualityItem, w.QualityItem);
         out.QualityItemRead = r.Ok();

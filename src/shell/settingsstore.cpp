@@ -51,8 +51,49 @@ void TSettingsStore::WriteString(const QString& name, const std::string& value) 
     settings_->setValue(name, QString::fromStdString(value));
 }
 
+namespace {
+
+QString GroupKey(const QString& group, const QString& name) { return group + QLatin1Char('/') + name; }
+
+} // namespace
+
+std::vector<QString> TSettingsStore::Groups() const {
+    const QStringList groups = settings_->childGroups();
+    return {groups.begin(), groups.end()};
+}
+
 std::string TSettingsStore::ReadGroupString(const QString& group, const QString& name) const {
-    return settings_->value(group + QLatin1Char('/') + name).toString().toStdString();
+    return settings_->value(GroupKey(group, name)).toString().toStdString();
+}
+
+std::optional<int> TSettingsStore::ReadGroupInteger(const QString& group, const QString& name) const {
+    return ReadInteger(GroupKey(group, name));
+}
+
+void TSettingsStore::WriteGroupInteger(const QString& group, const QString& name, int value) {
+    settings_->setValue(GroupKey(group, name), value);
+}
+
+void TSettingsStore::WriteGroupString(const QString& group, const QString& name, const std::string& value) {
+    settings_->setValue(GroupKey(group, name), QString::fromStdString(value));
+}
+
+void TSettingsStore::RemoveGroup(const QString& group) {
+    // An empty name would remove every key of the store.
+    if (!group.isEmpty())
+        settings_->remove(group);
+}
+
+void TSettingsStore::RenameGroup(const QString& from, const QString& to) {
+    if (from.isEmpty() || to.isEmpty() || from == to)
+        return;
+    settings_->remove(to);
+    settings_->beginGroup(from);
+    const QStringList keys = settings_->allKeys();
+    settings_->endGroup();
+    for (const QString& k : keys)
+        settings_->setValue(GroupKey(to, k), settings_->value(GroupKey(from, k)));
+    settings_->remove(from);
 }
 
 bool TSettingsStore::Sync() {

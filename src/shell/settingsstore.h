@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QSettings;
 
@@ -33,8 +34,16 @@ public:
     void WriteBool(const QString& name, bool value);
     void WriteString(const QString& name, const std::string& value);
 
-    // Values of a sub-key (a preset group "QualityItem_N").
+    // Sub-keys (the preset groups "QualityItem_N") and their values.
+    std::vector<QString> Groups() const;
     std::string ReadGroupString(const QString& group, const QString& name) const;
+    std::optional<int> ReadGroupInteger(const QString& group, const QString& name) const;
+    void WriteGroupInteger(const QString& group, const QString& name, int value);
+    void WriteGroupString(const QString& group, const QString& name, const std::string& value);
+    // Deletes a sub-key with every value in it.
+    void RemoveGroup(const QString& group);
+    // Moves a sub-key with its values to another name, replacing what that name held.
+    void RenameGroup(const QString& from, const QString& to);
 
     // Writes pending changes to disk. False when the store could not be written.
     bool Sync();

@@ -77,6 +77,8 @@ protected:
 } // namespace
 
 TEST_F(ConvertWindow, PagesShowAndEditTheOptions) {
+    // The pages' own defaults, in place of the "CD Quality" preset a first start loads.
+    form_->SetEncoderOptions(TEncoderOptions{});
     const TEncoderOptions defaults = form_->EncoderOptions();
     EXPECT_EQ(BuildMp3Options(defaults.Mp3).Text(), " --cbr -b 128 -m s --resample 44.1 -o");
     auto* cbrBitrate = Child<QComboBox>("CBRBitrate");

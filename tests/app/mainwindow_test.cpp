@@ -89,7 +89,7 @@ TEST_F(MainWindow, FirstStartWritesDefaultsAndCloseWritesTheWindowBack) {
         // First start keeps the built-in place and size.
         EXPECT_EQ(form->pos(), QPoint(287, 109));
         EXPECT_EQ(form->size(), QSize(905, 780));
-        EXPECT_EQ(Stored("QualityTotal").toInt(), -1);
+        EXPECT_EQ(Stored("QualityTotal").toInt(), 5); // the built-in presets
         EXPECT_EQ(Stored("Path").toString(), "/usr/bin/brindlewave");
         // The Desktop is the output folder until another is chosen.
         EXPECT_TRUE(QString::fromStdString(form->AppSettings().OutputFolder).endsWith("/"));
@@ -109,7 +109,7 @@ TEST_F(MainWindow, FirstStartWritesDefaultsAndCloseWritesTheWindowBack) {
     EXPECT_EQ(Stored("Timeout").toInt(), 77);
     EXPECT_EQ(Stored("Width").toInt(), 905);
     EXPECT_EQ(Stored("Height").toInt(), 780);
-    EXPECT_EQ(Stored("QualityItem").toInt(), -1); // no preset selected
+    EXPECT_EQ(Stored("QualityItem").toInt(), 1); // "CD Quality", selected at first start
     EXPECT_FALSE(Stored("OutputFolder").toString().isEmpty());
 
     // The second start reads it all back.

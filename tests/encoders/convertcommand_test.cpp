@@ -1,6 +1,12 @@
 // brindlewave-cli convert, run as the program it is.
 
 #include "encoders/convertertesthelp.h"
+#include "encoders/encoderoptions.h"
+#include "shell/presets.h"
+#include "shell/settingsio.h"
+#include "shell/settingsstore.h"
+
+#include <QSettings>
 
 #include <gtest/gtest.h>
 
@@ -242,4 +248,96 @@ TEST(ConvertCommand, SignalsCancelCleanly) {
         EXPECT_EQ(kill(-pid, 0), -1);
         std::filesystem::remove_all(out);
     }
+}
+
+// The presets of the desktop program's settings, listed and used by the tool: a preset
+// converts exactly as its values given one by one, and --set applies on top of it wherever
+// it stands on the line.
+TEST(ConvertCommand, PresetsFromTheDesktopSettings) {
+    TTempDir dir;
+    const std::string config = dir.File("config");
+    const auto cli = [&config](std::vector<std::string> args) {
+        args.insert(args.begin(), {"env", "XDG_CONFIG_HOME=" + config, BW_CLI_PATH});
+        return bwtest::Run(args);
+    };
+
+    // Never started: the built-in presets, and nothing written.
+    auto r = cli({"presets"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    auto lines = Lines(r.Out);
+    ASSERT_EQ(lines.size(), 5u) << r.Out;
+    EXPECT_EQ(lines[3],
+              "{\"Index\":3,\"Name\":\"AM Radio Quality\",\"MP3SampleRate\":2,\"MP3Channels\":4,"
+              "\"MP3Original\":0,\"MP3Copyright\":0,\"MP3CRC\":0,\"MP3CBR\":1,\"MP3BitRate\":4,"
+              "\"MP3HQ\":0,\"MP3VBR\":0,\"MP3MinBitRate\":4,\"MP3MaxBitRate\":6,\"MP3VBRQuality\":3,"
+              "\"OGGSamplerate\":4,\"OGGChannels\":1,\"OGGQuality\":1,\"OGGQualitySel\":4,"
+              "\"OGGBitrateManager\":0,\"OGGNominal\":4,\"OGGVBR\":0,\"OGGMin\":4,\"OGGMax\":6,"
+              "\"WAVSamplerate\":4,\"WAVChannels\":1,\"WAVNormalize\":0,\"WAVbps\":0,"
+              "\"WMASamplerate\":3,\"WMAChannels\":0,\"WMABitrate\":0,\"FLACMyTrackBar\":5,"
+              "\"FLACLax\":1,\"APEMyTrackBar\":2,\"MPCMyTrackBar\":2}");
+    EXPECT_FALSE(std::filesystem::exists(config));
+
+    // The settings as the window leaves them: started once, then a preset saved as "Mine".
+    bw::TEncoderOptions mine;
+    mine.Mp3.Samplerate = 2; // 32000
+    mine.Mp3.Channels = 4;   // mono
+    mine.Mp3.CBRBitrate = 5; // 80 kbps
+    mine.Mp3.CRC = true;
+    {
+        bw::TSettingsStore store(QString::fromStdString(config + "/Halvorix/Brindlewave.conf"));
+        bw::TSettingsHooks hooks;
+        hooks.ResetAllPresets = [](bw::TSettingsStore& s) { bw::ResetAllPresets(s); };
+        bw::LoadSettings(store, {}, {}, "p", hooks);
+        bw::SavePresetAs(store, "Mine", mine);
+        bw::SavePresetAs(store, "Mine", {}); // a second of the same name is never used
+    }
+    r = cli({"presets"});
+    lines = Lines(r.Out);
+    ASSERT_EQ(lines.size(), 7u) << r.Out << r.Err;
+    EXPECT_EQ(lines[5].rfind("{\"Index\":5,\"Name\":\"Mine\",\"MP3SampleRate\":2,\"MP3Channels\":4,", 0), 0u)
+        << lines[5];
+
+    const auto wav = MakeSource(dir, SourceKinds()[0]);
+    std::vector<std::string> sets;
+    for (const auto& name : bw::EncoderOptionNames())
+        sets.insert(sets.end(), {"--set", name + "=" + std::to_string(*bw::EncoderOptionValue(mine, name))});
+    const auto convert = [&](const std::string& out, std::vector<std::string> options) {
+        std::filesystem::create_directory(dir.File(out));
+        std::vector<std::string> args{"convert", "--to", "mp3", "--out", dir.File(out)};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back(wav);
+        const auto run = cli(args);
+        EXPECT_EQ(run.ExitCode, 0) << run.Err;
+        return dir.File(out + "/wav16.mp3");
+    };
+    const std::string byPreset = convert("preset", {"--preset", "Mine"});
+    const std::string bySets = convert("sets", sets);
+    EXPECT_EQ(ReadAll(byPreset), ReadAll(bySets));
+    const auto stream = [](const std::string& path) {
+        return RunOk({"ffprobe", "-v", "error", "-show_entries", "stream=sample_rate,channels,bit_rate",
+                      "-of", "csv=p=0", path});
+    };
+    EXPECT_EQ(stream(byPreset).rfind("32000,1,80000,", 0), 0u) << stream(byPreset);
+    // --set wins over the preset, also when it comes first on the line.
+    const std::string over = stream(convert("over", {"--set", "MP3SampleRate=1", "--preset", "Mine"}));
+    EXPECT_EQ(over.rfind("44100,1,80000,", 0), 0u) << over;
+
+    // An unknown name is a usage error; a damaged preset is refused with the store's message.
+    r = cli({"convert", "--to", "mp3", "--out", dir.File("none"), "--preset", "mine", wav});
+    EXPECT_EQ(r.ExitCode, 2);
+    EXPECT_NE(r.Err.find("unknown preset 'mine'"), std::string::npos) << r.Err;
+    EXPECT_TRUE(r.Out.empty());
+    {
+        QSettings raw(QString::fromStdString(config + "/Halvorix/Brindlewave.conf"), QSettings::IniFormat);
+        raw.remove("QualityItem_5/MP3HQ");
+    }
+    r = cli({"convert", "--to", "mp3", "--out", dir.File("none"), "--preset", "Mine", wav});
+    EXPECT_EQ(r.ExitCode, 2);
+    EXPECT_NE(r.Err.find("Failed to get data for 'MP3HQ'"), std::string::npos) << r.Err;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("none")));
+    r = cli({"presets"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(Lines(r.Out)[5], "{\"Index\":5,\"Name\":\"Mine\",\"MP3SampleRate\":2,\"MP3Channels\":4,"
+                               "\"MP3Original\":0,\"MP3Copyright\":0,\"MP3CRC\":1,\"MP3CBR\":1,"
+                               "\"MP3BitRate\":5}");
 }

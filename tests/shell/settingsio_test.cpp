@@ -146,6 +146,10 @@ TEST(SettingsIo, PresetNamesAndSelectionAreRead) {
     EXPECT_EQ(load.PresetNames, (std::vector<std::string>{"Good", "Best"}));
     EXPECT_TRUE(load.QualityItemRead);
     EXPECT_EQ(load.Window.QualityItem, 1);
+
+    // A damaged count lists the groups that are there, not empty names up to the count.
+    store.WriteInteger("QualityTotal", 2147483647);
+    EXPECT_EQ(LoadSettings(store, {}, {}, "p").PresetNames, load.PresetNames);
 }
 
 TEST(SettingsIo, SaveWritesOnlyIntoAnExistingStoreAndReportsFailure) {

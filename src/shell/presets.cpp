@@ -1,0 +1,236 @@
+#include "shell/presets.h"
+
+#include "shell/settingskeys.h"
+#include "shell/settingsstore.h"
+
+#include <QSet>
+#include <algorithm>
+#include <array>
+
+namespace bw {
+
+namespace {
+
+constexpr std::array<const char*, kBuiltInPresetCount> kBuiltInNames{
+    "HiFi Quality", "CD Quality", "FM Radio Quality", "AM Radio Quality", "Telephone Quality"};
+
+struct TBuiltInRow {
+    const char* Name;
+    std::array<int, kBuiltInPresetCount> Values; // one per built-in preset, in key order
+};
+
+// The built-in presets, value by value, as list indexes, slider positions and 0/1.
+constexpr auto kBuiltInTable = std::to_array<TBuiltInRow>({
+    {"MP3SampleRate", {0, 1, 2, 2, 2}},
+    {"MP3Channels", {0, 0, 1, 4, 4}},
+    {"MP3Original", {0, 0, 0, 0, 0}},
+    {"MP3Copyright", {0, 0, 0, 0, 0}},
+    {"MP3CRC", {0, 0, 0, 0, 0}},
+    {"MP3CBR", {1, 1, 1, 1, 1}},
+    {"MP3BitRate", {10, 8, 6, 4, 2}},
+    {"MP3HQ", {1, 0, 0, 0, 0}},
+    {"MP3VBR", {0, 0, 0, 0, 0}},
+    {"MP3MinBitRate", {10, 8, 6, 4, 2}},
+    {"MP3MaxBitRate", {13, 10, 8, 6, 4}},
+    {"MP3VBRQuality", {9, 7, 5, 3, 1}},
+    {"OGGSamplerate", {0, 1, 4, 4, 7}},
+    {"OGGChannels", {0, 0, 0, 1, 1}},
+    {"OGGQuality", {1, 1, 1, 1, 1}},
+    {"OGGQualitySel", {6, 4, 4, 4, 4}},
+    {"OGGBitrateManager", {0, 0, 0, 0, 0}},
+    {"OGGNominal", {10, 8, 6, 4, 2}},
+    {"OGGVBR", {0, 0, 0, 0, 0}},
+    {"OGGMin", {10, 8, 6, 4, 2}},
+    {"OGGMax", {13, 10, 8, 6, 4}},
+    {"WAVSamplerate", {0, 1, 4, 4, 6}},
+    {"WAVChannels", {0, 0, 0, 1, 1}},
+    {"WAVNormalize", {0, 0, 0, 0, 0}},
+    {"WAVbps", {0, 0, 0, 0, 1}},
+    {"WMASamplerate", {0, 1, 2, 3, 4}},
+    {"WMAChannels", {1, 1, 1, 0, 0}},
+    {"WMABitrate", {0, 4, 0, 0, 0}},
+    {"FLACMyTrackBar", {5, 5, 5, 5, 5}},
+    {"FLACLax", {1, 1, 1, 1, 1}},
+    {"APEMyTrackBar", {2, 2, 2, 2, 2}},
+    {"MPCMyTrackBar", {5, 4, 3, 2, 1}},
+});
+
+// The controls that are check boxes or radio buttons: stored 0/1, read true when non-zero.
+constexpr std::array<std::string_view, 11> kSwitches{
+    "MP3Original", "MP3Copyright", "MP3CRC", "MP3CBR", "MP3HQ", "MP3VBR",
+    "OGGQuality", "OGGBitrateManager", "OGGVBR", "WAVNormalize", "FLACLax"};
+
+QString GroupName(int index) {
+    return QString::fromLatin1(keys::kPresetGroupPrefix) + QString::number(index);
+}
+
+bool HasGroup(const TSettingsStore& store, const QString& group) {
+    const std::vector<QString> groups = store.Groups();
+    return std::find(groups.begin(), groups.end(), group) != groups.end();
+}
+
+// Whether a sub-key name is a preset group: the prefix followed by decimal digits only.
+bool IsPresetGroup(const QString& group) {
+    const QString prefix = QString::fromLatin1(keys::kPresetGroupPrefix);
+    if (!group.startsWith(prefix) || group.size() == prefix.size())
+        return false;
+    for (qsizetype i = prefix.size(); i < group.size(); ++i)
+        if (group[i] < QLatin1Char('0') || group[i] > QLatin1Char('9'))
+            return false;
+    return true;
+}
+
+// What the control takes of a stored number: its nearest value in range, never a wild index.
+int ControlValue(const std::string& name, int stored) {
+    if (std::find(kSwitches.begin(), kSwitches.end(), name) != kSwitches.end())
+        return stored != 0 ? 1 : 0;
+    const auto range = EncoderOptionRange(name);
+    return range ? std::clamp(stored, range->first, range->second) : stored;
+}
+
+void Apply(TEncoderOptions& options, const std::string& name, int value) {
+    // Every value handed here is a known name inside its range.
+    SetEncoderOption(options, name, std::to_string(value), nullptr);
+}
+
+void WriteValues(TSettingsStore& store, const QString& group, const TEncoderOptions& options) {
+    for (const std::string& name : EncoderOptionNames())
+        store.WriteGroupInteger(group, QString::fromStdString(name),
+                                ControlValue(name, EncoderOptionValue(options, name).value_or(0)));
+}
+
+} // namespace
+
+const std::vector<TPreset>& BuiltInPresets() {
+    static const std::vector<TPreset> presets = [] {
+        std::vector<TPreset> list;
+        for (size_t p = 0; p < kBuiltInNames.size(); ++p) {
+            TPreset preset{kBuiltInNames[p], {}};
+            for (const TBuiltInRow& row : kBuiltInTable)
+                Apply(preset.Options, row.Name, row.Values[p]);
+            list.push_back(std::move(preset));
+        }
+        return list;
+    }();
+    return presets;
+}
+
+int StoredPresetCount(const TSettingsStore& store) {
+    const int total = store.ReadInteger(keys::kQualityTotal).value_or(0);
+    if (total <= 0)
+        return 0;
+    const std::vector<QString> list = store.Groups();
+    const QSet<QString> groups(list.begin(), list.end());
+    int n = 0;
+    while (n < total && groups.contains(GroupName(n)))
+        ++n;
+    return n;
+}
+
+std::vector<std::string> StoredPresetNames(const TSettingsStore& store) {
+    std::vector<std::string> names;
+    const int count = StoredPresetCount(store);
+    for (int n = 0; n < count; ++n)
+        names.push_back(store.ReadGroupString(GroupName(n), keys::kPresetName));
+    return names;
+}
+
+TPresetValues ReadPreset(const TSettingsStore& store, int index) {
+    TPresetValues out;
+    if (index < 0 || !HasGroup(store, GroupName(index)))
+        return out;
+    out.Found = true;
+    const QString group = GroupName(index);
+    out.Name = store.ReadGroupString(group, keys::kPresetName);
+    for (const std::string& name : EncoderOptionNames()) {
+        const auto stored = store.ReadGroupInteger(group, QString::fromStdString(name));
+        if (!stored) {
+            out.Error = "Failed to get data for '" + name + "'";
+            break;
+        }
+        out.Values.emplace_back(name, ControlValue(name, *stored));
+    }
+    return out;
+}
+
+TPresetLoad LoadPreset(const TSettingsStore& store, int index, TEncoderOptions& options) {
+    const TPresetValues read = ReadPreset(store, index);
+    for (const auto& [name, value] : read.Values) {
+        Apply(options, name, value);
+        // The WMA page refills its bitrate list for the new rate and channels and selects
+        // the first entry; a preset that stops before its bitrate keeps that choice.
+        if (name == "WMAChannels")
+            options.Wma.WMABitrate = 0;
+    }
+    return {read.Found, read.Error};
+}
+
+bool SavePreset(TSettingsStore& store, int index, const TEncoderOptions& options) {
+    if (!store.MainKeyExists() || index < 0 || !HasGroup(store, GroupName(index)))
+        return false;
+    WriteValues(store, GroupName(index), options);
+    return store.Sync();
+}
+
+std::optional<int> SavePresetAs(TSettingsStore& store, const std::string& name,
+                                const TEncoderOptions& options) {
+    if (!store.MainKeyExists())
+        return std::nullopt;
+    const int n = StoredPresetCount(store);
+    store.WriteInteger(keys::kQualityTotal, n + 1);
+    // A group left past the count by a damaged store must not lend the new one its values.
+    store.RemoveGroup(GroupName(n));
+    store.WriteGroupString(GroupName(n), keys::kPresetName, name);
+    WriteValues(store, GroupName(n), options);
+    store.Sync();
+    return n;
+}
+
+bool RemovePreset(TSettingsStore& store, int index) {
+    if (!store.MainKeyExists() || store.ReadInteger(keys::kQualityTotal) == -1)
+        return false;
+    const int total = StoredPresetCount(store);
+    if (index < 0 || index >= total)
+        return false;
+    store.RemoveGroup(GroupName(index));
+    for (int k = index + 1; k < total; ++k)
+        store.RenameGroup(GroupName(k), GroupName(k - 1));
+    store.WriteInteger(keys::kQualityTotal, total - 1);
+    return store.Sync();
+}
+
+bool ResetAllPresets(TSettingsStore& store) {
+    if (!store.MainKeyExists())
+        return false;
+    // Every preset group goes, also any a damaged count had hidden past the first gap.
+    for (const QString& group : store.Groups())
+        if (IsPresetGroup(group))
+            store.RemoveGroup(group);
+    store.WriteInteger(keys::kQualityTotal, kBuiltInPresetCount);
+    const auto& presets = BuiltInPresets();
+    for (size_t i = 0; i < presets.size(); ++i) {
+        const QString group = GroupName(static_cast<int>(i));
+        store.WriteGroupString(group, keys::kPresetName, presets[i].Name);
+        WriteValues(store, group, presets[i].Options);
+    }
+    return store.Sync();
+}
+
+std::optional<TPresetLoad> LoadPresetByName(const TSettingsStore& store, std::string_view name,
+                                            TEncoderOptions& options) {
+    if (!store.MainKeyExists()) {
+        for (const TPreset& p : BuiltInPresets())
+            if (p.Name == name) {
+                options = p.Options;
+                return TPresetLoad{true, {}};
+            }
+        return std::nullopt;
+    }
+    const std::vector<std::string> names = StoredPresetNames(store);
+    const auto it = std::find(names.begin(), names.end(), name);
+    if (it == names.end())
+        return std::nullopt;
+    return LoadPreset(store, static_cast<int>(it - names.begin()), options);
+}
+
+} // namespace bw
