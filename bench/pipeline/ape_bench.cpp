@@ -4,9 +4,9 @@
 //   ape_bench [--24] [FILE.wav ...]
 //
 // Without files it makes three 16-bit (with --24: 24-bit) stereo 44100 Hz test files with
-// FFmpeg (tones with noise, a chord with a slow tremolo, brown noise). Speed is "times real time" over processor
-// time (user + system), so a machine busy with other work does not distort it; wall-clock
-// time is shown beside it.
+// FFmpeg (tones with noise, a chord with a slow tremolo, brown noise). Speed is "times real
+// time" over processor time (user + system), so a machine busy with other work does not
+// distort it; wall-clock time is shown beside it.
 
 #include "pipeline/acs_mac.h"
 #include "pipeline/acs_wave.h"

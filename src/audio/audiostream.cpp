@@ -54,8 +54,8 @@ bool StatesExactLength(AVCodecID id) {
 // below 16 bits.
 bool IsDeepSource(AVSampleFormat format, AVCodecID id) {
     const AVSampleFormat packed = av_get_packed_sample_fmt(format);
-    if (packed != AV_SAMPLE_FMT_S32 && packed != AV_SAMPLE_FMT_FLT &&
-        packed != AV_SAMPLE_FMT_DBL && packed != AV_SAMPLE_FMT_S64)
+    if (packed != AV_SAMPLE_FMT_S32 && packed != AV_SAMPLE_FMT_FLT && packed != AV_SAMPLE_FMT_DBL &&
+        packed != AV_SAMPLE_FMT_S64)
         return false;
     const AVCodecDescriptor* d = avcodec_descriptor_get(id);
     return d && (d->props & AV_CODEC_PROP_LOSSLESS) != 0;
@@ -263,7 +263,7 @@ TAudioError TAudioStream::Impl::SetupOutput(AVSampleFormat sampleFormat, int rat
     info.EightBit = av_get_packed_sample_fmt(sampleFormat) == AV_SAMPLE_FMT_U8;
     info.TwentyFourBit =
         depth == TSampleDepth::Keep24 && IsDeepSource(sampleFormat, codec->codec_id);
-    outFormat = info.EightBit       ? AV_SAMPLE_FMT_U8
+    outFormat = info.EightBit        ? AV_SAMPLE_FMT_U8
                 : info.TwentyFourBit ? AV_SAMPLE_FMT_S32
                                      : AV_SAMPLE_FMT_S16;
     info.SampleRate = rate;
@@ -524,10 +524,8 @@ bool TAudioStream::Restart() {
 TAudioStream::TAudioStream() : impl_(std::make_unique<Impl>()) {}
 TAudioStream::~TAudioStream() = default;
 
-std::unique_ptr<TAudioStream> TAudioStream::OpenFile(const std::string& path,
-                                                     TAudioError* error,
-                                                     TChannelPolicy policy,
-                                                     TSampleDepth depth) {
+std::unique_ptr<TAudioStream> TAudioStream::OpenFile(const std::string& path, TAudioError* error,
+                                                     TChannelPolicy policy, TSampleDepth depth) {
     QuietLibraryLog();
     std::unique_ptr<TAudioStream> s(new TAudioStream());
     s->impl_->policy = policy;

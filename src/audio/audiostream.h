@@ -18,11 +18,12 @@ struct TChannelInfo {
     int SampleRate = 0;
     int Channels = 0;
     bool EightBit = false;
-    bool TwentyFourBit = false;
     // The speakers the channels are for, one bit each in WAV order, as a
     // WAVE_FORMAT_EXTENSIBLE header's channel mask has them (FFmpeg's layout bits are the
     // same). 0 when the source's channels have no known positions.
     uint32_t ChannelMask = 0;
+    // Packed 24-bit samples (3 bytes each); last, so that the fields before keep their places.
+    bool TwentyFourBit = false;
 
     int BytesPerSample() const { return EightBit ? 1 : TwentyFourBit ? 3 : 2; }
     int BlockAlign() const { return Channels * BytesPerSample(); }
@@ -64,10 +65,10 @@ public:
     // Opens a file for decoding. On failure returns null and sets *error (when given).
     // The first block is decoded here, so a file that holds no decodable audio fails to
     // open rather than ending at the first read.
-    static std::unique_ptr<TAudioStream> OpenFile(
-        const std::string& path, TAudioError* error = nullptr,
-        TChannelPolicy policy = TChannelPolicy::DownmixToStereo,
-        TSampleDepth depth = TSampleDepth::Reduce16);
+    static std::unique_ptr<TAudioStream>
+    OpenFile(const std::string& path, TAudioError* error = nullptr,
+             TChannelPolicy policy = TChannelPolicy::DownmixToStereo,
+             TSampleDepth depth = TSampleDepth::Reduce16);
     ~TAudioStream();
     TAudioStream(const TAudioStream&) = delete;
     TAudioStream& operator=(const TAudioStream&) = delete;

@@ -107,7 +107,8 @@ void TWaveIn::ReadHeader() {
                 (channels_ != 1 && channels_ != 2) || rate_ < 1 || rate_ > kMaxSampleRate ||
                 blockAlign != BytesPerFrame())
                 throw EACSException("Unsupported WAV format (8-, 16- or 24-bit PCM, mono or "
-                                    "stereo only): " + FileName());
+                                    "stereo only): " +
+                                    FileName());
             SkipStream(length & 1);
             haveFormat = true;
         } else if (SameId(id, "data")) {

@@ -109,10 +109,10 @@ template <int kBits> int32_t LoadSample(const uint8_t* p, size_t index) {
         return v;
     } else {
         const uint8_t* s = p + 3 * index;
-        // The top byte shifted in from the left carries the sign down.
-        return static_cast<int32_t>(static_cast<uint32_t>(s[0]) << 8 |
-                                    static_cast<uint32_t>(s[1]) << 16 |
-                                    static_cast<uint32_t>(s[2]) << 24) >> 8;
+        // Built in the top three bytes, so that shifting down carries the sign.
+        const uint32_t u = static_cast<uint32_t>(s[0]) << 8 | static_cast<uint32_t>(s[1]) << 16 |
+                           static_cast<uint32_t>(s[2]) << 24;
+        return static_cast<int32_t>(u) >> 8;
     }
 }
 

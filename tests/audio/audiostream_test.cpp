@@ -2,11 +2,10 @@
 #include "audio/audiotesthelp.h"
 #include "support/testsupport.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <gtest/gtest.h>
 #include <string>
 #include <tuple>
 
@@ -76,8 +75,7 @@ void ExpectInfo(const TAudioStream& s, const TSourceCase& c, bool twentyFourBit 
 // Lossless sources: the PCM must be FFmpeg's own decode, byte for byte (every channel), and
 // the length the header states must be the real one. Asked for 24 bits, a deep source gives
 // FFmpeg's s24le decode and every other source the same as without asking.
-class LosslessTest : public testing::TestWithParam<
-                         std::tuple<TSourceCase, bw::TSampleDepth>> {};
+class LosslessTest : public testing::TestWithParam<std::tuple<TSourceCase, bw::TSampleDepth>> {};
 
 std::string DepthCaseName(const testing::TestParamInfo<LosslessTest::ParamType>& info) {
     const bool keep24 = std::get<1>(info.param) == bw::TSampleDepth::Keep24;
@@ -120,50 +118,54 @@ TEST_P(LosslessTest, DecodesBitExactWithExactLength) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sources, LosslessTest,
-    testing::Combine(testing::Values(
-        TSourceCase{"Wav16Stereo",
-                    [](const TTempDir& d) { return Wav(d, "a.wav", 2.5, 44100, 2, "pcm_s16le"); },
-                    44100, 2, false},
-        TSourceCase{"Wav8Mono",
-                    [](const TTempDir& d) { return Wav(d, "a.wav", 2, 22050, 1, "pcm_u8"); },
-                    22050, 1, true},
-        TSourceCase{"Wav24Stereo",
-                    [](const TTempDir& d) { return Wav(d, "a.wav", 2, 48000, 2, "pcm_s24le"); },
-                    48000, 2, false, 0, true},
-        TSourceCase{"Wav32Stereo",
-                    [](const TTempDir& d) { return Wav(d, "a.wav", 1.5, 44100, 2, "pcm_s32le"); },
-                    44100, 2, false, 0, true},
-        TSourceCase{"WavFloat",
-                    [](const TTempDir& d) { return Wav(d, "a.wav", 1.5, 44100, 2, "pcm_f32le"); },
-                    44100, 2, false, 0, true},
-        TSourceCase{"Wav16Surround",
-                    [](const TTempDir& d) { return Wav(d, "a.wav", 1, 48000, 6, "pcm_s16le"); },
-                    48000, 6, false},
-        TSourceCase{"Flac16",
-                    [](const TTempDir& d) {
-                        const auto wav = Wav(d, "a.wav", 2.5, 44100, 2, "pcm_s16le");
-                        return Encoded(d, wav, "a.flac", {"flac", "-s", "-o", "OUT", "IN"});
-                    },
-                    44100, 2, false},
-        TSourceCase{"Flac24",
-                    [](const TTempDir& d) {
-                        const auto wav = Wav(d, "a.wav", 2, 96000, 2, "pcm_s24le");
-                        return Encoded(d, wav, "a.flac", {"flac", "-s", "-o", "OUT", "IN"});
-                    },
-                    96000, 2, false, 0, true},
-        TSourceCase{"WavPack16",
-                    [](const TTempDir& d) {
-                        const auto wav = Wav(d, "a.wav", 2.5, 44100, 2, "pcm_s16le");
-                        return Encoded(d, wav, "a.wv", {"wavpack", "-q", "IN", "-o", "OUT"});
-                    },
-                    44100, 2, false},
-        TSourceCase{"WavPack24Mono",
-                    [](const TTempDir& d) {
-                        const auto wav = Wav(d, "a.wav", 2, 48000, 1, "pcm_s24le");
-                        return Encoded(d, wav, "a.wv", {"wavpack", "-q", "IN", "-o", "OUT"});
-                    },
-                    48000, 1, false, 0, true}),
-                     testing::Values(bw::TSampleDepth::Reduce16, bw::TSampleDepth::Keep24)),
+    testing::Combine(
+        testing::Values(
+            TSourceCase{
+                "Wav16Stereo",
+                [](const TTempDir& d) { return Wav(d, "a.wav", 2.5, 44100, 2, "pcm_s16le"); },
+                44100, 2, false},
+            TSourceCase{"Wav8Mono",
+                        [](const TTempDir& d) { return Wav(d, "a.wav", 2, 22050, 1, "pcm_u8"); },
+                        22050, 1, true},
+            TSourceCase{"Wav24Stereo",
+                        [](const TTempDir& d) { return Wav(d, "a.wav", 2, 48000, 2, "pcm_s24le"); },
+                        48000, 2, false, 0, true},
+            TSourceCase{
+                "Wav32Stereo",
+                [](const TTempDir& d) { return Wav(d, "a.wav", 1.5, 44100, 2, "pcm_s32le"); },
+                44100, 2, false, 0, true},
+            TSourceCase{
+                "WavFloat",
+                [](const TTempDir& d) { return Wav(d, "a.wav", 1.5, 44100, 2, "pcm_f32le"); },
+                44100, 2, false, 0, true},
+            TSourceCase{"Wav16Surround",
+                        [](const TTempDir& d) { return Wav(d, "a.wav", 1, 48000, 6, "pcm_s16le"); },
+                        48000, 6, false},
+            TSourceCase{"Flac16",
+                        [](const TTempDir& d) {
+                            const auto wav = Wav(d, "a.wav", 2.5, 44100, 2, "pcm_s16le");
+                            return Encoded(d, wav, "a.flac", {"flac", "-s", "-o", "OUT", "IN"});
+                        },
+                        44100, 2, false},
+            TSourceCase{"Flac24",
+                        [](const TTempDir& d) {
+                            const auto wav = Wav(d, "a.wav", 2, 96000, 2, "pcm_s24le");
+                            return Encoded(d, wav, "a.flac", {"flac", "-s", "-o", "OUT", "IN"});
+                        },
+                        96000, 2, false, 0, true},
+            TSourceCase{"WavPack16",
+                        [](const TTempDir& d) {
+                            const auto wav = Wav(d, "a.wav", 2.5, 44100, 2, "pcm_s16le");
+                            return Encoded(d, wav, "a.wv", {"wavpack", "-q", "IN", "-o", "OUT"});
+                        },
+                        44100, 2, false},
+            TSourceCase{"WavPack24Mono",
+                        [](const TTempDir& d) {
+                            const auto wav = Wav(d, "a.wav", 2, 48000, 1, "pcm_s24le");
+                            return Encoded(d, wav, "a.wv", {"wavpack", "-q", "IN", "-o", "OUT"});
+                        },
+                        48000, 1, false, 0, true}),
+        testing::Values(bw::TSampleDepth::Reduce16, bw::TSampleDepth::Keep24)),
     DepthCaseName);
 
 // Lossy sources: FFmpeg's sample count (encoder delay and padding removed as it removes

@@ -3,13 +3,11 @@
 
 #include "pipeline/acs_converters.h"
 #include "pipeline/acs_wave.h"
-
 #include "pipelinetest.h"
 #include "support/testsupport.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <utility>
 
 namespace {

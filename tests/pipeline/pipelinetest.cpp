@@ -88,8 +88,8 @@ std::vector<std::byte> MakeSignal(TSignal signal, int bits, int channels, size_t
             case TSignal::Silence: break;
             case TSignal::Noise: v = noise(); break;
             case TSignal::Sine:
-                v = static_cast<int32_t>(std::lround(
-                    scale * std::sin(static_cast<double>(i) * (0.031 + 0.007 * c))));
+                v = static_cast<int32_t>(
+                    std::lround(scale * std::sin(static_cast<double>(i) * (0.031 + 0.007 * c))));
                 break;
             case TSignal::SameChannels: v = c == 0 ? noise() / 3 : first; break;
             }

@@ -5,11 +5,10 @@
 #include "shell/conversionrun.h"
 #include "support/scripteddialogs.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <memory>
 
 using namespace bw;
