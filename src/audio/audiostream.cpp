@@ -403,17 +403,17 @@ bool TAudioStream::Impl::Convert(const AVFrame* f) {
             return Fail(TAudioError::Format);
         if (f->format == outFormat && f->sample_rate == info.SampleRate &&
             SameChannels(f->ch_layout)) {
-            const auto samples = static_cast<size_t>(f->nb_samples);
+            const auto frames = static_cast<size_t>(f->nb_samples);
             if (info.TwentyFourBit) {
                 // Interleaved 32-bit already: only the packing to 3 bytes.
-                converted.resize(samples * blockAlign);
-                PackS32ToS24(f->data[0], converted.data(), samples * channels);
+                converted.resize(frames * blockAlign);
+                PackS32ToS24(f->data[0], converted.data(), frames * channels);
                 pending = converted.data();
             } else {
                 // Already what we deliver (16-bit or 8-bit interleaved): no copy.
                 pending = f->data[0];
             }
-            pendingSize = samples * blockAlign;
+            pendingSize = frames * blockAlign;
             return true;
         }
         if (!swr || f->format != swrInFormat || f->sample_rate != swrInRate ||
