@@ -1,12 +1,12 @@
 // Compression ratio and speed of the Monkey's Audio writer at each level, next to flac -5 and
 // flac -8, on the same WAV files, in one run.
 //
-//   ape_bench [FILE.wav ...]
+//   ape_bench [--24] [FILE.wav ...]
 //
-// Without files it makes three 16-bit stereo 44100 Hz test files with FFmpeg (tones with
-// noise, a chord with a slow tremolo, brown noise). Speed is "times real time" over processor
-// time (user + system), so a machine busy with other work does not distort it; wall-clock
-// time is shown beside it.
+// Without files it makes three 16-bit (with --24: 24-bit) stereo 44100 Hz test files with
+// FFmpeg (tones with noise, a chord with a slow tremolo, brown noise). Speed is "times real
+// time" over processor time (user + system), so a machine busy with other work does not
+// distort it; wall-clock time is shown beside it.
 
 #include "pipeline/acs_mac.h"
 #include "pipeline/acs_wave.h"
@@ -106,6 +106,9 @@ int main(int argc, char** argv) {
     const auto dir = std::filesystem::temp_directory_path() / ("ape_bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     std::vector<std::string> files(argv + 1, argv + argc);
+    const bool deep = !files.empty() && files.front() == "--24";
+    if (deep)
+        files.erase(files.begin());
     if (files.empty()) {
         const char* sources[] = {
             "sine=f=440:d=40,volume=0.5[a];anoisesrc=c=pink:d=40:a=0.05:seed=1[b];[a][b]amix=2,aformat=channel_layouts=stereo",
@@ -116,7 +119,8 @@ int main(int argc, char** argv) {
         for (const char* s : sources) {
             const std::string path = (dir / ("test" + std::to_string(++i) + ".wav")).string();
             const TCost c = RunTool({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-                                     std::string(s) + ",aresample=44100", "-c:a", "pcm_s16le", path});
+                                     std::string(s) + ",aresample=44100", "-c:a",
+                                     deep ? "pcm_s24le" : "pcm_s16le", path});
             if (!c.Ok) {
                 std::fprintf(stderr, "ape_bench: ffmpeg could not make %s\n", path.c_str());
                 return 1;

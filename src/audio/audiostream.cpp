@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <mutex>
 #include <sys/stat.h>
@@ -36,6 +37,8 @@ constexpr int64_t kMaxLengthFrames = int64_t{384000} * 3600 * 24 * 366;
 // Errors tolerated while draining the decoder at the end before giving up on the rest.
 constexpr int kMaxDrainErrors = 64;
 
+static_assert(std::endian::native == std::endian::little, "PCM is handled in host order");
+
 bool IsPcm(AVCodecID id) {
     return id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT;
 }
@@ -44,6 +47,29 @@ bool IsPcm(AVCodecID id) {
 bool StatesExactLength(AVCodecID id) {
     return IsPcm(id) || id == AV_CODEC_ID_FLAC || id == AV_CODEC_ID_WAVPACK ||
            id == AV_CODEC_ID_APE;
+}
+
+// Whether a decoder's samples hold more than 16 bits that a 24-bit output can keep: wide
+// samples from a lossless codec or PCM. Lossy decoders give float too, but nothing exact
+// below 16 bits.
+bool IsDeepSource(AVSampleFormat format, AVCodecID id) {
+    const AVSampleFormat packed = av_get_packed_sample_fmt(format);
+    if (packed != AV_SAMPLE_FMT_S32 && packed != AV_SAMPLE_FMT_FLT && packed != AV_SAMPLE_FMT_DBL &&
+        packed != AV_SAMPLE_FMT_S64)
+        return false;
+    const AVCodecDescriptor* d = avcodec_descriptor_get(id);
+    return d && (d->props & AV_CODEC_PROP_LOSSLESS) != 0;
+}
+
+// 32-bit samples to packed 24-bit ones, in place where to == from: the top three bytes of
+// each, as FFmpeg's s24le output keeps them.
+void PackS32ToS24(const uint8_t* from, uint8_t* to, size_t samples) {
+    for (size_t i = 0; i < samples; ++i) {
+        const uint8_t b1 = from[4 * i + 1], b2 = from[4 * i + 2], b3 = from[4 * i + 3];
+        to[3 * i] = b1;
+        to[3 * i + 1] = b2;
+        to[3 * i + 2] = b3;
+    }
 }
 
 // The speaker bits a WAV channel mask can hold (front left up to top back right).
@@ -105,6 +131,7 @@ void QuietLibraryLog() {
 struct TAudioStream::Impl {
     std::string path;
     TChannelPolicy policy = TChannelPolicy::DownmixToStereo;
+    TSampleDepth depth = TSampleDepth::Reduce16;
     TFormatPtr format;
     TCodecPtr codec;
     TSwrPtr swr;
@@ -230,10 +257,15 @@ TAudioError TAudioStream::Impl::SetupOutput(AVSampleFormat sampleFormat, int rat
                                             const AVChannelLayout& layout) {
     if (rate <= 0 || layout.nb_channels <= 0 || layout.nb_channels > kMaxChannels)
         return TAudioError::Format;
-    // 8-bit sources stay 8-bit unsigned, as FFmpeg's u8 output of them; everything else,
-    // float and 24/32-bit included, becomes 16-bit signed.
+    // 8-bit sources stay 8-bit unsigned, as FFmpeg's u8 output of them; deep sources asked
+    // for at 24 bits go through 32-bit samples (packed to 3 bytes on delivery); everything
+    // else, float and 24/32-bit included, becomes 16-bit signed.
     info.EightBit = av_get_packed_sample_fmt(sampleFormat) == AV_SAMPLE_FMT_U8;
-    outFormat = info.EightBit ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
+    info.TwentyFourBit =
+        depth == TSampleDepth::Keep24 && IsDeepSource(sampleFormat, codec->codec_id);
+    outFormat = info.EightBit        ? AV_SAMPLE_FMT_U8
+                : info.TwentyFourBit ? AV_SAMPLE_FMT_S32
+                                     : AV_SAMPLE_FMT_S16;
     info.SampleRate = rate;
     if (layout.nb_channels > 2 && policy == TChannelPolicy::DownmixToStereo) {
         av_channel_layout_uninit(outLayout.Get());
@@ -362,15 +394,26 @@ bool TAudioStream::Impl::MakeConverter(const AVFrame& f) {
 // Makes the frame's samples (or, with no frame, what the converter still holds) pending.
 bool TAudioStream::Impl::Convert(const AVFrame* f) {
     const auto blockAlign = static_cast<size_t>(info.BlockAlign());
+    const auto channels = static_cast<size_t>(info.Channels);
+    // What the converter (or the decoder) gives: 24-bit delivery takes 32-bit samples.
+    const size_t outBlock = info.TwentyFourBit ? 4 * channels : blockAlign;
     if (f) {
         if (f->nb_samples > kMaxFrameSamples || f->ch_layout.nb_channels <= 0 ||
             f->ch_layout.nb_channels > kMaxChannels)
             return Fail(TAudioError::Format);
         if (f->format == outFormat && f->sample_rate == info.SampleRate &&
             SameChannels(f->ch_layout)) {
-            // Already what we deliver (16-bit or 8-bit interleaved): no copy.
-            pending = f->data[0];
-            pendingSize = static_cast<size_t>(f->nb_samples) * blockAlign;
+            const auto frames = static_cast<size_t>(f->nb_samples);
+            if (info.TwentyFourBit) {
+                // Interleaved 32-bit already: only the packing to 3 bytes.
+                converted.resize(frames * blockAlign);
+                PackS32ToS24(f->data[0], converted.data(), frames * channels);
+                pending = converted.data();
+            } else {
+                // Already what we deliver (16-bit or 8-bit interleaved): no copy.
+                pending = f->data[0];
+            }
+            pendingSize = frames * blockAlign;
             return true;
         }
         if (!swr || f->format != swrInFormat || f->sample_rate != swrInRate ||
@@ -387,13 +430,15 @@ bool TAudioStream::Impl::Convert(const AVFrame* f) {
         return Fail(TAudioError::Format);
     if (outMax == 0)
         return true;
-    converted.resize(static_cast<size_t>(outMax) * blockAlign);
+    converted.resize(static_cast<size_t>(outMax) * outBlock);
     uint8_t* out = converted.data();
     const int n = swr_convert(swr.get(), &out, outMax,
                               f ? const_cast<const uint8_t**>(f->extended_data) : nullptr,
                               inSamples);
     if (n < 0)
         return Fail(TAudioError::Format);
+    if (info.TwentyFourBit)
+        PackS32ToS24(converted.data(), converted.data(), static_cast<size_t>(n) * channels);
     pending = converted.data();
     pendingSize = static_cast<size_t>(n) * blockAlign;
     return true;
@@ -465,6 +510,7 @@ bool TAudioStream::Impl::Produce() {
 bool TAudioStream::Restart() {
     auto fresh = std::make_unique<Impl>();
     fresh->policy = impl_->policy;
+    fresh->depth = impl_->depth;
     if (fresh->Open(impl_->path) != TAudioError::Ok)
         return false;
     if (impl_->exact) { // a length learnt by reading to the end stays known
@@ -478,12 +524,12 @@ bool TAudioStream::Restart() {
 TAudioStream::TAudioStream() : impl_(std::make_unique<Impl>()) {}
 TAudioStream::~TAudioStream() = default;
 
-std::unique_ptr<TAudioStream> TAudioStream::OpenFile(const std::string& path,
-                                                     TAudioError* error,
-                                                     TChannelPolicy policy) {
+std::unique_ptr<TAudioStream> TAudioStream::OpenFile(const std::string& path, TAudioError* error,
+                                                     TChannelPolicy policy, TSampleDepth depth) {
     QuietLibraryLog();
     std::unique_ptr<TAudioStream> s(new TAudioStream());
     s->impl_->policy = policy;
+    s->impl_->depth = depth;
     const TAudioError e = s->impl_->Open(path);
     if (error)
         *error = e;

@@ -11,7 +11,9 @@
 namespace bw {
 
 // What a stream delivers: interleaved PCM at the source's own rate and channel count,
-// 16-bit signed little-endian, or 8-bit unsigned where the source itself is 8-bit.
+// 16-bit signed little-endian, or 8-bit unsigned where the source itself is 8-bit, or
+// packed 24-bit signed little-endian (3 bytes a sample) where a stream asked for it
+// (TSampleDepth::Keep24) has a source of more than 16 bits.
 struct TChannelInfo {
     int SampleRate = 0;
     int Channels = 0;
@@ -20,8 +22,10 @@ struct TChannelInfo {
     // WAVE_FORMAT_EXTENSIBLE header's channel mask has them (FFmpeg's layout bits are the
     // same). 0 when the source's channels have no known positions.
     uint32_t ChannelMask = 0;
+    // Packed 24-bit samples (3 bytes each); last, so that the fields before keep their places.
+    bool TwentyFourBit = false;
 
-    int BytesPerSample() const { return EightBit ? 1 : 2; }
+    int BytesPerSample() const { return EightBit ? 1 : TwentyFourBit ? 3 : 2; }
     int BlockAlign() const { return Channels * BytesPerSample(); }
 };
 
@@ -39,19 +43,32 @@ enum class TChannelPolicy {
     KeepAll,
 };
 
+// How wide the samples of a source of more than 16 bits are delivered: 24- or 32-bit
+// integer or float PCM, and lossless codecs that decode to those. 8- and 16-bit sources are
+// delivered as 8 or 16 bits either way, and so are lossy codecs: they decode to float, but
+// keep no exact low bits worth a wider lossless file.
+enum class TSampleDepth {
+    // 16 bits, as FFmpeg's own s16le decode: what every back-end takes.
+    Reduce16,
+    // 24 bits, as FFmpeg's own s24le decode, for lossless outputs that keep them.
+    Keep24,
+};
+
 // A decoding stream over one audio file (any source format but CD tracks), on FFmpeg.
 // The PCM is the same as FFmpeg's own command-line decode of the file to s16le (u8 for
-// 8-bit sources): sources of more than 16 bits are reduced the same way, and the encoder
-// delay and padding the container declares (MP3 gapless info) are removed the same way.
+// 8-bit sources, s24le for sources kept at 24 bits): sources of more than 16 bits are
+// reduced the same way, and the encoder delay and padding the container declares (MP3
+// gapless info) are removed the same way.
 // Not thread-safe: one thread uses one stream at a time.
 class TAudioStream {
 public:
     // Opens a file for decoding. On failure returns null and sets *error (when given).
     // The first block is decoded here, so a file that holds no decodable audio fails to
     // open rather than ending at the first read.
-    static std::unique_ptr<TAudioStream> OpenFile(
-        const std::string& path, TAudioError* error = nullptr,
-        TChannelPolicy policy = TChannelPolicy::DownmixToStereo);
+    static std::unique_ptr<TAudioStream>
+    OpenFile(const std::string& path, TAudioError* error = nullptr,
+             TChannelPolicy policy = TChannelPolicy::DownmixToStereo,
+             TSampleDepth depth = TSampleDepth::Reduce16);
     ~TAudioStream();
     TAudioStream(const TAudioStream&) = delete;
     TAudioStream& operator=(const TAudioStream&) = delete;

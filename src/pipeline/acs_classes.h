@@ -1,8 +1,9 @@
 #pragma once
 
 // The in-process PCM pipeline: sources, converters and outputs of 8- or 16-bit interleaved
-// PCM. An output owns a worker thread that pulls blocks through the chain while the user
-// thread polls its status and progress.
+// PCM, and 24-bit from the WAV reader straight to a writer (the converters refuse it). An
+// output owns a worker thread that pulls blocks through the chain while the user thread
+// polls its status and progress.
 //
 // Threads: the user thread starts, stops, polls and rewires; the worker thread runs every
 // step, every read through the chain and the OnDone / OnProgress / OnThreadException events.

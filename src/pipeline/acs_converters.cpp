@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 namespace bw {
 
@@ -101,7 +102,8 @@ int TSampleConverter::BitsPerSample() { return RequireInput()->BitsPerSample() =
 size_t TSampleConverter::PrepareChunk(TACSInput& input) {
     const int bits = input.BitsPerSample();
     if (bits != 8 && bits != 16)
-        throw EACSException("The sample converter needs 8- or 16-bit input");
+        throw EACSException("The sample converter needs 8- or 16-bit input, not " +
+                            std::to_string(bits) + "-bit");
     from16_ = bits == 16;
     return from16_ ? kBufferBytes : kBufferBytes / 2;
 }
@@ -140,8 +142,9 @@ int TMSConverter::BitsPerSample() {
 int TMSConverter::ChannelCount() { return RequireInput()->ChannelCount() == 1 ? 2 : 1; }
 
 size_t TMSConverter::PrepareChunk(TACSInput& input) {
-    if (input.BitsPerSample() != 16)
-        throw EACSException("The channel converter needs 16-bit input");
+    if (const int bits = input.BitsPerSample(); bits != 16)
+        throw EACSException("The channel converter needs 16-bit input, not " +
+                            std::to_string(bits) + "-bit");
     const int channels = input.ChannelCount();
     if (channels != 1 && channels != 2)
         throw EACSException("The channel converter needs mono or stereo input");

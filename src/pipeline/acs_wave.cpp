@@ -103,11 +103,12 @@ void TWaveIn::ReadHeader() {
                 fmt.Skip(8);
                 formatType_ = fmt.U16LE();
             }
-            if (formatType_ != 1 || (bits_ != 8 && bits_ != 16) ||
+            if (formatType_ != 1 || (bits_ != 8 && bits_ != 16 && bits_ != 24) ||
                 (channels_ != 1 && channels_ != 2) || rate_ < 1 || rate_ > kMaxSampleRate ||
                 blockAlign != BytesPerFrame())
-                throw EACSException("Unsupported WAV format (8- or 16-bit PCM, mono or stereo "
-                                    "only): " + FileName());
+                throw EACSException("Unsupported WAV format (8-, 16- or 24-bit PCM, mono or "
+                                    "stereo only): " +
+                                    FileName());
             SkipStream(length & 1);
             haveFormat = true;
         } else if (SameId(id, "data")) {

@@ -1,6 +1,7 @@
 #pragma once
 
-// The WAV file reader and writer of the pipeline: 8- or 16-bit PCM, mono or stereo.
+// The WAV file reader and writer of the pipeline: 8-, 16- or 24-bit PCM, mono or stereo
+// (24-bit only on the way to the Monkey's Audio writer; the converters take 8 or 16).
 
 #include "pipeline/acs_classes.h"
 

@@ -105,7 +105,7 @@ int TAPECompress::Start(const std::string& outputPath, const TWaveFormatEx& form
         return kApeBadParameter;
     if (format.FormatTag != 1)
         return kApeInvalidInputFile;
-    if (format.BitsPerSample != 8 && format.BitsPerSample != 16)
+    if (format.BitsPerSample != 8 && format.BitsPerSample != 16 && format.BitsPerSample != 24)
         return kApeUnsupportedBitDepth;
     if (format.Channels != 1 && format.Channels != 2)
         return kApeUnsupportedChannels;

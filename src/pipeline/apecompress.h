@@ -1,7 +1,7 @@
 #pragma once
 
 // The Monkey's Audio compressor: writes version 3990 files at levels 1000 (Fast) to 4000
-// (Extra High) from 8- or 16-bit, mono or stereo PCM. Used through the operations a
+// (Extra High) from 8-, 16- or 24-bit, mono or stereo PCM. Used through the operations a
 // compressor handle offers: create, start, lock the input buffer, unlock it with the bytes
 // added, finish, destroy (the destructor).
 

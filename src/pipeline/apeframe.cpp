@@ -96,7 +96,38 @@ TAPEFrameEncoder::TAPEFrameEncoder(int level, int bits, int channels, TSimdPath 
     }
 }
 
+namespace {
+
+// One sample of the WAV data: 8-bit is unsigned with 128 for zero, 16 and 24-bit are signed
+// little-endian.
+template <int kBits> int32_t LoadSample(const uint8_t* p, size_t index) {
+    if constexpr (kBits == 8) {
+        return int32_t(p[index]) - 128;
+    } else if constexpr (kBits == 16) {
+        int16_t v;
+        std::memcpy(&v, p + 2 * index, 2);
+        return v;
+    } else {
+        const uint8_t* s = p + 3 * index;
+        // Built in the top three bytes, so that shifting down carries the sign.
+        const uint32_t u = static_cast<uint32_t>(s[0]) << 8 | static_cast<uint32_t>(s[1]) << 16 |
+                           static_cast<uint32_t>(s[2]) << 24;
+        return static_cast<int32_t>(u) >> 8;
+    }
+}
+
+} // namespace
+
 uint32_t TAPEFrameEncoder::LoadSamples(std::span<const std::byte> pcm, size_t blocks) {
+    switch (bits_) {
+    case 8: return LoadSamplesOf<8>(pcm, blocks);
+    case 24: return LoadSamplesOf<24>(pcm, blocks);
+    default: return LoadSamplesOf<16>(pcm, blocks);
+    }
+}
+
+template <int kBits>
+uint32_t TAPEFrameEncoder::LoadSamplesOf(std::span<const std::byte> pcm, size_t blocks) {
     // x_[0] stays 0: the cross value of the first block's Y; samples start at x_[1].
     x_.resize(blocks + 1);
     x_[0] = 0;
@@ -106,27 +137,20 @@ uint32_t TAPEFrameEncoder::LoadSamples(std::span<const std::byte> pcm, size_t bl
         ry_.resize(blocks);
     }
     const auto* p = reinterpret_cast<const uint8_t*>(pcm.data());
-    auto sample = [&](size_t index) -> int32_t {
-        if (bits_ == 8)
-            return int32_t(p[index]) - 128;
-        int16_t v;
-        std::memcpy(&v, p + 2 * index, 2);
-        return v;
-    };
     // The codes come from OR-ing the values as they pass: a channel is silent when nothing
     // but zero bits were seen, the channels equal when Y never was anything but zero.
     if (channels_ == 1) {
         int32_t any = 0;
         for (size_t i = 0; i < blocks; ++i) {
-            x_[i + 1] = sample(i);
+            x_[i + 1] = LoadSample<kBits>(p, i);
             any |= x_[i + 1];
         }
         return any == 0 ? kLeftSilent : 0;
     }
     int32_t anyLeft = 0, anyRight = 0, anyY = 0;
     for (size_t i = 0; i < blocks; ++i) {
-        const int32_t left = sample(2 * i);
-        const int32_t right = sample(2 * i + 1);
+        const int32_t left = LoadSample<kBits>(p, 2 * i);
+        const int32_t right = LoadSample<kBits>(p, 2 * i + 1);
         y_[i] = right - left;
         x_[i + 1] = left + y_[i] / 2; // C division: toward zero
         anyLeft |= left;

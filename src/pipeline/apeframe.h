@@ -14,7 +14,7 @@ namespace bw {
 
 class TAPEFrameEncoder {
 public:
-    // level 1000..4000; bits 8 or 16; channels 1 or 2.
+    // level 1000..4000; bits 8, 16 or 24; channels 1 or 2.
     TAPEFrameEncoder(int level, int bits, int channels, TSimdPath path);
 
     // Special codes of a frame, set from its samples (the first WAV channel is "left").
@@ -33,6 +33,7 @@ public:
 private:
     // Fills x_ and y_ and answers the frame's special codes.
     uint32_t LoadSamples(std::span<const std::byte> pcm, size_t blocks);
+    template <int kBits> uint32_t LoadSamplesOf(std::span<const std::byte> pcm, size_t blocks);
     void Filter(std::vector<TAPENNFilter>& stages, int32_t* data, size_t blocks);
 
     int bits_;

@@ -159,11 +159,15 @@ bool TConversionRun::OpenConversionStream(const TmyMusicFile& item) {
         return false;
     default:
         // FLAC and Ogg Vorbis keep every channel of a surround source; the other outputs
-        // take one or two and get the standard downmix.
+        // take one or two and get the standard downmix. The lossless outputs keep a deep
+        // source's 24 bits; the others take 16.
         stream_ = TAudioStream::OpenFile(item.SourcePath, nullptr,
                                          target_ == TTargetType::Flac || target_ == TTargetType::Ogg
                                              ? TChannelPolicy::KeepAll
-                                             : TChannelPolicy::DownmixToStereo);
+                                             : TChannelPolicy::DownmixToStereo,
+                                         target_ == TTargetType::Flac || target_ == TTargetType::Ape
+                                             ? TSampleDepth::Keep24
+                                             : TSampleDepth::Reduce16);
         return stream_ != nullptr;
     }
 }

@@ -2,12 +2,12 @@
 #include "audio/audiotesthelp.h"
 #include "support/testsupport.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <gtest/gtest.h>
 #include <string>
+#include <tuple>
 
 using bw::TAudioError;
 using bw::TAudioStream;
@@ -29,6 +29,8 @@ struct TSourceCase {
     // How far a lossy source's length estimate (0: a twentieth) and a seek (0: 2048
     // samples) may be off, in bytes.
     double Slack = 0;
+    // More than 16 bits: delivered at 24 when asked for.
+    bool Deep = false;
 };
 
 std::string Wav(const TTempDir& dir, const std::string& name, double seconds, int rate,
@@ -52,29 +54,47 @@ std::string Encoded(const TTempDir& dir, const std::string& wav, const std::stri
 
 std::ostream& operator<<(std::ostream& os, const TSourceCase& c) { return os << c.Name; }
 std::string CaseName(const testing::TestParamInfo<TSourceCase>& info) { return info.param.Name; }
+} // namespace
 
-void ExpectInfo(const TAudioStream& s, const TSourceCase& c) {
+namespace bw {
+void PrintTo(TSampleDepth depth, std::ostream* os) {
+    *os << (depth == TSampleDepth::Keep24 ? "Keep24" : "Reduce16");
+}
+} // namespace bw
+
+namespace {
+
+void ExpectInfo(const TAudioStream& s, const TSourceCase& c, bool twentyFourBit = false) {
     EXPECT_EQ(s.Info().SampleRate, c.Rate);
     EXPECT_EQ(s.Info().Channels, c.Channels);
     EXPECT_EQ(s.Info().EightBit, c.EightBit);
+    EXPECT_EQ(s.Info().TwentyFourBit, twentyFourBit);
+    EXPECT_EQ(s.Info().BytesPerSample(), c.EightBit ? 1 : twentyFourBit ? 3 : 2);
 }
 
 // Lossless sources: the PCM must be FFmpeg's own decode, byte for byte (every channel), and
-// the length the header states must be the real one.
-class LosslessTest : public testing::TestWithParam<TSourceCase> {};
+// the length the header states must be the real one. Asked for 24 bits, a deep source gives
+// FFmpeg's s24le decode and every other source the same as without asking.
+class LosslessTest : public testing::TestWithParam<std::tuple<TSourceCase, bw::TSampleDepth>> {};
+
+std::string DepthCaseName(const testing::TestParamInfo<LosslessTest::ParamType>& info) {
+    const bool keep24 = std::get<1>(info.param) == bw::TSampleDepth::Keep24;
+    return std::get<0>(info.param).Name + (keep24 ? "Keep24" : "");
+}
 
 TEST_P(LosslessTest, DecodesBitExactWithExactLength) {
-    const auto& c = GetParam();
+    const auto& [c, depth] = GetParam();
+    const bool deep = c.Deep && depth == bw::TSampleDepth::Keep24;
     TTempDir dir;
     const std::string path = c.Make(dir);
-    const auto expected = FfmpegDecode(path, c.EightBit ? "u8" : "s16le");
+    const auto expected = FfmpegDecode(path, c.EightBit ? "u8" : deep ? "s24le" : "s16le");
     ASSERT_FALSE(expected.empty());
 
     TAudioError error = TAudioError::Unknown;
-    auto s = TAudioStream::OpenFile(path, &error, bw::TChannelPolicy::KeepAll);
+    auto s = TAudioStream::OpenFile(path, &error, bw::TChannelPolicy::KeepAll, depth);
     ASSERT_TRUE(s) << static_cast<int>(error);
     EXPECT_EQ(error, TAudioError::Ok);
-    ExpectInfo(*s, c);
+    ExpectInfo(*s, c, deep);
     EXPECT_TRUE(s->LengthIsExact());
     EXPECT_EQ(s->LengthBytes(), expected.size());
 
@@ -98,50 +118,55 @@ TEST_P(LosslessTest, DecodesBitExactWithExactLength) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sources, LosslessTest,
-    testing::Values(
-        TSourceCase{"Wav16Stereo",
-                    [](const TTempDir& d) { return Wav(d, "a.wav", 2.5, 44100, 2, "pcm_s16le"); },
-                    44100, 2, false},
-        TSourceCase{"Wav8Mono",
-                    [](const TTempDir& d) { return Wav(d, "a.wav", 2, 22050, 1, "pcm_u8"); },
-                    22050, 1, true},
-        TSourceCase{"Wav24Stereo",
-                    [](const TTempDir& d) { return Wav(d, "a.wav", 2, 48000, 2, "pcm_s24le"); },
-                    48000, 2, false},
-        TSourceCase{"Wav32Stereo",
-                    [](const TTempDir& d) { return Wav(d, "a.wav", 1.5, 44100, 2, "pcm_s32le"); },
-                    44100, 2, false},
-        TSourceCase{"WavFloat",
-                    [](const TTempDir& d) { return Wav(d, "a.wav", 1.5, 44100, 2, "pcm_f32le"); },
-                    44100, 2, false},
-        TSourceCase{"Wav16Surround",
-                    [](const TTempDir& d) { return Wav(d, "a.wav", 1, 48000, 6, "pcm_s16le"); },
-                    48000, 6, false},
-        TSourceCase{"Flac16",
-                    [](const TTempDir& d) {
-                        const auto wav = Wav(d, "a.wav", 2.5, 44100, 2, "pcm_s16le");
-                        return Encoded(d, wav, "a.flac", {"flac", "-s", "-o", "OUT", "IN"});
-                    },
-                    44100, 2, false},
-        TSourceCase{"Flac24",
-                    [](const TTempDir& d) {
-                        const auto wav = Wav(d, "a.wav", 2, 96000, 2, "pcm_s24le");
-                        return Encoded(d, wav, "a.flac", {"flac", "-s", "-o", "OUT", "IN"});
-                    },
-                    96000, 2, false},
-        TSourceCase{"WavPack16",
-                    [](const TTempDir& d) {
-                        const auto wav = Wav(d, "a.wav", 2.5, 44100, 2, "pcm_s16le");
-                        return Encoded(d, wav, "a.wv", {"wavpack", "-q", "IN", "-o", "OUT"});
-                    },
-                    44100, 2, false},
-        TSourceCase{"WavPack24Mono",
-                    [](const TTempDir& d) {
-                        const auto wav = Wav(d, "a.wav", 2, 48000, 1, "pcm_s24le");
-                        return Encoded(d, wav, "a.wv", {"wavpack", "-q", "IN", "-o", "OUT"});
-                    },
-                    48000, 1, false}),
-    CaseName);
+    testing::Combine(
+        testing::Values(
+            TSourceCase{
+                "Wav16Stereo",
+                [](const TTempDir& d) { return Wav(d, "a.wav", 2.5, 44100, 2, "pcm_s16le"); },
+                44100, 2, false},
+            TSourceCase{"Wav8Mono",
+                        [](const TTempDir& d) { return Wav(d, "a.wav", 2, 22050, 1, "pcm_u8"); },
+                        22050, 1, true},
+            TSourceCase{"Wav24Stereo",
+                        [](const TTempDir& d) { return Wav(d, "a.wav", 2, 48000, 2, "pcm_s24le"); },
+                        48000, 2, false, 0, true},
+            TSourceCase{
+                "Wav32Stereo",
+                [](const TTempDir& d) { return Wav(d, "a.wav", 1.5, 44100, 2, "pcm_s32le"); },
+                44100, 2, false, 0, true},
+            TSourceCase{
+                "WavFloat",
+                [](const TTempDir& d) { return Wav(d, "a.wav", 1.5, 44100, 2, "pcm_f32le"); },
+                44100, 2, false, 0, true},
+            TSourceCase{"Wav16Surround",
+                        [](const TTempDir& d) { return Wav(d, "a.wav", 1, 48000, 6, "pcm_s16le"); },
+                        48000, 6, false},
+            TSourceCase{"Flac16",
+                        [](const TTempDir& d) {
+                            const auto wav = Wav(d, "a.wav", 2.5, 44100, 2, "pcm_s16le");
+                            return Encoded(d, wav, "a.flac", {"flac", "-s", "-o", "OUT", "IN"});
+                        },
+                        44100, 2, false},
+            TSourceCase{"Flac24",
+                        [](const TTempDir& d) {
+                            const auto wav = Wav(d, "a.wav", 2, 96000, 2, "pcm_s24le");
+                            return Encoded(d, wav, "a.flac", {"flac", "-s", "-o", "OUT", "IN"});
+                        },
+                        96000, 2, false, 0, true},
+            TSourceCase{"WavPack16",
+                        [](const TTempDir& d) {
+                            const auto wav = Wav(d, "a.wav", 2.5, 44100, 2, "pcm_s16le");
+                            return Encoded(d, wav, "a.wv", {"wavpack", "-q", "IN", "-o", "OUT"});
+                        },
+                        44100, 2, false},
+            TSourceCase{"WavPack24Mono",
+                        [](const TTempDir& d) {
+                            const auto wav = Wav(d, "a.wav", 2, 48000, 1, "pcm_s24le");
+                            return Encoded(d, wav, "a.wv", {"wavpack", "-q", "IN", "-o", "OUT"});
+                        },
+                        48000, 1, false, 0, true}),
+        testing::Values(bw::TSampleDepth::Reduce16, bw::TSampleDepth::Keep24)),
+    DepthCaseName);
 
 // Lossy sources: FFmpeg's sample count (encoder delay and padding removed as it removes
 // them), and a length estimate that reading corrects at the end.
@@ -153,6 +178,12 @@ TEST_P(LossyTest, DecodesFfmpegSampleCount) {
     const std::string path = c.Make(dir);
     const auto expected = FfmpegDecode(path);
     ASSERT_FALSE(expected.empty());
+
+    // Lossy decoders give float, but nothing below 16 bits is worth keeping.
+    auto asked24 = TAudioStream::OpenFile(path, nullptr, bw::TChannelPolicy::DownmixToStereo,
+                                          bw::TSampleDepth::Keep24);
+    ASSERT_TRUE(asked24);
+    ExpectInfo(*asked24, c);
 
     auto s = TAudioStream::OpenFile(path);
     ASSERT_TRUE(s);

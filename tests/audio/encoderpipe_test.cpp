@@ -64,6 +64,50 @@ TEST(EncoderPipe, FlacGetsEverySampleWithExactAndEstimatedLength) {
     }
 }
 
+// Deep sources asked for at 24 bits reach flac whole: its file decodes to the source's own
+// 24-bit samples, the low 8 bits included. A surround source goes through the extensible
+// header, whose valid bits say 24 too.
+TEST(EncoderPipe, FlacKeeps24BitSourcesBitExact) {
+    TTempDir dir;
+    struct TCase {
+        std::string Name;
+        int Rate;
+        int Channels;
+        std::vector<std::string> Encoder; // IN and OUT stand for the files
+    };
+    const TCase cases[] = {
+        {"a.flac", 96000, 2, {"flac", "-s", "-o", "OUT", "IN"}},
+        {"b.wv", 44100, 2, {"wavpack", "-q", "IN", "-o", "OUT"}},
+        {"c.wv", 48000, 1, {"wavpack", "-q", "IN", "-o", "OUT"}},
+        {"d.flac", 48000, 6, {"flac", "-s", "-o", "OUT", "IN"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const auto wav = dir.File(c.Name + ".wav");
+        MakeSignal(wav, 1.5, c.Rate, c.Channels, {"-c:a", "pcm_s24le"});
+        auto argv = c.Encoder;
+        for (auto& a : argv)
+            a = a == "IN" ? wav : a == "OUT" ? dir.File(c.Name) : a;
+        RunOk(argv);
+        const auto source = dir.File(c.Name);
+        const auto expected = FfmpegDecode(source, "s24le");
+        // Real content in the low byte of the samples, or the test proves nothing.
+        ASSERT_TRUE(std::any_of(expected.begin(), expected.end(),
+                                [](std::byte b) { return b != std::byte{0}; }));
+        auto s = TAudioStream::OpenFile(source, nullptr, bw::TChannelPolicy::KeepAll,
+                                        bw::TSampleDepth::Keep24);
+        ASSERT_TRUE(s);
+        ASSERT_TRUE(s->Info().TwentyFourBit);
+        const auto out = dir.File("out.flac");
+        const auto sent = EncodeWithFlac(*s, out, s->LengthBytes());
+        EXPECT_TRUE(sent == expected);
+        EXPECT_TRUE(FfmpegDecode(out, "s24le") == expected);
+        EXPECT_EQ(RunOk({"ffprobe", "-v", "error", "-show_entries",
+                         "stream=channels,bits_per_raw_sample", "-of", "csv=p=0", out}),
+                  std::to_string(c.Channels) + ",24\n");
+    }
+}
+
 TEST(EncoderPipe, EightBitMonoHeaderDescribesThePcm) {
     TTempDir dir;
     const auto wav = dir.File("a.wav");

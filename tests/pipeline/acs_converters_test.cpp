@@ -3,11 +3,12 @@
 
 #include "pipeline/acs_converters.h"
 #include "pipeline/acs_wave.h"
-
 #include "pipelinetest.h"
 #include "support/testsupport.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <utility>
 
 namespace {
 
@@ -93,6 +94,31 @@ TEST(TMSConverter, EightBitMonoBecomesSixteenBitStereo) {
         const int expected = static_cast<int>(static_cast<uint8_t>(pcm[i])) * 256 - 32768;
         ASSERT_EQ(got[2 * i], expected) << i;
         ASSERT_EQ(got[2 * i + 1], expected) << i;
+    }
+}
+
+// 24-bit PCM goes from the WAV reader straight to a writer; a converter put after it says
+// so instead of taking its 3-byte samples for 8- or 16-bit ones.
+TEST(TBufferedConverter, RefuseTwentyFourBitInput) {
+    bwtest::TTempDir dir;
+    bwtest::WriteWav(dir.File("source.wav"), 24, 2, 44100,
+                     bwtest::MakeSignal(bwtest::TSignal::Sine, 24, 2, 1000));
+    bw::TSampleConverter sample;
+    bw::TMSConverter channels;
+    const std::pair<bw::TACSConverter*, std::string> cases[] = {
+        {&sample, "The sample converter needs 8- or 16-bit input, not 24-bit"},
+        {&channels, "The channel converter needs 16-bit input, not 24-bit"},
+    };
+    for (const auto& [converter, text] : cases) {
+        bw::TWaveIn in;
+        in.SetFileName(dir.File("source.wav"));
+        converter->SetInput(&in);
+        bw::TWaveOut out;
+        out.SetInput(converter);
+        out.SetFileName(dir.File("out.wav"));
+        bwtest::RunOutput(out);
+        EXPECT_EQ(out.LastError(), text);
+        EXPECT_FALSE(std::filesystem::exists(dir.File("out.wav")));
     }
 }
 

@@ -45,6 +45,14 @@ TEST(TMACOut, CompressesFfmpegMadeFilesAtEveryLevel) {
         {{"-f", "lavfi", "-i", "anoisesrc=c=pink:r=44100:d=0.8:a=0.7", "-ac", "2", "-c:a",
           "pcm_u8"},
          "u8"},
+        // 24-bit: channels that differ, with content in the low byte.
+        {{"-f", "lavfi", "-i",
+          "aevalsrc=0.45*sin(2*PI*330*t)+0.3*sin(2*PI*1234.567*t)|"
+          "0.45*sin(2*PI*440*t)+0.3*sin(2*PI*1234.567*t+1):s=48000:d=1.1",
+          "-c:a", "pcm_s24le"},
+         "s24le"},
+        {{"-f", "lavfi", "-i", "anoisesrc=c=pink:r=44100:d=0.9:a=0.7", "-c:a", "pcm_s24le"},
+         "s24le"},
     };
     for (const auto& c : cases) {
         for (int level : {1000, 2000, 3000, 4000}) {

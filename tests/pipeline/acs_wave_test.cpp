@@ -128,10 +128,10 @@ TEST(TWaveIn, DamagedFilesAreRefusedAtEveryCut) {
 
 TEST(TWaveIn, RefusesWhatThePipelineCannotCarry) {
     bwtest::TTempDir dir;
-    bwtest::MakeTone(dir.File("24.wav"), 0.1, 44100, 2, {"-c:a", "pcm_s24le"});
+    bwtest::MakeTone(dir.File("32.wav"), 0.1, 44100, 2, {"-c:a", "pcm_s32le"});
     bwtest::MakeTone(dir.File("f.wav"), 0.1, 44100, 2, {"-c:a", "pcm_f32le"});
     bwtest::WriteAll(dir.File("text.wav"), Text("this is not a wave file at all, not even close"));
-    for (const char* name : {"24.wav", "f.wav", "text.wav", "missing.wav"}) {
+    for (const char* name : {"32.wav", "f.wav", "text.wav", "missing.wav"}) {
         bw::TWaveIn in;
         in.SetFileName(dir.File(name));
         EXPECT_THROW(in.OpenInput(), bw::EACSException) << name;

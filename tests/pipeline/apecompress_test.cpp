@@ -52,7 +52,9 @@ int Compress(const std::string& path, const TLayout& layout, int level,
 
 void ExpectDecodesTo(const std::string& path, const TLayout& layout,
                      const std::vector<std::byte>& pcm) {
-    const auto d = bwtest::DecodeStrict(path, layout.bits == 8 ? "u8" : "s16le");
+    const auto d = bwtest::DecodeStrict(path, layout.bits == 8    ? "u8"
+                                              : layout.bits == 24 ? "s24le"
+                                                                  : "s16le");
     EXPECT_EQ(d.ExitCode, 0);
     EXPECT_EQ(d.Err, "");
     ASSERT_EQ(d.Pcm.size(), pcm.size());
@@ -66,7 +68,8 @@ class TApeLevel : public testing::TestWithParam<int> {};
 TEST_P(TApeLevel, RoundTripsAtFrameBoundaries) {
     const int level = GetParam();
     const size_t frame = level == 4000 ? 294912 : 73728;
-    const TLayout layouts[] = {{16, 2, 44100}, {16, 1, 96000}, {8, 2, 8000}, {8, 1, 22050}};
+    const TLayout layouts[] = {{16, 2, 44100}, {16, 1, 96000}, {8, 2, 8000},
+                               {8, 1, 22050},  {24, 2, 96000}, {24, 1, 48000}};
     const size_t lengths[] = {1, frame, frame + 1, 2 * frame + 4321};
     const TSignal signals[] = {TSignal::Noise, TSignal::Sine, TSignal::SameChannels,
                                TSignal::Silence};
@@ -104,18 +107,24 @@ enum class TKind {
     SameThenSilent,      // equal channels for half the frame, silence after
 };
 
-// Appends one frame of a kind as PCM values (8-bit: -128..127) to pcm.
+// Appends one frame of a kind as PCM values (8-bit: -128..127) to pcm; 24-bit noise is
+// full-scale.
 void AppendFrame(std::vector<std::byte>& pcm, TKind kind, int bits, int channels, size_t blocks,
                  uint32_t seed) {
     uint32_t state = seed * 2654435761u + 1u;
     auto noise = [&] {
         state = state * 1664525u + 1013904223u;
+        if (bits == 24)
+            return static_cast<int32_t>(state >> 8) - (1 << 23);
         const int32_t v = static_cast<int32_t>(state >> 16) - 32768;
         return bits == 8 ? v >> 8 : v / 4;
     };
     auto put = [&](int32_t v) {
         if (bits == 8) {
             pcm.push_back(std::byte(static_cast<uint8_t>(v + 128)));
+        } else if (bits == 24) {
+            for (int b = 0; b < 3; ++b)
+                pcm.push_back(std::byte(static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * b))));
         } else {
             const auto s = static_cast<uint16_t>(static_cast<int16_t>(v));
             pcm.push_back(std::byte(s & 0xFF));
@@ -208,10 +217,9 @@ TEST_P(TApeLevel, SpecialCodesFollowEachFrame) {
         {TKind::SilentButFirstBlock, 0},
         {TKind::Silence, 1}, // the final frame, partial
     };
-    const TPlan plans[] = {{{16, 2, 44100}, stereo},
-                           {{8, 2, 11025}, stereo},
-                           {{16, 1, 48000}, mono},
-                           {{8, 1, 8000}, mono}};
+    const TPlan plans[] = {{{16, 2, 44100}, stereo}, {{8, 2, 11025}, stereo},
+                           {{24, 2, 96000}, stereo}, {{16, 1, 48000}, mono},
+                           {{8, 1, 8000}, mono},     {{24, 1, 44100}, mono}};
     bwtest::TTempDir dir;
     int n = 0;
     for (const auto& plan : plans) {
@@ -293,22 +301,28 @@ TEST(TAPECompress, MinuteOfSilenceIsTiny) {
 
 INSTANTIATE_TEST_SUITE_P(Levels, TApeLevel, testing::Values(1000, 2000, 3000, 4000));
 
-// Full-scale noise is the hardest input for the coder: residuals reach the escape codes and
-// the split of large pivots.
+// Full-scale extremes are the hardest input for the coder: residuals reach the escape codes
+// and the split of large pivots, and at 24 bits the predictor's sums wrap.
 TEST(TAPECompress, FullScaleExtremesRoundTrip) {
     bwtest::TTempDir dir;
-    std::vector<int16_t> s;
-    for (int i = 0; i < 40000; ++i) {
-        const int16_t v = (i / 3) % 2 ? 32767 : -32768;
-        s.push_back(v);
-        s.push_back(static_cast<int16_t>(i % 7 == 0 ? -v - 1 : v));
-    }
-    const auto pcm = bwtest::S16Bytes(s);
-    for (int level : {1000, 2000, 3000, 4000}) {
-        SCOPED_TRACE(level);
-        const std::string path = dir.File(std::to_string(level) + ".ape");
-        ASSERT_EQ(Compress(path, {16, 2, 48000}, level, pcm, -1), 0);
-        ExpectDecodesTo(path, {16, 2, 48000}, pcm);
+    for (const int bits : {16, 24}) {
+        const int32_t top = bits == 16 ? 32767 : (1 << 23) - 1;
+        std::vector<std::byte> pcm;
+        auto put = [&](int32_t v) {
+            for (int b = 0; b < bits / 8; ++b)
+                pcm.push_back(std::byte(static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * b))));
+        };
+        for (int i = 0; i < 40000; ++i) {
+            const int32_t v = (i / 3) % 2 ? top : -top - 1;
+            put(v);
+            put(i % 7 == 0 ? -v - 1 : v);
+        }
+        for (int level : {1000, 2000, 3000, 4000}) {
+            SCOPED_TRACE(testing::Message() << bits << "-bit at " << level);
+            const std::string path = dir.File(std::to_string(level) + ".ape");
+            ASSERT_EQ(Compress(path, {bits, 2, 48000}, level, pcm, -1), 0);
+            ExpectDecodesTo(path, {bits, 2, 48000}, pcm);
+        }
     }
 }
 
@@ -388,7 +402,7 @@ TEST(TAPECompress, NoAudioMakesNoFile) {
 TEST(TAPECompress, RefusesWhatItCannotWrite) {
     bwtest::TTempDir dir;
     const auto pcm = bwtest::MakeSignal(TSignal::Sine, 16, 2, 10);
-    EXPECT_EQ(Compress(dir.File("a.ape"), {24, 2, 44100}, 2000, pcm, -1),
+    EXPECT_EQ(Compress(dir.File("a.ape"), {32, 2, 44100}, 2000, pcm, -1),
               bw::kApeUnsupportedBitDepth);
     EXPECT_EQ(Compress(dir.File("a.ape"), {16, 6, 44100}, 2000, pcm, -1),
               bw::kApeUnsupportedChannels);

@@ -75,8 +75,11 @@ std::vector<std::byte> MakeSignal(TSignal signal, int bits, int channels, size_t
     uint32_t state = seed * 2654435761u + 12345u;
     auto noise = [&] {
         state = state * 1664525u + 1013904223u;
+        if (bits == 24)
+            return static_cast<int32_t>(state >> 8) - (1 << 23);
         return static_cast<int32_t>(state >> 16) - 32768; // -32768..32767
     };
+    const double scale = bits == 24 ? 30000.0 * 256 : 30000.0;
     for (size_t i = 0; i < frames; ++i) {
         int32_t first = 0;
         for (int c = 0; c < channels; ++c) {
@@ -85,8 +88,8 @@ std::vector<std::byte> MakeSignal(TSignal signal, int bits, int channels, size_t
             case TSignal::Silence: break;
             case TSignal::Noise: v = noise(); break;
             case TSignal::Sine:
-                v = static_cast<int32_t>(std::lround(
-                    30000.0 * std::sin(static_cast<double>(i) * (0.031 + 0.007 * c))));
+                v = static_cast<int32_t>(
+                    std::lround(scale * std::sin(static_cast<double>(i) * (0.031 + 0.007 * c))));
                 break;
             case TSignal::SameChannels: v = c == 0 ? noise() / 3 : first; break;
             }
@@ -94,6 +97,10 @@ std::vector<std::byte> MakeSignal(TSignal signal, int bits, int channels, size_t
                 first = v;
             if (bits == 8) {
                 out.push_back(std::byte(static_cast<uint8_t>((v >> 8) + 128)));
+            } else if (bits == 24) {
+                const auto u = static_cast<uint32_t>(v);
+                for (int b = 0; b < 3; ++b)
+                    out.push_back(std::byte(static_cast<uint8_t>(u >> (8 * b))));
             } else {
                 const auto s = static_cast<uint16_t>(static_cast<int16_t>(v));
                 out.push_back(std::byte(s & 0xFF));

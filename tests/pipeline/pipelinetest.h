@@ -24,8 +24,9 @@ std::vector<std::byte> S16Bytes(const std::vector<int16_t>& samples);
 std::vector<int16_t> S16Samples(const std::vector<std::byte>& bytes);
 
 enum class TSignal { Silence, Noise, Sine, SameChannels };
-// frames sample frames of a signal at bits (8 or 16) and channels (1 or 2), as PCM bytes.
-// Noise is full-scale and repeatable (seeded).
+// frames sample frames of a signal at bits (8, 16 or 24) and channels (1 or 2), as PCM
+// bytes. Noise is full-scale and repeatable (seeded); at 24 bits every signal has content in
+// its low byte.
 std::vector<std::byte> MakeSignal(TSignal signal, int bits, int channels, size_t frames,
                                   uint32_t seed = 1);
 

@@ -5,10 +5,10 @@
 #include "shell/conversionrun.h"
 #include "support/scripteddialogs.h"
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <memory>
 
 using namespace bw;
@@ -116,6 +116,40 @@ INSTANTIATE_TEST_SUITE_P(Targets, EveryFormatTo,
                              return TargetName(info.param) == "MusePack" ? std::string("Mpc")
                                                                           : TargetName(info.param);
                          });
+
+// 24-bit lossless sources converted to FLAC keep their 24 bits, the low byte included; to
+// a lossy target they go at 16 bits as ever.
+TEST(ConversionRun, DeepSourcesStayTwentyFourBitInFlac) {
+    TTempDir dir;
+    const auto wav = dir.File("deep.tmp.wav");
+    RunOk({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+           "aevalsrc=0.45*sin(2*PI*330*t)+0.3*sin(2*PI*1234.567*t)|"
+           "0.4*sin(2*PI*550*t)+0.2*sin(2*PI*987.6*t):s=48000:d=1.5",
+           "-c:a", "pcm_s24le", wav});
+    RunOk({"flac", "-s", "-o", dir.File("deep.flac"), wav});
+    RunOk({"wavpack", "-q", wav, "-o", dir.File("pack.wv")});
+    std::filesystem::remove(wav);
+    TRunSetup s;
+    s.Settings.OutputFolder = dir.File("out") + "/";
+    std::filesystem::create_directory(dir.File("out"));
+    s.Rows = {RowFor(dir.File("deep.flac")), RowFor(dir.File("pack.wv"))};
+    s.Make(TTargetType::Flac)->Run();
+    for (const auto& row : s.Rows) {
+        SCOPED_TRACE(row.Item.SourcePath);
+        EXPECT_EQ(row.Status, "Done");
+        const auto expected = FfmpegDecode(row.Item.SourcePath, "s24le");
+        ASSERT_TRUE(std::any_of(expected.begin(), expected.end(),
+                                [](std::byte b) { return b != std::byte{0}; }));
+        EXPECT_TRUE(FfmpegDecode(row.Item.TargetPath, "s24le") == expected);
+    }
+    // The same source to MP3: lame is fed 16 bits, as before.
+    TRunSetup mp3;
+    mp3.Settings.OutputFolder = s.Settings.OutputFolder;
+    mp3.Rows = {RowFor(dir.File("deep.flac"))};
+    mp3.Make(TTargetType::Mp3)->Run();
+    EXPECT_EQ(mp3.Rows[0].Status, "Done");
+    EXPECT_NEAR(DecodedSeconds(mp3.Rows[0].Item.TargetPath), 1.5, kLengthSlack);
+}
 
 TEST(ConversionRun, SameAsSourceRefusesToConvertAFileOntoItself) {
     TTempDir dir;
