@@ -136,14 +136,7 @@ void TConversionRun::ConvertRow(size_t row) {
 
     observer_.FromToChanged(item.SourcePath, item.TargetPath);
     SetStatus(kStatusConverting);
-    const TBackEnd& backEnd = backEnds_[static_cast<size_t>(target_)];
-    if (!backEnd) {
-        rowDialogs_.Show(TMessageKind::Error, kCaption,
-                         TargetName(target_) + " output is not available in this version.");
-        SetStatus(kStatusError);
-        return;
-    }
-    if (backEnd(*this)) {
+    if (backEnds_[static_cast<size_t>(target_)](*this)) {
         rows_[row].Reason.clear();
         SetStatus(kStatusDone);
         rows_[row].Checked = false;

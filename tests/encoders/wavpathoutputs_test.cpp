@@ -514,3 +514,22 @@ TEST(ApeOutput, CancelWhileCompressing) {
         EXPECT_EQ(monkey.APETag().Items().size(), 7u);
     }
 }
+
+// A 24-bit source stays 24-bit in Monkey's Audio, bit for bit.
+TEST(ApeOutput, TwentyFourBitSourcesKeepEveryBit) {
+    TTempDir dir;
+    const std::string source = dir.File("deep.flac");
+    // Noise fills the low bits that a 16-bit path would drop.
+    RunOk({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+           "anoisesrc=d=3:c=white:r=96000:a=0.3:seed=5", "-ac", "2", "-c:a", "flac",
+           "-sample_fmt", "s32", "-bits_per_raw_sample", "24", source});
+    ASSERT_EQ(ProbeStream(source, "bits_per_raw_sample"), "24");
+    TTempDir out;
+    const auto result = Convert(source, out.Path().string(), TTargetType::Ape, TEncoderOptions{});
+    ASSERT_EQ(result->Rows[0].Status, "Done") << ReasonOf(*result);
+    const TRunResult decoded = StrictDecode(out.File("deep.ape"), "s24le");
+    EXPECT_EQ(decoded.Err, "");
+    const auto expected = FfmpegDecode(source, "s24le");
+    EXPECT_TRUE(decoded.Out.size() == expected.size() &&
+                std::memcmp(decoded.Out.data(), expected.data(), expected.size()) == 0);
+}
