@@ -1,6 +1,7 @@
 // brindlewave-cli: the converter's work without its windows. It drives the same core
 // library as the desktop program.
 
+#include "cli/cdcommand.h"
 #include "cli/convertcommand.h"
 #include "cli/probecommand.h"
 #include "cli/tagscommand.h"
@@ -41,6 +42,13 @@ const std::vector<TSubcommand>& Subcommands() {
          "      unless --overwrite; one JSON object a line with the outcome of each file",
          [](const std::vector<std::string>& args) {
              return bw::RunConvertCommand(args, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
+         }},
+        {"cd", "cd drives [IMAGE...] | cd tracks [--drive D]",
+         "list the CD drives (images given are added), or the audio tracks of the disc in\n"
+         "      drive D (an index, a device path or a .cue/.toc image; 0 by default) as probe\n"
+         "      prints them; one JSON object a line",
+         [](const std::vector<std::string>& args) {
+             return bw::RunCdCommand(args, std::cout, std::cerr);
          }},
     };
     return list;
