@@ -50,7 +50,12 @@ struct TCdTrackStream::Impl {
     size_t skipBytes = 0; // after a seek into a sector
     uint64_t position = 0;
 
-    std::set<long> skipped; // sectors the reader gave up on
+    // What was lost: sectors handed out that the drive never delivered (the reader cannot
+    // have verified them), and the sectors where the reader gave up on verifying (it also
+    // gives up on sectors that read, but differently each time).
+    std::vector<bool> delivered; // by the drive, one per sector of the track
+    std::set<long> unreadReturned;
+    std::set<long> skipped;
     int emptyReadsInARow = 0;
     bool gone = false;
     bool failed = false;
@@ -128,6 +133,9 @@ long TCdTrackStream::Impl::ReadSectors(cdrom_drive_t* d, void* buffer, lsn_t beg
     }
     if (n > 0)
         emptyReadsInARow = 0;
+    for (long i = 0; i < std::max(0L, n); ++i)
+        if (begin + i >= first && begin + i < first + sectors)
+            delivered[static_cast<size_t>(begin + i - first)] = true;
     if (n < count)
         errno = EIO;
     return std::max(0L, n);
@@ -171,6 +179,7 @@ std::unique_ptr<TCdTrackStream> TCdTrackStream::Open(const TCdDriveEntry& drive,
         return fail(TAudioError::NotAvailable, s.TrackName() + " is not an audio track");
     s.first = t.StartLsn;
     s.sectors = t.Sectors;
+    s.delivered.assign(static_cast<size_t>(t.Sectors), false);
 
     TakeCdioMessage();
     s.drive.reset(cdio_cddap_identify_cdio(s.disc->Handle(), CDDA_MESSAGE_FORGETIT, nullptr));
@@ -239,6 +248,8 @@ int64_t TCdTrackStream::Read(std::span<std::byte> out) {
             s.Fail(TAudioError::Read, s.TrackName() + ": can't read from \"" + s.drivePath + "\"");
             return -1;
         }
+        if (!s.delivered[static_cast<size_t>(s.nextSector)])
+            s.unreadReturned.insert(s.first + s.nextSector);
         std::memcpy(s.sector.data(), data, s.sector.size());
         s.sectorSize = s.sector.size();
         s.sectorPos = std::exchange(s.skipBytes, 0);
@@ -280,7 +291,7 @@ bool TCdTrackStream::AtEnd() const {
 }
 
 bool TCdTrackStream::DeliveredAll() const {
-    return !impl_->failed && impl_->skipped.empty();
+    return !impl_->failed && SkippedSectors() == 0;
 }
 
 TAudioError TCdTrackStream::LastError() const {
@@ -288,17 +299,20 @@ TAudioError TCdTrackStream::LastError() const {
 }
 
 int64_t TCdTrackStream::SkippedSectors() const {
-    return static_cast<int64_t>(impl_->skipped.size());
+    const Impl& s = *impl_;
+    std::set<long> lost = s.skipped;
+    lost.insert(s.unreadReturned.begin(), s.unreadReturned.end());
+    return static_cast<int64_t>(lost.size());
 }
 
 std::string TCdTrackStream::ErrorText() const {
     const Impl& s = *impl_;
     if (s.failed)
         return s.failText;
-    if (!s.skipped.empty())
-        return s.TrackName() + ": " + std::to_string(s.skipped.size()) +
-               (s.skipped.size() == 1 ? " sector" : " sectors") + " could not be read and " +
-               (s.skipped.size() == 1 ? "was" : "were") + " lost";
+    const int64_t lost = SkippedSectors();
+    if (lost > 0)
+        return s.TrackName() + ": " + std::to_string(lost) + (lost == 1 ? " sector" : " sectors") +
+               " could not be read and " + (lost == 1 ? "was" : "were") + " lost";
     return {};
 }
 

@@ -51,7 +51,8 @@ public:
     bool DeliveredAll() const;
     TAudioError LastError() const;
 
-    // Sectors given up on so far, each counted once.
+    // Sectors lost so far, each counted once: those the drive never delivered, and those
+    // whose reads never agreed.
     int64_t SkippedSectors() const;
     // Why the stream failed or what it lost, naming the track; empty when all is well.
     std::string ErrorText() const;
