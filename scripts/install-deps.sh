@@ -8,7 +8,7 @@ packages=(
     libqt6svg6
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
     libsdl2-dev
-    libcdio-dev libcdio-paranoia-dev libcdio-cdda-dev
+    libcdio-dev libcdio-paranoia-dev libcdio-cdda-dev cd-paranoia
     libsoxr-dev
     lame vorbis-tools flac musepack-tools
     ffmpeg wavpack sox python3-mutagen

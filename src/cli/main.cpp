@@ -1,6 +1,7 @@
 // brindlewave-cli: the converter's work without its windows. It drives the same core
 // library as the desktop program.
 
+#include "cli/cdcommand.h"
 #include "cli/convertcommand.h"
 #include "cli/presetscommand.h"
 #include "cli/probecommand.h"
@@ -52,6 +53,13 @@ const std::vector<TSubcommand>& Subcommands() {
          [](const std::vector<std::string>& args) {
              const bw::TSettingsStore store;
              return bw::RunPresetsCommand(args, store, std::cout, std::cerr);
+         }},
+        {"cd", "cd drives [IMAGE...] | cd tracks [--drive D]",
+         "list the CD drives (images given are added), or the audio tracks of the disc in\n"
+         "      drive D (an index, a device path or a .cue/.toc image; 0 by default) as probe\n"
+         "      prints them; one JSON object a line",
+         [](const std::vector<std::string>& args) {
+             return bw::RunCdCommand(args, std::cout, std::cerr);
          }},
     };
     return list;

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "cd/cdsystem.h"
+#include "cd/cdtoc.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bw {
+
+// At most this many of the system's CD devices are listed.
+constexpr size_t kMaxCdDevices = 10;
+
+// One entry of the drive list: a CD device or a disc image taken as a drive.
+struct TCdDriveEntry {
+    std::string Path;     // device path or image path
+    std::string Text;     // "path: vendor model", or "path: CD image"
+    bool IsImage = false;
+};
+
+// One track of a disc, numbered as on the disc.
+struct TCdTrack {
+    int Number = 0;
+    bool IsAudio = false;
+    int32_t StartLsn = 0;
+    int32_t Sectors = 0;     // audio sectors of the track; 0 for a data track
+    int64_t LengthBytes = 0; // Sectors * 2352; 0 for a data track (it has no audio length)
+};
+
+constexpr int64_t kCdSectorBytes = 2352;
+
+// The system's CD devices in device order, at most kMaxCdDevices, each "path: vendor model".
+std::vector<TCdDriveEntry> EnumerateCdDrives(TCdSystem& system = SystemCd());
+
+// The tracks of an opened disc. For a disc whose audio session is followed by a data
+// session, the last audio track ends where the audio session does. Empty when the disc
+// reports no tracks.
+std::vector<TCdTrack> ReadCdTracks(TCdDisc& disc);
+// Fills toc from an opened disc; false when the disc reports no tracks.
+bool ReadToc(TCdDisc& disc, TCDToc& toc);
+
+// The drives the user can choose from: the system's CD devices, then the images added.
+// A drive is addressed by its index in the list. Not thread-safe (the user-interface
+// thread owns it); each operation opens the disc it needs, and a disc kept open by a track
+// query stays open until Release.
+class TCdDriveList {
+public:
+    explicit TCdDriveList(TCdSystem& system = SystemCd());
+    ~TCdDriveList();
+    TCdDriveList(const TCdDriveList&) = delete;
+    TCdDriveList& operator=(const TCdDriveList&) = delete;
+
+    // Lists the system's CD devices anew (images added before are kept after them).
+    void Fill();
+    // Adds a disc image as a drive ("path: CD image") after checking that it opens; an
+    // image already listed is not added twice. Returns its index, or -1 with *why.
+    int AddImage(const std::string& path, std::string* why = nullptr);
+    // The index of a drive given as an index number, a device path or an image path;
+    // -1 when there is none. An image path not listed yet is not added here.
+    int Find(std::string_view drive) const;
+
+    size_t Count() const { return entries_.size(); }
+    bool Empty() const { return entries_.empty(); }
+    const TCdDriveEntry& At(size_t drive) const { return entries_.at(drive); }
+    const std::vector<TCdDriveEntry>& Entries() const { return entries_; }
+    TCdSystem& System() const { return system_; }
+
+    // Whether a disc with tracks is in the drive.
+    bool IsReady(int drive);
+    // The disc's tracks; false with *why when there is no disc or no drive of that index.
+    bool Tracks(int drive, std::vector<TCdTrack>& tracks, std::string* why = nullptr);
+    bool ReadToc(int drive, TCDToc& toc);
+
+    // An image's door never opens.
+    bool DoorIsOpen(int drive);
+    // Opens the door when it is closed, closes it when it is open. False for an image.
+    bool OpenCloseDoor(int drive, std::string* why = nullptr);
+    // Keeps the user from taking the disc out during a run. A no-op for an image.
+    bool LockDoor(int drive, std::string* why = nullptr);
+    bool UnlockDoor(int drive, std::string* why = nullptr);
+    // Closes a disc kept open by a query, so that the drive is not held.
+    void Release(int drive);
+
+private:
+    TCdDisc* Disc(int drive, std::string* why);
+    bool Valid(int drive) const { return drive >= 0 && static_cast<size_t>(drive) < entries_.size(); }
+
+    TCdSystem& system_;
+    std::vector<TCdDriveEntry> entries_;
+    std::vector<std::unique_ptr<TCdDisc>> open_; // one slot per entry
+};
+
+} // namespace bw

@@ -1,0 +1,33 @@
+#include "cd/cdtrackitem.h"
+
+namespace bw {
+
+TmyMusicFile MakeCdTrackItem(int track, int64_t lengthBytes, uint8_t drive) {
+    TmyMusicFile item;
+    item.SourcePath = "CD Track " + std::to_string(track);
+    item.FileSize = lengthBytes;
+    item.DurationMs = static_cast<int32_t>(lengthBytes / 177);
+    item.Bitrate = 1411200;
+    item.SampleRate = 44100;
+    item.ChannelMode = "Stereo";
+    item.Channels = 2;
+    item.Track = static_cast<uint8_t>(track);
+    item.SourceType = TSourceType::CdTrack;
+    item.TypeName = "CD Track";
+    item.CdDrive = drive;
+    return item;
+}
+
+std::vector<TmyMusicFile> CdTrackItems(const std::vector<TCdTrack>& tracks, uint8_t drive,
+                                       int32_t firstTableIndex) {
+    std::vector<TmyMusicFile> items;
+    for (const TCdTrack& t : tracks) {
+        if (!t.IsAudio)
+            continue;
+        items.push_back(MakeCdTrackItem(t.Number, t.LengthBytes, drive));
+        items.back().TableIndex = firstTableIndex++;
+    }
+    return items;
+}
+
+} // namespace bw

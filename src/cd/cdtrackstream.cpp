@@ -1,0 +1,319 @@
+#include "cd/cdtrackstream.h"
+
+#include <cdio/cdio.h>
+#include <cdio/paranoia/cdda.h>
+#include <cdio/paranoia/paranoia.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <set>
+#include <utility>
+#include <vector>
+
+namespace bw {
+
+namespace {
+
+// Low-level reads in a row that returned nothing at all before the drive is taken as gone
+// (a dead drive that does not report a missing disc): scratches make short reads, not
+// hundreds of empty ones.
+constexpr int kMaxEmptyReadsInARow = 300;
+
+struct TDriveDeleter {
+    // The disc handle belongs to the TCdDisc, not to the paranoia drive object.
+    void operator()(cdrom_drive_t* d) const { cdio_cddap_close_no_free_cdio(d); }
+};
+struct TParanoiaDeleter {
+    void operator()(cdrom_paranoia_t* p) const { cdio_paranoia_free(p); }
+};
+
+} // namespace
+
+struct TCdTrackStream::Impl {
+    std::string drivePath;
+    int track = 0;
+    // Declared in the order they are made: freed in reverse, the reader before the drive
+    // object before the disc.
+    std::unique_ptr<TCdDisc> disc;
+    std::unique_ptr<cdrom_drive_t, TDriveDeleter> drive;
+    std::unique_ptr<cdrom_paranoia_t, TParanoiaDeleter> paranoia;
+
+    int32_t first = 0;   // the track's first sector
+    int32_t sectors = 0; // its length in sectors
+    int32_t nextSector = 0; // in the track, the next one the reader delivers
+    std::array<std::byte, CDIO_CD_FRAMESIZE_RAW> sector{};
+    size_t sectorPos = 0;
+    size_t sectorSize = 0;
+    size_t skipBytes = 0; // after a seek into a sector
+    uint64_t position = 0;
+
+    // What was lost: sectors handed out that the drive never delivered (the reader cannot
+    // have verified them), and the sectors where the reader gave up on verifying (it also
+    // gives up on sectors that read, but differently each time).
+    std::vector<bool> delivered; // by the drive, one per sector of the track
+    std::set<long> unreadReturned;
+    std::set<long> skipped;
+    int emptyReadsInARow = 0;
+    bool gone = false;
+    bool failed = false;
+    TAudioError lastError = TAudioError::Ok;
+    std::string failText;
+    std::vector<std::byte> scratch;
+
+    long ReadSectors(cdrom_drive_t* d, void* buffer, lsn_t begin, long count);
+    void OnReader(long word, paranoia_cb_mode_t mode);
+    std::string TrackName() const { return "CD Track " + std::to_string(track); }
+    bool Fail(TAudioError e, std::string text) {
+        failed = true;
+        lastError = e;
+        failText = std::move(text);
+        return false;
+    }
+};
+
+namespace {
+
+// libcdio-paranoia's hooks carry no context: the stream whose reader is running on this
+// thread is kept here for the time of each call into it.
+thread_local TCdTrackStream::Impl* tActive = nullptr;
+
+class TActiveScope {
+public:
+    explicit TActiveScope(TCdTrackStream::Impl* s) : previous_(tActive) { tActive = s; }
+    ~TActiveScope() { tActive = previous_; }
+    TActiveScope(const TActiveScope&) = delete;
+    TActiveScope& operator=(const TActiveScope&) = delete;
+
+private:
+    TCdTrackStream::Impl* previous_;
+};
+
+long ReadHook(cdrom_drive_t* d, void* buffer, lsn_t begin, long count) {
+    if (!tActive) {
+        errno = EBADF;
+        return -1;
+    }
+    return tActive->ReadSectors(d, buffer, begin, count);
+}
+
+void ReaderCallback(long word, paranoia_cb_mode_t mode) {
+    if (tActive)
+        tActive->OnReader(word, mode);
+}
+
+} // namespace
+
+long TCdTrackStream::Impl::ReadSectors(cdrom_drive_t* d, void* buffer, lsn_t begin, long count) {
+    if (gone) {
+        // The one error the reader gives up on at once instead of retrying.
+        errno = ENOMEDIUM;
+        return -1;
+    }
+    if (count <= 0)
+        return 0;
+    if (d->nsectors > 0)
+        count = std::min<long>(count, d->nsectors);
+    std::byte* out = static_cast<std::byte*>(buffer);
+    if (!out) { // the reader's cache probes read without keeping the data
+        scratch.resize(static_cast<size_t>(count) * CDIO_CD_FRAMESIZE_RAW);
+        out = scratch.data();
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const long n = disc->ReadAudio(begin, count, out);
+    d->last_milliseconds = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                std::chrono::steady_clock::now() - start)
+                                                .count());
+    if (n == kCdDiscGone || (n <= 0 && ++emptyReadsInARow >= kMaxEmptyReadsInARow)) {
+        gone = true;
+        errno = ENOMEDIUM;
+        return -1;
+    }
+    if (n > 0)
+        emptyReadsInARow = 0;
+    for (long i = 0; i < std::max(0L, n); ++i)
+        if (begin + i >= first && begin + i < first + sectors)
+            delivered[static_cast<size_t>(begin + i - first)] = true;
+    if (n < count)
+        errno = EIO;
+    return std::max(0L, n);
+}
+
+void TCdTrackStream::Impl::OnReader(long word, paranoia_cb_mode_t mode) {
+    if (mode != PARANOIA_CB_SKIP)
+        return;
+    const long lsn = word / CD_FRAMEWORDS;
+    if (lsn >= first && lsn < first + sectors)
+        skipped.insert(lsn);
+}
+
+TCdTrackStream::TCdTrackStream() : impl_(std::make_unique<Impl>()) {}
+TCdTrackStream::~TCdTrackStream() = default;
+
+std::unique_ptr<TCdTrackStream> TCdTrackStream::Open(const TCdDriveEntry& drive, int track,
+                                                     TAudioError* error, std::string* why,
+                                                     TCdSystem& system) {
+    auto fail = [&](TAudioError e, std::string text) {
+        if (error)
+            *error = e;
+        if (why)
+            *why = std::move(text);
+        return nullptr;
+    };
+    std::unique_ptr<TCdTrackStream> stream(new TCdTrackStream());
+    Impl& s = *stream->impl_;
+    s.drivePath = drive.Path;
+    s.track = track;
+    std::string reason;
+    s.disc = system.OpenDisc(drive.Path, drive.IsImage, &reason);
+    if (!s.disc)
+        return fail(TAudioError::FileOpen, reason);
+    const auto tracks = ReadCdTracks(*s.disc);
+    if (track < 1 || static_cast<size_t>(track) > tracks.size())
+        return fail(TAudioError::IllegalParam, "The CD in \"" + drive.Path + "\" has no track " +
+                                                   std::to_string(track));
+    const TCdTrack& t = tracks[static_cast<size_t>(track - 1)];
+    if (!t.IsAudio)
+        return fail(TAudioError::NotAvailable, s.TrackName() + " is not an audio track");
+    s.first = t.StartLsn;
+    s.sectors = t.Sectors;
+    s.delivered.assign(static_cast<size_t>(t.Sectors), false);
+
+    TakeCdioMessage();
+    s.drive.reset(cdio_cddap_identify_cdio(s.disc->Handle(), CDDA_MESSAGE_FORGETIT, nullptr));
+    if (!s.drive)
+        return fail(TAudioError::FileOpen, "Can't read audio from \"" + drive.Path + "\"");
+    cdio_cddap_verbose_set(s.drive.get(), CDDA_MESSAGE_FORGETIT, CDDA_MESSAGE_FORGETIT);
+    // Every MMC drive and every image delivers little-endian samples. Left unknown, the
+    // library guesses the byte order from the sound of the first sectors it reads, and
+    // may guess wrong on quiet or synthetic audio.
+    s.drive->bigendianp = 0;
+    if (cdio_cddap_open(s.drive.get()) != 0)
+        return fail(TAudioError::FileOpen, "Can't read audio from \"" + drive.Path + "\"");
+    // From here on every sector comes through the disc of the lower layer.
+    s.drive->read_audio = ReadHook;
+    s.paranoia.reset(cdio_paranoia_init(s.drive.get()));
+    if (!s.paranoia)
+        return fail(TAudioError::Memory, "Out of memory");
+    cdio_paranoia_modeset(s.paranoia.get(), PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
+    if (!stream->Seek(0))
+        return fail(TAudioError::FileOpen, "Can't read " + s.TrackName() + " from \"" +
+                                               drive.Path + "\"");
+    if (error)
+        *error = TAudioError::Ok;
+    return stream;
+}
+
+TChannelInfo TCdTrackStream::Info() const {
+    TChannelInfo info;
+    info.SampleRate = 44100;
+    info.Channels = 2;
+    info.ChannelMask = 0x3; // front left, front right
+    return info;
+}
+
+uint64_t TCdTrackStream::LengthBytes() const {
+    return static_cast<uint64_t>(impl_->sectors) * CDIO_CD_FRAMESIZE_RAW;
+}
+
+int64_t TCdTrackStream::Read(std::span<std::byte> out) {
+    Impl& s = *impl_;
+    if (s.failed)
+        return -1;
+    const size_t want = out.size() & ~size_t{3};
+    size_t done = 0;
+    while (done < want) {
+        if (s.sectorPos < s.sectorSize) {
+            const size_t n = std::min(want - done, s.sectorSize - s.sectorPos);
+            std::memcpy(out.data() + done, s.sector.data() + s.sectorPos, n);
+            s.sectorPos += n;
+            done += n;
+            continue;
+        }
+        if (s.nextSector >= s.sectors)
+            break;
+        const int16_t* data = nullptr;
+        {
+            TActiveScope scope(&s);
+            data = cdio_paranoia_read_limited(s.paranoia.get(), ReaderCallback, kCdMaxRetries);
+        }
+        if (s.gone) {
+            s.Fail(TAudioError::Read, s.TrackName() + ": the disc in \"" + s.drivePath +
+                                          "\" was taken out or can no longer be read");
+            return -1;
+        }
+        if (!data) {
+            s.Fail(TAudioError::Read, s.TrackName() + ": can't read from \"" + s.drivePath + "\"");
+            return -1;
+        }
+        if (!s.delivered[static_cast<size_t>(s.nextSector)])
+            s.unreadReturned.insert(s.first + s.nextSector);
+        std::memcpy(s.sector.data(), data, s.sector.size());
+        s.sectorSize = s.sector.size();
+        s.sectorPos = std::exchange(s.skipBytes, 0);
+        ++s.nextSector;
+    }
+    s.position += done;
+    return static_cast<int64_t>(done);
+}
+
+uint64_t TCdTrackStream::Position() const {
+    return impl_->position;
+}
+
+bool TCdTrackStream::Seek(uint64_t bytePos) {
+    Impl& s = *impl_;
+    if (s.failed)
+        return false;
+    if (bytePos > LengthBytes()) {
+        s.lastError = TAudioError::Position;
+        return false;
+    }
+    bytePos &= ~uint64_t{3};
+    s.nextSector = static_cast<int32_t>(bytePos / CDIO_CD_FRAMESIZE_RAW);
+    s.skipBytes = static_cast<size_t>(bytePos % CDIO_CD_FRAMESIZE_RAW);
+    s.sectorPos = s.sectorSize = 0;
+    s.position = bytePos;
+    if (s.nextSector < s.sectors) {
+        TActiveScope scope(&s);
+        if (cdio_paranoia_seek(s.paranoia.get(), s.first + s.nextSector, SEEK_SET) == -1) {
+            s.lastError = TAudioError::Position;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TCdTrackStream::AtEnd() const {
+    return impl_->nextSector >= impl_->sectors && impl_->sectorPos >= impl_->sectorSize;
+}
+
+bool TCdTrackStream::DeliveredAll() const {
+    return !impl_->failed && SkippedSectors() == 0;
+}
+
+TAudioError TCdTrackStream::LastError() const {
+    return impl_->lastError;
+}
+
+int64_t TCdTrackStream::SkippedSectors() const {
+    const Impl& s = *impl_;
+    std::set<long> lost = s.skipped;
+    lost.insert(s.unreadReturned.begin(), s.unreadReturned.end());
+    return static_cast<int64_t>(lost.size());
+}
+
+std::string TCdTrackStream::ErrorText() const {
+    const Impl& s = *impl_;
+    if (s.failed)
+        return s.failText;
+    const int64_t lost = SkippedSectors();
+    if (lost > 0)
+        return s.TrackName() + ": " + std::to_string(lost) + (lost == 1 ? " sector" : " sectors") +
+               " could not be read and " + (lost == 1 ? "was" : "were") + " lost";
+    return {};
+}
+
+} // namespace bw

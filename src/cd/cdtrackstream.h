@@ -1,0 +1,67 @@
+#pragma once
+
+#include "audio/audioerror.h"
+#include "audio/audiostream.h"
+#include "cd/cddrives.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace bw {
+
+// Re-reads of one sector the verifying reader makes before it gives the sector up.
+constexpr int kCdMaxRetries = 20;
+
+// The audio of one CD track as a decoding stream, with the member functions of
+// TAudioStream: 44.1 kHz 16-bit stereo PCM, exactly the track's sectors.
+// Audio is read through libcdio-paranoia with every check on but never-skip off: a sector
+// that reads differently each time is re-read and verified, and one still unreadable after
+// kCdMaxRetries re-reads is given up on and counted (SkippedSectors), so a scratched disc
+// ends in a report rather than silent glitches or an endless retry. A disc taken out makes
+// the next read fail at once.
+// The stream opens its own handle of the disc. Not thread-safe: one thread uses one stream.
+class TCdTrackStream {
+public:
+    // Opens track t (1 = the disc's first track) of a drive. On failure returns null and
+    // sets *error and *why (when given).
+    static std::unique_ptr<TCdTrackStream> Open(const TCdDriveEntry& drive, int track,
+                                                TAudioError* error = nullptr,
+                                                std::string* why = nullptr,
+                                                TCdSystem& system = SystemCd());
+    ~TCdTrackStream();
+    TCdTrackStream(const TCdTrackStream&) = delete;
+    TCdTrackStream& operator=(const TCdTrackStream&) = delete;
+
+    TChannelInfo Info() const;
+    uint64_t LengthBytes() const;
+    bool LengthIsExact() const { return true; }
+    uint64_t StatedLengthBytes() const { return LengthBytes(); }
+
+    // Reads up to out.size() bytes (whole sample frames of 4 bytes). Returns the bytes
+    // written; 0 at the end of the track; -1 on a read error (LastError, ErrorText).
+    int64_t Read(std::span<std::byte> out);
+    uint64_t Position() const;
+    // Moves to a byte position (rounded down to a whole sample frame); false past the end.
+    bool Seek(uint64_t bytePos);
+    bool AtEnd() const;
+    // False once a read failed or a sector had to be given up on.
+    bool DeliveredAll() const;
+    TAudioError LastError() const;
+
+    // Sectors lost so far, each counted once: those the drive never delivered, and those
+    // whose reads never agreed.
+    int64_t SkippedSectors() const;
+    // Why the stream failed or what it lost, naming the track; empty when all is well.
+    std::string ErrorText() const;
+
+    struct Impl;
+
+private:
+    TCdTrackStream();
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace bw
