@@ -6,12 +6,14 @@
 #include "encoders/itemcontext.h"
 #include "encoders/wavoutput.h"
 #include "pipeline/acs_mac.h"
+#include "pipeline/acs_stream.h"
 #include "pipeline/acs_wave.h"
 #include "tags/apetag.h"
 #include "tags/monkey.h"
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 namespace bw {
@@ -21,19 +23,100 @@ namespace {
 constexpr int kShare = 50;
 constexpr auto kPollEvery = std::chrono::milliseconds(20);
 
+// The compressor reading the decoded file while it is still being written: decoding and
+// compressing share the machine's cores instead of taking turns.
+class TFollowingCompressor {
+public:
+    TFollowingCompressor(std::string tempWav, const std::string& output, int level)
+        : tempWav_(std::move(tempWav)) {
+        writer_.SetFileName(output);
+        writer_.SetFileMode(TFileOutputMode::foRewrite);
+        writer_.SetCompressionLevel(level);
+    }
+    ~TFollowingCompressor() {
+        // A reader still waiting for bytes that will not come must not hold the writer's
+        // thread when it is shut down.
+        growing_->Abandon();
+        writer_.StopOutput();
+    }
+    TFollowingCompressor(const TFollowingCompressor&) = delete;
+    TFollowingCompressor& operator=(const TFollowingCompressor&) = delete;
+
+    // The decoded file holds bytes now; the compressor starts at the first news.
+    void Grew(uint64_t bytes) {
+        // Published first: starting reads the header, on this thread.
+        growing_->Grew(bytes);
+        if (!started_)
+            Start();
+    }
+    // Everything is written: the compressor reads to the end.
+    void Complete() { growing_->Complete(); }
+    // Stops the compressor where it is; it still finishes a valid, shorter file.
+    void Stop() {
+        writer_.StopOutput();
+        growing_->Complete();
+    }
+    void WaitUntilIdle() {
+        while (started_ && writer_.Busy())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    bool Busy() const { return started_ && writer_.Busy(); }
+    // Why the compressor did not finish: its own error, or why it could not start.
+    std::string Error() const { return startError_.empty() ? writer_.LastError() : startError_; }
+    // Bytes of the decoded audio the compressor has taken.
+    int64_t Taken() const { return started_ ? reader_.Position() : 0; }
+
+private:
+    void Start() {
+        started_ = true;
+        try {
+            std::string error;
+            auto stream = TGrowingFileStream::Open(tempWav_, growing_, error);
+            if (!stream)
+                throw EACSException("Cannot open file " + tempWav_ + ": " + error);
+            reader_.SetFileName(tempWav_);
+            reader_.SetStream(std::move(stream));
+            reader_.SetSeekable(false);
+            writer_.SetInput(&reader_);
+            writer_.StartOutput();
+        } catch (const EACSException& e) {
+            startError_ = e.what();
+        }
+    }
+
+    std::string tempWav_;
+    std::shared_ptr<TGrowingFile> growing_ = std::make_shared<TGrowingFile>();
+    TWaveIn reader_;
+    TMACOut writer_; // declared after its input, so it is gone first
+    bool started_ = false;
+    std::string startError_;
+};
+
 // Tags the file written; a failure is told but the audio stays done.
 void TagApeFile(TItemContext& context, const std::string& path, const std::string& shownPath) {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec))
         return;
     TAPETag tag;
-    tag.Load(path);
-    tag.Clear();
     for (const auto& [key, value] : ApeTagItemsFor(context.CurrentJob()))
         tag.AddItem(key, value);
     if (!tag.Save(path))
         context.Dialogs().Show(TMessageKind::Error, "Brindlewave",
                                "Can not save tag to the file: " + shownPath);
+}
+
+// Sample frames in the decoded file (its plain 44-byte header off); -1 when unknown.
+int64_t DecodedFrames(const std::string& tempWav) {
+    const auto bytes = FileSizeOf(tempWav);
+    TWaveIn header;
+    header.SetFileName(tempWav);
+    try {
+        const int blockAlign = header.BitsPerSample() / 8 * header.ChannelCount();
+        if (bytes && *bytes >= 44 && blockAlign > 0)
+            return static_cast<int64_t>((*bytes - 44) / static_cast<uint64_t>(blockAlign));
+    } catch (const EACSException&) {
+    }
+    return -1;
 }
 
 } // namespace
@@ -48,87 +131,69 @@ std::vector<std::pair<std::string, std::string>> ApeTagItemsFor(const TmyMusicFi
             {"Comment", item.Comment}};
 }
 
-bool EncodeApe(TItemContext& context, const std::string& tempWav, const std::string& path,
-               const std::string& shownPath, int level) {
-    const auto fail = [&](const std::string& why) {
-        return FailItem(context, CantCreateFileMessage(shownPath) + (why.empty() ? "" : "\n" + why));
-    };
-    int64_t frames = 0;
-    bool cancelled = false;
-    try {
-        TWaveIn reader;
-        reader.SetFileName(tempWav);
-        // The decoded source has the plain 44-byte header WriteTempWav gives it.
-        const auto bytes = FileSizeOf(tempWav);
-        const int blockAlign = reader.BitsPerSample() / 8 * reader.ChannelCount();
-        frames = bytes && *bytes >= 44 && blockAlign > 0
-                     ? static_cast<int64_t>((*bytes - 44) / static_cast<uint64_t>(blockAlign))
-                     : -1;
-        // Declared after its input, so it is gone first.
-        TMACOut writer;
-        writer.SetInput(&reader);
-        writer.SetFileName(path);
-        writer.SetFileMode(TFileOutputMode::foRewrite);
-        writer.SetCompressionLevel(level);
-        writer.StartOutput();
-
-        int percent = kShare;
-        if (!context.CancelCurrent()) {
-            // The writer's idle status ends the wait, also after a failure on its thread.
-            do {
-                percent = kShare + std::max(0, writer.OutputProgress()) * kShare / 100;
-                context.SetItemPercent(percent);
-                context.ProcessEvents();
-                if (context.CancelCurrent()) {
-                    context.SetStatus(std::to_string(percent) + "% Canceled");
-                    writer.StopOutput();
-                    cancelled = true;
-                    break;
-                }
-                std::this_thread::sleep_for(kPollEvery);
-            } while (writer.Busy());
-        } else {
-            writer.StopOutput();
-            cancelled = true;
-        }
-        // A stopped writer still finishes a valid, shorter file.
-        while (writer.Busy())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (const std::string why = writer.LastError(); !why.empty() && !cancelled)
-            return fail(why);
-    } catch (const EACSException& e) {
-        return fail(e.what());
-    }
-    if (!cancelled) {
-        // Done only when the file holds every sample of the source.
-        TMonkey written;
-        if (!written.Load(path) || (frames >= 0 && written.Samples() != frames))
-            return fail("The compressed file holds " + std::to_string(written.Samples()) +
-                        " samples instead of " + std::to_string(frames) + ".");
-    }
-    TagApeFile(context, path, shownPath);
-    if (!cancelled)
-        context.SetItemPercent(100);
-    return !cancelled;
-}
-
 bool RunApeTarget(TItemContext& context, const TApeOptions& options) {
     const std::string& target = context.CurrentJob().TargetPath;
     const std::string folder = PrepareWavPath(context);
     if (folder.empty())
         return false;
     const TScopedFile tempWav(folder + "temp.wav");
-    if (!WriteTempWav(context, tempWav.Path(), kShare))
-        return false;
     TPendingOutput pending(target);
-    if (!EncodeApe(context, tempWav.Path(), pending.TemporaryPath(), target,
-                   ApeCompressionLevel(options))) {
-        if (context.CancelCurrent())
-            pending.KeepPartial();
+    const auto fail = [&](const std::string& why) {
+        return FailItem(context, CantCreateFileMessage(target) + (why.empty() ? "" : "\n" + why));
+    };
+
+    TFollowingCompressor compressor(tempWav.Path(), pending.TemporaryPath(),
+                                    ApeCompressionLevel(options));
+    if (!WriteTempWav(context, tempWav.Path(), kShare,
+                      [&compressor](uint64_t bytes) { compressor.Grew(bytes); })) {
+        if (!context.CancelCurrent())
+            return false; // the error is shown; what was begun goes with the compressor
+        // Cancelled while decoding: what was compressed so far still makes a file.
+        compressor.Stop();
+        compressor.WaitUntilIdle();
+        TagApeFile(context, pending.TemporaryPath(), target);
+        pending.KeepPartial();
         return false;
     }
+    compressor.Complete();
+
+    // The gauge goes on from 50 as the compressor takes the rest of the decoded audio. The
+    // writer's idle status ends the wait, also after a failure on its thread.
+    const uint64_t total = FileSizeOf(tempWav.Path()).value_or(44) - 44;
+    int percent = kShare;
+    bool cancelled = false;
+    while (compressor.Busy()) {
+        if (total > 0)
+            percent = kShare + static_cast<int>(static_cast<uint64_t>(compressor.Taken()) * kShare / total);
+        context.SetItemPercent(std::min(percent, 100));
+        context.ProcessEvents();
+        if (context.CancelCurrent()) {
+            context.SetStatus(std::to_string(percent) + "% Canceled");
+            compressor.Stop();
+            cancelled = true;
+            break;
+        }
+        std::this_thread::sleep_for(kPollEvery);
+    }
+    // A stopped writer still finishes a valid, shorter file.
+    compressor.WaitUntilIdle();
+    if (cancelled) {
+        TagApeFile(context, pending.TemporaryPath(), target);
+        pending.KeepPartial();
+        return false;
+    }
+    if (const std::string why = compressor.Error(); !why.empty())
+        return fail(why);
+    // Done only when the file holds every sample of the source.
+    const int64_t frames = DecodedFrames(tempWav.Path());
+    TMonkey written;
+    if (!written.Load(pending.TemporaryPath()) || (frames >= 0 && written.Samples() != frames))
+        return fail("The compressed file holds " + std::to_string(written.Samples()) +
+                    " samples instead of " + std::to_string(frames) + ".");
+    TagApeFile(context, pending.TemporaryPath(), target);
+    context.SetItemPercent(100);
     if (std::string why; !pending.Commit(why))
-        return FailItem(context, CantCreateFileMessage(target) + "\n" + why);
+        return fail(why);
     return true;
 }
 

@@ -28,6 +28,7 @@ namespace {
 constexpr size_t kWavHeaderBytes = 44;
 constexpr size_t kTempWavWriteBytes = 1 << 20;
 constexpr uint64_t kLargestWavData = UINT32_MAX - (kWavHeaderBytes - 8);
+constexpr uint32_t kOpenEnded = UINT32_MAX;
 // How often the window is let breathe while the pipeline or the resampler works.
 constexpr auto kPollEvery = std::chrono::milliseconds(20);
 constexpr auto kGaugeStepEvery = std::chrono::seconds(1);
@@ -43,7 +44,7 @@ void PutLe(std::array<std::byte, kWavHeaderBytes>& h, size_t at, uint32_t value,
 }
 
 // The header of the decoded source. Both sizes stay 0 (not yet known) until the data is
-// written.
+// written, or read "to the end of the file" while a reader follows it.
 std::array<std::byte, kWavHeaderBytes> WavHeader(const TChannelInfo& info,
                                                  std::optional<uint32_t> dataBytes) {
     std::array<std::byte, kWavHeaderBytes> h{};
@@ -53,7 +54,12 @@ std::array<std::byte, kWavHeaderBytes> WavHeader(const TChannelInfo& info,
     };
     const auto blockAlign = static_cast<uint32_t>(info.BlockAlign());
     tag(0, "RIFF");
-    PutLe(h, 4, dataBytes ? *dataBytes + static_cast<uint32_t>(kWavHeaderBytes - 8) : 0, 4);
+    // UINT32_MAX is "to the end of the file", in both fields.
+    const uint32_t riffBytes = !dataBytes ? 0
+                               : *dataBytes == kOpenEnded
+                                   ? kOpenEnded
+                                   : *dataBytes + static_cast<uint32_t>(kWavHeaderBytes - 8);
+    PutLe(h, 4, riffBytes, 4);
     tag(8, "WAVE");
     tag(12, "fmt ");
     PutLe(h, 16, 16, 4);
@@ -177,7 +183,8 @@ bool RunPipeline(TItemContext& context, const TWavConversion& job, int& percent)
 
 } // namespace
 
-bool WriteTempWav(TItemContext& context, const std::string& path, int share) {
+bool WriteTempWav(TItemContext& context, const std::string& path, int share,
+                  const TWrittenHook& written) {
     context.ClearCancelCurrent();
     TAudioStream& stream = context.ConversionStream();
     const TChannelInfo info = stream.Info();
@@ -193,8 +200,10 @@ bool WriteTempWav(TItemContext& context, const std::string& path, int share) {
     auto file = TACSFileStream::Open(path, TACSFileStream::TMode::Create, error);
     if (!file)
         return fail(error);
-    if (!file->Write(WavHeader(info, std::nullopt)))
+    const auto header = WavHeader(info, written ? std::optional(kOpenEnded) : std::nullopt);
+    if (!file->Write(header))
         return fail(file->LastError());
+    uint64_t onDisk = header.size();
 
     // The stream is read in the usual small steps (the gauge and Cancel follow them), but
     // written in large ones: a system call per 10 KB costs more than the copy itself.
@@ -202,7 +211,10 @@ bool WriteTempWav(TItemContext& context, const std::string& path, int share) {
     size_t buffered = 0;
     const auto flush = [&] {
         const bool ok = file->Write(std::span(buffer.data(), buffered));
+        onDisk += buffered;
         buffered = 0;
+        if (ok && written)
+            written(onDisk);
         return ok;
     };
     uint64_t dataBytes = 0;

@@ -2,16 +2,25 @@
 
 #include "encoders/wavoptions.h"
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 namespace bw {
 
 class TItemContext;
 
+// Told, while the decoded file is written, how many bytes of it are on disk, so that a
+// reader can follow the file as it grows.
+using TWrittenHook = std::function<void(uint64_t bytes)>;
+
 // Decodes the whole conversion stream into a plain PCM WAV file at path (replacing one
-// there): the first stage of the WAV and WMA outputs. The item's gauge goes from 0 to
-// share. False after an error (shown; status "Error") or a cancel (status "NN% Canceled").
-bool WriteTempWav(TItemContext& context, const std::string& path, int share);
+// there): the first stage of the WAV, WMA and Monkey's Audio outputs. The item's gauge goes
+// from 0 to share. False after an error (shown; status "Error") or a cancel (status
+// "NN% Canceled"). With a hook, the header's sizes read "to the end of the file" until the
+// end, so a reader following the file takes everything that comes.
+bool WriteTempWav(TItemContext& context, const std::string& path, int share,
+                  const TWrittenHook& written = {});
 
 // What ConvertWav makes of the decoded file.
 struct TWavConversion {

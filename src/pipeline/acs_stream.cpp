@@ -1,5 +1,6 @@
 #include "pipeline/acs_stream.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -86,6 +87,70 @@ bool TACSFileStream::Close() {
         return false;
     }
     return true;
+}
+
+void TGrowingFile::Grew(uint64_t bytes) {
+    {
+        const std::lock_guard lock(mutex_);
+        bytes_ = std::max(bytes_, bytes);
+    }
+    changed_.notify_all();
+}
+
+void TGrowingFile::Complete() {
+    {
+        const std::lock_guard lock(mutex_);
+        complete_ = true;
+    }
+    changed_.notify_all();
+}
+
+void TGrowingFile::Abandon() {
+    {
+        const std::lock_guard lock(mutex_);
+        abandoned_ = true;
+    }
+    changed_.notify_all();
+}
+
+int64_t TGrowingFile::WaitBeyond(uint64_t offset) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return abandoned_ || complete_ || bytes_ > offset; });
+    return abandoned_ ? -1 : static_cast<int64_t>(bytes_);
+}
+
+std::unique_ptr<TGrowingFileStream> TGrowingFileStream::Open(const std::string& path,
+                                                             std::shared_ptr<TGrowingFile> file,
+                                                             std::string& error) {
+    auto reader = TACSFileStream::Open(path, TACSFileStream::TMode::Read, error);
+    if (!reader)
+        return nullptr;
+    return std::unique_ptr<TGrowingFileStream>(new TGrowingFileStream(std::move(reader), std::move(file)));
+}
+
+int64_t TGrowingFileStream::Read(std::span<std::byte> buffer) {
+    size_t done = 0;
+    while (done < buffer.size()) {
+        const int64_t there = state_->WaitBeyond(pos_);
+        if (there < 0) {
+            lastError_ = "the file was not finished";
+            return -1;
+        }
+        if (static_cast<uint64_t>(there) <= pos_)
+            break; // complete, and all of it read
+        const auto n = static_cast<size_t>(
+            std::min<uint64_t>(buffer.size() - done, static_cast<uint64_t>(there) - pos_));
+        const int64_t r = file_->Read(buffer.subspan(done, n));
+        if (r < 0) {
+            lastError_ = file_->LastError();
+            return -1;
+        }
+        if (r == 0)
+            break; // shorter than its writer said: let the reader find the end
+        done += static_cast<size_t>(r);
+        pos_ += static_cast<uint64_t>(r);
+    }
+    return static_cast<int64_t>(done);
 }
 
 } // namespace bw

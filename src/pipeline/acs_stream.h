@@ -2,9 +2,11 @@
 
 #include "common/outputfile.h"
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 
@@ -50,6 +52,53 @@ private:
     void SetErrno(const char* what);
 
     int fd_ = -1;
+    std::string lastError_;
+};
+
+// A file one thread is still writing while another reads it. The writer tells how far the
+// file holds data and when it is complete (or abandoned); readers wait for what is not there
+// yet, so a consumer can follow a producer through a file without either waiting for the
+// whole of it.
+class TGrowingFile {
+public:
+    // The file now holds this many bytes (never less than before).
+    void Grew(uint64_t bytes);
+    // No more bytes will come.
+    void Complete();
+    // The writer failed: readers waiting or reading past what is there get an error.
+    void Abandon();
+    // Waits until the file holds more than offset bytes or can hold no more. The bytes
+    // there; -1 when the file was abandoned.
+    int64_t WaitBeyond(uint64_t offset);
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    uint64_t bytes_ = 0;
+    bool complete_ = false;
+    bool abandoned_ = false;
+};
+
+// Reads a growing file from its start, waiting for its writer; cannot seek and has no size.
+class TGrowingFileStream : public TACSStream {
+public:
+    // No value when the file cannot be opened; error holds the reason.
+    static std::unique_ptr<TGrowingFileStream> Open(const std::string& path,
+                                                    std::shared_ptr<TGrowingFile> file,
+                                                    std::string& error);
+    int64_t Read(std::span<std::byte> buffer) override;
+    bool Write(std::span<const std::byte>) override { return false; }
+    bool Seek(int64_t offset) override { return offset == static_cast<int64_t>(pos_); }
+    int64_t Size() override { return -1; }
+    std::string LastError() const override { return lastError_; }
+
+private:
+    TGrowingFileStream(std::unique_ptr<TACSFileStream> file, std::shared_ptr<TGrowingFile> state)
+        : file_(std::move(file)), state_(std::move(state)) {}
+
+    std::unique_ptr<TACSFileStream> file_;
+    std::shared_ptr<TGrowingFile> state_;
+    uint64_t pos_ = 0;
     std::string lastError_;
 };
 

@@ -470,48 +470,51 @@ TEST(ApeOutput, EverySourceFormatAtEveryLevelIsLossless) {
     }
 }
 
-// A cancel while compressing: the status names the percentage, the writer finishes a valid,
-// shorter file that gets its tag, and nothing temporary stays; over an old file, the old file
-// stays as it was.
-TEST(ApeOutput, CancelWhileCompressing) {
+// A cancel while decoding (the compressor follows the decoded file) and while compressing:
+// the status names the percentage, the compressor finishes a valid, shorter file that gets its
+// tag, and nothing temporary stays; over an old file, the old file stays as it was.
+TEST(ApeOutput, CancelWhileDecodingOrCompressing) {
     TTempDir dir;
     const std::string source = dir.File("long.flac");
     RunOk({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
            "anoisesrc=d=60:c=pink:r=44100:a=0.4:seed=3", "-ac", "2", source});
-    for (const bool existed : {false, true}) {
-        SCOPED_TRACE(existed ? "over an old file" : "new file");
-        TTempDir out;
-        const std::string target = out.File("long.ape");
-        if (existed)
-            WriteAll(target, kOldBytes);
-        TEncoderOptions o;
-        o.Ape.APEMyTrackBar = 4;
-        int cancelledAt = -1;
-        const auto result = Convert(source, out.Path().string(), TTargetType::Ape, o,
-                                    [&](TConversionRun& run, int percent) {
-                                        if (cancelledAt < 0 && percent >= 70) {
-                                            cancelledAt = percent;
-                                            run.SetCancelCurrent();
-                                        }
-                                    });
-        ASSERT_GE(cancelledAt, 70);
-        EXPECT_LT(cancelledAt, 100);
-        EXPECT_EQ(result->Rows[0].Status, std::to_string(cancelledAt) + "% Canceled");
-        EXPECT_EQ(FolderEntries(out.Path().string()), std::vector<std::string>{"long.ape"});
-        EXPECT_TRUE(FolderEntries(InstanceTemporaryFolder()).empty());
-        if (existed) {
-            EXPECT_EQ(ReadAll(target), kOldBytes);
-            continue;
+    for (const int cancelFrom : {20, 70}) {
+        for (const bool existed : {false, true}) {
+            SCOPED_TRACE("cancel from " + std::to_string(cancelFrom) + "%" +
+                         (existed ? ", over an old file" : ""));
+            TTempDir out;
+            const std::string target = out.File("long.ape");
+            if (existed)
+                WriteAll(target, kOldBytes);
+            TEncoderOptions o;
+            o.Ape.APEMyTrackBar = 4;
+            int cancelledAt = -1;
+            const auto result = Convert(source, out.Path().string(), TTargetType::Ape, o,
+                                        [&](TConversionRun& run, int percent) {
+                                            if (cancelledAt < 0 && percent >= cancelFrom) {
+                                                cancelledAt = percent;
+                                                run.SetCancelCurrent();
+                                            }
+                                        });
+            ASSERT_GE(cancelledAt, cancelFrom);
+            EXPECT_LT(cancelledAt, cancelFrom + 20);
+            EXPECT_EQ(result->Rows[0].Status, std::to_string(cancelledAt) + "% Canceled");
+            EXPECT_EQ(FolderEntries(out.Path().string()), std::vector<std::string>{"long.ape"});
+            EXPECT_TRUE(FolderEntries(InstanceTemporaryFolder()).empty());
+            if (existed) {
+                EXPECT_EQ(ReadAll(target), kOldBytes);
+                continue;
+            }
+            const TRunResult decoded = StrictDecode(target, "s16le");
+            EXPECT_EQ(decoded.ExitCode, 0);
+            EXPECT_EQ(decoded.Err, "");
+            const double seconds = static_cast<double>(decoded.Out.size()) / 4 / 44100;
+            EXPECT_GT(seconds, 0.5);
+            EXPECT_LT(seconds, 59.0);
+            TMonkey monkey;
+            ASSERT_TRUE(monkey.Load(target));
+            EXPECT_EQ(monkey.APETag().Items().size(), 7u);
         }
-        const TRunResult decoded = StrictDecode(target, "s16le");
-        EXPECT_EQ(decoded.ExitCode, 0);
-        EXPECT_EQ(decoded.Err, "");
-        const double seconds = static_cast<double>(decoded.Out.size()) / 4 / 44100;
-        EXPECT_GT(seconds, 1.0);
-        EXPECT_LT(seconds, 59.0);
-        TMonkey monkey;
-        ASSERT_TRUE(monkey.Load(target));
-        EXPECT_EQ(monkey.APETag().Items().size(), 7u);
     }
 }
 
