@@ -1,6 +1,7 @@
 #include "audio/audiostream.h"
 
 #include "audio/ffmpegptr.h"
+#include "cd/cdtrackstream.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -129,6 +130,8 @@ void QuietLibraryLog() {
 } // namespace
 
 struct TAudioStream::Impl {
+    // Set for a CD track: every operation goes to it instead of the decoder.
+    std::unique_ptr<TCdTrackStream> cd;
     std::string path;
     TChannelPolicy policy = TChannelPolicy::DownmixToStereo;
     TSampleDepth depth = TSampleDepth::Reduce16;
@@ -538,8 +541,27 @@ std::unique_ptr<TAudioStream> TAudioStream::OpenFile(const std::string& path, TA
     return s;
 }
 
+std::unique_ptr<TAudioStream> TAudioStream::OpenCdTrack(const TCdDriveEntry& drive, int track,
+                                                        TAudioError* error, std::string* why) {
+    auto cd = TCdTrackStream::Open(drive, track, error, why);
+    if (!cd)
+        return nullptr;
+    std::unique_ptr<TAudioStream> s(new TAudioStream());
+    s->impl_->info = cd->Info();
+    s->impl_->cd = std::move(cd);
+    return s;
+}
+
+int64_t TAudioStream::LostSectors() const { return impl_->cd ? impl_->cd->SkippedSectors() : 0; }
+
+std::string TAudioStream::ProblemText() const { return impl_->cd ? impl_->cd->ErrorText() : std::string(); }
+
 bool TAudioStream::DeliveredAll() const {
     const Impl& d = *impl_;
+    // A CD track whose every sector came back is whole; sectors given up on are reported
+    // apart (LostSectors), since what was read around them is worth keeping.
+    if (d.cd)
+        return d.cd->LastError() == TAudioError::Ok || d.cd->LastError() == TAudioError::Ended;
     if (d.failed)
         return false;
     if (d.seeked || !d.ended)
@@ -552,18 +574,30 @@ bool TAudioStream::DeliveredAll() const {
 }
 
 uint64_t TAudioStream::StatedLengthBytes() const {
+    if (impl_->cd)
+        return impl_->cd->StatedLengthBytes();
     return impl_->stated ? impl_->statedLength : 0;
 }
 
 TChannelInfo TAudioStream::Info() const { return impl_->info; }
-uint64_t TAudioStream::LengthBytes() const { return impl_->length; }
-bool TAudioStream::LengthIsExact() const { return impl_->exact; }
-uint64_t TAudioStream::Position() const { return impl_->position; }
-bool TAudioStream::AtEnd() const { return impl_->ended && impl_->pendingSize == 0; }
-TAudioError TAudioStream::LastError() const { return impl_->lastError; }
+uint64_t TAudioStream::LengthBytes() const {
+    return impl_->cd ? impl_->cd->LengthBytes() : impl_->length;
+}
+bool TAudioStream::LengthIsExact() const { return impl_->cd ? true : impl_->exact; }
+uint64_t TAudioStream::Position() const {
+    return impl_->cd ? impl_->cd->Position() : impl_->position;
+}
+bool TAudioStream::AtEnd() const {
+    return impl_->cd ? impl_->cd->AtEnd() : impl_->ended && impl_->pendingSize == 0;
+}
+TAudioError TAudioStream::LastError() const {
+    return impl_->cd ? impl_->cd->LastError() : impl_->lastError;
+}
 
 int64_t TAudioStream::Read(std::span<std::byte> out) {
     Impl& d = *impl_;
+    if (d.cd)
+        return d.cd->Read(out);
     const auto blockAlign = static_cast<size_t>(d.info.BlockAlign());
     if (out.size() < blockAlign) {
         d.lastError = TAudioError::IllegalParam;
@@ -593,6 +627,8 @@ int64_t TAudioStream::Read(std::span<std::byte> out) {
 
 bool TAudioStream::Seek(uint64_t bytePos) {
     Impl& d = *impl_;
+    if (d.cd)
+        return d.cd->Seek(bytePos);
     const auto blockAlign = static_cast<uint64_t>(d.info.BlockAlign());
     bytePos -= bytePos % blockAlign;
     if (bytePos > d.length && (d.exact || d.length > 0)) {

@@ -10,6 +10,9 @@
 
 namespace bw {
 
+struct TCdDriveEntry;
+class TCdTrackStream;
+
 // What a stream delivers: interleaved PCM at the source's own rate and channel count,
 // 16-bit signed little-endian, or 8-bit unsigned where the source itself is 8-bit, or
 // packed 24-bit signed little-endian (3 bytes a sample) where a stream asked for it
@@ -69,6 +72,12 @@ public:
     OpenFile(const std::string& path, TAudioError* error = nullptr,
              TChannelPolicy policy = TChannelPolicy::DownmixToStereo,
              TSampleDepth depth = TSampleDepth::Reduce16);
+    // Opens track t (1 = the disc's first track) of a CD drive or disc image, read
+    // accurately (see TCdTrackStream): 44.1 kHz 16-bit stereo. On failure returns null and
+    // sets *error and *why (when given).
+    static std::unique_ptr<TAudioStream> OpenCdTrack(const TCdDriveEntry& drive, int track,
+                                                     TAudioError* error = nullptr,
+                                                     std::string* why = nullptr);
     ~TAudioStream();
     TAudioStream(const TAudioStream&) = delete;
     TAudioStream& operator=(const TAudioStream&) = delete;
@@ -105,6 +114,12 @@ public:
     // The length the header states exactly, in delivered bytes; 0 when it states none.
     uint64_t StatedLengthBytes() const;
     TAudioError LastError() const;
+    // Sectors of a CD track the reader had to give up on (their audio is a best guess);
+    // 0 for files.
+    int64_t LostSectors() const;
+    // What went wrong reading a CD track, naming it ("the disc was taken out", sectors
+    // lost); empty for files and for a track read whole.
+    std::string ProblemText() const;
 
 private:
     TAudioStream();

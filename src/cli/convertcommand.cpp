@@ -1,5 +1,7 @@
 #include "cli/convertcommand.h"
 
+#include "cd/cddrives.h"
+#include "cd/cdtrackitem.h"
 #include "common/json.h"
 #include "common/stopsignals.h"
 #include "encoders/encoderoptions.h"
@@ -10,6 +12,8 @@
 #include "shell/probe.h"
 #include "shell/settingsstore.h"
 
+#include <algorithm>
+#include <charconv>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -20,7 +24,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: brindlewave-cli convert --to mp3|ogg|wav|wma|flac|ape|mpc [--out DIR | "
-    "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--overwrite] [--] FILE...";
+    "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--overwrite] [--] FILE...\n"
+    "       brindlewave-cli convert --cd DRIVE [--tracks LIST] --to ... (the same options)";
 constexpr int kBarWidth = 30;
 constexpr int kPlainStep = 10; // plain progress lines every this many percent
 
@@ -109,7 +114,37 @@ struct TConvertArgs {
     // NAME=VALUE settings in the order given; they apply after the preset.
     std::vector<std::pair<std::string, std::string>> Settings;
     std::vector<std::string> Files;
+    // --cd: a drive index, a device path or a disc image; --tracks: the track numbers.
+    std::optional<std::string> Cd;
+    std::vector<int> Tracks;
 };
+
+// "1,3-5" as track numbers; false for anything else.
+bool ParseTrackList(const std::string& text, std::vector<int>& tracks) {
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        const size_t comma = std::min(text.find(',', pos), text.size());
+        const std::string part = text.substr(pos, comma - pos);
+        const size_t dash = part.find('-');
+        int first = 0, last = 0;
+        const auto number = [](std::string_view s, int& v) {
+            const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+            return ec == std::errc() && end == s.data() + s.size() && v >= 1 && v <= 99;
+        };
+        if (dash == std::string::npos ? !number(part, first)
+                                      : !number(std::string_view(part).substr(0, dash), first) ||
+                                            !number(std::string_view(part).substr(dash + 1), last))
+            return false;
+        if (dash == std::string::npos)
+            last = first;
+        if (last < first)
+            return false;
+        for (int t = first; t <= last; ++t)
+            tracks.push_back(t);
+        pos = comma + 1;
+    }
+    return true;
+}
 
 // Fills args from the command line; false with the reason in error.
 bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::string& error) {
@@ -133,6 +168,13 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
             args.SameAsSource = true;
         } else if (a == "--overwrite") {
             args.Overwrite = true;
+        } else if (a == "--cd" && hasValue) {
+            args.Cd = argv[++i];
+        } else if (a == "--tracks" && hasValue) {
+            if (!ParseTrackList(argv[++i], args.Tracks)) {
+                error = "--tracks takes track numbers such as 1,3-5, not '" + argv[i] + "'";
+                return false;
+            }
         } else if (a == "--preset" && hasValue) {
             args.Preset = argv[++i];
         } else if (a == "--set" && hasValue) {
@@ -158,7 +200,13 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
         error = "--to is required";
     else if (args.OutFolder && args.SameAsSource)
         error = "--out and --same-as-source exclude each other";
-    else if (args.Files.empty())
+    else if (args.Cd && !args.Files.empty())
+        error = "--cd converts the tracks of a disc, not files as well";
+    else if (!args.Cd && !args.Tracks.empty())
+        error = "--tracks needs --cd";
+    else if (args.Cd && args.SameAsSource)
+        error = "the tracks of a disc have no source folder: use --out";
+    else if (args.Files.empty() && !args.Cd)
         error = "no files given";
     return error.empty();
 }
@@ -213,8 +261,9 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
     // Files the job list would refuse are reported, not converted.
     TFileProbe probe;
     std::vector<TConversionRow> rows;
+    std::vector<std::string> sources = args.Files;
     std::vector<std::string> refused(args.Files.size());
-    std::vector<size_t> rowOfFile(args.Files.size(), SIZE_MAX);
+    std::vector<size_t> rowOfSource(args.Files.size(), SIZE_MAX);
     for (size_t i = 0; i < args.Files.size(); ++i) {
         auto result = probe.Probe(args.Files[i]);
         if (!result.Accepted) {
@@ -223,14 +272,46 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
             err << "brindlewave-cli: " << args.Files[i] << ": " << refused[i] << "\n";
             continue;
         }
-        rowOfFile[i] = rows.size();
+        rowOfSource[i] = rows.size();
         rows.push_back({std::move(result.Item), true, "-"});
+    }
+    // The drives: a disc's tracks are read from one, .cda files are looked up in them.
+    TCdDriveList drives;
+    drives.Fill();
+    if (args.Cd) {
+        std::string why;
+        int drive = drives.Find(*args.Cd);
+        if (drive < 0 && std::filesystem::is_regular_file(*args.Cd, ec))
+            drive = drives.AddImage(*args.Cd, &why);
+        std::vector<TCdTrack> tracks;
+        if (drive < 0 || !drives.Tracks(drive, tracks, &why)) {
+            err << "brindlewave-cli convert: " << *args.Cd << ": "
+                << (why.empty() ? "no such CD drive" : why) << "\n";
+            return 1;
+        }
+        for (TmyMusicFile& item : CdTrackItems(tracks, static_cast<uint8_t>(drive), 0)) {
+            if (!args.Tracks.empty() &&
+                std::find(args.Tracks.begin(), args.Tracks.end(), item.Track) == args.Tracks.end())
+                continue;
+            sources.push_back(item.SourcePath);
+            refused.emplace_back();
+            rowOfSource.push_back(rows.size());
+            rows.push_back({std::move(item), true, "-"});
+        }
+        for (const int t : args.Tracks)
+            if (std::none_of(rows.begin(), rows.end(), [t](const TConversionRow& r) { return r.Item.Track == t; })) {
+                sources.push_back("CD Track " + std::to_string(t));
+                refused.push_back("the disc has no audio track " + std::to_string(t));
+                rowOfSource.push_back(SIZE_MAX);
+                err << "brindlewave-cli: " << refused.back() << "\n";
+            }
     }
 
     TCliDialogs dialogs(err);
     TCliProgress progress(err, errIsTerminal);
     TConversionRun run(rows, target, options, settings, dialogs, progress);
     run.SetSameAsSource(args.SameAsSource);
+    run.SetCdDrives(&drives);
     progress.SetRun(&run);
     int stopSignal = 0;
     {
@@ -240,13 +321,13 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
     }
 
     int status = 0;
-    for (size_t i = 0; i < args.Files.size(); ++i) {
-        if (rowOfFile[i] == SIZE_MAX) {
-            out << ResultLine(args.Files[i], "", "Error", refused[i]) << "\n";
+    for (size_t i = 0; i < sources.size(); ++i) {
+        if (rowOfSource[i] == SIZE_MAX) {
+            out << ResultLine(sources[i], "", "Error", refused[i]) << "\n";
             status = 1;
             continue;
         }
-        const TConversionRow& row = rows[rowOfFile[i]];
+        const TConversionRow& row = rows[rowOfSource[i]];
         std::string reason = row.Reason;
         if (row.Status == "-" && reason.empty() && stopSignal != 0)
             reason = "not converted: the tool was stopped";

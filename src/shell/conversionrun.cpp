@@ -1,12 +1,16 @@
 #include "shell/conversionrun.h"
 
 #include "audio/audiostream.h"
+#include "cd/cddrives.h"
+#include "tags/cdatrack.h"
 #include "encoders/apeoutput.h"
 #include "encoders/externalencoder.h"
+#include "shell/naming.h"
 #include "encoders/wavoutput.h"
 #include "encoders/wmaoutput.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 
@@ -83,6 +87,22 @@ void TConversionRun::Run() {
     startTime_ = std::chrono::system_clock::now();
     observer_.TotalPercentChanged(0);
 
+    // The discs being read stay in their drives until the run ends, however it ends.
+    std::vector<int> locked;
+    for (const auto& r : rows_)
+        if (r.Checked && r.Item.SourceType == TSourceType::CdTrack && cdDrives_ &&
+            std::find(locked.begin(), locked.end(), r.Item.CdDrive) == locked.end() &&
+            cdDrives_->LockDoor(r.Item.CdDrive))
+            locked.push_back(r.Item.CdDrive);
+    const struct TUnlock {
+        TCdDriveList* Drives;
+        const std::vector<int>& Locked;
+        ~TUnlock() {
+            for (const int d : Locked)
+                Drives->UnlockDoor(d);
+        }
+    } unlock{cdDrives_, locked};
+
     const size_t count = rows_.size();
     for (size_t row = 0; row < count; ++row) {
         if (!rows_[row].Checked)
@@ -107,9 +127,9 @@ void TConversionRun::ConvertRow(size_t row) {
 
     // A source that cannot be decoded is not handed on: its back-end would only fail
     // again with a message that hides the real reason.
-    if (!OpenConversionStream(item)) {
+    if (std::string why; !OpenConversionStream(item, why)) {
         rowDialogs_.Show(TMessageKind::Error, kCaption,
-                         "Can\"t loading file \"" + item.SourcePath + "\"!");
+                         why.empty() ? "Can\"t loading file \"" + item.SourcePath + "\"!" : why);
         SetStatus(kStatusError);
         return;
     }
@@ -136,7 +156,15 @@ void TConversionRun::ConvertRow(size_t row) {
 
     observer_.FromToChanged(item.SourcePath, item.TargetPath);
     SetStatus(kStatusConverting);
-    if (backEnds_[static_cast<size_t>(target_)](*this)) {
+    const bool written = backEnds_[static_cast<size_t>(target_)](*this);
+    // A CD track with sectors the reader had to give up on is written whole, but the row
+    // says what was lost; the output stays for the user to judge.
+    if (written && stream_->LostSectors() > 0) {
+        rowDialogs_.Show(TMessageKind::Error, kCaption, stream_->ProblemText());
+        SetStatus(kStatusError);
+        return;
+    }
+    if (written) {
         rows_[row].Reason.clear();
         SetStatus(kStatusDone);
         rows_[row].Checked = false;
@@ -144,12 +172,24 @@ void TConversionRun::ConvertRow(size_t row) {
     }
 }
 
-bool TConversionRun::OpenConversionStream(const TmyMusicFile& item) {
+bool TConversionRun::OpenConversionStream(const TmyMusicFile& item, std::string& why) {
     switch (item.SourceType) {
-    case TSourceType::CdTrack:
-        // The tracks of a disc are read from the drive, not from a file; their stream is
-        // opened here once the CD reader exists.
-        return false;
+    case TSourceType::CdTrack: {
+        // From the drive the track was listed from, whatever drive is chosen now: another
+        // disc would be ripped under this one's names.
+        if (!cdDrives_ || item.CdDrive >= cdDrives_->Count()) {
+            why = "Can't read \"" + item.SourcePath + "\": its CD drive is no longer listed.";
+            return false;
+        }
+        std::string reason;
+        stream_ = TAudioStream::OpenCdTrack(cdDrives_->At(item.CdDrive), item.Track, nullptr, &reason);
+        if (!stream_)
+            why = "Can't read \"" + item.SourcePath + "\" from \"" + cdDrives_->At(item.CdDrive).Text +
+                  "\": " + reason;
+        return stream_ != nullptr;
+    }
+    case TSourceType::CdaFile:
+        return OpenCdaTrack(item, why);
     default:
         // FLAC and Ogg Vorbis keep every channel of a surround source; the other outputs
         // take one or two and get the standard downmix. The lossless outputs keep a deep
@@ -165,12 +205,43 @@ bool TConversionRun::OpenConversionStream(const TmyMusicFile& item) {
     }
 }
 
+// A .cda file only names a track by its place on a disc: the track is read from the first
+// listed drive whose disc has a track starting there with the same length.
+bool TConversionRun::OpenCdaTrack(const TmyMusicFile& item, std::string& why) {
+    TCDAtrack cda;
+    if (!cda.ReadFromFile(item.SourcePath) || !cda.Valid())
+        return false;
+    const auto start = std::lround(cda.StartPosition() * 75);
+    const auto length = std::lround(cda.Duration() * 75);
+    for (size_t d = 0; cdDrives_ && d < cdDrives_->Count(); ++d) {
+        std::vector<TCdTrack> tracks;
+        if (!cdDrives_->Tracks(static_cast<int>(d), tracks))
+            continue;
+        for (const TCdTrack& t : tracks) {
+            // Track files count from the start of the disc with or without its 2 s lead-in.
+            const bool here = t.IsAudio && t.Sectors == length &&
+                              (t.StartLsn == start || t.StartLsn + 150 == start);
+            if (!here)
+                continue;
+            stream_ = TAudioStream::OpenCdTrack(cdDrives_->At(d), t.Number, nullptr, &why);
+            if (stream_)
+                return true;
+        }
+    }
+    if (why.empty())
+        why = "Can't read \"" + item.SourcePath + "\": no disc in the CD drives holds track " +
+              std::to_string(cda.TrackNumber()) + " of this length.";
+    return false;
+}
+
 std::string TConversionRun::TargetFolderFor(const TmyMusicFile& item) {
     std::string folder = settings_.OutputFolder;
     if (!listHasCdTracks_)
         return folder;
-    const auto addLevel = [&](bool wanted, const std::string& name) {
-        if (!wanted)
+    const auto addLevel = [&](bool wanted, const std::string& text) {
+        // Names come from the disc database: one level each, never a way out of the folder.
+        const std::string name = SafeFileNamePart(text);
+        if (!wanted || name.empty())
             return;
         const std::string candidate = folder + name;
         std::error_code ec;

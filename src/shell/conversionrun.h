@@ -17,6 +17,7 @@
 namespace bw {
 
 class TAudioStream;
+class TCdDriveList;
 
 // One row of the job list as the run sees it.
 struct TConversionRow {
@@ -61,6 +62,9 @@ public:
 
     // "Same as source": outputs go beside their sources instead of into OutputFolder.
     void SetSameAsSource(bool on) { sameAsSource_ = on; }
+    // The CD drives the list's CD tracks were read from (and .cda files are looked up in);
+    // their doors are locked while the run works.
+    void SetCdDrives(TCdDriveList* drives) { cdDrives_ = drives; }
     // Replaces the back-end of a target type.
     void SetBackEnd(TTargetType target, TBackEnd backEnd);
 
@@ -101,7 +105,9 @@ private:
     void ClearCancelCurrent() override { cancelCurrent_ = false; }
 
     void ConvertRow(size_t row);
-    bool OpenConversionStream(const TmyMusicFile& item);
+    // Opens the item's stream; false with why (empty: the usual "can't load" message).
+    bool OpenConversionStream(const TmyMusicFile& item, std::string& why);
+    bool OpenCdaTrack(const TmyMusicFile& item, std::string& why);
     std::string TargetFolderFor(const TmyMusicFile& item);
     bool IsSameFile(const std::string& target, const std::string& source) const;
     bool EnsureFolderOf(const std::string& path);
@@ -130,6 +136,7 @@ private:
     TConversionObserver& observer_;
     std::vector<TBackEnd> backEnds_;
     bool sameAsSource_ = false;
+    TCdDriveList* cdDrives_ = nullptr;
     bool listHasCdTracks_ = false;
     std::vector<std::string> foldersFailed_; // output folders that could not be made
 

@@ -76,4 +76,22 @@ std::string FileNamePreview(const TNamePattern& pattern, bool createArtist, bool
     return out + ".mp3";
 }
 
+std::string SafeFileNamePart(std::string_view text) {
+    // 255 bytes is the name limit of the usual file systems; room is left for an extension
+    // and the private name an output is written under first.
+    constexpr size_t kMaxBytes = 200;
+    std::string out;
+    for (const char c : text)
+        out += (c == '/' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '_' : c;
+    if (out.size() > kMaxBytes) {
+        size_t cut = kMaxBytes;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80)
+            --cut; // not inside a UTF-8 sequence
+        out.resize(cut);
+    }
+    if (out == "." || out == "..")
+        out = "_";
+    return out;
+}
+
 } // namespace bw

@@ -40,6 +40,11 @@ struct TNameFields {
     int Track = 0;
 };
 
+// A text made fit to be one file or folder name: '/' and control characters become '_',
+// "." and ".." become "_", and the name is cut (on a character boundary) to what a file
+// system takes. Names come from tags and the disc database, which may hold anything.
+std::string SafeFileNamePart(std::string_view text);
+
 // A CD track's file name (no folder, no extension) from its tag texts and the pattern.
 std::string BuildTrackFileName(const TNameFields& f, const TNamePattern& pattern);
 
