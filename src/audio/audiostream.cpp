@@ -542,8 +542,9 @@ std::unique_ptr<TAudioStream> TAudioStream::OpenFile(const std::string& path, TA
 }
 
 std::unique_ptr<TAudioStream> TAudioStream::OpenCdTrack(const TCdDriveEntry& drive, int track,
-                                                        TAudioError* error, std::string* why) {
-    auto cd = TCdTrackStream::Open(drive, track, error, why);
+                                                        TCdSystem& system, TAudioError* error,
+                                                        std::string* why) {
+    auto cd = TCdTrackStream::Open(drive, track, error, why, system);
     if (!cd)
         return nullptr;
     std::unique_ptr<TAudioStream> s(new TAudioStream());

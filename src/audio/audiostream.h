@@ -12,6 +12,7 @@ namespace bw {
 
 struct TCdDriveEntry;
 class TCdTrackStream;
+class TCdSystem;
 
 // What a stream delivers: interleaved PCM at the source's own rate and channel count,
 // 16-bit signed little-endian, or 8-bit unsigned where the source itself is 8-bit, or
@@ -75,7 +76,9 @@ public:
     // Opens track t (1 = the disc's first track) of a CD drive or disc image, read
     // accurately (see TCdTrackStream): 44.1 kHz 16-bit stereo. On failure returns null and
     // sets *error and *why (when given).
+    // The drive is reached through system (its list's own, SystemCd() for the real one).
     static std::unique_ptr<TAudioStream> OpenCdTrack(const TCdDriveEntry& drive, int track,
+                                                     TCdSystem& system,
                                                      TAudioError* error = nullptr,
                                                      std::string* why = nullptr);
     ~TAudioStream();

@@ -182,7 +182,8 @@ bool TConversionRun::OpenConversionStream(const TmyMusicFile& item, std::string&
             return false;
         }
         std::string reason;
-        stream_ = TAudioStream::OpenCdTrack(cdDrives_->At(item.CdDrive), item.Track, nullptr, &reason);
+        stream_ = TAudioStream::OpenCdTrack(cdDrives_->At(item.CdDrive), item.Track,
+                                            cdDrives_->System(), nullptr, &reason);
         if (!stream_)
             why = "Can't read \"" + item.SourcePath + "\" from \"" + cdDrives_->At(item.CdDrive).Text +
                   "\": " + reason;
@@ -223,7 +224,8 @@ bool TConversionRun::OpenCdaTrack(const TmyMusicFile& item, std::string& why) {
                               (t.StartLsn == start || t.StartLsn + 150 == start);
             if (!here)
                 continue;
-            stream_ = TAudioStream::OpenCdTrack(cdDrives_->At(d), t.Number, nullptr, &why);
+            stream_ = TAudioStream::OpenCdTrack(cdDrives_->At(d), t.Number, cdDrives_->System(),
+                                                nullptr, &why);
             if (stream_)
                 return true;
         }
