@@ -1,0 +1,172 @@
+// CD tracks through the conversion run, from generated disc images opened as drives: every
+// output of every track, the drive each row was listed from, .cda files, and the Artist and
+// Album folders made from names that may hold anything.
+
+#include "cd/cddrives.h"
+#include "cd/cdtesthelp.h"
+#include "cd/cdtrackitem.h"
+#include "encoders/convertertesthelp.h"
+#include "shell/conversionrun.h"
+#include "support/scripteddialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+using namespace bw;
+using namespace bwtest;
+
+namespace {
+
+struct TCdRun {
+    std::vector<TConversionRow> Rows;
+    TScriptedDialogs Dialogs;
+};
+
+// Converts the given items (read from drives) into folder.
+std::unique_ptr<TCdRun> Convert(TCdDriveList& drives, std::vector<TmyMusicFile> items,
+                                const std::string& folder, TTargetType target,
+                                bool subFolders = false) {
+    auto out = std::make_unique<TCdRun>();
+    for (auto& item : items)
+        out->Rows.push_back({std::move(item), true, "-"});
+    TAppSettings settings = DefaultAppSettings();
+    settings.OutputFolder = folder + "/";
+    settings.CreateArtist = subFolders;
+    settings.CreateAlbum = subFolders;
+    TRecordingObserver observer;
+    TConversionRun run(out->Rows, target, TEncoderOptions{}, settings, out->Dialogs, observer);
+    run.SetCdDrives(&drives);
+    run.Run();
+    return out;
+}
+
+std::vector<TmyMusicFile> ItemsOf(TCdDriveList& drives, int drive) {
+    std::vector<TCdTrack> tracks;
+    std::string why;
+    EXPECT_TRUE(drives.Tracks(drive, tracks, &why)) << why;
+    return CdTrackItems(tracks, static_cast<uint8_t>(drive), 0);
+}
+
+bool Same(const std::vector<std::byte>& a, const std::vector<std::byte>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// A .cda file as Windows writes one for a track: its number, start and length in frames.
+void WriteCda(const std::string& path, int track, int32_t start, int32_t length) {
+    std::vector<std::byte> b(44);
+    const auto put = [&b](size_t at, uint32_t v, int n) {
+        for (int i = 0; i < n; ++i)
+            b[at + static_cast<size_t>(i)] = static_cast<std::byte>(v >> (8 * i));
+    };
+    std::memcpy(b.data(), "RIFF", 4);
+    put(4, 36, 4);
+    std::memcpy(b.data() + 8, "CDDAfmt ", 8);
+    put(16, 24, 4);
+    put(20, 1, 2);
+    put(22, static_cast<uint32_t>(track), 2);
+    put(24, 0x1234ABCD, 4);
+    put(28, static_cast<uint32_t>(start), 4);
+    put(32, static_cast<uint32_t>(length), 4);
+    WriteAll(path, b);
+}
+
+} // namespace
+
+// Every audio track of a mixed-mode image (track 1 is data) to every output: FLAC and WAV
+// hold exactly the sectors of the disc, the lossy outputs and Monkey's Audio their length.
+TEST(CdConvert, EveryTrackToEveryOutput) {
+    TTempDir dir;
+    const TTestImage image =
+        MakeImage(dir.Path().string(), "mixed", {{4.0, true}, {3.27}, {2.5}, {1.013}});
+    TCdDriveList drives;
+    std::string why;
+    const int drive = drives.AddImage(image.Sheet, &why);
+    ASSERT_GE(drive, 0) << why;
+    const auto items = ItemsOf(drives, drive);
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items.front().SourcePath, "CD Track 2");
+
+    for (const TTargetType target : {TTargetType::Flac, TTargetType::Wav, TTargetType::Mp3,
+                                     TTargetType::Ogg, TTargetType::Ape, TTargetType::Wma,
+                                     TTargetType::Mpc}) {
+        SCOPED_TRACE(TargetName(target));
+        TTempDir out;
+        const auto result = Convert(drives, items, out.Path().string(), target);
+        for (size_t i = 0; i < items.size(); ++i) {
+            const TConversionRow& row = result->Rows[i];
+            ASSERT_EQ(row.Status, "Done") << row.Reason;
+            const std::string file = out.File(row.Item.SourcePath + TargetExtension(target));
+            const std::vector<std::byte>& disc = image.Pcm[i + 1];
+            if (target == TTargetType::Flac || target == TTargetType::Wav ||
+                target == TTargetType::Ape) {
+                EXPECT_TRUE(Same(FfmpegDecode(file), disc)) << file;
+            } else {
+                EXPECT_NEAR(DecodedSeconds(file), static_cast<double>(disc.size()) / 176400, 0.06)
+                    << file;
+            }
+        }
+    }
+}
+
+// Rows are read from the drive they were listed from, whichever drive is chosen later; a
+// sheet naming a .bin of another name works; a .cda file finds its track on a listed disc.
+TEST(CdConvert, EachRowReadsItsOwnDriveAndCdaFilesFindTheirDisc) {
+    TTempDir dir;
+    const TTestImage first = MakeImage(dir.Path().string(), "first", {{1.5}, {2.0}});
+    const TTestImage second =
+        MakeImage(dir.Path().string(), "second", {{1.2}, {2.6}, {0.8}}, "Other name.bin");
+    TCdDriveList drives;
+    ASSERT_EQ(drives.AddImage(first.Sheet), 0);
+    ASSERT_EQ(drives.AddImage(second.Sheet), 1);
+
+    TTempDir out;
+    const auto result = Convert(drives, ItemsOf(drives, 1), out.Path().string(), TTargetType::Flac);
+    for (size_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(result->Rows[i].Status, "Done") << result->Rows[i].Reason;
+        EXPECT_TRUE(Same(FfmpegDecode(out.File(result->Rows[i].Item.SourcePath + ".flac")),
+                         second.Pcm[i]));
+    }
+
+    // Track 2 of the second disc, named by a track file with the 2 s lead-in counted, and
+    // a track file no listed disc holds.
+    const std::string found = dir.File("Track02.cda");
+    const int32_t sectors = static_cast<int32_t>(second.Pcm[1].size() / 2352);
+    WriteCda(found, 2, second.StartLsn[1] + 150, sectors);
+    const std::string lost = dir.File("Track05.cda");
+    WriteCda(lost, 5, 99999, 1234);
+    std::vector<TmyMusicFile> cdas{RowFor(found).Item, RowFor(lost).Item};
+    TTempDir cdaOut;
+    const auto cda = Convert(drives, cdas, cdaOut.Path().string(), TTargetType::Flac);
+    ASSERT_EQ(cda->Rows[0].Status, "Done") << cda->Rows[0].Reason;
+    EXPECT_TRUE(Same(FfmpegDecode(cdaOut.File("Track02.flac")), second.Pcm[1]));
+    EXPECT_EQ(cda->Rows[1].Status, "Error");
+    EXPECT_NE(cda->Rows[1].Reason.find("no disc in the CD drives holds track 5"), std::string::npos)
+        << cda->Rows[1].Reason;
+}
+
+// Artist and Album folders for CD outputs, from names the disc database may send: a slash
+// or "..", or nothing at all, never leads outside the output folder.
+TEST(CdConvert, ArtistAndAlbumFoldersFromAnyName) {
+    TTempDir dir;
+    const TTestImage image = MakeImage(dir.Path().string(), "disc", {{0.7}, {0.9}, {0.6}});
+    TCdDriveList drives;
+    ASSERT_EQ(drives.AddImage(image.Sheet), 0);
+    auto items = ItemsOf(drives, 0);
+    items[0].Artist = "AC/DC";
+    items[0].Album = "..";
+    items[1].Artist = "";
+    items[1].Album = "";
+    items[2].Artist = "Björk";
+    items[2].Album = "Homogenic";
+    TTempDir out;
+    const auto result = Convert(drives, items, out.Path().string(), TTargetType::Flac, true);
+    for (const auto& row : result->Rows)
+        EXPECT_EQ(row.Status, "Done") << row.Reason;
+    EXPECT_TRUE(std::filesystem::exists(out.File("AC_DC/_/CD Track 1.flac")));
+    EXPECT_TRUE(std::filesystem::exists(out.File("CD Track 2.flac")));
+    EXPECT_TRUE(std::filesystem::exists(out.File("Björk/Homogenic/CD Track 3.flac")));
+    EXPECT_EQ(FolderEntries(dir.Path().string()),
+              (std::vector<std::string>{"disc.bin", "disc.cue"}));
+}
