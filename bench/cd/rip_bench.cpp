@@ -1,4 +1,5 @@
-// Reading a CD track: TCdTrackStream against libcdio's own cd-paranoia on the same image.
+// Ripping a CD track: our reader and our FLAC and WAV outputs against libcdio's own
+// cd-paranoia on the same image.
 //
 //   rip_bench [--seconds N] [--rounds N]
 //
@@ -7,9 +8,13 @@
 //   ours   TCdTrackStream in 10240-byte reads, written to /dev/null
 //   theirs cd-paranoia -q -d IMAGE.cue -r 1 /dev/null (the same verifying mode: every check
 //          on, skipping allowed after retries)
-// Each round starts with the other one; the verdict is the median of the rounds' own time
-// ratios (ours / theirs), bar 1.25. Our read is checked against the audio put in. A command
-// that fails stops the bench with status 1; a missed bar gives status 3.
+//   flac   brindlewave-cli convert --cd IMAGE.cue --to flac, against cd-paranoia -w writing
+//          track 1 to a WAV file followed by flac -5 on it; bar 1.1
+//   wav    brindlewave-cli convert --cd IMAGE.cue --to wav (44100 Hz stereo 16 bits, through
+//          its temporary files), against cd-paranoia -w writing the WAV file; bar 1.5
+// Each round starts with the other one; each verdict is the median of the rounds' own time
+// ratios (ours / theirs). Our read is checked against the audio put in. A command that fails
+// stops the bench with status 1; a missed bar gives status 3.
 
 #include "cd/cddrives.h"
 #include "cd/cdtrackstream.h"
@@ -22,6 +27,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,6 +39,8 @@ namespace fs = std::filesystem;
 using TClock = std::chrono::steady_clock;
 
 constexpr double kBar = 1.25;
+constexpr double kFlacBar = 1.1;
+constexpr double kWavBar = 1.5;
 
 int RunQuiet(const std::vector<std::string>& argv) {
     const pid_t pid = fork();
@@ -136,25 +144,65 @@ int main(int argc, char** argv) {
         return Seconds(start);
     };
 
+    const std::string out = (dir / "out").string();
+    const std::string wav = (dir / "paranoia.wav").string();
+    const auto timed = [](const std::vector<std::string>& argv, const char* what) {
+        const auto start = TClock::now();
+        if (RunQuiet(argv) != 0)
+            Die(std::string(what) + " failed");
+        return Seconds(start);
+    };
+    auto oursTo = [&](const char* target) {
+        return timed({BW_CLI_PATH, "convert", "--cd", cue, "--to", target, "--overwrite", "--out", out},
+                     "brindlewave-cli convert");
+    };
+    auto paranoiaWav = [&] { return timed({"cd-paranoia", "-q", "-w", "-d", cue, "1", wav}, "cd-paranoia"); };
+    auto paranoiaFlac = [&] {
+        return paranoiaWav() + timed({"flac", "-s", "-f", "-5", wav, "-o", (dir / "paranoia.flac").string()},
+                                     "flac");
+    };
+
     std::printf("track: %.0f s, %zu bytes\n", seconds, pcm.size());
-    std::vector<double> ratios;
+    struct TPart {
+        const char* Name;
+        std::function<double()> Ours, Theirs;
+        double Bar;
+        std::vector<double> Ratios;
+    };
+    std::vector<TPart> parts{{"read", ours, theirs, kBar, {}},
+                             {"flac", [&] { return oursTo("flac"); }, paranoiaFlac, kFlacBar, {}},
+                             {"wav", [&] { return oursTo("wav"); }, paranoiaWav, kWavBar, {}}};
     for (int r = 0; r < rounds; ++r) {
-        double a = 0, b = 0;
-        if (r % 2 == 0) {
-            a = ours();
-            b = theirs();
-        } else {
-            b = theirs();
-            a = ours();
+        for (TPart& p : parts) {
+            double a = 0, b = 0;
+            if (r % 2 == 0) {
+                a = p.Ours();
+                b = p.Theirs();
+            } else {
+                b = p.Theirs();
+                a = p.Ours();
+            }
+            std::printf("round %d %-4s: ours %.2f s (%.1fx real time), reference %.2f s, ratio %.3f\n",
+                        r + 1, p.Name, a, seconds / a, b, a / b);
+            p.Ratios.push_back(a / b);
         }
-        std::printf("round %d: ours %.2f s (%.1fx real time), cd-paranoia %.2f s, ratio %.2f\n", r + 1,
-                    a, seconds / a, b, a / b);
-        ratios.push_back(a / b);
     }
-    std::sort(ratios.begin(), ratios.end());
-    const double median = ratios[ratios.size() / 2];
-    const bool ok = median <= kBar;
-    std::printf("read: median ratio ours/cd-paranoia %.2f (bar %.2f): %s\n", median, kBar,
-                ok ? "ok" : "MISSED");
+    // Our outputs hold the track: the FLAC exactly, the WAV too.
+    for (const char* ext : {".flac", ".wav"}) {
+        const std::string file = out + "/CD Track 1" + ext;
+        const std::string raw = (dir / "check.raw").string();
+        if (RunQuiet({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", file, "-f", "s16le", raw}) != 0 ||
+            fs::file_size(raw) != pcm.size())
+            Die(file + " does not hold the whole track");
+    }
+    bool ok = true;
+    for (TPart& p : parts) {
+        std::sort(p.Ratios.begin(), p.Ratios.end());
+        const double median = p.Ratios[p.Ratios.size() / 2];
+        const bool met = median <= p.Bar;
+        std::printf("verdict: %-4s median ratio ours/reference %.3f (bar %.2f): %s\n", p.Name, median,
+                    p.Bar, met ? "ok" : "MISSED");
+        ok = ok && met;
+    }
     return ok ? 0 : 3;
 }
