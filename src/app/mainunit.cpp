@@ -771,8 +771,10 @@ void TForm1::ActionAddCDtracksExecute() {
 }
 
 void TForm1::CdTimerTimer() {
-    // The disc the listed tracks came from is being taken out: its tracks go with it.
-    if (cd_->DoorWatchTick())
+    // The disc the listed tracks came from is being taken out: its tracks go with it. A
+    // run locks the door, yet a tray forced open must not pull the rows from under it: the
+    // first tick after the run clears them.
+    if (cd_->DoorWatchTick() && !progress_->isVisible())
         listView_->RemoveAllRows();
 }
 
