@@ -8,9 +8,11 @@
 #include "app/progress.h"
 #include "app/settings1.h"
 #include "audio/audiodevice.h"
+#include "cd/cdimage.h"
 #include "common/stopsignals.h"
 #include "core/dialogs.h"
 #include "core/genrelist.h"
+#include "shell/cdselection.h"
 #include "shell/commands.h"
 #include "shell/helpfile.h"
 #include "shell/naming.h"
@@ -25,6 +27,7 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QSignalBlocker>
 #include <QSocketNotifier>
 #include <QDial>
 #include <QDir>
@@ -100,9 +103,9 @@ QIcon CommandIcon(QStyle* style, std::string_view name) {
 } // namespace
 
 TForm1::TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
-               std::string programPath, QWidget* parent)
+               std::string programPath, TCdSystem& cdSystem, QWidget* parent)
     : QMainWindow(parent), dialogs_(dialogs), store_(store), arguments_(std::move(arguments)),
-      programPath_(std::move(programPath)) {
+      programPath_(std::move(programPath)), cd_(std::make_unique<TCdSelection>(cdSystem)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Brindlewave"));
     setWindowIcon(ProgramIcon());
@@ -303,8 +306,12 @@ QWidget* TForm1::CreateTopPanel() {
     cdLayout->addWidget(cmbDrives_);
     auto* openClose = new QPushButton(QStringLiteral("Open/Close"), cd);
     openClose->setObjectName(QStringLiteral("ButtonOpenClose"));
+    connect(openClose, &QPushButton::clicked, this, &TForm1::OpenCloseClick);
     cdLayout->addWidget(openClose, 0, Qt::AlignRight);
     row->addWidget(cd);
+    cdTimer_ = new QTimer(this);
+    cdTimer_->setObjectName(QStringLiteral("CdTimer"));
+    cdTimer_->setInterval(1000);
     return panel;
 }
 
@@ -438,6 +445,9 @@ void TForm1::ConnectActions() {
     connect(Action("ActionSettings"), &QAction::triggered, this, &TForm1::SettingsExecute);
     connect(Action("ActionConvert"), &QAction::triggered, this, &TForm1::ConvertExecute);
     connect(listView_, &TJobListView::Emptied, this, &TForm1::ListEmptied);
+    connect(cmbDrives_, &QComboBox::currentIndexChanged, this, &TForm1::cmbDrivesChange);
+    connect(Action("ActionAddCDtracks"), &QAction::triggered, this, &TForm1::ActionAddCDtracksExecute);
+    connect(cdTimer_, &QTimer::timeout, this, &TForm1::CdTimerTimer);
     connect(Action("ActionVolumeUp"), &QAction::triggered, this, [this] { VolumeStep(10); });
     connect(Action("ActionVolumeDown"), &QAction::triggered, this, [this] { VolumeStep(-10); });
     for (std::string_view name : {std::string_view("ActionViewToolBar"), std::string_view("ActionViewEncoder"),
@@ -476,6 +486,8 @@ void TForm1::RunStartupSequence() {
     }
     // 5. The genre list.
     genreList_ = &bw::GenreList();
+    // 6. The CD drives.
+    FillDriveList();
     // 7. The side buttons show only icon and hint; Move Up and Move Down get their keys.
     Action("ActionMoveUp")->setShortcut(QKeySequence(QStringLiteral("Ctrl+Up")));
     Action("ActionMoveDown")->setShortcut(QKeySequence(QStringLiteral("Ctrl+Down")));
@@ -629,9 +641,33 @@ int TForm1::LastJobIndex() const { return listView_->Table().LastJobIndex(); }
 bool TForm1::AddFileToList(const QString& path) { return listView_->AddFileToList(path); }
 
 int TForm1::AddFilesToList(const QStringList& paths) {
-    if (paths.isEmpty() || !ClearCdTracksFirst())
+    const QStringList files = AddCdImages(paths);
+    if (files.isEmpty() || !ClearCdTracksFirst())
         return 0;
-    return listView_->AddFiles(paths);
+    return listView_->AddFiles(files);
+}
+
+QStringList TForm1::AddCdImages(const QStringList& paths) {
+    QStringList files;
+    for (const QString& path : paths) {
+        const std::string p = path.toStdString();
+        if (!IsCdImagePath(p)) {
+            files << path;
+            continue;
+        }
+        // An image is a disc to rip, not a song: it joins the drive list and is chosen.
+        std::string why;
+        const int drive = cd_->AddImage(p, &why);
+        if (drive < 0) {
+            dialogs_.Show(TMessageKind::Error, "Brindlewave",
+                          "The CD image \"" + p + "\" can't be used as a drive:\n" + why);
+            continue;
+        }
+        if (drive >= cmbDrives_->count())
+            cmbDrives_->addItem(Q(cd_->Drives().At(static_cast<size_t>(drive)).Text));
+        cmbDrives_->setCurrentIndex(drive);
+    }
+    return files;
 }
 
 bool TForm1::ClearCdTracksFirst() {
@@ -646,14 +682,15 @@ void TForm1::AddFilesExecute() {
         return;
     const std::vector<std::string> files = dialogs_.OpenFiles(
         "Select one or more file(s)",
-        {"All supported files (*.mp3 *.wav *.ogg *.wma *.flac *.fla *.ape *.wv *.mpc *.cda)",
+        {"All supported files (*.mp3 *.wav *.ogg *.wma *.flac *.fla *.ape *.wv *.mpc *.cda *.cue *.toc)",
          "MPEG files (*.mp1 *.mp2 *.mp3)", "WAV files (*.wav)", "OGG files (*.ogg)",
          "WMA files (*.wma)", "FLAC files (*.flac *.fla)", "Monkey's Audio files (*.ape)",
-         "WavPack files(*.wv)", "MusePack files(*.mpc)", "CD tracks (*.cda)"});
+         "WavPack files(*.wv)", "MusePack files(*.mpc)", "CD tracks (*.cda)",
+         "CD images (*.cue *.toc)"});
     QStringList paths;
     for (const auto& f : files)
         paths << QString::fromStdString(f);
-    listView_->AddFiles(paths);
+    listView_->AddFiles(AddCdImages(paths));
 }
 
 void TForm1::AddFolderExecute() {
@@ -686,8 +723,59 @@ bool TForm1::RemoveAllExecute() {
 }
 
 void TForm1::ListEmptied() {
-    // CD tracks keep "Same as source" off; an empty list gives it back.
+    // No disc's tracks are listed any more: nothing to watch, and "Same as source", which
+    // CD tracks have no use for, is back.
+    cdTimer_->stop();
+    cd_->StopListing();
     checkBoxSAS_->setEnabled(true);
+}
+
+void TForm1::FillDriveList() {
+    cd_->Fill();
+    const QSignalBlocker quiet(cmbDrives_);
+    cmbDrives_->clear();
+    for (const std::string& text : cd_->DriveTexts())
+        cmbDrives_->addItem(Q(text));
+    cmbDrives_->setCurrentIndex(cmbDrives_->count() > 0 ? 0 : -1);
+}
+
+void TForm1::cmbDrivesChange(int index) { cd_->SetSelectedCdDrive(index); }
+
+void TForm1::OpenCloseClick() {
+    // A drive that will not move its door (an image has none) is left as it is, unsaid.
+    cd_->OpenCloseDoor();
+}
+
+void TForm1::ActionAddCDtracksExecute() {
+    // A list holds files or the tracks of one disc, never both.
+    if (!RemoveAllExecute())
+        return;
+    if (!cd_->SelectedIsReady()) {
+        dialogs_.Show(TMessageKind::Warning, "Brindlewave",
+                      "No CD in CD drive \"" + cmbDrives_->currentText().toStdString() + "\"!");
+        return;
+    }
+    cd_->StartListing();
+    cdTimer_->start();
+    // CD tracks have no source folder to write beside.
+    checkBoxSAS_->setChecked(false);
+    checkBoxSAS_->setEnabled(false);
+    UpdateOutputFolderField();
+    if (appSettings_.TryLoadFreeDB) {
+        cd_->ReleaseSelected();
+        if (discLookup_)
+            discLookup_(cd_->SelectedCdDrive());
+    }
+    for (TmyMusicFile& item : cd_->AudioTrackItems())
+        listView_->AppendItem(std::move(item));
+}
+
+void TForm1::CdTimerTimer() {
+    // The disc the listed tracks came from is being taken out: its tracks go with it. A
+    // run locks the door, yet a tray forced open must not pull the rows from under it: the
+    // first tick after the run clears them.
+    if (cd_->DoorWatchTick() && !progress_->isVisible())
+        listView_->RemoveAllRows();
 }
 
 void TForm1::FilePropertiesExecute() {
@@ -804,6 +892,7 @@ void TForm1::ConvertExecute() {
         TConversionRun run(rows, static_cast<TTargetType>(target), EncoderOptions(), appSettings_, dialogs_,
                            *progress_);
         run.SetSameAsSource(checkBoxSAS_->isChecked());
+        run.SetCdDrives(&cd_->Drives());
         progress_->Execute(run, *listView_);
         elapsed = QString::fromStdString(run.ElapsedText());
         for (size_t row = 0; row < rows.size(); ++row)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cd/cdsystem.h"
 #include "core/jobitem.h"
 #include "shell/appsettings.h"
 
@@ -31,6 +32,7 @@ class TStopSignals;
 
 class TAboutBox;
 class TAudioDevice;
+class TCdSelection;
 class TDialogs;
 class TGenreList;
 class TJobListView;
@@ -64,9 +66,10 @@ public:
     static constexpr int kBuiltInTop = 109;
 
     // arguments: the file paths given on the command line, added when the window is first
-    // shown. programPath is stored for the file managers that hand files to us.
+    // shown. programPath is stored for the file managers that hand files to us. cdSystem:
+    // where the CD drives come from (tests stand in for the machine's).
     TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
-           std::string programPath, QWidget* parent = nullptr);
+           std::string programPath, TCdSystem& cdSystem = SystemCd(), QWidget* parent = nullptr);
     ~TForm1() override;
 
     // False when start-up found a fault the program cannot run with; main then ends.
@@ -98,10 +101,20 @@ public:
     // The values kept in the window's controls, as they would be written at close.
     TWindowSettings CurrentWindowSettings() const;
 
+    // The CD drives, the one chosen and the one the listed tracks came from.
+    TCdSelection& CdSelection() { return *cd_; }
+    // The door watch: runs while the list holds the tracks of a disc.
+    QTimer& CdTimer() { return *cdTimer_; }
+    // The disc lookup that "Add CD Tracks" runs, when the settings ask for one, before it
+    // lists the tracks; it is given the drive, let go of so that it can read the disc itself.
+    using TDiscLookup = std::function<void(int drive)>;
+    void SetDiscLookup(TDiscLookup lookup) { discLookup_ = std::move(lookup); }
+
     // Probes one file and appends it to the job list when it is accepted.
     bool AddFileToList(const QString& path);
     // Adds files as a batch (dialog, folder, drop, command line): the list is first cleared
-    // of CD tracks, with the user's consent, or nothing is added.
+    // of CD tracks, with the user's consent, or nothing is added. Disc images (.cue, .toc)
+    // among them become drives of the drive list instead, the last one chosen.
     int AddFilesToList(const QStringList& paths);
 
 protected:
@@ -145,6 +158,15 @@ private:
     void ShowAbout();
     void UpdateOutputFolderField();
 
+    // The CD side: drive list, door, tracks and the door watch.
+    void FillDriveList();
+    void cmbDrivesChange(int index);
+    void OpenCloseClick();
+    void ActionAddCDtracksExecute();
+    void CdTimerTimer();
+    // Takes the disc images out of paths as drives; what is left are files.
+    QStringList AddCdImages(const QStringList& paths);
+
     // Job list commands.
     bool ClearCdTracksFirst();
     void AddFilesExecute();
@@ -172,6 +194,8 @@ private:
     // The spare items the current operation and the player work on.
     std::unique_ptr<TmyMusicFile> currentJob_;
     std::unique_ptr<TmyMusicFile> playerJob_;
+    std::unique_ptr<TCdSelection> cd_;
+    TDiscLookup discLookup_;
     bool cancelAll_ = false;
     TPresetNameSource presetNameSource_;
 
@@ -203,6 +227,7 @@ private:
     QDial* volumeKnob_ = nullptr;
     std::vector<QLabel*> statusPanels_;
     QTimer* statusTimer_ = nullptr;
+    QTimer* cdTimer_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
     TForm2* form2_ = nullptr;
 };

@@ -58,6 +58,15 @@ bool Exchange(std::atomic<int>& state, TPlayState from, TPlayState to) {
     return state.compare_exchange_strong(expected, static_cast<int>(to));
 }
 
+// The output needs an initialised TAudioDevice; checked before any source is opened.
+bool OutputReady(TAudioError* error) {
+    if (SDL_WasInit(SDL_INIT_AUDIO) != 0)
+        return true;
+    if (error)
+        *error = TAudioError::Init;
+    return false;
+}
+
 } // namespace
 
 struct TPlayerStream::Impl {
@@ -121,21 +130,44 @@ TPlayerStream::~TPlayerStream() = default;
 
 std::unique_ptr<TPlayerStream> TPlayerStream::OpenFile(const std::string& path,
                                                        TAudioError* error) {
+    if (!OutputReady(error))
+        return nullptr;
+    TAudioError e = TAudioError::Ok;
+    // Surround sources are heard as FFmpeg's standard stereo downmix, as on any stereo
+    // output: SDL's own conversion would drop or misplace channels it has no speaker for.
+    auto stream = TAudioStream::OpenFile(path, &e, TChannelPolicy::DownmixToStereo);
+    if (!stream) {
+        if (error)
+            *error = e;
+        return nullptr;
+    }
+    return Start(std::move(stream), error);
+}
+
+std::unique_ptr<TPlayerStream> TPlayerStream::OpenCdTrack(const TCdDriveEntry& drive, int track,
+                                                          TAudioError* error, std::string* why) {
+    if (!OutputReady(error))
+        return nullptr;
+    TAudioError e = TAudioError::Ok;
+    auto stream = TAudioStream::OpenCdTrack(drive, track, &e, why);
+    if (!stream) {
+        if (error)
+            *error = e;
+        return nullptr;
+    }
+    return Start(std::move(stream), error);
+}
+
+std::unique_ptr<TPlayerStream> TPlayerStream::Start(std::unique_ptr<TAudioStream> stream,
+                                                    TAudioError* error) {
     auto fail = [error](TAudioError e) {
         if (error)
             *error = e;
         return nullptr;
     };
-    if (SDL_WasInit(SDL_INIT_AUDIO) == 0)
-        return fail(TAudioError::Init);
     std::unique_ptr<TPlayerStream> player(new TPlayerStream());
     Impl& d = *player->impl_;
-    TAudioError e = TAudioError::Ok;
-    // Surround sources are heard as FFmpeg's standard stereo downmix, as on any stereo
-    // output: SDL's own conversion would drop or misplace channels it has no speaker for.
-    d.stream = TAudioStream::OpenFile(path, &e, TChannelPolicy::DownmixToStereo);
-    if (!d.stream)
-        return fail(e);
+    d.stream = std::move(stream);
     d.info = d.stream->Info();
     d.length.store(d.stream->LengthBytes());
     if (d.info.Channels > kMaxOutputChannels)

@@ -24,6 +24,11 @@ public:
     // Null on failure. The stream starts stopped at position 0.
     static std::unique_ptr<TPlayerStream> OpenFile(const std::string& path,
                                                    TAudioError* error = nullptr);
+    // Opens track t (1 = the disc's first track) of a CD drive or disc image for playback,
+    // read as the conversion reads it. Null on failure, with *why when the drive says why.
+    static std::unique_ptr<TPlayerStream> OpenCdTrack(const TCdDriveEntry& drive, int track,
+                                                      TAudioError* error = nullptr,
+                                                      std::string* why = nullptr);
     ~TPlayerStream(); // stops playback and closes the device
     TPlayerStream(const TPlayerStream&) = delete;
     TPlayerStream& operator=(const TPlayerStream&) = delete;
@@ -47,6 +52,9 @@ public:
 
 private:
     TPlayerStream();
+    // Opens the output device for an opened decoding stream.
+    static std::unique_ptr<TPlayerStream> Start(std::unique_ptr<TAudioStream> stream,
+                                                TAudioError* error);
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

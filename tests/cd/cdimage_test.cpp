@@ -2,10 +2,10 @@
 // contents, verified reading of every track, and the images that must be bridged or refused.
 
 #include "cd/cddrives.h"
-#include "cd/cdtesthelp.h"
 #include "cd/cdtrackitem.h"
 #include "cd/cdtrackstream.h"
 #include "cli/cdcommand.h"
+#include "support/cdimages.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>

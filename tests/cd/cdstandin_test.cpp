@@ -4,9 +4,9 @@
 // each low-level read returns.
 
 #include "cd/cddrives.h"
-#include "cd/cdtesthelp.h"
 #include "cd/cdtrackstream.h"
 #include "cli/cdcommand.h"
+#include "support/cdimages.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>

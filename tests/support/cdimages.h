@@ -1,8 +1,8 @@
 #pragma once
 
-// Disc images for the CD tests: real audio made by ffmpeg, written into a .bin as a disc
-// holds it (each track padded to whole 2352-byte sectors), with the cue sheet or .toc file
-// that describes it.
+// Disc images for every test that reads CDs: real audio made by ffmpeg, written into a .bin
+// as a disc holds it (each track padded to whole 2352-byte sectors), with the cue sheet or
+// .toc file that describes it.
 
 #include <cstddef>
 #include <cstdint>

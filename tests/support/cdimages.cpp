@@ -1,4 +1,4 @@
-#include "cd/cdtesthelp.h"
+#include "support/cdimages.h"
 
 #include "support/testsupport.h"
 
