@@ -145,11 +145,12 @@ std::unique_ptr<TPlayerStream> TPlayerStream::OpenFile(const std::string& path,
 }
 
 std::unique_ptr<TPlayerStream> TPlayerStream::OpenCdTrack(const TCdDriveEntry& drive, int track,
-                                                          TAudioError* error, std::string* why) {
+                                                          TCdSystem& system, TAudioError* error,
+                                                          std::string* why) {
     if (!OutputReady(error))
         return nullptr;
     TAudioError e = TAudioError::Ok;
-    auto stream = TAudioStream::OpenCdTrack(drive, track, &e, why);
+    auto stream = TAudioStream::OpenCdTrack(drive, track, system, &e, why);
     if (!stream) {
         if (error)
             *error = e;

@@ -27,6 +27,7 @@ public:
     // Opens track t (1 = the disc's first track) of a CD drive or disc image for playback,
     // read as the conversion reads it. Null on failure, with *why when the drive says why.
     static std::unique_ptr<TPlayerStream> OpenCdTrack(const TCdDriveEntry& drive, int track,
+                                                      TCdSystem& system,
                                                       TAudioError* error = nullptr,
                                                       std::string* why = nullptr);
     ~TPlayerStream(); // stops playback and closes the device

@@ -18,7 +18,8 @@ std::unique_ptr<TPlayerStream> OpenPlayerStream(const TmyMusicFile& item, TCdDri
     // The player reads the disc through a handle of its own: the list's, kept open by a
     // track query, is not needed any more.
     drives.Release(item.CdDrive);
-    return TPlayerStream::OpenCdTrack(drives.At(item.CdDrive), item.Track, error, why);
+    return TPlayerStream::OpenCdTrack(drives.At(item.CdDrive), item.Track, drives.System(), error,
+                                      why);
 }
 
 } // namespace bw

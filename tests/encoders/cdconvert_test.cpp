@@ -3,7 +3,7 @@
 // Album folders made from names that may hold anything.
 
 #include "cd/cddrives.h"
-#include "cd/cdtesthelp.h"
+#include "support/cdimages.h"
 #include "cd/cdtrackitem.h"
 #include "encoders/convertertesthelp.h"
 #include "shell/conversionrun.h"
