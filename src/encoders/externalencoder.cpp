@@ -135,6 +135,9 @@ bool IsReplaceableOutput(const std::string& path) {
 }
 
 std::string SourceEndedEarlyMessage(const std::string& source, const TAudioStream& stream) {
+    // A CD track knows best what happened to it (the disc taken out, sectors lost).
+    if (std::string problem = stream.ProblemText(); !problem.empty())
+        return problem;
     std::string text = "Can't read \"" + source + "\" to its end";
     if (stream.LastError() != TAudioError::Ok && stream.LastError() != TAudioError::Ended)
         return text + ".\nError code: " + std::to_string(static_cast<int>(stream.LastError()));

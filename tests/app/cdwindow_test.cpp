@@ -10,6 +10,7 @@
 #include "shell/playeropen.h"
 #include "shell/settingsstore.h"
 #include "support/cdimages.h"
+#include "support/cdstandin.h"
 #include "support/scripteddialogs.h"
 #include "support/testsupport.h"
 
@@ -32,35 +33,7 @@ using namespace bw;
 
 namespace {
 
-// Devices whose discs are generated images and whose doors move when told, or when the
-// test plays the user pressing a drive's eject button. Images added as drives are real.
-class TDriveStandIn final : public TCdSystem {
-public:
-    std::vector<std::string> Devices;
-    std::map<std::string, std::string> Discs; // device -> the image of the disc in it
-    std::map<std::string, TCdDoorState> Doors;
-    std::vector<std::string> Calls;
-
-    std::vector<std::string> DevicePaths() override { return Devices; }
-    std::string HardwareText(const std::string&) override { return "Stand-in Drive"; }
-    std::unique_ptr<TCdDisc> OpenDisc(const std::string& path, bool image, std::string* why) override {
-        if (image)
-            return SystemCd().OpenDisc(path, true, why);
-        if (Doors[path] == TCdDoorState::Open || Discs[path].empty()) {
-            if (why)
-                *why = "No CD in CD drive \"" + path + "\"";
-            return nullptr;
-        }
-        return SystemCd().OpenDisc(Discs[path], true, why);
-    }
-    TCdDoorState DoorState(const std::string& device) override { return Doors[device]; }
-    bool MoveDoor(const std::string& device, bool open, std::string*) override {
-        Calls.push_back((open ? "open " : "close ") + device);
-        Doors[device] = open ? TCdDoorState::Open : TCdDoorState::Closed;
-        return true;
-    }
-    bool LockDoor(const std::string&, bool, std::string*) override { return true; }
-};
+using TDriveStandIn = bwtest::TCdStandIn;
 
 class CdWindow : public ::testing::Test {
 protected:
@@ -120,7 +93,7 @@ TEST_F(CdWindow, ImagesNamedDroppedOrChosenBecomeTheChosenDrive) {
     form->show();
     // Not refused as a song: a drive, chosen, and nothing in the list.
     ASSERT_EQ(drives.count(), 2);
-    EXPECT_EQ(drives.itemText(0), "/dev/sr0: Stand-in Drive");
+    EXPECT_EQ(drives.itemText(0), "/dev/sr0: Vendor Model 0");
     EXPECT_EQ(drives.currentText().toStdString(), cue.Sheet + ": CD image");
     EXPECT_EQ(form->CdSelection().SelectedCdDrive(), 1);
     EXPECT_EQ(form->JobList().RowCount(), 0);
@@ -234,7 +207,7 @@ TEST_F(CdWindow, WithoutADiscOrADriveAddCdTracksWarns) {
     EXPECT_FALSE(second->CdSelection().NoCdDrive());
     second->Action("ActionAddCDtracks")->trigger();
     ASSERT_EQ(dialogs_.Shown.size(), 2u);
-    EXPECT_EQ(dialogs_.Shown[1].Text, "No CD in CD drive \"/dev/sr0: Stand-in Drive\"!");
+    EXPECT_EQ(dialogs_.Shown[1].Text, "No CD in CD drive \"/dev/sr0: Vendor Model 0\"!");
     EXPECT_FALSE(second->CdTimer().isActive());
 }
 

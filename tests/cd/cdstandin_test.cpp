@@ -7,6 +7,7 @@
 #include "cd/cdtrackstream.h"
 #include "cli/cdcommand.h"
 #include "support/cdimages.h"
+#include "support/cdstandin.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -19,75 +20,7 @@ namespace {
 
 using bw::TCdDoorState;
 
-// A disc whose sectors fail as the test says: some never read, or all of them once the
-// disc is "taken out" after a number of reads.
-class TStandInDisc final : public bw::TCdDisc {
-public:
-    struct TFaults {
-        std::set<int32_t> Unreadable;
-        long GoneAfterReads = -1; // reads before the disc goes away; -1 never
-        bool GoneSilently = false; // gone as a dead drive: empty reads, never "no disc"
-    };
-    TStandInDisc(std::unique_ptr<bw::TCdDisc> real, TFaults faults, long& reads, long& readsAfterGone)
-        : real_(std::move(real)), faults_(std::move(faults)), reads_(reads), readsAfterGone_(readsAfterGone) {}
-
-    _CdIo* Handle() override { return real_->Handle(); }
-    long ReadAudio(int32_t lsn, long count, std::byte* out) override {
-        ++reads_;
-        if (faults_.GoneAfterReads >= 0 && reads_ > faults_.GoneAfterReads) {
-            ++readsAfterGone_;
-            return faults_.GoneSilently ? 0 : bw::kCdDiscGone;
-        }
-        const long n = real_->ReadAudio(lsn, count, out);
-        for (long i = 0; i < n; ++i)
-            if (faults_.Unreadable.count(lsn + static_cast<int32_t>(i)))
-                return i;
-        return n;
-    }
-
-private:
-    std::unique_ptr<bw::TCdDisc> real_;
-    TFaults faults_;
-    long& reads_;
-    long& readsAfterGone_;
-};
-
-class TStandInSystem final : public bw::TCdSystem {
-public:
-    std::vector<std::string> Devices;
-    std::map<std::string, TCdDoorState> Doors;
-    std::vector<std::string> Calls;
-    TStandInDisc::TFaults Faults;
-    bool DiscOut = false;
-    long Reads = 0;
-    long ReadsAfterGone = 0;
-
-    std::vector<std::string> DevicePaths() override { return Devices; }
-    std::string HardwareText(const std::string& device) override {
-        return "Vendor Model " + device.substr(device.size() - 1);
-    }
-    std::unique_ptr<bw::TCdDisc> OpenDisc(const std::string& path, bool image, std::string* why) override {
-        if (DiscOut || !image) {
-            if (why)
-                *why = "No CD in CD drive \"" + path + "\"";
-            return nullptr;
-        }
-        auto real = bw::SystemCd().OpenDisc(path, image, why);
-        if (!real)
-            return nullptr;
-        return std::make_unique<TStandInDisc>(std::move(real), Faults, Reads, ReadsAfterGone);
-    }
-    TCdDoorState DoorState(const std::string& device) override { return Doors[device]; }
-    bool MoveDoor(const std::string& device, bool open, std::string*) override {
-        Calls.push_back((open ? "open " : "close ") + device);
-        Doors[device] = open ? TCdDoorState::Open : TCdDoorState::Closed;
-        return true;
-    }
-    bool LockDoor(const std::string& device, bool lock, std::string*) override {
-        Calls.push_back((lock ? "lock " : "unlock ") + device);
-        return true;
-    }
-};
+using TStandInSystem = bwtest::TCdStandIn;
 
 TEST(CdStandIn, DriveListHoldsAtMostTenDevicesThenImages) {
     TStandInSystem system;

@@ -4,6 +4,7 @@
 
 #include "cd/cddrives.h"
 #include "support/cdimages.h"
+#include "support/cdstandin.h"
 #include "cd/cdtrackitem.h"
 #include "encoders/convertertesthelp.h"
 #include "shell/conversionrun.h"
@@ -169,4 +170,51 @@ TEST(CdConvert, ArtistAndAlbumFoldersFromAnyName) {
     EXPECT_TRUE(std::filesystem::exists(out.File("Björk/Homogenic/CD Track 3.flac")));
     EXPECT_EQ(FolderEntries(dir.Path().string()),
               (std::vector<std::string>{"disc.bin", "disc.cue"}));
+}
+
+// What only a stand-in drive can show: the door is locked for the run and unlocked after it;
+// sectors given up on leave the output for the user but the row says "Error" and how many
+// were lost; a disc taken out fails its item and every later one quickly, and the run ends.
+TEST(CdConvert, LockedDoorLostSectorsAndADiscTakenOut) {
+    TTempDir dir;
+    const TTestImage image = MakeImage(dir.Path().string(), "disc", {{2.0}, {1.5}, {1.0}});
+    TCdStandIn standIn;
+    standIn.Devices = {"/dev/sr0"};
+    standIn.Discs = {{"/dev/sr0", image.Sheet}};
+    TCdDriveList drives(standIn);
+    drives.Fill();
+    const auto items = ItemsOf(drives, 0);
+    ASSERT_EQ(items.size(), 3u);
+
+    {
+        TTempDir out;
+        const auto result = Convert(drives, items, out.Path().string(), TTargetType::Flac);
+        for (const auto& row : result->Rows)
+            EXPECT_EQ(row.Status, "Done") << row.Reason;
+        EXPECT_EQ(standIn.Calls, (std::vector<std::string>{"lock /dev/sr0", "unlock /dev/sr0"}));
+    }
+    {
+        standIn.Faults.Unreadable = {image.StartLsn[0] + 20, image.StartLsn[0] + 21};
+        TTempDir out;
+        const auto result = Convert(drives, {items[0]}, out.Path().string(), TTargetType::Flac);
+        EXPECT_EQ(result->Rows[0].Status, "Error");
+        EXPECT_NE(result->Rows[0].Reason.find("CD Track 1"), std::string::npos) << result->Rows[0].Reason;
+        EXPECT_NE(result->Rows[0].Reason.find("sector"), std::string::npos) << result->Rows[0].Reason;
+        // Kept whole, for the user to judge.
+        EXPECT_NEAR(DecodedSeconds(out.File("CD Track 1.flac")), image.Pcm[0].size() / 176400.0, 0.01);
+        standIn.Faults.Unreadable.clear();
+    }
+    {
+        standIn.Faults.GoneAfterReads = standIn.Reads + 20;
+        TTempDir out;
+        const auto result = Convert(drives, items, out.Path().string(), TTargetType::Flac);
+        for (const auto& row : result->Rows) {
+            EXPECT_EQ(row.Status, "Error");
+            EXPECT_FALSE(row.Reason.empty());
+        }
+        EXPECT_NE(result->Rows[0].Reason.find("taken out"), std::string::npos) << result->Rows[0].Reason;
+        EXPECT_LE(standIn.ReadsAfterGone, 5);
+        EXPECT_TRUE(FolderEntries(out.Path().string()).empty());
+        EXPECT_EQ(standIn.Calls.back(), "unlock /dev/sr0");
+    }
 }
