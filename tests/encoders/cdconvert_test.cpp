@@ -218,3 +218,17 @@ TEST(CdConvert, LockedDoorLostSectorsAndADiscTakenOut) {
         EXPECT_EQ(standIn.Calls.back(), "unlock /dev/sr0");
     }
 }
+
+// The command line rips the chosen tracks of an image; a track the disc lacks is an error.
+TEST(CdConvert, CommandLineRipsTheChosenTracks) {
+    TTempDir dir;
+    const TTestImage image = MakeImage(dir.Path().string(), "disc", {{0.6}, {0.8}, {0.4}});
+    TTempDir out;
+    const TRunResult r = bwtest::Run({BW_CLI_PATH, "convert", "--cd", image.Sheet, "--tracks", "1,3-4",
+                                      "--to", "flac", "--out", out.Path().string()});
+    EXPECT_EQ(r.ExitCode, 1) << r.Err;
+    EXPECT_NE(r.Err.find("the disc has no audio track 4"), std::string::npos) << r.Err;
+    EXPECT_EQ(FolderEntries(out.Path().string()),
+              (std::vector<std::string>{"CD Track 1.flac", "CD Track 3.flac"}));
+    EXPECT_TRUE(Same(FfmpegDecode(out.File("CD Track 3.flac")), image.Pcm[2]));
+}
