@@ -118,6 +118,8 @@ public:
     TCDInfo& DiscInfo() { return info_; }
     const TCDInfo& DiscInfo() const { return info_; }
     int32_t LookupState() const { return lookupState_; }
+    // The state is not reset between lookups; an owner (or a test replaying an answer) may.
+    void SetLookupState(int32_t state) { lookupState_ = state; }
 
     // The URLs the query and the read fetch, as sent.
     std::string QueryUrl() const;
