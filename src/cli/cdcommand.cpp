@@ -104,6 +104,7 @@ int Lookup(const std::string& drive, const std::optional<std::string>& server, s
     const int index = FindDrive(list, drive, err);
     if (index < 0)
         return 1;
+    const TCliCoreApp app;
     const auto cddb = CliLookUpDisc(list, index, CliCdSettings(server), err);
     const TCDInfo& info = cddb->DiscInfo();
     TJsonObject o;
@@ -115,6 +116,19 @@ int Lookup(const std::string& drive, const std::optional<std::string>& server, s
 }
 
 } // namespace
+
+namespace {
+int gArgc = 1;
+char gName[] = "brindlewave-cli";
+char* gArgv[] = {gName, nullptr};
+} // namespace
+
+TCliCoreApp::TCliCoreApp() {
+    if (!QCoreApplication::instance())
+        app_ = std::make_unique<QCoreApplication>(gArgc, gArgv);
+}
+
+TCliCoreApp::~TCliCoreApp() = default;
 
 TAppSettings CliCdSettings(const std::optional<std::string>& server) {
     TAppSettings s = DefaultAppSettings();
@@ -141,13 +155,6 @@ TAppSettings CliCdSettings(const std::optional<std::string>& server) {
 
 std::unique_ptr<TCddb> CliLookUpDisc(TCdDriveList& drives, int drive, const TAppSettings& settings,
                                      std::ostream& err) {
-    // The network and the lookup's timer need an application object on this thread.
-    static int argc = 1;
-    static char name[] = "brindlewave-cli";
-    static char* argv[] = {name, nullptr};
-    static std::unique_ptr<QCoreApplication> app;
-    if (!QCoreApplication::instance())
-        app = std::make_unique<QCoreApplication>(argc, argv);
     auto cddb = std::make_unique<TCddb>(drives);
     LookUpDisc(*cddb, drives, drive, settings,
                [&err](const std::string& line) { err << "brindlewave-cli: " << line << "\n"; });

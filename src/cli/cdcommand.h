@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+class QCoreApplication;
+
 namespace bw {
 
 class TCdDriveList;
@@ -28,8 +30,21 @@ class TCdDriveList;
 // first start); server, when given, replaces FreeDBServer.
 TAppSettings CliCdSettings(const std::optional<std::string>& server);
 
-// Looks up the disc of a drive on a local event loop (an application object is made when
-// there is none); each status line goes to err as "brindlewave-cli: <line>".
+// An application object for the network and the timers of a lookup while it lives, when the
+// program has none. Outlives the clients made under it.
+class TCliCoreApp {
+public:
+    TCliCoreApp();
+    ~TCliCoreApp();
+    TCliCoreApp(const TCliCoreApp&) = delete;
+    TCliCoreApp& operator=(const TCliCoreApp&) = delete;
+
+private:
+    std::unique_ptr<QCoreApplication> app_;
+};
+
+// Looks up the disc of a drive on a local event loop (a TCliCoreApp must live); each status
+// line goes to err as "brindlewave-cli: <line>".
 std::unique_ptr<TCddb> CliLookUpDisc(TCdDriveList& drives, int drive, const TAppSettings& settings,
                                      std::ostream& err);
 

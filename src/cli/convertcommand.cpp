@@ -305,6 +305,7 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
         settings.fint = cdSettings.fint;
         settings.fstr = cdSettings.fstr;
         settings.Separator = cdSettings.Separator;
+        const TCliCoreApp app;
         std::unique_ptr<TCddb> cddb;
         if (settings.TryLoadFreeDB)
             cddb = CliLookUpDisc(drives, drive, cdSettings, err);
