@@ -164,6 +164,11 @@ bool TCdDriveList::ReadToc(int drive, TCDToc& toc) {
     return disc && bw::ReadToc(*disc, toc);
 }
 
+bool TCdDriveList::ReadCdText(int drive, TCdText& text) {
+    TCdDisc* disc = Disc(drive, nullptr);
+    return disc && bw::ReadCdText(*disc, text);
+}
+
 bool TCdDriveList::DoorIsOpen(int drive) {
     if (!Valid(drive) || entries_[drive].IsImage)
         return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cd/cdsystem.h"
+#include "cd/cdtext.h"
 #include "cd/cdtoc.h"
 
 #include <cstdint>
@@ -73,6 +74,8 @@ public:
     // The disc's tracks; false with *why when there is no disc or no drive of that index.
     bool Tracks(int drive, std::vector<TCdTrack>& tracks, std::string* why = nullptr);
     bool ReadToc(int drive, TCDToc& toc);
+    // The disc's CD-TEXT (an image's from its cue sheet); false when it has none.
+    bool ReadCdText(int drive, TCdText& text);
 
     // An image's door never opens.
     bool DoorIsOpen(int drive);

@@ -4,7 +4,12 @@
 #include "cd/cdimage.h"
 #include "cd/cdtrackitem.h"
 #include "common/json.h"
+#include "shell/disclookup.h"
 #include "shell/probe.h"
+#include "shell/settingskeys.h"
+#include "shell/settingsstore.h"
+
+#include <QCoreApplication>
 
 #include <ostream>
 
@@ -13,7 +18,8 @@ namespace bw {
 namespace {
 
 int Usage(std::ostream& err) {
-    err << "brindlewave-cli: usage: cd drives [IMAGE...] | cd tracks [--drive D]\n";
+    err << "brindlewave-cli: usage: cd drives [IMAGE...] | cd tracks [--drive D] | "
+           "cd lookup [--drive D] [--server HOST[:PORT]]\n";
     return 2;
 }
 
@@ -37,22 +43,32 @@ int Drives(const std::vector<std::string>& images, std::ostream& out, std::ostre
     return status;
 }
 
-int Tracks(const std::string& drive, std::ostream& out, std::ostream& err, TCdSystem& system) {
-    TCdDriveList list(system);
-    list.Fill();
+// The index of a drive given as an index, a device path or an image (added); -1 with the
+// reason said on err.
+int FindDrive(TCdDriveList& list, const std::string& drive, std::ostream& err) {
     int index = list.Find(drive);
     std::string why;
     if (index < 0 && IsCdImagePath(drive)) {
         index = list.AddImage(drive, &why);
         if (index < 0) {
             err << "brindlewave-cli: " << why << "\n";
-            return 1;
+            return -1;
         }
     }
     if (index < 0) {
         err << "brindlewave-cli: no CD drive \"" << drive << "\"\n";
-        return 1;
+        return -1;
     }
+    return index;
+}
+
+int Tracks(const std::string& drive, std::ostream& out, std::ostream& err, TCdSystem& system) {
+    TCdDriveList list(system);
+    list.Fill();
+    const int index = FindDrive(list, drive, err);
+    if (index < 0)
+        return 1;
+    std::string why;
     std::vector<TCdTrack> tracks;
     if (!list.Tracks(index, tracks, &why)) {
         err << "brindlewave-cli: " << why << "\n";
@@ -66,7 +82,84 @@ int Tracks(const std::string& drive, std::ostream& out, std::ostream& err, TCdSy
     return 0;
 }
 
+std::string TrackTitlesJson(const TCDInfo& info) {
+    // As many titles as the disc has tracks (all the record holds when it names more).
+    size_t count = info.Toc.TrackCount;
+    for (size_t i = count; i < info.TrackTitles.size(); ++i)
+        if (!info.TrackTitles[i].empty())
+            count = i + 1;
+    std::string json = "[";
+    for (size_t i = 0; i < count; ++i) {
+        if (i > 0)
+            json += ",";
+        AppendJsonString(json, info.TrackTitles[i]);
+    }
+    return json + "]";
+}
+
+int Lookup(const std::string& drive, const std::optional<std::string>& server, std::ostream& out,
+           std::ostream& err, TCdSystem& system) {
+    TCdDriveList list(system);
+    list.Fill();
+    const int index = FindDrive(list, drive, err);
+    if (index < 0)
+        return 1;
+    const TCliCoreApp app;
+    const auto cddb = CliLookUpDisc(list, index, CliCdSettings(server), err);
+    const TCDInfo& info = cddb->DiscInfo();
+    TJsonObject o;
+    o.Add("DiscId", info.DiscId).Add("Artist", info.Artist).Add("Title", info.Title).Add("Year", info.Year);
+    o.Add("Genre", info.Genre).AddRaw("TrackTitles", TrackTitlesJson(info)).Add("Category", info.Category);
+    o.Add("Revision", info.Revision).Add("LookupState", cddb->LookupState());
+    out << o.Str() << "\n";
+    return cddb->LookupState() == TLookupState::EntryRead ? 0 : 1;
+}
+
 } // namespace
+
+namespace {
+int gArgc = 1;
+char gName[] = "brindlewave-cli";
+char* gArgv[] = {gName, nullptr};
+} // namespace
+
+TCliCoreApp::TCliCoreApp() {
+    if (!QCoreApplication::instance())
+        app_ = std::make_unique<QCoreApplication>(gArgc, gArgv);
+}
+
+TCliCoreApp::~TCliCoreApp() = default;
+
+TAppSettings CliCdSettings(const std::optional<std::string>& server) {
+    TAppSettings s = DefaultAppSettings();
+    const TSettingsStore store;
+    if (store.MainKeyExists()) {
+        s.TryLoadFreeDB = store.ReadBool(keys::kTryLoadFreeDB).value_or(s.TryLoadFreeDB);
+        if (const std::string v = store.ReadString(keys::kFreeDBServer); !v.empty())
+            s.FreeDBServer = v;
+        if (const std::string v = store.ReadString(keys::kFreeDBEmail); !v.empty())
+            s.FreeDBEmail = v;
+        s.Timeout = store.ReadInteger(keys::kTimeout).value_or(s.Timeout);
+        s.Separator = store.ReadInteger(keys::kSeparator).value_or(s.Separator);
+        for (size_t i = 0; i < s.fint.size(); ++i) {
+            const QString n = QString::number(i);
+            s.fint[i] = store.ReadBool(keys::kFintPrefix + n).value_or(s.fint[i]);
+            if (const std::string v = store.ReadString(keys::kFstrPrefix + n); !v.empty())
+                s.fstr[i] = v;
+        }
+    }
+    if (server)
+        s.FreeDBServer = *server;
+    return s;
+}
+
+std::unique_ptr<TCddb> CliLookUpDisc(TCdDriveList& drives, int drive, const TAppSettings& settings,
+                                     std::ostream& err) {
+    auto cddb = std::make_unique<TCddb>(drives);
+    LookUpDisc(*cddb, drives, drive, settings,
+               [&err](const std::string& line) { err << "brindlewave-cli: " << line << "\n"; });
+    return cddb;
+}
 
 int RunCdCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                  TCdSystem& system) {
@@ -83,6 +176,19 @@ int RunCdCommand(const std::vector<std::string>& args, std::ostream& out, std::o
                 return Usage(err);
         }
         return Tracks(drive, out, err, system);
+    }
+    if (args[0] == "lookup") {
+        std::string drive = "0";
+        std::optional<std::string> server;
+        for (size_t i = 1; i < args.size(); ++i) {
+            if (args[i] == "--drive" && i + 1 < args.size())
+                drive = args[++i];
+            else if (args[i] == "--server" && i + 1 < args.size())
+                server = args[++i];
+            else
+                return Usage(err);
+        }
+        return Lookup(drive, server, out, err, system);
     }
     return Usage(err);
 }

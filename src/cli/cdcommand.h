@@ -1,19 +1,53 @@
 #pragma once
 
+#include "cd/cddb.h"
 #include "cd/cdsystem.h"
+#include "shell/appsettings.h"
 
 #include <iosfwd>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+class QCoreApplication;
+
 namespace bw {
+
+class TCdDriveList;
 
 // `brindlewave-cli cd drives [IMAGE...]`: one JSON object a line for each drive of the list
 // (index, device, text), the images given added after the system's drives.
 // `brindlewave-cli cd tracks [--drive D]`: one JSON object a line for each audio track of
 // the disc in drive D (an index, a device path or an image path; 0 by default), as the
-// probe prints a job item. Returns 0 on success, 1 when a drive or disc fails, 2 on
+// probe prints a job item.
+// `brindlewave-cli cd lookup [--drive D] [--server HOST[:PORT]]`: looks the disc up in the
+// disc database, the status lines on err, the disc record as one JSON object on out.
+// Returns 0 on success, 1 when a drive or disc fails, 2 on
 // wrong arguments.
+// The settings a disc lookup and the naming of CD tracks take from the desktop program's
+// store (the disc database ones and the file-name pattern; the built-in ones before its
+// first start); server, when given, replaces FreeDBServer.
+TAppSettings CliCdSettings(const std::optional<std::string>& server);
+
+// An application object for the network and the timers of a lookup while it lives, when the
+// program has none. Outlives the clients made under it.
+class TCliCoreApp {
+public:
+    TCliCoreApp();
+    ~TCliCoreApp();
+    TCliCoreApp(const TCliCoreApp&) = delete;
+    TCliCoreApp& operator=(const TCliCoreApp&) = delete;
+
+private:
+    std::unique_ptr<QCoreApplication> app_;
+};
+
+// Looks up the disc of a drive on a local event loop (a TCliCoreApp must live); each status
+// line goes to err as "brindlewave-cli: <line>".
+std::unique_ptr<TCddb> CliLookUpDisc(TCdDriveList& drives, int drive, const TAppSettings& settings,
+                                     std::ostream& err);
+
 int RunCdCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                  TCdSystem& system = SystemCd());
 

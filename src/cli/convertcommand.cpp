@@ -2,12 +2,14 @@
 
 #include "cd/cddrives.h"
 #include "cd/cdtrackitem.h"
+#include "cli/cdcommand.h"
 #include "common/json.h"
 #include "common/stopsignals.h"
 #include "encoders/encoderoptions.h"
 #include "encoders/targettype.h"
 #include "shell/appsettings.h"
 #include "shell/conversionrun.h"
+#include "shell/disclookup.h"
 #include "shell/presets.h"
 #include "shell/probe.h"
 #include "shell/settingsstore.h"
@@ -25,7 +27,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: brindlewave-cli convert --to mp3|ogg|wav|wma|flac|ape|mpc [--out DIR | "
     "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--overwrite] [--] FILE...\n"
-    "       brindlewave-cli convert --cd DRIVE [--tracks LIST] --to ... (the same options)";
+    "       brindlewave-cli convert --cd DRIVE [--tracks LIST] [--server HOST[:PORT]] --to ... (the same options)";
 constexpr int kBarWidth = 30;
 constexpr int kPlainStep = 10; // plain progress lines every this many percent
 
@@ -117,6 +119,8 @@ struct TConvertArgs {
     // --cd: a drive index, a device path or a disc image; --tracks: the track numbers.
     std::optional<std::string> Cd;
     std::vector<int> Tracks;
+    // --server: the disc database to name the tracks from, instead of the stored one.
+    std::optional<std::string> Server;
 };
 
 // "1,3-5" as track numbers; false for anything else.
@@ -170,6 +174,8 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
             args.Overwrite = true;
         } else if (a == "--cd" && hasValue) {
             args.Cd = argv[++i];
+        } else if (a == "--server" && hasValue) {
+            args.Server = argv[++i];
         } else if (a == "--tracks" && hasValue) {
             if (!ParseTrackList(argv[++i], args.Tracks)) {
                 error = "--tracks takes track numbers such as 1,3-5, not '" + argv[i] + "'";
@@ -204,6 +210,8 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
         error = "--cd converts the tracks of a disc, not files as well";
     else if (!args.Cd && !args.Tracks.empty())
         error = "--tracks needs --cd";
+    else if (!args.Cd && args.Server)
+        error = "--server needs --cd";
     else if (args.Cd && args.SameAsSource)
         error = "the tracks of a disc have no source folder: use --out";
     else if (args.Files.empty() && !args.Cd)
@@ -289,7 +297,22 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
                 << (why.empty() ? "no such CD drive" : why) << "\n";
             return 1;
         }
-        for (TmyMusicFile& item : CdTrackItems(tracks, static_cast<uint8_t>(drive), 0)) {
+        // Names and tags from the disc database when the lookup is on, else from the
+        // disc's CD-TEXT when it has any; plain "CD Track N" otherwise.
+        std::vector<TmyMusicFile> items = CdTrackItems(tracks, static_cast<uint8_t>(drive), 0);
+        const TAppSettings cdSettings = CliCdSettings(args.Server);
+        settings.TryLoadFreeDB = cdSettings.TryLoadFreeDB;
+        settings.fint = cdSettings.fint;
+        settings.fstr = cdSettings.fstr;
+        settings.Separator = cdSettings.Separator;
+        const TCliCoreApp app;
+        std::unique_ptr<TCddb> cddb;
+        if (settings.TryLoadFreeDB)
+            cddb = CliLookUpDisc(drives, drive, cdSettings, err);
+        TCdText cdText;
+        drives.ReadCdText(drive, cdText);
+        NameCdTrackItems(items, cddb.get(), &cdText, settings);
+        for (TmyMusicFile& item : items) {
             if (!args.Tracks.empty() &&
                 std::find(args.Tracks.begin(), args.Tracks.end(), item.Track) == args.Tracks.end())
                 continue;

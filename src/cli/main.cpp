@@ -56,10 +56,11 @@ const std::vector<TSubcommand>& Subcommands() {
              const bw::TSettingsStore store;
              return bw::RunPresetsCommand(args, store, std::cout, std::cerr);
          }},
-        {"cd", "cd drives [IMAGE...] | cd tracks [--drive D]",
+        {"cd", "cd drives [IMAGE...] | cd tracks [--drive D] | cd lookup [--drive D] [--server HOST[:PORT]]",
          "list the CD drives (images given are added), or the audio tracks of the disc in\n"
          "      drive D (an index, a device path or a .cue/.toc image; 0 by default) as probe\n"
-         "      prints them; one JSON object a line",
+         "      prints them; one JSON object a line; or look the disc up in the disc database\n"
+         "      (status lines on standard error, the record as one JSON object)",
          [](const std::vector<std::string>& args) {
              return bw::RunCdCommand(args, std::cout, std::cerr);
          }},

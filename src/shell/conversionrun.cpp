@@ -240,11 +240,12 @@ std::string TConversionRun::TargetFolderFor(const TmyMusicFile& item) {
     std::string folder = settings_.OutputFolder;
     if (!listHasCdTracks_)
         return folder;
-    const auto addLevel = [&](bool wanted, const std::string& text) {
+    const auto addLevel = [&](bool wanted, const std::string& text, const char* unknown) {
         // Names come from the disc database: one level each, never a way out of the folder.
-        const std::string name = SafeFileNamePart(text);
-        if (!wanted || name.empty())
+        // A row without the text gets no level.
+        if (!wanted || text.empty())
             return;
+        const std::string name = SafeFileNamePart(text, unknown);
         const std::string candidate = folder + name;
         std::error_code ec;
         if (!std::filesystem::exists(candidate, ec) &&
@@ -255,8 +256,8 @@ std::string TConversionRun::TargetFolderFor(const TmyMusicFile& item) {
         if (std::filesystem::is_directory(candidate, ec))
             folder = candidate + "/";
     };
-    addLevel(settings_.CreateArtist, item.Artist);
-    addLevel(settings_.CreateAlbum, item.Album);
+    addLevel(settings_.CreateArtist, item.Artist, "Unknown Artist");
+    addLevel(settings_.CreateAlbum, item.Album, "Unknown Album");
     return folder;
 }
 

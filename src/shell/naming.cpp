@@ -1,5 +1,7 @@
 #include "shell/naming.h"
 
+#include <algorithm>
+
 namespace bw {
 
 std::string SeparatorText(int index) {
@@ -76,22 +78,28 @@ std::string FileNamePreview(const TNamePattern& pattern, bool createArtist, bool
     return out + ".mp3";
 }
 
-std::string SafeFileNamePart(std::string_view text) {
-    // 255 bytes is the name limit of the usual file systems; room is left for an extension
-    // and the private name an output is written under first.
-    constexpr size_t kMaxBytes = 200;
+std::string SafeFileNamePart(std::string_view text, std::string_view fallback, size_t reserve) {
+    size_t start = 0;
+    while (start < text.size() && (text[start] == '.' || text[start] == ' '))
+        ++start;
     std::string out;
-    for (const char c : text)
+    for (const char c : text.substr(start))
         out += (c == '/' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '_' : c;
-    if (out.size() > kMaxBytes) {
-        size_t cut = kMaxBytes;
+    if (out.empty())
+        out = fallback;
+    const size_t limit = kMaxFileNameBytes - std::min(reserve, kMaxFileNameBytes - 1);
+    if (out.size() > limit) {
+        size_t cut = limit;
         while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80)
             --cut; // not inside a UTF-8 sequence
         out.resize(cut);
     }
-    if (out == "." || out == "..")
-        out = "_";
     return out;
+}
+
+std::string SafeTrackFileName(const TNameFields& f, const TNamePattern& pattern) {
+    return SafeFileNamePart(BuildTrackFileName(f, pattern), "Track " + std::to_string(f.Track),
+                            kExtensionReserve);
 }
 
 } // namespace bw

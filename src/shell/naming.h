@@ -40,13 +40,24 @@ struct TNameFields {
     int Track = 0;
 };
 
-// A text made fit to be one file or folder name: '/' and control characters become '_',
-// "." and ".." become "_", and the name is cut (on a character boundary) to what a file
-// system takes. Names come from tags and the disc database, which may hold anything.
-std::string SafeFileNamePart(std::string_view text);
+// The longest name most file systems take, in bytes.
+inline constexpr size_t kMaxFileNameBytes = 255;
+// Room kept for the longest output extension (".flac") after a track's file name.
+inline constexpr size_t kExtensionReserve = 5;
 
-// A CD track's file name (no folder, no extension) from its tag texts and the pattern.
+// A text made fit to be one file or folder name. Names come from tags, CD-TEXT and the disc
+// database, which may hold anything: "/" and control characters become "_" (no stray
+// folders), leading dots and spaces go (no "..", no hidden files; a leading "-" stays, as
+// no name passes through a shell), an empty result becomes fallback, and the name is cut on
+// a UTF-8 character boundary so that it takes at most kMaxFileNameBytes - reserve bytes.
+std::string SafeFileNamePart(std::string_view text, std::string_view fallback, size_t reserve = 0);
+
+// A CD track's file name (no folder, no extension) from its tag texts and the pattern, the
+// texts joined as they are.
 std::string BuildTrackFileName(const TNameFields& f, const TNamePattern& pattern);
+// The name a CD track is given: BuildTrackFileName made safe as a file name, with room for
+// the extension; "Track N" when nothing is left.
+std::string SafeTrackFileName(const TNameFields& f, const TNamePattern& pattern);
 
 // The settings dialog's preview line: the sub-folders that would be made, then the checked
 // elements by name, then ".mp3".

@@ -1,0 +1,165 @@
+#include "shell/disclookup.h"
+
+#include "cd/cddrives.h"
+#include "core/genrelist.h"
+
+#include <QEventLoop>
+
+#include <cmath>
+
+namespace bw {
+
+void SetUpCddb(TCddb& cddb, const TAppSettings& settings) {
+    std::string host = settings.FreeDBServer;
+    std::string port = "80";
+    const size_t colon = host.rfind(':');
+    // Only "host:port" with a number: a bare IPv6 address has colons of its own.
+    if (colon != std::string::npos && colon + 1 < host.size() && host.find(':') == colon &&
+        host.find_first_not_of("0123456789", colon + 1) == std::string::npos) {
+        port = host.substr(colon + 1);
+        host.resize(colon);
+    }
+    cddb.ServerAddr = host;
+    cddb.EmailUser = settings.FreeDBEmail;
+    cddb.ServerAdditionalAddr = "/~cddb/cddb.cgi";
+    cddb.ServerType = TServerType::HTTP;
+    cddb.ServerPort = port;
+}
+
+TDiscLookup::TDiscLookup(TCddb& cddb) : cddb_(cddb) {
+    timer_.setInterval(1000);
+    QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { Tick(); });
+    cddb_.OnStatusMessage = [this](TCddb&, const std::string& status) {
+        if (OnStatus)
+            OnStatus(status);
+    };
+    cddb_.OnMatch = [this](TCddb&, const TMatchArray&, int& rightOne) {
+        rightOne = 0; // the first match, whatever the list holds
+        // The client is still inside the end of the query: the read starts on a later turn.
+        QMetaObject::invokeMethod(&timer_, [this] { ReadChosenMatch(); }, Qt::QueuedConnection);
+    };
+}
+
+TDiscLookup::~TDiscLookup() {
+    cddb_.OnStatusMessage = nullptr;
+    cddb_.OnMatch = nullptr;
+}
+
+void TDiscLookup::ReadChosenMatch() {
+    const int32_t state = cddb_.LookupState();
+    if (state == TLookupState::MatchChosen || state == TLookupState::MatchesReceived)
+        cddb_.ReadHttp();
+}
+
+void TDiscLookup::Start(int timeoutSeconds) {
+    // 0.00001156 days a second: the deadline falls slightly before the timeout.
+    deadline_ = std::chrono::steady_clock::now() +
+                std::chrono::microseconds(std::llround(timeoutSeconds * 998784.0));
+    maximum_ = timeoutSeconds;
+    position_ = 0;
+    running_ = true;
+    end_ = TLookupEnd::Ended;
+    if (OnProgress)
+        OnProgress(position_, maximum_);
+    timer_.start();
+    cddb_.QueryHttp();
+}
+
+void TDiscLookup::Tick() {
+    if (!running_)
+        return;
+    ++position_;
+    if (OnProgress)
+        OnProgress(position_, maximum_);
+    const int32_t s = cddb_.LookupState();
+    if (s == TLookupState::EntryRead || s == TLookupState::QueryFailed || s == TLookupState::ReadFailed ||
+        s == TLookupState::TransferFailed || s == TLookupState::Idle) {
+        Finish(TLookupEnd::Ended);
+    } else if (std::chrono::steady_clock::now() > deadline_) {
+        // A server that never ends its answer is given up on here, not left hanging.
+        Finish(TLookupEnd::Deadline);
+        cddb_.Abort();
+    }
+}
+
+void TDiscLookup::Stop() {
+    if (!running_)
+        return;
+    cddb_.Abort();
+    Finish(TLookupEnd::Stopped);
+}
+
+void TDiscLookup::Finish(TLookupEnd end) {
+    running_ = false;
+    end_ = end;
+    timer_.stop();
+    if (loop_)
+        loop_->quit();
+    if (OnFinished)
+        OnFinished(end);
+}
+
+TLookupEnd TDiscLookup::Run(int timeoutSeconds) {
+    QEventLoop loop;
+    loop_ = &loop;
+    Start(timeoutSeconds);
+    if (running_)
+        loop.exec();
+    loop_ = nullptr;
+    return end_;
+}
+
+TLookupEnd LookUpDisc(TCddb& cddb, TCdDriveList& drives, int drive, const TAppSettings& settings,
+                      const std::function<void(const std::string&)>& status) {
+    TDiscLookup lookup(cddb);
+    lookup.OnStatus = status;
+    drives.Release(drive);
+    cddb.ReadDiscToc(drive);
+    SetUpCddb(cddb, settings);
+    return lookup.Run(settings.Timeout);
+}
+
+bool DiscDataReadable(const TCddb& cddb, const TAppSettings& settings) {
+    return cddb.LookupState() == TLookupState::EntryRead && settings.TryLoadFreeDB;
+}
+
+void ApplyDiscData(TmyMusicFile& item, int trackIndex, const TCDInfo& info, const TNamePattern& pattern) {
+    if (trackIndex >= 0 && static_cast<size_t>(trackIndex) < info.TrackTitles.size())
+        item.Title = info.TrackTitles[static_cast<size_t>(trackIndex)];
+    item.Artist = info.Artist;
+    item.Album = info.Title;
+    item.Genre = info.Genre;
+    item.Year = info.Year;
+    item.GenreIndex = static_cast<uint8_t>(GenreList().ByteFor(item.Genre));
+    item.SourcePath = SafeTrackFileName({item.Title, item.Artist, item.Year, item.Genre, item.Album, item.Track}, pattern);
+}
+
+TCDInfo DiscInfoFromCdText(const TCdText& text) {
+    TCDInfo info;
+    info.Artist = text.Performer.empty() ? text.TrackPerformers[0] : text.Performer;
+    info.Title = text.Title;
+    info.Genre = text.Genre;
+    info.TrackTitles = text.TrackTitles;
+    return info;
+}
+
+bool NameCdTrackItems(std::span<TmyMusicFile> items, const TCddb* cddb, const TCdText* cdText,
+                      const TAppSettings& settings) {
+    const TCDInfo* info = nullptr;
+    TCDInfo fromCdText;
+    if (cddb && DiscDataReadable(*cddb, settings)) {
+        info = &cddb->DiscInfo();
+    } else if (cdText && !cdText->Empty()) {
+        fromCdText = DiscInfoFromCdText(*cdText);
+        info = &fromCdText;
+    }
+    if (!info)
+        return false;
+    const TNamePattern pattern = TNamePattern::FromSettings(settings);
+    for (TmyMusicFile& item : items)
+        if (item.SourceType == TSourceType::CdTrack)
+            ApplyDiscData(item, item.Track - 1, *info, pattern);
+    return true;
+}
+
+} // namespace bw

@@ -1,0 +1,112 @@
+// The command line against a CDDB server on 127.0.0.1: cd lookup prints the record, and a
+// generated disc image ripped with convert --cd ends in named, tagged files inside the
+// output folder, however hostile the names the server sends.
+
+#include "support/cdimages.h"
+#include "encoders/convertertesthelp.h"
+#include "support/cddbserver.h"
+#include "support/testsupport.h"
+
+#include <QEventLoop>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using bwtest::TCddbReply;
+using bwtest::TCddbServer;
+
+namespace {
+
+// Runs the tool while this thread's event loop serves the loopback server. The settings
+// store is a fresh one, so the user's settings play no part.
+bwtest::TRunResult RunCli(const std::vector<std::string>& args, const std::string& config) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString(config));
+    p.setProcessEnvironment(env);
+    QStringList list;
+    for (const auto& a : args)
+        list << QString::fromStdString(a);
+    QEventLoop loop;
+    QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
+    p.start(BW_CLI_PATH, list);
+    if (!p.waitForStarted())
+        return {};
+    loop.exec();
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput().toStdString(),
+            p.readAllStandardError().toStdString()};
+}
+
+TCddbReply Lines(const std::vector<std::string>& lines) { return {TCddbReply::TMode::Answer, 200, bwtest::CddbLines(lines)}; }
+
+std::vector<std::string> Record(const std::string& dtitle, const std::vector<std::string>& titles) {
+    std::vector<std::string> l{"210 rock 0b01c402 CD database entry follows", "# xmcd", "#",
+                               "# Track frame offsets:", "#\t150", "#", "# Disc length: 454 seconds",
+                               "# Revision: 3", "DISCID=0b01c402", "DTITLE=" + dtitle, "DYEAR=2001",
+                               "DGENRE=Rock"};
+    for (size_t i = 0; i < titles.size(); ++i)
+        l.push_back("TTITLE" + std::to_string(i) + "=" + titles[i]);
+    l.insert(l.end(), {"EXTD=", "EXTT0=", "PLAYORDER=", "."});
+    return l;
+}
+
+} // namespace
+
+TEST(CliCdLookup, LookupPrintsTheRecord) {
+    bwtest::CoreApp();
+    bwtest::TTempDir dir;
+    const auto image = bwtest::MakeImage(dir.Path().string(), "disc", {{0.4}, {0.4}});
+    TCddbServer server([](const std::string& t) {
+        if (t.find("cddb+query") != std::string::npos)
+            return Lines({"200 rock 0b01c402 Группа / Альбом"});
+        return Lines(Record("Группа / Альбом", {"Первая", "二番目"}));
+    });
+    const auto r = RunCli({"cd", "lookup", "--drive", image.Sheet, "--server", server.Address()}, dir.File("config"));
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_NE(r.Out.find("\"Artist\":\"Группа\",\"Title\":\"Альбом\",\"Year\":\"2001\",\"Genre\":\"Rock\","
+                         "\"TrackTitles\":[\"Первая\",\"二番目\"],\"Category\":\"rock\",\"Revision\":3,"
+                         "\"LookupState\":12}"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Err.find("brindlewave-cli: Entry read\n"), std::string::npos) << r.Err;
+
+    // Nobody listening: the failure is said and the state printed.
+    const auto refused = RunCli({"cd", "lookup", "--drive", image.Sheet, "--server",
+                                 "127.0.0.1:" + std::to_string(TCddbServer::ClosedPort())}, dir.File("config"));
+    EXPECT_EQ(refused.ExitCode, 1);
+    EXPECT_NE(refused.Out.find("\"LookupState\":16}"), std::string::npos) << refused.Out;
+}
+
+TEST(CliCdLookup, ConvertNamesAndTagsFromTheLookupInsideTheOutputFolder) {
+    bwtest::CoreApp();
+    bwtest::TTempDir dir;
+    const auto image = bwtest::MakeImage(dir.Path().string(), "disc", {{0.4}, {0.4}, {0.4}});
+    const std::string longTitle(300, 'L');
+    TCddbServer server([&](const std::string& t) {
+        if (t.find("cddb+query") != std::string::npos)
+            return Lines({"200 rock 0b01c402 AC/DC / ../../x"});
+        return Lines(Record("AC/DC / ../../x", {"AC/DC", "../../x", longTitle}));
+    });
+    bwtest::TTempDir out;
+    const auto r = RunCli({"convert", "--cd", image.Sheet, "--to", "flac", "--out", out.Path().string(),
+                           "--server", server.Address()}, dir.File("config"));
+    EXPECT_EQ(r.ExitCode, 0) << r.Err << r.Out;
+    const std::string folder = out.File("AC_DC/_.._x");
+    const std::vector<std::string> names{"01 AC_DC AC_DC.flac", "03 AC_DC " + std::string(241, 'L') + ".flac"};
+    for (const auto& name : names)
+        EXPECT_TRUE(std::filesystem::exists(folder + "/" + name)) << name;
+    EXPECT_EQ(names[1].size(), 255u);
+    // Nothing outside the output folder; every file in the album folder.
+    EXPECT_EQ(bwtest::FolderEntries(out.Path().string()), (std::vector<std::string>{"AC_DC"}));
+    EXPECT_EQ(bwtest::FolderEntries(dir.Path().string()), (std::vector<std::string>{"disc.bin", "disc.cue"}));
+    const auto files = bwtest::FolderEntries(folder);
+    ASSERT_EQ(files.size(), 3u);
+    for (const auto& f : files) {
+        const auto tags = bwtest::ProbeTags(folder + "/" + f);
+        EXPECT_EQ(tags.at("artist"), "AC/DC") << f;
+        EXPECT_EQ(tags.at("album"), "../../x") << f;
+        const std::string title = tags.at("title");
+        EXPECT_TRUE(title == "AC/DC" || title == "../../x" || title == longTitle) << f << ": " << title;
+    }
+}

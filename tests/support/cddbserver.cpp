@@ -1,0 +1,83 @@
+#include "support/cddbserver.h"
+
+#include <QCoreApplication>
+#include <QTcpSocket>
+
+namespace bwtest {
+
+QCoreApplication& CoreApp() {
+    static int argc = 1;
+    static char name[] = "test";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app =
+        QCoreApplication::instance() ? QCoreApplication::instance() : new QCoreApplication(argc, argv);
+    return *app;
+}
+
+TCddbServer::TCddbServer(THandler handler) : handler_(std::move(handler)) {
+    CoreApp();
+    server_.listen(QHostAddress::LocalHost);
+    QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
+        while (QTcpSocket* s = server_.nextPendingConnection())
+            Serve(s);
+    });
+}
+
+TCddbServer::~TCddbServer() { server_.close(); }
+
+int TCddbServer::Port() const { return server_.serverPort(); }
+
+std::string TCddbServer::Address() const { return "127.0.0.1:" + std::to_string(Port()); }
+
+int TCddbServer::ClosedPort() {
+    CoreApp();
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const int port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+void TCddbServer::Serve(QTcpSocket* socket) {
+    QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    auto request = std::make_shared<QByteArray>();
+    QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, request] {
+        *request += socket->readAll();
+        if (!request->contains("\r\n\r\n"))
+            return;
+        const QList<QByteArray> first = request->left(request->indexOf("\r\n")).split(' ');
+        const std::string target = first.size() > 1 ? first[1].toStdString() : std::string();
+        requests_.push_back(target);
+        const TCddbReply reply = handler_(target);
+        if (reply.Mode == TCddbReply::TMode::Hang)
+            return;
+        if (reply.Mode == TCddbReply::TMode::Flood) {
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n");
+            socket->write("210 OK, matches follow\r\n");
+            // Keep the pipe full while the client reads; stop at 64 MB whatever happens.
+            const auto more = [this, socket] {
+                while (socket->bytesToWrite() < (1 << 20) && flooded_ < (64 << 20)) {
+                    socket->write(QByteArray(64 * 1024, 'x'));
+                    flooded_ += 64 * 1024;
+                }
+            };
+            QObject::connect(socket, &QTcpSocket::bytesWritten, socket, more);
+            more();
+            return;
+        }
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.Status) + " Scripted\r\n";
+        head += "Content-Type: text/plain; charset=UTF-8\r\nContent-Length: " +
+                QByteArray::number(reply.Body.size()) + "\r\nConnection: close\r\n\r\n";
+        socket->write(head + reply.Body);
+        socket->disconnectFromHost();
+    });
+}
+
+QByteArray CddbLines(const std::vector<std::string>& lines) {
+    QByteArray out;
+    for (const auto& l : lines)
+        out += QByteArray::fromStdString(l) + "\r\n";
+    return out;
+}
+
+} // namespace bwtest
