@@ -138,7 +138,10 @@ void TConversionRun::ConvertRow(size_t row) {
                                     : TargetFolderFor(item) +
                                           item.SourcePath.substr(FileNameStart(item.SourcePath));
     observer_.FromToChanged({}, {});
-    item.TargetPath = WithExtension(item.TargetPath, TargetExtension(target_));
+    // A CD track's name is a title ("Vol. 2"), not a file name with an extension to replace.
+    item.TargetPath = item.SourceType == TSourceType::CdTrack
+                          ? item.TargetPath + TargetExtension(target_)
+                          : WithExtension(item.TargetPath, TargetExtension(target_));
 
     if (IsSameFile(item.TargetPath, item.SourcePath)) {
         rowDialogs_.Show(TMessageKind::Error, kCaption,

@@ -161,13 +161,14 @@ TEST(CdConvert, ArtistAndAlbumFoldersFromAnyName) {
     items[1].Album = "";
     items[2].Artist = "Björk";
     items[2].Album = "Homogenic";
+    items[2].SourcePath = "03 Björk Vol. 2"; // a named track: its dot is no extension
     TTempDir out;
     const auto result = Convert(drives, items, out.Path().string(), TTargetType::Flac, true);
     for (const auto& row : result->Rows)
         EXPECT_EQ(row.Status, "Done") << row.Reason;
     EXPECT_TRUE(std::filesystem::exists(out.File("AC_DC/Unknown Album/CD Track 1.flac")));
     EXPECT_TRUE(std::filesystem::exists(out.File("CD Track 2.flac")));
-    EXPECT_TRUE(std::filesystem::exists(out.File("Björk/Homogenic/CD Track 3.flac")));
+    EXPECT_TRUE(std::filesystem::exists(out.File("Björk/Homogenic/03 Björk Vol. 2.flac")));
     EXPECT_EQ(FolderEntries(dir.Path().string()),
               (std::vector<std::string>{"disc.bin", "disc.cue"}));
 }
