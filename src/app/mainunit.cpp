@@ -1,6 +1,10 @@
 #include "app/mainunit.h"
 
 #include "app/aboutbox.h"
+#include "app/cddbform.h"
+#include "cd/cddb.h"
+#include "cd/cdtext.h"
+#include "shell/disclookup.h"
 #include "app/fileinfo.h"
 #include "app/form2.h"
 #include "app/joblistview.h"
@@ -115,6 +119,11 @@ TForm1::TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
 
     CreateActions();
     CreateMenus();
+
+    // The disc database client reads tables of contents through the window's drive list.
+    cddb_ = std::make_unique<TCddb>(cd_->Drives());
+    cddbForm_ = new TCDDBForm(this);
+    discLookup_ = [this](int drive) { cddbForm_->LookUp(*cddb_, cd_->Drives(), drive, appSettings_); };
 
     // The stop signals are caught, so that ending the program this way still writes the
     // settings and leaves no encoder or half-written file behind.
@@ -766,7 +775,12 @@ void TForm1::ActionAddCDtracksExecute() {
         if (discLookup_)
             discLookup_(cd_->SelectedCdDrive());
     }
-    for (TmyMusicFile& item : cd_->AudioTrackItems())
+    // Named from the disc database entry just read, else from the disc's CD-TEXT.
+    std::vector<TmyMusicFile> items = cd_->AudioTrackItems();
+    TCdText cdText;
+    cd_->Drives().ReadCdText(cd_->SelectedCdDrive(), cdText);
+    NameCdTrackItems(items, cddb_.get(), &cdText, appSettings_);
+    for (TmyMusicFile& item : items)
         listView_->AppendItem(std::move(item));
 }
 

@@ -33,6 +33,8 @@ class TStopSignals;
 class TAboutBox;
 class TAudioDevice;
 class TCdSelection;
+class TCddb;
+class TCDDBForm;
 class TDialogs;
 class TGenreList;
 class TJobListView;
@@ -107,8 +109,10 @@ public:
     QTimer& CdTimer() { return *cdTimer_; }
     // The disc lookup that "Add CD Tracks" runs, when the settings ask for one, before it
     // lists the tracks; it is given the drive, let go of so that it can read the disc itself.
-    using TDiscLookup = std::function<void(int drive)>;
-    void SetDiscLookup(TDiscLookup lookup) { discLookup_ = std::move(lookup); }
+    // What "Add CD Tracks" runs to look a disc up when TryLoadFreeDB is set: the lookup
+    // window by default; tests put their own.
+    using TDiscLookupHook = std::function<void(int drive)>;
+    void SetDiscLookup(TDiscLookupHook lookup) { discLookup_ = std::move(lookup); }
 
     // Probes one file and appends it to the job list when it is accepted.
     bool AddFileToList(const QString& path);
@@ -195,7 +199,9 @@ private:
     std::unique_ptr<TmyMusicFile> currentJob_;
     std::unique_ptr<TmyMusicFile> playerJob_;
     std::unique_ptr<TCdSelection> cd_;
-    TDiscLookup discLookup_;
+    TDiscLookupHook discLookup_;
+    std::unique_ptr<TCddb> cddb_;
+    TCDDBForm* cddbForm_ = nullptr;
     bool cancelAll_ = false;
     TPresetNameSource presetNameSource_;
 

@@ -9,6 +9,7 @@
 #include "shell/cdselection.h"
 #include "shell/playeropen.h"
 #include "shell/settingsstore.h"
+#include "support/cddbserver.h"
 #include "support/cdimages.h"
 #include "support/cdstandin.h"
 #include "support/scripteddialogs.h"
@@ -21,6 +22,7 @@
 #include <QDropEvent>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -284,3 +286,54 @@ TEST_F(CdWindow, ListedTracksConvertAndPlayFromTheDriveTheyCameFrom) {
 }
 
 } // namespace
+
+// With the lookup on, "Add CD Tracks" shows the lookup window, which asks the disc database
+// (a loopback server here) and closes on its own; the rows arrive named by the pattern and
+// tagged. A server that does not answer: the window closes and the names stay plain.
+TEST_F(CdWindow, TheLookupWindowNamesTheTracks) {
+    const auto image = bwtest::MakeImage(media_.Path().string(), "disc", {{1.0}, {1.2}});
+    auto form = Start({Q(image.Sheet)});
+    form->show();
+    form->AppSettings().TryLoadFreeDB = true;
+    form->AppSettings().Timeout = 3;
+    bwtest::TCddbServer server([](const std::string& target) {
+        if (target.find("cddb+query") != std::string::npos)
+            return bwtest::TCddbReply{bwtest::TCddbReply::TMode::Answer, 200,
+                                      bwtest::CddbLines({"200 rock 0b01c402 AC/DC / Back in Black"})};
+        return bwtest::TCddbReply{
+            bwtest::TCddbReply::TMode::Answer, 200,
+            bwtest::CddbLines({"210 rock 0b01c402 CD database entry follows", "# xmcd", "#",
+                               "# Track frame offsets:", "#\t150", "#\t225", "#",
+                               "# Disc length: 4 seconds", "#", "# Revision: 1", "DISCID=0b01c402",
+                               "DTITLE=AC/DC / Back in Black", "DYEAR=1980", "DGENRE=Rock",
+                               "TTITLE0=Hells Bells", "TTITLE1=Shoot to Thrill", "EXTD=",
+                               "EXTT0=", "EXTT1=", "PLAYORDER=", "."})};
+    });
+    form->AppSettings().FreeDBServer = server.Address();
+    form->Action("ActionAddCDtracks")->trigger();
+    auto& list = form->JobList();
+    ASSERT_EQ(list.RowCount(), 2);
+    EXPECT_EQ(Column(list, 0), (QStringList{"01 AC_DC Hells Bells", "02 AC_DC Shoot to Thrill"}));
+    const TmyMusicFile& first = *list.ItemAt(0);
+    EXPECT_EQ(first.Artist, "AC/DC");
+    EXPECT_EQ(first.Album, "Back in Black");
+    EXPECT_EQ(first.Title, "Hells Bells");
+    EXPECT_EQ(first.Year, "1980");
+    EXPECT_EQ(first.GenreIndex, 17); // "Rock"
+    auto* memo = form->findChild<QPlainTextEdit*>("Memo1");
+    ASSERT_NE(memo, nullptr);
+    EXPECT_TRUE(memo->toPlainText().contains("Entry read")) << memo->toPlainText().toStdString();
+
+    // Nobody answers: the window closes at its deadline, the rows keep their plain names,
+    // and the status lines of both lookups stay in the window.
+    bwtest::TCddbServer silent([](const std::string&) {
+        return bwtest::TCddbReply{bwtest::TCddbReply::TMode::Hang, 200, {}};
+    });
+    form->AppSettings().FreeDBServer = silent.Address();
+    form->AppSettings().Timeout = 2;
+    dialogs_.Answers = {TAnswer::Ok};
+    form->Action("ActionAddCDtracks")->trigger();
+    EXPECT_EQ(Column(list, 0), (QStringList{"CD Track 1", "CD Track 2"}));
+    EXPECT_TRUE(memo->toPlainText().contains("Entry read"));
+    EXPECT_GE(memo->toPlainText().count("Querying CD"), 2);
+}
