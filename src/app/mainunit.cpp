@@ -939,7 +939,7 @@ void TForm1::SettingsExecute() {
         TmyMusicFile* item = listView_->ItemAt(row);
         if (!item)
             continue;
-        item->SourcePath = BuildTrackFileName(
+        item->SourcePath = SafeTrackFileName(
             {item->Title, item->Artist, item->Year, item->Genre, item->Album, item->Track}, pattern);
         listView_->RefreshRow(row);
     }
