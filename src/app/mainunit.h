@@ -3,6 +3,8 @@
 #include "cd/cdsystem.h"
 #include "core/jobitem.h"
 #include "shell/appsettings.h"
+#include "shell/player.h"
+#include "shell/tagedit.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -36,6 +38,8 @@ class TCdSelection;
 class TDialogs;
 class TGenreList;
 class TJobListView;
+class TMediaPlayer;
+class TTAGForm;
 class TMp3Page;
 class TMpcPage;
 class TFlacPage;
@@ -94,6 +98,8 @@ public:
     // follow.
     void SetEncoderOptions(const TEncoderOptions& options);
     TForm2& PresetNameDialog() { return *form2_; }
+    TMediaPlayer& Player() { return *player_; }
+    TTAGForm& TagForm() { return *tagForm_; }
     // Where "Save as..." gets the new preset's name: the name dialog, unless a test stands
     // in for the user. None means the dialog was cancelled.
     using TPresetNameSource = std::function<std::optional<std::string>()>;
@@ -154,6 +160,14 @@ private:
     void StatusTimerTimer();
     void SetViewVisible(std::string_view action, bool visible);
     void VolumeStep(int delta);
+    // The media player's commands; the player itself is widget-free.
+    TPlayerRows PlayerRows();
+    void PlayExecute();
+    void PlayNextExecute(int delta);
+    void PlayerBarSync();
+    // The tag editor.
+    void EditTagExecute();
+    bool TagFormOk(const TTagFormTexts& texts);
     void OpenHelp();
     void ShowAbout();
     void UpdateOutputFolderField();
@@ -195,6 +209,7 @@ private:
     std::unique_ptr<TmyMusicFile> currentJob_;
     std::unique_ptr<TmyMusicFile> playerJob_;
     std::unique_ptr<TCdSelection> cd_;
+    std::unique_ptr<TMediaPlayer> player_;
     TDiscLookup discLookup_;
     bool cancelAll_ = false;
     TPresetNameSource presetNameSource_;
@@ -230,6 +245,8 @@ private:
     QTimer* cdTimer_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
     TForm2* form2_ = nullptr;
+    TTAGForm* tagForm_ = nullptr;
+    int tagRow_ = -1; // the row the tag editor is open for
 };
 
 } // namespace bw
