@@ -168,6 +168,9 @@ bool TTAGForm::eventFilter(QObject* watched, QEvent* event) {
         if (event->type() == QEvent::KeyPress) {
             auto* key = static_cast<QKeyEvent*>(event);
             if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+                // Leaving by Enter is leaving: the text is put right even where the focus
+                // cannot move (a window that is not active).
+                trackEdit_->setText(Q(TrackTextOnLeave(trackEdit_->text().toStdString())));
                 focusNextChild();
                 return true;
             }
