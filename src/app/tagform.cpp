@@ -35,7 +35,10 @@ TTAGForm::TTAGForm(const TGenreList& genres, QWidget* parent) : QDialog(parent),
 
     fileNameEdit_ = new QLineEdit(this);
     fileNameEdit_->setObjectName(QStringLiteral("FileNameEdit"));
-    fileNameEdit_->setBackgroundRole(QPalette::Window); // menu-coloured: it is not for typing
+    // Menu-coloured: the name is there to be read (and copied), not edited.
+    QPalette namePalette = fileNameEdit_->palette();
+    namePalette.setColor(QPalette::Base, namePalette.color(QPalette::Window));
+    fileNameEdit_->setPalette(namePalette);
     fileNameEdit_->setFrame(false);
 
     auto* tagBox = new QGroupBox(QStringLiteral("TAG Info"), this);
