@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes the screenshots in docs/screenshots under a virtual X server: the empty main window,
-# the main window with a dozen files of different formats, and the settings dialog's tabs.
+# the main window with a dozen files of different formats, the player playing one of them,
+# the tag editor, and the settings dialog's tabs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=docs/screenshots

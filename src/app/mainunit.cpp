@@ -11,6 +11,7 @@
 #include "app/optionpages.h"
 #include "app/progress.h"
 #include "app/settings1.h"
+#include "app/tagform.h"
 #include "audio/audiodevice.h"
 #include "cd/cdimage.h"
 #include "common/stopsignals.h"
@@ -20,6 +21,7 @@
 #include "shell/commands.h"
 #include "shell/helpfile.h"
 #include "shell/naming.h"
+#include "shell/playeropen.h"
 #include "shell/presets.h"
 #include "shell/settingsio.h"
 #include "shell/settingsstore.h"
@@ -119,6 +121,8 @@ TForm1::TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
 
     CreateActions();
     CreateMenus();
+    player_ = std::make_unique<TMediaPlayer>(
+        [this](const TmyMusicFile& item) { return OpenPlayerStream(item, cd_->Drives()); });
 
     // The disc database client reads tables of contents through the window's drive list.
     cddb_ = std::make_unique<TCddb>(cd_->Drives());
@@ -156,6 +160,8 @@ TForm1::TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
     progress_ = new TProgress(this);
     result_ = new TSuccessForm2(this);
     form2_ = new TForm2(this);
+    tagForm_ = new TTAGForm(*genreList_, this);
+    tagForm_->SetOkHandler([this](const TTagFormTexts& t) { return TagFormOk(t); });
     presetNameSource_ = [this] { return form2_->Execute(); };
 }
 
@@ -457,8 +463,21 @@ void TForm1::ConnectActions() {
     connect(cmbDrives_, &QComboBox::currentIndexChanged, this, &TForm1::cmbDrivesChange);
     connect(Action("ActionAddCDtracks"), &QAction::triggered, this, &TForm1::ActionAddCDtracksExecute);
     connect(cdTimer_, &QTimer::timeout, this, &TForm1::CdTimerTimer);
-    connect(Action("ActionVolumeUp"), &QAction::triggered, this, [this] { VolumeStep(10); });
-    connect(Action("ActionVolumeDown"), &QAction::triggered, this, [this] { VolumeStep(-10); });
+    connect(Action("ActionVolumeUp"), &QAction::triggered, this,
+            [this] { VolumeStep(TMediaPlayer::kVolumeStep); });
+    connect(Action("ActionVolumeDown"), &QAction::triggered, this,
+            [this] { VolumeStep(-TMediaPlayer::kVolumeStep); });
+    connect(Action("ActionPlay"), &QAction::triggered, this, &TForm1::PlayExecute);
+    connect(Action("ActionPause"), &QAction::triggered, this, [this] { player_->Pause(); });
+    connect(Action("ActionStop"), &QAction::triggered, this, [this] {
+        player_->Stop();
+        PlayerBarSync();
+    });
+    connect(Action("ActionNextPlay"), &QAction::triggered, this, [this] { PlayNextExecute(1); });
+    connect(Action("ActionPrevPlay"), &QAction::triggered, this, [this] { PlayNextExecute(-1); });
+    connect(volumeKnob_, &QDial::valueChanged, this, [this](int v) { player_->SetVolume(v); });
+    connect(positionBar_, &QSlider::valueChanged, this, [this](int v) { player_->BarMoved(v); });
+    connect(Action("ActionEditTAG"), &QAction::triggered, this, &TForm1::EditTagExecute);
     for (std::string_view name : {std::string_view("ActionViewToolBar"), std::string_view("ActionViewEncoder"),
                                   std::string_view("ActionViewPlayer"), std::string_view("ActionViewStatus")}) {
         connect(Action(name), &QAction::toggled, this,
@@ -588,6 +607,8 @@ void TForm1::RunShutdownSequence() {
     setAcceptDrops(false);
     statusTimer_->stop();
     const TWindowSettings w = CurrentWindowSettings();
+    // The player's stream goes before the audio output it plays through.
+    player_.reset();
     if (audio_)
         audio_->Free();
     listView_->RemoveAllRows();
@@ -936,12 +957,10 @@ void TForm1::SettingsExecute() {
     // CD tracks are named by the pattern: give every row its new name.
     const TNamePattern pattern = settingsDialog_->Pattern();
     for (int row = 0; row < listView_->RowCount(); ++row) {
-        TmyMusicFile* item = listView_->ItemAt(row);
-        if (!item)
-            continue;
-        item->SourcePath = SafeTrackFileName(
-            {item->Title, item->Artist, item->Year, item->Genre, item->Album, item->Track}, pattern);
-        listView_->RefreshRow(row);
+        if (TmyMusicFile* item = listView_->ItemAt(row)) {
+            RenameTrackItem(*item, pattern);
+            listView_->RefreshRow(row);
+        }
     }
 }
 
@@ -964,6 +983,11 @@ void TForm1::UpdateOutputFolderField() {
 }
 
 void TForm1::StatusTimerTimer() {
+    if (player_) {
+        const TPlayState state = player_->Tick();
+        PlayerBarSync();
+        statusPanels_[2]->setText(Q(TMediaPlayer::StatusText(state)));
+    }
     statusPanels_[0]->setText(QStringLiteral(" %1 file(s)").arg(listView_->RowCount()));
     statusPanels_[1]->setText(QStringLiteral(" %1 selected").arg(listView_->CheckedCount()));
     statusPanels_[3]->setText(QStringLiteral(" Volume: %1").arg(volumeKnob_->value()));
@@ -981,7 +1005,79 @@ void TForm1::SetViewVisible(std::string_view action, bool visible) {
 }
 
 void TForm1::VolumeStep(int delta) {
-    volumeKnob_->setValue(std::clamp(volumeKnob_->value() + delta, 0, 100));
+    volumeKnob_->setValue(TMediaPlayer::SteppedVolume(volumeKnob_->value(), delta));
+}
+
+TPlayerRows TForm1::PlayerRows() {
+    TPlayerRows rows;
+    rows.Count = listView_->RowCount();
+    QTreeWidgetItem* current = listView_->currentItem();
+    rows.Selected = current && current->isSelected() ? listView_->indexOfTopLevelItem(current) : -1;
+    rows.ItemAt = [this](int row) -> const TmyMusicFile* { return listView_->ItemAt(row); };
+    return rows;
+}
+
+void TForm1::PlayExecute() {
+    player_->Play(PlayerRows());
+    PlayerBarSync();
+}
+
+void TForm1::PlayNextExecute(int delta) {
+    const TPlayerRows rows = PlayerRows();
+    const int row = delta > 0 ? player_->PlayNext(rows) : player_->PlayPrev(rows);
+    if (row < 0)
+        return;
+    QTreeWidgetItem* item = listView_->topLevelItem(row);
+    listView_->clearSelection();
+    listView_->setCurrentItem(item);
+    item->setSelected(true);
+    listView_->scrollToItem(item);
+    PlayerBarSync();
+}
+
+void TForm1::PlayerBarSync() {
+    // The player moves the bar; only a move of the user's seeks.
+    const QSignalBlocker block(positionBar_);
+    positionBar_->setRange(0, player_->BarMaximum());
+    positionBar_->setValue(player_->BarPosition());
+}
+
+void TForm1::EditTagExecute() {
+    const int row = listView_->indexOfTopLevelItem(listView_->currentItem());
+    TmyMusicFile* item = listView_->ItemAt(row);
+    if (!item)
+        return;
+    *currentJob_ = *item;
+    tagRow_ = row;
+    tagForm_->Execute(*currentJob_);
+    tagRow_ = -1;
+}
+
+bool TForm1::TagFormOk(const TTagFormTexts& texts) {
+    TmyMusicFile* item = listView_->ItemAt(tagRow_);
+    if (!item)
+        return true;
+    // The fields before a bad track number stay applied, as the row shows; the window
+    // stays open for the number to be put right.
+    std::string error;
+    const bool ok = ApplyTagForm(texts, *item, &error);
+    *currentJob_ = *item;
+    listView_->RefreshRow(tagRow_);
+    if (!ok) {
+        dialogs_.Show(TMessageKind::Error, "Brindlewave", error);
+        return false;
+    }
+    if (listView_->ListHasCdTracks()) {
+        const TNamePattern pattern = TNamePattern::FromSettings(appSettings_);
+        for (int row = 0; row < listView_->RowCount(); ++row) {
+            if (TmyMusicFile* r = listView_->ItemAt(row)) {
+                RenameTrackItem(*r, pattern);
+                *currentJob_ = *r;
+                listView_->RefreshRow(row);
+            }
+        }
+    }
+    return true;
 }
 
 void TForm1::OpenHelp() {

@@ -3,6 +3,8 @@
 #include "cd/cdsystem.h"
 #include "core/jobitem.h"
 #include "shell/appsettings.h"
+#include "shell/player.h"
+#include "shell/tagedit.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -38,6 +40,8 @@ class TCDDBForm;
 class TDialogs;
 class TGenreList;
 class TJobListView;
+class TMediaPlayer;
+class TTAGForm;
 class TMp3Page;
 class TMpcPage;
 class TFlacPage;
@@ -96,6 +100,8 @@ public:
     // follow.
     void SetEncoderOptions(const TEncoderOptions& options);
     TForm2& PresetNameDialog() { return *form2_; }
+    TMediaPlayer& Player() { return *player_; }
+    TTAGForm& TagForm() { return *tagForm_; }
     // Where "Save as..." gets the new preset's name: the name dialog, unless a test stands
     // in for the user. None means the dialog was cancelled.
     using TPresetNameSource = std::function<std::optional<std::string>()>;
@@ -158,6 +164,14 @@ private:
     void StatusTimerTimer();
     void SetViewVisible(std::string_view action, bool visible);
     void VolumeStep(int delta);
+    // The media player's commands; the player itself is widget-free.
+    TPlayerRows PlayerRows();
+    void PlayExecute();
+    void PlayNextExecute(int delta);
+    void PlayerBarSync();
+    // The tag editor.
+    void EditTagExecute();
+    bool TagFormOk(const TTagFormTexts& texts);
     void OpenHelp();
     void ShowAbout();
     void UpdateOutputFolderField();
@@ -199,6 +213,7 @@ private:
     std::unique_ptr<TmyMusicFile> currentJob_;
     std::unique_ptr<TmyMusicFile> playerJob_;
     std::unique_ptr<TCdSelection> cd_;
+    std::unique_ptr<TMediaPlayer> player_;
     TDiscLookupHook discLookup_;
     std::unique_ptr<TCddb> cddb_;
     TCDDBForm* cddbForm_ = nullptr;
@@ -236,6 +251,8 @@ private:
     QTimer* cdTimer_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
     TForm2* form2_ = nullptr;
+    TTAGForm* tagForm_ = nullptr;
+    int tagRow_ = -1; // the row the tag editor is open for
 };
 
 } // namespace bw

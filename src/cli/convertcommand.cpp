@@ -10,9 +10,11 @@
 #include "shell/appsettings.h"
 #include "shell/conversionrun.h"
 #include "shell/disclookup.h"
+#include "shell/naming.h"
 #include "shell/presets.h"
 #include "shell/probe.h"
 #include "shell/settingsstore.h"
+#include "shell/tagedit.h"
 
 #include <algorithm>
 #include <charconv>
@@ -26,7 +28,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: brindlewave-cli convert --to mp3|ogg|wav|wma|flac|ape|mpc [--out DIR | "
-    "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--overwrite] [--] FILE...\n"
+    "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite] [--] FILE...\n"
     "       brindlewave-cli convert --cd DRIVE [--tracks LIST] [--server HOST[:PORT]] --to ... (the same options)";
 constexpr int kBarWidth = 30;
 constexpr int kPlainStep = 10; // plain progress lines every this many percent
@@ -115,6 +117,8 @@ struct TConvertArgs {
     std::optional<std::string> Preset;
     // NAME=VALUE settings in the order given; they apply after the preset.
     std::vector<std::pair<std::string, std::string>> Settings;
+    // --tag NAME=VALUE edits in the order given, applied to every item as the tag editor does.
+    std::vector<std::pair<TTagField, std::string>> Tags;
     std::vector<std::string> Files;
     // --cd: a drive index, a device path or a disc image; --tracks: the track numbers.
     std::optional<std::string> Cd;
@@ -197,6 +201,21 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
             if (!SetEncoderOption(scratch, name, value, &error))
                 return false;
             args.Settings.emplace_back(std::move(name), std::move(value));
+        } else if (a == "--tag" && hasValue) {
+            const std::string& tag = argv[++i];
+            const size_t eq = tag.find('=');
+            const auto field = TagFieldFromName(std::string_view(tag).substr(0, std::min(eq, tag.size())));
+            if (eq == std::string::npos || !field) {
+                error = "--tag takes NAME=VALUE with NAME one of Title, Artist, Album, Year, Genre, "
+                        "Track, Comment, not '" + tag + "'";
+                return false;
+            }
+            TmyMusicFile scratch;
+            if (!ApplyTagEdit(scratch, *field, std::string_view(tag).substr(eq + 1), &error)) {
+                error = "--tag " + tag + ": " + error;
+                return false;
+            }
+            args.Tags.emplace_back(*field, tag.substr(eq + 1));
         } else {
             error = "unknown option or missing value: '" + a + "'";
             return false;
@@ -226,6 +245,29 @@ std::string ResultLine(const std::string& source, const std::string& target,
     if (!reason.empty())
         o.Add("Reason", reason);
     return o.Str();
+}
+
+// The --tag edits on every row, then the CD tracks renamed from their new tags, as the
+// tag editor's OK does. A track number names one file, so it is refused for more.
+bool ApplyTagEdits(std::vector<TConversionRow>& rows,
+                   const std::vector<std::pair<TTagField, std::string>>& tags,
+                   const TAppSettings& settings, std::string& error) {
+    if (tags.empty())
+        return true;
+    const bool track = std::any_of(tags.begin(), tags.end(),
+                                   [](const auto& t) { return t.first == TTagField::Track; });
+    if (track && rows.size() > 1) {
+        error = "--tag Track names the track of one file, and this run has " +
+                std::to_string(rows.size());
+        return false;
+    }
+    const TNamePattern pattern = TNamePattern::FromSettings(settings);
+    for (TConversionRow& row : rows) {
+        for (const auto& [field, value] : tags)
+            ApplyTagEdit(row.Item, field, value);
+        RenameTrackItem(row.Item, pattern);
+    }
+    return true;
 }
 
 } // namespace
@@ -328,6 +370,11 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
                 rowOfSource.push_back(SIZE_MAX);
                 err << "brindlewave-cli: " << refused.back() << "\n";
             }
+    }
+
+    if (!ApplyTagEdits(rows, args.Tags, settings, error)) {
+        err << "brindlewave-cli convert: " << error << "\n";
+        return 2;
     }
 
     TCliDialogs dialogs(err);

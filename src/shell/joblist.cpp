@@ -24,9 +24,14 @@ std::string FileNamePart(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::array<std::string, kJobColumnCount> JobRowTexts(const TmyMusicFile& i, const std::string& status) {
+std::string FormatFileSize(int64_t bytes) {
     char size[32];
-    std::snprintf(size, sizeof size, "%.2f MB", static_cast<double>(i.FileSize) / 1024 / 1024);
+    std::snprintf(size, sizeof size, "%.2f MB", static_cast<double>(bytes) / 1024 / 1024);
+    return size;
+}
+
+std::array<std::string, kJobColumnCount> JobRowTexts(const TmyMusicFile& i, const std::string& status) {
+    const std::string size = FormatFileSize(i.FileSize);
     std::string bitRate = std::to_string(i.Bitrate / 1000) + " kbit";
     if (i.IsVbr)
         bitRate += " (VBR)";

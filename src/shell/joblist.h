@@ -16,6 +16,8 @@ inline constexpr const char* kCdTrackTypeName = "CD Track";
 
 // The Length column's text: [hh:]mm:ss.t.
 std::string FormatDuration(int32_t ms);
+// A file size in MB with two decimals: "4.77 MB".
+std::string FormatFileSize(int64_t bytes);
 
 // The texts of a job item's row, column by column; the Status column shows status.
 std::array<std::string, kJobColumnCount> JobRowTexts(const TmyMusicFile& item, const std::string& status);

@@ -6,8 +6,10 @@
 #include "app/mainunit.h"
 #include "app/messageboxes.h"
 #include "app/settings1.h"
+#include "app/tagform.h"
 #include "shell/settingsstore.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QTabWidget>
@@ -35,6 +37,23 @@ int main(int argc, char** argv) {
     QTest::qWait(200);
     if (!form.grab().save(out + QStringLiteral("/main-window-files.png")))
         return 1;
+    // The player playing the selected row, the bar a little way in.
+    if (list.RowCount() > 2) {
+        list.topLevelItem(2)->setSelected(true);
+        form.Action("ActionPlay")->trigger();
+        QTest::qWait(2600);
+        if (!form.grab().save(out + QStringLiteral("/player-playing.png")))
+            return 1;
+        form.Action("ActionStop")->trigger();
+        // The tag editor for that row, shown as Ctrl+T shows it.
+        auto& tagForm = form.TagForm();
+        tagForm.Fill(*list.ItemAt(2));
+        tagForm.show();
+        QTest::qWait(400);
+        if (!tagForm.grab().save(out + QStringLiteral("/tag-editor.png")))
+            return 1;
+        tagForm.hide();
+    }
     auto& settings = form.SettingsDialog();
     settings.LoadFrom(form.AppSettings());
     settings.show();
