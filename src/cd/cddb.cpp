@@ -2,6 +2,7 @@
 
 #include "cd/cddrives.h"
 #include "cd/localcddb.h"
+#include "common/asciicase.h"
 #include "common/utf8.h"
 
 #include <QNetworkAccessManager>
@@ -31,15 +32,6 @@ std::string Hex8(uint32_t v, bool upper) {
     char buf[9];
     std::snprintf(buf, sizeof buf, upper ? "%08X" : "%08x", v);
     return buf;
-}
-
-std::string Trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-        --e;
-    return std::string(s.substr(b, e - b));
 }
 
 // The three-digit code a line begins with; -1 when it begins otherwise.
@@ -234,35 +226,28 @@ std::string TCddb::QueryUrl() const {
 }
 
 std::string TCddb::ReadUrl() const {
-    return ServerPart() + "?cmd=cddb+read+" + Trim(info_.Category) + "+" + Trim(info_.DiscId) + HelloPart();
+    return ServerPart() + "?cmd=cddb+read+" + TrimControlAndSpace(info_.Category) + "+" + TrimControlAndSpace(info_.DiscId) + HelloPart();
 }
 
-int TCddb::QueryHttp() {
-    if (ServerType != TServerType::HTTP) {
-        Report("Selected server not an HTTP server");
-        return -1;
-    }
-    body_.clear();
-    const std::string url = QueryUrl();
-    Report("Querying CD");
-    Exchange(url + "\r\n");
-    return Start(url, TLookupState::QuerySent);
-}
+int TCddb::QueryHttp() { return SendHttp(QueryUrl(), "Querying CD", TLookupState::QuerySent); }
 
 int TCddb::ReadHttp() {
     if (lookupState_ == TLookupState::QueryFailed) {
         Report("Can't perform a CDDB READ without a successful CDDB QUERY!");
         return -1;
     }
+    return SendHttp(ReadUrl(), "Reading CD info", TLookupState::ReadSent);
+}
+
+int TCddb::SendHttp(const std::string& url, const char* status, int32_t sent) {
     if (ServerType != TServerType::HTTP) {
         Report("Selected server not an HTTP server");
         return -1;
     }
     body_.clear();
-    const std::string url = ReadUrl();
-    Report("Reading CD info");
+    Report(status);
     Exchange(url + "\r\n");
-    return Start(url, TLookupState::ReadSent);
+    return Start(url, sent);
 }
 
 void TCddb::StartFailed(const std::string& reason) {
@@ -362,7 +347,7 @@ void TCddb::CallOnMatch(bool afterExactMatch) {
     const std::string& m = matches_[static_cast<size_t>(rightOne)];
     const size_t space = m.find(' ');
     if (afterExactMatch) {
-        info_.Category = Trim(m.substr(0, space == std::string::npos ? m.size() : space + 1));
+        info_.Category = TrimControlAndSpace(m.substr(0, space == std::string::npos ? m.size() : space + 1));
         info_.DiscId = Hex8(ComputeDiscId(info_.Toc), true);
     } else {
         info_.Category = m.substr(0, space);
@@ -377,7 +362,7 @@ void TCddb::HandleQueryLine(const std::string& line) {
     case 200:
         lookupState_ = TLookupState::MatchChosen;
         matches_ = {};
-        matches_[0] = Trim(line.size() > 4 ? std::string_view(line).substr(4) : std::string_view());
+        matches_[0] = TrimControlAndSpace(line.size() > 4 ? std::string_view(line).substr(4) : std::string_view());
         Report("Found exact match");
         CallOnMatch(true);
         return;
@@ -420,7 +405,7 @@ void TCddb::HandleQueryLine(const std::string& line) {
             lookupState_ = TLookupState::Idle;
         return;
     }
-    AppendToFirstEmpty(matches_, Trim(line));
+    AppendToFirstEmpty(matches_, TrimControlAndSpace(line));
 }
 
 void TCddb::HandleReadLine(const std::string& line) {
@@ -447,7 +432,7 @@ void TCddb::HandleReadLine(const std::string& line) {
         return;
     }
     if (first == '#' || first == 'T' || first == 'D' || first == 'E' || first == 'P') {
-        AppendToFirstEmpty(entry_, Trim(line));
+        AppendToFirstEmpty(entry_, TrimControlAndSpace(line));
         return;
     }
     lookupState_ = TLookupState::ReadFailed;

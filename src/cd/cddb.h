@@ -141,6 +141,8 @@ private:
     void Report(const std::string& status);
     void Exchange(const std::string& data);
     int Start(const std::string& url, int32_t stateOnStart);
+    // The shared part of the query and the read: the status line, then the request.
+    int SendHttp(const std::string& url, const char* status, int32_t sent);
     void StartFailed(const std::string& reason);
     void RequestDone();
     void CallOnMatch(bool afterExactMatch);

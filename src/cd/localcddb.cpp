@@ -1,4 +1,5 @@
 #include "cd/localcddb.h"
+#include "common/asciicase.h"
 
 #include <charconv>
 #include <optional>
@@ -36,15 +37,6 @@ struct TEntryParseRecord {
 
 constexpr size_t kMaxLines = 1024;
 constexpr size_t kMaxTracks = 100;
-
-std::string Trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-        --e;
-    return std::string(s.substr(b, e - b));
-}
 
 // Characters from position from (counted from 1) on, count of them; fewer at the end.
 std::string_view Mid(std::string_view s, size_t from, size_t count = std::string_view::npos) {
@@ -125,7 +117,7 @@ int TLocalCDDB::ParseXmcd(std::span<const std::string> lines, TCDInfo& info) {
                 // The list runs to a bare "#", a "Disc length:" line or the last line.
                 while (i + 1 < lines.size()) {
                     const std::string_view next = lines[i + 1];
-                    if (Trim(next) == "#") {
+                    if (TrimControlAndSpace(next) == "#") {
                         ++i;
                         break;
                     }
@@ -134,7 +126,7 @@ int TLocalCDDB::ParseXmcd(std::span<const std::string> lines, TCDInfo& info) {
                     ++i;
                     if (next.find("# xmcd") != std::string_view::npos)
                         flags |= kFlagXmcd;
-                    records.push_back({TKind::Offset, offsets++, Trim(Mid(next, 3))});
+                    records.push_back({TKind::Offset, offsets++, TrimControlAndSpace(Mid(next, 3))});
                 }
             } else if (Mid(line, 3, 12) == "Disc length:") {
                 flags |= kFlagLength;

@@ -15,18 +15,9 @@ using bw::TPlayState;
 using bwtest::MakeSignal;
 using bwtest::TTempDir;
 
-namespace {
+using bwtest::WaitFor;
 
-// Waits for playback to get somewhere; the limit only guards against a hang.
-bool WaitFor(const std::function<bool()>& done) {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > limit)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+namespace {
 
 // Runs with SDL's dummy output (SDL_AUDIODRIVER=dummy), which consumes audio in real time.
 class PlayerTest : public testing::Test {

@@ -27,16 +27,6 @@ using namespace bwtest;
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& done) {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > limit)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 TPlayerRows RowsOf(std::vector<TmyMusicFile>& items, int selected) {
     return {static_cast<int>(items.size()), selected,
             [&items](int row) -> const TmyMusicFile* { return &items.at(static_cast<size_t>(row)); }};

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,9 @@ std::vector<std::byte> ReadAll(const std::string& path);
 // The names in a folder, sorted (to check that nothing was left beside a file).
 std::vector<std::string> FolderEntries(const std::string& dir);
 void WriteAll(const std::string& path, const std::vector<std::byte>& data);
+
+// Waits (polling) until done says so; false after 20 s, which only guards against a hang.
+bool WaitFor(const std::function<bool()>& done);
 
 // Where the build put its programs.
 std::filesystem::path BuildDir();
