@@ -393,16 +393,9 @@ void TCddb::HandleQueryLine(const std::string& line) {
         return;
     }
     if (!line.empty() && line[0] >= '0' && line[0] <= '9') {
-        if (code < 0) {
-            // A line that starts like a code but is none: nothing to go on.
+        // A line that starts like a code but is none: nothing to go on.
+        if (!ReportGeneralResponse(code))
             lookupState_ = TLookupState::QueryFailed;
-            Report("Unrecognised server response");
-            return;
-        }
-        bool closes = false;
-        Report(GeneralResponseText(code, &closes));
-        if (closes)
-            lookupState_ = TLookupState::Idle;
         return;
     }
     AppendToFirstEmpty(matches_, TrimControlAndSpace(line));
@@ -436,14 +429,19 @@ void TCddb::HandleReadLine(const std::string& line) {
         return;
     }
     lookupState_ = TLookupState::ReadFailed;
+    ReportGeneralResponse(code);
+}
+
+bool TCddb::ReportGeneralResponse(int code) {
     if (code < 0) {
         Report("Unrecognised server response");
-        return;
+        return false;
     }
     bool closes = false;
     Report(GeneralResponseText(code, &closes));
     if (closes)
         lookupState_ = TLookupState::Idle;
+    return true;
 }
 
 void TCddb::ParseReadEntry() {

@@ -128,6 +128,9 @@ public:
     // The handlers of one response line each, as the request's end calls them; public so
     // that each answer of the protocol can be tried line by line.
     void HandleQueryLine(const std::string& line);
+    // A line with a general response code: its text, and Idle when it closes the
+    // connection. False, with "Unrecognised server response", for a line without a code.
+    bool ReportGeneralResponse(int code);
     void HandleReadLine(const std::string& line);
     // Parses the read buffer into the record and reads the table of contents again.
     void ParseReadEntry();

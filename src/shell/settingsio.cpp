@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <optional>
+#include <type_traits>
 
 namespace bw {
 
@@ -50,19 +51,33 @@ private:
     std::string& error_;
 };
 
-// The disc database and file-name values, last in the store at first start and at close.
+// The disc database and file-name values in their stored order, last in the store: each
+// name with its field, for the writer and the reader alike.
+template <class TSettings, class F> void VisitDiscAndNamingValues(TSettings& a, F&& value) {
+    value(keys::kTryLoadFreeDB, a.TryLoadFreeDB);
+    value(keys::kFreeDBServer, a.FreeDBServer);
+    value(keys::kFreeDBEmail, a.FreeDBEmail);
+    value(keys::kTimeout, a.Timeout);
+    value(keys::kCreateArtist, a.CreateArtist);
+    value(keys::kCreateAlbum, a.CreateAlbum);
+    value(keys::kSeparator, a.Separator);
+    for (int i = 0; i < kPatternElements; ++i)
+        value(Indexed(keys::kFintPrefix, i), a.fint[static_cast<size_t>(i)]);
+    for (int i = 0; i < kPatternElements; ++i)
+        value(Indexed(keys::kFstrPrefix, i), a.fstr[static_cast<size_t>(i)]);
+}
+
+// Written at first start and at close.
 void WriteDiscAndNamingValues(TSettingsStore& store, const TAppSettings& a) {
-    store.WriteBool(keys::kTryLoadFreeDB, a.TryLoadFreeDB);
-    store.WriteString(keys::kFreeDBServer, a.FreeDBServer);
-    store.WriteString(keys::kFreeDBEmail, a.FreeDBEmail);
-    store.WriteInteger(keys::kTimeout, a.Timeout);
-    store.WriteBool(keys::kCreateArtist, a.CreateArtist);
-    store.WriteBool(keys::kCreateAlbum, a.CreateAlbum);
-    store.WriteInteger(keys::kSeparator, a.Separator);
-    for (int i = 0; i < kPatternElements; ++i)
-        store.WriteBool(Indexed(keys::kFintPrefix, i), a.fint[static_cast<size_t>(i)]);
-    for (int i = 0; i < kPatternElements; ++i)
-        store.WriteString(Indexed(keys::kFstrPrefix, i), a.fstr[static_cast<size_t>(i)]);
+    VisitDiscAndNamingValues(a, [&store](const QString& name, const auto& v) {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, bool>)
+            store.WriteBool(name, v);
+        else if constexpr (std::is_same_v<T, int>)
+            store.WriteInteger(name, v);
+        else
+            store.WriteString(name, v);
+    });
 }
 
 void WriteFirstStartDefaults(TSettingsStore& store, const std::string& programPath,
@@ -154,17 +169,15 @@ TSettingsLoad LoadSettings(TSettingsStore& store, const TAppSettings& app,
     r.Int(keys::kLeft, w.Left);
     r.Int(keys::kWidth, w.Width);
     r.Int(keys::kHeight, w.Height);
-    r.Bool(keys::kTryLoadFreeDB, a.TryLoadFreeDB);
-    r.String(keys::kFreeDBServer, a.FreeDBServer);
-    r.String(keys::kFreeDBEmail, a.FreeDBEmail);
-    r.Int(keys::kTimeout, a.Timeout);
-    r.Bool(keys::kCreateArtist, a.CreateArtist);
-    r.Bool(keys::kCreateAlbum, a.CreateAlbum);
-    r.Int(keys::kSeparator, a.Separator);
-    for (int i = 0; i < kPatternElements; ++i)
-        r.Bool(Indexed(keys::kFintPrefix, i), a.fint[static_cast<size_t>(i)]);
-    for (int i = 0; i < kPatternElements; ++i)
-        r.String(Indexed(keys::kFstrPrefix, i), a.fstr[static_cast<size_t>(i)]);
+    VisitDiscAndNamingValues(a, [&r](const QString& name, auto& v) {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, bool>)
+            r.Bool(name, v);
+        else if constexpr (std::is_same_v<T, int>)
+            r.Int(name, v);
+        else
+            r.String(name, v);
+    });
     if (!r.Ok())
         return out;
 
