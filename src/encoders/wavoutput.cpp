@@ -28,7 +28,6 @@ namespace {
 constexpr size_t kWavHeaderBytes = 44;
 constexpr size_t kTempWavWriteBytes = 1 << 20;
 constexpr uint64_t kLargestWavData = UINT32_MAX - (kWavHeaderBytes - 8);
-constexpr uint32_t kOpenEnded = UINT32_MAX;
 // How often the window is let breathe while the pipeline or the resampler works.
 constexpr auto kPollEvery = std::chrono::milliseconds(20);
 constexpr auto kGaugeStepEvery = std::chrono::seconds(1);
@@ -36,42 +35,6 @@ constexpr int kResamplerGaugeEnd = 90;
 
 void Cancelled(TItemContext& context, int percent) {
     context.SetStatus(std::to_string(percent) + "% Canceled");
-}
-
-void PutLe(std::array<std::byte, kWavHeaderBytes>& h, size_t at, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        h[at + static_cast<size_t>(i)] = static_cast<std::byte>((value >> (8 * i)) & 0xFF);
-}
-
-// The header of the decoded source. Both sizes stay 0 (not yet known) until the data is
-// written, or read "to the end of the file" while a reader follows it.
-std::array<std::byte, kWavHeaderBytes> WavHeader(const TChannelInfo& info,
-                                                 std::optional<uint32_t> dataBytes) {
-    std::array<std::byte, kWavHeaderBytes> h{};
-    const auto tag = [&h](size_t at, const char* text) {
-        for (size_t i = 0; i < 4; ++i)
-            h[at + i] = static_cast<std::byte>(text[i]);
-    };
-    const auto blockAlign = static_cast<uint32_t>(info.BlockAlign());
-    tag(0, "RIFF");
-    // UINT32_MAX is "to the end of the file", in both fields.
-    const uint32_t riffBytes = !dataBytes ? 0
-                               : *dataBytes == kOpenEnded
-                                   ? kOpenEnded
-                                   : *dataBytes + static_cast<uint32_t>(kWavHeaderBytes - 8);
-    PutLe(h, 4, riffBytes, 4);
-    tag(8, "WAVE");
-    tag(12, "fmt ");
-    PutLe(h, 16, 16, 4);
-    PutLe(h, 20, 1, 2);
-    PutLe(h, 22, static_cast<uint32_t>(info.Channels), 2);
-    PutLe(h, 24, static_cast<uint32_t>(info.SampleRate), 4);
-    PutLe(h, 28, blockAlign * static_cast<uint32_t>(info.SampleRate), 4);
-    PutLe(h, 32, blockAlign, 2);
-    PutLe(h, 34, static_cast<uint32_t>(info.BytesPerSample() * 8), 2);
-    tag(36, "data");
-    PutLe(h, 40, dataBytes.value_or(0), 4);
-    return h;
 }
 
 struct TWavShape {
@@ -200,7 +163,9 @@ bool WriteTempWav(TItemContext& context, const std::string& path, int share,
     auto file = TACSFileStream::Open(path, TACSFileStream::TMode::Create, error);
     if (!file)
         return fail(error);
-    const auto header = WavHeader(info, written ? std::optional(kOpenEnded) : std::nullopt);
+    // Until the end, the sizes read "to the end of the file", so a reader following the
+    // file takes everything that comes.
+    const auto header = MakeWavHeader(info, std::nullopt);
     if (!file->Write(header))
         return fail(file->LastError());
     uint64_t onDisk = header.size();
@@ -244,7 +209,7 @@ bool WriteTempWav(TItemContext& context, const std::string& path, int share,
     }
     if (!flush())
         return fail(file->LastError());
-    if (!file->Seek(0) || !file->Write(WavHeader(info, static_cast<uint32_t>(dataBytes))) ||
+    if (!file->Seek(0) || !file->Write(MakeWavHeader(info, static_cast<uint32_t>(dataBytes))) ||
         !file->Close())
         return fail(file->LastError());
     context.SetItemPercent(share);

@@ -17,8 +17,8 @@ using TWrittenHook = std::function<void(uint64_t bytes)>;
 // Decodes the whole conversion stream into a plain PCM WAV file at path (replacing one
 // there): the first stage of the WAV, WMA and Monkey's Audio outputs. The item's gauge goes
 // from 0 to share. False after an error (shown; status "Error") or a cancel (status
-// "NN% Canceled"). With a hook, the header's sizes read "to the end of the file" until the
-// end, so a reader following the file takes everything that comes.
+// "NN% Canceled"). Until the end the header's sizes read "to the end of the file", so a
+// reader following the file (told of its growth by the hook) takes everything that comes.
 bool WriteTempWav(TItemContext& context, const std::string& path, int share,
                   const TWrittenHook& written = {});
 
