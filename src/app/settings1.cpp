@@ -46,6 +46,17 @@ TSettings::TSettings(QWidget* parent) : QDialog(parent) {
     confirmOverwrite_->setObjectName(QStringLiteral("CheckConfirmOverwrite"));
     playSound_->setObjectName(QStringLiteral("CheckPlaySound"));
     openFolder_->setObjectName(QStringLiteral("CheckOpenFolder"));
+    auto* jobsRow = new QHBoxLayout;
+    auto* jobsLabel = new QLabel(QStringLiteral("Convert up to"), generalGroup);
+    parallelJobs_ = new QSpinBox(generalGroup);
+    parallelJobs_->setObjectName(QStringLiteral("SpinParallelJobs"));
+    parallelJobs_->setRange(1, kMaxParallelJobs);
+    jobsLabel->setBuddy(parallelJobs_);
+    jobsRow->addWidget(jobsLabel);
+    jobsRow->addWidget(parallelJobs_);
+    jobsRow->addWidget(new QLabel(QStringLiteral("files at once"), generalGroup));
+    jobsRow->addStretch(1);
+    g->addLayout(jobsRow);
     g->addStretch(1);
     generalLayout->addWidget(generalGroup);
     tabs_->addTab(general, QStringLiteral("General"));
@@ -150,6 +161,7 @@ void TSettings::LoadFrom(const TAppSettings& s) {
     confirmOverwrite_->setChecked(!s.OverwriteWithoutAsking);
     playSound_->setChecked(s.PlaySoundOp);
     openFolder_->setChecked(s.OpenFolderOp);
+    parallelJobs_->setValue(ClampParallelJobs(s.ParallelJobs));
     tryFreeDB_->setChecked(s.TryLoadFreeDB);
     server_->setText(QString::fromStdString(s.FreeDBServer));
     email_->setText(QString::fromStdString(s.FreeDBEmail));
@@ -173,6 +185,7 @@ void TSettings::SaveTo(TAppSettings& s) const {
     s.OverwriteWithoutAsking = !confirmOverwrite_->isChecked();
     s.PlaySoundOp = playSound_->isChecked();
     s.OpenFolderOp = openFolder_->isChecked();
+    s.ParallelJobs = parallelJobs_->value();
     s.TryLoadFreeDB = tryFreeDB_->isChecked();
     s.FreeDBServer = server_->text().toStdString();
     s.FreeDBEmail = email_->text().toStdString();

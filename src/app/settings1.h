@@ -42,6 +42,7 @@ private:
     QCheckBox* confirmOverwrite_ = nullptr;
     QCheckBox* playSound_ = nullptr;
     QCheckBox* openFolder_ = nullptr;
+    QSpinBox* parallelJobs_ = nullptr; // files converted at once
     QCheckBox* tryFreeDB_ = nullptr;
     QLineEdit* server_ = nullptr;
     QLineEdit* email_ = nullptr;

@@ -28,7 +28,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: brindlewave-cli convert --to mp3|ogg|wav|wma|flac|ape|mpc [--out DIR | "
-    "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite] [--] FILE...\n"
+    "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite] [--jobs N] [--] FILE...\n"
     "       brindlewave-cli convert --cd DRIVE [--tracks LIST] [--server HOST[:PORT]] --to ... (the same options)";
 constexpr int kBarWidth = 30;
 constexpr int kPlainStep = 10; // plain progress lines every this many percent
@@ -114,6 +114,8 @@ struct TConvertArgs {
     std::optional<std::string> OutFolder;
     bool SameAsSource = false;
     bool Overwrite = false;
+    // --jobs: files converted at once; one per processor core when not given.
+    std::optional<int> Jobs;
     std::optional<std::string> Preset;
     // NAME=VALUE settings in the order given; they apply after the preset.
     std::vector<std::pair<std::string, std::string>> Settings;
@@ -176,6 +178,16 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
             args.SameAsSource = true;
         } else if (a == "--overwrite") {
             args.Overwrite = true;
+        } else if (a == "--jobs" && hasValue) {
+            const std::string& v = argv[++i];
+            int jobs = 0;
+            const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), jobs);
+            if (ec != std::errc() || end != v.data() + v.size() || jobs < 1 || jobs > kMaxParallelJobs) {
+                error = "--jobs takes a whole number from 1 to " + std::to_string(kMaxParallelJobs) +
+                        ", not '" + v + "'";
+                return false;
+            }
+            args.Jobs = jobs;
         } else if (a == "--cd" && hasValue) {
             args.Cd = argv[++i];
         } else if (a == "--server" && hasValue) {
@@ -302,6 +314,8 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
 
     TAppSettings settings = DefaultAppSettings();
     settings.OverwriteWithoutAsking = args.Overwrite;
+    if (args.Jobs)
+        settings.ParallelJobs = *args.Jobs;
     // A folder that does not exist yet is made by the run.
     std::error_code ec;
     const std::string folder =

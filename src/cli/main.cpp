@@ -39,15 +39,16 @@ const std::vector<TSubcommand>& Subcommands() {
         {"convert",
          "convert --to mp3|ogg|wav|wma|flac|ape|mpc [--out DIR | --same-as-source]\n"
          "          [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite]\n"
-         "          FILE... | --cd DRIVE [--tracks LIST]",
+         "          [--jobs N] FILE... | --cd DRIVE [--tracks LIST]",
          "convert each file to the target type; --preset starts from the first quality preset\n"
          "      of that name (see presets), each --set then applies on top in the order given;\n"
          "      NAME is an encoder option as presets store it (MP3BitRate, OGGQualitySel,\n"
          "      FLACMyTrackBar, ...); an existing output is kept unless --overwrite; --cd rips\n"
          "      the audio tracks of a disc instead (DRIVE as for cd tracks; LIST such as 1,3-5);\n"
          "      each --tag sets one tag of every output as the tag editor does (Title, Artist,\n"
-         "      Album, Year, Genre, Track, Comment; Track only for a single file); one JSON\n"
-         "      object a line with the outcome of each file or track",
+         "      Album, Year, Genre, Track, Comment; Track only for a single file); --jobs N\n"
+         "      converts up to N files at once (1..16, one per processor core by default); one\n"
+         "      JSON object a line with the outcome of each file or track",
          [](const std::vector<std::string>& args) {
              return bw::RunConvertCommand(args, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
          }},

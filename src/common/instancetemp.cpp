@@ -89,4 +89,24 @@ std::string InstanceTemporaryFolder(std::string* why) {
     return folder.Get(why);
 }
 
+std::string LaneTemporaryFolder(int lane, std::string* why) {
+    const std::string base = InstanceTemporaryFolder(why);
+    if (lane <= 0 || base.empty())
+        return base;
+    const std::string folder = base + "lane-" + std::to_string(lane);
+    // Each lane makes only its own folder; two lanes starting together make two folders.
+    if (::mkdir(folder.c_str(), S_IRWXU) != 0 && errno != EEXIST) {
+        if (why)
+            *why = "Can't create a temporary folder \"" + folder + "\": " + std::strerror(errno);
+        return {};
+    }
+    std::error_code ec;
+    if (!fs::is_directory(fs::symlink_status(folder, ec))) {
+        if (why)
+            *why = "Can't create a temporary folder \"" + folder + "\": a file of that name is in the way";
+        return {};
+    }
+    return folder + "/";
+}
+
 } // namespace bw

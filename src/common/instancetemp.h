@@ -11,4 +11,11 @@ namespace bw {
 // reason in *why, when it cannot be made.
 std::string InstanceTemporaryFolder(std::string* why = nullptr);
 
+// The working folder of conversion lane `lane`, with a trailing separator: lane 0 (a run
+// that converts one file at a time) works in the instance folder itself; lanes 1, 2, ...
+// each in a sub-folder of it ("lane-1/", ...), made at first use, so that items converted
+// at the same time keep their usual working file names without sharing a file. Empty, with
+// the reason in *why, when it cannot be made.
+std::string LaneTemporaryFolder(int lane, std::string* why = nullptr);
+
 } // namespace bw

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/dialogs.h"
+#include "common/instancetemp.h"
 #include "core/jobitem.h"
 
 #include <string>
@@ -26,6 +27,10 @@ public:
     virtual void ProcessEvents() = 0;
     virtual bool CancelCurrent() const = 0;
     virtual void ClearCancelCurrent() = 0;
+    // Where the back-end keeps its working files for this item, with a trailing separator;
+    // empty with the reason in *why when there is none. An item converted beside others
+    // gets its lane's folder; alone, the instance folder.
+    virtual std::string TemporaryFolder(std::string* why) { return LaneTemporaryFolder(0, why); }
 };
 
 // Shows an error about the current item and sets its status to "Error". False, so that a

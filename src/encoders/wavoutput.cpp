@@ -288,7 +288,7 @@ std::string PrepareWavPath(TItemContext& context) {
         return {};
     }
     std::string why;
-    const std::string folder = InstanceTemporaryFolder(&why);
+    const std::string folder = context.TemporaryFolder(&why);
     if (folder.empty())
         FailItem(context, why);
     return folder;

@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QHostInfo>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cstdlib>
+#include <thread>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -13,7 +15,15 @@ TAppSettings DefaultAppSettings() {
     TAppSettings s;
     s.FreeDBServer = kDefaultFreeDBServer;
     s.FreeDBEmail = DefaultFreeDBEmail();
+    s.ParallelJobs = DefaultParallelJobs();
     return s;
+}
+
+int ClampParallelJobs(int jobs) { return std::clamp(jobs, 1, kMaxParallelJobs); }
+
+int DefaultParallelJobs() {
+    // Zero when the count is unknown: one lane, as before lanes existed.
+    return ClampParallelJobs(static_cast<int>(std::thread::hardware_concurrency()));
 }
 
 TWindowSettings DefaultWindowSettings() { return TWindowSettings{}; }

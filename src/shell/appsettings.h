@@ -7,6 +7,8 @@
 namespace bw {
 
 inline constexpr int kPatternElements = 7;
+// How many files a run may convert at once: 1 is one after another.
+inline constexpr int kMaxParallelJobs = 16;
 
 // The in-memory copy of the settings: read once at start, written once at close. Every part
 // of the program reads and changes this copy, never the store.
@@ -18,6 +20,9 @@ struct TAppSettings {
     bool PlaySoundOp = true;
     bool OpenFolderOp = true;
     bool TryLoadFreeDB = true;
+    // Files converted at once (1..kMaxParallelJobs). A bare TAppSettings converts one at a
+    // time; the stored and first-start value is DefaultParallelJobs().
+    int ParallelJobs = 1;
     std::string FreeDBServer;
     std::string FreeDBEmail;
     int Timeout = 30;
@@ -54,6 +59,12 @@ TWindowSettings DefaultWindowSettings();
 // the Music folder, else the home folder; with "/" at its end. Many systems have no Desktop
 // folder, and an output folder that does not exist would fail every first conversion.
 std::string DefaultOutputFolder();
+
+// One file per processor core, within 1..kMaxParallelJobs: each lane keeps about one core
+// busy with its decoder and encoder.
+int DefaultParallelJobs();
+// A stored or typed count brought into 1..kMaxParallelJobs.
+int ClampParallelJobs(int jobs);
 
 // A folder path with the platform's separator at its end (unless empty).
 std::string WithTrailingSeparator(std::string folder);

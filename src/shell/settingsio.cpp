@@ -96,6 +96,7 @@ void WriteFirstStartDefaults(TSettingsStore& store, const std::string& programPa
     store.WriteBool(keys::kConfirmOverWriteOp, !a.OverwriteWithoutAsking);
     store.WriteBool(keys::kPlaySoundOp, a.PlaySoundOp);
     store.WriteBool(keys::kOpenFolderOp, a.OpenFolderOp);
+    store.WriteInteger(keys::kParallelJobs, a.ParallelJobs);
     store.WriteInteger(keys::kTop, w.Top);
     store.WriteInteger(keys::kLeft, w.Left);
     store.WriteInteger(keys::kWidth, w.Width);
@@ -115,6 +116,7 @@ void CopyDefaultOptions(TAppSettings& app) {
     app.OverwriteWithoutAsking = d.OverwriteWithoutAsking;
     app.PlaySoundOp = d.PlaySoundOp;
     app.OpenFolderOp = d.OpenFolderOp;
+    app.ParallelJobs = d.ParallelJobs;
     app.TryLoadFreeDB = d.TryLoadFreeDB;
     app.FreeDBServer = d.FreeDBServer;
     app.FreeDBEmail = d.FreeDBEmail;
@@ -180,6 +182,10 @@ TSettingsLoad LoadSettings(TSettingsStore& store, const TAppSettings& app,
     });
     if (!r.Ok())
         return out;
+    // Read apart from the ordered values: a store from before lanes has none, and that is
+    // no damage. Missing or unreadable, it is one lane per core; out of range, the nearest.
+    const std::optional<int> jobs = store.ReadInteger(keys::kParallelJobs);
+    a.ParallelJobs = jobs ? ClampParallelJobs(*jobs) : DefaultParallelJobs();
 
     store.WriteString(keys::kPath, programPath);
 
@@ -216,6 +222,7 @@ bool SaveSettings(TSettingsStore& store, const TAppSettings& a, const TWindowSet
     store.WriteBool(keys::kConfirmOverWriteOp, !a.OverwriteWithoutAsking);
     store.WriteBool(keys::kPlaySoundOp, a.PlaySoundOp);
     store.WriteBool(keys::kOpenFolderOp, a.OpenFolderOp);
+    store.WriteInteger(keys::kParallelJobs, a.ParallelJobs);
     WriteDiscAndNamingValues(store, a);
     return store.Sync();
 }

@@ -28,6 +28,8 @@ inline constexpr const char* kCreateArtist = "CreateArtist";
 inline constexpr const char* kCreateAlbum = "CreateAlbum";
 inline constexpr const char* kSeparator = "Separator";
 inline constexpr const char* kPath = "Path";
+// Added with conversion lanes: stores written before it lack the value.
+inline constexpr const char* kParallelJobs = "ParallelJobs";
 inline constexpr const char* kQualityTotal = "QualityTotal";
 // Pattern elements: "fint" + i and "fstr" + i for i in 0..6.
 inline constexpr const char* kFintPrefix = "fint";

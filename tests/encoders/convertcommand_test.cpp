@@ -86,8 +86,9 @@ TEST(ConvertCommand, ConvertsEachFileAndReportsOneLineEach) {
     const auto text = dir.File("notes.mp3");
     WriteAll(text, std::vector<std::byte>(200, std::byte{'x'}));
     std::filesystem::create_directory(dir.File("out"));
+    // --jobs 1, the bounds' inner side, is taken as an option, not as file names.
     const auto r = bwtest::Run({BW_CLI_PATH, "convert", "--to", "mp3", "--out", dir.File("out"), "--set",
-                        "MP3SampleRate=2", "--set", "MP3Channels=4", wav, text, ogg});
+                        "MP3SampleRate=2", "--set", "MP3Channels=4", "--jobs", "1", wav, text, ogg});
     EXPECT_EQ(r.ExitCode, 1); // one file was not an audio file
     const auto lines = Lines(r.Out);
     ASSERT_EQ(lines.size(), 3u) << r.Out << r.Err;
@@ -147,6 +148,10 @@ TEST(ConvertCommand, UsageErrors) {
         {{"--to", "mp3", "--set", "MP3BitRate=99", wav}, "MP3BitRate takes a whole number from 0 to 13"},
         {{"--to", "mp3", "--set", "Bogus=1", wav}, "unknown option value name 'Bogus'"},
         {{"--to", "mp3"}, "no files given"},
+        {{"--to", "mp3", "--jobs", "16", "--jobs", "0", wav}, "--jobs takes a whole number from 1 to 16, not '0'"},
+        {{"--to", "mp3", "--jobs", "17", wav}, "--jobs takes a whole number from 1 to 16, not '17'"},
+        {{"--to", "mp3", "--jobs", "2x", wav}, "--jobs takes a whole number from 1 to 16, not '2x'"},
+        {{"--to", "mp3", "--jobs", "", wav}, "--jobs takes a whole number from 1 to 16, not ''"},
         {{wav}, "--to is required"},
     };
     for (const auto& c : cases) {

@@ -47,7 +47,7 @@ TEST(SettingsIo, FirstStartWritesEveryDefault) {
         {"ActivePage", "0"}, {"QualityItem", "1"}, {"OutputFolder", ""},
         {"ViewToolBar", "1"}, {"ViewEncoder", "1"}, {"ViewPlayer", "1"}, {"ViewStatus", "1"},
         {"Volume", "50"}, {"SAS", "0"}, {"ConfirmOverWriteOp", "1"}, {"PlaySoundOp", "1"},
-        {"OpenFolderOp", "1"}, {"Top", "150"}, {"Left", "200"}, {"Width", "905"},
+        {"OpenFolderOp", "1"}, {"ParallelJobs", QString::number(DefaultParallelJobs())}, {"Top", "150"}, {"Left", "200"}, {"Width", "905"},
         {"Height", "765"}, {"QualityTotal", "-1"}, {"Path", "/opt/bw/brindlewave"},
         {"TryLoadFreeDB", "1"}, {"FreeDBServer", "gnudb.gnudb.org"}, {"Timeout", "30"},
         {"CreateArtist", "1"}, {"CreateAlbum", "1"}, {"Separator", "1"},
@@ -114,6 +114,53 @@ TEST(SettingsIo, MissingIntegerStopsLoadingAtThatValue) {
     EXPECT_EQ(load.Window.Volume, 10);      // read before the failure
     EXPECT_EQ(load.Window.Width, 1111);     // after it: the built-in value
     EXPECT_EQ(load.App.Timeout, 30);        // not read
+}
+
+// The count of files converted at once came after the ordered values: a store without it
+// (written before it existed) loads without error at one lane per core, and a count out of
+// 1..16, typed into the store by hand, is brought to the nearest bound. Saved, it comes back.
+TEST(SettingsIo, ParallelJobsIsOptionalAndBounded) {
+    bwtest::TTempDir dir;
+    {
+        TSettingsStore store(StorePath(dir));
+        LoadSettings(store, {}, {}, "p");
+    }
+    {
+        QSettings raw(StorePath(dir), QSettings::IniFormat);
+        raw.remove("ParallelJobs");
+    }
+    {
+        TSettingsStore store(StorePath(dir));
+        TAppSettings app;
+        app.ParallelJobs = 7; // what the window held before loading does not count
+        const auto load = LoadSettings(store, app, {}, "p");
+        EXPECT_TRUE(load.Error.empty()) << load.Error;
+        EXPECT_EQ(load.App.ParallelJobs, DefaultParallelJobs());
+    }
+    const std::vector<std::pair<int, int>> storedToLoaded{
+        {-3, 1}, {0, 1}, {1, 1}, {2, 2}, {15, 15}, {16, 16}, {17, 16}, {1000, 16}};
+    for (const auto& [stored, loaded] : storedToLoaded) {
+        {
+            TSettingsStore store(StorePath(dir));
+            store.WriteInteger("ParallelJobs", stored);
+            ASSERT_TRUE(store.Sync());
+        }
+        TSettingsStore store(StorePath(dir));
+        const auto load = LoadSettings(store, {}, {}, "p");
+        EXPECT_TRUE(load.Error.empty()) << load.Error;
+        EXPECT_EQ(load.App.ParallelJobs, loaded) << stored;
+    }
+    {
+        TSettingsStore store(StorePath(dir));
+        TAppSettings app;
+        app.ParallelJobs = 5;
+        ASSERT_TRUE(SaveSettings(store, app, {}));
+    }
+    TSettingsStore store(StorePath(dir));
+    EXPECT_EQ(LoadSettings(store, {}, {}, "p").App.ParallelJobs, 5);
+    // The default is a core count, and always a lane at least.
+    EXPECT_GE(DefaultParallelJobs(), 1);
+    EXPECT_LE(DefaultParallelJobs(), 16);
 }
 
 TEST(SettingsIo, GoneOutputFolderKeepsTheDefault) {
