@@ -58,7 +58,10 @@ public:
     TCliProgress(std::ostream& err, bool terminal) : err_(err), terminal_(terminal) {}
     ~TCliProgress() override { EndBar(); }
 
-    void SetRun(TConversionRun* run) { run_ = run; }
+    void SetRun(TConversionRun* run, const std::vector<TConversionRow>* rows) {
+        run_ = run;
+        rows_ = rows;
+    }
     void ProcessEvents() override {
         if (TStopSignals::Received() != 0 && run_)
             run_->SetCancelAll();
@@ -88,11 +91,15 @@ public:
             lastShown_ = percent;
         }
     }
-    void RowStatusChanged(size_t, const std::string& status) override {
+    void RowStatusChanged(size_t row, const std::string& status) override {
         if (status == "Coverting...")
             return;
         EndBar();
-        err_ << status << ": " << name_ << "\n";
+        // With several files at once the row that ends is not always the one on the bar.
+        const std::string name = rows_ && row < rows_->size()
+                                     ? std::filesystem::path((*rows_)[row].Item.TargetPath).filename().string()
+                                     : name_;
+        err_ << status << ": " << name << "\n";
     }
 
 private:
@@ -104,6 +111,7 @@ private:
     std::ostream& err_;
     bool terminal_;
     TConversionRun* run_ = nullptr;
+    const std::vector<TConversionRow>* rows_ = nullptr;
     bool barOpen_ = false;
     int lastShown_ = -1;
     std::string name_;
@@ -396,7 +404,7 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
     TConversionRun run(rows, target, options, settings, dialogs, progress);
     run.SetSameAsSource(args.SameAsSource);
     run.SetCdDrives(&drives);
-    progress.SetRun(&run);
+    progress.SetRun(&run, &rows);
     int stopSignal = 0;
     {
         TStopSignals stopSignals; // not "signals": Qt headers take that word

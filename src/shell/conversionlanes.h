@@ -2,60 +2,152 @@
 
 // Conversion lanes: a run that converts up to ParallelJobs checked rows at once.
 //
-// Design (the code below this block is being built up in steps; see the state at the end).
+// Every back-end stays the straight-line loop it is (pull a block from the stream, push it
+// into the encoder or writer); lanes change who drives it.
 //
-// The run today is one loop on the window's thread: open the row's stream, ask the
-// questions, call the target's back-end, which pulls blocks from the stream and pushes
-// them into an encoder, calling TItemContext::ProcessEvents between blocks so the window
-// stays alive and Cancel can be pressed. Lanes keep every back-end as it is and change who
-// drives it.
-//
-// 1. One lane per slot, 1..ParallelJobs (never more than the checked rows). A lane owns
-//    what one item needs and nothing shared: its TAudioStream, its TItemContext (the row
-//    index, its cancel flag, its percent), the back-end's encoder process or writer, and a
-//    temporary sub-folder of the per-instance folder ("lane-<k>/"), so the back-ends keep
-//    their file names (temp.wav, temp2.wav) without two lanes writing the same file. The
-//    back-ends get the folder from their context instead of asking for the instance folder.
-//    With one lane the context hands out the instance folder itself: a run with one lane is
-//    today's run, step for step.
-//
-// 2. Who runs a lane. The back-ends are written as straight-line loops, so each lane runs
-//    its back-end on a worker thread of its own (std::jthread), and the window's thread
-//    becomes the dispatcher: it starts rows in list order as lanes free up, and serves the
-//    lanes' requests. A lane's context never touches rows_, the observer or the dialogs
-//    directly; it posts to the dispatcher (a mutex-guarded queue plus a wake-up through
-//    QMetaObject::invokeMethod / the CLI's poll loop) and, for a question, waits for the
-//    answer. Status, Reason and percent thus change only on the dispatcher's thread, where
-//    the observer expects them. Outside encoders spend their time in the encoder process,
-//    not in our thread, so a lane thread per item costs one mostly-blocked thread; feeding
-//    their pipes from the event loop with non-blocking writes (TEncoderPipe already has the
-//    non-blocking write path and its wait hook) is the follow-up that removes those threads
-//    for MP3/Ogg/FLAC/Musepack, once every back-end has been split into start / feed-one-
-//    block / finish steps. The Monkey's Audio writer and the resampler keep their own
-//    worker threads either way.
-//
-// 3. Shared state a lane may not race on: the settings (read only during a run, except
-//    OverwriteWithoutAsking, which only the dispatcher changes), the list of output folders
-//    that could not be made, and the folder creation for CD artist/album levels. All three
-//    are done by the dispatcher before the lane starts (target path, folder, overwrite
-//    question), so a lane starts with everything decided and only writes its own output.
-//
-// 4. Questions. The overwrite question belongs to the start of an item, so the dispatcher
-//    asks it before handing the row to a lane: one question at a time, while the running
-//    lanes go on (their posts queue up behind the open dialog and are served when it
-//    closes). Cancel's question: "Yes" sets the cancel flag of every running lane (each
-//    back-end ends its item as a cancel does today) and the run goes on with the next rows;
-//    "Yes to All" also stops starting rows and ends the run once the lanes have finished.
-//    An error ends only its own lane's item.
-//
-// 5. The progress window. The total gauge counts finished items over all checked ones;
-//    From/To and the item gauge show the lane that started last. The door lock is taken
-//    before the first lane starts and given back after the last one ends; the result
-//    window, the beep and the folder opening stay where they are, after Run() returns.
-//
-// 6. The same outputs with 1 and N lanes: every lane does exactly what the single loop did
-//    for its row; only the order in which rows finish changes, and nothing written depends
-//    on it (target names are decided in list order by the dispatcher).
-//
-// State: ParallelJobs (setting, settings dialog, --jobs) and the lanes' temporary
-// sub-folders are in; the dispatcher, the lane contexts and the threaded back-ends are not.
+// - A lane owns what one item needs and nothing shared: its copy of the job item, its
+//   decoding stream, its cancel flag and percent, and its working folder (a sub-folder of
+//   the instance folder, so temp.wav and its kin keep their names). The back-end's encoder
+//   process or pipeline writer lives in the back-end's frame on the lane's thread.
+// - With one lane the back-end runs on the run's own thread, calling the window between
+//   blocks as it always did: a run of one lane is the one-file-at-a-time run, step for
+//   step. With more, each item gets a worker thread; the run's thread becomes the
+//   dispatcher. The worker's time goes into decoding (in-process work that must not sit on
+//   the window's thread) and into writes to an encoder that is busy in its own process, so
+//   the thread costs little; the window's thread only waits a few milliseconds at a time
+//   for the lanes' notes, between passes through the window's events.
+// - A lane never touches the rows, the observer or the message boxes: it posts notes
+//   (status, message, question, finished) that the dispatcher carries out in order. Its
+//   percent is a number the dispatcher reads when it shows the gauge. A question waits for
+//   its answer; nothing else waits.
+// - Everything shared is decided by the dispatcher before a lane starts: the target name,
+//   the output folders, the overwrite question. A row whose source or target another
+//   running row writes or reads waits for it, and CD rows take the drive one at a time, so
+//   that every row sees what it would have seen after the rows before it.
+
+#include "core/dialogs.h"
+#include "core/jobitem.h"
+#include "encoders/itemcontext.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace bw {
+
+class TAudioStream;
+class TConversionLane;
+
+// What a lane asks the dispatcher to do for its row.
+struct TLaneNote {
+    enum class TKind { Status, Message, Question, Finished };
+    TKind Kind = TKind::Status;
+    TMessageKind MessageKind = TMessageKind::Information;
+    std::string Caption = {};
+    std::string Text = {}; // the status, or the message's text
+    std::vector<TAnswer> Buttons = {};
+    std::promise<TAnswer>* Answer = nullptr; // Question: set by the dispatcher
+    bool Written = false;                    // Finished: the back-end's result
+};
+
+// Carries the lane notes out; the dispatcher of the run.
+class TLaneNoteSink {
+public:
+    virtual ~TLaneNoteSink() = default;
+    virtual void CarryOut(TConversionLane& lane, TLaneNote note) = 0;
+    // The window between the blocks of a lane on the sink's own thread.
+    virtual void ProcessEvents() = 0;
+    // The item gauge, when the lane is the one shown.
+    virtual void LanePercentChanged(TConversionLane& lane) = 0;
+};
+
+// The notes of every threaded lane, in the order they were posted.
+class TLaneMailbox {
+public:
+    void Post(TConversionLane& lane, TLaneNote note);
+    // Waits until something is posted or timeout passes, then takes everything posted.
+    std::vector<std::pair<TConversionLane*, TLaneNote>> Take(std::chrono::milliseconds timeout);
+
+private:
+    std::mutex mutex_;
+    std::condition_variable posted_;
+    std::vector<std::pair<TConversionLane*, TLaneNote>> notes_;
+};
+
+// A back-end writes the current item's TargetPath from the conversion stream; true only
+// when the output is complete. It sets "Error" or the cancel text itself.
+using TBackEnd = std::function<bool(TItemContext&)>;
+
+class TConversionLane final : public TItemContext {
+public:
+    // mailbox: where a threaded lane posts; none: the lane runs its items on the caller's
+    // thread and its notes go straight to sink. folderLane picks the working folder.
+    TConversionLane(TLaneNoteSink& sink, TLaneMailbox* mailbox, int folderLane);
+    ~TConversionLane() override;
+    TConversionLane(const TConversionLane&) = delete;
+    TConversionLane& operator=(const TConversionLane&) = delete;
+
+    // Converts row's job from stream with backEnd. A threaded lane returns at once and
+    // posts Finished last; otherwise the item is converted before Start returns.
+    void Start(size_t row, const TmyMusicFile& job, std::unique_ptr<TAudioStream> stream,
+               const TBackEnd& backEnd);
+    // Called by the dispatcher for Finished: the worker has ended; the stream comes back
+    // (for what it has to say about the read) and the lane is free.
+    std::unique_ptr<TAudioStream> End();
+
+    bool Busy() const { return busy_; }
+    size_t Row() const { return row_; }
+    const TmyMusicFile& Job() const { return job_; }
+    int Percent() const { return percent_.load(std::memory_order_relaxed); }
+    void Cancel() { cancel_.store(true, std::memory_order_relaxed); }
+
+    // TItemContext, for the back-end on the lane.
+    const TmyMusicFile& CurrentJob() const override { return job_; }
+    TAudioStream& ConversionStream() override { return *stream_; }
+    TDialogs& Dialogs() override { return dialogs_; }
+    void SetStatus(const std::string& status) override;
+    void SetItemPercent(int percent) override;
+    void ProcessEvents() override;
+    bool CancelCurrent() const override { return cancel_.load(std::memory_order_relaxed); }
+    // The flag is new with every item, so there is nothing left over from another one to
+    // clear; a cancel that came between two stages of this item still counts.
+    void ClearCancelCurrent() override {}
+    std::string TemporaryFolder(std::string* why) override;
+
+private:
+    class TLaneDialogs final : public TDialogs {
+    public:
+        explicit TLaneDialogs(TConversionLane& lane) : lane_(lane) {}
+        void Show(TMessageKind kind, const std::string& caption, const std::string& text) override;
+        TAnswer Ask(TMessageKind kind, const std::string& caption, const std::string& text,
+                    const std::vector<TAnswer>& buttons) override;
+
+    private:
+        TConversionLane& lane_;
+    };
+
+    void Post(TLaneNote note);
+
+    TLaneNoteSink& sink_;
+    TLaneMailbox* mailbox_;
+    int folderLane_;
+    TLaneDialogs dialogs_{*this};
+    bool busy_ = false;
+    size_t row_ = 0;
+    TmyMusicFile job_;
+    std::unique_ptr<TAudioStream> stream_;
+    std::atomic<bool> cancel_{false};
+    std::atomic<int> percent_{0};
+    std::thread worker_;
+};
+
+} // namespace bw

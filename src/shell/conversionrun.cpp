@@ -22,6 +22,8 @@ constexpr const char* kCaption = "Brindlewave";
 constexpr const char* kStatusConverting = "Coverting...";
 constexpr const char* kStatusDone = "Done";
 constexpr const char* kStatusError = "Error";
+// How long the dispatcher waits for the lanes' notes before the window gets its turn.
+constexpr auto kDispatchWait = std::chrono::milliseconds(10);
 
 size_t FileNameStart(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -75,7 +77,6 @@ void TConversionRun::Run() {
     stream_.reset();
     runFinished_ = false;
     cancelAll_ = false;
-    cancelCurrent_ = false;
     checkedCount_ = 0;
     completedCount_ = 0;
     listHasCdTracks_ = false;
@@ -103,27 +104,55 @@ void TConversionRun::Run() {
         }
     } unlock{cdDrives_, locked};
 
+    // One lane converts on this thread, as the window always did; more get threads and
+    // this thread dispatches.
+    const int laneCount = std::clamp(std::min(settings_.ParallelJobs, checkedCount_), 1, kMaxParallelJobs);
+    const bool threaded = laneCount > 1;
+    TLaneMailbox mailbox;
+    lanes_.clear();
+    lastStarted_ = nullptr;
+    for (int k = 0; k < laneCount; ++k)
+        lanes_.push_back(std::make_unique<TConversionLane>(static_cast<TLaneNoteSink&>(*this), threaded ? &mailbox : nullptr,
+                                                           threaded ? k + 1 : 0));
+    const auto busy = [this] {
+        return std::any_of(lanes_.begin(), lanes_.end(), [](const auto& l) { return l->Busy(); });
+    };
+
     const size_t count = rows_.size();
-    for (size_t row = 0; row < count; ++row) {
-        if (!rows_[row].Checked)
-            continue;
-        observer_.ProcessEvents();
-        if (cancelAll_)
+    size_t next = 0;
+    for (;;) {
+        // Rows start in list order while a lane is free and the next row need not wait.
+        for (;; ++next) {
+            while (next < count && !rows_[next].Checked)
+                ++next;
+            const auto free = std::find_if(lanes_.begin(), lanes_.end(), [](const auto& l) { return !l->Busy(); });
+            if (next >= count || free == lanes_.end() || MustWait(next))
+                break;
+            observer_.ProcessEvents();
+            if (cancelAll_)
+                break;
+            StartRow(next, **free);
+        }
+        if (!busy() && (cancelAll_ || next >= count))
             break;
-        ConvertRow(row);
-        stream_.reset();
-        ++completedCount_;
-        observer_.TotalPercentChanged(completedCount_ * 100 / checkedCount_);
+        for (auto& [lane, note] : mailbox.Take(kDispatchWait))
+            CarryOut(*lane, std::move(note));
+        if (lastStarted_ && lastStarted_->Busy() && lastStarted_->Percent() != itemPercent_)
+            SetItemPercent(lastStarted_->Percent());
+        observer_.ProcessEvents();
     }
+    lanes_.clear();
+    lastStarted_ = nullptr;
     endTime_ = std::chrono::system_clock::now();
     runFinished_ = true;
 }
 
-void TConversionRun::ConvertRow(size_t row) {
+void TConversionRun::StartRow(size_t row, TConversionLane& lane) {
     currentRow_ = row;
     TmyMusicFile& item = rows_[row].Item;
     rows_[row].Reason.clear();
     SetItemPercent(0);
+    stream_.reset();
 
     // A source that cannot be decoded is not handed on: its back-end would only fail
     // again with a message that hides the real reason.
@@ -131,48 +160,104 @@ void TConversionRun::ConvertRow(size_t row) {
         rowDialogs_.Show(TMessageKind::Error, kCaption,
                          why.empty() ? "Can\"t loading file \"" + item.SourcePath + "\"!" : why);
         SetStatus(kStatusError);
+        CountFinished();
         return;
     }
 
-    item.TargetPath = sameAsSource_ ? item.SourcePath
-                                    : TargetFolderFor(item) +
-                                          item.SourcePath.substr(FileNameStart(item.SourcePath));
+    item.TargetPath = TargetPathFor(item, true);
     observer_.FromToChanged({}, {});
-    // A CD track's name is a title ("Vol. 2"), not a file name with an extension to replace.
-    item.TargetPath = item.SourceType == TSourceType::CdTrack
-                          ? item.TargetPath + TargetExtension(target_)
-                          : WithExtension(item.TargetPath, TargetExtension(target_));
-
-    if (IsSameFile(item.TargetPath, item.SourcePath)) {
-        rowDialogs_.Show(TMessageKind::Error, kCaption,
-                         item.TargetPath + "\n Can't convert to itself, skipped.");
-        return;
-    }
-    if (!settings_.OverwriteWithoutAsking && !ConfirmOverwrite(item.TargetPath)) {
-        rows_[row].Reason = "\"" + item.TargetPath + "\" already exists and was not replaced.";
-        return;
-    }
-    if (!EnsureFolderOf(item.TargetPath)) {
-        SetStatus(kStatusError);
+    const bool ready = [&] {
+        if (IsSameFile(item.TargetPath, item.SourcePath)) {
+            rowDialogs_.Show(TMessageKind::Error, kCaption,
+                             item.TargetPath + "\n Can't convert to itself, skipped.");
+            return false;
+        }
+        if (!settings_.OverwriteWithoutAsking && !ConfirmOverwrite(item.TargetPath)) {
+            rows_[row].Reason = "\"" + item.TargetPath + "\" already exists and was not replaced.";
+            return false;
+        }
+        if (!EnsureFolderOf(item.TargetPath)) {
+            SetStatus(kStatusError);
+            return false;
+        }
+        return true;
+    }();
+    if (!ready) {
+        stream_.reset();
+        CountFinished();
         return;
     }
 
     observer_.FromToChanged(item.SourcePath, item.TargetPath);
     SetStatus(kStatusConverting);
-    const bool written = backEnds_[static_cast<size_t>(target_)](*this);
+    lastStarted_ = &lane;
+    lane.Start(row, item, std::move(stream_), backEnds_[static_cast<size_t>(target_)]);
+}
+
+void TConversionRun::FinishRow(size_t row, bool written, const TAudioStream& stream) {
+    currentRow_ = row;
     // A CD track with sectors the reader had to give up on is written whole, but the row
     // says what was lost; the output stays for the user to judge.
-    if (written && stream_->LostSectors() > 0) {
-        rowDialogs_.Show(TMessageKind::Error, kCaption, stream_->ProblemText());
+    if (written && stream.LostSectors() > 0) {
+        rowDialogs_.Show(TMessageKind::Error, kCaption, stream.ProblemText());
         SetStatus(kStatusError);
-        return;
-    }
-    if (written) {
+    } else if (written) {
         rows_[row].Reason.clear();
         SetStatus(kStatusDone);
         rows_[row].Checked = false;
         observer_.RowUnchecked(row);
     }
+    CountFinished();
+}
+
+void TConversionRun::CountFinished() {
+    ++completedCount_;
+    observer_.TotalPercentChanged(completedCount_ * 100 / checkedCount_);
+}
+
+void TConversionRun::CarryOut(TConversionLane& lane, TLaneNote note) {
+    currentRow_ = lane.Row();
+    switch (note.Kind) {
+    case TLaneNote::TKind::Status:
+        SetStatus(note.Text);
+        break;
+    case TLaneNote::TKind::Message:
+        rowDialogs_.Show(note.MessageKind, note.Caption, note.Text);
+        break;
+    case TLaneNote::TKind::Question:
+        note.Answer->set_value(rowDialogs_.Ask(note.MessageKind, note.Caption, note.Text, note.Buttons));
+        break;
+    case TLaneNote::TKind::Finished: {
+        const auto stream = lane.End();
+        FinishRow(lane.Row(), note.Written, *stream);
+        break;
+    }
+    }
+}
+
+void TConversionRun::LanePercentChanged(TConversionLane& lane) {
+    if (&lane == lastStarted_)
+        SetItemPercent(lane.Percent());
+}
+
+bool TConversionRun::MustWait(size_t row) {
+    const TmyMusicFile& item = rows_[row].Item;
+    const auto readsCd = [](const TmyMusicFile& i) {
+        return i.SourceType == TSourceType::CdTrack || i.SourceType == TSourceType::CdaFile;
+    };
+    const std::string target = TargetPathFor(item, false);
+    for (const auto& lane : lanes_) {
+        if (!lane->Busy())
+            continue;
+        // The lane's own copy: the row itself may be written by this thread meanwhile.
+        const TmyMusicFile& running = lane->Job();
+        if (readsCd(item) && readsCd(running))
+            return true;
+        if (running.TargetPath == target || running.TargetPath == item.SourcePath ||
+            running.SourcePath == target)
+            return true;
+    }
+    return false;
 }
 
 bool TConversionRun::OpenConversionStream(const TmyMusicFile& item, std::string& why) {
@@ -239,7 +324,16 @@ bool TConversionRun::OpenCdaTrack(const TmyMusicFile& item, std::string& why) {
     return false;
 }
 
-std::string TConversionRun::TargetFolderFor(const TmyMusicFile& item) {
+std::string TConversionRun::TargetPathFor(const TmyMusicFile& item, bool makeFolders) {
+    const std::string path = sameAsSource_ ? item.SourcePath
+                                           : TargetFolderFor(item, makeFolders) +
+                                                 item.SourcePath.substr(FileNameStart(item.SourcePath));
+    // A CD track's name is a title ("Vol. 2"), not a file name with an extension to replace.
+    return item.SourceType == TSourceType::CdTrack ? path + TargetExtension(target_)
+                                                   : WithExtension(path, TargetExtension(target_));
+}
+
+std::string TConversionRun::TargetFolderFor(const TmyMusicFile& item, bool makeFolders) {
     std::string folder = settings_.OutputFolder;
     if (!listHasCdTracks_)
         return folder;
@@ -250,6 +344,10 @@ std::string TConversionRun::TargetFolderFor(const TmyMusicFile& item) {
             return;
         const std::string name = SafeFileNamePart(text, unknown);
         const std::string candidate = folder + name;
+        if (!makeFolders) {
+            folder = candidate + "/";
+            return;
+        }
         std::error_code ec;
         if (!std::filesystem::exists(candidate, ec) &&
             !std::filesystem::create_directory(candidate, ec)) {
@@ -318,6 +416,17 @@ void TConversionRun::AskCancel() {
         SetCancelAll();
 }
 
+void TConversionRun::SetCancelCurrent() {
+    for (const auto& lane : lanes_)
+        if (lane->Busy())
+            lane->Cancel();
+}
+
+void TConversionRun::SetCancelAll() {
+    cancelAll_ = true;
+    SetCancelCurrent();
+}
+
 std::string TConversionRun::ElapsedText() const {
     const auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(endTime_ - startTime_).count();
@@ -326,10 +435,6 @@ std::string TConversionRun::ElapsedText() const {
                   static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
     return text;
 }
-
-const TmyMusicFile& TConversionRun::CurrentJob() const { return rows_[currentRow_].Item; }
-
-TAudioStream& TConversionRun::ConversionStream() { return *stream_; }
 
 void TConversionRun::TRowDialogs::Show(TMessageKind kind, const std::string& caption,
                                        const std::string& text) {

@@ -6,6 +6,7 @@
 #include "encoders/itemcontext.h"
 #include "encoders/targettype.h"
 #include "shell/appsettings.h"
+#include "shell/conversionlanes.h"
 
 #include <chrono>
 #include <cstddef>
@@ -30,7 +31,7 @@ struct TConversionRow {
 };
 
 // What the windows (or the command-line tool) are told while a run works. Every call comes
-// on the thread that runs the conversion.
+// on the thread that called TConversionRun::Run, whatever number of files converts at once.
 class TConversionObserver {
 public:
     virtual ~TConversionObserver() = default;
@@ -40,18 +41,15 @@ public:
     virtual void FromToChanged(const std::string& /*from*/, const std::string& /*to*/) {}
     virtual void ItemPercentChanged(int /*percent*/) {}
     virtual void TotalPercentChanged(int /*percent*/) {}
-    // Called before each item and between the blocks of one: the window processes its
-    // pending events here, and its Cancel button calls TConversionRun::AskCancel.
+    // Called before each item and between the blocks of one (with several files at once:
+    // every few milliseconds): the window processes its pending events here, and its
+    // Cancel button calls TConversionRun::AskCancel.
     virtual void ProcessEvents() {}
 };
 
-// A back-end writes the current item's TargetPath from the conversion stream; true only
-// when the output is complete. It sets "Error" or the cancel text itself.
-using TBackEnd = std::function<bool(TItemContext&)>;
-
 // The conversion run: every checked row in list order, decoded and handed to the back-end
-// of the target type. Owns nothing but the stream of the item being converted.
-class TConversionRun final : private TItemContext {
+// of the target type, up to ParallelJobs rows at once (see conversionlanes.h).
+class TConversionRun final : private TLaneNoteSink {
 public:
     TConversionRun(std::vector<TConversionRow>& rows, TTargetType target,
                    const TEncoderOptions& options, TAppSettings& settings, TDialogs& dialogs,
@@ -72,19 +70,22 @@ public:
     // checked.
     static bool HasCheckedRows(const std::vector<TConversionRow>& rows, TDialogs& dialogs);
 
-    // Runs the whole loop; returns when every checked row has been tried or CancelAll is set.
+    // Runs the whole loop; returns when every checked row has been tried, or when CancelAll
+    // is set and the rows being converted have ended.
     void Run();
 
     // The progress window's Cancel button: asks, then sets the flags as answered.
     void AskCancel();
-    void SetCancelCurrent() { cancelCurrent_ = true; }
-    void SetCancelAll() { cancelAll_ = cancelCurrent_ = true; }
+    // Cancels the rows being converted; the run goes on with the next ones.
+    void SetCancelCurrent();
+    // Cancels the rows being converted and begins no other.
+    void SetCancelAll();
 
     // The overwrite question; true when path may be written (also when it does not exist).
     bool ConfirmOverwrite(const std::string& path);
 
     bool RunFinished() const { return runFinished_; }
-    // The current item's progress, 0..100.
+    // The progress, 0..100, of the item started last.
     int ItemPercent() const { return itemPercent_; }
     int CheckedCount() const { return checkedCount_; }
     int CompletedCount() const { return completedCount_; }
@@ -94,26 +95,32 @@ public:
     std::string ElapsedText() const;
 
 private:
-    // TItemContext, for the back-ends.
-    const TmyMusicFile& CurrentJob() const override;
-    TAudioStream& ConversionStream() override;
-    TDialogs& Dialogs() override { return rowDialogs_; }
-    void SetStatus(const std::string& status) override;
-    void SetItemPercent(int percent) override;
+    // TLaneNoteSink.
+    void CarryOut(TConversionLane& lane, TLaneNote note) override;
     void ProcessEvents() override { observer_.ProcessEvents(); }
-    bool CancelCurrent() const override { return cancelCurrent_; }
-    void ClearCancelCurrent() override { cancelCurrent_ = false; }
+    void LanePercentChanged(TConversionLane& lane) override;
 
-    void ConvertRow(size_t row);
+    // Opens the row's stream, decides its target and asks what has to be asked, then hands
+    // it to lane; an item that ends before its back-end counts as finished here.
+    void StartRow(size_t row, TConversionLane& lane);
+    void FinishRow(size_t row, bool written, const TAudioStream& stream);
+    void CountFinished();
+    // Whether row has to wait for a running one: they share a file, or both read a CD.
+    bool MustWait(size_t row);
+    void SetStatus(const std::string& status);
+    void SetItemPercent(int percent);
     // Opens the item's stream; false with why (empty: the usual "can't load" message).
     bool OpenConversionStream(const TmyMusicFile& item, std::string& why);
     bool OpenCdaTrack(const TmyMusicFile& item, std::string& why);
-    std::string TargetFolderFor(const TmyMusicFile& item);
+    // The item's target; the CD artist and album folders are made when makeFolders is set
+    // (and left out when they cannot be).
+    std::string TargetPathFor(const TmyMusicFile& item, bool makeFolders);
+    std::string TargetFolderFor(const TmyMusicFile& item, bool makeFolders);
     bool IsSameFile(const std::string& target, const std::string& source) const;
     bool EnsureFolderOf(const std::string& path);
 
-    // The message boxes as the back-ends see them: every error shown also becomes the
-    // current row's Reason.
+    // The message boxes as the run shows them for a row, its own and its lanes': every
+    // error shown also becomes the current row's Reason.
     class TRowDialogs final : public TDialogs {
     public:
         explicit TRowDialogs(TConversionRun& run) : run_(run) {}
@@ -140,9 +147,10 @@ private:
     bool listHasCdTracks_ = false;
     std::vector<std::string> foldersFailed_; // output folders that could not be made
 
-    std::unique_ptr<TAudioStream> stream_;
-    size_t currentRow_ = 0;
-    bool cancelCurrent_ = false;
+    std::unique_ptr<TAudioStream> stream_; // of the row being started
+    std::vector<std::unique_ptr<TConversionLane>> lanes_;
+    TConversionLane* lastStarted_ = nullptr; // its From/To and gauge are shown
+    size_t currentRow_ = 0;                  // the row the run is dealing with
     bool cancelAll_ = false;
     bool runFinished_ = false;
     int itemPercent_ = 0;

@@ -231,6 +231,7 @@ TEST_F(ConvertWindow, StopSignalCancelsTheRunAndCloses) {
     ASSERT_TRUE(form_->AddFileToList(QString::fromStdString(media_.File("song.mp3"))));
     form_->AppSettings().OutputFolder = out_.Path().string() + "/";
     form_->AppSettings().PlaySoundOp = false;
+    form_->AppSettings().ParallelJobs = 1; // only the first file is under way at the signal
     Child<QTabWidget>("PageControl1")->setCurrentIndex(4); // FLAC
     std::function<void()> signal = [&] {
         if (form_->ProgressWindow().isVisible() && form_->JobList().Status(0) == "Coverting...") {

@@ -45,6 +45,7 @@ TEST(ExternalEncoder, MissingEncoderIsAnErrorAndKeepsTheOldOutput) {
     TOneRun r;
     r.Settings.OutputFolder = dir.File("out") + "/";
     r.Settings.OverwriteWithoutAsking = true;
+    r.Settings.ParallelJobs = 1; // PATH changes between the two items
     r.Rows = {RowFor(src), RowFor(dir.File("second.wav"))};
     // lame is missing for the first item only: before each item the run lets the user
     // interface breathe, and the encoder is installed again then.
@@ -156,6 +157,7 @@ TEST(ExternalEncoder, EncoderThatStopsReadingCanBeCancelled) {
 
     TOneRun r;
     r.Settings.OutputFolder = dir.File("out") + "/";
+    r.Settings.ParallelJobs = 1; // the second item is started only after the first stalled one
     r.Rows = {RowFor(src), RowFor(second)};
     TConversionRun run(r.Rows, TTargetType::Flac, TEncoderOptions{}, r.Settings, r.Dialogs,
                        r.Observer);

@@ -246,6 +246,7 @@ TEST(ConversionRun, CancelCurrentLeavesATaggedPartialMp3AndGoesOn) {
     const auto b = MakeSource(dir, SourceKinds()[6]);
     TRunSetup s;
     s.Settings.OutputFolder = dir.Path().string() + "/";
+    s.Settings.ParallelJobs = 1; // the cancel lands between two blocks of the one file
     s.Rows = {RowFor(a), RowFor(b)};
     SetHostileTags(s.Rows[0].Item);
     auto run = s.Make(TTargetType::Mp3);
@@ -278,6 +279,7 @@ TEST(ConversionRun, CancelYesToAllStartsNoFurtherItem) {
     TRunSetup s;
     std::filesystem::create_directory(dir.File("out"));
     s.Settings.OutputFolder = dir.File("out") + "/";
+    s.Settings.ParallelJobs = 1; // the cancel lands between two blocks of the one file
     for (const char* name : {"1.flac", "2.flac", "3.flac"}) {
         std::filesystem::copy_file(src, dir.File(name));
         s.Rows.push_back(RowFor(dir.File(name)));

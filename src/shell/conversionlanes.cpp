@@ -1,0 +1,120 @@
+#include "shell/conversionlanes.h"
+
+#include "audio/audiostream.h"
+#include "common/instancetemp.h"
+
+namespace bw {
+
+void TLaneMailbox::Post(TConversionLane& lane, TLaneNote note) {
+    {
+        const std::lock_guard lock(mutex_);
+        notes_.emplace_back(&lane, std::move(note));
+    }
+    posted_.notify_one();
+}
+
+std::vector<std::pair<TConversionLane*, TLaneNote>> TLaneMailbox::Take(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    posted_.wait_for(lock, timeout, [this] { return !notes_.empty(); });
+    return std::exchange(notes_, {});
+}
+
+TConversionLane::TConversionLane(TLaneNoteSink& sink, TLaneMailbox* mailbox, int folderLane)
+    : sink_(sink), mailbox_(mailbox), folderLane_(folderLane) {}
+
+TConversionLane::~TConversionLane() {
+    // The dispatcher ends every item before it lets a lane go; this only guards against
+    // leaving a thread running should it ever not.
+    if (worker_.joinable())
+        worker_.join();
+}
+
+void TConversionLane::Start(size_t row, const TmyMusicFile& job, std::unique_ptr<TAudioStream> stream,
+                            const TBackEnd& backEnd) {
+    busy_ = true;
+    row_ = row;
+    job_ = job;
+    stream_ = std::move(stream);
+    cancel_ = false;
+    percent_ = 0;
+    const auto convert = [this, &backEnd] {
+        bool written = false;
+        try {
+            written = backEnd(*this);
+        } catch (const std::exception& e) {
+            // A back-end that throws ends its own item, never the run or another lane.
+            FailItem(*this, "Can't convert \"" + job_.SourcePath + "\": " + e.what());
+        }
+        TLaneNote done;
+        done.Kind = TLaneNote::TKind::Finished;
+        done.Written = written;
+        Post(std::move(done));
+    };
+    if (mailbox_)
+        worker_ = std::thread(convert);
+    else
+        convert();
+}
+
+std::unique_ptr<TAudioStream> TConversionLane::End() {
+    if (worker_.joinable())
+        worker_.join();
+    busy_ = false;
+    return std::move(stream_);
+}
+
+void TConversionLane::Post(TLaneNote note) {
+    if (mailbox_)
+        mailbox_->Post(*this, std::move(note));
+    else
+        sink_.CarryOut(*this, std::move(note));
+}
+
+void TConversionLane::SetStatus(const std::string& status) {
+    TLaneNote note;
+    note.Text = status;
+    Post(std::move(note));
+}
+
+void TConversionLane::SetItemPercent(int percent) {
+    percent_.store(percent, std::memory_order_relaxed);
+    // A threaded lane's gauge is read by the dispatcher on its own rounds.
+    if (!mailbox_)
+        sink_.LanePercentChanged(*this);
+}
+
+void TConversionLane::ProcessEvents() {
+    if (!mailbox_)
+        sink_.ProcessEvents();
+}
+
+std::string TConversionLane::TemporaryFolder(std::string* why) {
+    return LaneTemporaryFolder(folderLane_, why);
+}
+
+void TConversionLane::TLaneDialogs::Show(TMessageKind kind, const std::string& caption,
+                                         const std::string& text) {
+    TLaneNote note;
+    note.Kind = TLaneNote::TKind::Message;
+    note.MessageKind = kind;
+    note.Caption = caption;
+    note.Text = text;
+    lane_.Post(std::move(note));
+}
+
+TAnswer TConversionLane::TLaneDialogs::Ask(TMessageKind kind, const std::string& caption,
+                                           const std::string& text, const std::vector<TAnswer>& buttons) {
+    std::promise<TAnswer> answer;
+    auto future = answer.get_future();
+    TLaneNote note;
+    note.Kind = TLaneNote::TKind::Question;
+    note.MessageKind = kind;
+    note.Caption = caption;
+    note.Text = text;
+    note.Buttons = buttons;
+    note.Answer = &answer;
+    lane_.Post(std::move(note));
+    return future.get();
+}
+
+} // namespace bw
