@@ -18,121 +18,24 @@
 
 #include "encoders/externalencoder.h"
 #include "encoders/outputcheck.h"
+#include "support/benchprocess.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <spawn.h>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
+using namespace bwbench;
 
 namespace {
 
 using TClock = std::chrono::steady_clock;
 constexpr double kAllowedOverhead = 1.05;
 constexpr double kAllowedCheck = 0.03;
-
-struct TCost {
-    double Wall = -1; // negative: a program failed
-    double Cpu = 0;   // user and system time of every process started
-};
-
-double CpuOfChildren() {
-    rusage u{};
-    getrusage(RUSAGE_CHILDREN, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-struct TChild {
-    pid_t Pid = -1;
-};
-
-// Starts argv with the given standard input and output (-1: /dev/null).
-TChild Spawn(const std::vector<std::string>& argv, int in, int out) {
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    if (in >= 0)
-        posix_spawn_file_actions_adddup2(&fa, in, STDIN_FILENO);
-    else
-        posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (out >= 0)
-        posix_spawn_file_actions_adddup2(&fa, out, STDOUT_FILENO);
-    else
-        posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> args;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    TChild child;
-    if (posix_spawnp(&child.Pid, args[0], &fa, nullptr, args.data(), environ) != 0)
-        child.Pid = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    return child;
-}
-
-bool Wait(TChild child) {
-    if (child.Pid < 0)
-        return false;
-    int status = 0;
-    waitpid(child.Pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// Seconds for one run of a command, or of a producer piped into a consumer; negative when
-// a program failed.
-TCost Time(const std::vector<std::string>& producer, const std::vector<std::string>& consumer) {
-    const auto start = TClock::now();
-    const double cpuBefore = CpuOfChildren();
-    bool ok = true;
-    if (producer.empty()) {
-        ok = Wait(Spawn(consumer, -1, -1));
-    } else {
-        int p[2];
-        if (pipe2(p, O_CLOEXEC) != 0)
-            return {};
-        const TChild a = Spawn(producer, -1, p[1]);
-        close(p[1]);
-        const TChild b = Spawn(consumer, p[0], -1);
-        close(p[0]);
-        ok = Wait(a) && Wait(b);
-    }
-    const std::chrono::duration<double> d = TClock::now() - start;
-    if (!ok)
-        return {};
-    return {d.count(), CpuOfChildren() - cpuBefore};
-}
-
-// The best of the repetitions, wall-clock and processor time each.
-TCost Best(const std::vector<TCost>& costs) {
-    TCost best = costs.front();
-    for (const TCost& c : costs) {
-        best.Wall = std::min(best.Wall, c.Wall);
-        best.Cpu = std::min(best.Cpu, c.Cpu);
-    }
-    return best;
-}
-
-// The median over the rounds of a/b for the wall-clock time, each a and b from the same
-// round: the encoders' own speed drifts by a tenth and more over minutes on a shared
-// machine, and a ratio of two times taken next to each other cancels most of that drift.
-double MedianRatio(const std::vector<TCost>& a, const std::vector<TCost>& b) {
-    std::vector<double> r;
-    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
-        r.push_back(a[i].Wall / b[i].Wall);
-    std::sort(r.begin(), r.end());
-    const size_t n = r.size();
-    return n % 2 == 1 ? r[n / 2] : (r[n / 2 - 1] + r[n / 2]) / 2;
-}
 
 } // namespace
 
