@@ -57,6 +57,20 @@ TSettings::TSettings(QWidget* parent) : QDialog(parent) {
     jobsRow->addWidget(new QLabel(QStringLiteral("files at once"), generalGroup));
     jobsRow->addStretch(1);
     g->addLayout(jobsRow);
+    // Converting a whole library: each box is one switch of the settings.
+    const std::pair<const char*, const char*> libraryBoxes[] = {
+        {"CheckAddSubFolders", "Include sub-folders when adding a folder"},
+        {"CheckKeepStructure", "Keep the folder structure"},
+        {"CheckCarryCovers", "Carry cover art"},
+        {"CheckSkipExisting", "Skip files already converted"},
+        {"CheckSafeNames", "Names safe for FAT and Windows"},
+    };
+    static_assert(std::size(libraryBoxes) == kLibraryFields.size());
+    for (size_t i = 0; i < kLibraryFields.size(); ++i) {
+        libraryBoxes_[i] = new QCheckBox(QString::fromUtf8(libraryBoxes[i].second), generalGroup);
+        libraryBoxes_[i]->setObjectName(QString::fromUtf8(libraryBoxes[i].first));
+        g->addWidget(libraryBoxes_[i]);
+    }
     g->addStretch(1);
     generalLayout->addWidget(generalGroup);
     tabs_->addTab(general, QStringLiteral("General"));
@@ -162,6 +176,8 @@ void TSettings::LoadFrom(const TAppSettings& s) {
     playSound_->setChecked(s.PlaySoundOp);
     openFolder_->setChecked(s.OpenFolderOp);
     parallelJobs_->setValue(ClampParallelJobs(s.ParallelJobs));
+    for (size_t i = 0; i < kLibraryFields.size(); ++i)
+        libraryBoxes_[i]->setChecked(s.*kLibraryFields[i]);
     tryFreeDB_->setChecked(s.TryLoadFreeDB);
     server_->setText(QString::fromStdString(s.FreeDBServer));
     email_->setText(QString::fromStdString(s.FreeDBEmail));
@@ -186,6 +202,8 @@ void TSettings::SaveTo(TAppSettings& s) const {
     s.PlaySoundOp = playSound_->isChecked();
     s.OpenFolderOp = openFolder_->isChecked();
     s.ParallelJobs = parallelJobs_->value();
+    for (size_t i = 0; i < kLibraryFields.size(); ++i)
+        s.*kLibraryFields[i] = libraryBoxes_[i]->isChecked();
     s.TryLoadFreeDB = tryFreeDB_->isChecked();
     s.FreeDBServer = server_->text().toStdString();
     s.FreeDBEmail = email_->text().toStdString();

@@ -4,6 +4,7 @@
 #include "shell/naming.h"
 
 #include <QDialog>
+#include <array>
 
 class QCheckBox;
 class QComboBox;
@@ -43,6 +44,11 @@ private:
     QCheckBox* playSound_ = nullptr;
     QCheckBox* openFolder_ = nullptr;
     QSpinBox* parallelJobs_ = nullptr; // files converted at once
+    // The library switches, in the order of kLibraryFields.
+    static constexpr std::array<bool TAppSettings::*, 5> kLibraryFields = {
+        &TAppSettings::AddSubFolders, &TAppSettings::KeepStructure, &TAppSettings::CarryCovers,
+        &TAppSettings::SkipExisting, &TAppSettings::SafeNames};
+    std::array<QCheckBox*, 5> libraryBoxes_{};
     QCheckBox* tryFreeDB_ = nullptr;
     QLineEdit* server_ = nullptr;
     QLineEdit* email_ = nullptr;

@@ -23,6 +23,13 @@ struct TAppSettings {
     // Files converted at once (1..kMaxParallelJobs). A bare TAppSettings converts one at a
     // time; the stored and first-start value is DefaultParallelJobs().
     int ParallelJobs = 1;
+    // For converting a whole library. Off but for the covers, so that a run is what it was
+    // before they existed until the user turns them on.
+    bool AddSubFolders = false; // Add Folder (a drop, the command line) takes sub-folders too
+    bool KeepStructure = false; // an output keeps the added folder's name and the path below it
+    bool CarryCovers = true;    // the source's front cover goes into the output
+    bool SkipExisting = false;  // an output newer than its source is not made again
+    bool SafeNames = false;     // output path names that FAT and Windows accept
     std::string FreeDBServer;
     std::string FreeDBEmail;
     int Timeout = 30;

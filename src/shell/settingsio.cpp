@@ -14,6 +14,29 @@ namespace {
 
 QString Indexed(const char* prefix, int i) { return QString::fromLatin1(prefix) + QString::number(i); }
 
+// The switches for converting whole libraries. Stored apart from the ordered values, since
+// stores written before them lack them; a missing one takes its built-in value.
+struct TLibraryFlag {
+    const char* Key;
+    bool TAppSettings::*Field;
+};
+constexpr TLibraryFlag kLibraryFlags[] = {
+    {keys::kAddSubFolders, &TAppSettings::AddSubFolders}, {keys::kKeepStructure, &TAppSettings::KeepStructure},
+    {keys::kCarryCovers, &TAppSettings::CarryCovers},     {keys::kSkipExisting, &TAppSettings::SkipExisting},
+    {keys::kSafeNames, &TAppSettings::SafeNames},
+};
+
+void WriteLibraryFlags(TSettingsStore& store, const TAppSettings& a) {
+    for (const TLibraryFlag& f : kLibraryFlags)
+        store.WriteBool(f.Key, a.*f.Field);
+}
+
+void ReadLibraryFlags(TSettingsStore& store, TAppSettings& a) {
+    const TAppSettings builtIn;
+    for (const TLibraryFlag& f : kLibraryFlags)
+        a.*f.Field = store.ReadBool(f.Key).value_or(builtIn.*f.Field);
+}
+
 // Reads integers and booleans in order until the first missing one; after a failure every
 // further read is skipped, which is how a damaged store leaves the rest at built-in values.
 class TOrderedReader {
@@ -107,6 +130,7 @@ void WriteFirstStartDefaults(TSettingsStore& store, const std::string& programPa
         hooks.ResetAllPresets(store);
     store.WriteString(keys::kPath, programPath);
     WriteDiscAndNamingValues(store, a);
+    WriteLibraryFlags(store, a);
 }
 
 void CopyDefaultOptions(TAppSettings& app) {
@@ -117,6 +141,8 @@ void CopyDefaultOptions(TAppSettings& app) {
     app.PlaySoundOp = d.PlaySoundOp;
     app.OpenFolderOp = d.OpenFolderOp;
     app.ParallelJobs = d.ParallelJobs;
+    for (const TLibraryFlag& f : kLibraryFlags)
+        app.*f.Field = d.*f.Field;
     app.TryLoadFreeDB = d.TryLoadFreeDB;
     app.FreeDBServer = d.FreeDBServer;
     app.FreeDBEmail = d.FreeDBEmail;
@@ -186,6 +212,7 @@ TSettingsLoad LoadSettings(TSettingsStore& store, const TAppSettings& app,
     // no damage. Missing or unreadable, it is one lane per core; out of range, the nearest.
     const std::optional<int> jobs = store.ReadInteger(keys::kParallelJobs);
     a.ParallelJobs = jobs ? ClampParallelJobs(*jobs) : DefaultParallelJobs();
+    ReadLibraryFlags(store, a);
 
     store.WriteString(keys::kPath, programPath);
 
@@ -224,6 +251,7 @@ bool SaveSettings(TSettingsStore& store, const TAppSettings& a, const TWindowSet
     store.WriteBool(keys::kOpenFolderOp, a.OpenFolderOp);
     store.WriteInteger(keys::kParallelJobs, a.ParallelJobs);
     WriteDiscAndNamingValues(store, a);
+    WriteLibraryFlags(store, a);
     return store.Sync();
 }
 

@@ -30,6 +30,12 @@ inline constexpr const char* kSeparator = "Separator";
 inline constexpr const char* kPath = "Path";
 // Added with conversion lanes: stores written before it lack the value.
 inline constexpr const char* kParallelJobs = "ParallelJobs";
+// Added for converting whole libraries: older stores lack them too.
+inline constexpr const char* kAddSubFolders = "AddSubFolders";
+inline constexpr const char* kKeepStructure = "KeepStructure";
+inline constexpr const char* kCarryCovers = "CarryCovers";
+inline constexpr const char* kSkipExisting = "SkipExisting";
+inline constexpr const char* kSafeNames = "SafeNames";
 inline constexpr const char* kQualityTotal = "QualityTotal";
 // Pattern elements: "fint" + i and "fstr" + i for i in 0..6.
 inline constexpr const char* kFintPrefix = "fint";

@@ -54,7 +54,8 @@ TEST(SettingsIo, FirstStartWritesEveryDefault) {
         {"fint0", "0"}, {"fint1", "1"}, {"fint2", "1"}, {"fint3", "1"}, {"fint4", "0"},
         {"fint5", "0"}, {"fint6", "0"}, {"fstr0", "Track number 1"},
         {"fstr1", "Track number 01"}, {"fstr2", "Artist"}, {"fstr3", "Title"},
-        {"fstr4", "Album"}, {"fstr5", "Year"}, {"fstr6", "Genre"}};
+        {"fstr4", "Album"}, {"fstr5", "Year"}, {"fstr6", "Genre"}, {"AddSubFolders", "0"},
+        {"KeepStructure", "0"}, {"CarryCovers", "1"}, {"SkipExisting", "0"}, {"SafeNames", "0"}};
     for (const auto& [key, value] : expected) {
         ASSERT_TRUE(raw.contains(key)) << key;
         EXPECT_EQ(raw.value(key).toString(), value) << key;
@@ -161,6 +162,37 @@ TEST(SettingsIo, ParallelJobsIsOptionalAndBounded) {
     // The default is a core count, and always a lane at least.
     EXPECT_GE(DefaultParallelJobs(), 1);
     EXPECT_LE(DefaultParallelJobs(), 16);
+}
+
+// The library switches came later too: missing, each takes its built-in value (covers on,
+// the rest off) whatever the window held; saved, each comes back as it was set.
+TEST(SettingsIo, LibrarySwitchesAreOptional) {
+    bwtest::TTempDir dir;
+    const char* keys[] = {"AddSubFolders", "KeepStructure", "CarryCovers", "SkipExisting", "SafeNames"};
+    {
+        TSettingsStore store(StorePath(dir));
+        LoadSettings(store, {}, {}, "p");
+    }
+    {
+        QSettings raw(StorePath(dir), QSettings::IniFormat);
+        for (const char* key : keys)
+            raw.remove(key);
+    }
+    TAppSettings flipped;
+    flipped.AddSubFolders = flipped.KeepStructure = flipped.SkipExisting = flipped.SafeNames = true;
+    flipped.CarryCovers = false;
+    const auto asList = [](const TAppSettings& a) {
+        return std::vector<bool>{a.AddSubFolders, a.KeepStructure, a.CarryCovers, a.SkipExisting, a.SafeNames};
+    };
+    {
+        TSettingsStore store(StorePath(dir));
+        const auto load = LoadSettings(store, flipped, {}, "p");
+        EXPECT_TRUE(load.Error.empty()) << load.Error;
+        EXPECT_EQ(asList(load.App), (std::vector<bool>{false, false, true, false, false}));
+        ASSERT_TRUE(SaveSettings(store, flipped, {}));
+    }
+    TSettingsStore store(StorePath(dir));
+    EXPECT_EQ(asList(LoadSettings(store, {}, {}, "p").App), asList(flipped));
 }
 
 TEST(SettingsIo, GoneOutputFolderKeepsTheDefault) {
