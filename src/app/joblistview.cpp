@@ -138,14 +138,27 @@ bool TJobListView::AddFileToList(const QString& path) {
     return true;
 }
 
-QTreeWidgetItem* TJobListView::ProbeToRow(const QString& path) {
+QTreeWidgetItem* TJobListView::ProbeToRow(const QString& path, const std::string& addedFrom) {
     auto result = probe_.Probe(path.toStdString());
     if (!result.Accepted)
         return nullptr;
+    result.Item.AddedFrom = addedFrom;
     return MakeRow(table_.Add(std::move(result.Item)));
 }
 
+int TJobListView::AddFiles(const std::vector<TFoundFile>& found) {
+    QStringList paths;
+    for (const TFoundFile& f : found)
+        paths << QString::fromStdString(f.Path);
+    return AddFiles(paths, [&found](int i) -> const std::string& { return found[static_cast<size_t>(i)].AddedFrom; });
+}
+
 int TJobListView::AddFiles(const QStringList& paths) {
+    static const std::string none;
+    return AddFiles(paths, [](int) -> const std::string& { return none; });
+}
+
+int TJobListView::AddFiles(const QStringList& paths, const std::function<const std::string&(int)>& addedFrom) {
     int added = 0;
     QElapsedTimer total, slice;
     total.start();
@@ -155,7 +168,7 @@ int TJobListView::AddFiles(const QStringList& paths) {
     // per slice rather than once per cell.
     QList<QTreeWidgetItem*> pending;
     for (int i = 0; i < paths.size(); ++i) {
-        if (QTreeWidgetItem* row = ProbeToRow(paths[i])) {
+        if (QTreeWidgetItem* row = ProbeToRow(paths[i], addedFrom(i))) {
             pending << row;
             ++added;
         }

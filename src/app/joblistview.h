@@ -1,5 +1,6 @@
 #pragma once
 
+#include "shell/folderscan.h"
 #include "shell/joblist.h"
 #include "shell/probe.h"
 
@@ -23,6 +24,8 @@ public:
     // window with Cancel shows when the batch takes more than a moment. Returns how many were
     // added.
     int AddFiles(const QStringList& paths);
+    // The same for files found below added folders: each found file with its folder.
+    int AddFiles(const std::vector<TFoundFile>& found);
 
     // Appends an item that did not come from a file probe (a CD track) as a checked row.
     TmyMusicFile& AppendItem(TmyMusicFile item);
@@ -60,8 +63,10 @@ protected:
                  const QModelIndex& index) const override;
 
 private:
+    // Both AddFiles: addedFrom(i) is the folder the i-th path was found in, or empty.
+    int AddFiles(const QStringList& paths, const std::function<const std::string&(int)>& addedFrom);
     // Probes a file into the table and makes its row, not yet in the list; null when refused.
-    QTreeWidgetItem* ProbeToRow(const QString& path);
+    QTreeWidgetItem* ProbeToRow(const QString& path, const std::string& addedFrom = {});
     QTreeWidgetItem* MakeRow(const TmyMusicFile& item);
     // Widens each column as far as the font needs for its caption and for the widest text
     // the column can show; never narrower than the column's set width.

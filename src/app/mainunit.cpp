@@ -5,6 +5,7 @@
 #include "cd/cddb.h"
 #include "cd/cdtext.h"
 #include "shell/disclookup.h"
+#include "shell/folderscan.h"
 #include "app/fileinfo.h"
 #include "app/form2.h"
 #include "app/joblistview.h"
@@ -674,7 +675,13 @@ int TForm1::AddFilesToList(const QStringList& paths) {
     const QStringList files = AddCdImages(paths);
     if (files.isEmpty() || !ClearCdTracksFirst())
         return 0;
-    return listView_->AddFiles(files);
+    if (!appSettings_.AddSubFolders)
+        return listView_->AddFiles(files);
+    // A folder dropped or named stands for every file below it.
+    std::vector<std::string> named;
+    for (const QString& f : files)
+        named.push_back(f.toStdString());
+    return listView_->AddFiles(ExpandFolders(named, true));
 }
 
 QStringList TForm1::AddCdImages(const QStringList& paths) {
@@ -730,6 +737,10 @@ void TForm1::AddFolderExecute() {
     if (!folder)
         return;
     appSettings_.SourceFolder = WithTrailingSeparator(*folder);
+    if (appSettings_.AddSubFolders) {
+        listView_->AddFiles(ListFolderTree(appSettings_.SourceFolder));
+        return;
+    }
     // Every entry of the folder, as the file system lists it, without going into
     // sub-folders; what is not audio falls out in the probe.
     const QDir dir(QString::fromStdString(appSettings_.SourceFolder));

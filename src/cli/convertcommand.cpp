@@ -10,6 +10,7 @@
 #include "shell/appsettings.h"
 #include "shell/conversionrun.h"
 #include "shell/disclookup.h"
+#include "shell/folderscan.h"
 #include "shell/naming.h"
 #include "shell/presets.h"
 #include "shell/probe.h"
@@ -28,7 +29,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: brindlewave-cli convert --to mp3|ogg|wav|wma|flac|ape|mpc [--out DIR | "
-    "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite] [--jobs N] [--] FILE...\n"
+    "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite] [--jobs N]\n"
+    "       [--recursive] [--keep-structure] [--skip-existing] [--safe-names] [--] FILE|FOLDER...\n"
     "       brindlewave-cli convert --cd DRIVE [--tracks LIST] [--server HOST[:PORT]] --to ... (the same options)";
 constexpr int kBarWidth = 30;
 constexpr int kPlainStep = 10; // plain progress lines every this many percent
@@ -122,6 +124,12 @@ struct TConvertArgs {
     std::optional<std::string> OutFolder;
     bool SameAsSource = false;
     bool Overwrite = false;
+    // The library switches: folders with their sub-folders, outputs in the same tree,
+    // outputs newer than their sources left alone, names FAT accepts.
+    bool Recursive = false;
+    bool KeepStructure = false;
+    bool SkipExisting = false;
+    bool SafeNames = false;
     // --jobs: files converted at once; one per processor core when not given.
     std::optional<int> Jobs;
     std::optional<std::string> Preset;
@@ -186,6 +194,14 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
             args.SameAsSource = true;
         } else if (a == "--overwrite") {
             args.Overwrite = true;
+        } else if (a == "--recursive") {
+            args.Recursive = true;
+        } else if (a == "--keep-structure") {
+            args.KeepStructure = true;
+        } else if (a == "--skip-existing") {
+            args.SkipExisting = true;
+        } else if (a == "--safe-names") {
+            args.SafeNames = true;
         } else if (a == "--jobs" && hasValue) {
             const std::string& v = argv[++i];
             int jobs = 0;
@@ -324,6 +340,10 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
     settings.OverwriteWithoutAsking = args.Overwrite;
     if (args.Jobs)
         settings.ParallelJobs = *args.Jobs;
+    settings.AddSubFolders = args.Recursive;
+    settings.KeepStructure = args.KeepStructure;
+    settings.SkipExisting = args.SkipExisting;
+    settings.SafeNames = args.SafeNames;
     // A folder that does not exist yet is made by the run.
     std::error_code ec;
     const std::string folder =
@@ -333,17 +353,27 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
     // Files the job list would refuse are reported, not converted.
     TFileProbe probe;
     std::vector<TConversionRow> rows;
-    std::vector<std::string> sources = args.Files;
-    std::vector<std::string> refused(args.Files.size());
-    std::vector<size_t> rowOfSource(args.Files.size(), SIZE_MAX);
-    for (size_t i = 0; i < args.Files.size(); ++i) {
-        auto result = probe.Probe(args.Files[i]);
+    const std::vector<TFoundFile> inputs = ExpandFolders(args.Files, args.Recursive);
+    std::vector<std::string> sources;
+    for (const TFoundFile& f : inputs)
+        sources.push_back(f.Path);
+    std::vector<std::string> refused(sources.size());
+    std::vector<size_t> rowOfSource(sources.size(), SIZE_MAX);
+    std::vector<bool> passedOver(sources.size(), false);
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        auto result = probe.Probe(inputs[i].Path);
         if (!result.Accepted) {
+            // What a folder holds besides audio (covers, playlists) is not an error.
+            if (!inputs[i].AddedFrom.empty()) {
+                passedOver[i] = true;
+                continue;
+            }
             refused[i] = result.Reason.empty() ? "not an audio file this program reads"
                                                : result.Reason;
-            err << "brindlewave-cli: " << args.Files[i] << ": " << refused[i] << "\n";
+            err << "brindlewave-cli: " << inputs[i].Path << ": " << refused[i] << "\n";
             continue;
         }
+        result.Item.AddedFrom = inputs[i].AddedFrom;
         rowOfSource[i] = rows.size();
         rows.push_back({std::move(result.Item), true, "-"});
     }
@@ -413,7 +443,10 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
     }
 
     int status = 0;
+    passedOver.resize(sources.size(), false); // the disc's tracks are never passed over
     for (size_t i = 0; i < sources.size(); ++i) {
+        if (passedOver[i])
+            continue;
         if (rowOfSource[i] == SIZE_MAX) {
             out << ResultLine(sources[i], "", "Error", refused[i]) << "\n";
             status = 1;

@@ -28,8 +28,9 @@ struct TSubcommand {
 
 const std::vector<TSubcommand>& Subcommands() {
     static const std::vector<TSubcommand> list{
-        {"probe", "probe FILE...",
-         "read each file as the job list would; one JSON object a line, in order",
+        {"probe", "probe [--recursive] FILE|FOLDER...",
+         "read each file as the job list would; one JSON object a line, in order; --recursive:\n"
+         "      a folder stands for the audio files below it",
          [](const std::vector<std::string>& files) { return bw::RunProbeCommand(files, std::cout); }},
         {"tags", "tags FILE...",
          "show the ID3v1, ID3v2 and APE tags of each file; one JSON object a line, in order",
@@ -39,7 +40,8 @@ const std::vector<TSubcommand>& Subcommands() {
         {"convert",
          "convert --to mp3|ogg|wav|wma|flac|ape|mpc [--out DIR | --same-as-source]\n"
          "          [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite]\n"
-         "          [--jobs N] FILE... | --cd DRIVE [--tracks LIST]",
+         "          [--jobs N] [--recursive] [--keep-structure] [--skip-existing] [--safe-names]\n"
+         "          FILE|FOLDER... | --cd DRIVE [--tracks LIST]",
          "convert each file to the target type; --preset starts from the first quality preset\n"
          "      of that name (see presets), each --set then applies on top in the order given;\n"
          "      NAME is an encoder option as presets store it (MP3BitRate, OGGQualitySel,\n"
@@ -47,8 +49,12 @@ const std::vector<TSubcommand>& Subcommands() {
          "      the audio tracks of a disc instead (DRIVE as for cd tracks; LIST such as 1,3-5);\n"
          "      each --tag sets one tag of every output as the tag editor does (Title, Artist,\n"
          "      Album, Year, Genre, Track, Comment; Track only for a single file); --jobs N\n"
-         "      converts up to N files at once (1..16, one per processor core by default); one\n"
-         "      JSON object a line with the outcome of each file or track",
+         "      converts up to N files at once (1..16, one per processor core by default);\n"
+         "      --recursive takes the audio files below each FOLDER; --keep-structure puts each\n"
+         "      output under the folder's name and the path below it; --skip-existing passes over\n"
+         "      a file whose output is newer than it (as Done); --safe-names makes every output\n"
+         "      name one FAT and Windows accept; one JSON object a line with the outcome of each\n"
+         "      file or track",
          [](const std::vector<std::string>& args) {
              return bw::RunConvertCommand(args, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
          }},

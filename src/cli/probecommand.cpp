@@ -1,17 +1,28 @@
 #include "cli/probecommand.h"
 
 #include "common/json.h"
+#include "shell/folderscan.h"
 #include "shell/probe.h"
 
 #include <ostream>
 
 namespace bw {
 
-int RunProbeCommand(const std::vector<std::string>& files, std::ostream& out) {
+int RunProbeCommand(const std::vector<std::string>& args, std::ostream& out) {
+    std::vector<std::string> files;
+    bool recursive = false;
+    for (const std::string& a : args)
+        if (a == "--recursive")
+            recursive = true;
+        else
+            files.push_back(a);
     TFileProbe probe;
     int status = 0;
-    for (const std::string& path : files) {
+    for (const auto& [path, addedFrom] : ExpandFolders(files, recursive)) {
         const auto result = probe.Probe(path);
+        // What a folder holds besides audio (covers, playlists) is not worth a line.
+        if (!result.Accepted && !addedFrom.empty())
+            continue;
         if (result.Accepted) {
             std::string json = JobItemJson(result.Item);
             json.pop_back(); // reopen the object for one more key

@@ -6,9 +6,10 @@
 
 namespace bw {
 
-// `brindlewave-cli probe FILE...`: one JSON object a line for each file, in order, with the
-// job item the job list would make of it, or why it would not take it. Returns 0 when
-// every file was accepted, 1 otherwise.
-int RunProbeCommand(const std::vector<std::string>& files, std::ostream& out);
+// `brindlewave-cli probe [--recursive] FILE...`: one JSON object a line for each file, in
+// order, with the job item the job list would make of it, or why it would not take it.
+// With --recursive a folder stands for the files below it, and only its audio files get a
+// line. Returns 0 when every file was accepted, 1 otherwise.
+int RunProbeCommand(const std::vector<std::string>& args, std::ostream& out);
 
 } // namespace bw

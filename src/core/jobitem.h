@@ -23,6 +23,10 @@ enum class TSourceType : uint8_t {
 struct TmyMusicFile {
     std::string SourcePath; // full path; for a CD track, its display name
     std::string TargetPath; // set by the conversion run
+    // The folder the item was added with (Add Folder with its sub-folders, a folder dropped
+    // or named), without a trailing separator; empty for a file added on its own. Outputs
+    // that keep the folder structure start with its name.
+    std::string AddedFrom;
     int32_t DurationMs = 0;
     int64_t FileSize = 0; // 64-bit: recordings of several gigabytes exist
     int32_t Bitrate = 0; // bits per second

@@ -166,6 +166,13 @@ void TConversionRun::StartRow(size_t row, TConversionLane& lane) {
 
     item.TargetPath = TargetPathFor(item, true);
     observer_.FromToChanged({}, {});
+    if (settings_.SkipExisting && IsConvertedAlready(item)) {
+        // Re-running over a library: what was converted since its source last changed is
+        // left as it is, without a question.
+        stream_.reset();
+        FinishRow(row, true, nullptr);
+        return;
+    }
     const bool ready = [&] {
         if (IsSameFile(item.TargetPath, item.SourcePath)) {
             rowDialogs_.Show(TMessageKind::Error, kCaption,
@@ -194,12 +201,12 @@ void TConversionRun::StartRow(size_t row, TConversionLane& lane) {
     lane.Start(row, item, std::move(stream_), backEnds_[static_cast<size_t>(target_)]);
 }
 
-void TConversionRun::FinishRow(size_t row, bool written, const TAudioStream& stream) {
+void TConversionRun::FinishRow(size_t row, bool written, const TAudioStream* stream) {
     currentRow_ = row;
     // A CD track with sectors the reader had to give up on is written whole, but the row
     // says what was lost; the output stays for the user to judge.
-    if (written && stream.LostSectors() > 0) {
-        rowDialogs_.Show(TMessageKind::Error, kCaption, stream.ProblemText());
+    if (written && stream && stream->LostSectors() > 0) {
+        rowDialogs_.Show(TMessageKind::Error, kCaption, stream->ProblemText());
         SetStatus(kStatusError);
     } else if (written) {
         rows_[row].Reason.clear();
@@ -229,7 +236,7 @@ void TConversionRun::CarryOut(TConversionLane& lane, TLaneNote note) {
         break;
     case TLaneNote::TKind::Finished: {
         const auto stream = lane.End();
-        FinishRow(lane.Row(), note.Written, *stream);
+        FinishRow(lane.Row(), note.Written, stream.get());
         break;
     }
     }
@@ -325,25 +332,31 @@ bool TConversionRun::OpenCdaTrack(const TmyMusicFile& item, std::string& why) {
 }
 
 std::string TConversionRun::TargetPathFor(const TmyMusicFile& item, bool makeFolders) {
-    const std::string path = sameAsSource_ ? item.SourcePath
-                                           : TargetFolderFor(item, makeFolders) +
-                                                 item.SourcePath.substr(FileNameStart(item.SourcePath));
+    const size_t nameStart = FileNameStart(item.SourcePath);
+    const std::string folder =
+        sameAsSource_ ? item.SourcePath.substr(0, nameStart) : TargetFolderFor(item, makeFolders);
     // A CD track's name is a title ("Vol. 2"), not a file name with an extension to replace.
-    return item.SourceType == TSourceType::CdTrack ? path + TargetExtension(target_)
-                                                   : WithExtension(path, TargetExtension(target_));
+    const std::string name = item.SourceType == TSourceType::CdTrack
+                                 ? item.SourcePath.substr(nameStart) + TargetExtension(target_)
+                                 : WithExtension(item.SourcePath.substr(nameStart), TargetExtension(target_));
+    return folder + (settings_.SafeNames ? FatSafeName(name) : name);
+}
+
+std::string TConversionRun::LevelName(std::string_view text, std::string_view unknown) const {
+    const std::string name = SafeFileNamePart(text, unknown);
+    return settings_.SafeNames ? FatSafeName(name) : name;
 }
 
 std::string TConversionRun::TargetFolderFor(const TmyMusicFile& item, bool makeFolders) {
     std::string folder = settings_.OutputFolder;
     if (!listHasCdTracks_)
-        return folder;
+        return folder + StructureLevels(item);
     const auto addLevel = [&](bool wanted, const std::string& text, const char* unknown) {
         // Names come from the disc database: one level each, never a way out of the folder.
         // A row without the text gets no level.
         if (!wanted || text.empty())
             return;
-        const std::string name = SafeFileNamePart(text, unknown);
-        const std::string candidate = folder + name;
+        const std::string candidate = folder + LevelName(text, unknown);
         if (!makeFolders) {
             folder = candidate + "/";
             return;
@@ -359,7 +372,24 @@ std::string TConversionRun::TargetFolderFor(const TmyMusicFile& item, bool makeF
     };
     addLevel(settings_.CreateArtist, item.Artist, "Unknown Artist");
     addLevel(settings_.CreateAlbum, item.Album, "Unknown Album");
-    return folder;
+    return folder + StructureLevels(item);
+}
+
+std::string TConversionRun::StructureLevels(const TmyMusicFile& item) const {
+    if (!settings_.KeepStructure || item.AddedFrom.empty())
+        return {};
+    // The added folder's own name and the path below it, so that two folders added one
+    // after the other never write into each other. The folders are made with the output.
+    namespace fs = std::filesystem;
+    const fs::path added(item.AddedFrom);
+    std::string levels = LevelName(added.filename().string(), "_") + "/";
+    const fs::path below = fs::path(item.SourcePath).parent_path().lexically_relative(added);
+    if (below.empty() || *below.begin() == "..")
+        return levels; // not below the folder after all: its level alone
+    for (const fs::path& part : below)
+        if (part != ".")
+            levels += LevelName(part.string(), "_") + "/";
+    return levels;
 }
 
 // A missing output folder (a default folder that was never made, a removable disk not yet
@@ -382,6 +412,15 @@ bool TConversionRun::EnsureFolderOf(const std::string& path) {
     rowDialogs_.Show(TMessageKind::Error, kCaption,
                      message + (ec ? "\n" + ec.message() : std::string()));
     return false;
+}
+
+bool TConversionRun::IsConvertedAlready(const TmyMusicFile& item) const {
+    if (item.SourceType == TSourceType::CdTrack || IsSameFile(item.TargetPath, item.SourcePath))
+        return false;
+    std::error_code ec, sourceError;
+    const auto written = std::filesystem::last_write_time(item.TargetPath, ec);
+    const auto changed = std::filesystem::last_write_time(item.SourcePath, sourceError);
+    return !ec && !sourceError && std::filesystem::is_regular_file(item.TargetPath, ec) && written > changed;
 }
 
 bool TConversionRun::IsSameFile(const std::string& target, const std::string& source) const {

@@ -103,7 +103,8 @@ private:
     // Opens the row's stream, decides its target and asks what has to be asked, then hands
     // it to lane; an item that ends before its back-end counts as finished here.
     void StartRow(size_t row, TConversionLane& lane);
-    void FinishRow(size_t row, bool written, const TAudioStream& stream);
+    // stream: what was read for it, none when the row was passed over.
+    void FinishRow(size_t row, bool written, const TAudioStream* stream);
     void CountFinished();
     // Whether row has to wait for a running one: they share a file, or both read a CD.
     bool MustWait(size_t row);
@@ -116,6 +117,12 @@ private:
     // (and left out when they cannot be).
     std::string TargetPathFor(const TmyMusicFile& item, bool makeFolders);
     std::string TargetFolderFor(const TmyMusicFile& item, bool makeFolders);
+    // The folder levels of an item added with a folder, when the structure is kept.
+    std::string StructureLevels(const TmyMusicFile& item) const;
+    // One folder level made of a text: safe as a name, and for FAT when asked.
+    std::string LevelName(std::string_view text, std::string_view unknown) const;
+    // An output newer than its source, from an earlier run.
+    bool IsConvertedAlready(const TmyMusicFile& item) const;
     bool IsSameFile(const std::string& target, const std::string& source) const;
     bool EnsureFolderOf(const std::string& path);
 

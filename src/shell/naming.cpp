@@ -97,6 +97,16 @@ std::string SafeFileNamePart(std::string_view text, std::string_view fallback, s
     return out;
 }
 
+std::string FatSafeName(std::string_view name) {
+    std::string out(name);
+    for (char& c : out)
+        if (std::string_view(":?*\"<>|\\").find(c) != std::string_view::npos)
+            c = '_';
+    for (size_t i = out.size(); i > 0 && (out[i - 1] == '.' || out[i - 1] == ' '); --i)
+        out[i - 1] = '_';
+    return out;
+}
+
 std::string SafeTrackFileName(const TNameFields& f, const TNamePattern& pattern) {
     return SafeFileNamePart(BuildTrackFileName(f, pattern), "Track " + std::to_string(f.Track),
                             kExtensionReserve);
