@@ -12,6 +12,7 @@ packages=(
     libsoxr-dev
     lame vorbis-tools flac musepack-tools
     ffmpeg wavpack sox python3-mutagen
+    dosfstools mtools
     googletest libgtest-dev libbenchmark-dev libtag1-dev
     xvfb xauth x11-utils imagemagick desktop-file-utils xdg-utils
 )

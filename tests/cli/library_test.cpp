@@ -1,0 +1,141 @@
+// A whole music library through the command line: sixty files of every readable format in
+// Artist/Album folders, two albums with an "01 Intro" each, pictures and notes beside the
+// music, and a name FAT refuses. Converted with the folder structure kept, it comes out as
+// the same tree; run again over it, nothing is converted; after an album is added, only
+// that album is; the names go onto a FAT file system as they are.
+
+#include "encoders/convertertesthelp.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+
+using namespace bwtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Relative path (below the library's parent) and last write time of every file below root.
+std::map<std::string, fs::file_time_type> Tree(const fs::path& root) {
+    std::map<std::string, fs::file_time_type> files;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        if (e.is_regular_file())
+            files[fs::relative(e.path(), root).string()] = e.last_write_time();
+    return files;
+}
+
+// The JSON lines' statuses, one a converted or passed-over file.
+std::vector<std::string> Statuses(const std::string& out) {
+    std::vector<std::string> statuses;
+    for (size_t at = 0; (at = out.find("\"Status\":\"", at)) != std::string::npos;) {
+        at += 10;
+        statuses.push_back(out.substr(at, out.find('"', at) - at));
+    }
+    return statuses;
+}
+
+class Library : public testing::TestWithParam<std::string> {
+protected:
+    static void SetUpTestSuite() {
+        library_ = std::make_unique<TTempDir>();
+        const std::string wav = library_->File("tone.wav");
+        MakeTone(wav, 1, 44100, 2, {"-c:a", "pcm_s16le"});
+        const auto& kinds = SourceKinds();
+        const std::vector<std::pair<std::string, std::string>> albums{
+            {"Artist A", "Album 1"}, {"Artist A", "Album 2"}, {"Artist B", "Album 3"},
+            {"Artist C", "Album 4"}, {"Artist C", "Album 5"}};
+        int made = 0;
+        for (size_t a = 0; a < albums.size(); ++a) {
+            const fs::path folder = library_->Path() / "Music" / albums[a].first / albums[a].second;
+            fs::create_directories(folder);
+            for (int t = 1; t <= 12; ++t) {
+                const auto& kind = kinds[static_cast<size_t>(made++) % kinds.size()];
+                std::string name = t == 1 && a < 2 ? "01 Intro" : (t < 10 ? "0" : "") + std::to_string(t) + " Song";
+                if (a == 4 && t == 12)
+                    name = "What?: A_B";
+                kind.Make(wav, (folder / (name + fs::path(kind.Name).extension().string())).string());
+            }
+            WriteAll((folder / "cover.jpg").string(), std::vector<std::byte>(64, std::byte{0xFF}));
+            WriteAll((folder / "notes.txt").string(), std::vector<std::byte>(8, std::byte{'n'}));
+        }
+        fs::remove(wav);
+    }
+    static void TearDownTestSuite() { library_.reset(); }
+
+    static TRunResult Convert(const std::string& to, const fs::path& music, const fs::path& out, bool skipExisting) {
+        std::vector<std::string> argv{BW_CLI_PATH, "convert", "--to", to, "--out", out.string(),
+                                      "--recursive", "--keep-structure", "--safe-names", "--jobs", "2"};
+        if (skipExisting)
+            argv.push_back("--skip-existing");
+        argv.push_back(music.string());
+        return bwtest::Run(argv);
+    }
+
+    static std::unique_ptr<TTempDir> library_;
+};
+std::unique_ptr<TTempDir> Library::library_;
+
+} // namespace
+
+TEST_P(Library, SameTreeThenOnlyWhatIsNew) {
+    const std::string to = GetParam();
+    TTempDir work;
+    const fs::path music = work.Path() / "Music";
+    fs::copy(library_->Path() / "Music", music, fs::copy_options::recursive);
+    const fs::path out = work.Path() / "out";
+
+    // The output tree is the library's own, audio only, every name kept but the one FAT
+    // refuses.
+    const auto first = Convert(to, music, out, false);
+    EXPECT_EQ(first.ExitCode, 0) << first.Err;
+    EXPECT_EQ(Statuses(first.Out), std::vector<std::string>(60, "Done")) << first.Out;
+    std::set<std::string> expected;
+    for (const auto& [path, time] : Tree(music)) {
+        const fs::path p(path);
+        if (p.extension() == ".jpg" || p.extension() == ".txt")
+            continue;
+        const std::string stem = p.stem() == "What?: A_B" ? "What__ A_B" : p.stem().string();
+        expected.insert(("Music" / p.parent_path() / (stem + "." + to)).string());
+    }
+    ASSERT_EQ(expected.size(), 60u);
+    const auto converted = Tree(out);
+    std::set<std::string> names;
+    for (const auto& [path, time] : converted)
+        names.insert(path);
+    EXPECT_EQ(names, expected);
+    EXPECT_NEAR(DecodedSeconds((out / "Music/Artist A/Album 2/01 Intro." += to).string()), 1.0, 0.1);
+
+    // Again over the same library: nothing is converted, nothing asked, every file Done.
+    const auto second = Convert(to, music, out, true);
+    EXPECT_EQ(second.ExitCode, 0) << second.Err;
+    EXPECT_EQ(Statuses(second.Out), std::vector<std::string>(60, "Done"));
+    EXPECT_EQ(second.Err.find("already exists"), std::string::npos) << second.Err;
+    EXPECT_EQ(Tree(out), converted);
+
+    // An album added: only its files are converted.
+    fs::create_directories(music / "Artist B" / "Album 6");
+    for (const char* name : {"01 New.flac", "02 New.flac"})
+        MakeTone((music / "Artist B/Album 6" / name).string(), 1);
+    const auto third = Convert(to, music, out, true);
+    EXPECT_EQ(third.ExitCode, 0) << third.Err;
+    auto now = Tree(out);
+    EXPECT_EQ(now.size(), 62u);
+    for (const auto& [path, time] : converted)
+        EXPECT_EQ(now[path], time) << path << " was converted again";
+    EXPECT_TRUE(now.count(("Music/Artist B/Album 6/02 New." + to)));
+
+    // Every name goes onto a FAT file system unchanged (mtools writes FAT as the kernel's
+    // vfat does; this machine's kernel cannot mount one).
+    const std::string image = work.File("fat.img");
+    RunOk({"truncate", "-s", "32M", image});
+    RunOk({"mkfs.vfat", image});
+    setenv("MTOOLS_SKIP_CHECK", "1", 1);
+    const auto copied = bwtest::Run({"mcopy", "-s", "-i", image, (out / "Music").string(), "::"});
+    EXPECT_EQ(copied.ExitCode, 0) << copied.Err;
+    const std::string listing = RunOk({"mdir", "-/", "-b", "-i", image, "::Music"});
+    for (const auto& [path, time] : now)
+        EXPECT_NE(listing.find("::/" + path + "\n"), std::string::npos) << path << " in\n" << listing;
+}
+
+INSTANTIATE_TEST_SUITE_P(MpAndOgg, Library, testing::Values("mp3", "ogg"));
