@@ -128,6 +128,31 @@ TEST_F(JobListWindow, AddFilesDialogAndFolderWithoutSubFolders) {
     EXPECT_EQ(list.RowCount(), 6);
 }
 
+// With sub-folders on, Add Folder and a dropped folder take every audio file below the
+// folder: a folder's files in name order, then its sub-folders; each row knows the folder
+// it came with, for outputs that keep the structure.
+TEST_F(JobListWindow, FolderWithSubFolders) {
+    auto form = Start();
+    form->show();
+    form->AppSettings().AddSubFolders = true;
+    dialogs_.NextFolder = media_->Path().string();
+    form->Action("ActionAddFolder")->trigger();
+    auto& list = form->JobList();
+    EXPECT_EQ(Column(list, 0), (QStringList{"SONG.MP3", "lossless.flac", "tone.wav", "wave.ogg", "deep.mp3"}));
+    for (int i = 0; i < list.RowCount(); ++i)
+        EXPECT_EQ(list.ItemAt(i)->AddedFrom, media_->Path().string());
+
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(media_->File("sub")))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &drop);
+    ASSERT_EQ(list.RowCount(), 6);
+    EXPECT_EQ(list.ItemAt(5)->SourcePath, media_->File("sub/deep.mp3"));
+    EXPECT_EQ(list.ItemAt(5)->AddedFrom, media_->File("sub"));
+}
+
 TEST_F(JobListWindow, DroppedFilesAreAdded) {
     auto form = Start();
     form->show();
