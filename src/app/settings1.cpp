@@ -70,6 +70,7 @@ TSettings::TSettings(QWidget* parent) : QDialog(parent) {
         libraryBoxes_[i] = new QCheckBox(QString::fromUtf8(libraryBoxes[i].second), generalGroup);
         libraryBoxes_[i]->setObjectName(QString::fromUtf8(libraryBoxes[i].first));
         g->addWidget(libraryBoxes_[i]);
+        connect(libraryBoxes_[i], &QCheckBox::toggled, this, &TSettings::UpdateFileNamePreview);
     }
     g->addStretch(1);
     generalLayout->addWidget(generalGroup);
@@ -150,6 +151,13 @@ TSettings::TSettings(QWidget* parent) : QDialog(parent) {
     preview_->setObjectName(QStringLiteral("PreviewLine"));
     previewRow->addWidget(preview_, 1);
     n->addLayout(previewRow);
+    // Files added with a folder ("Music"), as the General tab's switches place them.
+    auto* folderRow = new QHBoxLayout;
+    folderRow->addWidget(new QLabel(QStringLiteral("Files of an added folder:"), nameGroup));
+    folderPreview_ = new QLabel(nameGroup);
+    folderPreview_->setObjectName(QStringLiteral("PreviewFolderLine"));
+    folderRow->addWidget(folderPreview_, 1);
+    n->addLayout(folderRow);
     renamingLayout->addWidget(nameGroup);
     tabs_->addTab(renaming, QStringLiteral("Renaming"));
 
@@ -226,6 +234,7 @@ TNamePattern TSettings::Pattern() const {
 bool TSettings::CreateArtist() const { return createArtist_->isChecked(); }
 bool TSettings::CreateAlbum() const { return createAlbum_->isChecked(); }
 QString TSettings::PreviewText() const { return preview_->text(); }
+QString TSettings::FolderPreviewText() const { return folderPreview_->text(); }
 
 void TSettings::UpdateFileNamePreview() {
     // A name without its title would make every track of a disc the same file.
@@ -236,6 +245,8 @@ void TSettings::UpdateFileNamePreview() {
                 pattern_->item(i)->setCheckState(Qt::Checked);
     }
     preview_->setText(QString::fromStdString(FileNamePreview(Pattern(), CreateArtist(), CreateAlbum())));
+    folderPreview_->setText(QString::fromStdString(
+        FolderFilePreview(libraryBoxes_[kKeepStructureBox]->isChecked(), libraryBoxes_[kSafeNamesBox]->isChecked())));
 }
 
 void TSettings::MoveSelected(int delta) {

@@ -33,6 +33,7 @@ public:
     bool CreateArtist() const;
     bool CreateAlbum() const;
     QString PreviewText() const;
+    QString FolderPreviewText() const;
 
     void UpdateFileNamePreview();
 
@@ -49,6 +50,9 @@ private:
         &TAppSettings::AddSubFolders, &TAppSettings::KeepStructure, &TAppSettings::CarryCovers,
         &TAppSettings::SkipExisting, &TAppSettings::SafeNames};
     std::array<QCheckBox*, 5> libraryBoxes_{};
+    static constexpr size_t kKeepStructureBox = 1;
+    static constexpr size_t kSafeNamesBox = 4;
+    QLabel* folderPreview_ = nullptr;
     QCheckBox* tryFreeDB_ = nullptr;
     QLineEdit* server_ = nullptr;
     QLineEdit* email_ = nullptr;

@@ -78,6 +78,11 @@ std::string FileNamePreview(const TNamePattern& pattern, bool createArtist, bool
     return out + ".mp3";
 }
 
+std::string FolderFilePreview(bool keepStructure, bool safeNames) {
+    const std::string name = safeNames ? FatSafeName("Intro: Live?.mp3") : "Intro: Live?.mp3";
+    return keepStructure ? "Music/Artist/Album/" + name : name;
+}
+
 std::string SafeFileNamePart(std::string_view text, std::string_view fallback, size_t reserve) {
     size_t start = 0;
     while (start < text.size() && (text[start] == '.' || text[start] == ' '))

@@ -66,6 +66,9 @@ std::string SafeTrackFileName(const TNameFields& f, const TNamePattern& pattern)
 // The settings dialog's preview line: the sub-folders that would be made, then the checked
 // elements by name, then ".mp3".
 std::string FileNamePreview(const TNamePattern& pattern, bool createArtist, bool createAlbum);
+// The preview of where a file added with a folder goes: under the folder's name and the
+// path below it when the structure is kept, else in the output folder itself.
+std::string FolderFilePreview(bool keepStructure, bool safeNames);
 
 // What the output folder field shows while outputs go beside their sources.
 inline constexpr const char* kSameFolderAsSource = "same folder as source";

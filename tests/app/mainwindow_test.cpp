@@ -354,3 +354,28 @@ TEST_F(MainWindow, ToolBarButtonsShowTheWholeCaption) {
     EXPECT_EQ(texts.join(" | ").toStdString(),
               "Add File(s) | Add Folder | Add CD Tracks | Convert | Settings... | Help");
 }
+
+// The library switches on the General tab: shown from the settings, saved back, and the
+// renaming tab's preview of a folder's file follows the structure and FAT boxes.
+TEST_F(MainWindow, LibrarySwitchesOnTheSettingsDialog) {
+    auto form = Start();
+    auto& dialog = form->SettingsDialog();
+    TAppSettings in = DefaultAppSettings();
+    in.KeepStructure = true;
+    in.CarryCovers = false;
+    dialog.LoadFrom(in);
+    const auto box = [&](const char* name) { return dialog.findChild<QCheckBox*>(name); };
+    EXPECT_EQ(box("CheckKeepStructure")->text(), "Keep the folder structure");
+    EXPECT_FALSE(box("CheckAddSubFolders")->isChecked());
+    EXPECT_FALSE(box("CheckCarryCovers")->isChecked());
+    EXPECT_EQ(dialog.FolderPreviewText(), "Music/Artist/Album/Intro: Live?.mp3");
+    box("CheckSafeNames")->setChecked(true);
+    EXPECT_EQ(dialog.FolderPreviewText(), "Music/Artist/Album/Intro_ Live_.mp3");
+    box("CheckKeepStructure")->setChecked(false);
+    box("CheckSkipExisting")->setChecked(true);
+    EXPECT_EQ(dialog.FolderPreviewText(), "Intro_ Live_.mp3");
+    TAppSettings out;
+    dialog.SaveTo(out);
+    EXPECT_FALSE(out.AddSubFolders || out.KeepStructure || out.CarryCovers);
+    EXPECT_TRUE(out.SkipExisting && out.SafeNames);
+}
