@@ -235,6 +235,9 @@ void TConversionRun::CarryOut(TConversionLane& lane, TLaneNote note) {
         note.Answer->set_value(rowDialogs_.Ask(note.MessageKind, note.Caption, note.Text, note.Buttons));
         break;
     case TLaneNote::TKind::Finished: {
+        // The gauge shows where the item ended, even when it ended between two looks.
+        if (&lane == lastStarted_ && lane.Percent() != itemPercent_)
+            SetItemPercent(lane.Percent());
         const auto stream = lane.End();
         FinishRow(lane.Row(), note.Written, stream.get());
         break;
