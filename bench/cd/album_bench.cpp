@@ -91,7 +91,8 @@ int main(int argc, char** argv) {
         // Uneven lengths, none on a whole second.
         const int start = t == 0 ? 0 : albumFrames / trackCount * t + (t * 37) % 75;
         char head[64];
-        std::snprintf(head, sizeof head, "  TRACK %02d AUDIO\n    TITLE \"Track %d\"\n", t + 1, t + 1);
+        std::snprintf(head, sizeof head, "  TRACK %02d AUDIO\n    TITLE \"Track %d\"\n", t + 1,
+                      t + 1);
         sheet += head;
         if (t > 0)
             sheet += "    INDEX 00 " + Time(start - 150) + "\n";
@@ -106,7 +107,8 @@ int main(int argc, char** argv) {
     // shnsplit looks nothing up: ours is run with the disc database lookup off too, from a
     // settings store of its own, so that the split alone is timed.
     fs::create_directories(dir / "config" / "Halvorix");
-    std::ofstream(dir / "config" / "Halvorix" / "Brindlewave.conf") << "[General]\nTryLoadFreeDB=0\n";
+    std::ofstream(dir / "config" / "Halvorix" / "Brindlewave.conf")
+        << "[General]\nTryLoadFreeDB=0\n";
     setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
     std::vector<bwbench::TCost> a, b;
     std::printf("album: %d s, %d tracks, %ju bytes of FLAC\n", seconds, trackCount,
@@ -131,10 +133,11 @@ int main(int argc, char** argv) {
             runTheirs();
             runOurs();
         }
-        std::printf("round %d: ours %.2f s (%.1fx real time, cpu %.2f s), shnsplit %.2f s (cpu %.2f s), "
-                    "ratio %.3f\n",
-                    r + 1, a.back().Wall, seconds / a.back().Wall, a.back().Cpu, b.back().Wall,
-                    b.back().Cpu, a.back().Wall / b.back().Wall);
+        std::printf(
+            "round %d: ours %.2f s (%.1fx real time, cpu %.2f s), shnsplit %.2f s (cpu %.2f s), "
+            "ratio %.3f\n",
+            r + 1, a.back().Wall, seconds / a.back().Wall, a.back().Cpu, b.back().Wall,
+            b.back().Cpu, a.back().Wall / b.back().Wall);
     }
 
     // Our tracks joined are the album, sample for sample.
@@ -147,12 +150,14 @@ int main(int argc, char** argv) {
         Die("ours made " + std::to_string(tracks.size()) + " tracks");
     const fs::path whole = dir / "album.raw";
     const fs::path part = dir / "track.raw";
-    if (!Quiet({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", flac, "-f", "s16le", whole.string()}))
+    if (!Quiet(
+            {"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", flac, "-f", "s16le", whole.string()}))
         Die("ffmpeg could not decode the album");
     std::ifstream album(whole, std::ios::binary);
     std::vector<char> x(1 << 20), y(1 << 20);
     for (const std::string& t : tracks) {
-        if (!Quiet({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", t, "-f", "s16le", part.string()}))
+        if (!Quiet(
+                {"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", t, "-f", "s16le", part.string()}))
             Die("ffmpeg could not decode " + t);
         std::ifstream track(part, std::ios::binary);
         for (;;) {

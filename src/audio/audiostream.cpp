@@ -215,7 +215,8 @@ int64_t TAudioStream::Impl::ReadRange(std::span<std::byte> out) {
         return rangeShort ? -1 : 0;
     }
     lastError = TAudioError::Ok;
-    const int64_t n = whole->Read(out.first(static_cast<size_t>(std::min<uint64_t>(out.size(), left))));
+    const int64_t n =
+        whole->Read(out.first(static_cast<size_t>(std::min<uint64_t>(out.size(), left))));
     if (n < 0)
         return n;
     if (n == 0 || whole->Position() != rangeFirst + position + static_cast<uint64_t>(n)) {
@@ -610,7 +611,8 @@ std::unique_ptr<TAudioStream> TAudioStream::OpenFileRange(const std::string& pat
         return nullptr;
     const auto block = static_cast<uint64_t>(whole->Info().BlockAlign());
     const uint64_t length = whole->LengthBytes();
-    if (first < 0 || end <= first || (whole->LengthIsExact() && static_cast<uint64_t>(end) * block > length)) {
+    if (first < 0 || end <= first ||
+        (whole->LengthIsExact() && static_cast<uint64_t>(end) * block > length)) {
         if (error)
             *error = TAudioError::Position;
         return nullptr;
@@ -666,7 +668,9 @@ uint64_t TAudioStream::LengthBytes() const {
         return impl_->rangeLength;
     return impl_->cd ? impl_->cd->LengthBytes() : impl_->length;
 }
-bool TAudioStream::LengthIsExact() const { return impl_->cd || impl_->whole ? true : impl_->exact; }
+bool TAudioStream::LengthIsExact() const {
+    return impl_->cd || impl_->whole ? true : impl_->exact;
+}
 uint64_t TAudioStream::Position() const {
     if (impl_->whole)
         return impl_->position;

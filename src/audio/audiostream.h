@@ -78,8 +78,7 @@ public:
     // seek lands in before it are dropped), and reading stops exactly at end. The length is
     // exact. Fails (null) where first or end lies past the file's stated length.
     static std::unique_ptr<TAudioStream>
-    OpenFileRange(const std::string& path, int64_t first, int64_t end,
-                  TAudioError* error = nullptr,
+    OpenFileRange(const std::string& path, int64_t first, int64_t end, TAudioError* error = nullptr,
                   TChannelPolicy policy = TChannelPolicy::DownmixToStereo,
                   TSampleDepth depth = TSampleDepth::Reduce16);
     // Opens track t (1 = the disc's first track) of a CD drive or disc image, read

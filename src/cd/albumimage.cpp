@@ -35,7 +35,8 @@ struct TAudioFileFacts {
 // through once.
 bool Examine(const std::string& path, TAudioFileFacts& out, std::string& why) {
     TAudioError error = TAudioError::Ok;
-    auto stream = TAudioStream::OpenFile(path, &error, TChannelPolicy::KeepAll, TSampleDepth::Keep24);
+    auto stream =
+        TAudioStream::OpenFile(path, &error, TChannelPolicy::KeepAll, TSampleDepth::Keep24);
     if (!stream) {
         why = "can't decode the audio file \"" + path + "\"";
         return false;
@@ -156,10 +157,10 @@ bool OpenAlbumImage(const std::string& path, TAlbumImage& out, std::string* why)
             // A track must keep at least one sample; a gap may reach the file's very end.
             if (sample > f.Frames || (index.Number == 1 && sample == f.Frames))
                 return Fail(why, prefix + "line " + std::to_string(index.Line) + ": INDEX " +
-                                     (index.Number < 10 ? "0" : "") +
-                                     std::to_string(index.Number) + " of track " +
-                                     std::to_string(entry.Number) + " lies past the end of \"" +
-                                     f.Path + "\" (" + TimeText(f.Frames, f.SampleRate) + ")");
+                                     (index.Number < 10 ? "0" : "") + std::to_string(index.Number) +
+                                     " of track " + std::to_string(entry.Number) +
+                                     " lies past the end of \"" + f.Path + "\" (" +
+                                     TimeText(f.Frames, f.SampleRate) + ")");
         }
         const TCueIndex& start = entry.Start();
         const TAudioFileFacts& f = files[start.File];

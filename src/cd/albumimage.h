@@ -14,11 +14,11 @@ namespace bw {
 // files by sample number, so the tracks joined are the files' samples exactly.
 
 struct TAlbumTrack {
-    int Number = 0;       // as the sheet numbers it
-    std::string Path;     // the audio file it is cut from
-    int64_t First = 0;    // its first sample frame in that file
-    int64_t End = 0;      // one past its last
-    int SampleRate = 0;   // the file's own
+    int Number = 0;     // as the sheet numbers it
+    std::string Path;   // the audio file it is cut from
+    int64_t First = 0;  // its first sample frame in that file
+    int64_t End = 0;    // one past its last
+    int SampleRate = 0; // the file's own
     int Channels = 0;
     int BitsPerSample = 16; // 24 for a lossless file of more than 16 bits
     int32_t StartFrame = 0; // where it starts in CD frames on the album as one disc
@@ -47,6 +47,8 @@ struct TAlbumImage {
 bool OpenAlbumImage(const std::string& path, TAlbumImage& out, std::string* why);
 
 // A sample frame of a file at rate from CD frames (1/75 s): frame x 588 at 44.1 kHz.
-inline int64_t CueFrameToSample(int64_t frame, int rate) { return frame * rate / 75; }
+inline int64_t CueFrameToSample(int64_t frame, int rate) {
+    return frame * rate / 75;
+}
 
 } // namespace bw

@@ -84,8 +84,8 @@ bool PrepareCue(const std::string& path, TCdImageSource& out, std::string* why) 
     const auto sheet = ReadSheet(path, why);
     if (!sheet)
         return false;
-    const auto files = CueFileLines(DecodeCueText(std::span(
-        reinterpret_cast<const std::byte*>(sheet->data()), sheet->size())));
+    const auto files = CueFileLines(
+        DecodeCueText(std::span(reinterpret_cast<const std::byte*>(sheet->data()), sheet->size())));
     if (files.empty())
         return Fail(why, "The cue sheet \"" + path + "\" names no data file");
     if (files.size() > 1)

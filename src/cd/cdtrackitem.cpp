@@ -26,7 +26,8 @@ void SetCdTrackFormat(TmyMusicFile& item, int sampleRate, int channels, int bits
     item.Channels = static_cast<uint8_t>(channels);
     item.ChannelMode = ChannelCountText(channels);
     item.Bitrate = static_cast<int32_t>(bytesPerSecond * 8);
-    item.DurationMs = bytesPerSecond > 0 ? static_cast<int32_t>(item.FileSize * 1000 / bytesPerSecond) : 0;
+    item.DurationMs =
+        bytesPerSecond > 0 ? static_cast<int32_t>(item.FileSize * 1000 / bytesPerSecond) : 0;
 }
 
 std::vector<TmyMusicFile> CdTrackItems(const std::vector<TCdTrack>& tracks, uint8_t drive,

@@ -64,8 +64,7 @@ bool FileLine(const std::vector<std::string>& words, int lineNo, TCueFileLine& o
 }
 
 // Calls each(lineNo, line) for every line, without its line end.
-template <typename F>
-int ForEachLine(std::string_view text, F each) {
+template <typename F> int ForEachLine(std::string_view text, F each) {
     int lineNo = 0;
     size_t pos = 0;
     while (pos < text.size()) {

@@ -5,10 +5,9 @@
 #include "cd/cddrives.h"
 #include "support/testsupport.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 
 using namespace bw;
 using namespace bwtest;
@@ -42,29 +41,36 @@ TEST(AlbumImage, BadSheetsAreRefusedNamingTheLineAndConvertNothing) {
                 "  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n",
          "line 5: the audio file \"" + dir.File("b.flac") + "\" does not exist"},
         {"start at the end",
-         head + "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:05:00\n",
+         head +
+             "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:05:00\n",
          "line 6: INDEX 01 of track 2 lies past the end of"},
         {"start on the last frame",
-         head + "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:04:74\n",
+         head +
+             "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:04:74\n",
          ""},
         {"gap past the end",
          head + "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 00 00:05:01\n"
                 "    INDEX 01 00:04:00\n",
          "line 6: INDEX 00 of track 2 lies past the end of"},
         {"numbers backwards",
-         head + "  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n  TRACK 01 AUDIO\n    INDEX 01 00:02:00\n",
+         head +
+             "  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n  TRACK 01 AUDIO\n    INDEX 01 00:02:00\n",
          "line 5: track 1 follows track 2: the tracks are out of order"},
         {"starts backwards",
-         head + "  TRACK 01 AUDIO\n    INDEX 01 00:02:00\n  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n",
-         "line 6: track 2 starts at 00:01:00, not after track 1 (00:02:00): the tracks are out of order"},
+         head +
+             "  TRACK 01 AUDIO\n    INDEX 01 00:02:00\n  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n",
+         "line 6: track 2 starts at 00:01:00, not after track 1 (00:02:00): the tracks are out of "
+         "order"},
         {"same start",
-         head + "  TRACK 01 AUDIO\n    INDEX 01 00:02:00\n  TRACK 02 AUDIO\n    INDEX 01 00:02:00\n",
+         head +
+             "  TRACK 01 AUDIO\n    INDEX 01 00:02:00\n  TRACK 02 AUDIO\n    INDEX 01 00:02:00\n",
          "line 6: track 2 starts at 00:02:00, not after track 1"},
         {"no track", head + "REM COMMENT nothing\n", "line 3: the sheet has no TRACK"},
         {"track before file", "TRACK 01 AUDIO\nFILE \"album.flac\" WAVE\n",
          "line 1: TRACK before any FILE"},
         {"no INDEX 01",
-         head + "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 00 00:01:00\n",
+         head +
+             "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 00 00:01:00\n",
          "line 5: track 2 has no INDEX 01"},
         {"not a time", head + "  TRACK 01 AUDIO\n    INDEX 01 00:60:00\n",
          "line 4: \"00:60:00\" is not a time (mm:ss:ff)"},
@@ -97,7 +103,8 @@ TEST(AlbumImage, BadSheetsAreRefusedNamingTheLineAndConvertNothing) {
         }
         EXPECT_LT(drive, 0);
         EXPECT_EQ(drives.Count(), 0u);
-        EXPECT_NE(why.find("The cue sheet \"" + sheet + "\", " + c.Message), std::string::npos) << why;
+        EXPECT_NE(why.find("The cue sheet \"" + sheet + "\", " + c.Message), std::string::npos)
+            << why;
         EXPECT_NE(run.ExitCode, 0);
         EXPECT_NE(run.Err.find(c.Message), std::string::npos) << run.Err;
         EXPECT_EQ(FilesUnder(out), 0);

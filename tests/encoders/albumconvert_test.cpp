@@ -12,11 +12,10 @@
 #include "support/scripteddialogs.h"
 #include "tags/textcodec.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <gtest/gtest.h>
 
 using namespace bw;
 using namespace bwtest;
@@ -75,9 +74,19 @@ void Encode(const std::vector<std::byte>& pcm, const TAudioShape& shape, const s
         ASSERT_EQ(ape->Finish(), 0);
     } else {
         const std::string target = ext == ".wv" ? path + ".wav" : path;
-        std::vector<std::string> args{"ffmpeg", "-nostdin", "-v", "error", "-y", "-f",
-                                      shape.Format(), "-ar", std::to_string(shape.Rate), "-ac",
-                                      std::to_string(shape.Channels), "-i", raw};
+        std::vector<std::string> args{"ffmpeg",
+                                      "-nostdin",
+                                      "-v",
+                                      "error",
+                                      "-y",
+                                      "-f",
+                                      shape.Format(),
+                                      "-ar",
+                                      std::to_string(shape.Rate),
+                                      "-ac",
+                                      std::to_string(shape.Channels),
+                                      "-i",
+                                      raw};
         if (target.ends_with(".wav")) // a WAV file is 16-bit unless told otherwise
             args.insert(args.end(), {"-c:a", shape.Bytes == 3 ? "pcm_s24le" : "pcm_s16le"});
         args.push_back(target);
@@ -176,8 +185,8 @@ void CheckAlbum(const TAlbum& album, bool lossy) {
         const auto run = Convert(drives, items, lossyOut.Path().string(), target);
         for (size_t i = 0; i < items.size(); ++i) {
             ASSERT_EQ(run->Rows[i].Status, "Done") << run->Rows[i].Reason;
-            EXPECT_NEAR(DecodedSeconds(lossyOut.File(run->Rows[i].Item.SourcePath +
-                                                     TargetExtension(target))),
+            EXPECT_NEAR(DecodedSeconds(
+                            lossyOut.File(run->Rows[i].Item.SourcePath + TargetExtension(target))),
                         album.TrackSeconds[i], 0.06);
         }
     }
@@ -188,7 +197,8 @@ void CheckAlbum(const TAlbum& album, bool lossy) {
 std::string OneFileSheet(const TAlbum& a, const std::string& file, const std::string& type,
                          const std::vector<int>& startFrames, const std::vector<int>& gaps) {
     std::string s = "REM GENRE \"" + a.Genre + "\"\nREM DATE " + a.Year + "\nPERFORMER \"" +
-                    a.Artist + "\"\nTITLE \"" + a.Album + "\"\nFILE \"" + file + "\" " + type + "\r\n";
+                    a.Artist + "\"\nTITLE \"" + a.Album + "\"\nFILE \"" + file + "\" " + type +
+                    "\r\n";
     for (size_t i = 0; i < startFrames.size(); ++i) {
         char line[64];
         std::snprintf(line, sizeof line, "  TRACK %02zu AUDIO\r\n", i + 1);
@@ -233,7 +243,8 @@ TAlbum OneFileAlbum(const TTempDir& dir, const std::string& file, const TAudioSh
         bytes = sheet;
     }
     WriteAll(a.Sheet, std::vector<std::byte>(reinterpret_cast<const std::byte*>(bytes.data()),
-                                             reinterpret_cast<const std::byte*>(bytes.data()) + bytes.size()));
+                                             reinterpret_cast<const std::byte*>(bytes.data()) +
+                                                 bytes.size()));
     return a;
 }
 
@@ -244,7 +255,10 @@ TAlbum OneFileAlbum(const TTempDir& dir, const std::string& file, const TAudioSh
 TEST(AlbumConvert, FlacAlbumWithGapsAndCyrillicSheet) {
     TTempDir dir;
     TAlbum texts{.Titles = {"Первая", "Вторая песня", "Третья"},
-                 .Artist = "Кино", .Album = "Группа крови", .Year = "1988", .Genre = "Рок"};
+                 .Artist = "Кино",
+                 .Album = "Группа крови",
+                 .Year = "1988",
+                 .Genre = "Рок"};
     const std::vector<int> starts{0, 233, 512};
     const TAlbum a = OneFileAlbum(dir, "Кино - Группа крови.flac", {}, 9.37, starts, {0, 40, 75},
                                   texts, "WAVE", 0);
@@ -265,9 +279,12 @@ TEST(AlbumConvert, FlacAlbumWithGapsAndCyrillicSheet) {
 TEST(AlbumConvert, MonkeysAudioAlbumWithLatin1Sheet) {
     TTempDir dir;
     TAlbum texts{.Titles = {"Café", "Señor", "Größe", "Ça va"},
-                 .Artist = "Mötley", .Album = "Été", .Year = "2001", .Genre = "Chanson"};
-    const TAlbum a = OneFileAlbum(dir, "album.ape", {}, 8.0, {0, 150, 301, 452}, {0, 0, 20, 0},
-                                  texts, "APE", 1);
+                 .Artist = "Mötley",
+                 .Album = "Été",
+                 .Year = "2001",
+                 .Genre = "Chanson"};
+    const TAlbum a =
+        OneFileAlbum(dir, "album.ape", {}, 8.0, {0, 150, 301, 452}, {0, 0, 20, 0}, texts, "APE", 1);
     CheckAlbum(a, false);
 }
 
@@ -276,7 +293,10 @@ TEST(AlbumConvert, MonkeysAudioAlbumWithLatin1Sheet) {
 TEST(AlbumConvert, WavPack96kHzAlbumWithUtf16Sheet) {
     TTempDir dir;
     TAlbum texts{.Titles = {"Eins", "Zwei", "Drei"},
-                 .Artist = "Band", .Album = "Hoch", .Year = "2020", .Genre = "Jazz"};
+                 .Artist = "Band",
+                 .Album = "Hoch",
+                 .Year = "2020",
+                 .Genre = "Jazz"};
     const TAlbum a = OneFileAlbum(dir, "album.wv", {96000, 2, 3}, 6.5, {0, 151, 302}, {0, 37, 0},
                                   texts, "WAVPACK", 2);
     CheckAlbum(a, true);
@@ -296,7 +316,10 @@ TEST(AlbumConvert, Wav96kHzAlbum) {
 TEST(AlbumConvert, OneFilePerTrack) {
     TTempDir dir;
     TAlbum a{.Titles = {"One", "Two", "Three"},
-             .Artist = "Trio", .Album = "Files", .Year = "2005", .Genre = "Folk"};
+             .Artist = "Trio",
+             .Album = "Files",
+             .Year = "2005",
+             .Genre = "Folk"};
     a.Sheet = dir.File("album.cue");
     std::string sheet = "PERFORMER \"Trio\"\nTITLE \"Files\"\nREM DATE 2005\nREM GENRE Folk\n";
     const std::vector<double> seconds{2.1, 1.733, 2.9};
@@ -315,6 +338,7 @@ TEST(AlbumConvert, OneFilePerTrack) {
                      a.Titles[i + 1] + "\"\n    INDEX 00 00:01:50\n";
     }
     WriteAll(a.Sheet, std::vector<std::byte>(reinterpret_cast<const std::byte*>(sheet.data()),
-                                             reinterpret_cast<const std::byte*>(sheet.data()) + sheet.size()));
+                                             reinterpret_cast<const std::byte*>(sheet.data()) +
+                                                 sheet.size()));
     CheckAlbum(a, true);
 }
