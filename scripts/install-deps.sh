@@ -11,7 +11,7 @@ packages=(
     libcdio-dev libcdio-paranoia-dev libcdio-cdda-dev cd-paranoia
     libsoxr-dev
     lame vorbis-tools flac musepack-tools
-    ffmpeg wavpack sox python3-mutagen
+    ffmpeg wavpack sox python3-mutagen shntool
     dosfstools mtools
     googletest libgtest-dev libbenchmark-dev libtag1-dev
     xvfb xauth x11-utils imagemagick desktop-file-utils xdg-utils

@@ -1,6 +1,7 @@
 #include "audio/audiostream.h"
 
 #include "audio/ffmpegptr.h"
+#include "cd/albumimage.h"
 #include "cd/cdtrackstream.h"
 
 extern "C" {
@@ -132,6 +133,11 @@ void QuietLibraryLog() {
 struct TAudioStream::Impl {
     // Set for a CD track: every operation goes to it instead of the decoder.
     std::unique_ptr<TCdTrackStream> cd;
+    // Set for a range of a file: the whole file's stream, and the range in its bytes.
+    std::unique_ptr<TAudioStream> whole;
+    uint64_t rangeFirst = 0;
+    uint64_t rangeLength = 0;
+    bool rangeShort = false; // the file ended, or a read landed elsewhere, inside the range
     std::string path;
     TChannelPolicy policy = TChannelPolicy::DownmixToStereo;
     TSampleDepth depth = TSampleDepth::Reduce16;
@@ -196,7 +202,31 @@ struct TAudioStream::Impl {
     bool MakeConverter(const AVFrame& f);
     void ApplySeekTarget(const AVFrame& f);
     bool Produce();
+    int64_t ReadRange(std::span<std::byte> out);
 };
+
+// A read of a range: never past its end, and only from where the range's position says.
+// A decoder that lands anywhere else after a seek (a late landing) or a file that ends
+// inside the range makes the range short, which DeliveredAll reports.
+int64_t TAudioStream::Impl::ReadRange(std::span<std::byte> out) {
+    const uint64_t left = rangeLength - std::min(position, rangeLength);
+    if (left == 0 || rangeShort) {
+        lastError = rangeShort ? TAudioError::Read : TAudioError::Ended;
+        return rangeShort ? -1 : 0;
+    }
+    lastError = TAudioError::Ok;
+    const int64_t n =
+        whole->Read(out.first(static_cast<size_t>(std::min<uint64_t>(out.size(), left))));
+    if (n < 0)
+        return n;
+    if (n == 0 || whole->Position() != rangeFirst + position + static_cast<uint64_t>(n)) {
+        rangeShort = true;
+        lastError = n == 0 ? TAudioError::Read : TAudioError::Position;
+        return -1;
+    }
+    position += static_cast<uint64_t>(n);
+    return n;
+}
 
 TAudioError TAudioStream::Impl::Open(const std::string& filePath) {
     path = filePath;
@@ -543,7 +573,26 @@ std::unique_ptr<TAudioStream> TAudioStream::OpenFile(const std::string& path, TA
 
 std::unique_ptr<TAudioStream> TAudioStream::OpenCdTrack(const TCdDriveEntry& drive, int track,
                                                         TCdSystem& system, TAudioError* error,
-                                                        std::string* why) {
+                                                        std::string* why, TChannelPolicy policy,
+                                                        TSampleDepth depth) {
+    if (drive.Album) {
+        const auto& tracks = drive.Album->Tracks;
+        if (track < 1 || static_cast<size_t>(track) > tracks.size()) {
+            if (error)
+                *error = TAudioError::IllegalParam;
+            if (why)
+                *why = "The album image has no track " + std::to_string(track);
+            return nullptr;
+        }
+        const TAlbumTrack& t = tracks[static_cast<size_t>(track - 1)];
+        TAudioError e = TAudioError::Ok;
+        auto s = OpenFileRange(t.Path, t.First, t.End, &e, policy, depth);
+        if (error)
+            *error = e;
+        if (!s && why)
+            *why = "Can't read track " + std::to_string(track) + " from \"" + t.Path + "\"";
+        return s;
+    }
     auto cd = TCdTrackStream::Open(drive, track, error, why, system);
     if (!cd)
         return nullptr;
@@ -553,12 +602,43 @@ std::unique_ptr<TAudioStream> TAudioStream::OpenCdTrack(const TCdDriveEntry& dri
     return s;
 }
 
+std::unique_ptr<TAudioStream> TAudioStream::OpenFileRange(const std::string& path, int64_t first,
+                                                          int64_t end, TAudioError* error,
+                                                          TChannelPolicy policy,
+                                                          TSampleDepth depth) {
+    auto whole = OpenFile(path, error, policy, depth);
+    if (!whole)
+        return nullptr;
+    const auto block = static_cast<uint64_t>(whole->Info().BlockAlign());
+    const uint64_t length = whole->LengthBytes();
+    if (first < 0 || end <= first ||
+        (whole->LengthIsExact() && static_cast<uint64_t>(end) * block > length)) {
+        if (error)
+            *error = TAudioError::Position;
+        return nullptr;
+    }
+    const uint64_t firstByte = static_cast<uint64_t>(first) * block;
+    if (firstByte > 0 && !whole->Seek(firstByte)) {
+        if (error)
+            *error = whole->LastError();
+        return nullptr;
+    }
+    std::unique_ptr<TAudioStream> s(new TAudioStream());
+    s->impl_->info = whole->Info();
+    s->impl_->rangeFirst = firstByte;
+    s->impl_->rangeLength = static_cast<uint64_t>(end - first) * block;
+    s->impl_->whole = std::move(whole);
+    return s;
+}
+
 int64_t TAudioStream::LostSectors() const { return impl_->cd ? impl_->cd->SkippedSectors() : 0; }
 
 std::string TAudioStream::ProblemText() const { return impl_->cd ? impl_->cd->ErrorText() : std::string(); }
 
 bool TAudioStream::DeliveredAll() const {
     const Impl& d = *impl_;
+    if (d.whole)
+        return !d.rangeShort && d.whole->DeliveredAll();
     // A CD track whose every sector came back is whole; sectors given up on are reported
     // apart (LostSectors), since what was read around them is worth keeping.
     if (d.cd)
@@ -575,6 +655,8 @@ bool TAudioStream::DeliveredAll() const {
 }
 
 uint64_t TAudioStream::StatedLengthBytes() const {
+    if (impl_->whole)
+        return impl_->rangeLength;
     if (impl_->cd)
         return impl_->cd->StatedLengthBytes();
     return impl_->stated ? impl_->statedLength : 0;
@@ -582,16 +664,28 @@ uint64_t TAudioStream::StatedLengthBytes() const {
 
 TChannelInfo TAudioStream::Info() const { return impl_->info; }
 uint64_t TAudioStream::LengthBytes() const {
+    if (impl_->whole)
+        return impl_->rangeLength;
     return impl_->cd ? impl_->cd->LengthBytes() : impl_->length;
 }
-bool TAudioStream::LengthIsExact() const { return impl_->cd ? true : impl_->exact; }
+bool TAudioStream::LengthIsExact() const {
+    return impl_->cd || impl_->whole ? true : impl_->exact;
+}
 uint64_t TAudioStream::Position() const {
+    if (impl_->whole)
+        return impl_->position;
     return impl_->cd ? impl_->cd->Position() : impl_->position;
 }
 bool TAudioStream::AtEnd() const {
+    if (impl_->whole)
+        return impl_->position >= impl_->rangeLength || impl_->rangeShort || impl_->whole->AtEnd();
     return impl_->cd ? impl_->cd->AtEnd() : impl_->ended && impl_->pendingSize == 0;
 }
 TAudioError TAudioStream::LastError() const {
+    if (impl_->whole && impl_->lastError != TAudioError::Ok)
+        return impl_->lastError;
+    if (impl_->whole)
+        return impl_->whole->LastError();
     return impl_->cd ? impl_->cd->LastError() : impl_->lastError;
 }
 
@@ -599,6 +693,8 @@ int64_t TAudioStream::Read(std::span<std::byte> out) {
     Impl& d = *impl_;
     if (d.cd)
         return d.cd->Read(out);
+    if (d.whole)
+        return d.ReadRange(out);
     const auto blockAlign = static_cast<size_t>(d.info.BlockAlign());
     if (out.size() < blockAlign) {
         d.lastError = TAudioError::IllegalParam;
@@ -630,6 +726,20 @@ bool TAudioStream::Seek(uint64_t bytePos) {
     Impl& d = *impl_;
     if (d.cd)
         return d.cd->Seek(bytePos);
+    if (d.whole) {
+        const auto block = static_cast<uint64_t>(d.info.BlockAlign());
+        bytePos -= bytePos % block;
+        if (bytePos > d.rangeLength) {
+            d.lastError = TAudioError::Position;
+            return false;
+        }
+        if (!d.whole->Seek(d.rangeFirst + bytePos))
+            return false;
+        d.position = bytePos;
+        d.rangeShort = false;
+        d.lastError = TAudioError::Ok;
+        return true;
+    }
     const auto blockAlign = static_cast<uint64_t>(d.info.BlockAlign());
     bytePos -= bytePos % blockAlign;
     if (bytePos > d.length && (d.exact || d.length > 0)) {

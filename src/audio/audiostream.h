@@ -73,14 +73,24 @@ public:
     OpenFile(const std::string& path, TAudioError* error = nullptr,
              TChannelPolicy policy = TChannelPolicy::DownmixToStereo,
              TSampleDepth depth = TSampleDepth::Reduce16);
+    // Opens sample frames [first, end) of a file as a stream of their own: positions and
+    // the length count from first, which is reached exactly (the samples of the packet the
+    // seek lands in before it are dropped), and reading stops exactly at end. The length is
+    // exact. Fails (null) where first or end lies past the file's stated length.
+    static std::unique_ptr<TAudioStream>
+    OpenFileRange(const std::string& path, int64_t first, int64_t end, TAudioError* error = nullptr,
+                  TChannelPolicy policy = TChannelPolicy::DownmixToStereo,
+                  TSampleDepth depth = TSampleDepth::Reduce16);
     // Opens track t (1 = the disc's first track) of a CD drive or disc image, read
-    // accurately (see TCdTrackStream): 44.1 kHz 16-bit stereo. On failure returns null and
-    // sets *error and *why (when given).
+    // accurately (see TCdTrackStream): 44.1 kHz 16-bit stereo; or of an album image: the
+    // track's range of its audio file (OpenFileRange), at the file's rate, with policy and
+    // depth as for a file. On failure returns null and sets *error and *why (when given).
     // The drive is reached through system (its list's own, SystemCd() for the real one).
-    static std::unique_ptr<TAudioStream> OpenCdTrack(const TCdDriveEntry& drive, int track,
-                                                     TCdSystem& system,
-                                                     TAudioError* error = nullptr,
-                                                     std::string* why = nullptr);
+    static std::unique_ptr<TAudioStream>
+    OpenCdTrack(const TCdDriveEntry& drive, int track, TCdSystem& system,
+                TAudioError* error = nullptr, std::string* why = nullptr,
+                TChannelPolicy policy = TChannelPolicy::DownmixToStereo,
+                TSampleDepth depth = TSampleDepth::Reduce16);
     ~TAudioStream();
     TAudioStream(const TAudioStream&) = delete;
     TAudioStream& operator=(const TAudioStream&) = delete;

@@ -28,7 +28,7 @@ std::vector<TCdDriveEntry> EnumerateCdDrives(TCdSystem& system) {
     for (const std::string& path : system.DevicePaths()) {
         if (drives.size() == kMaxCdDevices)
             break;
-        drives.push_back({path, path + ": " + system.HardwareText(path), false});
+        drives.push_back({path, path + ": " + system.HardwareText(path), false, nullptr});
     }
     return drives;
 }
@@ -114,10 +114,18 @@ int TCdDriveList::AddImage(const std::string& path, std::string* why) {
             *why = "\"" + path + "\" is not a CD image (.cue or .toc)";
         return -1;
     }
+    if (IsAlbumSheet(path)) {
+        auto album = std::make_shared<TAlbumImage>();
+        if (!OpenAlbumImage(path, *album, why))
+            return -1;
+        entries_.push_back({path, path + ": album image", true, std::move(album)});
+        open_.push_back(nullptr);
+        return static_cast<int>(entries_.size() - 1);
+    }
     auto disc = system_.OpenDisc(path, true, why);
     if (!disc)
         return -1;
-    entries_.push_back({path, path + ": CD image", true});
+    entries_.push_back({path, path + ": CD image", true, nullptr});
     open_.push_back(nullptr);
     return static_cast<int>(entries_.size() - 1);
 }
@@ -145,11 +153,36 @@ TCdDisc* TCdDriveList::Disc(int drive, std::string* why) {
 }
 
 bool TCdDriveList::IsReady(int drive) {
+    if (Valid(drive) && entries_[drive].Album)
+        return true;
     return Disc(drive, nullptr) != nullptr;
+}
+
+std::vector<TCdTrack> AlbumTracks(const TAlbumImage& album) {
+    std::vector<TCdTrack> tracks;
+    for (size_t i = 0; i < album.Tracks.size(); ++i) {
+        const TAlbumTrack& a = album.Tracks[i];
+        TCdTrack t;
+        t.Number = static_cast<int>(i + 1);
+        t.IsAudio = true;
+        t.StartLsn = a.StartFrame;
+        // CD frames it covers, the last one partly filled where the track ends inside it.
+        t.Sectors = static_cast<int32_t>((a.Frames() * 75 + a.SampleRate - 1) / a.SampleRate);
+        t.LengthBytes = a.LengthBytes();
+        t.SampleRate = a.SampleRate;
+        t.Channels = a.Channels;
+        t.BitsPerSample = a.BitsPerSample;
+        tracks.push_back(t);
+    }
+    return tracks;
 }
 
 bool TCdDriveList::Tracks(int drive, std::vector<TCdTrack>& tracks, std::string* why) {
     tracks.clear();
+    if (Valid(drive) && entries_[drive].Album) {
+        tracks = AlbumTracks(*entries_[drive].Album);
+        return !tracks.empty();
+    }
     TCdDisc* disc = Disc(drive, why);
     if (!disc)
         return false;
@@ -160,11 +193,19 @@ bool TCdDriveList::Tracks(int drive, std::vector<TCdTrack>& tracks, std::string*
 }
 
 bool TCdDriveList::ReadToc(int drive, TCDToc& toc) {
+    if (Valid(drive) && entries_[drive].Album) {
+        toc = entries_[drive].Album->Toc();
+        return toc.TrackCount > 0;
+    }
     TCdDisc* disc = Disc(drive, nullptr);
     return disc && bw::ReadToc(*disc, toc);
 }
 
 bool TCdDriveList::ReadCdText(int drive, TCdText& text) {
+    if (Valid(drive) && entries_[drive].Album) {
+        text = entries_[drive].Album->Text();
+        return !text.Empty();
+    }
     TCdDisc* disc = Disc(drive, nullptr);
     return disc && bw::ReadCdText(*disc, text);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cd/albumimage.h"
 #include "cd/cdsystem.h"
 #include "cd/cdtext.h"
 #include "cd/cdtoc.h"
@@ -15,11 +16,14 @@ namespace bw {
 // At most this many of the system's CD devices are listed.
 constexpr size_t kMaxCdDevices = 10;
 
-// One entry of the drive list: a CD device or a disc image taken as a drive.
+// One entry of the drive list: a CD device, or a disc image or album image taken as a
+// drive.
 struct TCdDriveEntry {
     std::string Path;     // device path or image path
-    std::string Text;     // "path: vendor model", or "path: CD image"
-    bool IsImage = false;
+    std::string Text;     // "path: vendor model", "path: CD image" or "path: album image"
+    bool IsImage = false; // an image of either kind: no door, nothing to lock
+    // An album image's tracks, read from its sheet when it was added; null for the rest.
+    std::shared_ptr<const TAlbumImage> Album;
 };
 
 // One track of a disc, numbered as on the disc.
@@ -29,6 +33,10 @@ struct TCdTrack {
     int32_t StartLsn = 0;
     int32_t Sectors = 0;     // audio sectors of the track; 0 for a data track
     int64_t LengthBytes = 0; // Sectors * 2352; 0 for a data track (it has no audio length)
+    // What the audio is: a CD's always 44.1 kHz 16-bit stereo, an album image's as its file.
+    int SampleRate = 44100;
+    int Channels = 2;
+    int BitsPerSample = 16;
 };
 
 constexpr int64_t kCdSectorBytes = 2352;
@@ -56,8 +64,10 @@ public:
 
     // Lists the system's CD devices anew (images added before are kept after them).
     void Fill();
-    // Adds a disc image as a drive ("path: CD image") after checking that it opens; an
-    // image already listed is not added twice. Returns its index, or -1 with *why.
+    // Adds a disc image as a drive ("path: CD image") after checking that it opens, or an
+    // album image ("path: album image": a cue sheet naming audio files) after reading its
+    // sheet and files; an image already listed is not added twice. Returns its index, or -1
+    // with *why (nothing is added).
     int AddImage(const std::string& path, std::string* why = nullptr);
     // The index of a drive given as an index number, a device path or an image path;
     // -1 when there is none. An image path not listed yet is not added here.

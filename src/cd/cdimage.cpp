@@ -1,9 +1,11 @@
 #include "cd/cdimage.h"
 
+#include "cd/cuesheet.h"
 #include "common/asciicase.h"
 #include "common/filebytes.h"
 #include "common/instancetemp.h"
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -34,20 +36,9 @@ bool Fail(std::string* why, std::string text) {
 }
 
 std::optional<std::string> ReadSheet(const std::string& path, std::string* why) {
-    const auto size = FileSizeOf(path);
-    if (!size) {
-        Fail(why, "Can't open \"" + path + "\"");
+    const auto bytes = ReadCueSheetBytes(path, why);
+    if (!bytes)
         return std::nullopt;
-    }
-    if (*size > kMaxSheetBytes) {
-        Fail(why, "\"" + path + "\" is too large to be a disc image sheet");
-        return std::nullopt;
-    }
-    const auto bytes = ReadFileRange(path, 0, kMaxSheetBytes);
-    if (!bytes) {
-        Fail(why, "Can't read \"" + path + "\"");
-        return std::nullopt;
-    }
     return std::string(reinterpret_cast<const char*>(bytes->data()), bytes->size());
 }
 
@@ -85,67 +76,23 @@ bool WriteText(const fs::path& path, const std::string& text, std::string* why) 
     return true;
 }
 
-struct TCueFile {
-    std::string Name;
-    std::string Type; // upper case
-};
-
-// The FILE lines of a cue sheet: FILE "name" TYPE, or FILE name TYPE without quotes.
-std::vector<TCueFile> CueFiles(const std::string& sheet) {
-    std::vector<TCueFile> files;
-    size_t pos = 0;
-    while (pos < sheet.size()) {
-        size_t end = sheet.find_first_of("\r\n", pos);
-        if (end == std::string::npos)
-            end = sheet.size();
-        std::string_view line(sheet.data() + pos, end - pos);
-        pos = end + 1;
-        const size_t first = line.find_first_not_of(" \t");
-        if (first == std::string_view::npos)
-            continue;
-        line.remove_prefix(first);
-        if (line.size() < 5 || !EqualsIgnoringAsciiCase(line.substr(0, 4), "FILE") ||
-            (line[4] != ' ' && line[4] != '\t'))
-            continue;
-        line.remove_prefix(5);
-        line.remove_prefix(std::min(line.size(), line.find_first_not_of(" \t")));
-        TCueFile file;
-        if (!line.empty() && line.front() == '"') {
-            const size_t close = line.find('"', 1);
-            if (close == std::string_view::npos) {
-                file.Name = std::string(line.substr(1));
-                line = {};
-            } else {
-                file.Name = std::string(line.substr(1, close - 1));
-                line.remove_prefix(close + 1);
-            }
-        } else {
-            const size_t space = std::min(line.size(), line.find_last_of(" \t"));
-            file.Name = std::string(line.substr(0, space));
-            line.remove_prefix(space);
-        }
-        const size_t t = line.find_first_not_of(" \t");
-        if (t != std::string_view::npos) {
-            line.remove_prefix(t);
-            file.Type = AsciiUpper(line.substr(0, line.find_first_of(" \t")));
-        }
-        files.push_back(std::move(file));
-    }
-    return files;
+bool IsRawData(const TCueFileLine& file) {
+    return file.Type == "BINARY" || file.Type == "MOTOROLA";
 }
 
 bool PrepareCue(const std::string& path, TCdImageSource& out, std::string* why) {
     const auto sheet = ReadSheet(path, why);
     if (!sheet)
         return false;
-    const auto files = CueFiles(*sheet);
+    const auto files = CueFileLines(
+        DecodeCueText(std::span(reinterpret_cast<const std::byte*>(sheet->data()), sheet->size())));
     if (files.empty())
         return Fail(why, "The cue sheet \"" + path + "\" names no data file");
     if (files.size() > 1)
         return Fail(why, "The cue sheet \"" + path +
                              "\" names several files; only a sheet with one BINARY file can be "
                              "opened as a CD image");
-    const TCueFile& file = files.front();
+    const TCueFileLine& file = files.front();
     if (file.Type != "BINARY")
         return Fail(why, "The cue sheet \"" + path + "\" names a " +
                              (file.Type.empty() ? std::string("file without a type")
@@ -256,6 +203,33 @@ bool PrepareToc(const std::string& path, TCdImageSource& out, std::string* why) 
 }
 
 } // namespace
+
+std::optional<std::vector<std::byte>> ReadCueSheetBytes(const std::string& path, std::string* why) {
+    const auto size = FileSizeOf(path);
+    if (!size) {
+        Fail(why, "Can't open \"" + path + "\"");
+        return std::nullopt;
+    }
+    if (*size > kMaxSheetBytes) {
+        Fail(why, "\"" + path + "\" is too large to be a disc image sheet");
+        return std::nullopt;
+    }
+    auto bytes = ReadFileRange(path, 0, kMaxSheetBytes);
+    if (!bytes)
+        Fail(why, "Can't read \"" + path + "\"");
+    return bytes;
+}
+
+bool IsAlbumSheet(const std::string& path) {
+    if (AsciiLower(Extension(path)) != "cue")
+        return false;
+    const auto bytes = ReadCueSheetBytes(path, nullptr);
+    if (!bytes)
+        return false;
+    const auto files = CueFileLines(DecodeCueText(*bytes));
+    return std::any_of(files.begin(), files.end(),
+                       [](const TCueFileLine& f) { return !IsRawData(f); });
+}
 
 bool IsCdImagePath(std::string_view path) {
     const std::string ext = AsciiLower(Extension(path));

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace bw {
 
@@ -22,7 +25,16 @@ struct TCdImageSource {
 // - a .toc file's relative file names are taken against the working folder, so the sheet is
 //   opened as a copy naming the files by their full paths.
 // Sheets naming several files, or audio files (WAVE, FLAC, MP3, ...) rather than raw
-// BINARY data, are refused. False with the reason in *why.
+// BINARY data, are refused: those are album images (see OpenAlbumImage). False with the
+// reason in *why.
 bool PrepareCdImage(const std::string& path, TCdImageSource& out, std::string* why);
+
+// Whether a path is a cue sheet naming audio files (a FILE of any type but BINARY and
+// MOTOROLA): an album image, opened from its audio files rather than through libcdio.
+bool IsAlbumSheet(const std::string& path);
+
+// The bytes of a sheet (.cue or .toc); none, with the reason in *why, for a file that
+// can't be read or is far too large to be a sheet.
+std::optional<std::vector<std::byte>> ReadCueSheetBytes(const std::string& path, std::string* why);
 
 } // namespace bw

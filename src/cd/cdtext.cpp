@@ -9,7 +9,7 @@
 namespace bw {
 
 bool TCdText::Empty() const {
-    if (!Performer.empty() || !Title.empty() || !Genre.empty())
+    if (!Performer.empty() || !Title.empty() || !Genre.empty() || !Year.empty())
         return false;
     for (size_t i = 0; i < TrackTitles.size(); ++i)
         if (!TrackTitles[i].empty() || !TrackPerformers[i].empty())

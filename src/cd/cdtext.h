@@ -14,6 +14,7 @@ struct TCdText {
     std::string Performer;
     std::string Title;
     std::string Genre;
+    std::string Year; // an album image's REM DATE; CD-TEXT has none
     std::array<std::string, 100> TrackTitles;
     std::array<std::string, 100> TrackPerformers;
 

@@ -12,6 +12,10 @@ namespace bw {
 // stereo, the track's length in bytes and 177 bytes for each millisecond of it.
 TmyMusicFile MakeCdTrackItem(int track, int64_t lengthBytes, uint8_t drive);
 
+// Gives a track item another format than a CD's (an album image's track): its rate,
+// channels and the bit rate, duration and channel mode that follow from them.
+void SetCdTrackFormat(TmyMusicFile& item, int sampleRate, int channels, int bitsPerSample);
+
 // The job items of a disc's audio tracks in track order; data tracks are left out and
 // keep their numbers. TableIndex counts on from firstTableIndex.
 std::vector<TmyMusicFile> CdTrackItems(const std::vector<TCdTrack>& tracks, uint8_t drive,

@@ -19,8 +19,8 @@ class TCdDriveList;
 // `brindlewave-cli cd drives [IMAGE...]`: one JSON object a line for each drive of the list
 // (index, device, text), the images given added after the system's drives.
 // `brindlewave-cli cd tracks [--drive D]`: one JSON object a line for each audio track of
-// the disc in drive D (an index, a device path or an image path; 0 by default), as the
-// probe prints a job item.
+// the disc in drive D (an index, a device path or an image path: a CD image or an album
+// image, a cue sheet naming audio files; 0 by default), as the probe prints a job item.
 // `brindlewave-cli cd lookup [--drive D] [--server HOST[:PORT]]`: looks the disc up in the
 // disc database, the status lines on err, the disc record as one JSON object on out.
 // Returns 0 on success, 1 when a drive or disc fails, 2 on

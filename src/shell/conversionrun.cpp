@@ -271,6 +271,16 @@ bool TConversionRun::MustWait(size_t row) {
 }
 
 bool TConversionRun::OpenConversionStream(const TmyMusicFile& item, std::string& why) {
+    // FLAC and Ogg Vorbis keep every channel of a surround source; the other outputs take
+    // one or two and get the standard downmix. The lossless outputs keep a deep source's 24
+    // bits; the others take 16. (A CD's tracks are 16-bit stereo either way; an album
+    // image's are read as files are.)
+    const TChannelPolicy policy = target_ == TTargetType::Flac || target_ == TTargetType::Ogg
+                                      ? TChannelPolicy::KeepAll
+                                      : TChannelPolicy::DownmixToStereo;
+    const TSampleDepth depth = target_ == TTargetType::Flac || target_ == TTargetType::Ape
+                                   ? TSampleDepth::Keep24
+                                   : TSampleDepth::Reduce16;
     switch (item.SourceType) {
     case TSourceType::CdTrack: {
         // From the drive the track was listed from, whatever drive is chosen now: another
@@ -281,7 +291,7 @@ bool TConversionRun::OpenConversionStream(const TmyMusicFile& item, std::string&
         }
         std::string reason;
         stream_ = TAudioStream::OpenCdTrack(cdDrives_->At(item.CdDrive), item.Track,
-                                            cdDrives_->System(), nullptr, &reason);
+                                            cdDrives_->System(), nullptr, &reason, policy, depth);
         if (!stream_)
             why = "Can't read \"" + item.SourcePath + "\" from \"" + cdDrives_->At(item.CdDrive).Text +
                   "\": " + reason;
@@ -290,16 +300,7 @@ bool TConversionRun::OpenConversionStream(const TmyMusicFile& item, std::string&
     case TSourceType::CdaFile:
         return OpenCdaTrack(item, why);
     default:
-        // FLAC and Ogg Vorbis keep every channel of a surround source; the other outputs
-        // take one or two and get the standard downmix. The lossless outputs keep a deep
-        // source's 24 bits; the others take 16.
-        stream_ = TAudioStream::OpenFile(item.SourcePath, nullptr,
-                                         target_ == TTargetType::Flac || target_ == TTargetType::Ogg
-                                             ? TChannelPolicy::KeepAll
-                                             : TChannelPolicy::DownmixToStereo,
-                                         target_ == TTargetType::Flac || target_ == TTargetType::Ape
-                                             ? TSampleDepth::Keep24
-                                             : TSampleDepth::Reduce16);
+        stream_ = TAudioStream::OpenFile(item.SourcePath, nullptr, policy, depth);
         return stream_ != nullptr;
     }
 }

@@ -139,6 +139,7 @@ TCDInfo DiscInfoFromCdText(const TCdText& text) {
     info.Artist = text.Performer.empty() ? text.TrackPerformers[0] : text.Performer;
     info.Title = text.Title;
     info.Genre = text.Genre;
+    info.Year = text.Year;
     info.TrackTitles = text.TrackTitles;
     return info;
 }
@@ -156,9 +157,19 @@ bool NameCdTrackItems(std::span<TmyMusicFile> items, const TCddb* cddb, const TC
     if (!info)
         return false;
     const TNamePattern pattern = TNamePattern::FromSettings(settings);
-    for (TmyMusicFile& item : items)
-        if (item.SourceType == TSourceType::CdTrack)
-            ApplyDiscData(item, item.Track - 1, *info, pattern);
+    for (TmyMusicFile& item : items) {
+        if (item.SourceType != TSourceType::CdTrack)
+            continue;
+        ApplyDiscData(item, item.Track - 1, *info, pattern);
+        // A compilation's CD-TEXT (or album sheet) names each track's own performer.
+        const size_t i = static_cast<size_t>(item.Track) - 1;
+        if (info == &fromCdText && i < cdText->TrackPerformers.size() &&
+            !cdText->TrackPerformers[i].empty() && cdText->TrackPerformers[i] != item.Artist) {
+            item.Artist = cdText->TrackPerformers[i];
+            item.SourcePath = SafeTrackFileName(
+                {item.Title, item.Artist, item.Year, item.Genre, item.Album, item.Track}, pattern);
+        }
+    }
     return true;
 }
 

@@ -91,8 +91,8 @@ void ApplyDiscData(TmyMusicFile& item, int trackIndex, const TCDInfo& info, cons
 TCDInfo DiscInfoFromCdText(const TCdText& text);
 
 // Names the CD track items of one drive after "Add CD Tracks": from the disc database entry
-// when DiscDataReadable, else from the disc's CD-TEXT when it has any. Returns whether
-// names were given.
+// when DiscDataReadable, else from the disc's CD-TEXT when it has any (a track's own
+// performer, where CD-TEXT names one, is its artist). Returns whether names were given.
 bool NameCdTrackItems(std::span<TmyMusicFile> items, const TCddb* cddb, const TCdText* cdText,
                       const TAppSettings& settings);
 

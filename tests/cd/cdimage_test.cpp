@@ -136,8 +136,14 @@ TEST(CdImage, SheetsThatCannotBeOpenedAreRefusedWithAReason) {
         {"two.cue", "FILE " + bin + " BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
                     "FILE " + bin + " BINARY\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n",
          "names several files"},
-        {"wave.cue", "FILE \"x.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", "names a WAVE file"},
-        {"flac.cue", "FILE \"x.flac\" FLAC\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", "names a FLAC file"},
+        // Sheets naming audio files are album images, read from those files.
+        {"wave.cue", "FILE \"x.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n",
+         "line 1: the audio file"},
+        {"flac.cue", "FILE \"x.flac\" FLAC\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n",
+         "line 1: the audio file"},
+        {"mixed.cue", "FILE " + bin + " BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                      "FILE \"x.flac\" FLAC\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n",
+         "line 1: a sheet naming audio files can't name raw BINARY data too"},
         {"none.cue", "TRACK 01 AUDIO\n", "names no data file"},
         {"missing.cue", "FILE \"gone.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n",
          "does not exist"},

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 using bwtest::TCddbReply;
 using bwtest::TCddbServer;
@@ -109,4 +110,39 @@ TEST(CliCdLookup, ConvertNamesAndTagsFromTheLookupInsideTheOutputFolder) {
         const std::string title = tags.at("title");
         EXPECT_TRUE(title == "AC/DC" || title == "../../x" || title == longTitle) << f << ": " << title;
     }
+}
+
+// An album image is looked up as the disc it was ripped from: its disc id and offsets come
+// from the sheet's INDEX 01 times (gaps go with the track before), the lead-out from the
+// file's length, and the record names the converted tracks.
+TEST(CliCdLookup, AlbumImageIsLookedUpByItsSheetOffsets) {
+    bwtest::CoreApp();
+    bwtest::TTempDir dir;
+    bwtest::MakeTone(dir.File("album.flac"), 9.37); // 702.75 frames: the lead-out is at 703
+    std::ofstream(dir.File("album.cue")) << "FILE \"album.flac\" WAVE\n"
+                                            "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                                            "  TRACK 02 AUDIO\n    INDEX 00 00:02:40\n    INDEX 01 00:03:08\n"
+                                            "  TRACK 03 AUDIO\n    INDEX 01 00:06:62\n";
+    // Offsets 150, 383 and 662 (2, 5 and 8 s: digit sum 15), lead-out 853 (11 s, 9 s long).
+    std::string query;
+    TCddbServer server([&query](const std::string& t) {
+        if (t.find("cddb+query") != std::string::npos) {
+            query = t;
+            return Lines({"200 rock 0f000903 Band / Album"});
+        }
+        return Lines(Record("Band / Album", {"One", "Two", "Three"}));
+    });
+    const auto r = RunCli({"cd", "lookup", "--drive", dir.File("album.cue"), "--server", server.Address()},
+                          dir.File("config"));
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_NE(query.find("cddb+query+0f000903+3+150+383+662+11"), std::string::npos) << query;
+    EXPECT_NE(r.Out.find("\"TrackTitles\":[\"One\",\"Two\",\"Three\"]"), std::string::npos) << r.Out;
+
+    std::filesystem::create_directory(dir.File("out"));
+    const auto c = RunCli({"convert", "--cd", dir.File("album.cue"), "--server", server.Address(), "--to",
+                           "wav", "--out", dir.File("out")},
+                          dir.File("config"));
+    EXPECT_EQ(c.ExitCode, 0) << c.Err;
+    for (const char* name : {"01 Band One.wav", "02 Band Two.wav", "03 Band Three.wav"})
+        EXPECT_TRUE(std::filesystem::exists(dir.File("out/Band/Album/") + name)) << c.Out;
 }
