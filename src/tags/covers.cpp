@@ -357,19 +357,24 @@ void ReadFlacPictures(TTagSource& source, uint64_t start, TPicked& picked, std::
     }
 }
 
-void ReadOggPictures(TTagSource& source, uint64_t start, TPicked& picked, std::string* why) {
+// Walks the comment packet of an Ogg Vorbis or Opus stream starting at start: each comment
+// is given to take with its length and the stream positioned after the length; take reads
+// or skips exactly that many bytes and answers false to stop. False when the stream is
+// not one of these or the packet is broken.
+template <class TTake>
+bool WalkOggComments(TTagSource& source, uint64_t start, TTake take) {
     // The identification header fills the first page alone; the comment starts the second.
     TOggPacketStream first(source, start);
     std::string kind;
     if (!first.Read(8, kind))
-        return;
+        return false;
     std::string_view commentMagic;
     if (kind.starts_with("\x01vorbis"))
         commentMagic = std::string_view("\x03vorbis", 7);
     else if (kind == "OpusHead")
         commentMagic = "OpusTags";
     else
-        return;
+        return false;
     TOggPacketStream in(source, first.NextPageStart());
     std::string b;
     auto u32 = [&](uint32_t& v) {
@@ -381,38 +386,52 @@ void ReadOggPictures(TTagSource& source, uint64_t start, TPicked& picked, std::s
     };
     uint32_t vendor = 0, count = 0;
     if (!in.Read(commentMagic.size(), b) || b != commentMagic || !u32(vendor) || !in.Skip(vendor) || !u32(count))
-        return;
-    const size_t nameSize = kVorbisPictureName.size();
-    const uint64_t maxValue = (uint64_t{kMaxCoverBytes} + 1024) / 3 * 4 + 8;
+        return false;
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t length = 0;
         if (!u32(length))
-            return;
-        const size_t head = std::min<size_t>(length, nameSize);
-        if (!in.Read(head, b))
-            return;
-        if (head < nameSize || AsciiUpper(b) != kVorbisPictureName) {
-            if (!in.Skip(length - head))
-                return;
-            continue;
-        }
-        if (length - nameSize > maxValue) {
-            SetWhy(why, "a METADATA_BLOCK_PICTURE comment is too large");
-            return;
-        }
-        if (!in.Read(length - nameSize, b)) {
-            SetWhy(why, "a METADATA_BLOCK_PICTURE comment runs past the end of its packet");
-            return;
-        }
-        const auto block = Base64Decode(b);
-        if (!block) {
-            SetWhy(why, "a METADATA_BLOCK_PICTURE comment is not base64");
-            continue;
-        }
-        auto cover = ParsePictureBlock(*block, why);
-        if (cover && picked.Offer(std::move(*cover)))
-            return;
+            return false;
+        if (!take(in, length))
+            return true;
     }
+    return true;
+}
+
+// Longest METADATA_BLOCK_PICTURE value looked at: the base64 of the largest picture read.
+constexpr uint64_t kMaxPictureComment = (uint64_t{kMaxCoverBytes} + 1024) / 3 * 4 + 8;
+
+// The picture of a METADATA_BLOCK_PICTURE comment whose name the stream is past.
+std::optional<TCoverArt> ReadPictureComment(TByteStream& in, uint32_t valueLength, std::string* why) {
+    std::string b;
+    if (valueLength > kMaxPictureComment) {
+        SetWhy(why, "a METADATA_BLOCK_PICTURE comment is too large");
+        in.Skip(valueLength);
+        return std::nullopt;
+    }
+    if (!in.Read(valueLength, b)) {
+        SetWhy(why, "a METADATA_BLOCK_PICTURE comment runs past the end of its packet");
+        return std::nullopt;
+    }
+    const auto block = Base64Decode(b);
+    if (!block) {
+        SetWhy(why, "a METADATA_BLOCK_PICTURE comment is not base64");
+        return std::nullopt;
+    }
+    return ParsePictureBlock(*block, why);
+}
+
+void ReadOggPictures(TTagSource& source, uint64_t start, TPicked& picked, std::string* why) {
+    const size_t nameSize = kVorbisPictureName.size();
+    WalkOggComments(source, start, [&](TByteStream& in, uint32_t length) {
+        std::string name;
+        const size_t head = std::min<size_t>(length, nameSize);
+        if (!in.Read(head, name))
+            return false;
+        if (head < nameSize || AsciiUpper(name) != kVorbisPictureName)
+            return in.Skip(length - head);
+        auto cover = ReadPictureComment(in, static_cast<uint32_t>(length - nameSize), why);
+        return !(cover && picked.Offer(std::move(*cover)));
+    });
 }
 
 // ---- APEv2 ----------------------------------------------------------------------------
@@ -671,36 +690,63 @@ bool WriteFlacCover(const std::string& path, const TCoverArt& cover, std::string
     return true;
 }
 
-// The comment packet is rewritten by vorbiscomment (vorbis-tools), which repages the
-// headers; the picture goes to it in a file, as it would not fit on a command line. Its
-// output is a new file that replaces the old one only when it is complete.
-bool WriteOggCover(const std::string& path, const TCoverArt& cover, std::string* note) {
-    const uint64_t commentSize = kVorbisPictureName.size() + (PictureBlockSize(cover) + 2) / 3 * 4;
-    if (commentSize > uint64_t{kMaxCoverBytes} * 2) {
-        SetWhy(note, TooLarge(cover, "an Ogg Vorbis file"));
+// vorbiscomment's escapes (its -e): backslash, line breaks and zero bytes.
+std::string EscapeComment(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\0': out += "\\0"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+// The comments of an Ogg Vorbis file, one escaped line each, but pictures of type
+// pictureType. No value when the comment packet cannot be read whole.
+std::optional<std::string> KeptOggComments(const std::string& path, uint8_t pictureType, std::string& error) {
+    TFileSource source;
+    if (!OpenTagFile(path, source, error))
+        return std::nullopt;
+    TID3v2 id3;
+    const uint64_t start = id3.Load(source) && id3.Present() ? static_cast<uint64_t>(std::max(id3.Size(), 0)) : 0;
+    std::string lines;
+    bool whole = true;
+    const bool walked = WalkOggComments(source, start, [&](TByteStream& in, uint32_t length) {
+        std::string text;
+        if (lines.size() + length > 2 * kMaxPictureComment || !in.Read(length, text)) {
+            whole = false;
+            return false;
+        }
+        if (AsciiUpper(std::string_view(text).substr(0, kVorbisPictureName.size())) == kVorbisPictureName) {
+            const auto block = Base64Decode(std::string_view(text).substr(kVorbisPictureName.size()));
+            const auto old = block ? ParsePictureBlock(*block, nullptr) : std::nullopt;
+            if (old && old->PictureType == pictureType)
+                return true;
+        }
+        lines += EscapeComment(text);
+        lines += '\n';
         return true;
+    });
+    if (!walked || !whole) {
+        error = "cannot read the comments of " + path;
+        return std::nullopt;
     }
-    auto fail = [&](const std::string& why) {
-        SetWhy(note, "The cover art could not be written: " + why);
-        return false;
-    };
-    TScopedFile comment(TemporaryPathFor(path + ".txt"));
-    TScopedFile output(TemporaryPathFor(path));
-    {
-        std::string line(kVorbisPictureName);
-        line += Base64Encode(BuildPictureBlock(cover));
-        line += '\n';
-        const int fd = ::open(comment.Path().c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
-        if (fd < 0)
-            return fail("cannot create a file beside " + path + ": " + std::strerror(errno));
-        const bool written = WriteAllAt(fd, AsBytes(line), 0);
-        if (::close(fd) != 0 || !written)
-            return fail("cannot write a file beside " + path + ": " + std::strerror(errno));
-    }
+    return lines;
+}
+
+// Runs vorbiscomment with args; false with its messages in error when it fails.
+bool RunVorbisComment(std::vector<std::string> args, std::string& error) {
     // Its messages go to a pipe, its other output nowhere.
     int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
-        return fail(std::string("cannot start vorbiscomment: ") + std::strerror(errno));
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        error = std::string("cannot start vorbiscomment: ") + std::strerror(errno);
+        return false;
+    }
     struct TCloser {
         int& fd;
         ~TCloser() {
@@ -713,7 +759,7 @@ bool WriteOggCover(const std::string& path, const TCoverArt& cover, std::string*
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
-    std::vector<std::string> args{"vorbiscomment", "-a", "-c", comment.Path(), path, output.Path()};
+    args.insert(args.begin(), "vorbiscomment");
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());
@@ -723,8 +769,10 @@ bool WriteOggCover(const std::string& path, const TCoverArt& cover, std::string*
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipeFds[1]);
     pipeFds[1] = -1;
-    if (spawned != 0)
-        return fail(std::string("cannot start vorbiscomment: ") + std::strerror(spawned));
+    if (spawned != 0) {
+        error = std::string("cannot start vorbiscomment: ") + std::strerror(spawned);
+        return false;
+    }
     std::string messages;
     char chunk[4096];
     for (;;) {
@@ -739,14 +787,50 @@ bool WriteOggCover(const std::string& path, const TCoverArt& cover, std::string*
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return fail("vorbiscomment failed: " + std::string(TrimControl(messages)));
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return true;
+    error = "vorbiscomment failed: " + std::string(TrimControl(messages));
+    return false;
+}
+
+// The comment packet is rewritten by vorbiscomment (vorbis-tools), which repages the
+// headers: it is given every comment the file keeps and the picture, in a file, since a
+// picture does not fit on a command line, as UTF-8 (-R) with escapes (-e) so that any
+// value comes through unchanged. Its output is a new file that replaces the old one only
+// when it is complete.
+bool WriteOggCover(const std::string& path, const TCoverArt& cover, std::string* note) {
+    const uint64_t commentSize = kVorbisPictureName.size() + (PictureBlockSize(cover) + 2) / 3 * 4;
+    if (commentSize > kMaxPictureComment) {
+        SetWhy(note, TooLarge(cover, "an Ogg Vorbis file"));
+        return true;
+    }
+    auto fail = [&](const std::string& why) {
+        SetWhy(note, "The cover art could not be written: " + why);
+        return false;
+    };
+    std::string error;
+    auto lines = KeptOggComments(path, cover.PictureType, error);
+    if (!lines)
+        return fail(error);
+    *lines += kVorbisPictureName;
+    *lines += Base64Encode(BuildPictureBlock(cover));
+    *lines += '\n';
+    TScopedFile comment(TemporaryPathFor(path + ".txt"));
+    TScopedFile output(TemporaryPathFor(path));
+    const int fd = ::open(comment.Path().c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return fail("cannot create a file beside " + path + ": " + std::strerror(errno));
+    const bool written = WriteAllAt(fd, AsBytes(*lines), 0);
+    if (::close(fd) != 0 || !written)
+        return fail("cannot write a file beside " + path + ": " + std::strerror(errno));
+    if (!RunVorbisComment({"-w", "-R", "-e", "-c", comment.Path(), path, output.Path()}, error))
+        return fail(error);
     TOggVorbis check;
     if (!check.Load(output.Path()) || check.Samples() <= 0)
         return fail("vorbiscomment wrote no playable file");
-    std::string error;
+    const std::string finished = output.Path();
     output.Keep();
-    if (!ReplaceWithTemporary(args[5], path, error))
+    if (!ReplaceWithTemporary(finished, path, error))
         return fail("cannot replace " + path + ": " + error);
     return true;
 }
