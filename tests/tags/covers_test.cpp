@@ -1,6 +1,7 @@
 #include "tags/covers.h"
 #include "pipeline/apecompress.h"
 #include "tags/apetag.h"
+#include "tags/asfguids.h"
 #include "tags/id3v2.h"
 #include "tags/tagsource.h"
 #include "tags/tagtestutil.h"
@@ -89,11 +90,12 @@ TReadBack ReadBack(const std::string& path, const std::string& kind) {
     return back;
 }
 
+// The PNG is noise, over 64 KB, so that WMA keeps it in the Metadata Library Object.
 class CoverFiles : public ::testing::Test {
 protected:
     void SetUp() override {
         RunOk({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=red:s=64x64", "-frames:v", "1", jpeg_});
-        RunOk({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=s=48x32", "-frames:v", "1", png_});
+        RunOk({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "nullsrc=s=200x200,geq=random(1)*255:random(2)*255:128", "-frames:v", "1", png_});
         MakeTone(wav_, 0.5);
     }
     TTempDir dir_;
@@ -121,23 +123,26 @@ TEST_F(CoverFiles, EverySourceKindIntoEveryOutputKind) {
     RunOk({"wavpack", "-q", "-y", wav_, "-o", at("s.wv")});
     MakeApe(wav_, at("s.ape"));
     RunOk({"ffmpeg", "-v", "error", "-i", wav_, "-c:a", "wmav2", at("s.wma")});
+    RunOk({"ffmpeg", "-v", "error", "-i", wav_, "-c:a", "libopus", at("s.opus")});
     Python("import sys, base64, mutagen, mutagen.flac, mutagen.apev2, mutagen.asf, struct\n"
            "img = open(sys.argv[1],'rb').read()\n"
            "pic = mutagen.flac.Picture(); pic.type = 3; pic.mime = 'image/png'; pic.data = img\n"
-           "f = mutagen.File(sys.argv[2]); f['metadata_block_picture'] = [base64.b64encode(pic.write()).decode()]; f.save()\n"
+           "for p in (sys.argv[2], sys.argv[7]):\n"
+           "    f = mutagen.File(p); f['metadata_block_picture'] = [base64.b64encode(pic.write()).decode()]; f.save()\n"
            "for p in sys.argv[3:6]:\n"
            "    t = mutagen.apev2.APEv2(); t['Title'] = 'x'\n"
            "    t['Cover Art (Front)'] = mutagen.apev2.APEValue(b'c.png\\0' + img, mutagen.apev2.BINARY); t.save(p)\n"
            "w = mutagen.asf.ASF(sys.argv[6])\n"
            "v = struct.pack('<bI', 3, len(img)) + 'image/png'.encode('utf-16-le') + b'\\0\\0' + 'd'.encode('utf-16-le') + b'\\0\\0' + img\n"
            "w['WM/Picture'] = [mutagen.asf.ASFByteArrayAttribute(v)]; w.save()\n",
-           {png_, at("s.ogg"), at("s.mpc"), at("s.wv"), at("s.ape"), at("s.wma")});
+           {png_, at("s.ogg"), at("s.mpc"), at("s.wv"), at("s.ape"), at("s.wma"), at("s.opus")});
 
     const std::map<std::string, std::pair<std::string, std::string>> sources = {
         {"lame.mp3", {jpeg, "image/jpeg"}}, {"v24.mp3", {jpeg, "image/jpeg"}},
         {"s.flac", {png, "image/png"}},     {"s.ogg", {png, "image/png"}},
         {"s.mpc", {png, "image/png"}},      {"s.wv", {png, "image/png"}},
-        {"s.ape", {png, "image/png"}},      {"s.wma", {png, "image/png"}}};
+        {"s.ape", {png, "image/png"}},      {"s.wma", {png, "image/png"}},
+        {"s.opus", {png, "image/png"}}};
 
     // Outputs of every kind, made by the encoders the conversion uses, each with a title.
     const std::string outs = (dir_.Path() / "out").string();
@@ -368,6 +373,29 @@ TEST(CoverBytes, HandMadeTagsAndLyingLengths) {
     EXPECT_EQ(c->Description, "cover.jpg");
     EXPECT_FALSE(read(ape(static_cast<uint32_t>(item.size() + 1))));
     EXPECT_FALSE(read(ape(0xFFFFFFFFu)));
+
+    auto guid = [](const bw::TGuid& g) { return std::string(g.begin(), g.end()); };
+    auto le16 = [](size_t v) { return std::string{static_cast<char>(v), static_cast<char>(v >> 8)}; };
+    auto le64 = [&](size_t v) { return LE32(static_cast<uint32_t>(v)) + LE32(0); };
+    auto utf16z = [](std::string_view ascii) {
+        std::string out;
+        for (char ch : ascii)
+            out += std::string{ch, '\0'};
+        return out + std::string(2, '\0');
+    };
+    auto asf = [&](uint32_t statedSize) {
+        const std::string value = "\x03" + LE32(statedSize) + utf16z("image/jpeg") + utf16z("") + img;
+        const std::string name = utf16z("WM/Picture");
+        const std::string content = le16(1) + le16(name.size()) + name + le16(1) + le16(value.size()) + value;
+        const std::string object = guid(bw::kAsfExtendedContent) + le64(24 + content.size()) + content;
+        return guid(bw::kAsfHeaderObject) + le64(30 + object.size()) + LE32(1) + "\x01\x02" + object + "data";
+    };
+    c = read(asf(static_cast<uint32_t>(img.size())));
+    ASSERT_TRUE(c);
+    EXPECT_EQ(AsString(c->Data), img);
+    EXPECT_EQ(c->MimeType, "image/jpeg");
+    EXPECT_FALSE(read(asf(static_cast<uint32_t>(img.size() + 1))));
+    EXPECT_FALSE(read(asf(0xFFFFFFFFu)));
 }
 
 // A failed write leaves the output as it was and nothing beside it.
