@@ -303,6 +303,12 @@ TEST(CoverBytes, HandMadeTagsAndLyingLengths) {
         bw::TMemorySource source(Span(bytes));
         return bw::ReadEmbeddedCover(source, why);
     };
+    // Every tag that holds the picture, to be cut at every length at the end.
+    std::vector<std::string> valid;
+    auto readValid = [&](const std::string& bytes) {
+        valid.push_back(bytes);
+        return read(bytes);
+    };
     auto id3 = [](int version, uint8_t flags, const std::string& frames) {
         return std::string("ID3") + static_cast<char>(version) + '\0' + static_cast<char>(flags) +
                SyncSafe32(static_cast<uint32_t>(frames.size())) + frames + std::string(64, '\xAA');
@@ -322,16 +328,16 @@ TEST(CoverBytes, HandMadeTagsAndLyingLengths) {
     // Found: 2.2 PIC, a 2.3 tag unsynchronised as a whole, a 2.4 frame unsynchronised with a
     // data length indicator.
     std::string why;
-    auto c = read(id3(2, 0, "PIC" + BE32(static_cast<uint32_t>(pic22.size())).substr(1) + pic22));
+    auto c = readValid(id3(2, 0, "PIC" + BE32(static_cast<uint32_t>(pic22.size())).substr(1) + pic22));
     ASSERT_TRUE(c);
     EXPECT_EQ(AsString(c->Data), img);
     EXPECT_EQ(c->MimeType, "image/jpeg");
     const std::string frame23 = "APIC" + BE32(static_cast<uint32_t>(apic.size())) + std::string(2, '\0') + apic;
-    c = read(id3(3, 0x80, unsync(frame23)));
+    c = readValid(id3(3, 0x80, unsync(frame23)));
     ASSERT_TRUE(c);
     EXPECT_EQ(AsString(c->Data), img);
     const std::string body24 = BE32(static_cast<uint32_t>(apic.size())) + unsync(apic);
-    c = read(id3(4, 0, "APIC" + SyncSafe32(static_cast<uint32_t>(body24.size())) + std::string("\0\x03", 2) + body24));
+    c = readValid(id3(4, 0, "APIC" + SyncSafe32(static_cast<uint32_t>(body24.size())) + std::string("\0\x03", 2) + body24));
     ASSERT_TRUE(c);
     EXPECT_EQ(AsString(c->Data), img);
 
@@ -350,7 +356,7 @@ TEST(CoverBytes, HandMadeTagsAndLyingLengths) {
     auto flac = [](const std::string& pictureBlock, uint32_t statedLength) {
         return "fLaC" + std::string("\0\0\0\x22", 4) + std::string(34, '\0') + "\x86" + BE32(statedLength).substr(1) + pictureBlock;
     };
-    c = read(flac(block, static_cast<uint32_t>(block.size())));
+    c = readValid(flac(block, static_cast<uint32_t>(block.size())));
     ASSERT_TRUE(c);
     EXPECT_EQ(AsString(c->Data), img);
     EXPECT_FALSE(read(flac(block, static_cast<uint32_t>(block.size() + 1)), &why));
@@ -367,7 +373,7 @@ TEST(CoverBytes, HandMadeTagsAndLyingLengths) {
         const std::string footer = "APETAGEX" + LE32(2000) + LE32(static_cast<uint32_t>(items.size() + 32)) + LE32(1) + LE32(0) + std::string(8, '\0');
         return "audio" + items + footer;
     };
-    c = read(ape(static_cast<uint32_t>(item.size())));
+    c = readValid(ape(static_cast<uint32_t>(item.size())));
     ASSERT_TRUE(c);
     EXPECT_EQ(AsString(c->Data), img);
     EXPECT_EQ(c->Description, "cover.jpg");
@@ -390,12 +396,23 @@ TEST(CoverBytes, HandMadeTagsAndLyingLengths) {
         const std::string object = guid(bw::kAsfExtendedContent) + le64(24 + content.size()) + content;
         return guid(bw::kAsfHeaderObject) + le64(30 + object.size()) + LE32(1) + "\x01\x02" + object + "data";
     };
-    c = read(asf(static_cast<uint32_t>(img.size())));
+    c = readValid(asf(static_cast<uint32_t>(img.size())));
     ASSERT_TRUE(c);
     EXPECT_EQ(AsString(c->Data), img);
     EXPECT_EQ(c->MimeType, "image/jpeg");
     EXPECT_FALSE(read(asf(static_cast<uint32_t>(img.size() + 1))));
     EXPECT_FALSE(read(asf(0xFFFFFFFFu)));
+
+    // Cut short anywhere, a tag gives the whole picture or none.
+    ASSERT_EQ(valid.size(), 6u);
+    for (const std::string& bytes : valid) {
+        for (size_t n = 0; n < bytes.size(); ++n) {
+            const auto cut = read(bytes.substr(0, n));
+            if (cut) {
+                EXPECT_EQ(AsString(cut->Data), img) << n;
+            }
+        }
+    }
 }
 
 // A failed write leaves the output as it was and nothing beside it.
