@@ -764,12 +764,23 @@ bool RunVorbisComment(std::vector<std::string> args, std::string& error) {
     for (auto& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, "vorbiscomment", &actions, nullptr, argv.data(), environ);
+    // The child is waited for on every way out, so none is left behind as a zombie.
+    struct TChild {
+        pid_t Pid = -1;
+        int Status = 0;
+        void Wait() {
+            while (Pid > 0 && ::waitpid(Pid, &Status, 0) < 0 && errno == EINTR) {
+            }
+            Pid = -1;
+        }
+        ~TChild() { Wait(); }
+    } child;
+    const int spawned = posix_spawnp(&child.Pid, "vorbiscomment", &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipeFds[1]);
     pipeFds[1] = -1;
     if (spawned != 0) {
+        child.Pid = -1;
         error = std::string("cannot start vorbiscomment: ") + std::strerror(spawned);
         return false;
     }
@@ -784,9 +795,8 @@ bool RunVorbisComment(std::vector<std::string> args, std::string& error) {
         if (messages.size() < 4096)
             messages.append(chunk, static_cast<size_t>(got));
     }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    child.Wait();
+    const int status = child.Status;
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return true;
     error = "vorbiscomment failed: " + std::string(TrimControl(messages));

@@ -430,7 +430,19 @@ TEST_F(CoverFiles, FailedWritesLeaveTheOutputAlone) {
         EXPECT_TRUE(note.starts_with("The cover art could not be written: ")) << note;
         EXPECT_EQ(ReadAll(path), ReadAll(wav_));
     }
-    EXPECT_EQ(FolderEntries(outs), (std::vector<std::string>{"x.flac", "x.ogg"}));
+    // A real Ogg Vorbis file, but vorbiscomment cannot be started.
+    const std::string ogg = outs + "/y.ogg";
+    RunOk({"oggenc", "-Q", "-t", "Title", wav_, "-o", ogg});
+    const auto before = ReadAll(ogg);
+    const std::string path = std::getenv("PATH");
+    setenv("PATH", "/nonexistent", 1);
+    std::string note;
+    const bool written = bw::WriteFrontCover(ogg, TCoverTarget::OggVorbis, cover, &note);
+    setenv("PATH", path.c_str(), 1);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(note, "The cover art could not be written: cannot start vorbiscomment: No such file or directory");
+    EXPECT_EQ(ReadAll(ogg), before);
+    EXPECT_EQ(FolderEntries(outs), (std::vector<std::string>{"x.flac", "x.ogg", "y.ogg"}));
 }
 
 } // namespace
