@@ -54,6 +54,21 @@ void TAPETag::AddItem(std::string_view name, std::string_view value) {
         {EItemKind::Text, static_cast<uint32_t>(std::min<size_t>(value.size(), UINT32_MAX))});
 }
 
+void TAPETag::AddBinaryItem(std::string_view name, std::string_view value) {
+    AddItem(name, value);
+    itemInfos_.back().Kind = EItemKind::Binary;
+}
+
+void TAPETag::RemoveItems(std::string_view name) {
+    const std::string wanted = AsciiUpper(name);
+    for (size_t i = items_.size(); i-- > 0;) {
+        if (AsciiUpper(items_[i].first) != wanted)
+            continue;
+        items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(i));
+        itemInfos_.erase(itemInfos_.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+}
+
 std::string TAPETag::GetItem(std::string_view name) const {
     const std::string wanted = AsciiUpper(name);
     for (const auto& [itemName, value] : items_)
@@ -98,44 +113,68 @@ bool TAPETag::Load(TTagSource& source) {
         present_ = true;
         version_ = probe.Version;
         size_ = static_cast<int32_t>(probe.TagSize);
-        ReadItems(source, probe);
+        ReadItems(source, probe, kValueBuffer, false);
     }
     return true;
 }
 
-void TAPETag::ReadItems(TTagSource& source, const TProbe& probe) {
+bool TAPETag::LoadWhole(const std::string& path, size_t maxValueBytes) {
+    Clear();
+    TFileSource source;
+    TProbe probe;
+    if (!OpenTagFile(path, source, error_) || !ProbeFooter(source, probe))
+        return false;
+    if (!probe.IsApe)
+        return true;
+    present_ = true;
+    version_ = probe.Version;
+    size_ = static_cast<int32_t>(probe.TagSize);
+    if (ReadItems(source, probe, maxValueBytes, true))
+        return true;
+    items_.clear();
+    itemInfos_.clear();
+    error_ = "the APE tag of " + path + " cannot be read whole";
+    return false;
+}
+
+bool TAPETag::ReadItems(TTagSource& source, const TProbe& probe, size_t valueLimit, bool whole) {
     // The items lie between the stated start and the footer; a size pointing outside the
     // file leaves the tag without items.
     const uint64_t footerAt = probe.FileSize - probe.Shift - kFooterSize;
     if (probe.TagSize < kFooterSize || probe.TagSize - kFooterSize > footerAt)
-        return;
+        return false;
     uint64_t pos = footerAt - (probe.TagSize - kFooterSize);
     std::vector<std::byte> buf;
     // Each item takes at least 9 bytes, so the walk ends with the items area whatever the
     // stated count; items not read are not listed.
     for (uint32_t i = 0; i < probe.ItemCount && footerAt - pos >= 9; ++i) {
         if (!source.ReadExact(pos, 8, buf))
-            return;
+            return false;
         TByteReader r(buf);
         const uint32_t length = r.U32LE();
         const uint32_t itemFlags = r.U32LE();
         const uint64_t nameAt = pos + 8;
         if (!source.Read(nameAt, static_cast<size_t>(std::min<uint64_t>(kMaxNameSize + 1, footerAt - nameAt)), buf))
-            return;
+            return false;
         const auto zero = std::find(buf.begin(), buf.end(), std::byte{0});
         if (zero == buf.end())
-            return; // a name without its terminator
+            return false; // a name without its terminator
         const std::string name = Utf8OrLatin1(TrimControl(AsText(std::span(buf.begin(), zero))));
         const uint64_t valueAt = nameAt + static_cast<uint64_t>(zero - buf.begin()) + 1;
-        if (length > footerAt - valueAt)
-            return;
-        if (!source.ReadExact(valueAt, std::min<size_t>(length, kValueBuffer), buf))
-            return;
-        const std::string value = Utf8OrLatin1(AsText(buf), length > kValueBuffer);
-        items_.emplace_back(name, std::string(TrimControl(value)));
-        itemInfos_.push_back({ItemKind(probe.Version, itemFlags), length});
+        if (length > footerAt - valueAt || (whole && length > valueLimit))
+            return false;
+        if (!source.ReadExact(valueAt, std::min<size_t>(length, valueLimit), buf))
+            return false;
+        if (whole) {
+            items_.emplace_back(name, std::string(AsText(buf)));
+        } else {
+            const std::string value = Utf8OrLatin1(AsText(buf), length > valueLimit);
+            items_.emplace_back(name, std::string(TrimControl(value)));
+        }
+        itemInfos_.push_back({ItemKind(probe.Version, itemFlags), length, valueAt});
         pos = valueAt + length;
     }
+    return true;
 }
 
 uint64_t TAPETag::TagBytes() const {
@@ -157,9 +196,12 @@ std::string TAPETag::BuildTag() const {
         return out;
     };
     std::string out = frame(kHasHeader | kIsHeader);
-    for (const auto& [name, value] : items_) {
+    for (size_t i = 0; i < items_.size(); ++i) {
+        const auto& [name, value] = items_[i];
         PutU32LE(out, static_cast<uint32_t>(value.size()));
-        PutU32LE(out, 0);
+        // Bits 1-2 keep the item's kind: 0 text, 1 binary, 2 a link.
+        const EItemKind kind = i < itemInfos_.size() ? itemInfos_[i].Kind : EItemKind::Text;
+        PutU32LE(out, kind == EItemKind::Binary ? 2u : kind == EItemKind::Locator ? 4u : 0u);
         out += name;
         out += '\0';
         out += value;

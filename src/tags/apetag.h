@@ -28,6 +28,7 @@ public:
     struct TItemInfo {
         EItemKind Kind = EItemKind::Text;
         uint32_t Length = 0; // the value's full byte count, not only the part read
+        uint64_t ValueOffset = 0; // where the value starts in the file that was loaded
     };
 
     TAPETag() { Clear(); }
@@ -36,6 +37,10 @@ public:
     // True when the footer area could be read, tag or not (see Present).
     bool Load(const std::string& path);
     bool Load(TTagSource& source);
+    // Like Load, but every value is kept whole and as stored (binary items too, no trimming):
+    // what a rewrite of the tag needs so that it loses nothing. A value larger than
+    // maxValueBytes leaves the tag without items and false.
+    bool LoadWhole(const std::string& path, size_t maxValueBytes);
     // Replaces an existing tag (keeping an ID3v1 record behind it) with the object's items,
     // or appends them as a new tag. A failed write leaves the file as it was.
     bool Save(const std::string& path);
@@ -45,6 +50,10 @@ public:
     uint64_t TagBytes() const;
 
     void AddItem(std::string_view name, std::string_view value);
+    // An item of binary data (bits 1-2 of its flags say so), e.g. a cover picture.
+    void AddBinaryItem(std::string_view name, std::string_view value);
+    // Removes every item whose name matches, ignoring letter case.
+    void RemoveItems(std::string_view name);
     // The first item whose name matches, ignoring letter case; empty when there is none.
     std::string GetItem(std::string_view name) const;
 
@@ -67,7 +76,8 @@ private:
         uint32_t Flags = 0;
     };
     bool ProbeFooter(TTagSource& source, TProbe& probe);
-    void ReadItems(TTagSource& source, const TProbe& probe);
+    // valueLimit is the part of each value that is read; whole keeps them untouched.
+    bool ReadItems(TTagSource& source, const TProbe& probe, size_t valueLimit, bool whole);
 
     bool present_;
     int32_t version_;

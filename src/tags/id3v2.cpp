@@ -124,7 +124,29 @@ TEncodedText EncodeText(std::string_view utf8) {
     return {kUtf16Bom, "\xFF\xFE" + Utf8ToUtf16(utf8, false), std::string("\xFF\xFE\0\0", 4)};
 }
 
+void PutFrameHeader(std::vector<std::byte>& out, std::string_view id, uint64_t size) {
+    AppendText(out, id);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<std::byte>((size >> shift) & 0xFF));
+    out.push_back(std::byte{0});
+    out.push_back(std::byte{0});
+}
+
+// An APIC body's text part: encoding, MIME type, picture type and description.
+std::string PictureHead(const TCoverArt& cover) {
+    const TEncodedText enc = EncodeText(cover.Description);
+    std::string head(1, static_cast<char>(enc.Encoding));
+    head += Utf8ToLatin1(cover.MimeType);
+    head += '\0';
+    head += static_cast<char>(cover.PictureType);
+    return head + enc.Bytes + enc.Terminator;
+}
+
 } // namespace
+
+uint64_t TID3v2::PictureFrameSize(const TCoverArt& cover) {
+    return 10 + PictureHead(cover).size() + cover.Data.size();
+}
 
 void TID3v2::Clear() {
     present_ = false;
@@ -143,6 +165,7 @@ void TID3v2::Clear() {
     copyright_.clear();
     language_.clear();
     link_.clear();
+    picture_.reset();
     error_.clear();
 }
 
@@ -348,13 +371,17 @@ std::vector<std::byte> TID3v2::BuildTag(int64_t totalSize) const {
                 body += "eng" + enc.Terminator; // language, empty description
             body += enc.Bytes;
         }
-        AppendText(frames, kIds3[static_cast<size_t>(slot)]);
-        const auto size = static_cast<uint32_t>(body.size());
-        for (int shift = 24; shift >= 0; shift -= 8)
-            frames.push_back(static_cast<std::byte>((size >> shift) & 0xFF));
-        frames.push_back(std::byte{0});
-        frames.push_back(std::byte{0});
+        PutFrameHeader(frames, kIds3[static_cast<size_t>(slot)], body.size());
         AppendText(frames, body);
+    }
+    if (picture_) {
+        // Too large for the tag's size field: refused below like texts that do not fit.
+        if (PictureFrameSize(*picture_) > kMaxSyncSafe)
+            return {};
+        const std::string head = PictureHead(*picture_);
+        PutFrameHeader(frames, "APIC", head.size() + picture_->Data.size());
+        AppendText(frames, head);
+        frames.insert(frames.end(), picture_->Data.begin(), picture_->Data.end());
     }
     const uint64_t needed = kHeaderSize + frames.size();
     const uint64_t total = std::max<uint64_t>(needed, static_cast<uint64_t>(std::max<int64_t>(totalSize, 0)));

@@ -3,8 +3,11 @@
 // The ID3v2 tag at the start of a file: versions 2.2, 2.3 and 2.4 are read, 2.3 is written.
 // Texts are UTF-8 here; frames hold ISO-8859-1, UTF-16 or UTF-8 and are converted at the edge.
 
+#include "tags/covers.h"
+
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -61,6 +64,12 @@ public:
     void SetYear(std::string_view v);
     void SetGenre(std::string_view v);
     void SetComment(std::string_view v);
+    // A picture (APIC frame) written after the texts; Load and Clear drop it, so set it after
+    // loading. The picture is not read back here: ReadEmbeddedCover reads pictures.
+    void SetPicture(const TCoverArt& cover) { picture_ = cover; }
+    void ClearPicture() { picture_.reset(); }
+    // The bytes of the APIC frame (header included) SetPicture adds to the tag.
+    static uint64_t PictureFrameSize(const TCoverArt& cover);
 
 private:
     using TSlots = std::array<std::vector<std::byte>, kSlotCount>;
@@ -74,6 +83,7 @@ private:
     uint16_t track_;
     std::string trackText_, year_, genre_, comment_;
     std::string composer_, encoder_, copyright_, language_, link_;
+    std::optional<TCoverArt> picture_;
     std::string error_;
 };
 

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/../.."
 build=${BW_FUZZ_BUILD_DIR:-build-fuzz}
 seconds=${BW_FUZZ_SECONDS:-20}
 targets=(fuzz_id3v1 fuzz_id3v2 fuzz_apetag fuzz_mpegaudio fuzz_wavfile fuzz_wmafile fuzz_oggvorbis
-         fuzz_flacfile fuzz_monkey fuzz_wavpackfile fuzz_mpegplus fuzz_cdatrack fuzz_cuesheet)
+         fuzz_flacfile fuzz_monkey fuzz_wavpackfile fuzz_mpegplus fuzz_cdatrack fuzz_cuesheet fuzz_covers)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DBW_BUILD_FUZZ=ON -DBW_BUILD_TESTS=ON -DBW_BUILD_BENCH=OFF >/dev/null
@@ -76,6 +76,26 @@ flac -s -T TITLE=Title "$work/tone.wav" -o "$seeds/tone.flac"
 ffmpeg -nostdin -v error -i "$work/tone.wav" -metadata title=Title "$seeds/tone.wma"
 wavpack -q "$work/tone.wav" -o "$seeds/tone.wv"
 mpcenc --silent --title Title "$work/tone.wav" "$seeds/tone.mpc"
+# The same files with a small picture in each one's own tag.
+/usr/bin/python3 - "$seeds" <<'PY'
+import base64, os, shutil, struct, sys, mutagen, mutagen.flac, mutagen.apev2, mutagen.asf
+out = sys.argv[1]
+img = b"\x89PNG\r\n\x1a\n" + bytes(range(40))
+pic = mutagen.flac.Picture(); pic.type = 3; pic.mime = "image/png"; pic.desc = "d"; pic.data = img
+for name in ("tone.flac", "tone.ogg", "tone.mpc", "tone.wma"):
+    path = os.path.join(out, "cover-" + name)
+    shutil.copy(os.path.join(out, name), path)
+    if name.endswith(".flac"):
+        f = mutagen.flac.FLAC(path); f.add_picture(pic); f.save()
+    elif name.endswith(".ogg"):
+        f = mutagen.File(path); f["metadata_block_picture"] = [base64.b64encode(pic.write()).decode()]; f.save()
+    elif name.endswith(".mpc"):
+        t = mutagen.apev2.APEv2(path); t["Cover Art (Front)"] = mutagen.apev2.APEValue(b"c.png\0" + img, mutagen.apev2.BINARY); t.save()
+    else:
+        f = mutagen.asf.ASF(path)
+        v = struct.pack("<bI", 3, len(img)) + "image/png".encode("utf-16-le") + b"\0\0" + b"\0\0" + img
+        f["WM/Picture"] = [mutagen.asf.ASFByteArrayAttribute(v)]; f.save()
+PY
 /usr/bin/python3 - "$seeds" <<'PY'
 import os, struct, sys
 out = sys.argv[1]

@@ -1,0 +1,66 @@
+#pragma once
+
+// The front cover of a source, read from whichever tag the source holds (or from a picture
+// file beside it) and written into a converted output in that output's own way.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace bw {
+
+class TTagSource;
+
+// One picture with the fields the picture formats share (those of a FLAC PICTURE block):
+// ID3v2 and WMA pictures carry only the type, MIME type and description, so the sizes stay
+// zero there ("unknown", as a FLAC block may say too).
+struct TCoverArt {
+    std::vector<std::byte> Data;
+    std::string MimeType;    // e.g. "image/jpeg"; "-->" would mean a link, which is never taken
+    std::string Description; // UTF-8
+    uint8_t PictureType = 3; // 3 is the front cover
+    uint32_t Width = 0, Height = 0, Depth = 0, Colors = 0;
+};
+
+// The kinds of output a cover is written into.
+enum class TCoverTarget { Mp3, Flac, OggVorbis, Ape, Musepack, Wma, Wav };
+
+// No picture is read larger than this: a tag claiming more is refused as broken.
+inline constexpr size_t kMaxCoverBytes = 64 * 1024 * 1024;
+// A FLAC metadata block's length is 24 bits: a PICTURE block (32 bytes of fixed fields, the
+// MIME type, the description and the data) must fit in it.
+inline constexpr uint32_t kMaxFlacBlockBytes = 0xFFFFFF;
+
+// The front cover (picture type 3, else the first picture) held by an MP3 (ID3v2.2 PIC,
+// 2.3/2.4 APIC), FLAC (PICTURE block), Ogg Vorbis or Opus (METADATA_BLOCK_PICTURE), APE,
+// Musepack or WavPack (APEv2 "Cover Art (Front)") or WMA (WM/Picture) source; failing that,
+// the first of cover.jpg, folder.jpg, front.jpg and cover.png beside it (letter case
+// ignored). No value when there is none; *why (when given) then says why, and is empty
+// when the source simply holds no picture and none lies beside it.
+std::optional<TCoverArt> ReadFrontCover(const std::string& sourcePath, std::string* why);
+// The embedded part of ReadFrontCover alone: the picture the tags of these bytes hold.
+std::optional<TCoverArt> ReadEmbeddedCover(TTagSource& source, std::string* why);
+// A picture file beside the source, as ReadFrontCover looks for it.
+std::optional<TCoverArt> ReadSidecarCover(const std::string& sourcePath, std::string* why);
+
+// Writes the picture into a finished output of the given kind: an ID3v2.3 APIC frame (the
+// tag's other frames kept), a FLAC PICTURE block (the other blocks kept), a Vorbis comment
+// METADATA_BLOCK_PICTURE, or an APEv2 binary "Cover Art (Front)" item (the other items kept).
+// A picture of the same type that is already there is replaced. WMA and WAV outputs get no
+// picture (true, note empty). A picture too large for the format is left out: true, and
+// *note says so in a sentence for the user. False only when the file could not be changed:
+// it is then as it was, and *note says why.
+bool WriteFrontCover(const std::string& outputPath, TCoverTarget kind, const TCoverArt& cover,
+                     std::string* note);
+
+// The MIME type the data's first bytes show (JPEG, PNG, GIF, BMP, WebP); empty when unknown.
+std::string GuessImageMimeType(std::span<const std::byte> data);
+
+// The FLAC PICTURE block body (also the decoded METADATA_BLOCK_PICTURE comment value).
+std::vector<std::byte> BuildPictureBlock(const TCoverArt& cover);
+std::optional<TCoverArt> ParsePictureBlock(std::span<const std::byte> block, std::string* why);
+
+} // namespace bw
