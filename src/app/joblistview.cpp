@@ -261,6 +261,12 @@ void TJobListView::SetStatus(int row, const QString& status) {
         r->setText(kStatusColumn, status);
 }
 
+void TJobListView::SetNote(int row, const QString& note) {
+    if (QTreeWidgetItem* r = topLevelItem(row))
+        for (int c = 0; c < columnCount(); ++c)
+            r->setToolTip(c, note);
+}
+
 void TJobListView::RefreshRow(int row) {
     QTreeWidgetItem* r = topLevelItem(row);
     const TmyMusicFile* item = ItemAt(row);

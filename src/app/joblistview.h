@@ -39,6 +39,8 @@ public:
     void SetChecked(int row, bool checked);
     QString Status(int row) const;
     void SetStatus(int row, const QString& status);
+    // A remark about the row's last conversion, shown when the pointer rests on the row.
+    void SetNote(int row, const QString& note);
     // Rewrites a row's texts from its item (after the item changed).
     void RefreshRow(int row);
 

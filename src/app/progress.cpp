@@ -89,6 +89,10 @@ void TProgress::RowStatusChanged(size_t row, const std::string& status) {
 
 void TProgress::RowUnchecked(size_t row) { list_->SetChecked(static_cast<int>(row), false); }
 
+void TProgress::RowNoteChanged(size_t row, const std::string& note) {
+    list_->SetNote(static_cast<int>(row), QString::fromStdString(note));
+}
+
 void TProgress::FromToChanged(const std::string& from, const std::string& to) {
     from_->setText(QString::fromStdString(from));
     to_->setText(QString::fromStdString(to));

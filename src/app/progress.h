@@ -33,6 +33,7 @@ public:
     // TConversionObserver.
     void RowStatusChanged(size_t row, const std::string& status) override;
     void RowUnchecked(size_t row) override;
+    void RowNoteChanged(size_t row, const std::string& note) override;
     void FromToChanged(const std::string& from, const std::string& to) override;
     void ItemPercentChanged(int percent) override;
     void TotalPercentChanged(int percent) override;

@@ -30,7 +30,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: brindlewave-cli convert --to mp3|ogg|wav|wma|flac|ape|mpc [--out DIR | "
     "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite] [--jobs N]\n"
-    "       [--recursive] [--keep-structure] [--skip-existing] [--safe-names] [--] FILE|FOLDER...\n"
+    "       [--recursive] [--keep-structure] [--skip-existing] [--safe-names] [--no-covers] [--] FILE|FOLDER...\n"
     "       brindlewave-cli convert --cd DRIVE [--tracks LIST] [--server HOST[:PORT]] --to ... (the same options)";
 constexpr int kBarWidth = 30;
 constexpr int kPlainStep = 10; // plain progress lines every this many percent
@@ -93,6 +93,10 @@ public:
             lastShown_ = percent;
         }
     }
+    void RowNoteChanged(size_t, const std::string& note) override {
+        EndBar();
+        err_ << "brindlewave-cli: " << note << "\n";
+    }
     void RowStatusChanged(size_t row, const std::string& status) override {
         if (status == "Coverting...")
             return;
@@ -130,6 +134,7 @@ struct TConvertArgs {
     bool KeepStructure = false;
     bool SkipExisting = false;
     bool SafeNames = false;
+    bool NoCovers = false; // the source's cover is not carried into the output
     // --jobs: files converted at once; one per processor core when not given.
     std::optional<int> Jobs;
     std::optional<std::string> Preset;
@@ -202,6 +207,8 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
             args.SkipExisting = true;
         } else if (a == "--safe-names") {
             args.SafeNames = true;
+        } else if (a == "--no-covers") {
+            args.NoCovers = true;
         } else if (a == "--jobs" && hasValue) {
             const std::string& v = argv[++i];
             int jobs = 0;
@@ -344,6 +351,7 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
     settings.KeepStructure = args.KeepStructure;
     settings.SkipExisting = args.SkipExisting;
     settings.SafeNames = args.SafeNames;
+    settings.CarryCovers = !args.NoCovers;
     // A folder that does not exist yet is made by the run.
     std::error_code ec;
     const std::string folder =

@@ -40,7 +40,7 @@ const std::vector<TSubcommand>& Subcommands() {
         {"convert",
          "convert --to mp3|ogg|wav|wma|flac|ape|mpc [--out DIR | --same-as-source]\n"
          "          [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite]\n"
-         "          [--jobs N] [--recursive] [--keep-structure] [--skip-existing] [--safe-names]\n"
+         "          [--jobs N] [--recursive] [--keep-structure] [--skip-existing] [--safe-names] [--no-covers]\n"
          "          FILE|FOLDER... | --cd DRIVE [--tracks LIST]",
          "convert each file to the target type; --preset starts from the first quality preset\n"
          "      of that name (see presets), each --set then applies on top in the order given;\n"
@@ -53,8 +53,8 @@ const std::vector<TSubcommand>& Subcommands() {
          "      --recursive takes the audio files below each FOLDER; --keep-structure puts each\n"
          "      output under the folder's name and the path below it; --skip-existing passes over\n"
          "      a file whose output is newer than it (as Done); --safe-names makes every output\n"
-         "      name one FAT and Windows accept; one JSON object a line with the outcome of each\n"
-         "      file or track",
+         "      name one FAT and Windows accept; the front cover of a source goes into its output\n"
+         "      unless --no-covers; one JSON object a line with the outcome of each file or track",
          [](const std::vector<std::string>& args) {
              return bw::RunConvertCommand(args, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
          }},

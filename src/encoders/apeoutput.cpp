@@ -1,5 +1,7 @@
 #include "encoders/apeoutput.h"
 
+#include "encoders/coverart.h"
+
 #include "common/filebytes.h"
 #include "common/outputfile.h"
 #include "encoders/externalencoder.h"
@@ -191,6 +193,7 @@ bool RunApeTarget(TItemContext& context, const TApeOptions& options) {
         return fail("The compressed file holds " + std::to_string(written.Samples()) +
                     " samples instead of " + std::to_string(frames) + ".");
     TagApeFile(context, pending.TemporaryPath(), target);
+    CarryCover(context, pending.TemporaryPath(), TTargetType::Ape);
     context.SetItemPercent(100);
     if (std::string why; !pending.Commit(why))
         return fail(why);

@@ -1,5 +1,7 @@
 #include "encoders/externalencoder.h"
 
+#include "encoders/coverart.h"
+
 #include "audio/audiostream.h"
 #include "audio/encoderpipe.h"
 #include "common/outputfile.h"
@@ -274,6 +276,7 @@ bool RunExternalEncoder(TItemContext& context, TTargetType target, const TEncode
                     bad + ".");
     if (target == TTargetType::Mp3 && !WriteMp3Tags(written, item, why))
         return fail("Can't write the tags into \"" + output + "\"!\n" + why);
+    CarryCover(context, written, target);
     if (!pending.Commit(why))
         return fail(CantCreateFileMessage(output) + "\n" + why);
     return true;

@@ -31,6 +31,10 @@ public:
     // empty with the reason in *why when there is none. An item converted beside others
     // gets its lane's folder; alone, the instance folder.
     virtual std::string TemporaryFolder(std::string* why) { return LaneTemporaryFolder(0, why); }
+    // Whether the source's front cover goes into the output.
+    virtual bool CarryCovers() const { return false; }
+    // A remark about the item that is no failure (a cover left out), shown with its row.
+    virtual void AddNote(const std::string& /*note*/) {}
 };
 
 // Shows an error about the current item and sets its status to "Error". False, so that a

@@ -30,8 +30,9 @@ TConversionLane::~TConversionLane() {
 }
 
 void TConversionLane::Start(size_t row, const TmyMusicFile& job, std::unique_ptr<TAudioStream> stream,
-                            const TBackEnd& backEnd) {
+                            const TBackEnd& backEnd, bool carryCovers) {
     busy_ = true;
+    carryCovers_ = carryCovers;
     row_ = row;
     job_ = job;
     stream_ = std::move(stream);
@@ -81,6 +82,13 @@ void TConversionLane::SetItemPercent(int percent) {
     // A threaded lane's gauge is read by the dispatcher on its own rounds.
     if (!mailbox_)
         sink_.LanePercentChanged(*this);
+}
+
+void TConversionLane::AddNote(const std::string& note) {
+    TLaneNote n;
+    n.Kind = TLaneNote::TKind::Note;
+    n.Text = note;
+    Post(std::move(n));
 }
 
 void TConversionLane::ProcessEvents() {

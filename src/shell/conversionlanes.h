@@ -49,11 +49,11 @@ class TConversionLane;
 
 // What a lane asks the dispatcher to do for its row.
 struct TLaneNote {
-    enum class TKind { Status, Message, Question, Finished };
+    enum class TKind { Status, Message, Question, Note, Finished };
     TKind Kind = TKind::Status;
     TMessageKind MessageKind = TMessageKind::Information;
     std::string Caption = {};
-    std::string Text = {}; // the status, or the message's text
+    std::string Text = {}; // the status, the message's text or the note
     std::vector<TAnswer> Buttons = {};
     std::promise<TAnswer>* Answer = nullptr; // Question: set by the dispatcher
     bool Written = false;                    // Finished: the back-end's result
@@ -99,7 +99,7 @@ public:
     // Converts row's job from stream with backEnd. A threaded lane returns at once and
     // posts Finished last; otherwise the item is converted before Start returns.
     void Start(size_t row, const TmyMusicFile& job, std::unique_ptr<TAudioStream> stream,
-               const TBackEnd& backEnd);
+               const TBackEnd& backEnd, bool carryCovers);
     // Called by the dispatcher for Finished: the worker has ended; the stream comes back
     // (for what it has to say about the read) and the lane is free.
     std::unique_ptr<TAudioStream> End();
@@ -122,6 +122,8 @@ public:
     // clear; a cancel that came between two stages of this item still counts.
     void ClearCancelCurrent() override {}
     std::string TemporaryFolder(std::string* why) override;
+    bool CarryCovers() const override { return carryCovers_; }
+    void AddNote(const std::string& note) override;
 
 private:
     class TLaneDialogs final : public TDialogs {
@@ -142,6 +144,7 @@ private:
     int folderLane_;
     TLaneDialogs dialogs_{*this};
     bool busy_ = false;
+    bool carryCovers_ = false;
     size_t row_ = 0;
     TmyMusicFile job_;
     std::unique_ptr<TAudioStream> stream_;

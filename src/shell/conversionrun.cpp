@@ -151,6 +151,7 @@ void TConversionRun::StartRow(size_t row, TConversionLane& lane) {
     currentRow_ = row;
     TmyMusicFile& item = rows_[row].Item;
     rows_[row].Reason.clear();
+    rows_[row].Note.clear();
     SetItemPercent(0);
     stream_.reset();
 
@@ -198,7 +199,7 @@ void TConversionRun::StartRow(size_t row, TConversionLane& lane) {
     observer_.FromToChanged(item.SourcePath, item.TargetPath);
     SetStatus(kStatusConverting);
     lastStarted_ = &lane;
-    lane.Start(row, item, std::move(stream_), backEnds_[static_cast<size_t>(target_)]);
+    lane.Start(row, item, std::move(stream_), backEnds_[static_cast<size_t>(target_)], settings_.CarryCovers);
 }
 
 void TConversionRun::FinishRow(size_t row, bool written, const TAudioStream* stream) {
@@ -231,6 +232,10 @@ void TConversionRun::CarryOut(TConversionLane& lane, TLaneNote note) {
     case TLaneNote::TKind::Message:
         rowDialogs_.Show(note.MessageKind, note.Caption, note.Text);
         break;
+    case TLaneNote::TKind::Note:
+        rows_[lane.Row()].Note = note.Text;
+        observer_.RowNoteChanged(lane.Row(), note.Text);
+        break;
     case TLaneNote::TKind::Question:
         note.Answer->set_value(rowDialogs_.Ask(note.MessageKind, note.Caption, note.Text, note.Buttons));
         break;
@@ -252,8 +257,13 @@ void TConversionRun::LanePercentChanged(TConversionLane& lane) {
 
 bool TConversionRun::MustWait(size_t row) {
     const TmyMusicFile& item = rows_[row].Item;
-    const auto readsCd = [](const TmyMusicFile& i) {
-        return i.SourceType == TSourceType::CdTrack || i.SourceType == TSourceType::CdaFile;
+    // A disc, or an image read as one, is read one track at a time; an album image's tracks
+    // are cuts of audio files, read like any file.
+    const auto readsCd = [this](const TmyMusicFile& i) {
+        if (i.SourceType == TSourceType::CdaFile)
+            return true;
+        return i.SourceType == TSourceType::CdTrack &&
+               !(cdDrives_ && i.CdDrive < cdDrives_->Count() && cdDrives_->At(i.CdDrive).Album);
     };
     const std::string target = TargetPathFor(item, false);
     for (const auto& lane : lanes_) {
@@ -366,8 +376,9 @@ std::string TConversionRun::TargetFolderFor(const TmyMusicFile& item, bool makeF
             return;
         }
         std::error_code ec;
+        // The output folder itself may not be there yet: it is made with the level.
         if (!std::filesystem::exists(candidate, ec) &&
-            !std::filesystem::create_directory(candidate, ec)) {
+            !std::filesystem::create_directories(candidate, ec)) {
             rowDialogs_.Show(TMessageKind::Error, kCaption,
                              "Can't create folder \"" + candidate + "\"!");
         }

@@ -28,6 +28,9 @@ struct TConversionRow {
     // Why the row did not end "Done" in the last run: the last error shown for it, or why
     // it was skipped. Empty when it was converted.
     std::string Reason = {};
+    // What is worth knowing about how it was converted, though it is no failure (a cover
+    // left out); shown as the row's tooltip.
+    std::string Note = {};
 };
 
 // What the windows (or the command-line tool) are told while a run works. Every call comes
@@ -37,6 +40,7 @@ public:
     virtual ~TConversionObserver() = default;
     virtual void RowStatusChanged(size_t /*row*/, const std::string& /*status*/) {}
     virtual void RowUnchecked(size_t /*row*/) {}
+    virtual void RowNoteChanged(size_t /*row*/, const std::string& /*note*/) {}
     // The progress window's "From" and "To" fields (both empty: cleared).
     virtual void FromToChanged(const std::string& /*from*/, const std::string& /*to*/) {}
     virtual void ItemPercentChanged(int /*percent*/) {}

@@ -2,7 +2,8 @@
 // Artist/Album folders, two albums with an "01 Intro" each, pictures and notes beside the
 // music, and a name FAT refuses. Converted with the folder structure kept, it comes out as
 // the same tree; run again over it, nothing is converted; after an album is added, only
-// that album is; the names go onto a FAT file system as they are.
+// that album is; the names go onto a FAT file system as they are; every output carries its
+// source's cover, the one in the file or else the picture beside it.
 
 #include "encoders/convertertesthelp.h"
 
@@ -45,18 +46,27 @@ protected:
         const std::vector<std::pair<std::string, std::string>> albums{
             {"Artist A", "Album 1"}, {"Artist A", "Album 2"}, {"Artist B", "Album 3"},
             {"Artist C", "Album 4"}, {"Artist C", "Album 5"}};
+        // The first album's FLAC files hold a picture of their own; every album has a
+        // cover.jpg of its own colour beside its files.
+        const std::string embedded = library_->File("embedded.png");
+        RunOk({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "color=blue:s=48x32", "-frames:v", "1", embedded});
+        const char* colours[] = {"red", "green", "yellow", "white", "gray"};
         int made = 0;
         for (size_t a = 0; a < albums.size(); ++a) {
             const fs::path folder = library_->Path() / "Music" / albums[a].first / albums[a].second;
             fs::create_directories(folder);
+            RunOk({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                   std::string("color=") + colours[a] + ":s=64x64", "-frames:v", "1", (folder / "cover.jpg").string()});
             for (int t = 1; t <= 12; ++t) {
                 const auto& kind = kinds[static_cast<size_t>(made++) % kinds.size()];
                 std::string name = t == 1 && a < 2 ? "01 Intro" : (t < 10 ? "0" : "") + std::to_string(t) + " Song";
                 if (a == 4 && t == 12)
                     name = "What?: A_B";
-                kind.Make(wav, (folder / (name + fs::path(kind.Name).extension().string())).string());
+                const fs::path source = folder / (name + fs::path(kind.Name).extension().string());
+                kind.Make(wav, source.string());
+                if (a == 0 && source.extension() == ".flac")
+                    RunOk({"metaflac", "--import-picture-from=" + embedded, source.string()});
             }
-            WriteAll((folder / "cover.jpg").string(), std::vector<std::byte>(64, std::byte{0xFF}));
             WriteAll((folder / "notes.txt").string(), std::vector<std::byte>(8, std::byte{'n'}));
         }
         fs::remove(wav);
@@ -91,12 +101,19 @@ TEST_P(Library, SameTreeThenOnlyWhatIsNew) {
     EXPECT_EQ(first.ExitCode, 0) << first.Err;
     EXPECT_EQ(Statuses(first.Out), std::vector<std::string>(60, "Done")) << first.Out;
     std::set<std::string> expected;
+    // Each output with the picture it must hold: the FLAC's own, else its album's cover.jpg.
+    std::vector<std::string> coverPairs;
     for (const auto& [path, time] : Tree(music)) {
         const fs::path p(path);
         if (p.extension() == ".jpg" || p.extension() == ".txt")
             continue;
         const std::string stem = p.stem() == "What?: A_B" ? "What__ A_B" : p.stem().string();
-        expected.insert(("Music" / p.parent_path() / (stem + "." + to)).string());
+        const std::string output = ("Music" / p.parent_path() / (stem + "." + to)).string();
+        expected.insert(output);
+        coverPairs.push_back((out / output).string());
+        coverPairs.push_back(p.parent_path() == "Artist A/Album 1" && p.extension() == ".flac"
+                                 ? library_->File("embedded.png")
+                                 : (music / p.parent_path() / "cover.jpg").string());
     }
     ASSERT_EQ(expected.size(), 60u);
     const auto converted = Tree(out);
@@ -105,6 +122,23 @@ TEST_P(Library, SameTreeThenOnlyWhatIsNew) {
         names.insert(path);
     EXPECT_EQ(names, expected);
     EXPECT_NEAR(DecodedSeconds((out / "Music/Artist A/Album 2/01 Intro." += to).string()), 1.0, 0.1);
+    // The picture in every output, as mutagen reads it, is the very file it came from.
+    std::vector<std::string> check{"/usr/bin/python3", "-c", R"(
+import base64, sys
+from mutagen import File
+from mutagen.flac import Picture
+args = sys.argv[1:]
+for output, expected in zip(args[0::2], args[1::2]):
+    f = File(output)
+    if output.endswith('.mp3'):
+        pictures = [p.data for p in f.tags.getall('APIC')] if f.tags else []
+    else:
+        pictures = [Picture(base64.b64decode(v)).data for v in f.get('metadata_block_picture', [])]
+    if pictures != [open(expected, 'rb').read()]:
+        print('wrong cover: ' + output)
+)"};
+    check.insert(check.end(), coverPairs.begin(), coverPairs.end());
+    EXPECT_EQ(RunOk(check), "");
 
     // Again over the same library: nothing is converted, nothing asked, every file Done.
     const auto second = Convert(to, music, out, true);

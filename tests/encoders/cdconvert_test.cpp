@@ -163,12 +163,14 @@ TEST(CdConvert, ArtistAndAlbumFoldersFromAnyName) {
     items[2].Album = "Homogenic";
     items[2].SourcePath = "03 Björk Vol. 2"; // a named track: its dot is no extension
     TTempDir out;
-    const auto result = Convert(drives, items, out.Path().string(), TTargetType::Flac, true);
+    // An output folder not made yet is made with the first track's levels.
+    const auto result = Convert(drives, items, out.File("new"), TTargetType::Flac, true);
+    EXPECT_TRUE(result->Dialogs.Shown.empty()) << result->Dialogs.Shown.front().Text;
     for (const auto& row : result->Rows)
         EXPECT_EQ(row.Status, "Done") << row.Reason;
-    EXPECT_TRUE(std::filesystem::exists(out.File("AC_DC/Unknown Album/CD Track 1.flac")));
-    EXPECT_TRUE(std::filesystem::exists(out.File("CD Track 2.flac")));
-    EXPECT_TRUE(std::filesystem::exists(out.File("Björk/Homogenic/03 Björk Vol. 2.flac")));
+    EXPECT_TRUE(std::filesystem::exists(out.File("new/AC_DC/Unknown Album/CD Track 1.flac")));
+    EXPECT_TRUE(std::filesystem::exists(out.File("new/CD Track 2.flac")));
+    EXPECT_TRUE(std::filesystem::exists(out.File("new/Björk/Homogenic/03 Björk Vol. 2.flac")));
     EXPECT_EQ(FolderEntries(dir.Path().string()),
               (std::vector<std::string>{"disc.bin", "disc.cue"}));
 }
