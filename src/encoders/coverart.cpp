@@ -42,7 +42,7 @@ void CarryCover(TItemContext& context, const std::string& written, TTargetType t
         return;
     }
     std::string note;
-    WriteFrontCover(written, CoverTargetOf(target), *cover, &note);
+    WriteFrontCover(written, CoverTargetOf(target), *cover, &note, true);
     if (!note.empty())
         context.AddNote(note);
 }

@@ -624,7 +624,7 @@ bool WriteMp3Cover(const std::string& path, const TCoverArt& cover, std::string*
     return true;
 }
 
-bool WriteFlacCover(const std::string& path, const TCoverArt& cover, std::string* note) {
+bool WriteFlacCover(const std::string& path, const TCoverArt& cover, std::string* note, bool fresh) {
     if (PictureBlockSize(cover) > kMaxFlacBlockBytes) {
         SetWhy(note, TooLarge(cover, "a FLAC file"));
         return true;
@@ -685,7 +685,7 @@ bool WriteFlacCover(const std::string& path, const TCoverArt& cover, std::string
         blocks[i][0] = static_cast<std::byte>(flags | (i + 1 == blocks.size() ? 0x80 : 0));
         head.insert(head.end(), blocks[i].begin(), blocks[i].end());
     }
-    if (!RebuildFileWithHead(path, head, pos, error))
+    if (!RebuildFileWithHead(path, head, pos, error, !fresh))
         return fail(error);
     return true;
 }
@@ -980,7 +980,9 @@ std::optional<TCoverArt> ReadSidecarCover(const std::string& sourcePath, std::st
         SetWhy(why, "the picture " + bestPath.string() + " is too large");
         return std::nullopt;
     }
-    auto data = ReadFileRange(bestPath.string(), 0, kMaxCoverBytes);
+    // Read at its own size: a buffer of the largest size allowed would be cleared page by
+    // page for every file of a library.
+    auto data = size ? ReadFileRange(bestPath.string(), 0, static_cast<size_t>(*size)) : std::nullopt;
     if (!data || data->empty()) {
         SetWhy(why, "cannot read the picture " + bestPath.string());
         return std::nullopt;
@@ -1007,7 +1009,7 @@ std::optional<TCoverArt> ReadFrontCover(const std::string& sourcePath, std::stri
 }
 
 bool WriteFrontCover(const std::string& outputPath, TCoverTarget kind, const TCoverArt& cover,
-                     std::string* note) {
+                     std::string* note, bool fresh) {
     SetWhy(note, {});
     if (cover.Data.empty())
         return true;
@@ -1015,7 +1017,7 @@ bool WriteFrontCover(const std::string& outputPath, TCoverTarget kind, const TCo
     case TCoverTarget::Mp3:
         return WriteMp3Cover(outputPath, cover, note);
     case TCoverTarget::Flac:
-        return WriteFlacCover(outputPath, cover, note);
+        return WriteFlacCover(outputPath, cover, note, fresh);
     case TCoverTarget::OggVorbis:
         return WriteOggCover(outputPath, cover, note);
     case TCoverTarget::Ape:

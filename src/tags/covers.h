@@ -52,9 +52,11 @@ std::optional<TCoverArt> ReadSidecarCover(const std::string& sourcePath, std::st
 // A picture of the same type that is already there is replaced. WMA and WAV outputs get no
 // picture (true, note empty). A picture too large for the format is left out: true, and
 // *note says so in a sentence for the user. False only when the file could not be changed:
-// it is then as it was, and *note says why.
+// it is then as it was, and *note says why. fresh: the output was just written under a
+// name of its own and takes its real name after this, so a rebuilt file need not be forced
+// to the disk first (the rest of it was not either).
 bool WriteFrontCover(const std::string& outputPath, TCoverTarget kind, const TCoverArt& cover,
-                     std::string* note);
+                     std::string* note, bool fresh = false);
 
 // The MIME type the data's first bytes show (JPEG, PNG, GIF, BMP, WebP); empty when unknown.
 std::string GuessImageMimeType(std::span<const std::byte> data);

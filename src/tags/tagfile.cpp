@@ -131,7 +131,7 @@ bool OverwriteFileHead(const std::string& path, std::span<const std::byte> head,
 }
 
 bool RebuildFileWithHead(const std::string& path, std::span<const std::byte> head, uint64_t keepFrom,
-                         std::string& error) {
+                         std::string& error, bool sync) {
     // Work on the file a link points to, so the link stays a link.
     std::error_code ec;
     const std::filesystem::path target = std::filesystem::canonical(path, ec);
@@ -187,9 +187,21 @@ bool RebuildFileWithHead(const std::string& path, std::span<const std::byte> hea
         error = Reason("cannot write", shownName);
         return false;
     }
-    std::vector<std::byte> buffer(256 * 1024);
     uint64_t out = head.size();
-    for (uint64_t in = keepFrom; in < oldSize;) {
+    uint64_t in = keepFrom;
+    // The kernel copies the rest without bringing it through this process where it can;
+    // what it leaves (another file system, an old kernel) is copied block by block below.
+    while (in < oldSize) {
+        auto from = static_cast<off64_t>(in);
+        auto to = static_cast<off64_t>(out);
+        const ssize_t n = ::copy_file_range(old.Get(), &from, tmp.Get(), &to, static_cast<size_t>(oldSize - in), 0);
+        if (n <= 0)
+            break;
+        in += static_cast<uint64_t>(n);
+        out += static_cast<uint64_t>(n);
+    }
+    std::vector<std::byte> buffer(in < oldSize ? 256 * 1024 : 0);
+    while (in < oldSize) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), oldSize - in));
         std::span<std::byte> chunk(buffer.data(), n);
         if (!ReadAllAt(old.Get(), chunk, in)) {
@@ -208,7 +220,7 @@ bool RebuildFileWithHead(const std::string& path, std::span<const std::byte> hea
     if (::fchown(tmp.Get(), st.st_uid, st.st_gid) != 0) {
         // Not permitted for an ordinary user on someone else's file; the content matters more.
     }
-    if (::fchmod(tmp.Get(), (st.st_mode & 07777) | S_IWUSR) != 0 || ::fsync(tmp.Get()) != 0) {
+    if (::fchmod(tmp.Get(), (st.st_mode & 07777) | S_IWUSR) != 0 || (sync && ::fsync(tmp.Get()) != 0)) {
         error = Reason("cannot finish", shownName);
         return false;
     }
@@ -243,9 +255,11 @@ bool RebuildFileWithHead(const std::string& path, std::span<const std::byte> hea
     }
     remover.keep = true;
     // Make the rename itself durable.
-    TFd dir(::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Valid())
-        ::fsync(dir.Get());
+    if (sync) {
+        TFd dir(::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dir.Valid())
+            ::fsync(dir.Get());
+    }
     return true;
 }
 

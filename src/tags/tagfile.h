@@ -26,9 +26,10 @@ bool TruncateFile(const std::string& path, uint64_t size, std::string& error);
 bool OverwriteFileHead(const std::string& path, std::span<const std::byte> head, std::string& error);
 
 // Builds a new file of head followed by the old file's bytes from keepFrom on, beside the old
-// one, flushes it and renames it over the old one. Until that rename the old file is not
+// one, flushes it (unless sync is off: a file the program has just written itself and not
+// yet put in place) and renames it over the old one. Until that rename the old file is not
 // touched; on any failure the new file is removed and the old one stays as it was.
 bool RebuildFileWithHead(const std::string& path, std::span<const std::byte> head, uint64_t keepFrom,
-                         std::string& error);
+                         std::string& error, bool sync = true);
 
 } // namespace bw
