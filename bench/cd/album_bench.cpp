@@ -59,17 +59,10 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--rounds") == 0)
             rounds = std::max(1, std::atoi(argv[i + 1]));
     }
-    char folder[] = "/tmp/album_bench.XXXXXX";
-    if (!mkdtemp(folder))
+    const bwbench::TBenchFolder folder("album_bench");
+    if (folder.Path().empty())
         Die("can't make a temporary folder");
-    const fs::path dir = folder;
-    struct TCleanup {
-        fs::path Dir;
-        ~TCleanup() {
-            std::error_code ec;
-            fs::remove_all(Dir, ec);
-        }
-    } cleanup{dir};
+    const fs::path& dir = folder.Path();
 
     const std::string wav = (dir / "album.wav").string();
     const std::string flac = (dir / "album.flac").string();

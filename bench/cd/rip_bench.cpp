@@ -19,6 +19,8 @@
 #include "cd/cddrives.h"
 #include "cd/cdtrackstream.h"
 
+#include "support/benchprocess.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -81,17 +83,10 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--rounds") == 0)
             rounds = std::max(1, std::atoi(argv[i + 1]));
     }
-    char folder[] = "/tmp/rip_bench.XXXXXX";
-    if (!mkdtemp(folder))
+    const bwbench::TBenchFolder folder("rip_bench");
+    if (folder.Path().empty())
         Die("can't make a temporary folder");
-    const fs::path dir = folder;
-    struct TCleanup {
-        fs::path Dir;
-        ~TCleanup() {
-            std::error_code ec;
-            fs::remove_all(Dir, ec);
-        }
-    } cleanup{dir};
+    const fs::path& dir = folder.Path();
 
     const std::string bin = (dir / "disc.bin").string();
     const std::string cue = (dir / "disc.cue").string();

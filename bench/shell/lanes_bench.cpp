@@ -20,7 +20,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 using namespace bwbench;
@@ -76,7 +75,8 @@ int main(int argc, char* argv[]) {
         targets = {bw::TTargetType::Mp3, bw::TTargetType::Ogg, bw::TTargetType::Flac, bw::TTargetType::Mpc,
                    bw::TTargetType::Ape, bw::TTargetType::Wav, bw::TTargetType::Wma};
 
-    const fs::path dir = fs::temp_directory_path() / ("bw-lanes-bench-" + std::to_string(getpid()));
+    const TBenchFolder folder("bw-lanes-bench");
+    const fs::path& dir = folder.Path();
     fs::create_directories(dir);
     std::vector<std::string> sources;
     for (int k = 0; k < files; ++k) {
@@ -167,6 +167,5 @@ int main(int argc, char* argv[]) {
                     Best(ours).Wall, Best(theirs).Wall, ratio, kAgainstFfmpeg,
                     ratio > kAgainstFfmpeg ? "  below the bar" : "");
     }
-    fs::remove_all(dir);
     return status;
 }

@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 using namespace bwbench;
@@ -54,7 +53,8 @@ int main(int argc, char* argv[]) {
         targets = {bw::TTargetType::Mp3, bw::TTargetType::Ogg, bw::TTargetType::Flac, bw::TTargetType::Ape,
                    bw::TTargetType::Mpc};
 
-    const fs::path dir = fs::temp_directory_path() / ("bw-library-bench-" + std::to_string(getpid()));
+    const TBenchFolder folder("bw-library-bench");
+    const fs::path& dir = folder.Path();
     const fs::path music = dir / "Music";
     const std::string cover = (dir / "cover.jpg").string();
     fs::create_directories(music);
@@ -112,6 +112,5 @@ int main(int argc, char* argv[]) {
         std::printf("%-6s %10.2f %10.2f %8.3f%s\n", name.c_str(), Best(with).Wall, Best(without).Wall, ratio,
                     ratio > kAllowedCost ? "  over 5%" : "");
     }
-    fs::remove_all(dir);
     return status;
 }

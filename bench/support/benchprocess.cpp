@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -59,6 +60,18 @@ bool Wait(pid_t pid) {
 }
 
 } // namespace
+
+TBenchFolder::TBenchFolder(const std::string& name) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (name + ".XXXXXX")).string();
+    if (::mkdtemp(pattern.data()))
+        path_ = pattern;
+}
+
+TBenchFolder::~TBenchFolder() {
+    std::error_code ec;
+    if (!path_.empty())
+        std::filesystem::remove_all(path_, ec);
+}
 
 TCost Time(const std::vector<std::string>& producer, const std::vector<std::string>& consumer) {
     const auto start = TClock::now();

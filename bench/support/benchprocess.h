@@ -3,10 +3,26 @@
 // Running and timing the programs a bench compares: wall-clock and processor time of every
 // process started, with the best and the median ratio over rounds.
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace bwbench {
+
+// A private working folder in the system's temporary folder for one bench run
+// ("<name>.XXXXXX"), removed with everything in it when the bench ends normally. Path() is
+// empty when it could not be made.
+class TBenchFolder {
+public:
+    explicit TBenchFolder(const std::string& name);
+    ~TBenchFolder();
+    TBenchFolder(const TBenchFolder&) = delete;
+    TBenchFolder& operator=(const TBenchFolder&) = delete;
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
 
 struct TCost {
     double Wall = -1; // negative: a program failed
