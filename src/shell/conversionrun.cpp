@@ -108,11 +108,10 @@ void TConversionRun::Run() {
     // this thread dispatches.
     const int laneCount = std::clamp(std::min(settings_.ParallelJobs, checkedCount_), 1, kMaxParallelJobs);
     const bool threaded = laneCount > 1;
-    TLaneMailbox mailbox;
     lanes_.clear();
     lastStarted_ = nullptr;
     for (int k = 0; k < laneCount; ++k)
-        lanes_.push_back(std::make_unique<TConversionLane>(static_cast<TLaneNoteSink&>(*this), threaded ? &mailbox : nullptr,
+        lanes_.push_back(std::make_unique<TConversionLane>(static_cast<TLaneNoteSink&>(*this), threaded ? &mailbox_ : nullptr,
                                                            threaded ? k + 1 : 0));
     const auto busy = [this] {
         return std::any_of(lanes_.begin(), lanes_.end(), [](const auto& l) { return l->Busy(); });
@@ -135,7 +134,7 @@ void TConversionRun::Run() {
         }
         if (!busy() && (cancelAll_ || next >= count))
             break;
-        for (auto& [lane, note] : mailbox.Take(kDispatchWait))
+        for (auto& [lane, note] : mailbox_.Take(kDispatchWait))
             CarryOut(*lane, std::move(note));
         if (lastStarted_ && lastStarted_->Busy() && lastStarted_->Percent() != itemPercent_)
             SetItemPercent(lastStarted_->Percent());

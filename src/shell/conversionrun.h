@@ -159,6 +159,8 @@ private:
     std::vector<std::string> foldersFailed_; // output folders that could not be made
 
     std::unique_ptr<TAudioStream> stream_; // of the row being started
+    // The lanes post here; declared first, so that it outlives every lane's thread.
+    TLaneMailbox mailbox_;
     std::vector<std::unique_ptr<TConversionLane>> lanes_;
     TConversionLane* lastStarted_ = nullptr; // its From/To and gauge are shown
     size_t currentRow_ = 0;                  // the row the run is dealing with
