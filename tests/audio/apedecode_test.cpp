@@ -2,7 +2,7 @@
 // as FFmpeg decodes them, and the probe reads their headers.
 
 #include "audio/audiostream.h"
-#include "pipeline/apecompress.h"
+#include "support/apemake.h"
 #include "shell/probe.h"
 #include "support/testsupport.h"
 
@@ -12,28 +12,6 @@
 using namespace bw;
 
 namespace {
-
-// Compresses raw PCM into an APE file at a level.
-void Compress(const std::vector<std::byte>& pcm, int rate, int bits, int channels, int level,
-              const std::string& out) {
-    int err = 0;
-    auto ape = TAPECompress::Create(err);
-    ASSERT_TRUE(ape);
-    TWaveFormatEx fmt;
-    FillWaveFormatEx(fmt, rate, bits, channels);
-    ASSERT_EQ(ape->Start(out, fmt, static_cast<int64_t>(pcm.size()), level), 0);
-    size_t done = 0;
-    while (done < pcm.size()) {
-        int64_t room = 0;
-        std::byte* buffer = ape->LockBuffer(room);
-        ASSERT_TRUE(buffer);
-        const size_t n = std::min<size_t>(static_cast<size_t>(room), pcm.size() - done);
-        std::memcpy(buffer, pcm.data() + done, n);
-        ASSERT_EQ(ape->UnlockBuffer(static_cast<int64_t>(n)), 0);
-        done += n;
-    }
-    ASSERT_EQ(ape->Finish(), 0);
-}
 
 std::vector<std::byte> ReadWhole(TAudioStream& s) {
     std::vector<std::byte> out, block(10240);
@@ -66,7 +44,7 @@ TEST(ApeDecode, BitExactWithFfmpegAtEveryLevel) {
         const auto pcm = bwtest::FfmpegDecode(wav, c.format);
         for (int level : {1000, 2000, 3000, 4000}) {
             const std::string ape = dir.File("out" + std::to_string(level) + ".ape");
-            Compress(pcm, c.rate, c.bits, c.channels, level, ape);
+            bwtest::CompressToApe(pcm, c.rate, c.bits, c.channels, level, ape);
             TAudioError error = TAudioError::Ok;
             auto stream = TAudioStream::OpenFile(ape, &error);
             ASSERT_TRUE(stream) << "error " << static_cast<int>(error);

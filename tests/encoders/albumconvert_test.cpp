@@ -6,9 +6,9 @@
 #include "cd/cddrives.h"
 #include "cd/cdtrackitem.h"
 #include "encoders/convertertesthelp.h"
-#include "pipeline/apecompress.h"
 #include "shell/conversionrun.h"
 #include "shell/disclookup.h"
+#include "support/apemake.h"
 #include "support/scripteddialogs.h"
 #include "tags/textcodec.h"
 
@@ -55,23 +55,7 @@ void Encode(const std::vector<std::byte>& pcm, const TAudioShape& shape, const s
     WriteAll(raw, pcm);
     const std::string ext = std::filesystem::path(path).extension().string();
     if (ext == ".ape") {
-        int err = 0;
-        auto ape = TAPECompress::Create(err);
-        ASSERT_TRUE(ape);
-        TWaveFormatEx fmt;
-        FillWaveFormatEx(fmt, shape.Rate, shape.Bytes * 8, shape.Channels);
-        ASSERT_EQ(ape->Start(path, fmt, static_cast<int64_t>(pcm.size()), 2000), 0);
-        size_t done = 0;
-        while (done < pcm.size()) {
-            int64_t room = 0;
-            std::byte* buffer = ape->LockBuffer(room);
-            ASSERT_TRUE(buffer);
-            const size_t n = std::min<size_t>(static_cast<size_t>(room), pcm.size() - done);
-            std::memcpy(buffer, pcm.data() + done, n);
-            ASSERT_EQ(ape->UnlockBuffer(static_cast<int64_t>(n)), 0);
-            done += n;
-        }
-        ASSERT_EQ(ape->Finish(), 0);
+        bwtest::CompressToApe(pcm, shape.Rate, shape.Bytes * 8, shape.Channels, 2000, path);
     } else {
         const std::string target = ext == ".wv" ? path + ".wav" : path;
         std::vector<std::string> args{"ffmpeg",

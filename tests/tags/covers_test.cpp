@@ -1,5 +1,5 @@
 #include "tags/covers.h"
-#include "pipeline/apecompress.h"
+#include "support/apemake.h"
 #include "tags/apetag.h"
 #include "tags/asfguids.h"
 #include "tags/id3v2.h"
@@ -38,23 +38,7 @@ std::string Hex(std::string_view s) {
 
 // Monkey's Audio through our own compressor, from a tone decoded by ffmpeg.
 void MakeApe(const std::string& wav, const std::string& path) {
-    const std::vector<std::byte> pcm = FfmpegDecode(wav);
-    int error = -1;
-    auto c = bw::TAPECompress::Create(error);
-    ASSERT_EQ(error, 0);
-    bw::TWaveFormatEx format;
-    bw::FillWaveFormatEx(format, 44100, 16, 2);
-    ASSERT_EQ(c->Start(path, format, static_cast<int64_t>(pcm.size()), 2000), 0);
-    for (size_t done = 0; done < pcm.size();) {
-        int64_t room = 0;
-        std::byte* p = c->LockBuffer(room);
-        ASSERT_NE(p, nullptr);
-        const size_t n = std::min(pcm.size() - done, static_cast<size_t>(room));
-        std::memcpy(p, pcm.data() + done, n);
-        ASSERT_EQ(c->UnlockBuffer(static_cast<int64_t>(n)), 0);
-        done += n;
-    }
-    ASSERT_EQ(c->Finish(), 0);
+    bwtest::CompressToApe(FfmpegDecode(wav), 44100, 16, 2, 2000, path);
 }
 
 // Prints the hex of the first picture's bytes and the title, as mutagen reads the file.
