@@ -110,18 +110,11 @@ int main(int argc, char* argv[]) {
     for (const auto target : targets) {
         const std::string name = bw::TargetExtension(target).substr(1);
         std::vector<TCost> one, two;
-        bool failed = false;
-        // In turns, each round starting with the other, so a slow spell touches both alike.
-        for (int r = 0; r < rounds && !failed; ++r) {
-            for (int k = 0; k < 2 && !failed; ++k) {
-                const int jobs = (r + k) % 2 + 1;
-                Clear(dir / "out");
-                const TCost t = Time({}, convert(name, jobs, dir / "out"));
-                failed = t.Wall < 0;
-                (jobs == 1 ? one : two).push_back(t);
-            }
-        }
-        if (failed) {
+        const auto lanes = [&](int jobs) {
+            Clear(dir / "out");
+            return Time({}, convert(name, jobs, dir / "out"));
+        };
+        if (!TimeInTurns(rounds, [&] { return lanes(1); }, [&] { return lanes(2); }, one, two)) {
             std::printf("%-5s failed\n", name.c_str());
             status = 1;
             continue;
@@ -140,25 +133,19 @@ int main(int argc, char* argv[]) {
 
     // MP3 with two lanes against two FFmpeg processes, one file each at a time.
     std::vector<TCost> ours, theirs;
-    for (int r = 0; r < rounds; ++r) {
-        for (int k = 0; k < 2; ++k) {
-            Clear(dir / "out");
-            if ((r + k) % 2 == 0) {
-                ours.push_back(Time({}, convert("mp3", 2, dir / "out")));
-            } else {
-                std::vector<std::vector<std::string>> commands;
-                for (size_t i = 0; i < sources.size(); ++i)
-                    commands.push_back({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", sources[i], "-c:a",
-                                        "libmp3lame", "-b:a", "128k",
-                                        (dir / "out" / ("ff" + std::to_string(i) + ".mp3")).string()});
-                theirs.push_back(TimeSideBySide(commands, 2));
-            }
-        }
-    }
-    const auto anyFailed = [](const std::vector<TCost>& v) {
-        return std::any_of(v.begin(), v.end(), [](const TCost& c) { return c.Wall < 0; });
+    const auto lanes2Mp3 = [&] {
+        Clear(dir / "out");
+        return Time({}, convert("mp3", 2, dir / "out"));
     };
-    if (anyFailed(ours) || anyFailed(theirs)) {
+    const auto viaFfmpeg = [&] {
+        Clear(dir / "out");
+        std::vector<std::vector<std::string>> commands;
+        for (size_t i = 0; i < sources.size(); ++i)
+            commands.push_back({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", sources[i], "-c:a", "libmp3lame",
+                                "-b:a", "128k", (dir / "out" / ("ff" + std::to_string(i) + ".mp3")).string()});
+        return TimeSideBySide(commands, 2);
+    };
+    if (!TimeInTurns(rounds, lanes2Mp3, viaFfmpeg, ours, theirs)) {
         std::printf("mp3 against ffmpeg: failed\n");
         status = 1;
     } else {

@@ -88,22 +88,16 @@ int main(int argc, char* argv[]) {
     for (const auto target : targets) {
         const std::string name = bw::TargetExtension(target).substr(1);
         std::vector<TCost> with, without;
-        bool failed = false;
-        for (int r = 0; r < rounds && !failed; ++r) {
-            for (int k = 0; k < 2 && !failed; ++k) {
-                const bool covers = (r + k) % 2 == 0;
-                fs::remove_all(dir / "out");
-                std::vector<std::string> argv{BW_CLI_PATH, "convert", "--to", name, "--out", (dir / "out").string(),
-                                              "--recursive", "--keep-structure"};
-                if (!covers)
-                    argv.push_back("--no-covers");
-                argv.push_back(music.string());
-                const TCost t = Time({}, argv);
-                failed = t.Wall < 0;
-                (covers ? with : without).push_back(t);
-            }
-        }
-        if (failed) {
+        const auto convert = [&](bool covers) {
+            fs::remove_all(dir / "out");
+            std::vector<std::string> argv{BW_CLI_PATH, "convert", "--to", name, "--out", (dir / "out").string(),
+                                          "--recursive", "--keep-structure"};
+            if (!covers)
+                argv.push_back("--no-covers");
+            argv.push_back(music.string());
+            return Time({}, argv);
+        };
+        if (!TimeInTurns(rounds, [&] { return convert(true); }, [&] { return convert(false); }, with, without)) {
             std::printf("%-6s failed\n", name.c_str());
             status = 1;
             continue;

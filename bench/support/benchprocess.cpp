@@ -121,6 +121,20 @@ TCost TimeSideBySide(const std::vector<std::vector<std::string>>& commands, int 
     return {d.count(), CpuOfChildren() - cpuBefore};
 }
 
+bool TimeInTurns(int rounds, const std::function<TCost()>& a, const std::function<TCost()>& b,
+                 std::vector<TCost>& aTimes, std::vector<TCost>& bTimes) {
+    for (int r = 0; r < rounds; ++r) {
+        for (int k = 0; k < 2; ++k) {
+            const bool first = (r + k) % 2 == 0;
+            const TCost t = first ? a() : b();
+            (first ? aTimes : bTimes).push_back(t);
+            if (t.Wall < 0)
+                return false;
+        }
+    }
+    return true;
+}
+
 TCost Best(const std::vector<TCost>& costs) {
     TCost best = costs.front();
     for (const TCost& c : costs) {

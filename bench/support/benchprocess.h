@@ -4,6 +4,7 @@
 // process started, with the best and the median ratio over rounds.
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,12 @@ TCost Time(const std::vector<std::string>& producer, const std::vector<std::stri
 // Seconds for running every command, at most width of them at a time, each started as soon
 // as one before it ends (what a shell loop over the files in `width` workers does).
 TCost TimeSideBySide(const std::vector<std::vector<std::string>>& commands, int width);
+
+// Times a and b in turns for rounds rounds, each round starting with the other one, so that
+// a slow spell of the machine touches both alike; the times go into aTimes and bTimes.
+// False, at once, when a run failed (its time is negative).
+bool TimeInTurns(int rounds, const std::function<TCost()>& a, const std::function<TCost()>& b,
+                 std::vector<TCost>& aTimes, std::vector<TCost>& bTimes);
 
 // The best of the repetitions, wall-clock and processor time each.
 TCost Best(const std::vector<TCost>& costs);
