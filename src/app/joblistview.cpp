@@ -131,34 +131,30 @@ void TJobListView::changeEvent(QEvent* event) {
 }
 
 bool TJobListView::AddFileToList(const QString& path) {
-    QTreeWidgetItem* row = ProbeToRow(path);
+    QTreeWidgetItem* row = ProbeToRow(path.toStdString(), {});
     if (!row)
         return false;
     addTopLevelItem(row);
     return true;
 }
 
-QTreeWidgetItem* TJobListView::ProbeToRow(const QString& path, const std::string& addedFrom) {
-    auto result = probe_.Probe(path.toStdString());
+QTreeWidgetItem* TJobListView::ProbeToRow(const std::string& path, const std::string& addedFrom) {
+    auto result = probe_.Probe(path);
     if (!result.Accepted)
         return nullptr;
     result.Item.AddedFrom = addedFrom;
     return MakeRow(table_.Add(std::move(result.Item)));
 }
 
-int TJobListView::AddFiles(const std::vector<TFoundFile>& found) {
-    QStringList paths;
-    for (const TFoundFile& f : found)
-        paths << QString::fromStdString(f.Path);
-    return AddFiles(paths, [&found](int i) -> const std::string& { return found[static_cast<size_t>(i)].AddedFrom; });
-}
-
 int TJobListView::AddFiles(const QStringList& paths) {
-    static const std::string none;
-    return AddFiles(paths, [](int) -> const std::string& { return none; });
+    std::vector<TFoundFile> files;
+    files.reserve(static_cast<size_t>(paths.size()));
+    for (const QString& p : paths)
+        files.push_back({p.toStdString(), {}});
+    return AddFiles(files);
 }
 
-int TJobListView::AddFiles(const QStringList& paths, const std::function<const std::string&(int)>& addedFrom) {
+int TJobListView::AddFiles(const std::vector<TFoundFile>& paths) {
     int added = 0;
     QElapsedTimer total, slice;
     total.start();
@@ -167,8 +163,8 @@ int TJobListView::AddFiles(const QStringList& paths, const std::function<const s
     // Rows are filled off the list and put in a slice at a time: the view then updates once
     // per slice rather than once per cell.
     QList<QTreeWidgetItem*> pending;
-    for (int i = 0; i < paths.size(); ++i) {
-        if (QTreeWidgetItem* row = ProbeToRow(paths[i], addedFrom(i))) {
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (QTreeWidgetItem* row = ProbeToRow(paths[i].Path, paths[i].AddedFrom)) {
             pending << row;
             ++added;
         }
@@ -185,7 +181,7 @@ int TJobListView::AddFiles(const QStringList& paths, const std::function<const s
             progress->setMinimumDuration(0);
         }
         if (progress) {
-            progress->setValue(i + 1);
+            progress->setValue(static_cast<int>(i + 1));
             if (progress->wasCanceled())
                 break;
         }

@@ -65,10 +65,8 @@ protected:
                  const QModelIndex& index) const override;
 
 private:
-    // Both AddFiles: addedFrom(i) is the folder the i-th path was found in, or empty.
-    int AddFiles(const QStringList& paths, const std::function<const std::string&(int)>& addedFrom);
     // Probes a file into the table and makes its row, not yet in the list; null when refused.
-    QTreeWidgetItem* ProbeToRow(const QString& path, const std::string& addedFrom = {});
+    QTreeWidgetItem* ProbeToRow(const std::string& path, const std::string& addedFrom);
     QTreeWidgetItem* MakeRow(const TmyMusicFile& item);
     // Widens each column as far as the font needs for its caption and for the widest text
     // the column can show; never narrower than the column's set width.

@@ -347,7 +347,6 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
     settings.OverwriteWithoutAsking = args.Overwrite;
     if (args.Jobs)
         settings.ParallelJobs = *args.Jobs;
-    settings.AddSubFolders = args.Recursive;
     settings.KeepStructure = args.KeepStructure;
     settings.SkipExisting = args.SkipExisting;
     settings.SafeNames = args.SafeNames;
