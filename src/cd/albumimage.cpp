@@ -3,6 +3,7 @@
 #include "audio/audiostream.h"
 #include "cd/cdimage.h"
 #include "cd/cuesheet.h"
+#include "common/controlchars.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -38,7 +39,7 @@ bool Examine(const std::string& path, TAudioFileFacts& out, std::string& why) {
     auto stream =
         TAudioStream::OpenFile(path, &error, TChannelPolicy::KeepAll, TSampleDepth::Keep24);
     if (!stream) {
-        why = "can't decode the audio file \"" + path + "\"";
+        why = "can't decode the audio file \"" + ControlCharsEscaped(path) + "\"";
         return false;
     }
     const TChannelInfo info = stream->Info();
@@ -52,7 +53,7 @@ bool Examine(const std::string& path, TAudioFileFacts& out, std::string& why) {
         for (;;) {
             const int64_t n = stream->Read(buffer);
             if (n < 0) {
-                why = "can't read the audio file \"" + path + "\"";
+                why = "can't read the audio file \"" + ControlCharsEscaped(path) + "\"";
                 return false;
             }
             if (n == 0)
@@ -61,7 +62,7 @@ bool Examine(const std::string& path, TAudioFileFacts& out, std::string& why) {
     }
     out.Frames = static_cast<int64_t>(stream->LengthBytes() / block);
     if (out.Frames <= 0) {
-        why = "the audio file \"" + path + "\" holds no audio";
+        why = "the audio file \"" + ControlCharsEscaped(path) + "\" holds no audio";
         return false;
     }
     return true;
@@ -134,7 +135,8 @@ bool OpenAlbumImage(const std::string& path, TAlbumImage& out, std::string* why)
             (p.is_absolute() ? p : fs::path(path).parent_path() / p).lexically_normal().string();
         std::error_code ec;
         if (!fs::is_regular_file(file, ec))
-            return Fail(why, prefix + lineText + "the audio file \"" + file + "\" does not exist");
+            return Fail(why, prefix + lineText + "the audio file \"" + ControlCharsEscaped(file) +
+                                 "\" does not exist");
         if (!Examine(file, files[f], reason))
             return Fail(why, prefix + lineText + reason);
         base[f + 1] = base[f] + FileCdFrames(files[f]);
@@ -159,8 +161,8 @@ bool OpenAlbumImage(const std::string& path, TAlbumImage& out, std::string* why)
                 return Fail(why, prefix + "line " + std::to_string(index.Line) + ": INDEX " +
                                      (index.Number < 10 ? "0" : "") + std::to_string(index.Number) +
                                      " of track " + std::to_string(entry.Number) +
-                                     " lies past the end of \"" + f.Path + "\" (" +
-                                     TimeText(f.Frames, f.SampleRate) + ")");
+                                     " lies past the end of \"" + ControlCharsEscaped(f.Path) +
+                                     "\" (" + TimeText(f.Frames, f.SampleRate) + ")");
         }
         const TCueIndex& start = entry.Start();
         const TAudioFileFacts& f = files[start.File];

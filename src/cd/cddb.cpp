@@ -3,6 +3,7 @@
 #include "cd/cddrives.h"
 #include "cd/localcddb.h"
 #include "common/asciicase.h"
+#include "common/controlchars.h"
 #include "common/utf8.h"
 
 #include <QNetworkAccessManager>
@@ -226,7 +227,10 @@ std::string TCddb::QueryUrl() const {
 }
 
 std::string TCddb::ReadUrl() const {
-    return ServerPart() + "?cmd=cddb+read+" + TrimControlAndSpace(info_.Category) + "+" + TrimControlAndSpace(info_.DiscId) + HelloPart();
+    // The category and the identifier come from the server's answer: encoded, so that an
+    // answer can add no parameter of its own ("&", "#") nor break the request line.
+    return ServerPart() + "?cmd=cddb+read+" + UrlEncode(TrimControlAndSpace(info_.Category)) + "+" +
+           UrlEncode(TrimControlAndSpace(info_.DiscId)) + HelloPart();
 }
 
 int TCddb::QueryHttp() { return SendHttp(QueryUrl(), "Querying CD", TLookupState::QuerySent); }
@@ -311,7 +315,20 @@ void TCddb::RequestDone() {
         body_ += reply->readAll();
     if (aborted_ || reply->error() != QNetworkReply::NoError) {
         lookupState_ = TLookupState::TransferFailed;
-        Report(kGetAsyncFailed + (aborted_ ? std::string(kAbortedReason) : reply->errorString().toStdString()) + "\"");
+        // The transport's text may carry the server's reason phrase.
+        const std::string reason = aborted_ ? std::string(kAbortedReason)
+                                            : ControlCharsEscaped(reply->errorString().toStdString());
+        Report(kGetAsyncFailed + reason + "\"");
+        return;
+    }
+    // Only a 200 answer holds a record: the body of a redirect or of any other status is
+    // the server's page about it, and redirects are never followed.
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status != 200) {
+        lookupState_ = TLookupState::TransferFailed;
+        const QByteArray phrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
+        Report(std::string(kGetAsyncFailed) + "the server answered HTTP " + std::to_string(status) + " " +
+               ControlCharsEscaped(phrase.toStdString()) + "\"");
         return;
     }
     const std::vector<std::string> lines = SplitResponseLines(body_);

@@ -2,6 +2,7 @@
 
 #include "cd/cuesheet.h"
 #include "common/asciicase.h"
+#include "common/controlchars.h"
 #include "common/filebytes.h"
 #include "common/instancetemp.h"
 
@@ -96,13 +97,13 @@ bool PrepareCue(const std::string& path, TCdImageSource& out, std::string* why) 
     if (file.Type != "BINARY")
         return Fail(why, "The cue sheet \"" + path + "\" names a " +
                              (file.Type.empty() ? std::string("file without a type")
-                                                : file.Type + " file") +
+                                                : ControlCharsEscaped(file.Type) + " file") +
                              "; only a sheet with one BINARY file can be opened as a CD image");
     const fs::path data = Resolve(path, file.Name);
     std::error_code ec;
     if (!fs::is_regular_file(data, ec))
-        return Fail(why, "The data file \"" + data.string() + "\" of the cue sheet \"" + path +
-                             "\" does not exist");
+        return Fail(why, "The data file \"" + ControlCharsEscaped(data.string()) +
+                             "\" of the cue sheet \"" + path + "\" does not exist");
     // libcdio takes the data from the sheet's own name with "bin" for "cue".
     const fs::path expected = path.substr(0, path.size() - 3) + "bin";
     if (fs::equivalent(data, expected, ec)) {
@@ -154,7 +155,7 @@ std::optional<std::string> AbsoluteTocNames(const std::string& path, const std::
                 if (text.find('\\') != std::string::npos ||
                     full.find_first_of("\"\\") != std::string::npos) {
                     Fail(why, "The .toc file \"" + path + "\" names a file whose name can't be "
-                                                          "taken over: " + text);
+                                                          "taken over: " + ControlCharsEscaped(text));
                     return std::nullopt;
                 }
                 result += '"' + full + '"';

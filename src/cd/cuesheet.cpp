@@ -1,6 +1,7 @@
 #include "cd/cuesheet.h"
 
 #include "common/asciicase.h"
+#include "common/controlchars.h"
 #include "tags/textcodec.h"
 
 #include <charconv>
@@ -203,7 +204,7 @@ bool ParseCueSheet(std::string_view text, TCueSheet& out, std::string* why) {
             const int64_t frame = words.size() > 2 ? ParseCueTime(words[2]) : -1;
             if (frame < 0)
                 return Fail(why, lineNo,
-                            "\"" + (words.size() > 2 ? words[2] : std::string()) +
+                            "\"" + ControlCharsEscaped(words.size() > 2 ? words[2] : std::string()) +
                                 "\" is not a time (mm:ss:ff)");
             const TCueIndex index{static_cast<int>(number), out.Files.size() - 1, frame, lineNo};
             // Tracks of one file start one after the other: a start before the previous

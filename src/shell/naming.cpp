@@ -1,5 +1,7 @@
 #include "shell/naming.h"
 
+#include "common/controlchars.h"
+
 #include <algorithm>
 
 namespace bw {
@@ -89,7 +91,7 @@ std::string SafeFileNamePart(std::string_view text, std::string_view fallback, s
         ++start;
     std::string out;
     for (const char c : text.substr(start))
-        out += (c == '/' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '_' : c;
+        out += (c == '/' || IsControlChar(c)) ? '_' : c;
     if (out.empty())
         out = fallback;
     const size_t limit = kMaxFileNameBytes - std::min(reserve, kMaxFileNameBytes - 1);
@@ -105,7 +107,7 @@ std::string SafeFileNamePart(std::string_view text, std::string_view fallback, s
 std::string FatSafeName(std::string_view name) {
     std::string out(name);
     for (char& c : out)
-        if (std::string_view(":?*\"<>|\\").find(c) != std::string_view::npos)
+        if (IsControlChar(c) || std::string_view(":?*\"<>|\\").find(c) != std::string_view::npos)
             c = '_';
     for (size_t i = out.size(); i > 0 && (out[i - 1] == '.' || out[i - 1] == ' '); --i)
         out[i - 1] = '_';

@@ -52,8 +52,9 @@ inline constexpr size_t kExtensionReserve = 5;
 // a UTF-8 character boundary so that it takes at most kMaxFileNameBytes - reserve bytes.
 std::string SafeFileNamePart(std::string_view text, std::string_view fallback, size_t reserve = 0);
 
-// One output path name that FAT, exFAT and Windows accept: each of : ? * " < > | \ and every
-// dot or space at its end becomes "_". Only the characters change, never the length.
+// One output path name that FAT, exFAT and Windows accept: each of : ? * " < > | \, each
+// control character (0x00-0x1F, 0x7F) and every dot or space at its end becomes "_". Only
+// the characters change, never the length.
 std::string FatSafeName(std::string_view name);
 
 // A CD track's file name (no folder, no extension) from its tag texts and the pattern, the

@@ -3,7 +3,6 @@
 #include "shell/settingskeys.h"
 #include "shell/settingsstore.h"
 
-#include <QSet>
 #include <algorithm>
 #include <array>
 
@@ -64,11 +63,6 @@ QString GroupName(int index) {
     return QString::fromLatin1(keys::kPresetGroupPrefix) + QString::number(index);
 }
 
-bool HasGroup(const TSettingsStore& store, const QString& group) {
-    const std::vector<QString> groups = store.Groups();
-    return std::find(groups.begin(), groups.end(), group) != groups.end();
-}
-
 // Whether a sub-key name is a preset group: the prefix followed by decimal digits only.
 bool IsPresetGroup(const QString& group) {
     const QString prefix = QString::fromLatin1(keys::kPresetGroupPrefix);
@@ -119,10 +113,10 @@ int StoredPresetCount(const TSettingsStore& store) {
     const int total = store.ReadInteger(keys::kQualityTotal).value_or(0);
     if (total <= 0)
         return 0;
-    const std::vector<QString> list = store.Groups();
-    const QSet<QString> groups(list.begin(), list.end());
+    // Group by group: listing the groups would read every key of the store, for each
+    // preset that is read after it.
     int n = 0;
-    while (n < total && groups.contains(GroupName(n)))
+    while (n < total && store.HasGroup(GroupName(n)))
         ++n;
     return n;
 }
@@ -137,7 +131,7 @@ std::vector<std::string> StoredPresetNames(const TSettingsStore& store) {
 
 TPresetValues ReadPreset(const TSettingsStore& store, int index) {
     TPresetValues out;
-    if (index < 0 || !HasGroup(store, GroupName(index)))
+    if (index < 0 || !store.HasGroup(GroupName(index)))
         return out;
     out.Found = true;
     const QString group = GroupName(index);
@@ -166,7 +160,7 @@ TPresetLoad LoadPreset(const TSettingsStore& store, int index, TEncoderOptions& 
 }
 
 bool SavePreset(TSettingsStore& store, int index, const TEncoderOptions& options) {
-    if (!store.MainKeyExists() || index < 0 || !HasGroup(store, GroupName(index)))
+    if (!store.MainKeyExists() || index < 0 || !store.HasGroup(GroupName(index)))
         return false;
     WriteValues(store, GroupName(index), options);
     return store.Sync();

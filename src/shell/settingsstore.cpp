@@ -62,6 +62,15 @@ std::vector<QString> TSettingsStore::Groups() const {
     return {groups.begin(), groups.end()};
 }
 
+bool TSettingsStore::HasGroup(const QString& group) const {
+    if (group.isEmpty())
+        return false;
+    settings_->beginGroup(group);
+    const bool has = !settings_->childKeys().isEmpty() || !settings_->childGroups().isEmpty();
+    settings_->endGroup();
+    return has;
+}
+
 std::string TSettingsStore::ReadGroupString(const QString& group, const QString& name) const {
     return settings_->value(GroupKey(group, name)).toString().toStdString();
 }

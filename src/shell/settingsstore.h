@@ -34,8 +34,11 @@ public:
     void WriteBool(const QString& name, bool value);
     void WriteString(const QString& name, const std::string& value);
 
-    // Sub-keys (the preset groups "QualityItem_N") and their values.
+    // Sub-keys (the preset groups "QualityItem_N") and their values. Groups lists every
+    // top-level key of the store and so takes time in proportion to all of it; HasGroup
+    // looks at the one group alone.
     std::vector<QString> Groups() const;
+    bool HasGroup(const QString& group) const;
     std::string ReadGroupString(const QString& group, const QString& name) const;
     std::optional<int> ReadGroupInteger(const QString& group, const QString& name) const;
     void WriteGroupInteger(const QString& group, const QString& name, int value);

@@ -74,6 +74,12 @@ TEST(AlbumImage, BadSheetsAreRefusedNamingTheLineAndConvertNothing) {
          "line 5: track 2 has no INDEX 01"},
         {"not a time", head + "  TRACK 01 AUDIO\n    INDEX 01 00:60:00\n",
          "line 4: \"00:60:00\" is not a time (mm:ss:ff)"},
+        // What the sheet says is quoted with its control characters spelled out: a carriage
+        // return or an escape sequence never reaches the terminal.
+        {"controls in a time", head + "  TRACK 01 AUDIO\n    INDEX 01 00:0\x07:00\n",
+         "line 4: \"00:0\\x07:00\" is not a time (mm:ss:ff)"},
+        {"controls in a name", "FILE \"go\rne\x1b[31m.flac\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n",
+         "line 1: the audio file \"" + dir.File("go\\x0Dne\\x1B[31m.flac") + "\" does not exist"},
         {"frame 75", head + "  TRACK 01 AUDIO\n    INDEX 01 00:00:75\n",
          "line 4: \"00:00:75\" is not a time (mm:ss:ff)"},
         {"data track", head + "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n",

@@ -65,7 +65,9 @@ void TCddbServer::Serve(QTcpSocket* socket) {
             more();
             return;
         }
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.Status) + " Scripted\r\n";
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.Status) + " " + reply.Reason + "\r\n";
+        if (!reply.Location.isEmpty())
+            head += "Location: " + reply.Location + "\r\n";
         head += "Content-Type: text/plain; charset=UTF-8\r\nContent-Length: " +
                 QByteArray::number(reply.Body.size()) + "\r\nConnection: close\r\n\r\n";
         socket->write(head + reply.Body);

@@ -28,6 +28,8 @@ struct TCddbReply {
     TMode Mode = TMode::Answer;
     int Status = 200;
     QByteArray Body;
+    QByteArray Reason = "Scripted";
+    QByteArray Location{}; // sent as a Location header when set
 };
 
 class TCddbServer {
