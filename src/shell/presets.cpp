@@ -131,11 +131,9 @@ std::vector<std::string> StoredPresetNames(const TSettingsStore& store) {
 
 TPresetValues ReadPreset(const TSettingsStore& store, int index) {
     TPresetValues out;
-    if (index < 0 || !store.HasGroup(GroupName(index)))
+    if (index < 0)
         return out;
-    out.Found = true;
     const QString group = GroupName(index);
-    out.Name = store.ReadGroupString(group, keys::kPresetName);
     for (const std::string& name : EncoderOptionNames()) {
         const auto stored = store.ReadGroupInteger(group, QString::fromStdString(name));
         if (!stored) {
@@ -144,6 +142,11 @@ TPresetValues ReadPreset(const TSettingsStore& store, int index) {
         }
         out.Values.emplace_back(name, ControlValue(name, *stored));
     }
+    // A value read shows that the group is there; only without one are its keys listed.
+    if (out.Values.empty() && !store.HasGroup(group))
+        return {};
+    out.Found = true;
+    out.Name = store.ReadGroupString(group, keys::kPresetName);
     return out;
 }
 

@@ -1,5 +1,7 @@
 #include "shell/settingsstore.h"
 
+#include "shell/settingskeys.h"
+
 #include <QSettings>
 
 namespace bw {
@@ -15,14 +17,20 @@ TSettingsStore::TSettingsStore(const QString& path)
 TSettingsStore::~TSettingsStore() = default;
 
 bool TSettingsStore::MainKeyExists() const {
+    // The preset count is written at the first start with everything else: finding it
+    // spares listing the top level, which reads every key of a store of many presets.
+    if (settings_->contains(QString::fromLatin1(keys::kQualityTotal)))
+        return true;
     return !settings_->childKeys().isEmpty() || !settings_->childGroups().isEmpty();
 }
 
 std::optional<int> TSettingsStore::ReadInteger(const QString& name) const {
-    if (!settings_->contains(name))
+    // One look-up: a missing name reads as an invalid value.
+    const QVariant value = settings_->value(name);
+    if (!value.isValid())
         return std::nullopt;
     bool ok = false;
-    const int v = settings_->value(name).toString().trimmed().toInt(&ok);
+    const int v = value.toString().trimmed().toInt(&ok);
     if (!ok)
         return std::nullopt;
     return v;
