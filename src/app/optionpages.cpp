@@ -473,8 +473,13 @@ TMpcPage::TMpcPage(QWidget* parent) : QWidget(parent) {
     layout->addWidget(SliderRow(this, profile_, "Low Quality", "High Quality", "Quality Selection: ", nullptr));
     label_ = Named(new QLabel(this), "MPCLabel");
     layout->addWidget(label_);
-    layout->addWidget(new QLabel(
-        QStringLiteral("Hint: MusePack support files with 44.1 or 48 KHz sampling frequency only. "), this));
+    auto* hint = new QLabel(
+        QStringLiteral("Hint: MusePack support files with 44.1 or 48 KHz sampling frequency only. "
+                       "Other sample rates are resampled to the nearest of 32, 37.8, 44.1 and 48 kHz "
+                       "at or above them."),
+        this);
+    hint->setWordWrap(true); // two sentences must not widen the settings window
+    layout->addWidget(hint);
     layout->addStretch(1);
     connect(profile_, &QSlider::valueChanged, this, [this] { MPCMyTrackBarChange(); });
     Load(TMpcOptions{});

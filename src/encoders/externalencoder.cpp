@@ -7,6 +7,7 @@
 #include "common/outputfile.h"
 #include "encoders/itemcontext.h"
 #include "encoders/outputcheck.h"
+#include "encoders/wavoutput.h"
 #include "tags/id3v1.h"
 #include "tags/id3v2.h"
 
@@ -175,25 +176,28 @@ std::string CantCreateFileMessage(const std::string& path) {
            "attribute.";
 }
 
-bool RunExternalEncoder(TItemContext& context, TTargetType target, const TEncoderOptions& options) {
+namespace {
+
+// How the item's gauge shows the encoding: from From to 100.
+struct TEncodeGauge {
+    int From = 0;
+    int At(int streamPercent) const { return From + streamPercent * (100 - From) / 100; }
+};
+
+// Pipes stream through the outside encoder into the item's TargetPath and, for MP3, tags
+// the result; what RunExternalEncoder promises.
+bool EncodeStream(TItemContext& context, TTargetType target, const TEncoderOptions& options,
+                  const std::string& program, TAudioStream& stream, TEncodeGauge gauge) {
     const TmyMusicFile& item = context.CurrentJob();
     const std::string& output = item.TargetPath;
-    const auto fail = [&context](const std::string& message) { return FailItem(context, message); };
-
     const std::string name = EncoderProgram(target);
-    const std::string program = FindProgram(name);
-    if (program.empty())
-        return fail(StartErrorMessage(TAudioError::Process, "cannot find the program " + name));
-    std::error_code ec;
-    if (std::filesystem::exists(output, ec) && !IsReplaceableOutput(output))
-        return fail(CantCreateFileMessage(output));
+    const auto fail = [&context](const std::string& message) { return FailItem(context, message); };
 
     // The encoder writes under a short private name beside the target; the target itself
     // is only replaced once the new file is complete and checked, so a failure or a full
     // disk never costs the user the file that was there.
     TPendingOutput pending(output);
     context.ClearCancelCurrent();
-    TAudioStream& stream = context.ConversionStream();
     TmyMusicFile writing = item;
     writing.TargetPath = pending.TemporaryPath();
     std::vector<std::string> argv = BuildEncoderCommand(target, program, options, writing).Argv();
@@ -220,7 +224,7 @@ bool RunExternalEncoder(TItemContext& context, TTargetType target, const TEncode
     bool cancelled = false;
     bool readFailed = false;
     bool writeFailed = false;
-    int percent = 0;
+    int percent = gauge.From;
     uint64_t fedBytes = 0;
     for (;;) {
         const int64_t n = stream.Read(block);
@@ -244,7 +248,7 @@ bool RunExternalEncoder(TItemContext& context, TTargetType target, const TEncode
             break;
         }
         fedBytes += static_cast<uint64_t>(n);
-        percent = ProgressPercent(stream.Position(), stream.LengthBytes());
+        percent = gauge.At(ProgressPercent(stream.Position(), stream.LengthBytes()));
         context.SetItemPercent(percent);
         context.ProcessEvents();
         if (context.CancelCurrent()) {
@@ -280,6 +284,64 @@ bool RunExternalEncoder(TItemContext& context, TTargetType target, const TEncode
     if (!pending.Commit(why))
         return fail(CantCreateFileMessage(output) + "\n" + why);
     return true;
+}
+
+// A Musepack output of a source at a rate mpcenc refuses: the source decoded, resampled by
+// our resampler to MpcSampleRate, and that file encoded. The gauge: decoding to a third,
+// resampling to 90, encoding to 100.
+bool EncodeResampledMpc(TItemContext& context, const TEncoderOptions& options, const std::string& program) {
+    constexpr int kShare = 33;
+    constexpr int kEncodingGaugeStart = 90;
+    const std::string folder = PrepareWavPath(context);
+    if (folder.empty())
+        return false;
+    const TChannelInfo info = context.ConversionStream().Info();
+    const TScopedFile tempWav(folder + "temp.wav");
+    const TScopedFile temp2Wav(folder + "temp2.wav");
+    const TScopedFile resampled(folder + "tempmpc.wav");
+    if (!WriteTempWav(context, tempWav.Path(), kShare))
+        return false;
+    TWavConversion job;
+    job.TempWav = tempWav.Path();
+    job.Temp2Wav = temp2Wav.Path();
+    job.Output = resampled.Path();
+    job.ShownOutput = context.CurrentJob().TargetPath;
+    job.Share = kShare;
+    job.SampleRate = MpcSampleRate(info.SampleRate);
+    job.Channels = info.Channels;
+    job.Bits = 16;
+    if (!ConvertWav(context, job))
+        return false;
+    // The decoded source is no longer needed; the disk may be needed for the output.
+    RemoveFileQuietly(tempWav.Path());
+    RemoveFileQuietly(temp2Wav.Path());
+
+    TAudioError error = TAudioError::Ok;
+    const auto stream = TAudioStream::OpenFile(resampled.Path(), &error);
+    if (!stream)
+        return FailItem(context, CantCreateFileMessage(job.ShownOutput) +
+                                     "\nThe resampled audio can't be read (error code " +
+                                     std::to_string(static_cast<int>(error)) + ").");
+    return EncodeStream(context, TTargetType::Mpc, options, program, *stream, {kEncodingGaugeStart});
+}
+
+} // namespace
+
+bool RunExternalEncoder(TItemContext& context, TTargetType target, const TEncoderOptions& options) {
+    const std::string& output = context.CurrentJob().TargetPath;
+    const std::string name = EncoderProgram(target);
+    const std::string program = FindProgram(name);
+    if (program.empty())
+        return FailItem(context, StartErrorMessage(TAudioError::Process, "cannot find the program " + name));
+    std::error_code ec;
+    if (std::filesystem::exists(output, ec) && !IsReplaceableOutput(output))
+        return FailItem(context, CantCreateFileMessage(output));
+
+    TAudioStream& stream = context.ConversionStream();
+    const int rate = stream.Info().SampleRate;
+    if (target == TTargetType::Mpc && MpcSampleRate(rate) != rate)
+        return EncodeResampledMpc(context, options, program);
+    return EncodeStream(context, target, options, program, stream, {});
 }
 
 } // namespace bw

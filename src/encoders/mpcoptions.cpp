@@ -39,6 +39,13 @@ std::string MpcProfileText(int position) {
     return p ? p->Text : "";
 }
 
+int MpcSampleRate(int sourceRate) {
+    for (const int rate : {32000, 37800, 44100})
+        if (sourceRate <= rate)
+            return rate;
+    return 48000;
+}
+
 TCommandLine BuildMpcOptions(const TMpcOptions& o, const TmyMusicFile& item) {
     TCommandLine line;
     line.Add(MpcProfileSwitch(o.MPCMyTrackBar));

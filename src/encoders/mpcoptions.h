@@ -21,6 +21,11 @@ std::string MpcProfileSwitch(int position);
 // keeps the text it had).
 std::string MpcProfileText(int position);
 
+// mpcenc takes 32, 37.8, 44.1 and 48 kHz only. The rate a source of sourceRate is given to
+// it at: its own when it is one of them, else the nearest of them above it (48 kHz for
+// anything past 48 kHz).
+int MpcSampleRate(int sourceRate);
+
 // The options mpcenc gets after "--overwrite": the profile and the item's tags.
 TCommandLine BuildMpcOptions(const TMpcOptions& o, const TmyMusicFile& item);
 

@@ -101,6 +101,35 @@ TEST(ExternalEncoder, ReadOnlyOutputIsNotTouched) {
     EXPECT_FALSE(IsReplaceableOutput(out));
 }
 
+// mpcenc takes four rates only: a source at another is resampled to the nearest one above
+// it (48 kHz past that), its channels and length kept; one at a taken rate keeps it.
+TEST(ExternalEncoder, MusepackSourcesAtOtherRatesAreResampled) {
+    TTempDir dir;
+    std::filesystem::create_directory(dir.File("out"));
+    const std::vector<std::tuple<int, int, int>> cases{{22050, 1, 32000}, {96000, 2, 48000}, {44100, 2, 44100}};
+    TOneRun r;
+    r.Settings.OutputFolder = dir.File("out") + "/";
+    for (const auto& [rate, channels, taken] : cases) {
+        const std::string src = dir.File("tone" + std::to_string(rate) + ".wav");
+        MakeTone(src, 1.5, rate, channels, {"-c:a", "pcm_s16le"});
+        r.Rows.push_back(RowFor(src));
+    }
+    r.Run(TTargetType::Mpc);
+    EXPECT_TRUE(r.Dialogs.Shown.empty());
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const auto& [rate, channels, taken] = cases[i];
+        SCOPED_TRACE(rate);
+        EXPECT_EQ(r.Rows[i].Status, "Done");
+        const std::string out = r.Rows[i].Item.TargetPath;
+        EXPECT_EQ(RunOk({"ffprobe", "-v", "error", "-show_entries", "stream=sample_rate,channels", "-of",
+                         "csv=p=0", out}),
+                  std::to_string(taken) + "," + std::to_string(channels) + "\n");
+        EXPECT_NEAR(DecodedSeconds(out), 1.5, 0.08);
+    }
+    // Nothing but the outputs is left beside them.
+    EXPECT_EQ(FolderEntries(dir.File("out")).size(), cases.size());
+}
+
 // An encoder that ends badly part way is an error with its own words, never "Done".
 TEST(ExternalEncoder, EncoderFailingPartWayIsAnError) {
     TTempDir dir;

@@ -166,6 +166,15 @@ TEST(MpcOptions, ProfilesAndDefaults) {
     EXPECT_EQ(MpcProfileText(8), "");
 }
 
+TEST(MpcOptions, EveryRateGoesToTheNearestTakenRateAtOrAboveIt) {
+    const std::vector<std::pair<int, int>> rates{
+        {8000, 32000},  {22050, 32000}, {31999, 32000}, {32000, 32000}, {32001, 37800},
+        {37800, 37800}, {37801, 44100}, {44100, 44100}, {44101, 48000}, {48000, 48000},
+        {48001, 48000}, {96000, 48000}};
+    for (const auto& [source, taken] : rates)
+        EXPECT_EQ(MpcSampleRate(source), taken) << source;
+}
+
 // Whatever a tag or path holds reaches the encoder as one argument of exactly that text:
 // the text shows it inside quotes, unescaped, but nothing in it can split or extend the
 // command.
