@@ -164,14 +164,10 @@ TEST(MpcOptions, ProfilesAndDefaults) {
     EXPECT_EQ(MpcProfileText(1), "Telephone - lowest quality, (typ. 32...48 kbps)");
     EXPECT_EQ(MpcProfileText(0), "");
     EXPECT_EQ(MpcProfileText(8), "");
-}
-
-TEST(MpcOptions, EveryRateGoesToTheNearestTakenRateAtOrAboveIt) {
-    const std::vector<std::pair<int, int>> rates{
-        {8000, 32000},  {22050, 32000}, {31999, 32000}, {32000, 32000}, {32001, 37800},
-        {37800, 37800}, {37801, 44100}, {44100, 44100}, {44101, 48000}, {48000, 48000},
-        {48001, 48000}, {96000, 48000}};
-    for (const auto& [source, taken] : rates)
+    // mpcenc's four rates: every source rate goes to the nearest at or above it.
+    for (const auto& [source, taken] : std::vector<std::pair<int, int>>{
+             {8000, 32000}, {22050, 32000}, {31999, 32000}, {32000, 32000}, {32001, 37800}, {37800, 37800},
+             {37801, 44100}, {44100, 44100}, {44101, 48000}, {48000, 48000}, {48001, 48000}, {96000, 48000}})
         EXPECT_EQ(MpcSampleRate(source), taken) << source;
 }
 
