@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
+#include <QPainter>
 #include <QPushButton>
 #include <QStyle>
 #include <QTest>
@@ -398,6 +399,76 @@ TEST_F(JobListWindow, SelectedRowReadsClearlyWhetherTheWindowIsActiveOrNot) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
     ASSERT_FALSE(form->isActiveWindow());
     expectReadable(LookOfCell(list, 0, 1), "inactive window");
+}
+
+namespace {
+
+// The pixel rows of an image band that hold ink (anything standing out from the
+// background), and how many ink pixels there are.
+struct TInk {
+    int Rows = 0;
+    int Pixels = 0;
+};
+
+TInk InkIn(const QImage& image, const QRect& band, QRgb background) {
+    TInk ink;
+    for (int y = band.top(); y <= band.bottom(); ++y) {
+        int inRow = 0;
+        for (int x = band.left(); x <= band.right(); ++x)
+            inRow += Contrast(image.pixel(x, y), background) >= 1.5;
+        ink.Rows += inRow > 0;
+        ink.Pixels += inRow;
+    }
+    return ink;
+}
+
+} // namespace
+
+// The grid line takes each row's last pixel line; the row must be tall enough that it never
+// covers a glyph: an underscore, the descenders of g and y, the marks above Ё and Å.
+TEST_F(JobListWindow, RowsShowEveryGlyphAboveTheGridLine) {
+    auto form = Start();
+    auto& list = form->JobList();
+    const QStringList glyphs{"___", "ggg", "yyy", QString::fromUtf8("ЁЁЁ"), QString::fromUtf8("ÅÅÅ")};
+    for (const QString& g : glyphs) {
+        TmyMusicFile item;
+        item.SourcePath = "/music/02 Ann Rain _ Storm.mp3";
+        item.TypeName = g.toStdString();
+        list.AppendItem(item);
+    }
+    form->show();
+    const QImage shot = list.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QFontMetrics fm(list.font());
+    const QRgb base = list.palette().color(QPalette::Base).rgb();
+    const int column = 1; // Type
+    for (int row = 0; row < list.RowCount(); ++row) {
+        const QString text = glyphs[row];
+        // The glyphs as QPainter draws them in an image of the font's full height.
+        QImage alone(fm.horizontalAdvance(text) + 4, fm.ascent() + fm.descent(), QImage::Format_RGB32);
+        alone.fill(base);
+        {
+            QPainter p(&alone);
+            p.setFont(list.font());
+            p.setPen(list.palette().color(QPalette::Text));
+            p.drawText(2, fm.ascent(), text);
+        }
+        const TInk expected = InkIn(alone, alone.rect(), base);
+        ASSERT_GT(expected.Pixels, 0) << text.toStdString();
+
+        // The same glyphs in their cell, between the vertical grid lines and above the one
+        // under the row.
+        const QRect r = list.visualItemRect(list.topLevelItem(row));
+        const QRect cell(list.columnViewportPosition(column) + 1, r.top(), list.columnWidth(column) - 3,
+                         r.height() - 1);
+        const TInk shown = InkIn(shot, cell, base);
+        EXPECT_GE(shown.Rows, expected.Rows) << text.toStdString() << ": rows of ink cut off";
+        EXPECT_GE(shown.Pixels, expected.Pixels * 9 / 10) << text.toStdString();
+        // And the line under the row is still drawn, clear of the glyphs.
+        int gridPixels = 0;
+        for (int x = cell.left(); x <= cell.right(); ++x)
+            gridPixels += shot.pixel(x, r.bottom()) != base;
+        EXPECT_EQ(gridPixels, cell.width()) << text.toStdString();
+    }
 }
 
 TEST_F(JobListWindow, EveryColumnFitsTheLongestTextItCanShow) {
