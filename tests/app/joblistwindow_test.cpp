@@ -5,6 +5,7 @@
 #include "app/settings1.h"
 #include "core/genrelist.h"
 #include "shell/settingsstore.h"
+#include "support/contrast.h"
 #include "support/scripteddialogs.h"
 #include "support/testsupport.h"
 
@@ -318,19 +319,7 @@ TEST_F(JobListWindow, FilePropertiesShowsTheFile) {
 
 namespace {
 
-// WCAG relative luminance and contrast ratio of two colours.
-double Luminance(QRgb c) {
-    auto channel = [](int v) {
-        const double s = v / 255.0;
-        return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
-}
-
-double Contrast(QRgb a, QRgb b) {
-    const double la = Luminance(a), lb = Luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
+using bwtest::Contrast;
 
 // What a cell of the list looks like on screen: its background (the commonest colour), the
 // pixels of its text (those that stand out from the background at all) and the best contrast

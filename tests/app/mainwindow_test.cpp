@@ -3,6 +3,7 @@
 #include "app/settings1.h"
 #include "shell/settingsio.h"
 #include "shell/settingsstore.h"
+#include "support/contrast.h"
 #include "support/scripteddialogs.h"
 #include "support/testsupport.h"
 
@@ -17,6 +18,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -25,6 +27,9 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <algorithm>
+#include <cmath>
+#include <numeric>
 #include <gtest/gtest.h>
 
 using namespace bw;
@@ -340,6 +345,44 @@ TEST_F(MainWindow, PicturesShow) {
     auto& settings = form->SettingsDialog();
     settings.findChild<QTabWidget*>("SettingsTabs")->setCurrentIndex(1);
     EXPECT_GT(picture(settings, "FreeDBLogo"), 48 * 48 / 4) << "FreeDB tab";
+}
+
+namespace {
+
+using bwtest::Contrast;
+
+// How an icon stands out on the window: drawn over the window's colour, the contrast its
+// strongest tenth of pixels has with that colour, on average. An icon that looks disabled
+// is pale all over and scores low.
+double IconContrast(const QIcon& icon, const QSize& size, QRgb background) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(background);
+    {
+        QPainter p(&image);
+        p.drawPixmap(0, 0, icon.pixmap(size));
+    }
+    std::vector<double> contrasts;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            contrasts.push_back(Contrast(image.pixel(x, y), background));
+    std::sort(contrasts.rbegin(), contrasts.rend());
+    const size_t tenth = std::max<size_t>(1, contrasts.size() / 10);
+    return std::accumulate(contrasts.begin(), contrasts.begin() + static_cast<ptrdiff_t>(tenth), 0.0) / tenth;
+}
+
+} // namespace
+
+// The side buttons beside the list: Check All and Uncheck All stand out as much as the
+// others and do not look like disabled buttons.
+TEST_F(MainWindow, SideButtonIconsHaveTheOthersContrast) {
+    auto form = Start();
+    const QRgb background = form->palette().color(QPalette::Window).rgb();
+    const QSize size = Child<QToolButton>(*form, "SideActionMoveUp")->iconSize();
+    double weakestOther = 100;
+    for (const char* name : {"ActionMoveUp", "ActionMoveDown", "ActionEditTAG", "ActionRemove", "ActionRemoveAll"})
+        weakestOther = std::min(weakestOther, IconContrast(form->Action(name)->icon(), size, background));
+    for (const char* name : {"ActionCheckAll", "ActionUncheckAll"})
+        EXPECT_GE(IconContrast(form->Action(name)->icon(), size, background), weakestOther) << name;
 }
 
 TEST_F(MainWindow, ToolBarButtonsShowTheWholeCaption) {

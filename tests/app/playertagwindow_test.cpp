@@ -18,6 +18,8 @@
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
+#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -116,6 +118,39 @@ TEST_F(PlayerTagWindow, PlayerControls) {
     QTest::qWait(600);
     EXPECT_EQ(Panel(3), " Media Player: Stopped");
     EXPECT_EQ(bar->value(), 0);
+}
+
+// From the list, Tab reaches the player's buttons in their order on screen, then its
+// position bar and its volume knob.
+TEST_F(PlayerTagWindow, TabReachesThePlayerControls) {
+    form_->show();
+    QApplication::setActiveWindow(form_.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+    auto* bar = form_->findChild<QToolBar*>(QStringLiteral("PlayerToolBar"));
+    ASSERT_NE(bar, nullptr);
+    std::vector<QWidget*> expected;
+    for (const char* name : {"ActionPrevPlay", "ActionNextPlay", "ActionPlay", "ActionStop", "ActionPause"})
+        expected.push_back(bar->widgetForAction(form_->Action(name)));
+    expected.push_back(form_->findChild<QSlider*>(QStringLiteral("PositionBar")));
+    expected.push_back(form_->findChild<QDial*>(QStringLiteral("VolumeKnob")));
+
+    form_->JobList().setFocus();
+    std::vector<QWidget*> reached;
+    for (int i = 0; i < 200 && QApplication::focusWidget() != nullptr; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* now = QApplication::focusWidget();
+        if (now == &form_->JobList())
+            break; // round the whole window
+        if (std::find(expected.begin(), expected.end(), now) != expected.end())
+            reached.push_back(now);
+    }
+    EXPECT_EQ(reached, expected);
+
+    // A focused button works from the keyboard.
+    Select(0);
+    expected[2]->setFocus();
+    QTest::keyClick(expected[2], Qt::Key_Space);
+    EXPECT_TRUE(form_->Player().HasStream());
 }
 
 TEST_F(PlayerTagWindow, TagEditor) {
