@@ -421,4 +421,14 @@ TEST_F(MainWindow, LibrarySwitchesOnTheSettingsDialog) {
     dialog.SaveTo(out);
     EXPECT_FALSE(out.AddSubFolders || out.KeepStructure || out.CarryCovers);
     EXPECT_TRUE(out.SkipExisting && out.SafeNames);
+
+    // Each switch beyond the old set says in one sentence what it does.
+    for (const char* name : {"CheckAddSubFolders", "CheckKeepStructure", "CheckCarryCovers", "CheckSkipExisting",
+                             "CheckSafeNames", "SpinParallelJobs"}) {
+        const QString tip = Child<QWidget>(dialog, name)->toolTip();
+        EXPECT_TRUE(!tip.isEmpty() && tip[0].isUpper()) << name;
+        EXPECT_EQ(tip, tip.trimmed()) << name;
+        EXPECT_FALSE(tip.contains(QLatin1Char('.')) || tip.contains(QLatin1Char('\n'))) << name << ": " << tip.toStdString();
+    }
+    EXPECT_EQ(box("CheckSkipExisting")->toolTip(), "Skip files whose output exists and is newer than the source");
 }
