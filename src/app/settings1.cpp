@@ -190,7 +190,10 @@ TSettings::TSettings(QWidget* parent) : QDialog(parent) {
     connect(createAlbum_, &QCheckBox::clicked, this, &TSettings::UpdateFileNamePreview);
 
     LoadFrom(DefaultAppSettings());
-    setFixedSize(sizeHint().expandedTo(QSize(420, 380)));
+    // A fixed dialog that follows its contents: the previews change with the switches and
+    // the pattern, and each shows its whole text, so the dialog widens with them.
+    tabs_->setMinimumSize(tabs_->sizeHint().expandedTo(QSize(400, 320)));
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void TSettings::LoadFrom(const TAppSettings& s) {

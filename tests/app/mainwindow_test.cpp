@@ -1,6 +1,8 @@
+#include "app/form2.h"
 #include "app/mainunit.h"
 #include "app/progress.h"
 #include "app/settings1.h"
+#include "encoders/apeoptions.h"
 #include "shell/settingsio.h"
 #include "shell/settingsstore.h"
 #include "support/contrast.h"
@@ -21,6 +23,10 @@
 #include <QPainter>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionFrame>
+#include <QStyleOptionSlider>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
@@ -29,6 +35,8 @@
 #include <QTreeWidget>
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <map>
 #include <numeric>
 #include <gtest/gtest.h>
 
@@ -383,6 +391,79 @@ TEST_F(MainWindow, SideButtonIconsHaveTheOthersContrast) {
         weakestOther = std::min(weakestOther, IconContrast(form->Action(name)->icon(), size, background));
     for (const char* name : {"ActionCheckAll", "ActionUncheckAll"})
         EXPECT_GE(IconContrast(form->Action(name)->icon(), size, background), weakestOther) << name;
+}
+
+// Windows whose texts change or are long: each text has the width it measures in its font.
+TEST_F(MainWindow, TextsAreNeverCut) {
+    auto form = Start();
+    form->show();
+
+    // The preset name dialog: its caption, with the title bar's icon and close button beside
+    // it, its prompt, and a name of the longest length.
+    TForm2& name = form->PresetNameDialog();
+    name.show();
+    QFont titleFont = name.font();
+    titleFont.setBold(true);
+    const int titleBar = name.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &name);
+    EXPECT_GE(name.width(), QFontMetrics(titleFont).horizontalAdvance(name.windowTitle()) + 2 * titleBar);
+    auto* prompt = name.findChild<QLabel*>();
+    EXPECT_GE(prompt->width(), prompt->fontMetrics().horizontalAdvance(prompt->text()));
+    auto* edit = Child<QLineEdit>(name, "Edit1");
+    QStyleOptionFrame frame;
+    frame.initFrom(edit);
+    const QRect textArea = edit->style()->subElementRect(QStyle::SE_LineEditContents, &frame, edit);
+    for (const char* typed : {"Thirty characters of a name!", "Output for the car, 128 kbps"}) {
+        ASSERT_EQ(QString::fromLatin1(typed).size(), TForm2::kMaxNameLength);
+        EXPECT_GE(textArea.width() - 4, edit->fontMetrics().horizontalAdvance(QString::fromLatin1(typed))) << typed;
+    }
+    name.hide();
+
+    // The Renaming tab's previews at their longest: the dialog widens with them.
+    auto& settings = form->SettingsDialog();
+    Child<QTabWidget>(settings, "SettingsTabs")->setCurrentIndex(2);
+    settings.show();
+    TAppSettings longest = DefaultAppSettings();
+    longest.KeepStructure = true;
+    longest.fint.fill(true);
+    settings.LoadFrom(longest);
+    QTest::qWait(50); // the layouts settle
+    for (const char* preview : {"PreviewLine", "PreviewFolderLine"}) {
+        auto* label = Child<QLabel>(settings, preview);
+        EXPECT_GE(label->contentsRect().width(), label->fontMetrics().horizontalAdvance(label->text()))
+            << label->text().toStdString();
+    }
+    EXPECT_EQ(settings.FolderPreviewText(), "Music/Artist/Album/Intro: Live?.mp3");
+    settings.hide();
+
+    // The Monkey's Audio page: each position's name whole and centred under its tick, where
+    // the style puts the handle at that position.
+    Child<QTabWidget>(*form, "PageControl1")->setCurrentIndex(5);
+    auto* slider = Child<QSlider>(*form, "APEMyTrackBar");
+    QTest::qWait(50);
+    QStyleOptionSlider handle;
+    handle.initFrom(slider);
+    handle.orientation = Qt::Horizontal;
+    handle.minimum = slider->minimum();
+    handle.maximum = slider->maximum();
+    handle.tickPosition = slider->tickPosition();
+    handle.subControls = QStyle::SC_SliderHandle;
+    ASSERT_EQ(kApePositionNames.size(), static_cast<size_t>(slider->maximum() - slider->minimum() + 1));
+    std::map<QString, QLabel*> labels;
+    for (QLabel* l : Child<QWidget>(*form, "PageAPE")->findChildren<QLabel*>())
+        labels[l->text()] = l;
+    int previousRight = std::numeric_limits<int>::min();
+    for (int i = 0; i < static_cast<int>(kApePositionNames.size()); ++i) {
+        QLabel* label = labels[QString::fromLatin1(kApePositionNames[static_cast<size_t>(i)])];
+        ASSERT_NE(label, nullptr) << kApePositionNames[static_cast<size_t>(i)];
+        EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << i;
+        handle.sliderPosition = handle.sliderValue = slider->minimum() + i;
+        const QRect at = slider->style()->subControlRect(QStyle::CC_Slider, &handle, QStyle::SC_SliderHandle, slider);
+        const int tick = slider->mapTo(form.get(), at.center()).x();
+        const QRect placed(label->mapTo(form.get(), QPoint(0, 0)), label->size());
+        EXPECT_NEAR(placed.center().x(), tick, 1) << label->text().toStdString();
+        EXPECT_GT(placed.left(), previousRight) << label->text().toStdString();
+        previousRight = placed.right();
+    }
 }
 
 TEST_F(MainWindow, ToolBarButtonsShowTheWholeCaption) {
