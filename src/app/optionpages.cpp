@@ -79,11 +79,8 @@ class TTickLabels : public QWidget {
 public:
     TTickLabels(QSlider* slider, std::span<const char* const> names, QWidget* parent)
         : QWidget(parent), slider_(slider) {
-        for (const char* name : names) {
-            auto* label = new QLabel(QString::fromLatin1(name), this);
-            label->setObjectName(QStringLiteral("TickLabel") + label->text().remove(QLatin1Char(' ')));
-            labels_.push_back(label);
-        }
+        for (const char* name : names)
+            labels_.push_back(new QLabel(QString::fromLatin1(name), this));
         slider_->installEventFilter(this);
         FitSlider();
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -126,8 +123,10 @@ private:
     void FitSlider() {
         const int gap = fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 2;
         int step = 0;
-        for (size_t i = 1; i < labels_.size(); ++i)
-            step = std::max(step, (labels_[i - 1]->sizeHint().width() + labels_[i]->sizeHint().width() + 1) / 2 + gap);
+        for (size_t i = 1; i < labels_.size(); ++i) {
+            const int halves = (labels_[i - 1]->sizeHint().width() + labels_[i]->sizeHint().width() + 1) / 2;
+            step = std::max(step, halves + gap);
+        }
         const int handle = slider_->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, slider_);
         const int steps = std::max(1, slider_->maximum() - slider_->minimum());
         slider_->setMinimumWidth(step * steps + handle);
@@ -527,9 +526,7 @@ TApePage::TApePage(QWidget* parent) : QWidget(parent) {
     level_->setPageStep(1);
     level_->setTickPosition(QSlider::TicksBelow);
     layout->addWidget(SliderRow(this, level_, "Fastest compression ", "Highest compression", nullptr, nullptr));
-    auto* names = new TTickLabels(level_, kApePositionNames, this);
-    names->setObjectName(QStringLiteral("APEPositionNames"));
-    layout->addWidget(names);
+    layout->addWidget(new TTickLabels(level_, kApePositionNames, this));
     layout->addWidget(new QLabel(QStringLiteral("Monkey's Audio is lossless compression."), this));
     layout->addStretch(1);
     Load(TApeOptions{});

