@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QVBoxLayout>
 
 namespace bw {
@@ -16,6 +18,18 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     edit_ = new QLineEdit(this);
     edit_->setObjectName(QStringLiteral("Edit1"));
     edit_->setMaxLength(kMaxNameLength);
+    // Wide enough to show a whole name of the longest length: the style's measure of a line
+    // edit holding that many average characters (and the 2 pixels the edit keeps clear on
+    // either side of its text).
+    QStyleOptionFrame frame;
+    frame.initFrom(edit_);
+    frame.lineWidth = edit_->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, edit_);
+    const QMargins text = edit_->textMargins();
+    const int nameWidth =
+        edit_->fontMetrics().averageCharWidth() * kMaxNameLength + 2 * 2 + text.left() + text.right();
+    edit_->setMinimumWidth(edit_->style()
+                               ->sizeFromContents(QStyle::CT_LineEdit, &frame, QSize(nameWidth, 0), edit_)
+                               .width());
     layout->addWidget(edit_);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -27,8 +41,15 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
     layout->addLayout(buttons);
-    // A fixed dialog: its size is what its contents need.
+    // A fixed dialog: its size is what its contents need, and no narrower than its caption
+    // in the title bar, which also holds the window's icon and its buttons (about a title
+    // bar's height each). The title font is the window manager's; a bold face of the
+    // dialog's font stands in for it.
     layout->setSizeConstraint(QLayout::SetFixedSize);
+    QFont titleFont = font();
+    titleFont.setBold(true);
+    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    layout->addStrut(QFontMetrics(titleFont).horizontalAdvance(windowTitle()) + 4 * titleBar);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }

@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QPainter>
 #include <QProgressDialog>
+#include <QStyledItemDelegate>
 #include <array>
 #include <limits>
 
@@ -79,6 +80,24 @@ std::array<QStringList, kJobColumnCount> WidestTexts() {
     return texts;
 }
 
+// The grid line under each row takes the row's last pixel line, so a row is as tall as the
+// font's full height (ascent and descent), a margin above and below it, and that line; the
+// style's own height holds when it is more (a check box taller than the text).
+constexpr int kRowTextMargin = 1;
+constexpr int kGridLine = 1;
+
+class TJobRowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        const QFontMetrics fm(option.font);
+        size.setHeight(std::max(size.height(), fm.ascent() + fm.descent() + 2 * kRowTextMargin) + kGridLine);
+        return size;
+    }
+};
+
 // How long a batch may block the window before it lets the window repaint, and how long it
 // runs before the progress window shows.
 constexpr int kSliceMs = 40;
@@ -94,6 +113,7 @@ TJobListView::TJobListView(QWidget* parent) : QTreeWidget(parent) {
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setItemDelegate(new TJobRowDelegate(this));
     setColumnCount(kJobColumnCount);
     QStringList headers;
     for (const auto& c : kJobColumns)
@@ -304,7 +324,10 @@ void TJobListView::RemoveAllRows() {
 
 void TJobListView::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
                            const QModelIndex& index) const {
-    QTreeWidget::drawRow(painter, option, index);
+    // The cells are drawn above the row's last pixel line, which the grid line takes.
+    QStyleOptionViewItem cells = option;
+    cells.rect.setBottom(option.rect.bottom() - kGridLine);
+    QTreeWidget::drawRow(painter, cells, index);
     // Grid lines are painted over the row here, not set by a style sheet: a style sheet
     // that styles the items takes their painting from the style, and under Fusion the
     // selected row then shows white text on a pale tint and a pale check mark. Left to the

@@ -79,7 +79,7 @@ constexpr std::array<const char*, 8> kEncoderPages{"MP3", "OGG", "WAV", "WMA", "
 constexpr std::array<int, 5> kStatusPanelWidths{100, 100, 130, 75, 300};
 
 QIcon CommandIcon(QStyle* style, std::string_view name) {
-    static const std::array<std::pair<std::string_view, QStyle::StandardPixmap>, 20> kIcons{{
+    static const std::array<std::pair<std::string_view, QStyle::StandardPixmap>, 18> kIcons{{
         {"ActionAddFiles", QStyle::SP_FileIcon},
         {"ActionAddFolder", QStyle::SP_DirIcon},
         {"ActionAddCDtracks", QStyle::SP_DriveCDIcon},
@@ -91,8 +91,6 @@ QIcon CommandIcon(QStyle* style, std::string_view name) {
         {"ActionMoveDown", QStyle::SP_ArrowDown},
         {"ActionRemove", QStyle::SP_TrashIcon},
         {"ActionRemoveAll", QStyle::SP_DialogDiscardButton},
-        {"ActionCheckAll", QStyle::SP_DialogYesButton},
-        {"ActionUncheckAll", QStyle::SP_DialogNoButton},
         {"ActionFileProperties", QStyle::SP_FileDialogInfoView},
         {"ActionEditTAG", QStyle::SP_FileDialogContentsView},
         {"ActionPlay", QStyle::SP_MediaPlay},
@@ -101,6 +99,12 @@ QIcon CommandIcon(QStyle* style, std::string_view name) {
         {"ActionNextPlay", QStyle::SP_MediaSkipForward},
         {"ActionPrevPlay", QStyle::SP_MediaSkipBackward},
     }};
+    // The style's Yes and No discs are pale, as if disabled, beside its other icons; check
+    // boxes drawn in the same dark stroke say what these two do.
+    if (name == "ActionCheckAll")
+        return QIcon(QStringLiteral(":/icons/checkall.svg"));
+    if (name == "ActionUncheckAll")
+        return QIcon(QStringLiteral(":/icons/uncheckall.svg"));
     for (const auto& [n, pixmap] : kIcons)
         if (n == name)
             return style->standardIcon(pixmap);
@@ -386,11 +390,18 @@ QWidget* TForm1::CreatePlayerGroup() {
     auto* row = new QHBoxLayout(playerGroup_);
     auto* bar = new QToolBar(playerGroup_);
     bar->setObjectName(QStringLiteral("PlayerToolBar"));
+    // A tool bar keeps its buttons out of the Tab chain; the player's are the only way to
+    // reach its commands from the keyboard besides their keys, so they take focus by Tab.
+    std::vector<QWidget*> chain;
     for (std::string_view e : PlayerToolBar()) {
-        if (e == kSeparator)
+        if (e == kSeparator) {
             bar->addSeparator();
-        else
-            bar->addAction(Action(e));
+            continue;
+        }
+        bar->addAction(Action(e));
+        QWidget* button = bar->widgetForAction(Action(e));
+        button->setFocusPolicy(Qt::TabFocus);
+        chain.push_back(button);
     }
     row->addWidget(bar);
     positionBar_ = new QSlider(Qt::Horizontal, playerGroup_);
@@ -409,6 +420,11 @@ QWidget* TForm1::CreatePlayerGroup() {
     volumeKnob_->setToolTip(QStringLiteral("Volume Control"));
     volume->addWidget(volumeKnob_, 0, Qt::AlignHCenter);
     row->addLayout(volume);
+    // Left to right: the buttons, the position bar, the volume knob.
+    chain.push_back(positionBar_);
+    chain.push_back(volumeKnob_);
+    for (size_t i = 1; i < chain.size(); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
     return playerGroup_;
 }
 

@@ -1,9 +1,13 @@
 #include "app/optionpages.h"
 
+#include <algorithm>
 #include <array>
+#include <span>
+#include <vector>
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -11,6 +15,7 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace bw {
@@ -65,6 +70,82 @@ QGroupBox* RadioGroup(QWidget* parent, QRadioButton* radio, QVBoxLayout*& body) 
     body->addWidget(radio);
     return group;
 }
+
+// Names under a slider's ticks, each centred on its tick. A row of labels spread by a layout
+// lines up with the ticks only by chance: the slider is narrower than the row (its end labels
+// stand beside it) and its ticks are inset by half a handle. The labels are placed where the
+// style puts the ticks, again whenever the slider or the row changes size.
+class TTickLabels : public QWidget {
+public:
+    TTickLabels(QSlider* slider, std::span<const char* const> names, QWidget* parent)
+        : QWidget(parent), slider_(slider) {
+        for (const char* name : names)
+            labels_.push_back(new QLabel(QString::fromLatin1(name), this));
+        slider_->installEventFilter(this);
+        FitSlider();
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+
+    QSize sizeHint() const override { return minimumSizeHint(); }
+    QSize minimumSizeHint() const override {
+        int width = 0, height = 0;
+        for (const QLabel* l : labels_) {
+            width += l->sizeHint().width();
+            height = std::max(height, l->sizeHint().height());
+        }
+        return {width, height};
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == slider_ && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+            Place();
+        return QWidget::eventFilter(watched, event);
+    }
+    void resizeEvent(QResizeEvent*) override { Place(); }
+    void changeEvent(QEvent* event) override {
+        QWidget::changeEvent(event);
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+            FitSlider();
+    }
+
+private:
+    // Where the style draws the tick of a value, in the slider's own coordinates: the
+    // handle's centre at that value.
+    int TickX(int value) const {
+        const int handle = slider_->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, slider_);
+        return QStyle::sliderPositionFromValue(slider_->minimum(), slider_->maximum(), value,
+                                               slider_->width() - handle) +
+               handle / 2;
+    }
+    // The slider is made wide enough that neighbouring names, centred on their ticks, keep
+    // a gap between them.
+    void FitSlider() {
+        const int gap = fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 2;
+        int step = 0;
+        for (size_t i = 1; i < labels_.size(); ++i) {
+            const int halves = (labels_[i - 1]->sizeHint().width() + labels_[i]->sizeHint().width() + 1) / 2;
+            step = std::max(step, halves + gap);
+        }
+        const int handle = slider_->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, slider_);
+        const int steps = std::max(1, slider_->maximum() - slider_->minimum());
+        slider_->setMinimumWidth(step * steps + handle);
+    }
+    void Place() {
+        QWidget* top = window();
+        const int origin = mapFrom(top, slider_->mapTo(top, QPoint(0, 0))).x();
+        for (size_t i = 0; i < labels_.size(); ++i) {
+            QLabel* label = labels_[i];
+            const QSize size = label->sizeHint();
+            const int centre = origin + TickX(slider_->minimum() + static_cast<int>(i));
+            const int x = std::clamp(centre - size.width() / 2, 0, std::max(0, width() - size.width()));
+            label->setGeometry(x, 0, size.width(), size.height());
+        }
+    }
+
+    QSlider* slider_;
+    std::vector<QLabel*> labels_;
+};
 
 } // namespace
 
@@ -445,14 +526,7 @@ TApePage::TApePage(QWidget* parent) : QWidget(parent) {
     level_->setPageStep(1);
     level_->setTickPosition(QSlider::TicksBelow);
     layout->addWidget(SliderRow(this, level_, "Fastest compression ", "Highest compression", nullptr, nullptr));
-    // The name of each position under its tick.
-    auto* names = new QHBoxLayout;
-    for (size_t i = 0; i < kApePositionNames.size(); ++i) {
-        if (i > 0)
-            names->addStretch(1);
-        names->addWidget(new QLabel(QString::fromLatin1(kApePositionNames[i]), this));
-    }
-    layout->addLayout(names);
+    layout->addWidget(new TTickLabels(level_, kApePositionNames, this));
     layout->addWidget(new QLabel(QStringLiteral("Monkey's Audio is lossless compression."), this));
     layout->addStretch(1);
     Load(TApeOptions{});

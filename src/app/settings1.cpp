@@ -52,23 +52,38 @@ TSettings::TSettings(QWidget* parent) : QDialog(parent) {
     parallelJobs_->setObjectName(QStringLiteral("SpinParallelJobs"));
     parallelJobs_->setRange(1, kMaxParallelJobs);
     jobsLabel->setBuddy(parallelJobs_);
+    const QString jobsTip =
+        QStringLiteral("Convert this many files at the same time, each on a processor core of its own");
+    jobsLabel->setToolTip(jobsTip);
+    parallelJobs_->setToolTip(jobsTip);
     jobsRow->addWidget(jobsLabel);
     jobsRow->addWidget(parallelJobs_);
     jobsRow->addWidget(new QLabel(QStringLiteral("files at once"), generalGroup));
     jobsRow->addStretch(1);
     g->addLayout(jobsRow);
-    // Converting a whole library: each box is one switch of the settings.
-    const std::pair<const char*, const char*> libraryBoxes[] = {
-        {"CheckAddSubFolders", "Include sub-folders when adding a folder"},
-        {"CheckKeepStructure", "Keep the folder structure"},
-        {"CheckCarryCovers", "Carry cover art"},
-        {"CheckSkipExisting", "Skip files already converted"},
-        {"CheckSafeNames", "Names safe for FAT and Windows"},
+    // Converting a whole library: each box is one switch of the settings. The captions are
+    // short, so each box says in its tooltip what it does to the files.
+    struct TLibraryBox {
+        const char* Name;
+        const char* Caption;
+        const char* Tip;
+    };
+    const TLibraryBox libraryBoxes[] = {
+        {"CheckAddSubFolders", "Include sub-folders when adding a folder",
+         "Add the files of every folder below an added folder too"},
+        {"CheckKeepStructure", "Keep the folder structure",
+         "Put each output under the added folder's name and the sub-folders it came from"},
+        {"CheckCarryCovers", "Carry cover art", "Copy the source's front cover picture into the output"},
+        {"CheckSkipExisting", "Skip files already converted",
+         "Skip files whose output exists and is newer than the source"},
+        {"CheckSafeNames", "Names safe for FAT and Windows",
+         "Replace the characters that FAT drives and Windows refuse in names by an underscore"},
     };
     static_assert(std::size(libraryBoxes) == kLibraryFields.size());
     for (size_t i = 0; i < kLibraryFields.size(); ++i) {
-        libraryBoxes_[i] = new QCheckBox(QString::fromUtf8(libraryBoxes[i].second), generalGroup);
-        libraryBoxes_[i]->setObjectName(QString::fromUtf8(libraryBoxes[i].first));
+        libraryBoxes_[i] = new QCheckBox(QString::fromUtf8(libraryBoxes[i].Caption), generalGroup);
+        libraryBoxes_[i]->setObjectName(QString::fromUtf8(libraryBoxes[i].Name));
+        libraryBoxes_[i]->setToolTip(QString::fromUtf8(libraryBoxes[i].Tip));
         g->addWidget(libraryBoxes_[i]);
         connect(libraryBoxes_[i], &QCheckBox::toggled, this, &TSettings::UpdateFileNamePreview);
     }
@@ -176,7 +191,10 @@ TSettings::TSettings(QWidget* parent) : QDialog(parent) {
     connect(createAlbum_, &QCheckBox::clicked, this, &TSettings::UpdateFileNamePreview);
 
     LoadFrom(DefaultAppSettings());
-    setFixedSize(sizeHint().expandedTo(QSize(420, 380)));
+    // A fixed dialog that follows its contents: the previews change with the switches and
+    // the pattern, and each shows its whole text, so the dialog widens with them.
+    tabs_->setMinimumSize(tabs_->sizeHint().expandedTo(QSize(400, 320)));
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void TSettings::LoadFrom(const TAppSettings& s) {

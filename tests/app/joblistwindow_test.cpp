@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
+#include <QPainter>
 #include <QPushButton>
 #include <QStyle>
 #include <QTest>
@@ -331,21 +332,16 @@ double Contrast(QRgb a, QRgb b) {
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
-// What a cell of the list looks like on screen: its background (the commonest colour), the
-// pixels of its text (those that stand out from the background at all) and the best contrast
-// any of them has with the background.
+// What a part of an image looks like: its background (the commonest colour), the pixels of
+// its text or picture (those that stand out from the background at all) and the best
+// contrast any of them has with the background.
 struct TCellLook {
     QRgb Background = 0;
     int InkPixels = 0;
     double BestContrast = 1;
 };
 
-TCellLook LookOfCell(TJobListView& list, int row, int column) {
-    const QImage image = list.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const QRect r = list.visualItemRect(list.topLevelItem(row));
-    // Inside the cell, clear of the grid lines.
-    const QRect cell(list.columnViewportPosition(column) + 3, r.top() + 2,
-                     list.columnWidth(column) - 6, r.height() - 4);
+TCellLook LookOf(const QImage& image, const QRect& cell) {
     std::map<QRgb, int> counts;
     for (int y = cell.top(); y <= cell.bottom(); ++y)
         for (int x = cell.left(); x <= cell.right(); ++x)
@@ -361,6 +357,22 @@ TCellLook LookOfCell(TJobListView& list, int row, int column) {
             look.InkPixels += n;
     }
     return look;
+}
+
+TCellLook LookOfCell(TJobListView& list, int row, int column) {
+    const QImage image = list.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRect r = list.visualItemRect(list.topLevelItem(row));
+    // Inside the cell, clear of the grid lines.
+    return LookOf(image, QRect(list.columnViewportPosition(column) + 3, r.top() + 2, list.columnWidth(column) - 6,
+                               r.height() - 4));
+}
+
+// An icon as it shows on a button: drawn over the window's colour.
+TCellLook LookOfIcon(const QIcon& icon, const QColor& window) {
+    QImage image(48, 48, QImage::Format_RGB32);
+    image.fill(window);
+    QPainter(&image).drawPixmap(16, 16, icon.pixmap(16));
+    return LookOf(image, image.rect());
 }
 
 } // namespace
@@ -398,6 +410,46 @@ TEST_F(JobListWindow, SelectedRowReadsClearlyWhetherTheWindowIsActiveOrNot) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
     ASSERT_FALSE(form->isActiveWindow());
     expectReadable(LookOfCell(list, 0, 1), "inactive window");
+}
+
+// The grid line takes each row's last pixel line; it must never cover a glyph: an
+// underscore, the descenders of g and y, the marks above Ё and Å.
+TEST_F(JobListWindow, RowsShowEveryGlyphAboveTheGridLine) {
+    auto form = Start();
+    auto& list = form->JobList();
+    const QStringList glyphs{"___", "ggg", "yyy", QString::fromUtf8("ЁЁЁ"), QString::fromUtf8("ÅÅÅ")};
+    for (const QString& g : glyphs) {
+        TmyMusicFile item;
+        item.TypeName = g.toStdString();
+        list.AppendItem(item);
+    }
+    form->show();
+    const QImage shot = list.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QFontMetrics fm(list.font());
+    for (int row = 0; row < glyphs.size(); ++row) {
+        // The glyphs as QPainter draws them in an image of the font's full height.
+        QImage alone(fm.horizontalAdvance(glyphs[row]) + 4, fm.ascent() + fm.descent(), QImage::Format_RGB32);
+        alone.fill(list.palette().color(QPalette::Base));
+        QPainter painter(&alone);
+        painter.setFont(list.font());
+        painter.drawText(2, fm.ascent(), glyphs[row]);
+        painter.end();
+        const QRect r = list.visualItemRect(list.topLevelItem(row));
+        const QRect aboveGrid(list.columnViewportPosition(1) + 1, r.top(), list.columnWidth(1) - 3, r.height() - 1);
+        EXPECT_GE(LookOf(shot, aboveGrid).InkPixels, LookOf(alone, alone.rect()).InkPixels) << glyphs[row].toStdString();
+    }
+}
+
+// Check All and Uncheck All beside the list stand out from the window at least as well as
+// the other side buttons do, not pale as if disabled.
+TEST_F(JobListWindow, CheckIconsHaveTheOtherSideButtonsContrast) {
+    auto form = Start();
+    const QColor window = form->palette().color(QPalette::Window);
+    double weakestOther = 21;
+    for (const char* other : {"ActionMoveUp", "ActionMoveDown", "ActionEditTAG", "ActionRemove", "ActionRemoveAll"})
+        weakestOther = std::min(weakestOther, LookOfIcon(form->Action(other)->icon(), window).BestContrast);
+    for (const char* name : {"ActionCheckAll", "ActionUncheckAll"})
+        EXPECT_GE(LookOfIcon(form->Action(name)->icon(), window).BestContrast, weakestOther) << name;
 }
 
 TEST_F(JobListWindow, EveryColumnFitsTheLongestTextItCanShow) {

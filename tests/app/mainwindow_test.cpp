@@ -1,6 +1,8 @@
+#include "app/form2.h"
 #include "app/mainunit.h"
 #include "app/progress.h"
 #include "app/settings1.h"
+#include "encoders/apeoptions.h"
 #include "shell/settingsio.h"
 #include "shell/settingsstore.h"
 #include "support/scripteddialogs.h"
@@ -18,7 +20,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
+#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSlider>
+#include <QStyleOptionSlider>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
@@ -378,4 +383,57 @@ TEST_F(MainWindow, LibrarySwitchesOnTheSettingsDialog) {
     dialog.SaveTo(out);
     EXPECT_FALSE(out.AddSubFolders || out.KeepStructure || out.CarryCovers);
     EXPECT_TRUE(out.SkipExisting && out.SafeNames);
+
+    // Each switch beyond the old set says in one sentence what it does.
+    const QRegularExpression sentence("^[A-Z][^.\\n]*\\w$");
+    for (const char* name : {"CheckAddSubFolders", "CheckKeepStructure", "CheckCarryCovers", "CheckSkipExisting",
+                             "CheckSafeNames", "SpinParallelJobs"})
+        EXPECT_TRUE(sentence.match(Child<QWidget>(dialog, name)->toolTip()).hasMatch()) << name;
+}
+
+// Texts that change or are long each get the width they measure in their font.
+TEST_F(MainWindow, TextsAreNeverCut) {
+    auto form = Start();
+    form->show();
+    // The preset name dialog: its caption beside the title bar's icon and close button, and a
+    // name of the longest length.
+    TForm2& name = form->PresetNameDialog();
+    name.show();
+    QFont bold = name.font();
+    bold.setBold(true);
+    const int titleBar = name.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    EXPECT_GE(name.width(), QFontMetrics(bold).horizontalAdvance(name.windowTitle()) + 2 * titleBar);
+    auto* edit = Child<QLineEdit>(name, "Edit1");
+    EXPECT_GE(edit->width() - 8, edit->fontMetrics().horizontalAdvance("Thirty characters of a name!"));
+    // The Renaming tab's previews at their longest.
+    auto& settings = form->SettingsDialog();
+    Child<QTabWidget>(settings, "SettingsTabs")->setCurrentIndex(2);
+    settings.show();
+    TAppSettings longest = DefaultAppSettings();
+    longest.KeepStructure = true;
+    longest.fint.fill(true);
+    settings.LoadFrom(longest);
+    QTest::qWait(50); // the layouts settle
+    for (auto* label : {Child<QLabel>(settings, "PreviewLine"), Child<QLabel>(settings, "PreviewFolderLine")})
+        EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << label->text().toStdString();
+    // Monkey's Audio: each position's name centred under its tick, where the style puts the
+    // handle at that position.
+    Child<QTabWidget>(*form, "PageControl1")->setCurrentIndex(5);
+    auto* slider = Child<QSlider>(*form, "APEMyTrackBar");
+    QStyleOptionSlider handle;
+    handle.initFrom(slider);
+    handle.minimum = slider->minimum();
+    handle.maximum = slider->maximum();
+    size_t named = 0;
+    for (QLabel* label : Child<QWidget>(*form, "PageAPE")->findChildren<QLabel*>()) {
+        const auto at = std::find(kApePositionNames.begin(), kApePositionNames.end(), label->text());
+        if (at == kApePositionNames.end())
+            continue;
+        ++named;
+        handle.sliderPosition = slider->minimum() + static_cast<int>(at - kApePositionNames.begin());
+        const QRect h = slider->style()->subControlRect(QStyle::CC_Slider, &handle, QStyle::SC_SliderHandle, slider);
+        EXPECT_NEAR(label->mapTo(form.get(), label->rect().center()).x(), slider->mapTo(form.get(), h.center()).x(), 1)
+            << label->text().toStdString();
+    }
+    EXPECT_EQ(named, kApePositionNames.size());
 }

@@ -18,6 +18,7 @@
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -116,6 +117,28 @@ TEST_F(PlayerTagWindow, PlayerControls) {
     QTest::qWait(600);
     EXPECT_EQ(Panel(3), " Media Player: Stopped");
     EXPECT_EQ(bar->value(), 0);
+}
+
+// From the list, Tab reaches the player's buttons in their order on screen, then its
+// position bar and its volume knob.
+TEST_F(PlayerTagWindow, TabReachesThePlayerControls) {
+    form_->show();
+    QApplication::setActiveWindow(form_.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+    auto* bar = form_->findChild<QToolBar*>(QStringLiteral("PlayerToolBar"));
+    QList<QWidget*> expected;
+    for (const char* name : {"ActionPrevPlay", "ActionNextPlay", "ActionPlay", "ActionStop", "ActionPause"})
+        expected << bar->widgetForAction(form_->Action(name));
+    expected << form_->findChild<QSlider*>(QStringLiteral("PositionBar"))
+             << form_->findChild<QDial*>(QStringLiteral("VolumeKnob"));
+    QList<QWidget*> reached; // once round the window
+    QWidget* w = &form_->JobList();
+    for (w->setFocus(); w && !reached.contains(w); w = QApplication::focusWidget()) {
+        reached << w;
+        QTest::keyClick(w, Qt::Key_Tab);
+    }
+    reached.removeIf([&](QWidget* w) { return !expected.contains(w); });
+    EXPECT_EQ(reached, expected);
 }
 
 TEST_F(PlayerTagWindow, TagEditor) {
