@@ -253,12 +253,22 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
                         "Track, Comment, not '" + tag + "'";
                 return false;
             }
+            // The value is taken as the editor's field would hold it; a track field takes
+            // nothing but digits.
+            const std::string_view typed = std::string_view(tag).substr(eq + 1);
+            if (*field == TTagField::Track && !std::all_of(typed.begin(), typed.end(), [](char c) {
+                    return TrackCharAccepted(static_cast<unsigned char>(c));
+                })) {
+                error = "--tag " + tag + ": a track number is written in digits only";
+                return false;
+            }
+            std::string value = FieldTextAsEdited(*field, typed);
             TmyMusicFile scratch;
-            if (!ApplyTagEdit(scratch, *field, std::string_view(tag).substr(eq + 1), &error)) {
+            if (!ApplyTagEdit(scratch, *field, value, &error)) {
                 error = "--tag " + tag + ": " + error;
                 return false;
             }
-            args.Tags.emplace_back(*field, tag.substr(eq + 1));
+            args.Tags.emplace_back(*field, std::move(value));
         } else {
             error = "unknown option or missing value: '" + a + "'";
             return false;

@@ -38,6 +38,34 @@ TEST(TagOption, EditedTagsReachEveryOutputFormat) {
     EXPECT_TRUE(ProbeTags(flac)["title"].empty());
 }
 
+// A track number and a year reach the output as the editor's fields would hold them: a
+// number above 255 is 255 (not its low byte), a year keeps its first 10 characters.
+TEST(TagOption, TrackAndYearAsTheEditorHoldsThem) {
+    TTempDir dir;
+    const auto flac = MakeSource(dir, SourceKinds()[6]);
+    const struct {
+        const char* Track;
+        const char* Stored;
+        const char* Year;
+        const char* YearStored;
+    } kCases[] = {
+        {"0", "0", "1999-12-3", "1999-12-3"},        {"1", "1", "1999-12-31", "1999-12-31"},
+        {"254", "254", "1999-12-31Z", "1999-12-31"}, {"255", "255", "2024", "2024"},
+        {"256", "255", "2024", "2024"},              {"300", "255", "2024", "2024"},
+        {"65536", "255", "2024", "2024"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.Track);
+        const std::string folder = dir.File(std::string("t") + c.Track);
+        const auto r = bwtest::Run({BW_CLI_PATH, "convert", "--to", "flac", "--out", folder, "--tag",
+                                    std::string("Track=") + c.Track, "--tag", std::string("Year=") + c.Year, flac});
+        ASSERT_EQ(r.ExitCode, 0) << r.Err << r.Out;
+        auto tags = ProbeTags(folder + "/lossless.flac");
+        EXPECT_EQ(tags["track"], c.Stored);
+        EXPECT_EQ(tags["date"], c.YearStored);
+    }
+}
+
 TEST(TagOption, RefusedEdits) {
     TTempDir dir;
     const auto a = MakeSource(dir, SourceKinds()[0]);
@@ -48,7 +76,7 @@ TEST(TagOption, RefusedEdits) {
     EXPECT_EQ(r.ExitCode, 2);
     EXPECT_NE(r.Err.find("--tag Track"), std::string::npos) << r.Err;
     EXPECT_FALSE(std::filesystem::exists(out + "/wav16.flac"));
-    for (const std::string bad : {"Track=", "Track=x", "Composer=Me", "Title"}) {
+    for (const std::string bad : {"Track=", "Track=x", "Track=-5", "Composer=Me", "Title"}) {
         r = bwtest::Run({BW_CLI_PATH, "convert", "--to", "flac", "--out", out, "--tag", bad, a});
         EXPECT_EQ(r.ExitCode, 2) << bad;
         EXPECT_NE(r.Err.find("--tag"), std::string::npos) << r.Err;
