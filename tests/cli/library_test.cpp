@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
+#include <unistd.h>
 
 using namespace bwtest;
 namespace fs = std::filesystem;
@@ -173,3 +174,41 @@ for output, expected in zip(args[0::2], args[1::2]):
 }
 
 INSTANTIATE_TEST_SUITE_P(MpAndOgg, Library, testing::Values("mp3", "ogg"));
+
+// What a library holds that cannot be converted is said, not passed over: a file its user
+// may not read and a folder it may not list ("cannot be read"), a FLAC whose header is
+// damaged ("not a supported audio file"); each gets an Error line before the run, and the
+// exit status says that not everything was converted. Notes beside the music stay unsaid.
+// The tests run as root, whom permissions do not stop: the tool runs as nobody then.
+TEST(LibraryProblems, UnreadableAndDamagedFilesAreSaid) {
+    TTempDir dir;
+    const fs::path album = dir.Path() / "Music" / "Album";
+    fs::create_directories(album / "Locked");
+    MakeTone((album / "01 Good.flac").string(), 0.2);
+    fs::copy_file(album / "01 Good.flac", album / "Locked" / "x.flac");
+    auto damaged = ReadAll((album / "01 Good.flac").string());
+    std::fill_n(damaged.begin(), 4, std::byte{'X'}); // no "fLaC" mark
+    WriteAll((album / "02 Damaged.flac").string(), damaged);
+    MakeTone((album / "03 Secret.mp3").string(), 0.2);
+    WriteAll((album / "notes.txt").string(), std::vector<std::byte>(8, std::byte{'n'}));
+    fs::permissions(album / "03 Secret.mp3", fs::perms::none);
+    fs::permissions(album / "Locked", fs::perms::none);
+    fs::permissions(dir.Path(), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    fs::create_directory(dir.Path() / "out");
+    fs::permissions(dir.Path() / "out", fs::perms::all);
+
+    std::vector<std::string> argv{BW_CLI_PATH, "convert", "--to", "flac", "--out", dir.File("out"), "--recursive",
+                                  dir.File("Music")};
+    if (geteuid() == 0)
+        argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
+    const auto r = bwtest::Run(argv);
+    EXPECT_EQ(r.ExitCode, 1) << r.Err;
+    const auto line = [](const fs::path& source, const std::string& rest) {
+        return "{\"SourcePath\":\"" + source.string() + "\",\"TargetPath\":" + rest + "}\n";
+    };
+    EXPECT_EQ(r.Out, line(album / "02 Damaged.flac", "\"\",\"Status\":\"Error\",\"Reason\":\"not a supported audio file\"") +
+                         line(album / "03 Secret.mp3", "\"\",\"Status\":\"Error\",\"Reason\":\"cannot be read\"") +
+                         line(album / "Locked", "\"\",\"Status\":\"Error\",\"Reason\":\"cannot be read\"") +
+                         line(album / "01 Good.flac", "\"" + dir.File("out/01 Good.flac") + "\",\"Status\":\"Done\""))
+        << r.Err;
+}
