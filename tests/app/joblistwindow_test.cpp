@@ -83,12 +83,19 @@ TmyMusicFile CdTrack(int track, const std::string& title) {
 } // namespace
 
 TEST_F(JobListWindow, ArgumentsAreAddedAtFirstShowAndUnsupportedOnesIgnored) {
-    auto form = Start({Media("SONG.MP3"), Media("song.aac"), Media("wave.ogg")});
+    // Named relative to the folder the program starts in, they are listed in full.
+    const auto before = std::filesystem::current_path();
+    std::filesystem::current_path(media_->Path());
+    const QString here = QString::fromStdString(std::filesystem::current_path().string());
+    auto form = Start({Media("SONG.MP3"), "song.aac", "./sub/../wave.ogg"});
     EXPECT_EQ(form->JobList().RowCount(), 0); // not before the window shows
     form->show();
+    std::filesystem::current_path(before);
     auto& list = form->JobList();
     ASSERT_EQ(list.RowCount(), 2);
     EXPECT_EQ(Column(list, 0), (QStringList{"SONG.MP3", "wave.ogg"}));
+    EXPECT_EQ(Column(list, 14), (QStringList{Media("SONG.MP3"), here + "/wave.ogg"}));
+    EXPECT_EQ(list.ItemAt(1)->SourcePath, (here + "/wave.ogg").toStdString());
     EXPECT_EQ(Column(list, 1), (QStringList{"MP3", "OGG"}));
     EXPECT_EQ(Column(list, 2), (QStringList{"-", "-"}));
     EXPECT_EQ(list.topLevelItem(0)->text(7), "Song");
