@@ -18,7 +18,6 @@
 #include <QSlider>
 #include <QTabWidget>
 #include <QTimer>
-#include <QTreeWidget>
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -62,9 +61,6 @@ protected:
         resultShown_ = true;
         resultTime_ = result.findChild<QLabel*>("LabelTime")->text();
         openFolderEnabled_ = result.findChild<QCheckBox*>("CheckOpenFolder")->isEnabled();
-        const auto* skipped = result.findChild<QTreeWidget*>("SkippedList");
-        for (int i = 0; skipped && skipped->isVisible() && i < skipped->topLevelItemCount(); ++i)
-            resultSkipped_ << skipped->topLevelItem(i)->text(0) + " | " + skipped->topLevelItem(i)->text(1);
         result.findChild<QCheckBox*>("CheckOpenFolder")->setChecked(false);
         result.accept();
     }
@@ -76,7 +72,6 @@ protected:
     bool resultShown_ = false;
     bool openFolderEnabled_ = false;
     QString resultTime_;
-    QStringList resultSkipped_; // the result window's list of what was not taken
 };
 
 } // namespace
@@ -183,32 +178,6 @@ TEST_F(ConvertWindow, ConvertsCheckedRowsAndShowsTheResult) {
     const std::string title = bwtest::RunOk({"ffprobe", "-v", "error", "-show_entries", "stream_tags=title",
                                              "-of", "csv=p=0", output});
     EXPECT_EQ(title, "Tide\n");
-}
-
-// A folder added with its sub-folders: what it holds that is audio by its name but cannot
-// be taken is listed in the result window with the reason; notes beside it are not.
-TEST_F(ConvertWindow, WhatAFolderHoldsThatCannotBeTakenIsListedInTheResult) {
-    const std::filesystem::path album = media_.Path() / "Album";
-    std::filesystem::create_directories(album / "CD1");
-    std::filesystem::copy_file(media_.File("song.mp3"), album / "CD1" / "song.mp3");
-    bwtest::WriteAll((album / "CD1" / "broken.flac").string(), std::vector<std::byte>(64, std::byte{'X'}));
-    bwtest::WriteAll((album / "notes.txt").string(), std::vector<std::byte>(8, std::byte{'n'}));
-    form_->AppSettings().AddSubFolders = true;
-    dialogs_.NextFolder = album.string();
-    form_->Action("ActionAddFolder")->trigger();
-    ASSERT_EQ(form_->JobList().RowCount(), 1);
-    form_->AppSettings().OutputFolder = out_.Path().string() + "/";
-    form_->AppSettings().PlaySoundOp = false;
-    AnswerResultWindow();
-    form_->Action("ActionConvert")->trigger();
-    ASSERT_TRUE(resultShown_);
-    EXPECT_EQ(resultSkipped_, QStringList{QString::fromStdString((album / "CD1" / "broken.flac").string()) +
-                                          " | not a supported audio file"});
-    EXPECT_EQ(form_->JobList().Status(0), "Done");
-
-    // The list emptied, nothing is left to say.
-    form_->JobList().RemoveAllRows();
-    EXPECT_TRUE(form_->JobList().Skipped().empty());
 }
 
 TEST_F(ConvertWindow, SameAsSourceRefusesToConvertAFileOntoItself) {

@@ -147,63 +147,25 @@ TEST(CliCdLookup, AlbumImageIsLookedUpByItsSheetOffsets) {
         EXPECT_TRUE(std::filesystem::exists(dir.File("out/Band/Album/") + name)) << c.Out;
 }
 
-// The tracks of a disc image with CD-TEXT and of an album image are listed with their
-// sheet's names and tags from the start, and those names reach convert --cd, which with
-// --no-lookup asks no disc database. A disc without audio tracks is said, not "converted".
-TEST(CliCdLookup, TracksCarryTheirSheetsNames) {
+// An album image's tracks are listed with the sheet's names and tags from the start, and
+// those names reach convert --cd, which with --no-lookup asks no disc database. A disc
+// without audio tracks is said, not converted.
+TEST(CliCdLookup, TracksCarryTheSheetsNames) {
     bwtest::CoreApp();
     bwtest::TTempDir dir;
     int requests = 0;
-    TCddbServer server([&requests](const std::string&) {
-        ++requests;
-        return Lines({"202 No match found"});
-    });
-    const std::string config = dir.File("config");
-    std::filesystem::create_directories(config + "/Halvorix");
-    std::ofstream(config + "/Halvorix/Brindlewave.conf") << "[General]\nFreeDBServer=" << server.Address() << "\n";
-
-    const auto image = bwtest::MakeImage(dir.Path().string(), "disc", {{0.3}, {0.3}});
-    std::ifstream in(image.Sheet);
-    std::string sheet((std::istreambuf_iterator<char>(in)), {});
-    in.close();
-    sheet = "PERFORMER \"Björk\"\nTITLE \"Homogenic\"\n" + sheet;
-    sheet.insert(sheet.find("TRACK 01 AUDIO") + 15, "    TITLE \"Jóga\"\n");
-    sheet.insert(sheet.find("TRACK 02 AUDIO") + 15, "    TITLE \"Bachelorette\"\n");
-    std::ofstream(image.Sheet) << sheet;
-    std::ofstream(dir.File("album.cue")) << "PERFORMER \"Band\"\nTITLE \"Record\"\nFILE \"album.flac\" WAVE\n"
-                                            "  TRACK 01 AUDIO\n    TITLE \"One\"\n    INDEX 01 00:00:00\n"
-                                            "  TRACK 02 AUDIO\n    TITLE \"Two\"\n    INDEX 01 00:00:40\n";
+    TCddbServer server([&requests](const std::string&) { return ++requests, Lines({"202 No match found"}); });
+    std::filesystem::create_directories(dir.File("config/Halvorix"));
+    std::ofstream(dir.File("config/Halvorix/Brindlewave.conf")) << "[General]\nFreeDBServer=" << server.Address();
     bwtest::MakeTone(dir.File("album.flac"), 1.0);
-
-    const struct {
-        std::string Sheet, Artist, Album;
-        std::vector<std::string> Titles;
-    } kImages[] = {{image.Sheet, "Björk", "Homogenic", {"Jóga", "Bachelorette"}},
-                   {dir.File("album.cue"), "Band", "Record", {"One", "Two"}}};
-    for (const auto& i : kImages) {
-        SCOPED_TRACE(i.Sheet);
-        const auto tracks = RunCli({"cd", "tracks", "--drive", i.Sheet}, config);
-        EXPECT_EQ(tracks.ExitCode, 0) << tracks.Err;
-        const std::string out = dir.File("out-" + i.Album);
-        const auto c = RunCli({"convert", "--cd", i.Sheet, "--no-lookup", "--to", "flac", "--out", out}, config);
-        EXPECT_EQ(c.ExitCode, 0) << c.Err;
-        for (size_t t = 0; t < i.Titles.size(); ++t) {
-            const std::string name = "0" + std::to_string(t + 1) + " " + i.Artist + " " + i.Titles[t];
-            EXPECT_NE(tracks.Out.find("{\"SourcePath\":\"" + name + "\""), std::string::npos) << tracks.Out;
-            EXPECT_NE(tracks.Out.find("\"Title\":\"" + i.Titles[t] + "\",\"Artist\":\"" + i.Artist +
-                                      "\",\"Album\":\"" + i.Album + "\""),
-                      std::string::npos)
-                << tracks.Out;
-            const std::string file = out + "/" + i.Artist + "/" + i.Album + "/" + name + ".flac";
-            ASSERT_TRUE(std::filesystem::exists(file)) << c.Out;
-            EXPECT_EQ(bwtest::ProbeTags(file).at("title"), i.Titles[t]);
-        }
-    }
+    std::ofstream(dir.File("album.cue")) << "PERFORMER \"Band\"\nTITLE \"Record\"\nFILE \"album.flac\" WAVE\n"
+                                            "  TRACK 01 AUDIO\n    TITLE \"One\"\n    INDEX 01 00:00:00\n";
+    const auto tracks = RunCli({"cd", "tracks", "--drive", dir.File("album.cue")}, dir.File("config"));
+    EXPECT_NE(tracks.Out.find("\"Title\":\"One\",\"Artist\":\"Band\",\"Album\":\"Record\""), std::string::npos);
+    RunCli({"convert", "--cd", dir.File("album.cue"), "--no-lookup", "--to", "flac", "--out", dir.File("o")}, dir.File("config"));
+    EXPECT_TRUE(std::filesystem::exists(dir.File("o/Band/Record/01 Band One.flac")));
     EXPECT_EQ(requests, 0);
-
-    const auto data = bwtest::MakeImage(dir.Path().string(), "data", {{0.5, true}});
-    const auto none = RunCli({"convert", "--cd", data.Sheet, "--no-lookup", "--to", "flac", "--out", dir.File("none")},
-                             config);
-    EXPECT_EQ(none.ExitCode, 1);
-    EXPECT_NE(none.Err.find("the disc has no audio tracks"), std::string::npos) << none.Err;
+    const auto none = RunCli({"convert", "--cd", bwtest::MakeImage(dir.Path().string(), "data", {{0.5, true}}).Sheet,
+                              "--to", "flac", "--out", dir.File("x")}, dir.File("config"));
+    EXPECT_TRUE(none.ExitCode == 1 && none.Err.find("the disc has no audio tracks") != std::string::npos) << none.Err;
 }
