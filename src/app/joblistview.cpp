@@ -151,19 +151,25 @@ void TJobListView::changeEvent(QEvent* event) {
 }
 
 bool TJobListView::AddFileToList(const QString& path) {
-    QTreeWidgetItem* row = ProbeToRow(path.toStdString(), {});
+    QTreeWidgetItem* row = ProbeToRow({path.toStdString(), {}});
     if (!row)
         return false;
     addTopLevelItem(row);
     return true;
 }
 
-QTreeWidgetItem* TJobListView::ProbeToRow(const std::string& path, const std::string& addedFrom) {
-    auto result = probe_.Probe(path);
-    if (!result.Accepted)
+QTreeWidgetItem* TJobListView::ProbeToRow(const TFoundFile& found) {
+    auto result = ProbeFoundFile(probe_, found);
+    if (!result)
         return nullptr;
-    result.Item.AddedFrom = addedFrom;
-    return MakeRow(table_.Add(std::move(result.Item)));
+    if (!result->Accepted) {
+        // A file named on its own is dropped without a word, as it always was; what a
+        // library folder holds is said, so that nothing goes missing unnoticed.
+        if (!found.AddedFrom.empty())
+            skipped_.push_back({found.Path, found.AddedFrom, result->Reason});
+        return nullptr;
+    }
+    return MakeRow(table_.Add(std::move(result->Item)));
 }
 
 int TJobListView::AddFiles(const QStringList& paths) {
@@ -184,7 +190,7 @@ int TJobListView::AddFiles(const std::vector<TFoundFile>& paths) {
     // per slice rather than once per cell.
     QList<QTreeWidgetItem*> pending;
     for (size_t i = 0; i < paths.size(); ++i) {
-        if (QTreeWidgetItem* row = ProbeToRow(paths[i].Path, paths[i].AddedFrom)) {
+        if (QTreeWidgetItem* row = ProbeToRow(paths[i])) {
             pending << row;
             ++added;
         }
@@ -312,13 +318,16 @@ void TJobListView::RemoveSelected() {
         return;
     table_.Free(current->data(0, kSlotRole).toInt());
     delete current;
-    if (topLevelItemCount() == 0)
+    if (topLevelItemCount() == 0) {
+        skipped_.clear();
         emit Emptied();
+    }
 }
 
 void TJobListView::RemoveAllRows() {
     clear();
     table_.Clear();
+    skipped_.clear();
     emit Emptied();
 }
 

@@ -51,6 +51,11 @@ public:
     void UncheckAll();
     void InvertAll();
 
+    // What was found below added folders but not taken (a file that cannot be read or is
+    // no audio the program reads, a folder that cannot be listed), each with its reason,
+    // since the list was last emptied: the result window lists them.
+    const std::vector<TFoundFile>& Skipped() const { return skipped_; }
+
     TJobTable& Table() { return table_; }
     TFileProbe& Probe() { return probe_; }
 
@@ -66,7 +71,7 @@ protected:
 
 private:
     // Probes a file into the table and makes its row, not yet in the list; null when refused.
-    QTreeWidgetItem* ProbeToRow(const std::string& path, const std::string& addedFrom);
+    QTreeWidgetItem* ProbeToRow(const TFoundFile& found);
     QTreeWidgetItem* MakeRow(const TmyMusicFile& item);
     // Widens each column as far as the font needs for its caption and for the widest text
     // the column can show; never narrower than the column's set width.
@@ -75,6 +80,7 @@ private:
 
     TJobTable table_;
     TFileProbe probe_;
+    std::vector<TFoundFile> skipped_;
 };
 
 } // namespace bw

@@ -664,7 +664,12 @@ void TForm1::showEvent(QShowEvent* event) {
     if (firstShowDone_)
         return;
     firstShowDone_ = true;
-    AddFilesToList(arguments_);
+    // A path relative to where the program was started is made full, as Add File(s)
+    // gives it: the list and the tag editor show it, and outputs are named from it.
+    QStringList arguments;
+    for (const QString& a : arguments_)
+        arguments << QString::fromStdString(CommandLinePath(a.toStdString()));
+    AddFilesToList(arguments);
     // The dialog's pattern list is the live pattern from here on.
     settingsDialog_->LoadFrom(appSettings_);
 }
@@ -967,7 +972,7 @@ void TForm1::ConvertExecute() {
     }
     if (appSettings_.PlaySoundOp)
         QApplication::beep();
-    result_->Prepare(elapsed, appSettings_.OpenFolderOp, checkBoxSAS_->isChecked());
+    result_->Prepare(elapsed, appSettings_.OpenFolderOp, checkBoxSAS_->isChecked(), listView_->Skipped());
     if (result_->exec() != QDialog::Accepted || !result_->OpenFolderChecked())
         return;
     appSettings_.OpenFolderOp = true;

@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace bw {
@@ -121,6 +122,13 @@ TSuccessForm2::TSuccessForm2(QWidget* parent) : QDialog(parent) {
     time_->setObjectName(QStringLiteral("LabelTime"));
     timeRow->addWidget(time_, 1);
     layout->addLayout(timeRow);
+    skippedCaption_ = new QLabel(QStringLiteral("Not converted:"), this);
+    layout->addWidget(skippedCaption_);
+    skipped_ = new QTreeWidget(this);
+    skipped_->setObjectName(QStringLiteral("SkippedList"));
+    skipped_->setHeaderLabels({QStringLiteral("File"), QStringLiteral("Reason")});
+    skipped_->setRootIsDecorated(false);
+    layout->addWidget(skipped_);
     openFolder_ = new QCheckBox(QStringLiteral("Open folder with converted files"), this);
     openFolder_->setObjectName(QStringLiteral("CheckOpenFolder"));
     layout->addWidget(openFolder_);
@@ -129,8 +137,15 @@ TSuccessForm2::TSuccessForm2(QWidget* parent) : QDialog(parent) {
     layout->addWidget(buttons);
 }
 
-void TSuccessForm2::Prepare(const QString& elapsed, bool openFolder, bool sameAsSource) {
+void TSuccessForm2::Prepare(const QString& elapsed, bool openFolder, bool sameAsSource,
+                            const std::vector<TFoundFile>& skipped) {
     time_->setText(elapsed);
+    skipped_->clear();
+    for (const TFoundFile& f : skipped)
+        skipped_->addTopLevelItem(new QTreeWidgetItem({QString::fromStdString(f.Path), QString::fromStdString(f.Refusal)}));
+    skipped_->resizeColumnToContents(0);
+    skippedCaption_->setVisible(!skipped.empty());
+    skipped_->setVisible(!skipped.empty());
     openFolder_->setChecked(openFolder && !sameAsSource);
     openFolder_->setEnabled(!sameAsSource);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "shell/conversionrun.h"
+#include "shell/folderscan.h"
 
 #include <QDialog>
 #include <functional>
@@ -10,6 +11,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QTreeWidget;
 
 namespace bw {
 
@@ -56,19 +58,23 @@ private:
     bool started_ = false;
 };
 
-// The result window after a run: the time it took and the offer to open the output folder.
+// The result window after a run: the time it took, what was found in the added folders but
+// could not be taken, and the offer to open the output folder.
 class TSuccessForm2 : public QDialog {
     Q_OBJECT
 
 public:
     explicit TSuccessForm2(QWidget* parent = nullptr);
     // Fills the window for a run; the box is off and disabled when outputs went beside
-    // their sources.
-    void Prepare(const QString& elapsed, bool openFolder, bool sameAsSource);
+    // their sources. skipped: listed with their reasons; the list is hidden when empty.
+    void Prepare(const QString& elapsed, bool openFolder, bool sameAsSource,
+                 const std::vector<TFoundFile>& skipped = {});
     bool OpenFolderChecked() const;
 
 private:
     QLabel* time_;
+    QLabel* skippedCaption_;
+    QTreeWidget* skipped_;
     QCheckBox* openFolder_;
 };
 

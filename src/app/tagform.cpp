@@ -21,7 +21,6 @@ namespace {
 
 constexpr int kClientWidth = 479;
 constexpr int kClientHeight = 240;
-constexpr int kYearMaxLength = 10;
 constexpr int kTrackMaxLength = 3;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }

@@ -65,16 +65,13 @@ int FindDrive(TCdDriveList& list, const std::string& drive, std::ostream& err) {
 int Tracks(const std::string& drive, std::ostream& out, std::ostream& err, TCdSystem& system) {
     TCdDriveList list(system);
     list.Fill();
-    const int index = FindDrive(list, drive, err);
-    if (index < 0)
+    // Listed as the window lists them, without the disc database: that is what cd lookup is for.
+    TAppSettings settings = CliCdSettings(std::nullopt);
+    settings.TryLoadFreeDB = false;
+    std::vector<TmyMusicFile> items;
+    if (!CliCdTrackItems(list, drive, settings, items, err))
         return 1;
-    std::string why;
-    std::vector<TCdTrack> tracks;
-    if (!list.Tracks(index, tracks, &why)) {
-        err << "brindlewave-cli: " << why << "\n";
-        return 1;
-    }
-    for (const TmyMusicFile& item : CdTrackItems(tracks, static_cast<uint8_t>(index), 0)) {
+    for (const TmyMusicFile& item : items) {
         std::string json = JobItemJson(item);
         json.pop_back(); // reopen the object for one more key, as the probe does
         out << json << ",\"accepted\":true}\n";
@@ -159,6 +156,27 @@ std::unique_ptr<TCddb> CliLookUpDisc(TCdDriveList& drives, int drive, const TApp
     LookUpDisc(*cddb, drives, drive, settings,
                [&err](const std::string& line) { err << "brindlewave-cli: " << line << "\n"; });
     return cddb;
+}
+
+bool CliCdTrackItems(TCdDriveList& drives, const std::string& drive, const TAppSettings& settings,
+                     std::vector<TmyMusicFile>& items, std::ostream& err) {
+    const int index = FindDrive(drives, drive, err);
+    if (index < 0)
+        return false;
+    std::string why;
+    std::vector<TCdTrack> tracks;
+    if (!drives.Tracks(index, tracks, &why)) {
+        err << "brindlewave-cli: " << why << "\n";
+        return false;
+    }
+    items = CdTrackItems(tracks, static_cast<uint8_t>(index), 0);
+    std::unique_ptr<TCddb> cddb;
+    if (settings.TryLoadFreeDB && !items.empty())
+        cddb = CliLookUpDisc(drives, index, settings, err);
+    TCdText cdText;
+    drives.ReadCdText(index, cdText);
+    NameCdTrackItems(items, cddb.get(), &cdText, settings);
+    return true;
 }
 
 int RunCdCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,

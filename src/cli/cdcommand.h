@@ -2,6 +2,7 @@
 
 #include "cd/cddb.h"
 #include "cd/cdsystem.h"
+#include "core/jobitem.h"
 #include "shell/appsettings.h"
 
 #include <iosfwd>
@@ -47,6 +48,13 @@ private:
 // line goes to err as "brindlewave-cli: <line>".
 std::unique_ptr<TCddb> CliLookUpDisc(TCdDriveList& drives, int drive, const TAppSettings& settings,
                                      std::ostream& err);
+
+// The job items of the audio tracks of the disc in drive (an index, a device path or an
+// image, added to drives), named as "Add CD Tracks" names them: from the disc database when
+// settings.TryLoadFreeDB (a TCliCoreApp must live), else from the disc's CD-TEXT or the
+// album sheet's texts. False with the reason said on err.
+bool CliCdTrackItems(TCdDriveList& drives, const std::string& drive, const TAppSettings& settings,
+                     std::vector<TmyMusicFile>& items, std::ostream& err);
 
 int RunCdCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                  TCdSystem& system = SystemCd());

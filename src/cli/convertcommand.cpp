@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <ostream>
 
@@ -31,7 +32,7 @@ constexpr const char* kUsage =
     "usage: brindlewave-cli convert --to mp3|ogg|wav|wma|flac|ape|mpc [--out DIR | "
     "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite] [--jobs N]\n"
     "       [--recursive] [--keep-structure] [--skip-existing] [--safe-names] [--no-covers] [--] FILE|FOLDER...\n"
-    "       brindlewave-cli convert --cd DRIVE [--tracks LIST] [--server HOST[:PORT]] --to ... (the same options)";
+    "       brindlewave-cli convert --cd DRIVE [--tracks LIST] [--server HOST[:PORT] | --no-lookup] --to ... (the same options)";
 constexpr int kBarWidth = 30;
 constexpr int kPlainStep = 10; // plain progress lines every this many percent
 
@@ -57,7 +58,8 @@ private:
 
 class TCliProgress final : public TConversionObserver {
 public:
-    TCliProgress(std::ostream& err, bool terminal) : err_(err), terminal_(terminal) {}
+    TCliProgress(std::ostream& err, bool terminal, std::function<void(size_t)> rowEnded)
+        : err_(err), terminal_(terminal), rowEnded_(std::move(rowEnded)) {}
     ~TCliProgress() override { EndBar(); }
 
     void SetRun(TConversionRun* run, const std::vector<TConversionRow>* rows) {
@@ -107,6 +109,10 @@ public:
                                      : name_;
         err_ << status << ": " << name << "\n";
     }
+    void RowEnded(size_t row) override {
+        EndBar();
+        rowEnded_(row);
+    }
 
 private:
     void EndBar() {
@@ -116,6 +122,7 @@ private:
     }
     std::ostream& err_;
     bool terminal_;
+    std::function<void(size_t)> rowEnded_;
     TConversionRun* run_ = nullptr;
     const std::vector<TConversionRow>* rows_ = nullptr;
     bool barOpen_ = false;
@@ -148,6 +155,7 @@ struct TConvertArgs {
     std::vector<int> Tracks;
     // --server: the disc database to name the tracks from, instead of the stored one.
     std::optional<std::string> Server;
+    bool NoLookup = false; // --no-lookup: the disc is not looked up, whatever the settings say
 };
 
 // "1,3-5" as track numbers; false for anything else.
@@ -221,6 +229,8 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
             args.Jobs = jobs;
         } else if (a == "--cd" && hasValue) {
             args.Cd = argv[++i];
+        } else if (a == "--no-lookup") {
+            args.NoLookup = true;
         } else if (a == "--server" && hasValue) {
             args.Server = argv[++i];
         } else if (a == "--tracks" && hasValue) {
@@ -253,12 +263,22 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
                         "Track, Comment, not '" + tag + "'";
                 return false;
             }
+            // The value is taken as the editor's field would hold it; a track field takes
+            // nothing but digits.
+            const std::string_view typed = std::string_view(tag).substr(eq + 1);
+            if (*field == TTagField::Track && !std::all_of(typed.begin(), typed.end(), [](char c) {
+                    return TrackCharAccepted(static_cast<unsigned char>(c));
+                })) {
+                error = "--tag " + tag + ": a track number is written in digits only";
+                return false;
+            }
+            std::string value = FieldTextAsEdited(*field, typed);
             TmyMusicFile scratch;
-            if (!ApplyTagEdit(scratch, *field, std::string_view(tag).substr(eq + 1), &error)) {
+            if (!ApplyTagEdit(scratch, *field, value, &error)) {
                 error = "--tag " + tag + ": " + error;
                 return false;
             }
-            args.Tags.emplace_back(*field, tag.substr(eq + 1));
+            args.Tags.emplace_back(*field, std::move(value));
         } else {
             error = "unknown option or missing value: '" + a + "'";
             return false;
@@ -274,6 +294,10 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
         error = "--tracks needs --cd";
     else if (!args.Cd && args.Server)
         error = "--server needs --cd";
+    else if (!args.Cd && args.NoLookup)
+        error = "--no-lookup needs --cd";
+    else if (args.Server && args.NoLookup)
+        error = "--server and --no-lookup exclude each other";
     else if (args.Cd && args.SameAsSource)
         error = "the tracks of a disc have no source folder: use --out";
     else if (args.Files.empty() && !args.Cd)
@@ -353,82 +377,53 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
     settings.CarryCovers = !args.NoCovers;
     // A folder that does not exist yet is made by the run.
     std::error_code ec;
-    const std::string folder =
-        args.OutFolder ? *args.OutFolder : std::filesystem::current_path(ec).string();
+    const std::string folder = args.OutFolder ? CommandLinePath(*args.OutFolder)
+                                              : std::filesystem::current_path(ec).string();
     settings.OutputFolder = WithTrailingSeparator(folder);
 
     // Files the job list would refuse are reported, not converted.
     TFileProbe probe;
     std::vector<TConversionRow> rows;
-    const std::vector<TFoundFile> inputs = ExpandFolders(args.Files, args.Recursive);
-    std::vector<std::string> sources;
-    for (const TFoundFile& f : inputs)
-        sources.push_back(f.Path);
-    std::vector<std::string> refused(sources.size());
-    std::vector<size_t> rowOfSource(sources.size(), SIZE_MAX);
-    std::vector<bool> passedOver(sources.size(), false);
-    for (size_t i = 0; i < inputs.size(); ++i) {
-        auto result = probe.Probe(inputs[i].Path);
-        if (!result.Accepted) {
-            // What a folder holds besides audio (covers, playlists) is not an error.
-            if (!inputs[i].AddedFrom.empty()) {
-                passedOver[i] = true;
-                continue;
-            }
-            refused[i] = result.Reason.empty() ? "not an audio file this program reads"
-                                               : result.Reason;
-            err << "brindlewave-cli: " << inputs[i].Path << ": " << refused[i] << "\n";
+    std::vector<std::pair<std::string, std::string>> refused; // path, reason
+    for (const TFoundFile& found : ExpandFolders(args.Files, args.Recursive)) {
+        auto result = ProbeFoundFile(probe, found);
+        if (!result)
+            continue; // what a folder holds besides audio (covers, playlists) is not an error
+        if (!result->Accepted) {
+            refused.emplace_back(found.Path, result->Reason.empty() ? "not an audio file this program reads"
+                                                                    : result->Reason);
             continue;
         }
-        result.Item.AddedFrom = inputs[i].AddedFrom;
-        rowOfSource[i] = rows.size();
-        rows.push_back({std::move(result.Item), true, "-"});
+        rows.push_back({std::move(result->Item), true, "-"});
     }
     // The drives: a disc's tracks are read from one, .cda files are looked up in them.
     TCdDriveList drives;
     drives.Fill();
     if (args.Cd) {
-        std::string why;
-        int drive = drives.Find(*args.Cd);
-        if (drive < 0 && std::filesystem::is_regular_file(*args.Cd, ec))
-            drive = drives.AddImage(*args.Cd, &why);
-        std::vector<TCdTrack> tracks;
-        if (drive < 0 || !drives.Tracks(drive, tracks, &why)) {
-            err << "brindlewave-cli convert: " << *args.Cd << ": "
-                << (why.empty() ? "no such CD drive" : why) << "\n";
-            return 1;
-        }
-        // Names and tags from the disc database when the lookup is on, else from the
-        // disc's CD-TEXT when it has any; plain "CD Track N" otherwise.
-        std::vector<TmyMusicFile> items = CdTrackItems(tracks, static_cast<uint8_t>(drive), 0);
-        const TAppSettings cdSettings = CliCdSettings(args.Server);
+        const TCliCoreApp app;
+        TAppSettings cdSettings = CliCdSettings(args.Server);
+        cdSettings.TryLoadFreeDB = cdSettings.TryLoadFreeDB && !args.NoLookup;
         settings.TryLoadFreeDB = cdSettings.TryLoadFreeDB;
         settings.fint = cdSettings.fint;
         settings.fstr = cdSettings.fstr;
         settings.Separator = cdSettings.Separator;
-        const TCliCoreApp app;
-        std::unique_ptr<TCddb> cddb;
-        if (settings.TryLoadFreeDB)
-            cddb = CliLookUpDisc(drives, drive, cdSettings, err);
-        TCdText cdText;
-        drives.ReadCdText(drive, cdText);
-        NameCdTrackItems(items, cddb.get(), &cdText, settings);
+        std::vector<TmyMusicFile> items;
+        if (!CliCdTrackItems(drives, *args.Cd, cdSettings, items, err))
+            return 1;
+        if (items.empty()) {
+            err << "brindlewave-cli convert: " << *args.Cd << ": the disc has no audio tracks\n";
+            return 1;
+        }
         for (TmyMusicFile& item : items) {
             if (!args.Tracks.empty() &&
                 std::find(args.Tracks.begin(), args.Tracks.end(), item.Track) == args.Tracks.end())
                 continue;
-            sources.push_back(item.SourcePath);
-            refused.emplace_back();
-            rowOfSource.push_back(rows.size());
             rows.push_back({std::move(item), true, "-"});
         }
         for (const int t : args.Tracks)
-            if (std::none_of(rows.begin(), rows.end(), [t](const TConversionRow& r) { return r.Item.Track == t; })) {
-                sources.push_back("CD Track " + std::to_string(t));
-                refused.push_back("the disc has no audio track " + std::to_string(t));
-                rowOfSource.push_back(SIZE_MAX);
-                err << "brindlewave-cli: " << refused.back() << "\n";
-            }
+            if (std::none_of(rows.begin(), rows.end(), [t](const TConversionRow& r) { return r.Item.Track == t; }))
+                refused.emplace_back("CD Track " + std::to_string(t),
+                                     "the disc has no audio track " + std::to_string(t));
     }
 
     if (!ApplyTagEdits(rows, args.Tags, settings, error)) {
@@ -436,8 +431,31 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
         return 2;
     }
 
+    // Each outcome goes out as soon as it is known: the refused before the run, every row
+    // when it ends (in the order they end when several convert at once).
+    int status = 0;
+    const auto print = [&out, &status](const std::string& source, const std::string& target,
+                                       const std::string& rowStatus, const std::string& reason) {
+        out << ResultLine(source, target, rowStatus, reason) << "\n" << std::flush;
+        if (rowStatus != "Done")
+            status = 1;
+    };
+    for (const auto& [path, reason] : refused) {
+        err << "brindlewave-cli: " << path << ": " << reason << "\n";
+        print(path, "", "Error", reason);
+    }
+    std::vector<bool> printed(rows.size(), false);
+    const auto printRow = [&](size_t i, const std::string& reason) {
+        const TConversionRow& row = rows[i];
+        // Errors were said as they came; a row skipped without one says why here.
+        if (row.Status == "-" && !reason.empty())
+            err << "brindlewave-cli: " << row.Item.SourcePath << ": " << reason << "\n";
+        print(row.Item.SourcePath, row.Item.TargetPath, row.Status, reason);
+        printed[i] = true;
+    };
+
     TCliDialogs dialogs(err);
-    TCliProgress progress(err, errIsTerminal);
+    TCliProgress progress(err, errIsTerminal, [&](size_t row) { printRow(row, rows[row].Reason); });
     TConversionRun run(rows, target, options, settings, dialogs, progress);
     run.SetSameAsSource(args.SameAsSource);
     run.SetCdDrives(&drives);
@@ -449,27 +467,15 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
         stopSignal = TStopSignals::Received();
     }
 
-    int status = 0;
-    passedOver.resize(sources.size(), false); // the disc's tracks are never passed over
-    for (size_t i = 0; i < sources.size(); ++i) {
-        if (passedOver[i])
+    // The rows the run never came to.
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (printed[i])
             continue;
-        if (rowOfSource[i] == SIZE_MAX) {
-            out << ResultLine(sources[i], "", "Error", refused[i]) << "\n";
-            status = 1;
-            continue;
-        }
-        const TConversionRow& row = rows[rowOfSource[i]];
+        const TConversionRow& row = rows[i];
         std::string reason = row.Reason;
         if (row.Status == "-" && reason.empty() && stopSignal != 0)
             reason = "not converted: the tool was stopped";
-        out << ResultLine(row.Item.SourcePath, row.Item.TargetPath, row.Status, reason) << "\n";
-        if (row.Status != "Done") {
-            status = 1;
-            // Errors were said as they came; a row skipped without one says why here.
-            if (row.Status == "-" && !reason.empty())
-                err << "brindlewave-cli: " << row.Item.SourcePath << ": " << reason << "\n";
-        }
+        printRow(i, reason);
     }
     // Ended by a signal: the shell's convention for it.
     return stopSignal != 0 ? 128 + stopSignal : status;

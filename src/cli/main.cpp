@@ -41,12 +41,13 @@ const std::vector<TSubcommand>& Subcommands() {
          "convert --to mp3|ogg|wav|wma|flac|ape|mpc [--out DIR | --same-as-source]\n"
          "          [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite]\n"
          "          [--jobs N] [--recursive] [--keep-structure] [--skip-existing] [--safe-names] [--no-covers]\n"
-         "          FILE|FOLDER... | --cd DRIVE [--tracks LIST]",
+         "          FILE|FOLDER... | --cd DRIVE [--tracks LIST] [--no-lookup]",
          "convert each file to the target type; --preset starts from the first quality preset\n"
          "      of that name (see presets), each --set then applies on top in the order given;\n"
          "      NAME is an encoder option as presets store it (MP3BitRate, OGGQualitySel,\n"
          "      FLACMyTrackBar, ...); an existing output is kept unless --overwrite; --cd rips\n"
-         "      the audio tracks of a disc instead (DRIVE as for cd tracks; LIST such as 1,3-5);\n"
+         "      the audio tracks of a disc instead (DRIVE as for cd tracks; LIST such as 1,3-5;\n"
+         "      --no-lookup names them without the disc database);\n"
          "      each --tag sets one tag of every output as the tag editor does (Title, Artist,\n"
          "      Album, Year, Genre, Track, Comment; Track only for a single file); --jobs N\n"
          "      converts up to N files at once (1..16, one per processor core by default);\n"
@@ -54,7 +55,8 @@ const std::vector<TSubcommand>& Subcommands() {
          "      output under the folder's name and the path below it; --skip-existing passes over\n"
          "      a file whose output is newer than it (as Done); --safe-names makes every output\n"
          "      name one FAT and Windows accept; the front cover of a source goes into its output\n"
-         "      unless --no-covers; one JSON object a line with the outcome of each file or track",
+         "      unless --no-covers; one JSON object a line with the outcome of each file or track,\n"
+         "      printed as it ends; what a FOLDER holds that cannot be read is an Error line",
          [](const std::vector<std::string>& args) {
              return bw::RunConvertCommand(args, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
          }},
@@ -68,7 +70,7 @@ const std::vector<TSubcommand>& Subcommands() {
         {"cd", "cd drives [IMAGE...] | cd tracks [--drive D] | cd lookup [--drive D] [--server HOST[:PORT]]",
          "list the CD drives (images given are added), or the audio tracks of the disc in\n"
          "      drive D (an index, a device path or a .cue/.toc image; 0 by default) as probe\n"
-         "      prints them; one JSON object a line; or look the disc up in the disc database\n"
+         "      prints them, named from the disc's CD-TEXT or the album sheet; one JSON object a line; or look the disc up in the disc database\n"
          "      (status lines on standard error, the record as one JSON object)",
          [](const std::vector<std::string>& args) {
              return bw::RunCdCommand(args, std::cout, std::cerr);

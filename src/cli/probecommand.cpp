@@ -18,18 +18,18 @@ int RunProbeCommand(const std::vector<std::string>& args, std::ostream& out) {
             files.push_back(a);
     TFileProbe probe;
     int status = 0;
-    for (const auto& [path, addedFrom] : ExpandFolders(files, recursive)) {
-        const auto result = probe.Probe(path);
+    for (const TFoundFile& found : ExpandFolders(files, recursive)) {
         // What a folder holds besides audio (covers, playlists) is not worth a line.
-        if (!result.Accepted && !addedFrom.empty())
+        const auto result = ProbeFoundFile(probe, found);
+        if (!result)
             continue;
-        if (result.Accepted) {
-            std::string json = JobItemJson(result.Item);
+        if (result->Accepted) {
+            std::string json = JobItemJson(result->Item);
             json.pop_back(); // reopen the object for one more key
             out << json << ",\"accepted\":true}\n";
         } else {
             TJsonObject o;
-            o.Add("SourcePath", path).Add("accepted", false).Add("reason", result.Reason);
+            o.Add("SourcePath", found.Path).Add("accepted", false).Add("reason", result->Reason);
             out << o.Str() << "\n";
             status = 1;
         }

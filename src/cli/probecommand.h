@@ -8,8 +8,9 @@ namespace bw {
 
 // `brindlewave-cli probe [--recursive] FILE...`: one JSON object a line for each file, in
 // order, with the job item the job list would make of it, or why it would not take it.
-// With --recursive a folder stands for the files below it, and only its audio files get a
-// line. Returns 0 when every file was accepted, 1 otherwise.
+// Paths are printed in full. With --recursive a folder stands for the files below it, and
+// only its audio files get a line, as do its sub-folders that cannot be listed. Returns 0
+// when every file was accepted, 1 otherwise.
 int RunProbeCommand(const std::vector<std::string>& args, std::ostream& out);
 
 } // namespace bw

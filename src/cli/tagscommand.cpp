@@ -1,6 +1,7 @@
 #include "cli/tagscommand.h"
 
 #include "common/json.h"
+#include "shell/folderscan.h"
 #include "tags/apetag.h"
 #include "tags/id3v1.h"
 #include "tags/id3v2.h"
@@ -84,7 +85,8 @@ std::string APETagJson(const TAPETag& t) {
 
 int RunTagsCommand(const std::vector<std::string>& files, std::ostream& out, std::ostream& err) {
     int status = 0;
-    for (const std::string& path : files) {
+    for (const std::string& named : files) {
+        const std::string path = CommandLinePath(named);
         TJsonObject line;
         line.Add("File", path);
         // Each class reads on its own; a file too short for one of them simply has no such tag.

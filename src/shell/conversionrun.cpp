@@ -219,6 +219,7 @@ void TConversionRun::FinishRow(size_t row, bool written, const TAudioStream* str
 
 void TConversionRun::CountFinished() {
     ++completedCount_;
+    observer_.RowEnded(currentRow_);
     observer_.TotalPercentChanged(completedCount_ * 100 / checkedCount_);
 }
 

@@ -45,6 +45,8 @@ public:
     virtual void FromToChanged(const std::string& /*from*/, const std::string& /*to*/) {}
     virtual void ItemPercentChanged(int /*percent*/) {}
     virtual void TotalPercentChanged(int /*percent*/) {}
+    // The row is through for this run, whatever came of it: its Status and Reason are final.
+    virtual void RowEnded(size_t /*row*/) {}
     // Called before each item and between the blocks of one (with several files at once:
     // every few milliseconds): the window processes its pending events here, and its
     // Cancel button calls TConversionRun::AskCancel.

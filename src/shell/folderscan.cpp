@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <unistd.h>
 
 namespace bw {
 
@@ -23,6 +24,9 @@ void ListInto(const fs::path& folder, const std::string& addedFrom, std::vector<
             continue;
         (isFolder ? folders : files).push_back(it->path().filename().string());
     }
+    // A folder the user may not list hides its files: it is said, not passed over.
+    if (ec)
+        out.push_back({folder.string(), addedFrom, kCannotBeRead});
     std::sort(files.begin(), files.end());
     std::sort(folders.begin(), folders.end());
     const std::string prefix = folder.string() + "/";
@@ -43,9 +47,16 @@ std::vector<TFoundFile> ListFolderTree(const std::string& folder) {
     return out;
 }
 
+std::string CommandLinePath(std::string_view path) {
+    std::error_code ec;
+    const fs::path full = fs::absolute(fs::path(path), ec);
+    return ec ? std::string(path) : full.lexically_normal().string();
+}
+
 std::vector<TFoundFile> ExpandFolders(const std::vector<std::string>& paths, bool recursive) {
     std::vector<TFoundFile> out;
-    for (const std::string& path : paths) {
+    for (const std::string& named : paths) {
+        const std::string path = CommandLinePath(named);
         std::error_code ec;
         if (!recursive || !fs::is_directory(path, ec)) {
             out.push_back({path, {}});
@@ -55,6 +66,26 @@ std::vector<TFoundFile> ExpandFolders(const std::vector<std::string>& paths, boo
         out.insert(out.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
     }
     return out;
+}
+
+std::optional<TFileProbe::TResult> ProbeFoundFile(TFileProbe& probe, const TFoundFile& found) {
+    TFileProbe::TResult result;
+    if (!found.Refusal.empty()) {
+        result.Reason = found.Refusal;
+        return result;
+    }
+    result = probe.Probe(found.Path);
+    if (result.Accepted) {
+        result.Item.AddedFrom = found.AddedFrom;
+        return result;
+    }
+    if (found.AddedFrom.empty())
+        return result;
+    if (!SourceTypeOf(found.Path))
+        return std::nullopt;
+    // Asked of the file system rather than by opening it: a named pipe would hold an open.
+    result.Reason = ::access(found.Path.c_str(), R_OK) == 0 ? kNotSupportedAudio : kCannotBeRead;
+    return result;
 }
 
 } // namespace bw

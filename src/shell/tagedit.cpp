@@ -4,7 +4,9 @@
 #include "core/genrelist.h"
 #include "shell/joblist.h"
 #include "shell/naming.h"
+#include "tags/textcodec.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 
@@ -110,9 +112,19 @@ std::string TrackTextOnLeave(std::string_view text) {
     if (text.empty())
         return {};
     const auto v = ParseInteger(text);
-    if (v && *v > kTrackMax)
+    // Digits too many for any integer are above 255 all the same.
+    const bool digitsOnly = std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if ((v && *v > kTrackMax) || (!v && digitsOnly))
         return std::to_string(kTrackMax);
     return std::string(text);
+}
+
+std::string FieldTextAsEdited(TTagField field, std::string_view text) {
+    switch (field) {
+    case TTagField::Year: return Utf8Left(text, kYearMaxLength);
+    case TTagField::Track: return TrackTextOnLeave(text);
+    default: return std::string(text);
+    }
 }
 
 } // namespace bw

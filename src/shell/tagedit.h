@@ -11,6 +11,9 @@ namespace bw {
 class TGenreList;
 struct TNamePattern;
 
+// The editor's year field holds at most this many characters.
+inline constexpr int kYearMaxLength = 10;
+
 // The tag fields, in the order the editor applies them.
 enum class TTagField { Title, Artist, Album, Genre, Year, Track, Comment };
 
@@ -33,6 +36,12 @@ struct TTagFormTexts {
 // What the editor shows for an item; Genre is empty when the list lacks the item's genre.
 TTagFormTexts TagFormTextsOf(const TmyMusicFile& item);
 
+// A text as the editor's field for it holds it by the time OK reads it: a year cut to
+// kYearMaxLength characters, a track number as TrackTextOnLeave leaves it. Edits that do
+// not come through the window (the command line) go through this first, so that they
+// store what the editor would.
+std::string FieldTextAsEdited(TTagField field, std::string_view text);
+
 // The editor's OK: every field in order. A bad track number stops it there, with the fields
 // before it already applied.
 bool ApplyTagForm(const TTagFormTexts& texts, TmyMusicFile& item, std::string* error = nullptr);
@@ -47,7 +56,7 @@ struct TFileInfoTexts {
 TFileInfoTexts FileInfoTextsOf(const TmyMusicFile& item);
 
 // The track field: the characters it takes as typed (digits and backspace), and its text
-// once the focus leaves it (above 255 becomes "255").
+// once the focus leaves it (a number of digits above 255 becomes "255").
 bool TrackCharAccepted(char32_t c);
 std::string TrackTextOnLeave(std::string_view text);
 

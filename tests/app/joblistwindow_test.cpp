@@ -2,6 +2,7 @@
 
 #include "app/joblistview.h"
 #include "app/mainunit.h"
+#include "app/progress.h"
 #include "app/settings1.h"
 #include "core/genrelist.h"
 #include "shell/settingsstore.h"
@@ -47,6 +48,7 @@ protected:
         bwtest::WriteAll(media_->File("notes.txt"), std::vector<std::byte>(10, std::byte{'a'}));
         std::filesystem::create_directory(media_->File("sub"));
         std::filesystem::copy_file(media_->File("SONG.MP3"), media_->File("sub/deep.mp3"));
+        bwtest::WriteAll(media_->File("sub/broken.flac"), std::vector<std::byte>(64, std::byte{'X'}));
     }
     static void TearDownTestSuite() { delete media_; }
 
@@ -84,12 +86,15 @@ TmyMusicFile CdTrack(int track, const std::string& title) {
 } // namespace
 
 TEST_F(JobListWindow, ArgumentsAreAddedAtFirstShowAndUnsupportedOnesIgnored) {
-    auto form = Start({Media("SONG.MP3"), Media("song.aac"), Media("wave.ogg")});
+    // A path relative to where the program starts is listed in full.
+    const auto relative = std::filesystem::relative(std::filesystem::canonical(media_->File("wave.ogg")));
+    auto form = Start({Media("SONG.MP3"), Media("song.aac"), QString::fromStdString(relative.string())});
     EXPECT_EQ(form->JobList().RowCount(), 0); // not before the window shows
     form->show();
     auto& list = form->JobList();
     ASSERT_EQ(list.RowCount(), 2);
     EXPECT_EQ(Column(list, 0), (QStringList{"SONG.MP3", "wave.ogg"}));
+    EXPECT_EQ(list.ItemAt(1)->SourcePath, std::filesystem::canonical(media_->File("wave.ogg")).string());
     EXPECT_EQ(Column(list, 1), (QStringList{"MP3", "OGG"}));
     EXPECT_EQ(Column(list, 2), (QStringList{"-", "-"}));
     EXPECT_EQ(list.topLevelItem(0)->text(7), "Song");
@@ -142,6 +147,10 @@ TEST_F(JobListWindow, FolderWithSubFolders) {
     EXPECT_EQ(Column(list, 0), (QStringList{"SONG.MP3", "lossless.flac", "tone.wav", "wave.ogg", "deep.mp3"}));
     for (int i = 0; i < list.RowCount(); ++i)
         EXPECT_EQ(list.ItemAt(i)->AddedFrom, media_->Path().string());
+    // What is audio by its name but cannot be taken is listed in the result window.
+    form->ResultWindow().Prepare({}, false, false, list.Skipped());
+    const auto* skipped = form->ResultWindow().findChild<QTreeWidget*>("SkippedList")->topLevelItem(0);
+    EXPECT_EQ(skipped->text(0) + " | " + skipped->text(1), Media("sub/broken.flac") + " | not a supported audio file");
 
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(media_->File("sub")))});

@@ -146,3 +146,26 @@ TEST(CliCdLookup, AlbumImageIsLookedUpByItsSheetOffsets) {
     for (const char* name : {"01 Band One.wav", "02 Band Two.wav", "03 Band Three.wav"})
         EXPECT_TRUE(std::filesystem::exists(dir.File("out/Band/Album/") + name)) << c.Out;
 }
+
+// An album image's tracks are listed with the sheet's names and tags from the start, and
+// those names reach convert --cd, which with --no-lookup asks no disc database. A disc
+// without audio tracks is said, not converted.
+TEST(CliCdLookup, TracksCarryTheSheetsNames) {
+    bwtest::CoreApp();
+    bwtest::TTempDir dir;
+    int requests = 0;
+    TCddbServer server([&requests](const std::string&) { return ++requests, Lines({"202 No match found"}); });
+    std::filesystem::create_directories(dir.File("config/Halvorix"));
+    std::ofstream(dir.File("config/Halvorix/Brindlewave.conf")) << "[General]\nFreeDBServer=" << server.Address();
+    bwtest::MakeTone(dir.File("album.flac"), 1.0);
+    std::ofstream(dir.File("album.cue")) << "PERFORMER \"Band\"\nTITLE \"Record\"\nFILE \"album.flac\" WAVE\n"
+                                            "  TRACK 01 AUDIO\n    TITLE \"One\"\n    INDEX 01 00:00:00\n";
+    const auto tracks = RunCli({"cd", "tracks", "--drive", dir.File("album.cue")}, dir.File("config"));
+    EXPECT_NE(tracks.Out.find("\"Title\":\"One\",\"Artist\":\"Band\",\"Album\":\"Record\""), std::string::npos);
+    RunCli({"convert", "--cd", dir.File("album.cue"), "--no-lookup", "--to", "flac", "--out", dir.File("o")}, dir.File("config"));
+    EXPECT_TRUE(std::filesystem::exists(dir.File("o/Band/Record/01 Band One.flac")));
+    EXPECT_EQ(requests, 0);
+    const auto none = RunCli({"convert", "--cd", bwtest::MakeImage(dir.Path().string(), "data", {{0.5, true}}).Sheet,
+                              "--to", "flac", "--out", dir.File("x")}, dir.File("config"));
+    EXPECT_TRUE(none.ExitCode == 1 && none.Err.find("the disc has no audio tracks") != std::string::npos) << none.Err;
+}

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace bwtest;
 namespace fs = std::filesystem;
@@ -173,3 +175,41 @@ for output, expected in zip(args[0::2], args[1::2]):
 }
 
 INSTANTIATE_TEST_SUITE_P(MpAndOgg, Library, testing::Values("mp3", "ogg"));
+
+// A library named relative to the current folder, converted by a user who may not read all
+// of it. Every path comes out in full, as Add File(s) gives it. What cannot be taken (a file
+// the user may not read, a folder it may not list, a FLAC with a damaged header) is said
+// before the run and fails the exit status; notes are not. Each file's line comes when the
+// file ends: it is read through the pipe while the last file is still being converted. The
+// tests run as root, whom permissions do not stop: the tool runs as nobody then.
+TEST(LibraryLines, InFullAsEachFileEndsWithWhatCannotBeTaken) {
+    TTempDir dir;
+    const std::string here = fs::canonical(dir.Path()).string(), lib = here + "/lib";
+    fs::create_directories(lib + "/Locked");
+    MakeTone(lib + "/a.flac", 0.2);
+    MakeTone(here + "/long.flac", 120); // seconds of work for the encoder
+    for (const char* name : {"/b.flac", "/c.mp3", "/notes.txt"}) // b.flac has no "fLaC" mark
+        WriteAll(lib + name, std::vector<std::byte>(64, std::byte{'X'}));
+    for (const char* locked : {"/c.mp3", "/Locked"})
+        fs::permissions(lib + locked, fs::perms::none);
+    fs::permissions(here, fs::perms::all);
+    const std::string cli = (geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups -- " : "") +
+                            std::string(BW_CLI_PATH) + " ";
+    FILE* pipe = popen(("cd " + here + " && " + cli + "tags lib/../lib/a.flac && " + cli +
+                        "convert --to mp3 --jobs 1 --out out --recursive lib long.flac 2>/dev/null").c_str(), "r");
+    std::string out, line(1 << 16, '\0');
+    bool lastEnded = false; // when the tags, the three refused and the first converted are read
+    for (int n = 1; fgets(line.data(), static_cast<int>(line.size()), pipe); ++n)
+        lastEnded |= (out += line.c_str(), n == 5) && fs::exists(here + "/out/long.mp3");
+    EXPECT_EQ(WEXITSTATUS(pclose(pipe)), 1);
+    EXPECT_FALSE(lastEnded) << "the first lines came only after the last file had ended";
+    for (size_t at; (at = out.find(here)) != std::string::npos;)
+        out.replace(at, here.size(), "~");
+    EXPECT_TRUE(out.starts_with("{\"File\":\"~/lib/a.flac\",")) << out;
+    EXPECT_TRUE(out.ends_with(R"({"SourcePath":"~/lib/b.flac","TargetPath":"","Status":"Error","Reason":"not a supported audio file"}
+{"SourcePath":"~/lib/c.mp3","TargetPath":"","Status":"Error","Reason":"cannot be read"}
+{"SourcePath":"~/lib/Locked","TargetPath":"","Status":"Error","Reason":"cannot be read"}
+{"SourcePath":"~/lib/a.flac","TargetPath":"~/out/a.mp3","Status":"Done"}
+{"SourcePath":"~/long.flac","TargetPath":"~/out/long.mp3","Status":"Done"}
+)")) << out;
+}

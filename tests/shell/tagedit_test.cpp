@@ -42,11 +42,15 @@ TEST(TagEdit, TrackFieldRules) {
     EXPECT_FALSE(TrackCharAccepted(U'\u0663')); // ARABIC-INDIC DIGIT THREE is no decimal digit here
 
     const std::pair<const char*, const char*> kLeave[] = {
-        {"", ""}, {"0", "0"}, {"7", "7"}, {"254", "254"}, {"255", "255"},
-        {"256", "255"}, {"300", "255"}, {"999", "255"}, {"007", "007"},
+        {"", ""}, {"0", "0"}, {"1", "1"}, {"7", "7"}, {"254", "254"}, {"255", "255"}, {"256", "255"},
+        {"300", "255"}, {"999", "255"}, {"007", "007"}, {"65536", "255"}, {"99999999999999999999", "255"},
     };
     for (const auto& [typed, left] : kLeave)
         EXPECT_EQ(TrackTextOnLeave(typed), left) << typed;
+    // The year field takes 10 characters: 9, 10 and 11 typed (one of them two bytes long).
+    for (const auto& [typed, left] : {std::pair{"1999-12-é", "1999-12-é"}, {"1999-12-31", "1999-12-31"},
+                                      {"1999-12-31Z", "1999-12-31"}, {"1999-12-3éZ", "1999-12-3é"}})
+        EXPECT_EQ(FieldTextAsEdited(TTagField::Year, typed), left) << typed;
 
     // The number's low 8 bits are stored; what is no number changes nothing.
     TmyMusicFile item;
