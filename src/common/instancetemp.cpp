@@ -44,7 +44,7 @@ void RemoveOrphans(const fs::path& parent) {
         if (::lstat(entry.path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
             st.st_uid != ::getuid())
             continue;
-        if (pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH)
+        if (!ProcessIsGone(pid))
             continue;
         std::error_code ignored;
         fs::remove_all(entry.path(), ignored);
@@ -83,6 +83,10 @@ private:
 };
 
 } // namespace
+
+bool ProcessIsGone(pid_t pid) {
+    return pid > 0 && pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH;
+}
 
 std::string InstanceTemporaryFolder(std::string* why) {
     static TInstanceFolder folder;
