@@ -1,5 +1,7 @@
 #include "common/instancetemp.h"
 
+#include "common/outputfile.h"
+
 #include <cerrno>
 #include <charconv>
 #include <csignal>
@@ -83,10 +85,6 @@ private:
 };
 
 } // namespace
-
-bool ProcessIsGone(pid_t pid) {
-    return pid > 0 && pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH;
-}
 
 std::string InstanceTemporaryFolder(std::string* why) {
     static TInstanceFolder folder;

@@ -1,13 +1,8 @@
 #pragma once
 
 #include <string>
-#include <sys/types.h>
 
 namespace bw {
-
-// Whether no process of that id runs any more, so that what it left behind may go. Never
-// true for this process, nor for a live one of another user.
-bool ProcessIsGone(pid_t pid);
 
 // This running program's private folder inside the system's temporary folder ($TMPDIR, else
 // /tmp), with a trailing separator, so two instances never share their working files. Made

@@ -1,11 +1,10 @@
 #include "common/outputfile.h"
 
-#include "common/instancetemp.h"
-
 #include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
@@ -65,6 +64,10 @@ pid_t WriterOfTemporaryName(std::string_view name) {
 }
 
 } // namespace
+
+bool ProcessIsGone(pid_t pid) {
+    return pid > 0 && pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH;
+}
 
 void RemoveStaleTemporaryFiles(const std::string& folder) {
     namespace fs = std::filesystem;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 
 namespace bw {
 
@@ -15,6 +16,9 @@ std::string TemporaryPathFor(const std::string& target);
 bool ReplaceWithTemporary(const std::string& temporary, const std::string& target,
                           std::string& error);
 void RemoveFileQuietly(const std::string& path);
+// Whether no process of that id runs any more, so that the files it left may go. Never
+// true for this process, nor for a live one of another user.
+bool ProcessIsGone(pid_t pid);
 // Removes from folder the temporary files of TemporaryPathFor left by a process that no
 // longer runs (one killed while it wrote). A file of a live process, or one whose name only
 // looks like ours, is left alone.
