@@ -22,17 +22,17 @@ std::vector<std::pair<TConversionLane*, TLaneNote>> TLaneMailbox::Take(std::chro
 void TLaneMailbox::Hold(bool on) {
     {
         const std::lock_guard lock(mutex_);
-        held_.store(on);
+        holds_ += on ? 1 : -1;
     }
     if (!on)
         released_.notify_all();
 }
 
 void TLaneMailbox::WaitWhileHeld() {
-    if (!held_.load())
+    if (holds_.load() == 0)
         return;
     std::unique_lock lock(mutex_);
-    released_.wait(lock, [this] { return !held_.load(); });
+    released_.wait(lock, [this] { return holds_.load() == 0; });
 }
 
 TConversionLane::TConversionLane(TLaneNoteSink& sink, TLaneMailbox* mailbox, int folderLane)

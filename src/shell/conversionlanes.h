@@ -79,7 +79,8 @@ public:
     // Waits until something is posted or timeout passes, then takes everything posted.
     std::vector<std::pair<TConversionLane*, TLaneNote>> Take(std::chrono::milliseconds timeout);
 
-    // Set by the dispatcher: while on, every threaded lane stops at its next block.
+    // Set by the dispatcher: while on, every threaded lane stops at its next block. Holds
+    // nest (a question asked while another is open): the lanes go on when the last ends.
     void Hold(bool on);
     // Called by a lane between blocks: returns at once unless held, else when released.
     void WaitWhileHeld();
@@ -88,7 +89,7 @@ private:
     std::mutex mutex_;
     std::condition_variable posted_;
     std::vector<std::pair<TConversionLane*, TLaneNote>> notes_;
-    std::atomic<bool> held_{false}; // read without the lock on every block
+    std::atomic<int> holds_{0}; // read without the lock on every block
     std::condition_variable released_;
 };
 
