@@ -72,15 +72,17 @@ bool ProcessIsGone(pid_t pid) {
 void RemoveStaleTemporaryFiles(const std::string& folder) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder.empty() ? "." : folder, ec)) {
-        const std::string name = entry.path().filename().string();
-        const pid_t pid = WriterOfTemporaryName(name);
+    // A folder that cannot be listed has nothing to clear; the write there will say why.
+    for (fs::directory_iterator it(folder.empty() ? "." : folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string path = it->path().string();
+        const pid_t pid = WriterOfTemporaryName(it->path().filename().string());
         if (pid == 0 || !ProcessIsGone(pid))
             continue;
         // Only a plain file of our own: never a link, a folder or another user's file.
         struct stat st {};
-        if (::lstat(entry.path().c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::getuid())
-            RemoveFileQuietly(entry.path().string());
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::getuid())
+            RemoveFileQuietly(path);
     }
 }
 
@@ -88,7 +90,8 @@ std::string TemporaryPathFor(const std::string& target) {
     static std::atomic<unsigned> counter{0};
     const size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string prefix = folder + ".bw-" + std::to_string(::getpid()) + "-";
+    const std::string prefix =
+        folder + std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-";
     const std::string extension = ExtensionOf(target);
     // A name left behind by an earlier process with the same number is not reused.
     std::string name;
