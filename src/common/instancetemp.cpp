@@ -1,5 +1,7 @@
 #include "common/instancetemp.h"
 
+#include "common/outputfile.h"
+
 #include <cerrno>
 #include <charconv>
 #include <csignal>
@@ -44,7 +46,7 @@ void RemoveOrphans(const fs::path& parent) {
         if (::lstat(entry.path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
             st.st_uid != ::getuid())
             continue;
-        if (pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH)
+        if (!ProcessIsGone(pid))
             continue;
         std::error_code ignored;
         fs::remove_all(entry.path(), ignored);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 
 namespace bw {
 
@@ -15,6 +16,13 @@ std::string TemporaryPathFor(const std::string& target);
 bool ReplaceWithTemporary(const std::string& temporary, const std::string& target,
                           std::string& error);
 void RemoveFileQuietly(const std::string& path);
+// Whether no process of that id runs any more, so that the files it left may go. Never
+// true for this process, nor for a live one of another user.
+bool ProcessIsGone(pid_t pid);
+// Removes from folder the temporary files of TemporaryPathFor left by a process that no
+// longer runs (one killed while it wrote). A file of a live process, or one whose name only
+// looks like ours, is left alone.
+void RemoveStaleTemporaryFiles(const std::string& folder);
 
 // A working file (a decoded source, an intermediate stage) removed when it goes out of
 // scope, whichever way its user leaves.
@@ -43,21 +51,17 @@ public:
 
     const std::string& Target() const { return target_; }
     const std::string& TemporaryPath() const { return temporary_; }
-    // Whether a file stood at the target when the output was begun.
-    bool TargetExisted() const { return targetExisted_; }
 
     // The complete output takes the target's place; false (and error) when it cannot.
     bool Commit(std::string& error);
-    // A cancelled output: what was written is kept under the target's name only when no
-    // file stood there before; an existing file is never traded for a partial one.
-    void KeepPartial();
-    // Drops what was written (also done by the destructor).
+    // Drops what was written (also done by the destructor). A cancelled or failed output
+    // never appears under the target's name: a cut file there would pass for a finished
+    // one, and a later run that leaves existing outputs alone would keep it.
     void Discard();
 
 private:
     std::string target_;
     std::string temporary_;
-    bool targetExisted_ = false;
 };
 
 } // namespace bw

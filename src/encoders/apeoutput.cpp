@@ -53,7 +53,7 @@ public:
     }
     // Everything is written: the compressor reads to the end.
     void Complete() { growing_->Complete(); }
-    // Stops the compressor where it is; it still finishes a valid, shorter file.
+    // Stops the compressor where it is; what it wrote is dropped.
     void Stop() {
         writer_.StopOutput();
         growing_->Complete();
@@ -147,16 +147,8 @@ bool RunApeTarget(TItemContext& context, const TApeOptions& options) {
     TFollowingCompressor compressor(tempWav.Path(), pending.TemporaryPath(),
                                     ApeCompressionLevel(options));
     if (!WriteTempWav(context, tempWav.Path(), kShare,
-                      [&compressor](uint64_t bytes) { compressor.Grew(bytes); })) {
-        if (!context.CancelCurrent())
-            return false; // the error is shown; what was begun goes with the compressor
-        // Cancelled while decoding: what was compressed so far still makes a file.
-        compressor.Stop();
-        compressor.WaitUntilIdle();
-        TagApeFile(context, pending.TemporaryPath(), target);
-        pending.KeepPartial();
-        return false;
-    }
+                      [&compressor](uint64_t bytes) { compressor.Grew(bytes); }))
+        return false; // the error or the cancel is shown; what was begun goes with the compressor
     compressor.Complete();
 
     // The gauge goes on from 50 as the compressor takes the rest of the decoded audio. The
@@ -177,13 +169,9 @@ bool RunApeTarget(TItemContext& context, const TApeOptions& options) {
         }
         std::this_thread::sleep_for(kPollEvery);
     }
-    // A stopped writer still finishes a valid, shorter file.
     compressor.WaitUntilIdle();
-    if (cancelled) {
-        TagApeFile(context, pending.TemporaryPath(), target);
-        pending.KeepPartial();
+    if (cancelled)
         return false;
-    }
     if (const std::string why = compressor.Error(); !why.empty())
         return fail(why);
     // Done only when the file holds every sample of the source.

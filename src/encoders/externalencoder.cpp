@@ -252,8 +252,8 @@ bool EncodeStream(TItemContext& context, TTargetType target, const TEncoderOptio
         context.SetItemPercent(percent);
         context.ProcessEvents();
         if (context.CancelCurrent()) {
-            // The encoder is let finish what it has, so the partial file is playable.
-            pipe.Stop();
+            // What it wrote is dropped, so there is nothing for it to finish.
+            pipe.Kill();
             cancelled = true;
             break;
         }
@@ -264,9 +264,6 @@ bool EncodeStream(TItemContext& context, TTargetType target, const TEncoderOptio
     std::string why;
     if (cancelled) {
         context.SetStatus(std::to_string(percent) + "% Canceled");
-        if (target == TTargetType::Mp3)
-            WriteMp3Tags(written, item, why);
-        pending.KeepPartial();
         return false;
     }
     if (readFailed || !stream.DeliveredAll())

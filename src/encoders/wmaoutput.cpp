@@ -107,11 +107,8 @@ bool RunWmaTarget(TItemContext& context, const TWmaOptions& options) {
         return FailItem(context, "Can\"t loading file \"" + tempWma.Path() + "\"!\nError code: " +
                                  std::to_string(static_cast<int>(error)));
     TPendingOutput pending(target);
-    if (!EncodeWma(context, *stream, pending.TemporaryPath(), target, bitrate)) {
-        if (context.CancelCurrent())
-            pending.KeepPartial();
+    if (!EncodeWma(context, *stream, pending.TemporaryPath(), target, bitrate))
         return false;
-    }
     if (std::string why; !pending.Commit(why))
         return FailItem(context, CantCreateFileMessage(target) + "\n" + why);
     return true;

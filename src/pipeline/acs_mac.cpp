@@ -62,17 +62,15 @@ void TMACOut::FinishOutput() {
     int result = kApeSuccess;
     std::string moveError;
     if (compressor_) {
-        // After a stop the file still ends cleanly at the point reached, and is kept where
-        // it replaces nothing; after an error it is dropped and whatever stood at FileName
-        // before stays.
-        if (!EndingOnError())
+        // Only a whole file takes FileName: after an error or a stop what was written is
+        // dropped and whatever stood at FileName before stays.
+        const bool whole = !EndingOnError() && !StoppedEarly();
+        if (whole)
             result = compressor_->Finish();
         compressor_.reset(); // removes an unfinished file
         if (pending_) {
-            if (EndingOnError() || result != kApeSuccess)
+            if (!whole || result != kApeSuccess)
                 pending_->Discard();
-            else if (StoppedEarly())
-                pending_->KeepPartial();
             else if (!pending_->Commit(moveError))
                 result = kApeInvalidOutputFile;
         }

@@ -19,6 +19,22 @@ std::vector<std::pair<TConversionLane*, TLaneNote>> TLaneMailbox::Take(std::chro
     return std::exchange(notes_, {});
 }
 
+void TLaneMailbox::Hold(bool on) {
+    {
+        const std::lock_guard lock(mutex_);
+        holds_ += on ? 1 : -1;
+    }
+    if (!on)
+        released_.notify_all();
+}
+
+void TLaneMailbox::WaitWhileHeld() {
+    if (holds_.load() == 0)
+        return;
+    std::unique_lock lock(mutex_);
+    released_.wait(lock, [this] { return holds_.load() == 0; });
+}
+
 TConversionLane::TConversionLane(TLaneNoteSink& sink, TLaneMailbox* mailbox, int folderLane)
     : sink_(sink), mailbox_(mailbox), folderLane_(folderLane) {}
 
@@ -92,7 +108,9 @@ void TConversionLane::AddNote(const std::string& note) {
 }
 
 void TConversionLane::ProcessEvents() {
-    if (!mailbox_)
+    if (mailbox_)
+        mailbox_->WaitWhileHeld();
+    else
         sink_.ProcessEvents();
 }
 

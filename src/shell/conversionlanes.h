@@ -19,11 +19,12 @@
 // - A lane never touches the rows, the observer or the message boxes: it posts notes
 //   (status, message, question, finished) that the dispatcher carries out in order. Its
 //   percent is a number the dispatcher reads when it shows the gauge. A question waits for
-//   its answer; nothing else waits.
+//   its answer; otherwise a lane only waits while the user is asked whether to cancel (see
+//   TLaneMailbox::Hold).
 // - Everything shared is decided by the dispatcher before a lane starts: the target name,
-//   the output folders, the overwrite question. A row whose source or target another
-//   running row writes or reads waits for it, and CD rows take the drive one at a time, so
-//   that every row sees what it would have seen after the rows before it.
+//   the output folders, the overwrite question. A row whose target another row of the run
+//   reads or writes is refused, and CD rows take the drive one at a time, so that every
+//   row sees what it would have seen after the rows before it.
 
 #include "core/dialogs.h"
 #include "core/jobitem.h"
@@ -70,17 +71,26 @@ public:
     virtual void LanePercentChanged(TConversionLane& lane) = 0;
 };
 
-// The notes of every threaded lane, in the order they were posted.
+// The notes of every threaded lane, in the order they were posted, and the hold that keeps
+// the lanes where they are while the dispatcher waits on the user.
 class TLaneMailbox {
 public:
     void Post(TConversionLane& lane, TLaneNote note);
     // Waits until something is posted or timeout passes, then takes everything posted.
     std::vector<std::pair<TConversionLane*, TLaneNote>> Take(std::chrono::milliseconds timeout);
 
+    // Set by the dispatcher: while on, every threaded lane stops at its next block. Holds
+    // nest (a question asked while another is open): the lanes go on when the last ends.
+    void Hold(bool on);
+    // Called by a lane between blocks: returns at once unless held, else when released.
+    void WaitWhileHeld();
+
 private:
     std::mutex mutex_;
     std::condition_variable posted_;
     std::vector<std::pair<TConversionLane*, TLaneNote>> notes_;
+    std::atomic<int> holds_{0}; // read without the lock on every block
+    std::condition_variable released_;
 };
 
 // A back-end writes the current item's TargetPath from the conversion stream; true only

@@ -2,6 +2,7 @@
 
 #include "audio/audiostream.h"
 #include "cd/cddrives.h"
+#include "common/outputfile.h"
 #include "tags/cdatrack.h"
 #include "encoders/apeoutput.h"
 #include "encoders/externalencoder.h"
@@ -22,6 +23,7 @@ constexpr const char* kCaption = "Brindlewave";
 constexpr const char* kStatusConverting = "Coverting...";
 constexpr const char* kStatusDone = "Done";
 constexpr const char* kStatusError = "Error";
+constexpr const char* kReplacesASource = "the output would replace a source of this run";
 // How long the dispatcher waits for the lanes' notes before the window gets its turn.
 constexpr auto kDispatchWait = std::chrono::milliseconds(10);
 
@@ -81,10 +83,12 @@ void TConversionRun::Run() {
     completedCount_ = 0;
     listHasCdTracks_ = false;
     foldersFailed_.clear();
+    foldersCleared_.clear();
     for (const auto& r : rows_) {
         checkedCount_ += r.Checked ? 1 : 0;
         listHasCdTracks_ = listHasCdTracks_ || r.Item.SourceType == TSourceType::CdTrack;
     }
+    CollectReadFiles();
     startTime_ = std::chrono::system_clock::now();
     observer_.TotalPercentChanged(0);
 
@@ -159,41 +163,48 @@ void TConversionRun::StartRow(size_t row, TConversionLane& lane) {
     if (std::string why; !OpenConversionStream(item, why)) {
         rowDialogs_.Show(TMessageKind::Error, kCaption,
                          why.empty() ? "Can\"t loading file \"" + item.SourcePath + "\"!" : why);
-        SetStatus(kStatusError);
-        CountFinished();
+        PassOver(kStatusError);
         return;
     }
 
     item.TargetPath = TargetPathFor(item, true);
     observer_.FromToChanged({}, {});
+    if (IsSameFile(item.TargetPath, item.SourcePath)) {
+        rowDialogs_.Show(TMessageKind::Error, kCaption,
+                         item.TargetPath + "\n Can't convert to itself, skipped.");
+        PassOver({});
+        return;
+    }
+    // Whatever the overwrite answer: neither question nor switch may trade a file this run
+    // still reads, or the output of another of its items, for this one.
+    if (const std::string clash = OutputClash(item); !clash.empty()) {
+        rowDialogs_.Show(TMessageKind::Error, kCaption, clash);
+        PassOver(kStatusError);
+        return;
+    }
     if (settings_.SkipExisting && IsConvertedAlready(item)) {
         // Re-running over a library: what was converted since its source last changed is
-        // left as it is, without a question.
+        // left as it is, without a question. It stays this item's output.
+        files_.AddOutput(item.TargetPath, item.SourcePath);
         stream_.reset();
         FinishRow(row, true, nullptr);
         return;
     }
-    const bool ready = [&] {
-        if (IsSameFile(item.TargetPath, item.SourcePath)) {
-            rowDialogs_.Show(TMessageKind::Error, kCaption,
-                             item.TargetPath + "\n Can't convert to itself, skipped.");
-            return false;
-        }
-        if (!settings_.OverwriteWithoutAsking && !ConfirmOverwrite(item.TargetPath)) {
-            rows_[row].Reason = "\"" + item.TargetPath + "\" already exists and was not replaced.";
-            return false;
-        }
-        if (!EnsureFolderOf(item.TargetPath)) {
-            SetStatus(kStatusError);
-            return false;
-        }
-        return true;
-    }();
-    if (!ready) {
-        stream_.reset();
-        CountFinished();
+    if (!settings_.OverwriteWithoutAsking && !ConfirmOverwrite(item.TargetPath)) {
+        rows_[row].Reason = "\"" + item.TargetPath + "\" already exists and was not replaced.";
+        PassOver({});
         return;
     }
+    if (!EnsureFolderOf(item.TargetPath)) {
+        PassOver(kStatusError);
+        return;
+    }
+    // A run that was killed left its unfinished outputs under their temporary names; they
+    // go before this run writes there for the first time.
+    if (const std::string folder = item.TargetPath.substr(0, FileNameStart(item.TargetPath));
+        foldersCleared_.insert(folder).second)
+        RemoveStaleTemporaryFiles(folder);
+    files_.AddOutput(item.TargetPath, item.SourcePath);
 
     observer_.FromToChanged(item.SourcePath, item.TargetPath);
     SetStatus(kStatusConverting);
@@ -209,11 +220,19 @@ void TConversionRun::FinishRow(size_t row, bool written, const TAudioStream* str
         rowDialogs_.Show(TMessageKind::Error, kCaption, stream->ProblemText());
         SetStatus(kStatusError);
     } else if (written) {
+        files_.Written(rows_[row].Item.TargetPath);
         rows_[row].Reason.clear();
         SetStatus(kStatusDone);
         rows_[row].Checked = false;
         observer_.RowUnchecked(row);
     }
+    CountFinished();
+}
+
+void TConversionRun::PassOver(const std::string& status) {
+    if (!status.empty())
+        SetStatus(status);
+    stream_.reset();
     CountFinished();
 }
 
@@ -258,26 +277,54 @@ void TConversionRun::LanePercentChanged(TConversionLane& lane) {
 bool TConversionRun::MustWait(size_t row) {
     const TmyMusicFile& item = rows_[row].Item;
     // A disc, or an image read as one, is read one track at a time; an album image's tracks
-    // are cuts of audio files, read like any file.
+    // are cuts of audio files, read like any file. (Rows that share a file never need to
+    // wait: the second of them is refused before it starts.)
     const auto readsCd = [this](const TmyMusicFile& i) {
         if (i.SourceType == TSourceType::CdaFile)
             return true;
         return i.SourceType == TSourceType::CdTrack &&
                !(cdDrives_ && i.CdDrive < cdDrives_->Count() && cdDrives_->At(i.CdDrive).Album);
     };
-    const std::string target = TargetPathFor(item, false);
-    for (const auto& lane : lanes_) {
-        if (!lane->Busy())
+    if (!readsCd(item))
+        return false;
+    // The lane's own copy: the row itself may be written by this thread meanwhile.
+    return std::any_of(lanes_.begin(), lanes_.end(),
+                       [&](const auto& lane) { return lane->Busy() && readsCd(lane->Job()); });
+}
+
+void TConversionRun::CollectReadFiles() {
+    files_.Clear();
+    std::vector<uint8_t> drivesDone;
+    for (const auto& r : rows_) {
+        if (!r.Checked)
             continue;
-        // The lane's own copy: the row itself may be written by this thread meanwhile.
-        const TmyMusicFile& running = lane->Job();
-        if (readsCd(item) && readsCd(running))
-            return true;
-        if (running.TargetPath == target || running.TargetPath == item.SourcePath ||
-            running.SourcePath == target)
-            return true;
+        const TmyMusicFile& item = r.Item;
+        if (item.SourceType != TSourceType::CdTrack) {
+            files_.AddRead(item.SourcePath);
+            continue;
+        }
+        // A track is named by its title; what is read is its drive's image, if it is one.
+        if (!cdDrives_ || item.CdDrive >= cdDrives_->Count() ||
+            std::find(drivesDone.begin(), drivesDone.end(), item.CdDrive) != drivesDone.end())
+            continue;
+        drivesDone.push_back(item.CdDrive);
+        const TCdDriveEntry& drive = cdDrives_->At(item.CdDrive);
+        if (drive.IsImage)
+            files_.AddRead(drive.Path);
+        if (drive.Album) {
+            files_.AddRead(drive.Album->Sheet);
+            for (const TAlbumTrack& track : drive.Album->Tracks)
+                files_.AddRead(track.Path);
+        }
     }
-    return false;
+}
+
+std::string TConversionRun::OutputClash(const TmyMusicFile& item) const {
+    if (files_.IsRead(item.TargetPath))
+        return kReplacesASource;
+    if (const std::string* other = files_.OutputOf(item.TargetPath))
+        return "the same output as " + *other;
+    return {};
 }
 
 bool TConversionRun::OpenConversionStream(const TmyMusicFile& item, std::string& why) {
@@ -461,13 +508,29 @@ bool TConversionRun::ConfirmOverwrite(const std::string& path) {
 }
 
 void TConversionRun::AskCancel() {
+    std::vector<std::pair<TConversionLane*, size_t>> running;
+    for (const auto& lane : lanes_)
+        if (lane->Busy())
+            running.emplace_back(lane.get(), lane->Row());
+    // While the question is open the lanes wait at their next block, as a run of one file
+    // at a time waits in its back-end: "Yes" must find the items it was asked about still
+    // under way. They go on when the answer has been carried out.
+    mailbox_.Hold(true);
+    const struct TRelease {
+        TLaneMailbox& Mailbox;
+        ~TRelease() { Mailbox.Hold(false); }
+    } release{mailbox_};
     const TAnswer a = dialogs_.Ask(TMessageKind::Confirmation, kCaption,
-                                   "Are you sure to stop the conversion of the current file?",
+                                   running.size() > 1
+                                       ? "Are you sure to stop the conversion of the current files?"
+                                       : "Are you sure to stop the conversion of the current file?",
                                    {TAnswer::Yes, TAnswer::No, TAnswer::YesToAll});
-    if (a == TAnswer::Yes)
-        SetCancelCurrent();
-    else if (a == TAnswer::YesToAll)
-        SetCancelAll();
+    if (a == TAnswer::YesToAll)
+        cancelAll_ = true;
+    if (a == TAnswer::Yes || a == TAnswer::YesToAll)
+        for (const auto& [lane, row] : running)
+            if (lane->Busy() && lane->Row() == row)
+                lane->Cancel();
 }
 
 void TConversionRun::SetCancelCurrent() {

@@ -7,12 +7,14 @@
 #include "encoders/targettype.h"
 #include "shell/appsettings.h"
 #include "shell/conversionlanes.h"
+#include "shell/runfiles.h"
 
 #include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace bw {
@@ -80,7 +82,8 @@ public:
     // is set and the rows being converted have ended.
     void Run();
 
-    // The progress window's Cancel button: asks, then sets the flags as answered.
+    // The progress window's Cancel button: asks, then sets the flags as answered. The answer
+    // is about the items under way when it is asked: until it is in, no lane goes on.
     void AskCancel();
     // Cancels the rows being converted; the run goes on with the next ones.
     void SetCancelCurrent();
@@ -112,8 +115,15 @@ private:
     // stream: what was read for it, none when the row was passed over.
     void FinishRow(size_t row, bool written, const TAudioStream* stream);
     void CountFinished();
-    // Whether row has to wait for a running one: they share a file, or both read a CD.
+    // Whether row has to wait for a running one: both read a CD.
     bool MustWait(size_t row);
+    // Notes every file the checked rows read, before any is written.
+    void CollectReadFiles();
+    // Why item's output may not be written in this run (it would replace a file the run
+    // reads, or another item's output); empty when it may.
+    std::string OutputClash(const TmyMusicFile& item) const;
+    // The item is not handed to a back-end; it counts as finished.
+    void PassOver(const std::string& status);
     void SetStatus(const std::string& status);
     void SetItemPercent(int percent);
     // Opens the item's stream; false with why (empty: the usual "can't load" message).
@@ -159,6 +169,8 @@ private:
     TCdDriveList* cdDrives_ = nullptr;
     bool listHasCdTracks_ = false;
     std::vector<std::string> foldersFailed_; // output folders that could not be made
+    std::unordered_set<std::string> foldersCleared_; // of what killed runs left there
+    TRunFiles files_;
 
     std::unique_ptr<TAudioStream> stream_; // of the row being started
     // The lanes post here; declared first, so that it outlives every lane's thread.

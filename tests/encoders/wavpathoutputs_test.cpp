@@ -274,7 +274,7 @@ TEST(WmaOutput, NoBitrateIsAClearError) {
 
 // Cancel in every phase of both outputs, over a file that was there and where none was:
 // the status names the percentage, nothing temporary is left, an old file is untouched,
-// and only a WMA cancelled where nothing stood keeps its partial (playable) file.
+// and where nothing stood nothing is left.
 TEST(WavPathOutputs, CancelInEveryPhase) {
     TTempDir dir;
     const std::string source = dir.File("long.flac");
@@ -329,14 +329,10 @@ TEST(WavPathOutputs, CancelInEveryPhase) {
             case Encoding: EXPECT_GE(at, 90); break;
             }
             EXPECT_EQ(std::filesystem::exists(marker), c.Phase >= Resampler);
-            const bool keepsPartial = c.Phase == Encoding && !existed;
             if (existed) {
                 EXPECT_EQ(ReadAll(target), kOldBytes);
             }
-            EXPECT_EQ(std::filesystem::exists(target), existed || keepsPartial);
-            if (keepsPartial) {
-                EXPECT_GT(DecodedFrames(target), 0u);
-            }
+            EXPECT_EQ(std::filesystem::exists(target), existed);
             EXPECT_LE(FolderEntries(out.Path().string()).size(), 1u);
             EXPECT_TRUE(FolderEntries(InstanceTemporaryFolder()).empty());
         }
@@ -471,8 +467,8 @@ TEST(ApeOutput, EverySourceFormatAtEveryLevelIsLossless) {
 }
 
 // A cancel while decoding (the compressor follows the decoded file) and while compressing:
-// the status names the percentage, the compressor finishes a valid, shorter file that gets its
-// tag, and nothing temporary stays; over an old file, the old file stays as it was.
+// the status names the percentage and nothing is left, neither temporary nor under the
+// output's name; over an old file, the old file stays as it was.
 TEST(ApeOutput, CancelWhileDecodingOrCompressing) {
     TTempDir dir;
     const std::string source = dir.File("long.flac");
@@ -499,21 +495,12 @@ TEST(ApeOutput, CancelWhileDecodingOrCompressing) {
             ASSERT_GE(cancelledAt, cancelFrom);
             EXPECT_LT(cancelledAt, cancelFrom + 20);
             EXPECT_EQ(result->Rows[0].Status, std::to_string(cancelledAt) + "% Canceled");
-            EXPECT_EQ(FolderEntries(out.Path().string()), std::vector<std::string>{"long.ape"});
+            EXPECT_EQ(FolderEntries(out.Path().string()),
+                      existed ? std::vector<std::string>{"long.ape"} : std::vector<std::string>{});
             EXPECT_TRUE(FolderEntries(InstanceTemporaryFolder()).empty());
             if (existed) {
                 EXPECT_EQ(ReadAll(target), kOldBytes);
-                continue;
             }
-            const TRunResult decoded = StrictDecode(target, "s16le");
-            EXPECT_EQ(decoded.ExitCode, 0);
-            EXPECT_EQ(decoded.Err, "");
-            const double seconds = static_cast<double>(decoded.Out.size()) / 4 / 44100;
-            EXPECT_GT(seconds, 0.5);
-            EXPECT_LT(seconds, 59.0);
-            TMonkey monkey;
-            ASSERT_TRUE(monkey.Load(target));
-            EXPECT_EQ(monkey.APETag().Items().size(), 7u);
         }
     }
 }

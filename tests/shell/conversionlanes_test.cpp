@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kGood = 15;       // rows 0..14: one source each, every format in turn
-constexpr size_t kSameTarget = 15; // another file of row 14's name: waits for it, then replaces it
+constexpr size_t kSameTarget = 15; // another file of row 14's name: refused, whichever runs first
 constexpr size_t kDamaged = 16;    // cut short after it was listed
 constexpr size_t kVanished = 17;   // removed after it was listed
 constexpr size_t kRefused = 18;    // its target exists; the user answers No
@@ -99,8 +99,8 @@ protected:
         settings.OutputFolder = out + "/";
         settings.ParallelJobs = lanes;
         TScriptedDialogs dialogs;
-        // The second file of row 14's name, then the refused target.
-        dialogs.Answers = {TAnswer::Yes, TAnswer::No};
+        // The refused target.
+        dialogs.Answers = {TAnswer::No};
         TRecordingObserver observer;
         std::vector<TConversionRow> rows = MakeRows(work);
         TConversionRun run(rows, target, TEncoderOptions{}, settings, dialogs, observer);
@@ -170,7 +170,8 @@ TEST_P(Lanes, TwoLanesWriteWhatOneWrites) {
     EXPECT_EQ(b.Statuses[kVanished], "Error");
     EXPECT_EQ(b.Statuses[kRefused], "-");
     EXPECT_NE(b.Reasons[kRefused].find("already exists"), std::string::npos);
-    EXPECT_EQ(b.Statuses[kSameTarget], "Done");
+    EXPECT_EQ(b.Statuses[kSameTarget], "Error");
+    EXPECT_EQ(b.Reasons[kSameTarget], "the same output as " + sources_->File(SourceName(kGood - 1)));
     EXPECT_EQ(b.Statuses[kCancelled], "Canceled");
     ASSERT_GE(b.Messages.size(), 5u);
     EXPECT_EQ(b.Messages.back(), "Are you sure to stop the conversion of the current file?");
@@ -188,9 +189,9 @@ TEST_P(Lanes, TwoLanesWriteWhatOneWrites) {
             EXPECT_EQ(ReadAll(p1), ReadAll(p2));
         }
     }
-    // The second file of row 14's name replaced row 14's output, after it: 30 s, not 60.
-    const std::string replaced = two.File("out/" + fs::path(SourceName(kGood - 1)).stem().string() + ext);
-    EXPECT_NEAR(DecodedSeconds(replaced), 30.0, 0.1);
+    // The second file of row 14's name left row 14's output as it was: 60 s, not 30.
+    const std::string kept = two.File("out/" + fs::path(SourceName(kGood - 1)).stem().string() + ext);
+    EXPECT_NEAR(DecodedSeconds(kept), 60.0, 0.1);
     // Nothing but outputs was left in the folder, nothing of the damaged or vanished rows.
     for (const std::string& name : b.Outputs) {
         const std::string stem = fs::path(name).stem().string();

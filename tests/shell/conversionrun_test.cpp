@@ -1,6 +1,8 @@
 // The conversion run end to end: real sources of every readable format, the real outside
 // encoders, outputs checked with FFmpeg; only the user's answers are scripted.
 
+#include "cd/cddrives.h"
+#include "cd/cdtrackitem.h"
 #include "encoders/convertertesthelp.h"
 #include "shell/conversionrun.h"
 #include "support/scripteddialogs.h"
@@ -8,8 +10,10 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
 
 using namespace bw;
 using namespace bwtest;
@@ -190,6 +194,64 @@ TEST(ConversionRun, SelfConversionThroughAnotherSpellingOfThePath) {
     EXPECT_EQ(Slurp(flac), before);
 }
 
+// No item writes over a file the run reads (another row's source, an album image's audio
+// file) or over another item's output, even with every overwrite allowed and several files
+// at once: the item is an error that says why, and what was there stays.
+TEST(ConversionRun, NoOutputReplacesWhatTheRunReadsOrWrites) {
+    TTempDir dir;
+    const std::string tone = dir.File("tone.wav");
+    MakeTone(tone, 1.5, 44100, 2, {"-c:a", "pcm_s16le"});
+    for (const int lanes : {1, 3}) {
+        SCOPED_TRACE(std::to_string(lanes) + " lanes");
+        TTempDir work;
+        const auto make = [&](size_t kind, const std::string& name) {
+            std::filesystem::create_directories(std::filesystem::path(work.File(name)).parent_path());
+            SourceKinds()[kind].Make(tone, work.File(name));
+            return work.File(name);
+        };
+        // An album image of one MP3 file a track, its tracks named as their files. lame makes
+        // the same bytes of the same tone each time.
+        const auto lame = ReadAll(make(2, "t1.mp3"));
+        make(2, "t2.mp3");
+        std::ofstream(work.File("album.cue")) << "FILE \"t1.mp3\" MP3\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                                                 "FILE \"t2.mp3\" MP3\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n";
+        TCdDriveList drives;
+        const int drive = drives.AddImage(work.File("album.cue"));
+        std::vector<TCdTrack> tracks;
+        ASSERT_TRUE(drives.Tracks(drive, tracks));
+        TRunSetup s;
+        s.Settings.OutputFolder = work.Path().string() + "/";
+        s.Settings.OverwriteWithoutAsking = true;
+        s.Settings.KeepStructure = true;
+        s.Settings.ParallelJobs = lanes;
+        s.Settings.CreateArtist = s.Settings.CreateAlbum = false;
+        for (const auto& [kind, name] : std::vector<std::pair<size_t, std::string>>{
+                 {6, "song2.flac"}, {4, "song2.ogg"}, {0, "a.wav"}, {0, "in/x/b.wav"}, {0, "in/.x/b.wav"}})
+            s.Rows.push_back(RowFor(make(kind, name)));
+        s.Rows[3].Item.AddedFrom = work.File("in/x"); // both folders' outputs go into "x"
+        s.Rows[4].Item.AddedFrom = work.File("in/.x");
+        s.Rows.push_back(RowFor(make(2, "a.mp3")));
+        for (auto& item : CdTrackItems(tracks, static_cast<uint8_t>(drive), 0)) {
+            item.SourcePath = "t" + std::to_string(item.Track);
+            s.Rows.push_back({item, true, "-"});
+        }
+        auto run = s.Make(TTargetType::Mp3);
+        run->SetCdDrives(&drives);
+        run->Run();
+        const std::string replaces = "the output would replace a source of this run";
+        const std::vector<std::pair<std::string, std::string>> expected{
+            {"Done", ""}, {"Error", "the same output as " + work.File("song2.flac")},
+            {"Error", replaces}, {"Done", ""}, {"Error", "the same output as " + work.File("in/x/b.wav")},
+            {"-", work.File("a.mp3") + "\n Can't convert to itself, skipped."}, {"Error", replaces}, {"Error", replaces}};
+        ASSERT_EQ(s.Rows.size(), expected.size());
+        for (size_t i = 0; i < expected.size(); ++i)
+            EXPECT_EQ(std::make_pair(s.Rows[i].Status, s.Rows[i].Reason), expected[i]) << i;
+        for (const char* read : {"a.mp3", "t1.mp3", "t2.mp3"})
+            EXPECT_TRUE(ReadAll(work.File(read)) == lame) << read;
+        EXPECT_NEAR(DecodedSeconds(work.File("song2.mp3")), 1.5, kLengthSlack);
+    }
+}
+
 TEST(ConversionRun, OverwriteQuestionNoYesAndYesToAll) {
     TTempDir dir;
     const auto src = MakeSource(dir, SourceKinds()[0]);
@@ -239,7 +301,9 @@ TEST(ConversionRun, OverwriteQuestionNoYesAndYesToAll) {
     EXPECT_TRUE(s.Rows[0].Checked);
 }
 
-TEST(ConversionRun, CancelCurrentLeavesATaggedPartialMp3AndGoesOn) {
+// A cancelled item leaves nothing under its output's name, so a later run that leaves
+// existing outputs alone converts it whole.
+TEST(ConversionRun, CancelCurrentLeavesNoCutFileAndGoesOn) {
     TTempDir dir;
     const auto a = dir.File("a.flac");
     MakeTone(a, 4);
@@ -248,7 +312,6 @@ TEST(ConversionRun, CancelCurrentLeavesATaggedPartialMp3AndGoesOn) {
     s.Settings.OutputFolder = dir.Path().string() + "/";
     s.Settings.ParallelJobs = 1; // the cancel lands between two blocks of the one file
     s.Rows = {RowFor(a), RowFor(b)};
-    SetHostileTags(s.Rows[0].Item);
     auto run = s.Make(TTargetType::Mp3);
     int cancelledAt = -1;
     s.Observer.OnEvents = [&] {
@@ -265,12 +328,49 @@ TEST(ConversionRun, CancelCurrentLeavesATaggedPartialMp3AndGoesOn) {
     EXPECT_EQ(s.Dialogs.Shown[0].Text, "Are you sure to stop the conversion of the current file?");
     EXPECT_EQ(s.Rows[0].Status, std::to_string(cancelledAt) + "% Canceled");
     EXPECT_TRUE(s.Rows[0].Checked);
-    const double partial = DecodedSeconds(dir.File("a.mp3"));
-    EXPECT_GT(partial, 0.3 * 4);
-    EXPECT_LT(partial, 4 - 1);
-    EXPECT_EQ(ProbeTags(dir.File("a.mp3"))["title"], s.Rows[0].Item.Title);
     // The next row is converted as usual.
     EXPECT_EQ(s.Rows[1].Status, "Done");
+    EXPECT_EQ(FolderEntries(dir.Path().string()),
+              (std::vector<std::string>{"a.flac", "lossless.flac", "lossless.mp3"}));
+    s.Settings.SkipExisting = true;
+    s.Observer.OnEvents = nullptr;
+    s.Make(TTargetType::Mp3)->Run();
+    EXPECT_EQ(s.Rows[0].Status, "Done");
+    EXPECT_NEAR(DecodedSeconds(dir.File("a.mp3")), 4, kLengthSlack);
+}
+
+// While Cancel's question is open no file moves on, however many convert at once: "Yes"
+// cancels each of the files under way when it was asked, and the question speaks of them.
+TEST(ConversionRun, CancelWithSeveralFilesAtOnce) {
+    TTempDir dir;
+    TRunSetup s;
+    s.Settings.OutputFolder = dir.File("out") + "/";
+    s.Settings.ParallelJobs = 2;
+    for (const char* name : {"1.wav", "2.wav"}) {
+        MakeTone(dir.File(name), 20, 44100, 2, {"-c:a", "pcm_s16le"});
+        s.Rows.push_back(RowFor(dir.File(name)));
+    }
+    // The user thinks the question over long enough for both files to end, were they let.
+    struct TSlowUser final : TDialogs {
+        std::vector<std::string> Asked;
+        void Show(TMessageKind, const std::string&, const std::string&) override {}
+        TAnswer Ask(TMessageKind, const std::string&, const std::string& text,
+                    const std::vector<TAnswer>&) override {
+            Asked.push_back(text);
+            std::this_thread::sleep_for(std::chrono::seconds(3));
+            return TAnswer::Yes;
+        }
+    } user;
+    TConversionRun run(s.Rows, TTargetType::Mp3, {}, s.Settings, user, s.Observer);
+    s.Observer.OnEvents = [&] {
+        if (user.Asked.empty() && s.Observer.Statuses[0].size() == 1 && s.Observer.Statuses[1].size() == 1)
+            run.AskCancel();
+    };
+    run.Run();
+    EXPECT_EQ(user.Asked, std::vector<std::string>{"Are you sure to stop the conversion of the current files?"});
+    for (const auto& row : s.Rows)
+        EXPECT_TRUE(row.Status.ends_with("% Canceled")) << row.Status;
+    EXPECT_TRUE(FolderEntries(dir.File("out")).empty());
 }
 
 TEST(ConversionRun, CancelYesToAllStartsNoFurtherItem) {
