@@ -164,6 +164,27 @@ TEST_F(MainWindow, DamagedStoreIsReportedOnceAndTheProgramGoesOn) {
     EXPECT_FALSE(Child<QToolBar>(*form, "ToolBar1")->isHidden());
 }
 
+// Ended by a signal, the window shows no box (nobody may be there to close it, and it would
+// hold the program open): a settings file it can no longer write is told on standard error.
+TEST_F(MainWindow, OnAStopSignalFailuresGoToStandardErrorNotToABox) {
+    Prepare({});
+    auto form = Start();
+    ASSERT_TRUE(form->StartupOk());
+    form->show();
+    dialogs_.Shown.clear();
+    // Damaged on disk while the program runs: it can't be read back nor written.
+    bwtest::WriteAll(StorePath().toStdString(), {std::byte{'['}, std::byte{0xFF}, std::byte{'\n'},
+                                                 std::byte{'='}, std::byte{'\n'}});
+    testing::internal::CaptureStderr();
+    form->RequestStop();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(dialogs_.Shown.empty()) << dialogs_.Shown[0].Text;
+    EXPECT_NE(err.find("Brindlewave: The settings could not be saved to " + StorePath().toStdString()),
+              std::string::npos)
+        << err;
+}
+
 TEST_F(MainWindow, WithoutSoundTheMessageShowsOnceAndThePlayerIsOff) {
     const QByteArray saved = qgetenv("SDL_AUDIODRIVER");
     qputenv("SDL_AUDIODRIVER", "no-such-driver");
