@@ -1,5 +1,6 @@
 #include "cd/cdimage.h"
 
+#include "cd/cddrives.h"
 #include "cd/cuesheet.h"
 #include "common/asciicase.h"
 #include "common/filebytes.h"
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -197,6 +199,34 @@ bool PrepareCue(const std::string& path, TCdImageSource& out, std::string* why) 
     return true;
 }
 
+// Where the audio of a .toc FILE starts in its file, from what follows the file's name:
+// "[#byte offset] start", the start as mm:ss:ff or a count of samples. -1 when it is not
+// written in one of those ways (the library then judges the line).
+int64_t TocStartByte(std::string_view rest) {
+    const auto words = SplitCueLine(rest);
+    size_t next = 0;
+    int64_t offset = 0;
+    if (!words.empty() && words[0].starts_with('#')) {
+        const std::string& w = words[0];
+        const auto [end, err] = std::from_chars(w.data() + 1, w.data() + w.size(), offset);
+        if (err != std::errc() || end != w.data() + w.size() || offset < 0)
+            return -1;
+        next = 1;
+    }
+    if (next >= words.size())
+        return -1;
+    const std::string& start = words[next];
+    if (start.find(':') != std::string::npos) {
+        const int64_t frames = ParseCueTime(start);
+        return frames < 0 ? -1 : offset + frames * kCdSectorBytes;
+    }
+    int64_t samples = -1;
+    const auto [end, err] = std::from_chars(start.data(), start.data() + start.size(), samples);
+    if (err != std::errc() || end != start.data() + start.size() || samples < 0)
+        return -1;
+    return offset + samples * 4;
+}
+
 // Rewrites the file names of a .toc sheet (after FILE, AUDIOFILE and DATAFILE) to full
 // paths. No value when a name cannot be written back as it stands.
 std::optional<std::string> AbsoluteTocNames(const std::string& path, const std::string& sheet,
@@ -233,9 +263,23 @@ std::optional<std::string> AbsoluteTocNames(const std::string& path, const std::
                     return std::nullopt;
                 }
                 // The library would wait for ever on a named pipe, or read a device.
-                if (!IsRegularFile(full)) {
+                const auto size = FileSizeOf(full);
+                if (!size) {
                     Fail(why, "The data file \"" + full + "\" of the .toc file \"" + path +
                                   "\" does not exist or is not a regular file");
+                    return std::nullopt;
+                }
+                // The library checks a length against the file, but not where the audio
+                // starts, and reads nothing for minutes from a start past the file's end.
+                const size_t lineEnd = std::min(sheet.find('\n', close), sheet.size());
+                const std::string_view rest =
+                    std::string_view(sheet).substr(close + 1, lineEnd - close - 1);
+                const int64_t start = word == "DATAFILE" ? 0 : TocStartByte(rest);
+                if (start >= 0 && static_cast<uint64_t>(start + kCdSectorBytes) > *size) {
+                    const auto line = 1 + std::count(sheet.begin(), sheet.begin() + close, '\n');
+                    Fail(why, "The .toc file \"" + path + "\", line " + std::to_string(line) +
+                                  ": the audio starts past the end of the data file \"" + full +
+                                  "\" (" + std::to_string(*size) + " bytes)");
                     return std::nullopt;
                 }
                 result += '"' + full + '"';

@@ -122,10 +122,9 @@ TEST(CdStandIn, UnreadableSectorsAreRetriedThenCountedAndReported) {
     const auto& pcm = image.Pcm[1];
     ASSERT_EQ(all.size(), pcm.size());
     std::set<int32_t> wrong;
-    for (size_t i = 0; i < all.size(); i += 2352)
-        if (!std::equal(all.begin() + static_cast<long>(i), all.begin() + static_cast<long>(i) + 2352,
-                        pcm.begin() + static_cast<long>(i)))
-            wrong.insert(image.StartLsn[1] + static_cast<int32_t>(i / 2352));
+    for (int32_t i = 0; i * 2352 < static_cast<int32_t>(all.size()); ++i)
+        if (!std::equal(all.begin() + i * 2352, all.begin() + (i + 1) * 2352, pcm.begin() + i * 2352))
+            wrong.insert(image.StartLsn[1] + i);
     EXPECT_EQ(wrong, system.Faults.Unreadable);
     // Each of the four bad sectors counted once, however often the reader gave it up.
     EXPECT_EQ(stream->SkippedSectors(), 4);
