@@ -170,7 +170,6 @@ TEST_F(MainWindow, DamagedStoreIsReportedOnceAndTheProgramGoesOn) {
 TEST_F(MainWindow, OnAStopSignalFailuresGoToStandardErrorNotToABox) {
     Prepare({});
     auto form = Start();
-    dialogs_.Shown.clear();
     // "[", a byte that is no text, "=": no settings file can be read from that.
     bwtest::WriteAll(StorePath().toStdString(), {std::byte{0x5B}, std::byte{0xFF}, std::byte{0x3D}});
     testing::internal::CaptureStderr();

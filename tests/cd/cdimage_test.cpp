@@ -175,13 +175,9 @@ TEST(CdImage, SheetsThatCannotBeOpenedAreRefusedWithAReason) {
                                 reinterpret_cast<const std::byte*>(c.Sheet.data()) + c.Sheet.size()});
         TCdDriveList list;
         std::string why;
-        if (!c.Reason) {
-            EXPECT_EQ(list.AddImage(path, &why), 0) << why;
-            continue;
-        }
-        EXPECT_EQ(list.AddImage(path, &why), -1);
-        EXPECT_NE(why.find(c.Reason), std::string::npos) << why;
-        EXPECT_EQ(list.Count(), 0u);
+        EXPECT_EQ(list.AddImage(path, &why), c.Reason ? -1 : 0) << why;
+        EXPECT_NE(why.find(c.Reason ? c.Reason : ""), std::string::npos) << why;
+        EXPECT_EQ(list.Count(), c.Reason ? 0u : 1u);
     }
 }
 
