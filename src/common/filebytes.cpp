@@ -10,10 +10,9 @@ namespace bw {
 
 namespace {
 
-bool Refuse(std::string* why, std::string text) {
+void Refuse(std::string* why, std::string text) {
     if (why)
         *why = std::move(text);
-    return false;
 }
 
 } // namespace
