@@ -1,10 +1,14 @@
 #include "app/mainunit.h"
 #include "app/messageboxes.h"
+#include "common/stopsignals.h"
 #include "shell/settingsstore.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    // A stop signal ends the program within moments, even when a call that never returns
+    // holds the window's thread.
+    const bw::TStopDeadline deadline;
     QApplication app(argc, argv);
     bw::SetApplicationIdentity();
 

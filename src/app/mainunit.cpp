@@ -27,6 +27,8 @@
 #include "shell/settingsio.h"
 #include "shell/settingsstore.h"
 
+#include <iostream>
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -115,7 +117,9 @@ QIcon CommandIcon(QStyle* style, std::string_view name) {
 
 TForm1::TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
                std::string programPath, TCdSystem& cdSystem, QWidget* parent)
-    : QMainWindow(parent), dialogs_(dialogs), store_(store), arguments_(std::move(arguments)),
+    : QMainWindow(parent),
+      stoppingDialogs_(dialogs, [this] { return stopRequested_; }, std::cerr),
+      dialogs_(stoppingDialogs_), store_(store), arguments_(std::move(arguments)),
       programPath_(std::move(programPath)), cd_(std::make_unique<TCdSelection>(cdSystem)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Brindlewave"));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/messageboxes.h"
 #include "cd/cdsystem.h"
 #include "core/jobitem.h"
 #include "shell/appsettings.h"
@@ -196,13 +197,15 @@ private:
     void ConvertExecute();
     void ListEmptied();
 
+    bool stopRequested_ = false;
+    // Every dialog of the window goes through here: none is shown once a stop was asked.
+    TStoppingDialogs stoppingDialogs_;
     TDialogs& dialogs_;
     TSettingsStore& store_;
     QStringList arguments_;
     std::string programPath_;
     bool startupOk_ = true;
     bool firstShowDone_ = false;
-    bool stopRequested_ = false;
     std::unique_ptr<TStopSignals> stopSignals_;
     bool shutDown_ = false;
 

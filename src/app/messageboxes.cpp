@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
+#include <ostream>
 #include <utility>
 
 namespace bw {
@@ -86,6 +87,30 @@ std::optional<std::string> TMessageBoxes::BrowseForFolder(const std::string& pro
     if (dir.isEmpty())
         return std::nullopt;
     return dir.toStdString();
+}
+
+void TStoppingDialogs::Show(TMessageKind kind, const std::string& caption,
+                            const std::string& text) {
+    if (!stopping_())
+        return shown_.Show(kind, caption, text);
+    err_ << caption << ": " << text << std::endl;
+}
+
+TAnswer TStoppingDialogs::Ask(TMessageKind kind, const std::string& caption,
+                              const std::string& text, const std::vector<TAnswer>& buttons) {
+    if (!stopping_())
+        return shown_.Ask(kind, caption, text, buttons);
+    return ClosingAnswer(buttons);
+}
+
+std::vector<std::string> TStoppingDialogs::OpenFiles(const std::string& title,
+                                                     const std::vector<std::string>& filters) {
+    return stopping_() ? std::vector<std::string>{} : shown_.OpenFiles(title, filters);
+}
+
+std::optional<std::string> TStoppingDialogs::BrowseForFolder(const std::string& prompt,
+                                                             const std::string& start) {
+    return stopping_() ? std::nullopt : shown_.BrowseForFolder(prompt, start);
 }
 
 } // namespace bw

@@ -3,6 +3,7 @@
 #include "audio/ffmpegptr.h"
 #include "cd/albumimage.h"
 #include "cd/cdtrackstream.h"
+#include "common/filebytes.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -230,6 +231,9 @@ int64_t TAudioStream::Impl::ReadRange(std::span<std::byte> out) {
 
 TAudioError TAudioStream::Impl::Open(const std::string& filePath) {
     path = filePath;
+    // Only a regular file: the library would wait for ever on a named pipe nobody writes to.
+    if (!IsRegularFile(path))
+        return TAudioError::FileOpen;
     AVFormatContext* raw = nullptr;
     // Always a local file: a name like "http:x.mp3" must not become a URL, and a playlist
     // dressed up as a song must not make the library fetch anything from the network.

@@ -2,7 +2,7 @@
 
 #include "audio/audioerror.h"
 #include "audio/audiostream.h"
-#include "audio/filehandle.h"
+#include "common/filehandle.h"
 
 #include <array>
 #include <chrono>

@@ -1,5 +1,6 @@
 #include "cd/cdimage.h"
 
+#include "cd/cddrives.h"
 #include "cd/cuesheet.h"
 #include "common/asciicase.h"
 #include "common/controlchars.h"
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -81,12 +83,79 @@ bool IsRawData(const TCueFileLine& file) {
     return file.Type == "BINARY" || file.Type == "MOTOROLA";
 }
 
+// The bytes one sector of a cue sheet's track mode takes in its BINARY file; 0 for a mode
+// the library does not know.
+int64_t SectorBytes(std::string_view mode) {
+    static constexpr std::pair<std::string_view, int64_t> kModes[] = {
+        {"AUDIO", 2352},      {"MODE1/2048", 2048}, {"MODE1/2352", 2352}, {"MODE2/2048", 2048},
+        {"MODE2/2324", 2324}, {"MODE2/2336", 2336}, {"MODE2/2352", 2352}, {"CDG", 2448},
+        {"CDI/2336", 2336},   {"CDI/2352", 2352},
+    };
+    for (const auto& [name, bytes] : kModes)
+        if (name == mode)
+            return bytes;
+    return 0;
+}
+
+// Every INDEX of a one-file sheet must lie inside its data file, in order, with at least
+// one whole sector there: given a track past the end of its file, the library reads
+// nothing for minutes on end. The file is taken as the library takes it: the sectors from
+// one position to the next have the size of the mode of the track the first is in.
+bool CheckCueExtents(std::string_view text, uint64_t fileBytes, const std::string& data,
+                     std::string* why) {
+    int64_t trackBytes = 0; // a sector of the track being read
+    int64_t lastBytes = 0;  // ... of the track of the last position
+    int64_t lastFrame = -1;
+    int64_t lastOffset = 0;
+    int lastLine = 0;
+    std::string lastTime;
+    int lineNo = 0;
+    const auto refuse = [&](const std::string& what) {
+        return Fail(why, "line " + std::to_string(lineNo) + ": " + what);
+    };
+    for (size_t pos = 0; pos < text.size();) {
+        const size_t end = std::min(text.find('\n', pos), text.size());
+        std::string_view line = text.substr(pos, end - pos);
+        pos = end + 1;
+        ++lineNo;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        const auto words = SplitCueLine(line);
+        const std::string command = words.empty() ? std::string() : AsciiUpper(words[0]);
+        if (command == "TRACK") {
+            trackBytes = SectorBytes(words.size() > 2 ? AsciiUpper(words[2]) : std::string());
+            if (trackBytes == 0)
+                return refuse("a TRACK without a known mode");
+        } else if (command == "INDEX" && trackBytes > 0) {
+            const std::string time = words.size() > 2 ? words[2] : std::string();
+            const int64_t frame = ParseCueTime(time);
+            if (frame < 0)
+                return refuse("\"" + time + "\" is not a time (mm:ss:ff)");
+            if (lastFrame >= 0 && frame <= lastFrame)
+                return refuse(time + " does not come after " + lastTime + " (line " +
+                              std::to_string(lastLine) + ")");
+            const int64_t offset =
+                lastFrame < 0 ? frame * trackBytes : lastOffset + (frame - lastFrame) * lastBytes;
+            if (static_cast<uint64_t>(offset + trackBytes) > fileBytes)
+                return refuse(time + " lies past the end of the data file \"" + data + "\" (" +
+                              std::to_string(fileBytes) + " bytes)");
+            lastBytes = trackBytes;
+            lastFrame = frame;
+            lastOffset = offset;
+            lastLine = lineNo;
+            lastTime = time;
+        }
+    }
+    return true;
+}
+
 bool PrepareCue(const std::string& path, TCdImageSource& out, std::string* why) {
     const auto sheet = ReadSheet(path, why);
     if (!sheet)
         return false;
-    const auto files = CueFileLines(
-        DecodeCueText(std::span(reinterpret_cast<const std::byte*>(sheet->data()), sheet->size())));
+    const std::string text =
+        DecodeCueText(std::span(reinterpret_cast<const std::byte*>(sheet->data()), sheet->size()));
+    const auto files = CueFileLines(text);
     if (files.empty())
         return Fail(why, "The cue sheet \"" + path + "\" names no data file");
     if (files.size() > 1)
@@ -101,9 +170,17 @@ bool PrepareCue(const std::string& path, TCdImageSource& out, std::string* why) 
                              "; only a sheet with one BINARY file can be opened as a CD image");
     const fs::path data = Resolve(path, file.Name);
     std::error_code ec;
-    if (!fs::is_regular_file(data, ec))
-        return Fail(why, "The data file \"" + ControlCharsEscaped(data.string()) +
-                             "\" of the cue sheet \"" + path + "\" does not exist");
+    if (!fs::exists(data, ec))
+        return Fail(why, "The data file \"" + ControlCharsEscaped(data.string()) + "\" of the cue sheet \"" + path +
+                             "\" does not exist");
+    // The library would wait for ever on a named pipe, or read a device.
+    const auto dataBytes = FileSizeOf(data.string());
+    if (!dataBytes)
+        return Fail(why, "The data file \"" + ControlCharsEscaped(data.string()) + "\" of the cue sheet \"" + path +
+                             "\" is not a regular file");
+    std::string reason;
+    if (!CheckCueExtents(text, *dataBytes, data.string(), &reason))
+        return Fail(why, "The cue sheet \"" + path + "\", " + reason);
     // libcdio takes the data from the sheet's own name with "bin" for "cue".
     const fs::path expected = path.substr(0, path.size() - 3) + "bin";
     if (fs::equivalent(data, expected, ec)) {
@@ -121,6 +198,34 @@ bool PrepareCue(const std::string& path, TCdImageSource& out, std::string* why) 
         return false;
     out = {(*dir / "image.cue").string(), false};
     return true;
+}
+
+// Where the audio of a .toc FILE starts in its file, from what follows the file's name:
+// "[#byte offset] start", the start as mm:ss:ff or a count of samples. -1 when it is not
+// written in one of those ways (the library then judges the line).
+int64_t TocStartByte(std::string_view rest) {
+    const auto words = SplitCueLine(rest);
+    size_t next = 0;
+    int64_t offset = 0;
+    if (!words.empty() && words[0].starts_with('#')) {
+        const std::string& w = words[0];
+        const auto [end, err] = std::from_chars(w.data() + 1, w.data() + w.size(), offset);
+        if (err != std::errc() || end != w.data() + w.size() || offset < 0)
+            return -1;
+        next = 1;
+    }
+    if (next >= words.size())
+        return -1;
+    const std::string& start = words[next];
+    if (start.find(':') != std::string::npos) {
+        const int64_t frames = ParseCueTime(start);
+        return frames < 0 ? -1 : offset + frames * kCdSectorBytes;
+    }
+    int64_t samples = -1;
+    const auto [end, err] = std::from_chars(start.data(), start.data() + start.size(), samples);
+    if (err != std::errc() || end != start.data() + start.size() || samples < 0)
+        return -1;
+    return offset + samples * 4;
 }
 
 // Rewrites the file names of a .toc sheet (after FILE, AUDIOFILE and DATAFILE) to full
@@ -156,6 +261,26 @@ std::optional<std::string> AbsoluteTocNames(const std::string& path, const std::
                     full.find_first_of("\"\\") != std::string::npos) {
                     Fail(why, "The .toc file \"" + path + "\" names a file whose name can't be "
                                                           "taken over: " + ControlCharsEscaped(text));
+                    return std::nullopt;
+                }
+                // The library would wait for ever on a named pipe, or read a device.
+                const auto size = FileSizeOf(full);
+                if (!size) {
+                    Fail(why, "The data file \"" + ControlCharsEscaped(full) + "\" of the .toc file \"" + path +
+                                  "\" does not exist or is not a regular file");
+                    return std::nullopt;
+                }
+                // The library checks a length against the file, but not where the audio
+                // starts, and reads nothing for minutes from a start past the file's end.
+                const size_t lineEnd = std::min(sheet.find('\n', close), sheet.size());
+                const std::string_view rest =
+                    std::string_view(sheet).substr(close + 1, lineEnd - close - 1);
+                const int64_t start = word == "DATAFILE" ? 0 : TocStartByte(rest);
+                if (start >= 0 && static_cast<uint64_t>(start + kCdSectorBytes) > *size) {
+                    const auto line = 1 + std::count(sheet.begin(), sheet.begin() + close, '\n');
+                    Fail(why, "The .toc file \"" + path + "\", line " + std::to_string(line) +
+                                  ": the audio starts past the end of the data file \"" + ControlCharsEscaped(full) +
+                                  "\" (" + std::to_string(*size) + " bytes)");
                     return std::nullopt;
                 }
                 result += '"' + full + '"';

@@ -50,10 +50,10 @@ struct TCdTrackStream::Impl {
     size_t skipBytes = 0; // after a seek into a sector
     uint64_t position = 0;
 
-    // What was lost: sectors handed out that the drive never delivered (the reader cannot
-    // have verified them), and the sectors where the reader gave up on verifying (it also
-    // gives up on sectors that read, but differently each time).
-    std::vector<bool> delivered; // by the drive, one per sector of the track
+    // What was lost: sectors handed out that the drive did not deliver at their last read
+    // (silence stands in for them), and the sectors where the reader gave up on verifying
+    // (reads that never agreed).
+    std::vector<bool> delivered; // by the last read of each sector of the track
     std::set<long> unreadReturned;
     std::set<long> skipped;
     int emptyReadsInARow = 0;
@@ -121,24 +121,39 @@ long TCdTrackStream::Impl::ReadSectors(cdrom_drive_t* d, void* buffer, lsn_t beg
         scratch.resize(static_cast<size_t>(count) * CDIO_CD_FRAMESIZE_RAW);
         out = scratch.data();
     }
+    // A drive ends a read at its first bad sector. Left to retry from there, the reader would
+    // in the end give up on a whole stretch around the sector and hand out filler for the good
+    // sectors beside it, which no drive was ever asked for. So the read goes on after a bad
+    // sector, which is handed over as silence and noted as unread: the reader sees the same
+    // silence on each of its passes, a later pass that reads the sector replaces it (and the
+    // reader verifies it as any other), and a sector still unread when it is handed out is
+    // lost.
     const auto start = std::chrono::steady_clock::now();
-    const long n = disc->ReadAudio(begin, count, out);
+    long pos = 0;
+    while (pos < count) {
+        std::byte* at = out + pos * CDIO_CD_FRAMESIZE_RAW;
+        const long n = disc->ReadAudio(begin + pos, count - pos, at);
+        if (n == kCdDiscGone || (n <= 0 && ++emptyReadsInARow >= kMaxEmptyReadsInARow)) {
+            gone = true;
+            errno = ENOMEDIUM;
+            return -1;
+        }
+        const long got = std::max(0L, n);
+        if (got > 0)
+            emptyReadsInARow = 0;
+        for (long i = pos; i < pos + got + (pos + got < count ? 1 : 0); ++i)
+            if (begin + i >= first && begin + i < first + sectors)
+                delivered[static_cast<size_t>(begin + i - first)] = i < pos + got;
+        pos += got;
+        if (pos < count) {
+            std::fill_n(out + pos * CDIO_CD_FRAMESIZE_RAW, CDIO_CD_FRAMESIZE_RAW, std::byte{0});
+            ++pos;
+        }
+    }
     d->last_milliseconds = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                 std::chrono::steady_clock::now() - start)
                                                 .count());
-    if (n == kCdDiscGone || (n <= 0 && ++emptyReadsInARow >= kMaxEmptyReadsInARow)) {
-        gone = true;
-        errno = ENOMEDIUM;
-        return -1;
-    }
-    if (n > 0)
-        emptyReadsInARow = 0;
-    for (long i = 0; i < std::max(0L, n); ++i)
-        if (begin + i >= first && begin + i < first + sectors)
-            delivered[static_cast<size_t>(begin + i - first)] = true;
-    if (n < count)
-        errno = EIO;
-    return std::max(0L, n);
+    return count;
 }
 
 void TCdTrackStream::Impl::OnReader(long word, paranoia_cb_mode_t mode) {

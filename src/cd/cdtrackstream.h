@@ -18,10 +18,11 @@ constexpr int kCdMaxRetries = 20;
 // The audio of one CD track as a decoding stream, with the member functions of
 // TAudioStream: 44.1 kHz 16-bit stereo PCM, exactly the track's sectors.
 // Audio is read through libcdio-paranoia with every check on but never-skip off: a sector
-// that reads differently each time is re-read and verified, and one still unreadable after
-// kCdMaxRetries re-reads is given up on and counted (SkippedSectors), so a scratched disc
-// ends in a report rather than silent glitches or an endless retry. A disc taken out makes
-// the next read fail at once.
+// that reads differently each time is re-read and verified, and one still not verified after
+// kCdMaxRetries re-reads is given up on and counted (SkippedSectors); a sector the drive
+// does not read at all is tried again on each of the reader's passes, stands as silence
+// and is counted when it never reads. So a scratched disc ends in a report rather than
+// silent glitches or an endless retry. A disc taken out makes the next read fail at once.
 // The stream opens its own handle of the disc. Not thread-safe: one thread uses one stream.
 class TCdTrackStream {
 public:

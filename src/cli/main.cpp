@@ -7,6 +7,7 @@
 #include "cli/probecommand.h"
 #include "cli/tagscommand.h"
 #include "common/buildinfo.h"
+#include "common/stopsignals.h"
 #include "shell/settingsstore.h"
 
 #include <cstring>
@@ -96,6 +97,8 @@ void PrintHelp(std::ostream& out) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // A stop signal ends the tool within moments, whatever its workers are doing.
+    const bw::TStopDeadline deadline;
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
         PrintHelp(std::cerr);

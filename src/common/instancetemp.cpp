@@ -55,10 +55,14 @@ void RemoveOrphans(const fs::path& parent) {
 
 class TInstanceFolder {
 public:
-    ~TInstanceFolder() {
-        if (!path_.empty()) {
+    ~TInstanceFolder() { Remove(); }
+
+    void Remove() {
+        const std::unique_lock lock(mutex_, std::try_to_lock);
+        if (lock.owns_lock() && !path_.empty()) {
             std::error_code ignored;
             fs::remove_all(path_, ignored);
+            path_.clear();
         }
     }
 
@@ -84,11 +88,19 @@ private:
     fs::path path_;
 };
 
+TInstanceFolder& Folder() {
+    static TInstanceFolder folder;
+    return folder;
+}
+
 } // namespace
 
 std::string InstanceTemporaryFolder(std::string* why) {
-    static TInstanceFolder folder;
-    return folder.Get(why);
+    return Folder().Get(why);
+}
+
+void RemoveInstanceTemporaryFolder() {
+    Folder().Remove();
 }
 
 std::string LaneTemporaryFolder(int lane, std::string* why) {

@@ -11,6 +11,10 @@ namespace bw {
 // reason in *why, when it cannot be made.
 std::string InstanceTemporaryFolder(std::string* why = nullptr);
 
+// Removes the instance's folder now, with everything in it, for a program about to end at
+// once without running its destructors. Does nothing while another thread is making it.
+void RemoveInstanceTemporaryFolder();
+
 // The working folder of conversion lane `lane`, with a trailing separator: lane 0 (a run
 // that converts one file at a time) works in the instance folder itself; lanes 1, 2, ...
 // each in a sub-folder of it ("lane-1/", ...), made at first use, so that items converted

@@ -1,5 +1,6 @@
 #include "pipeline/acs_classes.h"
 
+#include "common/filebytes.h"
 #include "pipeline/acs_thread.h"
 
 #include <algorithm>
@@ -95,6 +96,11 @@ void TACSFileIn::OpenFile() {
         if (!stream_ || ownStream_) {
             if (fileName_.empty())
                 throw EACSException("The file name is not assigned");
+            // A file named by the user is only read when it is a regular one: a named pipe
+            // would hold the open until something writes to it. (A pipe is still read when
+            // handed over as a stream.)
+            if (!IsRegularFile(fileName_))
+                throw EACSException("Cannot open file " + fileName_ + ": not a regular file");
             std::string error;
             auto file = TACSFileStream::Open(fileName_, TACSFileStream::TMode::Read, error);
             if (!file)

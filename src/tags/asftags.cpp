@@ -1,6 +1,6 @@
 #include "tags/asftags.h"
 
-#include "audio/filehandle.h"
+#include "common/filehandle.h"
 #include "common/bytereader.h"
 #include "common/filebytes.h"
 #include "tags/asfguids.h"
@@ -92,9 +92,10 @@ bool Fail(std::string* error, std::string text) {
 
 bool PlaceAsfDescriptionTags(const std::string& path, std::string_view reserveName,
                              std::string* error) {
-    TFileHandle file(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+    std::string why;
+    TFileHandle file = OpenRegularFile(path, O_RDWR, &why);
     if (!file.IsOpen())
-        return Fail(error, "cannot reopen \"" + path + "\": " + std::strerror(errno));
+        return Fail(error, why);
     std::array<std::byte, kHeaderObjectHead> head{};
     if (!ReadAllAt(file.Get(), head, 0))
         return Fail(error, "cannot read the header of \"" + path + "\"");

@@ -48,18 +48,8 @@ std::string Reason(const std::string& what, const std::string& path) {
 
 
 bool OpenExisting(const std::string& path, int flags, TFd& fd, std::string& error) {
-    fd.Reset(::open(path.c_str(), flags | O_CLOEXEC));
-    if (!fd.Valid()) {
-        error = Reason("cannot open", path);
-        return false;
-    }
-    struct stat st{};
-    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = "not a regular file: " + path;
-        fd.Close();
-        return false;
-    }
-    return true;
+    fd.Reset(OpenRegularFile(path, flags, &error).Release());
+    return fd.Valid();
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "tags/tagsource.h"
 
+#include "common/filebytes.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -30,18 +32,11 @@ bool TFileSource::Open(const std::string& path) {
         fd_ = -1;
     }
     window_.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error_ = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
-    }
+    TFileHandle file = OpenRegularFile(path, O_RDONLY, &error_);
     struct stat st{};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error_ = "not a regular file: " + path;
-        ::close(fd);
+    if (!file.IsOpen() || ::fstat(file.Get(), &st) != 0)
         return false;
-    }
-    fd_ = fd;
+    fd_ = file.Release();
     size_ = static_cast<uint64_t>(st.st_size);
     return true;
 }

@@ -1,6 +1,7 @@
 #include "tools/wavfile.h"
 
 #include "common/bytereader.h"
+#include "common/filebytes.h"
 
 #include <array>
 #include <cerrno>
@@ -98,14 +99,13 @@ bool TWavReader::ReadAt(uint64_t offset, std::span<std::byte> into) {
 }
 
 bool TWavReader::Open(const std::string& path) {
-    fd_ = TFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    std::string why;
+    fd_ = TFd(OpenRegularFile(path, O_RDONLY, &why).Release());
     if (fd_.Get() < 0)
-        return Fail("cannot open: " + ErrnoText());
+        return Fail(why);
     struct stat st {};
     if (::fstat(fd_.Get(), &st) != 0)
         return Fail("cannot read: " + ErrnoText());
-    if (!S_ISREG(st.st_mode))
-        return Fail("not a regular file");
     const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
 
     std::array<std::byte, 12> riff{};

@@ -169,6 +169,22 @@ TEST_F(MainWindow, DamagedStoreIsReportedOnceAndTheProgramGoesOn) {
     EXPECT_FALSE(Child<QToolBar>(*form, "ToolBar1")->isHidden());
 }
 
+// Ended by a signal, the window shows no box (nobody may be there to close it, and it would
+// hold the program open): a settings file it can no longer write, damaged on disk while it
+// ran, is told on standard error.
+TEST_F(MainWindow, OnAStopSignalFailuresGoToStandardErrorNotToABox) {
+    Prepare({});
+    auto form = Start();
+    // "[", a byte that is no text, "=": no settings file can be read from that.
+    bwtest::WriteAll(StorePath().toStdString(), {std::byte{0x5B}, std::byte{0xFF}, std::byte{0x3D}});
+    testing::internal::CaptureStderr();
+    form->RequestStop();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(dialogs_.Shown.empty()) << dialogs_.Shown[0].Text;
+    const std::string text = "The settings could not be saved to " + StorePath().toStdString();
+    EXPECT_NE(err.find("Brindlewave: " + text), std::string::npos) << err;
+}
+
 TEST_F(MainWindow, WithoutSoundTheMessageShowsOnceAndThePlayerIsOff) {
     const QByteArray saved = qgetenv("SDL_AUDIODRIVER");
     qputenv("SDL_AUDIODRIVER", "no-such-driver");

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -124,15 +125,33 @@ TEST(CdImage, TocFileWithRelativeNamesReads) {
     CheckImage(image.Sheet, image, {true, true});
 }
 
+// A named pipe as a sheet's data file is refused before anything opens it (an open would
+// wait for a writer for ever), and so is every position past the end of the data file: one
+// sector short of it is still taken. A null reason: the sheet is taken.
 TEST(CdImage, SheetsThatCannotBeOpenedAreRefusedWithAReason) {
     TTempDir dir;
-    const auto image = MakeImage(dir.Path().string(), "good", {{1}});
+    const auto image = MakeImage(dir.Path().string(), "good", {{1}}); // 75 sectors
     const std::string bin = "\"" + image.Bin + "\"";
+    ASSERT_EQ(mkfifo(dir.File("pipe.bin").c_str(), 0600), 0);
+    const auto twoTracks = [&bin](const char* second, const char* mode = "AUDIO") {
+        return "FILE " + bin + " BINARY\n  TRACK 01 " + mode +
+               "\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 " + second + "\n";
+    };
     const struct {
         const char* Name;
         std::string Sheet;
         const char* Reason;
     } cases[] = {
+        {"last.cue", twoTracks("00:00:74"), nullptr},
+        {"past.cue", twoTracks("00:01:00"), "line 5: 00:01:00 lies past the end of the data file"},
+        // 84 sectors of 2048 bytes then one of 2352 fit into 75 raw sectors; 85 do not.
+        {"modes.cue", twoTracks("00:01:09", "MODE1/2048"), nullptr},
+        {"modes-past.cue", twoTracks("00:01:10", "MODE1/2048"), "line 5: 00:01:10 lies past"},
+        {"back.cue", twoTracks("00:00:00"), "line 5: 00:00:00 does not come after 00:00:00"},
+        {"pipe-bin.cue", "FILE \"pipe.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n",
+         "is not a regular file"},
+        {"last.toc", "CD_DA\nTRACK AUDIO\nFILE " + bin + " 00:00:74\n", nullptr},
+        {"past.toc", "CD_DA\nTRACK AUDIO\nFILE " + bin + " 00:01:00\n", "line 3: the audio starts"},
         {"two.cue", "FILE " + bin + " BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
                     "FILE " + bin + " BINARY\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n",
          "names several files"},
@@ -156,9 +175,9 @@ TEST(CdImage, SheetsThatCannotBeOpenedAreRefusedWithAReason) {
                                 reinterpret_cast<const std::byte*>(c.Sheet.data()) + c.Sheet.size()});
         TCdDriveList list;
         std::string why;
-        EXPECT_EQ(list.AddImage(path, &why), -1);
-        EXPECT_NE(why.find(c.Reason), std::string::npos) << why;
-        EXPECT_EQ(list.Count(), 0u);
+        EXPECT_EQ(list.AddImage(path, &why), c.Reason ? -1 : 0) << why;
+        EXPECT_NE(why.find(c.Reason ? c.Reason : ""), std::string::npos) << why;
+        EXPECT_EQ(list.Count(), c.Reason ? 0u : 1u);
     }
 }
 

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
-
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
 
 TEST(Cli, HelpAndVersion) {
     auto help = bwtest::Run({BW_CLI_PATH, "--help"});
@@ -21,4 +23,37 @@ TEST(Cli, UnknownCommandFailsWithAHint) {
     auto none = bwtest::Run({BW_CLI_PATH});
     EXPECT_EQ(none.ExitCode, 2);
     EXPECT_NE(none.Err.find("Usage:"), std::string::npos);
+}
+
+// A named pipe is never opened: one named like an audio file in a folder of audio files,
+// and one named as the data file of a .toc image. Opening one would wait for a writer for
+// ever; the time-out only guards the test against that hang.
+TEST(Cli, NamedPipesAreNeverOpened) {
+    bwtest::TTempDir dir;
+    std::filesystem::create_directories(dir.File("music"));
+    ASSERT_EQ(mkfifo(dir.File("music/a.wav").c_str(), 0600), 0);
+    bwtest::MakeTone(dir.File("music/b.wav"), 0.2);
+    const std::string toc = dir.File("disc.toc"), out = dir.File("out");
+    std::ofstream(toc) << "CD_DA\nTRACK AUDIO\nFILE \"music/a.wav\" 0\n";
+    const struct {
+        std::vector<std::string> Args;
+        int ExitCode;
+        std::string Out, Err; // a part of each
+    } cases[] = {
+        {{"probe", "--recursive", dir.File("music")}, 0, "\"" + dir.File("music/b.wav"), ""},
+        {{"convert", "--to", "flac", "--out", out, "--recursive", dir.File("music")}, 0,
+         "\"TargetPath\":\"" + out + "/b.flac\",\"Status\":\"Done\"", ""},
+        {{"cd", "drives", toc}, 1, "", "is not a regular file"},
+        {{"cd", "tracks", "--drive", toc}, 1, "", "is not a regular file"},
+        {{"convert", "--to", "flac", "--out", out, "--cd", toc}, 1, "", "is not a regular file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Args[0] + " " + c.Args[1]);
+        std::vector<std::string> args{"timeout", "-s", "KILL", "20", BW_CLI_PATH};
+        args.insert(args.end(), c.Args.begin(), c.Args.end());
+        const auto r = bwtest::Run(args);
+        EXPECT_EQ(r.ExitCode, c.ExitCode) << r.Err;
+        EXPECT_NE(r.Out.find(c.Out), std::string::npos) << r.Out;
+        EXPECT_NE(r.Err.find(c.Err), std::string::npos) << r.Err;
+    }
 }

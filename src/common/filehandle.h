@@ -4,7 +4,7 @@
 
 namespace bw {
 
-// Owns one POSIX file descriptor (a pipe end here) and closes it once.
+// Owns one POSIX file descriptor (a file, a pipe end) and closes it once.
 class TFileHandle {
 public:
     TFileHandle() = default;
