@@ -119,7 +119,8 @@ void RemoveFileQuietly(const std::string& path) {
 }
 
 TPendingOutput::TPendingOutput(std::string target)
-    : target_(std::move(target)), temporary_(TemporaryPathFor(target_)) {}
+    : target_(std::move(target)), temporary_(TemporaryPathFor(target_)),
+      targetExisted_(Exists(target_)) {}
 
 TPendingOutput::~TPendingOutput() { Discard(); }
 
@@ -131,6 +132,13 @@ bool TPendingOutput::Commit(std::string& error) {
     const bool moved = ReplaceWithTemporary(temporary_, target_, error);
     temporary_.clear();
     return moved;
+}
+
+void TPendingOutput::KeepPartial() {
+    std::string ignored;
+    if (!targetExisted_ && !Exists(target_))
+        Commit(ignored);
+    Discard();
 }
 
 void TPendingOutput::Discard() {

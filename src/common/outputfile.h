@@ -54,6 +54,11 @@ public:
 
     // The complete output takes the target's place; false (and error) when it cannot.
     bool Commit(std::string& error);
+    // A pipeline writer stopped part way: what it wrote still ends cleanly and is kept
+    // under the target's name, but only when no file stood there; an existing file is never
+    // traded for a partial one. The conversion's outputs never keep a stopped file (they
+    // discard it), so their writers are only ever given temporary names.
+    void KeepPartial();
     // Drops what was written (also done by the destructor). A cancelled or failed output
     // never appears under the target's name: a cut file there would pass for a finished
     // one, and a later run that leaves existing outputs alone would keep it.
@@ -62,6 +67,7 @@ public:
 private:
     std::string target_;
     std::string temporary_;
+    bool targetExisted_ = false;
 };
 
 } // namespace bw

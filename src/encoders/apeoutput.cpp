@@ -53,7 +53,7 @@ public:
     }
     // Everything is written: the compressor reads to the end.
     void Complete() { growing_->Complete(); }
-    // Stops the compressor where it is; what it wrote is dropped.
+    // Stops the compressor where it is; the shorter file it ends goes with the pending output.
     void Stop() {
         writer_.StopOutput();
         growing_->Complete();

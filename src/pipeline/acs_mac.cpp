@@ -62,15 +62,17 @@ void TMACOut::FinishOutput() {
     int result = kApeSuccess;
     std::string moveError;
     if (compressor_) {
-        // Only a whole file takes FileName: after an error or a stop what was written is
-        // dropped and whatever stood at FileName before stays.
-        const bool whole = !EndingOnError() && !StoppedEarly();
-        if (whole)
+        // After a stop the file still ends cleanly at the point reached, and is kept where
+        // it replaces nothing; after an error it is dropped and whatever stood at FileName
+        // before stays.
+        if (!EndingOnError())
             result = compressor_->Finish();
         compressor_.reset(); // removes an unfinished file
         if (pending_) {
-            if (!whole || result != kApeSuccess)
+            if (EndingOnError() || result != kApeSuccess)
                 pending_->Discard();
+            else if (StoppedEarly())
+                pending_->KeepPartial();
             else if (!pending_->Commit(moveError))
                 result = kApeInvalidOutputFile;
         }

@@ -260,9 +260,11 @@ void TWaveOut::FinishOutput() {
         error = "Cannot write " + FileName() + ": " + file->LastError();
     out_.reset();
     if (pending_) {
-        // A stopped output is dropped like a failed one: only a whole file takes the name.
-        if (EndingOnError() || !error.empty() || StoppedEarly())
+        // A stopped run keeps its partial file only where it replaces nothing.
+        if (EndingOnError() || !error.empty())
             pending_->Discard();
+        else if (StoppedEarly())
+            pending_->KeepPartial();
         else if (std::string why; !pending_->Commit(why))
             error = "Cannot create file " + FileName() + ": " + why;
         pending_.reset();

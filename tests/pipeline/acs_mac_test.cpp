@@ -90,9 +90,9 @@ TEST(TMACOut, CompressionLevelStoresOnlyKnownLevels) {
     EXPECT_EQ(out.MaxAudioBytes(), -1);
 }
 
-// A stopped file is dropped: only a whole file takes the output's name, and what stood
-// there before stays.
-TEST(TMACOut, StopLeavesNothingUnderTheName) {
+// A stopped file ends cleanly where it was stopped, and is kept only where it replaces
+// nothing: a partial file never takes the place of one that was there.
+TEST(TMACOut, StopLeavesAValidPrefix) {
     for (const bool existed : {false, true}) {
         SCOPED_TRACE(existed ? "over an existing file" : "new file");
         TMac m;
@@ -124,10 +124,19 @@ TEST(TMACOut, StopLeavesNothingUnderTheName) {
         }
         bwtest::WaitIdle(m.out);
         EXPECT_EQ(m.done.load(), 1);
-        EXPECT_EQ(m.Entries(), existed ? 2u : 1u); // the input, and the old file if any
+        EXPECT_EQ(m.Entries(), 2u); // nothing left beside the output
         if (existed) {
             EXPECT_TRUE(bwtest::ReadAll(m.dir.File("out.ape")) == old);
+            continue;
         }
+        const auto d = bwtest::DecodeStrict(m.dir.File("out.ape"), "s16le");
+        EXPECT_EQ(d.ExitCode, 0);
+        EXPECT_EQ(d.Err, "");
+        // The reads made before the stop came through: a whole number of blocks, not all.
+        EXPECT_GT(d.Pcm.size(), 0u);
+        EXPECT_LT(d.Pcm.size(), pcm.size() / 2);
+        EXPECT_EQ(d.Pcm.size() % 4, 0u);
+        EXPECT_TRUE(std::equal(d.Pcm.begin(), d.Pcm.end(), pcm.begin()));
     }
 }
 
