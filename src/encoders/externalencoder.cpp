@@ -293,30 +293,16 @@ bool EncodeResampledMpc(TItemContext& context, const TEncoderOptions& options, c
     if (folder.empty())
         return false;
     const TChannelInfo info = context.ConversionStream().Info();
-    const TScopedFile tempWav(folder + "temp.wav");
-    const TScopedFile temp2Wav(folder + "temp2.wav");
+    const std::string& shown = context.CurrentJob().TargetPath;
     const TScopedFile resampled(folder + "tempmpc.wav");
-    if (!WriteTempWav(context, tempWav.Path(), kShare))
+    if (!DecodeAndResample(context, folder, resampled.Path(), shown, kShare, MpcSampleRate(info.SampleRate),
+                           info.Channels))
         return false;
-    TWavConversion job;
-    job.TempWav = tempWav.Path();
-    job.Temp2Wav = temp2Wav.Path();
-    job.Output = resampled.Path();
-    job.ShownOutput = context.CurrentJob().TargetPath;
-    job.Share = kShare;
-    job.SampleRate = MpcSampleRate(info.SampleRate);
-    job.Channels = info.Channels;
-    job.Bits = 16;
-    if (!ConvertWav(context, job))
-        return false;
-    // The decoded source is no longer needed; the disk may be needed for the output.
-    RemoveFileQuietly(tempWav.Path());
-    RemoveFileQuietly(temp2Wav.Path());
 
     TAudioError error = TAudioError::Ok;
     const auto stream = TAudioStream::OpenFile(resampled.Path(), &error);
     if (!stream)
-        return FailItem(context, CantCreateFileMessage(job.ShownOutput) +
+        return FailItem(context, CantCreateFileMessage(shown) +
                                      "\nThe resampled audio can't be read (error code " +
                                      std::to_string(static_cast<int>(error)) + ").");
     return EncodeStream(context, TTargetType::Mpc, options, program, *stream, {kEncodingGaugeStart});

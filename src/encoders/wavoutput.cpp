@@ -280,6 +280,24 @@ bool ConvertWav(TItemContext& context, const TWavConversion& job) {
     return true;
 }
 
+bool DecodeAndResample(TItemContext& context, const std::string& folder, const std::string& output,
+                       const std::string& shownOutput, int share, int rate, int channels) {
+    const TScopedFile tempWav(folder + "temp.wav");
+    const TScopedFile temp2Wav(folder + "temp2.wav");
+    if (!WriteTempWav(context, tempWav.Path(), share))
+        return false;
+    TWavConversion job;
+    job.TempWav = tempWav.Path();
+    job.Temp2Wav = temp2Wav.Path();
+    job.Output = output;
+    job.ShownOutput = shownOutput;
+    job.Share = share;
+    job.SampleRate = rate;
+    job.Channels = channels;
+    job.Bits = 16;
+    return ConvertWav(context, job);
+}
+
 std::string PrepareWavPath(TItemContext& context) {
     const std::string& target = context.CurrentJob().TargetPath;
     std::error_code ec;

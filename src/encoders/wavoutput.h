@@ -43,6 +43,12 @@ struct TWavConversion {
 // and whatever was begun at Output is removed.
 bool ConvertWav(TItemContext& context, const TWavConversion& job);
 
+// The item's source decoded into folder's temp.wav (the gauge up to share) and taken by
+// ConvertWav to rate, channels and 16 bits into output, for an encoder that takes only some
+// formats; the working files in between are gone afterwards. False as ConvertWav.
+bool DecodeAndResample(TItemContext& context, const std::string& folder, const std::string& output,
+                       const std::string& shownOutput, int share, int rate, int channels);
+
 // What every output through the WAV path does first: an existing target that cannot be
 // replaced is an error before any work is done, and the private folder for the working files
 // is made. The folder (with its separator); empty after the error was shown.

@@ -81,25 +81,10 @@ bool RunWmaTarget(TItemContext& context, const TWmaOptions& options) {
     if (folder.empty())
         return false;
 
-    const TScopedFile tempWav(folder + "temp.wav");
-    const TScopedFile temp2Wav(folder + "temp2.wav");
+    // The decoded source is gone once it is resampled; the disk may be needed for the output.
     const TScopedFile tempWma(folder + "tempwma.wav");
-    if (!WriteTempWav(context, tempWav.Path(), kShare))
+    if (!DecodeAndResample(context, folder, tempWma.Path(), tempWma.Path(), kShare, rate, channels))
         return false;
-    TWavConversion job;
-    job.TempWav = tempWav.Path();
-    job.Temp2Wav = temp2Wav.Path();
-    job.Output = tempWma.Path();
-    job.ShownOutput = tempWma.Path();
-    job.Share = kShare;
-    job.SampleRate = rate;
-    job.Channels = channels;
-    job.Bits = 16;
-    if (!ConvertWav(context, job))
-        return false;
-    // The decoded source is no longer needed; the disk may be needed for the output.
-    RemoveFileQuietly(tempWav.Path());
-    RemoveFileQuietly(temp2Wav.Path());
 
     TAudioError error = TAudioError::Ok;
     const auto stream = TAudioStream::OpenFile(tempWma.Path(), &error);
