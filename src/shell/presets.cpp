@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 namespace bw {
 
@@ -74,12 +75,34 @@ bool IsPresetGroup(const QString& group) {
     return true;
 }
 
-// What the control takes of a stored number: its nearest value in range, never a wild index.
-int ControlValue(const std::string& name, int stored) {
-    if (std::find(kSwitches.begin(), kSwitches.end(), name) != kSwitches.end())
-        return stored != 0 ? 1 : 0;
-    const auto range = EncoderOptionRange(name);
-    return range ? std::clamp(stored, range->first, range->second) : stored;
+// One stored value of a preset: its name, as the store spells it too, and what the control
+// takes of a stored number (its nearest value in range, never a wild index).
+struct TPresetKey {
+    std::string Name;
+    QString StoreName;
+    bool Switch = false;
+    std::optional<std::pair<int, int>> Range;
+
+    int ControlValue(int stored) const {
+        if (Switch)
+            return stored != 0 ? 1 : 0;
+        return Range ? std::clamp(stored, Range->first, Range->second) : stored;
+    }
+};
+
+// Worked out once: a store may hold thousands of presets, each read key by key.
+const std::vector<TPresetKey>& PresetKeys() {
+    static const std::vector<TPresetKey> presetKeys = [] {
+        std::vector<TPresetKey> list;
+        for (std::string& name : EncoderOptionNames()) {
+            const bool isSwitch = std::find(kSwitches.begin(), kSwitches.end(), name) != kSwitches.end();
+            const auto range = EncoderOptionRange(name);
+            QString storeName = QString::fromStdString(name);
+            list.push_back({std::move(name), std::move(storeName), isSwitch, range});
+        }
+        return list;
+    }();
+    return presetKeys;
 }
 
 void Apply(TEncoderOptions& options, const std::string& name, int value) {
@@ -88,9 +111,9 @@ void Apply(TEncoderOptions& options, const std::string& name, int value) {
 }
 
 void WriteValues(TSettingsStore& store, const QString& group, const TEncoderOptions& options) {
-    for (const std::string& name : EncoderOptionNames())
-        store.WriteGroupInteger(group, QString::fromStdString(name),
-                                ControlValue(name, EncoderOptionValue(options, name).value_or(0)));
+    for (const TPresetKey& key : PresetKeys())
+        store.WriteGroupInteger(group, key.StoreName,
+                                key.ControlValue(EncoderOptionValue(options, key.Name).value_or(0)));
 }
 
 } // namespace
@@ -113,10 +136,11 @@ int StoredPresetCount(const TSettingsStore& store) {
     const int total = store.ReadInteger(keys::kQualityTotal).value_or(0);
     if (total <= 0)
         return 0;
-    // Group by group: listing the groups would read every key of the store, for each
-    // preset that is read after it.
+    // Group by group, by its name first: listing the groups, or one group's keys, walks
+    // every key of a store that may hold thousands of presets.
+    const QString name = QString::fromLatin1(keys::kPresetName);
     int n = 0;
-    while (n < total && store.HasGroup(GroupName(n)))
+    while (n < total && (store.HasGroupValue(GroupName(n), name) || store.HasGroup(GroupName(n))))
         ++n;
     return n;
 }
@@ -134,13 +158,13 @@ TPresetValues ReadPreset(const TSettingsStore& store, int index) {
     if (index < 0)
         return out;
     const QString group = GroupName(index);
-    for (const std::string& name : EncoderOptionNames()) {
-        const auto stored = store.ReadGroupInteger(group, QString::fromStdString(name));
+    for (const TPresetKey& key : PresetKeys()) {
+        const auto stored = store.ReadGroupInteger(group, key.StoreName);
         if (!stored) {
-            out.Error = "Failed to get data for '" + name + "'";
+            out.Error = "Failed to get data for '" + key.Name + "'";
             break;
         }
-        out.Values.emplace_back(name, ControlValue(name, *stored));
+        out.Values.emplace_back(key.Name, key.ControlValue(*stored));
     }
     // A value read shows that the group is there; only without one are its keys listed.
     if (out.Values.empty() && !store.HasGroup(group))

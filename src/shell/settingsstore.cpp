@@ -79,6 +79,10 @@ bool TSettingsStore::HasGroup(const QString& group) const {
     return has;
 }
 
+bool TSettingsStore::HasGroupValue(const QString& group, const QString& name) const {
+    return !group.isEmpty() && settings_->contains(GroupKey(group, name));
+}
+
 std::string TSettingsStore::ReadGroupString(const QString& group, const QString& name) const {
     return settings_->value(GroupKey(group, name)).toString().toStdString();
 }

@@ -39,6 +39,8 @@ public:
     // looks at the one group alone.
     std::vector<QString> Groups() const;
     bool HasGroup(const QString& group) const;
+    // Whether the group holds that value: one look-up.
+    bool HasGroupValue(const QString& group, const QString& name) const;
     std::string ReadGroupString(const QString& group, const QString& name) const;
     std::optional<int> ReadGroupInteger(const QString& group, const QString& name) const;
     void WriteGroupInteger(const QString& group, const QString& name, int value);
