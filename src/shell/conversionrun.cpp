@@ -225,6 +225,8 @@ void TConversionRun::FinishRow(size_t row, bool written, const TAudioStream* str
         SetStatus(kStatusDone);
         rows_[row].Checked = false;
         observer_.RowUnchecked(row);
+    } else {
+        files_.Abandoned(rows_[row].Item.TargetPath);
     }
     CountFinished();
 }

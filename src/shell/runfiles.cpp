@@ -54,6 +54,8 @@ void TRunFiles::Written(const std::string& path) {
         outputIds_.emplace(id, owner->second);
 }
 
+void TRunFiles::Abandoned(const std::string& path) { outputPaths_.erase(Normalised(path)); }
+
 const std::string* TRunFiles::OutputOf(const std::string& path) const {
     if (const auto at = outputPaths_.find(Normalised(path)); at != outputPaths_.end())
         return &at->second;

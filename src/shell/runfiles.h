@@ -28,6 +28,9 @@ public:
     // Written; afterwards by the file too.
     void AddOutput(const std::string& path, const std::string& source);
     void Written(const std::string& path);
+    // The item writing path ended without its output (failed or cancelled): another item
+    // may write there after all.
+    void Abandoned(const std::string& path);
     // The source of the item that writes or has written path; null when none does.
     const std::string* OutputOf(const std::string& path) const;
 

@@ -235,9 +235,19 @@ TEST(ConversionRun, NoOutputReplacesWhatTheRunReadsOrWrites) {
             item.SourcePath = "t" + std::to_string(item.Track);
             s.Rows.push_back({item, true, "-"});
         }
+        // A file cut short fails after it began its output, which the next may then write.
+        const std::string cut = make(6, "c.flac");
+        std::filesystem::resize_file(cut, std::filesystem::file_size(cut) / 2);
+        s.Rows.push_back(RowFor(cut));
+        s.Rows.push_back(RowFor(make(4, "c.ogg")));
         auto run = s.Make(TTargetType::Mp3);
         run->SetCdDrives(&drives);
         run->Run();
+        EXPECT_EQ(s.Rows[8].Status, "Error");
+        if (lanes == 1) { // with several at once the cut one may still be writing
+            EXPECT_EQ(s.Rows[9].Status, "Done") << s.Rows[9].Reason;
+        }
+        s.Rows.resize(8);
         const std::string replaces = "the output would replace a source of this run";
         const std::vector<std::pair<std::string, std::string>> expected{
             {"Done", ""}, {"Error", "the same output as " + work.File("song2.flac")},
