@@ -361,23 +361,16 @@ TEST(ConversionRun, CancelWithSeveralFilesAtOnce) {
         s.Rows.push_back(RowFor(dir.File(name)));
     }
     // The user thinks the question over long enough for both files to end, were they let.
-    struct TSlowUser final : TDialogs {
-        std::vector<std::string> Asked;
-        void Show(TMessageKind, const std::string&, const std::string&) override {}
-        TAnswer Ask(TMessageKind, const std::string&, const std::string& text,
-                    const std::vector<TAnswer>&) override {
-            Asked.push_back(text);
-            std::this_thread::sleep_for(std::chrono::seconds(3));
-            return TAnswer::Yes;
-        }
-    } user;
-    TConversionRun run(s.Rows, TTargetType::Mp3, {}, s.Settings, user, s.Observer);
+    s.Dialogs.WhileAsking = [] { std::this_thread::sleep_for(std::chrono::seconds(3)); };
+    s.Dialogs.Answers = {TAnswer::Yes};
+    auto run = s.Make(TTargetType::Mp3);
     s.Observer.OnEvents = [&] {
-        if (user.Asked.empty() && s.Observer.Statuses[0].size() == 1 && s.Observer.Statuses[1].size() == 1)
-            run.AskCancel();
+        if (s.Dialogs.Shown.empty() && s.Observer.Statuses[0].size() == 1 && s.Observer.Statuses[1].size() == 1)
+            run->AskCancel();
     };
-    run.Run();
-    EXPECT_EQ(user.Asked, std::vector<std::string>{"Are you sure to stop the conversion of the current files?"});
+    run->Run();
+    ASSERT_EQ(s.Dialogs.Shown.size(), 1u);
+    EXPECT_EQ(s.Dialogs.Shown[0].Text, "Are you sure to stop the conversion of the current files?");
     for (const auto& row : s.Rows)
         EXPECT_TRUE(row.Status.ends_with("% Canceled")) << row.Status;
     EXPECT_TRUE(FolderEntries(dir.File("out")).empty());

@@ -3,6 +3,7 @@
 #include "core/dialogs.h"
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ public:
     bw::TAnswer Ask(bw::TMessageKind kind, const std::string& caption, const std::string& text,
                     const std::vector<bw::TAnswer>& buttons) override {
         Shown.push_back({kind, caption, text});
+        if (WhileAsking)
+            WhileAsking();
         if (!Answers.empty()) {
             const bw::TAnswer a = Answers.front();
             Answers.pop_front();
@@ -49,6 +52,7 @@ public:
 
     std::vector<TShown> Shown;
     std::deque<bw::TAnswer> Answers;
+    std::function<void()> WhileAsking;           // the user thinking a question over
     std::vector<std::string> NextFiles;          // what the open-file dialog returns next
     std::vector<std::string> LastFilters;        // the filters it was given
     std::optional<std::string> NextFolder;       // what the folder picker returns next
