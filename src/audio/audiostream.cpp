@@ -1,8 +1,6 @@
 #include "audio/audiostream.h"
 
 #include "audio/ffmpegptr.h"
-#include "cd/albumimage.h"
-#include "cd/cdtrackstream.h"
 #include "common/filebytes.h"
 
 extern "C" {
@@ -132,8 +130,9 @@ void QuietLibraryLog() {
 } // namespace
 
 struct TAudioStream::Impl {
-    // Set for a CD track: every operation goes to it instead of the decoder.
-    std::unique_ptr<TCdTrackStream> cd;
+    // Set for PCM read rather than decoded (a CD track): every operation goes to it
+    // instead of the decoder.
+    std::unique_ptr<TPcmSource> source;
     // Set for a range of a file: the whole file's stream, and the range in its bytes.
     std::unique_ptr<TAudioStream> whole;
     uint64_t rangeFirst = 0;
@@ -575,34 +574,10 @@ std::unique_ptr<TAudioStream> TAudioStream::OpenFile(const std::string& path, TA
     return s;
 }
 
-std::unique_ptr<TAudioStream> TAudioStream::OpenCdTrack(const TCdDriveEntry& drive, int track,
-                                                        TCdSystem& system, TAudioError* error,
-                                                        std::string* why, TChannelPolicy policy,
-                                                        TSampleDepth depth) {
-    if (drive.Album) {
-        const auto& tracks = drive.Album->Tracks;
-        if (track < 1 || static_cast<size_t>(track) > tracks.size()) {
-            if (error)
-                *error = TAudioError::IllegalParam;
-            if (why)
-                *why = "The album image has no track " + std::to_string(track);
-            return nullptr;
-        }
-        const TAlbumTrack& t = tracks[static_cast<size_t>(track - 1)];
-        TAudioError e = TAudioError::Ok;
-        auto s = OpenFileRange(t.Path, t.First, t.End, &e, policy, depth);
-        if (error)
-            *error = e;
-        if (!s && why)
-            *why = "Can't read track " + std::to_string(track) + " from \"" + t.Path + "\"";
-        return s;
-    }
-    auto cd = TCdTrackStream::Open(drive, track, error, why, system);
-    if (!cd)
-        return nullptr;
+std::unique_ptr<TAudioStream> TAudioStream::FromSource(std::unique_ptr<TPcmSource> source) {
     std::unique_ptr<TAudioStream> s(new TAudioStream());
-    s->impl_->info = cd->Info();
-    s->impl_->cd = std::move(cd);
+    s->impl_->info = source->Info();
+    s->impl_->source = std::move(source);
     return s;
 }
 
@@ -635,9 +610,13 @@ std::unique_ptr<TAudioStream> TAudioStream::OpenFileRange(const std::string& pat
     return s;
 }
 
-int64_t TAudioStream::LostSectors() const { return impl_->cd ? impl_->cd->SkippedSectors() : 0; }
+int64_t TAudioStream::LostSectors() const {
+    return impl_->source ? impl_->source->SkippedSectors() : 0;
+}
 
-std::string TAudioStream::ProblemText() const { return impl_->cd ? impl_->cd->ErrorText() : std::string(); }
+std::string TAudioStream::ProblemText() const {
+    return impl_->source ? impl_->source->ErrorText() : std::string();
+}
 
 bool TAudioStream::DeliveredAll() const {
     const Impl& d = *impl_;
@@ -645,8 +624,9 @@ bool TAudioStream::DeliveredAll() const {
         return !d.rangeShort && d.whole->DeliveredAll();
     // A CD track whose every sector came back is whole; sectors given up on are reported
     // apart (LostSectors), since what was read around them is worth keeping.
-    if (d.cd)
-        return d.cd->LastError() == TAudioError::Ok || d.cd->LastError() == TAudioError::Ended;
+    if (d.source)
+        return d.source->LastError() == TAudioError::Ok ||
+               d.source->LastError() == TAudioError::Ended;
     if (d.failed)
         return false;
     if (d.seeked || !d.ended)
@@ -661,8 +641,8 @@ bool TAudioStream::DeliveredAll() const {
 uint64_t TAudioStream::StatedLengthBytes() const {
     if (impl_->whole)
         return impl_->rangeLength;
-    if (impl_->cd)
-        return impl_->cd->StatedLengthBytes();
+    if (impl_->source)
+        return impl_->source->StatedLengthBytes();
     return impl_->stated ? impl_->statedLength : 0;
 }
 
@@ -670,33 +650,33 @@ TChannelInfo TAudioStream::Info() const { return impl_->info; }
 uint64_t TAudioStream::LengthBytes() const {
     if (impl_->whole)
         return impl_->rangeLength;
-    return impl_->cd ? impl_->cd->LengthBytes() : impl_->length;
+    return impl_->source ? impl_->source->LengthBytes() : impl_->length;
 }
 bool TAudioStream::LengthIsExact() const {
-    return impl_->cd || impl_->whole ? true : impl_->exact;
+    return impl_->source || impl_->whole ? true : impl_->exact;
 }
 uint64_t TAudioStream::Position() const {
     if (impl_->whole)
         return impl_->position;
-    return impl_->cd ? impl_->cd->Position() : impl_->position;
+    return impl_->source ? impl_->source->Position() : impl_->position;
 }
 bool TAudioStream::AtEnd() const {
     if (impl_->whole)
         return impl_->position >= impl_->rangeLength || impl_->rangeShort || impl_->whole->AtEnd();
-    return impl_->cd ? impl_->cd->AtEnd() : impl_->ended && impl_->pendingSize == 0;
+    return impl_->source ? impl_->source->AtEnd() : impl_->ended && impl_->pendingSize == 0;
 }
 TAudioError TAudioStream::LastError() const {
     if (impl_->whole && impl_->lastError != TAudioError::Ok)
         return impl_->lastError;
     if (impl_->whole)
         return impl_->whole->LastError();
-    return impl_->cd ? impl_->cd->LastError() : impl_->lastError;
+    return impl_->source ? impl_->source->LastError() : impl_->lastError;
 }
 
 int64_t TAudioStream::Read(std::span<std::byte> out) {
     Impl& d = *impl_;
-    if (d.cd)
-        return d.cd->Read(out);
+    if (d.source)
+        return d.source->Read(out);
     if (d.whole)
         return d.ReadRange(out);
     const auto blockAlign = static_cast<size_t>(d.info.BlockAlign());
@@ -728,8 +708,8 @@ int64_t TAudioStream::Read(std::span<std::byte> out) {
 
 bool TAudioStream::Seek(uint64_t bytePos) {
     Impl& d = *impl_;
-    if (d.cd)
-        return d.cd->Seek(bytePos);
+    if (d.source)
+        return d.source->Seek(bytePos);
     if (d.whole) {
         const auto block = static_cast<uint64_t>(d.info.BlockAlign());
         bytePos -= bytePos % block;

@@ -10,10 +10,6 @@
 
 namespace bw {
 
-struct TCdDriveEntry;
-class TCdTrackStream;
-class TCdSystem;
-
 // What a stream delivers: interleaved PCM at the source's own rate and channel count,
 // 16-bit signed little-endian, or 8-bit unsigned where the source itself is 8-bit, or
 // packed 24-bit signed little-endian (3 bytes a sample) where a stream asked for it
@@ -58,6 +54,28 @@ enum class TSampleDepth {
     Keep24,
 };
 
+// PCM that the binding does not decode but is handed ready, in the format of TChannelInfo:
+// the audio of a CD track, which the CD layer reads from the disc. A source is read through
+// a TAudioStream (TAudioStream::FromSource), with the meanings its member functions give.
+class TPcmSource {
+public:
+    virtual ~TPcmSource() = default;
+
+    virtual TChannelInfo Info() const = 0;
+    // Exact: a source knows its length.
+    virtual uint64_t LengthBytes() const = 0;
+    virtual uint64_t StatedLengthBytes() const = 0;
+    virtual int64_t Read(std::span<std::byte> out) = 0;
+    virtual uint64_t Position() const = 0;
+    virtual bool Seek(uint64_t bytePos) = 0;
+    virtual bool AtEnd() const = 0;
+    virtual TAudioError LastError() const = 0;
+    // Sectors the reader had to give up on, each counted once.
+    virtual int64_t SkippedSectors() const = 0;
+    // Why the source failed or what it lost, naming it; empty when all is well.
+    virtual std::string ErrorText() const = 0;
+};
+
 // A decoding stream over one audio file (any source format but CD tracks), on FFmpeg.
 // The PCM is the same as FFmpeg's own command-line decode of the file to s16le (u8 for
 // 8-bit sources, s24le for sources kept at 24 bits): sources of more than 16 bits are
@@ -81,16 +99,10 @@ public:
     OpenFileRange(const std::string& path, int64_t first, int64_t end, TAudioError* error = nullptr,
                   TChannelPolicy policy = TChannelPolicy::DownmixToStereo,
                   TSampleDepth depth = TSampleDepth::Reduce16);
-    // Opens track t (1 = the disc's first track) of a CD drive or disc image, read
-    // accurately (see TCdTrackStream): 44.1 kHz 16-bit stereo; or of an album image: the
-    // track's range of its audio file (OpenFileRange), at the file's rate, with policy and
-    // depth as for a file. On failure returns null and sets *error and *why (when given).
-    // The drive is reached through system (its list's own, SystemCd() for the real one).
-    static std::unique_ptr<TAudioStream>
-    OpenCdTrack(const TCdDriveEntry& drive, int track, TCdSystem& system,
-                TAudioError* error = nullptr, std::string* why = nullptr,
-                TChannelPolicy policy = TChannelPolicy::DownmixToStereo,
-                TSampleDepth depth = TSampleDepth::Reduce16);
+    // Wraps PCM that is read rather than decoded (a CD track, which the CD layer reads
+    // sector by sector) as a stream, so that it is played and converted as any file.
+    // Every call goes to the source; the length is exact.
+    static std::unique_ptr<TAudioStream> FromSource(std::unique_ptr<TPcmSource> source);
     ~TAudioStream();
     TAudioStream(const TAudioStream&) = delete;
     TAudioStream& operator=(const TAudioStream&) = delete;
@@ -128,10 +140,10 @@ public:
     uint64_t StatedLengthBytes() const;
     TAudioError LastError() const;
     // Sectors of a CD track the reader had to give up on (their audio is a best guess);
-    // 0 for files.
+    // 0 for files (TPcmSource::SkippedSectors).
     int64_t LostSectors() const;
     // What went wrong reading a CD track, naming it ("the disc was taken out", sectors
-    // lost); empty for files and for a track read whole.
+    // lost); empty for files and for a track read whole (TPcmSource::ErrorText).
     std::string ProblemText() const;
 
 private:

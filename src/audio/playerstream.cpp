@@ -144,13 +144,13 @@ std::unique_ptr<TPlayerStream> TPlayerStream::OpenFile(const std::string& path,
     return Start(std::move(stream), error);
 }
 
-std::unique_ptr<TPlayerStream> TPlayerStream::OpenCdTrack(const TCdDriveEntry& drive, int track,
-                                                          TCdSystem& system, TAudioError* error,
-                                                          std::string* why) {
+std::unique_ptr<TPlayerStream>
+TPlayerStream::OpenWith(const std::function<std::unique_ptr<TAudioStream>(TAudioError*)>& open,
+                        TAudioError* error) {
     if (!OutputReady(error))
         return nullptr;
     TAudioError e = TAudioError::Ok;
-    auto stream = TAudioStream::OpenCdTrack(drive, track, system, &e, why);
+    auto stream = open(&e);
     if (!stream) {
         if (error)
             *error = e;

@@ -2,6 +2,7 @@
 
 #include "audio/audiostream.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,12 +25,12 @@ public:
     // Null on failure. The stream starts stopped at position 0.
     static std::unique_ptr<TPlayerStream> OpenFile(const std::string& path,
                                                    TAudioError* error = nullptr);
-    // Opens track t (1 = the disc's first track) of a CD drive or disc image for playback,
-    // read as the conversion reads it. Null on failure, with *why when the drive says why.
-    static std::unique_ptr<TPlayerStream> OpenCdTrack(const TCdDriveEntry& drive, int track,
-                                                      TCdSystem& system,
-                                                      TAudioError* error = nullptr,
-                                                      std::string* why = nullptr);
+    // Opens for playback the stream that open makes: a CD track, which the CD layer opens as
+    // the conversion reads it. open is called only once the output is ready. Null on
+    // failure, with the error open gave.
+    static std::unique_ptr<TPlayerStream>
+    OpenWith(const std::function<std::unique_ptr<TAudioStream>(TAudioError*)>& open,
+             TAudioError* error = nullptr);
     ~TPlayerStream(); // stops playback and closes the device
     TPlayerStream(const TPlayerStream&) = delete;
     TPlayerStream& operator=(const TPlayerStream&) = delete;

@@ -1,5 +1,7 @@
 #include "cd/cdtrackstream.h"
 
+#include "cd/albumimage.h"
+
 #include <cdio/cdio.h>
 #include <cdio/paranoia/cdda.h>
 #include <cdio/paranoia/paranoia.h>
@@ -329,6 +331,33 @@ std::string TCdTrackStream::ErrorText() const {
         return s.TrackName() + ": " + std::to_string(lost) + (lost == 1 ? " sector" : " sectors") +
                " could not be read and " + (lost == 1 ? "was" : "were") + " lost";
     return {};
+}
+
+std::unique_ptr<TAudioStream> OpenCdTrack(const TCdDriveEntry& drive, int track,
+                                          TCdSystem& system, TAudioError* error, std::string* why,
+                                          TChannelPolicy policy, TSampleDepth depth) {
+    if (drive.Album) {
+        const auto& tracks = drive.Album->Tracks;
+        if (track < 1 || static_cast<size_t>(track) > tracks.size()) {
+            if (error)
+                *error = TAudioError::IllegalParam;
+            if (why)
+                *why = "The album image has no track " + std::to_string(track);
+            return nullptr;
+        }
+        const TAlbumTrack& t = tracks[static_cast<size_t>(track - 1)];
+        TAudioError e = TAudioError::Ok;
+        auto s = TAudioStream::OpenFileRange(t.Path, t.First, t.End, &e, policy, depth);
+        if (error)
+            *error = e;
+        if (!s && why)
+            *why = "Can't read track " + std::to_string(track) + " from \"" + t.Path + "\"";
+        return s;
+    }
+    auto cd = TCdTrackStream::Open(drive, track, error, why, system);
+    if (!cd)
+        return nullptr;
+    return TAudioStream::FromSource(std::move(cd));
 }
 
 } // namespace bw

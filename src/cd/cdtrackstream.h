@@ -15,8 +15,8 @@ namespace bw {
 // Re-reads of one sector the verifying reader makes before it gives the sector up.
 constexpr int kCdMaxRetries = 20;
 
-// The audio of one CD track as a decoding stream, with the member functions of
-// TAudioStream: 44.1 kHz 16-bit stereo PCM, exactly the track's sectors.
+// The audio of one CD track as the PCM source of a TAudioStream (OpenCdTrack), with the
+// member functions of TAudioStream: 44.1 kHz 16-bit stereo PCM, exactly the track's sectors.
 // Audio is read through libcdio-paranoia with every check on but never-skip off: a sector
 // that reads differently each time is re-read and verified, and one still not verified after
 // kCdMaxRetries re-reads is given up on and counted (SkippedSectors); a sector the drive
@@ -24,7 +24,7 @@ constexpr int kCdMaxRetries = 20;
 // and is counted when it never reads. So a scratched disc ends in a report rather than
 // silent glitches or an endless retry. A disc taken out makes the next read fail at once.
 // The stream opens its own handle of the disc. Not thread-safe: one thread uses one stream.
-class TCdTrackStream {
+class TCdTrackStream : public TPcmSource {
 public:
     // Opens track t (1 = the disc's first track) of a drive. On failure returns null and
     // sets *error and *why (when given).
@@ -32,31 +32,31 @@ public:
                                                 TAudioError* error = nullptr,
                                                 std::string* why = nullptr,
                                                 TCdSystem& system = SystemCd());
-    ~TCdTrackStream();
+    ~TCdTrackStream() override;
     TCdTrackStream(const TCdTrackStream&) = delete;
     TCdTrackStream& operator=(const TCdTrackStream&) = delete;
 
-    TChannelInfo Info() const;
-    uint64_t LengthBytes() const;
+    TChannelInfo Info() const override;
+    uint64_t LengthBytes() const override;
     bool LengthIsExact() const { return true; }
-    uint64_t StatedLengthBytes() const { return LengthBytes(); }
+    uint64_t StatedLengthBytes() const override { return LengthBytes(); }
 
     // Reads up to out.size() bytes (whole sample frames of 4 bytes). Returns the bytes
     // written; 0 at the end of the track; -1 on a read error (LastError, ErrorText).
-    int64_t Read(std::span<std::byte> out);
-    uint64_t Position() const;
+    int64_t Read(std::span<std::byte> out) override;
+    uint64_t Position() const override;
     // Moves to a byte position (rounded down to a whole sample frame); false past the end.
-    bool Seek(uint64_t bytePos);
-    bool AtEnd() const;
+    bool Seek(uint64_t bytePos) override;
+    bool AtEnd() const override;
     // False once a read failed or a sector had to be given up on.
     bool DeliveredAll() const;
-    TAudioError LastError() const;
+    TAudioError LastError() const override;
 
     // Sectors lost so far, each counted once: those the drive never delivered, and those
     // whose reads never agreed.
-    int64_t SkippedSectors() const;
+    int64_t SkippedSectors() const override;
     // Why the stream failed or what it lost, naming the track; empty when all is well.
-    std::string ErrorText() const;
+    std::string ErrorText() const override;
 
     struct Impl;
 
@@ -64,5 +64,16 @@ private:
     TCdTrackStream();
     std::unique_ptr<Impl> impl_;
 };
+
+// Opens track t (1 = the disc's first track) of a CD drive or disc image as a stream, read
+// accurately (TCdTrackStream): 44.1 kHz 16-bit stereo; or of an album image: the track's
+// range of its audio file (TAudioStream::OpenFileRange), at the file's rate, with policy and
+// depth as for a file. On failure returns null and sets *error and *why (when given).
+// The drive is reached through system (its list's own, SystemCd() for the real one).
+std::unique_ptr<TAudioStream> OpenCdTrack(const TCdDriveEntry& drive, int track,
+                                          TCdSystem& system, TAudioError* error = nullptr,
+                                          std::string* why = nullptr,
+                                          TChannelPolicy policy = TChannelPolicy::DownmixToStereo,
+                                          TSampleDepth depth = TSampleDepth::Reduce16);
 
 } // namespace bw

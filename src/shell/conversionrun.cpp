@@ -2,6 +2,7 @@
 
 #include "audio/audiostream.h"
 #include "cd/cddrives.h"
+#include "cd/cdtrackstream.h"
 #include "common/outputfile.h"
 #include "tags/cdatrack.h"
 #include "encoders/apeoutput.h"
@@ -349,8 +350,8 @@ bool TConversionRun::OpenConversionStream(const TmyMusicFile& item, std::string&
             return false;
         }
         std::string reason;
-        stream_ = TAudioStream::OpenCdTrack(cdDrives_->At(item.CdDrive), item.Track,
-                                            cdDrives_->System(), nullptr, &reason, policy, depth);
+        stream_ = OpenCdTrack(cdDrives_->At(item.CdDrive), item.Track, cdDrives_->System(),
+                              nullptr, &reason, policy, depth);
         if (!stream_)
             why = "Can't read \"" + item.SourcePath + "\" from \"" + cdDrives_->At(item.CdDrive).Text +
                   "\": " + reason;
@@ -382,8 +383,8 @@ bool TConversionRun::OpenCdaTrack(const TmyMusicFile& item, std::string& why) {
                               (t.StartLsn == start || t.StartLsn + 150 == start);
             if (!here)
                 continue;
-            stream_ = TAudioStream::OpenCdTrack(cdDrives_->At(d), t.Number, cdDrives_->System(),
-                                                nullptr, &why);
+            stream_ = OpenCdTrack(cdDrives_->At(d), t.Number, cdDrives_->System(), nullptr,
+                                  &why);
             if (stream_)
                 return true;
         }

@@ -1,6 +1,7 @@
 #include "shell/playeropen.h"
 
 #include "cd/cddrives.h"
+#include "cd/cdtrackstream.h"
 
 namespace bw {
 
@@ -18,8 +19,11 @@ std::unique_ptr<TPlayerStream> OpenPlayerStream(const TmyMusicFile& item, TCdDri
     // The player reads the disc through a handle of its own: the list's, kept open by a
     // track query, is not needed any more.
     drives.Release(item.CdDrive);
-    return TPlayerStream::OpenCdTrack(drives.At(item.CdDrive), item.Track, drives.System(), error,
-                                      why);
+    return TPlayerStream::OpenWith(
+        [&](TAudioError* e) {
+            return OpenCdTrack(drives.At(item.CdDrive), item.Track, drives.System(), e, why);
+        },
+        error);
 }
 
 } // namespace bw
