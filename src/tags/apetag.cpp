@@ -298,7 +298,9 @@ void TAPETag::ReadPictures(TTagSource& source, const TPictureOffer& offer, std::
         const bool named = zero != value.end();
         cover.Description = named ? Utf8OrLatin1(AsText(std::span(value.begin(), zero))) : std::string();
         cover.Data.assign(named ? zero + 1 : value.begin(), value.end());
-        cover.PictureType = name == AsciiUpper(kFrontCoverItem) ? kFrontCoverType : name == "COVER ART (BACK)" ? 4 : 0;
+        cover.PictureType = name == AsciiUpper(kFrontCoverItem) ? kFrontCoverType
+                            : name == "COVER ART (BACK)"        ? 4
+                                                                : 0;
         FillPictureMimeType(cover, cover.Description);
         if (offer(std::move(cover)))
             return;

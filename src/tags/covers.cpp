@@ -19,8 +19,6 @@ namespace bw {
 
 namespace {
 
-void SetWhy(std::string* why, std::string text) { SetPictureWhy(why, std::move(text)); }
-
 // Pictures of one source as they are found: the first front cover wins, else the first.
 class TPicked {
 public:
@@ -35,7 +33,7 @@ public:
     bool Done() const { return picked_ && picked_->PictureType == kFrontCoverType; }
     std::optional<TCoverArt> Take() { return std::move(picked_); }
     // What a format's walk offers its pictures to.
-    TPictureOffer Offer() {
+    TPictureOffer AsOffer() {
         return [this](TCoverArt&& cover) { return Offer(std::move(cover)); };
     }
 
@@ -61,16 +59,16 @@ std::string CouldNotWrite(const std::string& why) { return "The cover art could 
 bool WriteMp3Cover(const std::string& path, const TCoverArt& cover, std::string* note) {
     TID3v2 tag;
     if (!tag.Load(path)) {
-        SetWhy(note, tag.LastError());
+        SetPictureWhy(note, tag.LastError());
         return false;
     }
     tag.SetPicture(cover);
     if (tag.NeededSize() == 0) {
-        SetWhy(note, TooLarge(cover, "an MP3 file"));
+        SetPictureWhy(note, TooLarge(cover, "an MP3 file"));
         return true;
     }
     if (!tag.Save(path)) {
-        SetWhy(note, CouldNotWrite(tag.LastError()));
+        SetPictureWhy(note, CouldNotWrite(tag.LastError()));
         return false;
     }
     return true;
@@ -78,12 +76,12 @@ bool WriteMp3Cover(const std::string& path, const TCoverArt& cover, std::string*
 
 bool WriteFlacCover(const std::string& path, const TCoverArt& cover, std::string* note, bool fresh) {
     if (PictureBlockSize(cover) > kMaxFlacBlockBytes) {
-        SetWhy(note, TooLarge(cover, "a FLAC file"));
+        SetPictureWhy(note, TooLarge(cover, "a FLAC file"));
         return true;
     }
     std::string error;
     if (!TFLACfile::WritePicture(path, cover, fresh, error)) {
-        SetWhy(note, CouldNotWrite(error));
+        SetPictureWhy(note, CouldNotWrite(error));
         return false;
     }
     return true;
@@ -91,12 +89,12 @@ bool WriteFlacCover(const std::string& path, const TCoverArt& cover, std::string
 
 bool WriteOggCover(const std::string& path, const TCoverArt& cover, std::string* note) {
     if (PictureCommentSize(cover) > kMaxPictureComment) {
-        SetWhy(note, TooLarge(cover, "an Ogg Vorbis file"));
+        SetPictureWhy(note, TooLarge(cover, "an Ogg Vorbis file"));
         return true;
     }
     std::string error;
     if (!WriteOggPicture(path, cover, error)) {
-        SetWhy(note, CouldNotWrite(error));
+        SetPictureWhy(note, CouldNotWrite(error));
         return false;
     }
     return true;
@@ -105,16 +103,16 @@ bool WriteOggCover(const std::string& path, const TCoverArt& cover, std::string*
 bool WriteApeCover(const std::string& path, const TCoverArt& cover, std::string_view format, std::string* note) {
     TAPETag tag;
     if (!tag.LoadWhole(path, TAPETag::kMaxPictureItemBytes)) {
-        SetWhy(note, CouldNotWrite(tag.LastError()));
+        SetPictureWhy(note, CouldNotWrite(tag.LastError()));
         return false;
     }
     tag.SetFrontCover(cover);
     if (tag.TagBytes() > UINT32_MAX) {
-        SetWhy(note, TooLarge(cover, format));
+        SetPictureWhy(note, TooLarge(cover, format));
         return true;
     }
     if (!tag.Save(path)) {
-        SetWhy(note, CouldNotWrite(tag.LastError()));
+        SetPictureWhy(note, CouldNotWrite(tag.LastError()));
         return false;
     }
     return true;
@@ -123,9 +121,9 @@ bool WriteApeCover(const std::string& path, const TCoverArt& cover, std::string_
 } // namespace
 
 std::optional<TCoverArt> ReadEmbeddedCover(TTagSource& source, std::string* why) {
-    SetWhy(why, {});
+    SetPictureWhy(why, {});
     TPicked picked;
-    TID3v2::ReadPictures(source, picked.Offer(), why);
+    TID3v2::ReadPictures(source, picked.AsOffer(), why);
     if (!picked.Done()) {
         TID3v2 id3;
         const uint64_t start =
@@ -133,18 +131,18 @@ std::optional<TCoverArt> ReadEmbeddedCover(TTagSource& source, std::string* why)
         std::vector<std::byte> magic;
         if (source.ReadExact(start, 4, magic)) {
             if (AsText(magic) == "fLaC")
-                TFLACfile::ReadPictures(source, start, picked.Offer(), why);
+                TFLACfile::ReadPictures(source, start, picked.AsOffer(), why);
             else if (AsText(magic) == "OggS")
-                ReadOggPictures(source, start, picked.Offer(), why);
+                ReadOggPictures(source, start, picked.AsOffer(), why);
         }
     }
     if (!picked.Done())
-        TWMAfile::ReadPictures(source, picked.Offer(), why);
+        TWMAfile::ReadPictures(source, picked.AsOffer(), why);
     if (!picked.Done())
-        TAPETag::ReadPictures(source, picked.Offer(), why);
+        TAPETag::ReadPictures(source, picked.AsOffer(), why);
     auto cover = picked.Take();
     if (cover)
-        SetWhy(why, {});
+        SetPictureWhy(why, {});
     return cover;
 }
 
@@ -172,14 +170,14 @@ std::optional<TCoverArt> ReadSidecarCover(const std::string& sourcePath, std::st
         return std::nullopt;
     const auto size = FileSizeOf(bestPath.string());
     if (size && *size > kMaxCoverBytes) {
-        SetWhy(why, "the picture " + bestPath.string() + " is too large");
+        SetPictureWhy(why, "the picture " + bestPath.string() + " is too large");
         return std::nullopt;
     }
     // Read at its own size: a buffer of the largest size allowed would be cleared page by
     // page for every file of a library.
     auto data = size ? ReadFileRange(bestPath.string(), 0, static_cast<size_t>(*size)) : std::nullopt;
     if (!data || data->empty()) {
-        SetWhy(why, "cannot read the picture " + bestPath.string());
+        SetPictureWhy(why, "cannot read the picture " + bestPath.string());
         return std::nullopt;
     }
     TCoverArt cover;
@@ -189,7 +187,7 @@ std::optional<TCoverArt> ReadSidecarCover(const std::string& sourcePath, std::st
 }
 
 std::optional<TCoverArt> ReadFrontCover(const std::string& sourcePath, std::string* why) {
-    SetWhy(why, {});
+    SetPictureWhy(why, {});
     std::string embeddedWhy;
     TFileSource source;
     if (source.Open(sourcePath)) {
@@ -199,13 +197,13 @@ std::optional<TCoverArt> ReadFrontCover(const std::string& sourcePath, std::stri
     std::string sidecarWhy;
     if (auto cover = ReadSidecarCover(sourcePath, &sidecarWhy))
         return cover;
-    SetWhy(why, !sidecarWhy.empty() ? sidecarWhy : embeddedWhy);
+    SetPictureWhy(why, !sidecarWhy.empty() ? sidecarWhy : embeddedWhy);
     return std::nullopt;
 }
 
 bool WriteFrontCover(const std::string& outputPath, TCoverTarget kind, const TCoverArt& cover,
                      std::string* note, bool fresh) {
-    SetWhy(note, {});
+    SetPictureWhy(note, {});
     if (cover.Data.empty())
         return true;
     switch (kind) {

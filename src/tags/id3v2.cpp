@@ -598,7 +598,8 @@ void TID3v2::ReadPictures(TTagSource& source, const TPictureOffer& offer, std::s
         if (format.Skip > body.size())
             continue;
         body = body.subspan(format.Skip);
-        std::optional<TCoverArt> cover = unsynchronised ? ParseApic(Resynchronise(body), v22) : ParseApic(body, v22);
+        std::optional<TCoverArt> cover =
+            unsynchronised ? ParseApic(Resynchronise(body), v22) : ParseApic(body, v22);
         if (!cover)
             continue;
         found = found || IsUsablePicture(*cover);

@@ -307,7 +307,8 @@ std::optional<std::string> KeptOggComments(const std::string& path, uint8_t pict
     if (!OpenTagFile(path, source, error))
         return std::nullopt;
     TID3v2 id3;
-    const uint64_t start = id3.Load(source) && id3.Present() ? static_cast<uint64_t>(std::max(id3.Size(), 0)) : 0;
+    const uint64_t start =
+        id3.Load(source) && id3.Present() ? static_cast<uint64_t>(std::max(id3.Size(), 0)) : 0;
     std::string lines;
     bool whole = true;
     const bool walked = WalkOggComments(source, start, [&](TByteStream& in, uint32_t length) {

@@ -48,7 +48,8 @@ bool ReadVorbisComment(TByteStream& in, TVorbisFields& f, TCommentRule rule, siz
     const bool walked = WalkVorbisComment(in, [&](TByteStream& comment, uint32_t length) {
         std::string text;
         const size_t keep = std::min<size_t>(length, maxKept);
-        if (!comment.Read(keep, text) || text.size() < keep || (length > keep && !comment.Skip(length - keep))) {
+        if (!comment.Read(keep, text) || text.size() < keep ||
+            (length > keep && !comment.Skip(length - keep))) {
             broken = true;
             return false;
         }
