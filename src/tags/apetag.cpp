@@ -37,6 +37,14 @@ TAPETag::EItemKind ItemKind(int32_t version, uint32_t flags) {
     }
 }
 
+// The name a cover item gives its picture, by the picture's MIME type.
+std::string FileNameFor(const TCoverArt& cover) {
+    const std::string& m = cover.MimeType;
+    const char* ext = m == "image/png" ? ".png" : m == "image/gif" ? ".gif" : m == "image/bmp" ? ".bmp"
+                    : m == "image/webp" ? ".webp" : ".jpg";
+    return std::string("cover") + ext;
+}
+
 } // namespace
 
 void TAPETag::Clear() {
@@ -75,6 +83,14 @@ std::string TAPETag::GetItem(std::string_view name) const {
         if (AsciiUpper(itemName) == wanted)
             return value;
     return {};
+}
+
+void TAPETag::SetFrontCover(const TCoverArt& cover) {
+    RemoveItems(kFrontCoverItem);
+    std::string value = FileNameFor(cover);
+    value += '\0';
+    value += AsText(cover.Data);
+    AddBinaryItem(kFrontCoverItem, value);
 }
 
 bool TAPETag::ProbeFooter(TTagSource& source, TProbe& probe) {
@@ -257,6 +273,38 @@ bool TAPETag::Save(const std::string& path) {
     version_ = kWrittenVersion;
     size_ = static_cast<int32_t>(tagBytes);
     return true;
+}
+
+void TAPETag::ReadPictures(TTagSource& source, const TPictureOffer& offer, std::string* why) {
+    TAPETag tag;
+    if (!tag.Load(source) || !tag.Present())
+        return;
+    const auto& items = tag.Items();
+    const auto& infos = tag.ItemInfos();
+    for (size_t i = 0; i < items.size() && i < infos.size(); ++i) {
+        const std::string name = AsciiUpper(items[i].first);
+        if (!name.starts_with("COVER ART (") || infos[i].Kind != TAPETag::EItemKind::Binary)
+            continue;
+        if (infos[i].Length > kMaxPictureItemBytes) {
+            SetPictureWhy(why, "the APE tag's cover art item is too large");
+            continue;
+        }
+        std::vector<std::byte> value;
+        if (!source.ReadExact(infos[i].ValueOffset, infos[i].Length, value))
+            continue;
+        // The value is a file name, a zero byte, then the picture.
+        const auto zero = std::find(value.begin(), value.end(), std::byte{0});
+        TCoverArt cover;
+        const bool named = zero != value.end();
+        cover.Description = named ? Utf8OrLatin1(AsText(std::span(value.begin(), zero))) : std::string();
+        cover.Data.assign(named ? zero + 1 : value.begin(), value.end());
+        cover.PictureType = name == AsciiUpper(kFrontCoverItem) ? kFrontCoverType
+                            : name == "COVER ART (BACK)"        ? 4
+                                                                : 0;
+        FillPictureMimeType(cover, cover.Description);
+        if (offer(std::move(cover)))
+            return;
+    }
 }
 
 } // namespace bw

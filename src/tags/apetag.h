@@ -3,6 +3,8 @@
 // The APE tag (versions 1.0 and 2.0 read, 2.0 written) at the end of a file, before an
 // ID3v1 record when there is one: an ordered list of named items. Values are UTF-8.
 
+#include "tags/picture.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -20,6 +22,9 @@ public:
     static constexpr size_t kMaxNameSize = 255;
     static constexpr uint32_t kHasHeader = 0x80000000u;
     static constexpr uint32_t kIsHeader = 0x20000000u;
+    static constexpr std::string_view kFrontCoverItem = "Cover Art (Front)";
+    // The largest cover item read: a file name, its zero byte and the largest picture.
+    static constexpr size_t kMaxPictureItemBytes = kMaxCoverBytes + kMaxNameSize + 1;
 
     using TItem = std::pair<std::string, std::string>;
     // What an item's value holds, from bits 1-2 of its flags (APEv2): UTF-8 text, binary
@@ -56,6 +61,13 @@ public:
     void RemoveItems(std::string_view name);
     // The first item whose name matches, ignoring letter case; empty when there is none.
     std::string GetItem(std::string_view name) const;
+    // Puts the picture in as the binary "Cover Art (Front)" item (a file name for its MIME
+    // type, a zero byte, then the data), in place of any that was there.
+    void SetFrontCover(const TCoverArt& cover);
+
+    // Offers the pictures of the source's tag (its binary "Cover Art (...)" items) in their
+    // order until offer answers true; *why says why one could not be read.
+    static void ReadPictures(TTagSource& source, const TPictureOffer& offer, std::string* why);
 
     bool Present() const { return present_; }
     int32_t Version() const { return version_; }

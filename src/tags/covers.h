@@ -1,38 +1,21 @@
 #pragma once
 
 // The front cover of a source, read from whichever tag the source holds (or from a picture
-// file beside it) and written into a converted output in that output's own way.
+// file beside it) and written into a converted output in that output's own way. The tags'
+// own classes read and write the pictures; here the picture is chosen, its size checked
+// against what the output's format can hold, and the failures put in words for the user.
 
-#include <cstddef>
-#include <cstdint>
+#include "tags/picture.h"
+
 #include <optional>
-#include <span>
 #include <string>
-#include <vector>
 
 namespace bw {
 
 class TTagSource;
 
-// One picture with the fields the picture formats share (those of a FLAC PICTURE block):
-// ID3v2 and WMA pictures carry only the type, MIME type and description, so the sizes stay
-// zero there ("unknown", as a FLAC block may say too).
-struct TCoverArt {
-    std::vector<std::byte> Data;
-    std::string MimeType;    // e.g. "image/jpeg"; "-->" would mean a link, which is never taken
-    std::string Description; // UTF-8
-    uint8_t PictureType = 3; // 3 is the front cover
-    uint32_t Width = 0, Height = 0, Depth = 0, Colors = 0;
-};
-
 // The kinds of output a cover is written into.
 enum class TCoverTarget { Mp3, Flac, OggVorbis, Ape, Musepack, Wma, Wav };
-
-// No picture is read larger than this: a tag claiming more is refused as broken.
-inline constexpr size_t kMaxCoverBytes = 64 * 1024 * 1024;
-// A FLAC metadata block's length is 24 bits: a PICTURE block (32 bytes of fixed fields, the
-// MIME type, the description and the data) must fit in it.
-inline constexpr uint32_t kMaxFlacBlockBytes = 0xFFFFFF;
 
 // The front cover (picture type 3, else the first picture) held by an MP3 (ID3v2.2 PIC,
 // 2.3/2.4 APIC), FLAC (PICTURE block), Ogg Vorbis or Opus (METADATA_BLOCK_PICTURE), APE,
@@ -57,12 +40,5 @@ std::optional<TCoverArt> ReadSidecarCover(const std::string& sourcePath, std::st
 // to the disk first (the rest of it was not either).
 bool WriteFrontCover(const std::string& outputPath, TCoverTarget kind, const TCoverArt& cover,
                      std::string* note, bool fresh = false);
-
-// The MIME type the data's first bytes show (JPEG, PNG, GIF, BMP, WebP); empty when unknown.
-std::string GuessImageMimeType(std::span<const std::byte> data);
-
-// The FLAC PICTURE block body (also the decoded METADATA_BLOCK_PICTURE comment value).
-std::vector<std::byte> BuildPictureBlock(const TCoverArt& cover);
-std::optional<TCoverArt> ParsePictureBlock(std::span<const std::byte> block, std::string* why);
 
 } // namespace bw

@@ -1,7 +1,10 @@
 #include "tags/flacfile.h"
 
+#include "common/asciicase.h"
 #include "common/bytereader.h"
+#include "tags/tagfile.h"
 #include "tags/tagsource.h"
+#include "tags/textcodec.h"
 #include "tags/vorbiscomment.h"
 
 namespace bw {
@@ -42,7 +45,84 @@ private:
     uint64_t end_;
 };
 
+constexpr uint8_t kPictureBlock = 6;
+constexpr uint8_t kPaddingBlock = 1;
+
+// How a walk over the metadata blocks ended: after the block marked last, where the visitor
+// stopped it, at a header that could not be read, or after kMaxBlocks blocks.
+enum class EWalkEnd { Last, Stopped, Unreadable, TooMany };
+
+// Walks the metadata blocks whose first header stands at pos: visit(index, flags, length,
+// headerPos) answers false to stop at that block. pos ends after the last block passed.
+template <class TVisit>
+EWalkEnd WalkBlocks(TTagSource& source, uint64_t& pos, TVisit visit) {
+    std::vector<std::byte> head;
+    for (int i = 0; i < kMaxBlocks; ++i) {
+        if (!source.ReadExact(pos, 4, head))
+            return EWalkEnd::Unreadable;
+        TByteReader h(head);
+        const uint8_t flags = h.U8();
+        const uint32_t length = h.U24BE();
+        if (!visit(i, flags, length, pos))
+            return EWalkEnd::Stopped;
+        pos += 4 + uint64_t{length};
+        if (flags & 0x80)
+            return EWalkEnd::Last;
+    }
+    return EWalkEnd::TooMany;
+}
+
+void PutU32BE(std::vector<std::byte>& out, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<std::byte>((v >> shift) & 0xFF));
+}
+
+void PutText(std::vector<std::byte>& out, std::string_view s) {
+    const auto b = AsBytes(s);
+    out.insert(out.end(), b.begin(), b.end());
+}
+
 } // namespace
+
+uint64_t PictureBlockSize(const TCoverArt& cover) {
+    return 32 + cover.MimeType.size() + cover.Description.size() + cover.Data.size();
+}
+
+std::vector<std::byte> BuildPictureBlock(const TCoverArt& cover) {
+    std::vector<std::byte> out;
+    out.reserve(static_cast<size_t>(PictureBlockSize(cover)));
+    PutU32BE(out, cover.PictureType);
+    PutU32BE(out, static_cast<uint32_t>(cover.MimeType.size()));
+    PutText(out, cover.MimeType);
+    PutU32BE(out, static_cast<uint32_t>(cover.Description.size()));
+    PutText(out, cover.Description);
+    for (uint32_t v : {cover.Width, cover.Height, cover.Depth, cover.Colors})
+        PutU32BE(out, v);
+    PutU32BE(out, static_cast<uint32_t>(cover.Data.size()));
+    out.insert(out.end(), cover.Data.begin(), cover.Data.end());
+    return out;
+}
+
+std::optional<TCoverArt> ParsePictureBlock(std::span<const std::byte> block, std::string* why) {
+    TByteReader r(block);
+    TCoverArt cover;
+    const uint32_t type = r.U32BE();
+    cover.MimeType = AsciiLower(TrimControl(r.Text(r.U32BE())));
+    cover.Description = Utf8OrLatin1(r.Text(r.U32BE()));
+    cover.Width = r.U32BE();
+    cover.Height = r.U32BE();
+    cover.Depth = r.U32BE();
+    cover.Colors = r.U32BE();
+    const auto data = r.Bytes(r.U32BE());
+    if (r.Failed() || type > 255) {
+        SetPictureWhy(why, "a picture block's lengths run past its end");
+        return std::nullopt;
+    }
+    cover.PictureType = static_cast<uint8_t>(type);
+    cover.Data.assign(data.begin(), data.end());
+    FillPictureMimeType(cover);
+    return cover;
+}
 
 void TFLACfile::Clear() {
     signature_ = false;
@@ -95,41 +175,37 @@ bool TFLACfile::Load(TTagSource& source) {
     samples_ = static_cast<int64_t>((static_cast<uint64_t>(b13 & 0x0F) << 32) | info.U32BE());
 
     uint64_t pos = start + 42;
-    bool last = (firstHeader & 0x80) != 0;
-    std::vector<std::byte> blockHead;
-    for (int i = 0; !last && i < kMaxBlocks; ++i) {
-        if (!source.ReadExact(pos, 4, blockHead))
-            break;
-        TByteReader h(blockHead);
-        const uint8_t flags = h.U8();
-        const uint32_t length = h.U24BE();
-        last = (flags & 0x80) != 0;
-        const uint8_t type = flags & 0x7F;
-        if (length == 0)
-            break;
-        if (type == kInvalidBlock) {
-            samples_ = 0;
-            break;
-        }
-        pos += 4;
-        if (type == kVorbisCommentBlock) {
-            TBlockStream block(source, pos, length);
-            TVorbisFields f;
-            ReadVorbisComment(block, f, TCommentRule::FirstWins, kCommentBytesKept);
-            title_ = f.Title;
-            artist_ = f.Artist;
-            album_ = f.Album;
-            trackText_ = f.TrackText;
-            date_ = f.Date;
-            genre_ = f.Genre;
-            comment_ = f.Comment;
-        }
-        // Every other block (padding, seek table, application, cue sheet, pictures and
-        // the types defined later) is skipped by its length.
-        pos += length;
+    if ((firstHeader & 0x80) == 0) {
+        WalkBlocks(source, pos, [&](int, uint8_t flags, uint32_t length, uint64_t at) {
+            const uint8_t type = flags & 0x7F;
+            if (length == 0)
+                return false;
+            if (type == kInvalidBlock) {
+                samples_ = 0;
+                return false;
+            }
+            if (type == kVorbisCommentBlock)
+                ReadComment(source, at + 4, length);
+            // Every other block (padding, seek table, application, cue sheet, pictures and
+            // the types defined later) is skipped by its length.
+            return true;
+        });
     }
     audioOffset_ = static_cast<int64_t>(pos);
     return true;
+}
+
+void TFLACfile::ReadComment(TTagSource& source, uint64_t pos, uint32_t length) {
+    TBlockStream block(source, pos, length);
+    TVorbisFields f;
+    ReadVorbisComment(block, f, TCommentRule::FirstWins, kCommentBytesKept);
+    title_ = f.Title;
+    artist_ = f.Artist;
+    album_ = f.Album;
+    trackText_ = f.TrackText;
+    date_ = f.Date;
+    genre_ = f.Genre;
+    comment_ = f.Comment;
 }
 
 bool TFLACfile::Valid() const {
@@ -138,6 +214,80 @@ bool TFLACfile::Valid() const {
 
 double TFLACfile::Duration() const {
     return Valid() ? static_cast<double>(samples_) / sampleRate_ : 0;
+}
+
+void TFLACfile::ReadPictures(TTagSource& source, uint64_t streamStart, const TPictureOffer& offer,
+                             std::string* why) {
+    uint64_t pos = streamStart + 4;
+    std::vector<std::byte> body;
+    WalkBlocks(source, pos, [&](int, uint8_t flags, uint32_t length, uint64_t at) {
+        if ((flags & 0x7F) != kPictureBlock)
+            return true;
+        if (!source.ReadExact(at + 4, length, body)) {
+            SetPictureWhy(why, "a FLAC picture block runs past the end of the file");
+            return false;
+        }
+        auto cover = ParsePictureBlock(body, why);
+        return !(cover && offer(std::move(*cover)));
+    });
+}
+
+bool TFLACfile::WritePicture(const std::string& path, const TCoverArt& cover, bool fresh,
+                             std::string& error) {
+    TFileSource source;
+    if (!OpenTagFile(path, source, error))
+        return false;
+    TID3v2 id3;
+    id3.Load(source);
+    const uint64_t start = id3.Present() ? static_cast<uint64_t>(std::max(id3.Size(), 0)) : 0;
+    std::vector<std::byte> head, buf;
+    // Whatever precedes the stream (an ID3v2 tag) stays as it is.
+    if (!source.ReadExact(0, static_cast<size_t>(start), head) || !source.ReadExact(start, 4, buf) ||
+        AsText(buf) != "fLaC") {
+        error = "not a FLAC file: " + path;
+        return false;
+    }
+    PutText(head, "fLaC");
+    // Every block stays in its order but pictures of the same type, and the new picture goes
+    // in front of the padding (or last), so the audio is copied behind it unchanged.
+    std::vector<std::byte> picture;
+    picture.push_back(std::byte{kPictureBlock});
+    const std::vector<std::byte> body = BuildPictureBlock(cover);
+    for (int shift = 16; shift >= 0; shift -= 8)
+        picture.push_back(static_cast<std::byte>((body.size() >> shift) & 0xFF));
+    picture.insert(picture.end(), body.begin(), body.end());
+    std::vector<std::vector<std::byte>> blocks;
+    uint64_t pos = start + 4;
+    bool placed = false;
+    const EWalkEnd end = WalkBlocks(source, pos, [&](int i, uint8_t flags, uint32_t length, uint64_t at) {
+        std::vector<std::byte> block;
+        if (!source.ReadExact(at, 4 + size_t{length}, block))
+            return false;
+        const uint8_t type = flags & 0x7F;
+        if (type == kPictureBlock) {
+            auto old = ParsePictureBlock(std::span(block).subspan(4), nullptr);
+            if (old && old->PictureType == cover.PictureType)
+                return true;
+        }
+        if (type == kPaddingBlock && !placed && i > 0) {
+            blocks.push_back(picture);
+            placed = true;
+        }
+        blocks.push_back(std::move(block));
+        return true;
+    });
+    if (end != EWalkEnd::Last) {
+        error = "the FLAC metadata of " + path + " is broken";
+        return false;
+    }
+    if (!placed)
+        blocks.push_back(picture);
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        const auto flags = static_cast<uint8_t>(blocks[i][0]) & 0x7F;
+        blocks[i][0] = static_cast<std::byte>(flags | (i + 1 == blocks.size() ? 0x80 : 0));
+        head.insert(head.end(), blocks[i].begin(), blocks[i].end());
+    }
+    return RebuildFileWithHead(path, head, pos, error, !fresh);
 }
 
 } // namespace bw

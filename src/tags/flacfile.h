@@ -1,13 +1,27 @@
 #pragma once
 
 #include "tags/id3v2.h"
+#include "tags/picture.h"
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace bw {
 
 class TTagSource;
+
+// A FLAC metadata block's length is 24 bits: a PICTURE block (32 bytes of fixed fields, the
+// MIME type, the description and the data) must fit in it.
+inline constexpr uint32_t kMaxFlacBlockBytes = 0xFFFFFF;
+
+// The FLAC PICTURE block body (also the decoded METADATA_BLOCK_PICTURE comment value).
+std::vector<std::byte> BuildPictureBlock(const TCoverArt& cover);
+// The bytes BuildPictureBlock gives.
+uint64_t PictureBlockSize(const TCoverArt& cover);
+std::optional<TCoverArt> ParsePictureBlock(std::span<const std::byte> block, std::string* why);
 
 // Stream information and Vorbis comment of a FLAC file.
 class TFLACfile {
@@ -36,7 +50,21 @@ public:
     bool Valid() const;
     double Duration() const;
 
+    // Offers the PICTURE blocks of the stream whose "fLaC" stands at streamStart, in their
+    // order, until offer answers true; *why says why one could not be read.
+    static void ReadPictures(TTagSource& source, uint64_t streamStart, const TPictureOffer& offer,
+                             std::string* why);
+    // Puts the picture into the file as a PICTURE block in front of the padding (or last),
+    // in place of any picture of its type; every other block and the audio stay as they
+    // are. The picture must fit a block (kMaxFlacBlockBytes). fresh: the file was just
+    // written by us and need not be forced to the disk. False, with error, when the file
+    // could not be changed: it is then as it was.
+    static bool WritePicture(const std::string& path, const TCoverArt& cover, bool fresh,
+                             std::string& error);
+
 private:
+    void ReadComment(TTagSource& source, uint64_t pos, uint32_t length);
+
     bool signature_;
     int64_t fileSize_;
     int channels_;

@@ -1,5 +1,6 @@
 #include "tags/id3v2.h"
 
+#include "common/asciicase.h"
 #include "common/bytereader.h"
 #include "tags/tagfile.h"
 #include "tags/tagsource.h"
@@ -51,9 +52,8 @@ bool AllZero(TTagSource& source, uint64_t begin, uint64_t end) {
     return true;
 }
 
-// Text of one encoding, up to its terminator, trimmed of control bytes at both ends.
-std::string DecodeEncoded(uint8_t encoding, std::span<const std::byte> body, bool wasCut) {
-    std::string text;
+// Text of one encoding, up to its terminator, as it stands.
+std::string DecodeUntrimmed(uint8_t encoding, std::span<const std::byte> body, bool wasCut) {
     if (encoding == kUtf16Bom || encoding == kUtf16BE) {
         bool bigEndian = encoding == kUtf16BE;
         if (body.size() >= 2) {
@@ -63,17 +63,53 @@ std::string DecodeEncoded(uint8_t encoding, std::span<const std::byte> body, boo
                 body = body.subspan(2);
             }
         }
-        text = Utf16ToUtf8(body, bigEndian);
-    } else {
-        std::string_view s = AsText(body);
-        const size_t zero = s.find('\0');
-        if (zero != std::string_view::npos) {
-            s = s.substr(0, zero);
-            wasCut = false;
-        }
-        text = encoding == kUtf8 ? Utf8OrLatin1(s, wasCut) : Latin1ToUtf8(s);
+        return Utf16ToUtf8(body, bigEndian);
     }
-    return std::string(TrimControl(text));
+    std::string_view s = AsText(body);
+    const size_t zero = s.find('\0');
+    if (zero != std::string_view::npos) {
+        s = s.substr(0, zero);
+        wasCut = false;
+    }
+    return encoding == kUtf8 ? Utf8OrLatin1(s, wasCut) : Latin1ToUtf8(s);
+}
+
+// Text of one encoding, up to its terminator, trimmed of control bytes at both ends.
+std::string DecodeEncoded(uint8_t encoding, std::span<const std::byte> body, bool wasCut) {
+    return std::string(TrimControl(DecodeUntrimmed(encoding, body, wasCut)));
+}
+
+// Undoes unsynchronisation: every 0xFF 0x00 pair loses its zero.
+std::vector<std::byte> Resynchronise(std::span<const std::byte> in) {
+    std::vector<std::byte> out;
+    out.reserve(in.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+        out.push_back(in[i]);
+        if (in[i] == std::byte{0xFF} && i + 1 < in.size() && in[i + 1] == std::byte{0})
+            ++i;
+    }
+    return out;
+}
+
+// What a frame's format flags (2.3 and 2.4) say about its content: the bytes in front of it
+// (group byte, data length), whether we cannot read it (compressed or encrypted) and
+// whether the frame alone is unsynchronised. Version 2.2 frames have no flags.
+struct TFrameFormat {
+    size_t Skip = 0;
+    bool Unreadable = false;
+    bool Unsynchronised = false;
+};
+TFrameFormat FrameFormat(uint8_t version, uint8_t frameFlags) {
+    TFrameFormat f;
+    if (version == 3) {
+        f.Unreadable = frameFlags & 0xC0;
+        f.Skip = (frameFlags & 0x20) ? 1 : 0;
+    } else if (version == 4) {
+        f.Unreadable = frameFlags & 0x0C;
+        f.Skip = ((frameFlags & 0x40) ? 1 : 0) + ((frameFlags & 0x01) ? 4 : 0);
+        f.Unsynchronised = frameFlags & 0x02;
+    }
+    return f;
 }
 
 // The frame texts as stored: the encoding byte, then up to 499 bytes.
@@ -281,31 +317,16 @@ void TID3v2::ReadFrames(TTagSource& source, uint8_t flags, TSlots& slots) {
             return; // a frame running past the tag: the rest cannot be trusted
 
         // Frame format flags: what precedes the content, and what we cannot read.
-        uint64_t skip = 0;
-        bool unreadable = false, unsynchronised = false;
-        if (versionId_ == 3) {
-            unreadable = frameFlags & 0xC0; // compressed or encrypted
-            skip = (frameFlags & 0x20) ? 1 : 0; // group byte
-        } else if (versionId_ == 4) {
-            unreadable = frameFlags & 0x0C;
-            skip = ((frameFlags & 0x40) ? 1 : 0) + ((frameFlags & 0x01) ? 4 : 0);
-            unsynchronised = frameFlags & 0x02;
-        }
+        const TFrameFormat format = FrameFormat(versionId_, frameFlags);
+        const uint64_t skip = format.Skip;
         const auto slot = std::find(ids.begin(), ids.end(), id);
-        if (slot != ids.end() && !unreadable && skip < size) {
+        if (slot != ids.end() && !format.Unreadable && skip < size) {
             // Twice the buffer covers the bytes an unsynchronised frame drops.
             const size_t want = static_cast<size_t>(std::min<uint64_t>(size - skip, 2 * kFrameBuffer));
             if (!source.ReadExact(contentStart + skip, want, buf))
                 return;
-            if (unsynchronised) {
-                std::vector<std::byte> plain;
-                for (size_t i = 0; i < buf.size(); ++i) {
-                    plain.push_back(buf[i]);
-                    if (buf[i] == std::byte{0xFF} && i + 1 < buf.size() && buf[i + 1] == std::byte{0})
-                        ++i;
-                }
-                buf.swap(plain);
-            }
+            if (format.Unsynchronised)
+                buf = Resynchronise(buf);
             buf.resize(kFrameBuffer); // zero-filled past the frame's end, cut past the buffer
             if (static_cast<uint8_t>(buf[0]) <= kUtf8)
                 slots[static_cast<size_t>(slot - ids.begin())] = buf;
@@ -424,6 +445,169 @@ bool TID3v2::Save(const std::string& path) {
     versionId_ = 3;
     size_ = static_cast<int32_t>(tag.size());
     return true;
+}
+
+namespace {
+
+// A whole ID3v2 tag is read into memory to undo its unsynchronisation: room for the
+// largest picture with every byte doubled.
+constexpr uint64_t kMaxPictureTagBytes = 2 * uint64_t{kMaxCoverBytes} + 1024 * 1024;
+
+// Splits a text ended by its encoding's terminator off the front of rest; false when the
+// terminator is missing.
+bool TakeTerminated(std::span<const std::byte>& rest, bool wide, std::span<const std::byte>& text) {
+    const size_t step = wide ? 2 : 1;
+    for (size_t i = 0; i + step <= rest.size(); i += step) {
+        if (rest[i] == std::byte{0} && (!wide || rest[i + 1] == std::byte{0})) {
+            text = rest.first(i);
+            rest = rest.subspan(i + step);
+            return true;
+        }
+    }
+    return false;
+}
+
+// An APIC (2.3, 2.4) or PIC (2.2) frame body.
+std::optional<TCoverArt> ParseApic(std::span<const std::byte> body, bool v22) {
+    TCoverArt cover;
+    if (body.empty())
+        return std::nullopt;
+    const auto encoding = static_cast<uint8_t>(body[0]);
+    if (encoding > kUtf8)
+        return std::nullopt;
+    std::span<const std::byte> rest = body.subspan(1), field;
+    if (v22) {
+        if (rest.size() < 4)
+            return std::nullopt;
+        const std::string format = AsciiUpper(AsText(rest.first(3)));
+        cover.MimeType = format == "JPG" ? "image/jpeg" : format == "PNG" ? "image/png" : "";
+        if (format == "-->")
+            cover.MimeType = format;
+        rest = rest.subspan(3);
+    } else {
+        if (!TakeTerminated(rest, false, field))
+            return std::nullopt;
+        cover.MimeType = AsciiLower(TrimControl(Latin1ToUtf8(AsText(field))));
+        if (cover.MimeType == "jpg" || cover.MimeType == "image/jpg")
+            cover.MimeType = "image/jpeg";
+        else if (cover.MimeType == "png")
+            cover.MimeType = "image/png";
+    }
+    if (rest.empty())
+        return std::nullopt;
+    cover.PictureType = static_cast<uint8_t>(rest[0]);
+    rest = rest.subspan(1);
+    if (!TakeTerminated(rest, encoding == kUtf16Bom || encoding == kUtf16BE, field))
+        return std::nullopt;
+    cover.Description = DecodeUntrimmed(encoding, field, false);
+    cover.Data.assign(rest.begin(), rest.end());
+    FillPictureMimeType(cover);
+    return cover;
+}
+
+} // namespace
+
+void TID3v2::ReadPictures(TTagSource& source, const TPictureOffer& offer, std::string* why) {
+    std::vector<std::byte> head;
+    if (!source.ReadExact(0, kHeaderSize, head) || AsText(head).substr(0, 3) != "ID3")
+        return;
+    TByteReader h(head);
+    h.Skip(3);
+    const uint8_t version = h.U8();
+    h.Skip(1);
+    const uint8_t flags = h.U8();
+    // Here the size's top bits are dropped, as a sync-safe number's are.
+    const uint64_t size = SyncSafe(h.U32BE() & 0x7F7F7F7Fu);
+    if (version < 2 || version > 4)
+        return;
+    if (size > kMaxPictureTagBytes) {
+        SetPictureWhy(why, "the ID3v2 tag is too large to look for a picture in");
+        return;
+    }
+    std::vector<std::byte> raw;
+    if (!source.ReadExact(kHeaderSize, static_cast<size_t>(size), raw)) {
+        SetPictureWhy(why, "the ID3v2 tag runs past the end of the file");
+        return;
+    }
+    const bool v22 = version == 2;
+    if (v22 && (flags & 0x40)) {
+        SetPictureWhy(why, "the ID3v2.2 tag is compressed");
+        return;
+    }
+    // Before 2.4 unsynchronisation covers the whole tag, frame headers included.
+    const std::vector<std::byte> tag = (version < 4 && (flags & 0x80)) ? Resynchronise(raw) : std::move(raw);
+    const std::span<const std::byte> all(tag);
+    size_t pos = 0;
+    if (!v22 && (flags & 0x40)) {
+        TByteReader r(all);
+        const uint32_t ext = r.U32BE();
+        // 2.3 leaves the size field out of the extended header's size; 2.4 counts it.
+        const uint64_t skip = version == 3 ? uint64_t{ext} + 4 : uint64_t{SyncSafe(ext & 0x7F7F7F7Fu)};
+        if (r.Failed() || skip > all.size())
+            return;
+        pos = static_cast<size_t>(skip);
+    }
+    const size_t frameHeader = v22 ? 6 : 10;
+    auto idOk = [&](size_t p) {
+        for (size_t i = 0; i < (v22 ? 3u : 4u); ++i)
+            if (!IsFrameIdChar(static_cast<uint8_t>(all[p + i])))
+                return false;
+        return true;
+    };
+    // Where a 2.4 frame may end: the end, padding, or another frame's header.
+    auto landsWell = [&](uint64_t p) {
+        return p == all.size() ||
+               (p < all.size() && (all[p] == std::byte{0} || (all.size() - p >= frameHeader && idOk(p))));
+    };
+    bool refused = false, found = false;
+    while (all.size() - pos >= frameHeader && idOk(pos)) {
+        TByteReader r(all.subspan(pos, frameHeader));
+        const std::string id = r.Text(v22 ? 3 : 4);
+        uint64_t length = 0;
+        uint8_t frameFlags = 0;
+        if (v22) {
+            length = r.U24BE();
+        } else {
+            const uint32_t plain = r.U32BE();
+            r.Skip(1);
+            frameFlags = r.U8();
+            length = plain;
+            // 2.4 sizes are sync-safe, but some writers put plain ones there.
+            if (version == 4 && (plain & 0x80808080u) == 0) {
+                const uint32_t sync = SyncSafe(plain);
+                if (landsWell(pos + frameHeader + sync) || !landsWell(pos + frameHeader + plain))
+                    length = sync;
+            }
+        }
+        const size_t start = pos + frameHeader;
+        if (length > all.size() - start) {
+            SetPictureWhy(why, "an ID3v2 frame runs past the end of its tag");
+            return;
+        }
+        pos = start + static_cast<size_t>(length);
+        if (id != (v22 ? "PIC" : "APIC"))
+            continue;
+        std::span<const std::byte> body = all.subspan(start, static_cast<size_t>(length));
+        const TFrameFormat format = FrameFormat(version, frameFlags);
+        if (format.Unreadable) {
+            refused = true;
+            continue;
+        }
+        // In 2.4 the tag's flag marks every frame unsynchronised.
+        const bool unsynchronised = format.Unsynchronised || (version == 4 && (flags & 0x80));
+        if (format.Skip > body.size())
+            continue;
+        body = body.subspan(format.Skip);
+        std::optional<TCoverArt> cover =
+            unsynchronised ? ParseApic(Resynchronise(body), v22) : ParseApic(body, v22);
+        if (!cover)
+            continue;
+        found = found || IsUsablePicture(*cover);
+        if (offer(std::move(*cover)))
+            return;
+    }
+    if (refused && !found)
+        SetPictureWhy(why, "the ID3v2 picture is compressed or encrypted");
 }
 
 } // namespace bw

@@ -3,7 +3,7 @@
 // The ID3v2 tag at the start of a file: versions 2.2, 2.3 and 2.4 are read, 2.3 is written.
 // Texts are UTF-8 here; frames hold ISO-8859-1, UTF-16 or UTF-8 and are converted at the edge.
 
-#include "tags/covers.h"
+#include "tags/picture.h"
 
 #include <array>
 #include <cstdint>
@@ -65,11 +65,16 @@ public:
     void SetGenre(std::string_view v);
     void SetComment(std::string_view v);
     // A picture (APIC frame) written after the texts; Load and Clear drop it, so set it after
-    // loading. The picture is not read back here: ReadEmbeddedCover reads pictures.
+    // loading. Load does not read pictures back: ReadPictures does.
     void SetPicture(const TCoverArt& cover) { picture_ = cover; }
     void ClearPicture() { picture_.reset(); }
     // The bytes of the APIC frame (header included) SetPicture adds to the tag.
     static uint64_t PictureFrameSize(const TCoverArt& cover);
+    // Offers the pictures of the tag at the start of source (2.2 PIC, 2.3 and 2.4 APIC
+    // frames) in their order until offer answers true. The whole tag is read into memory, so
+    // a picture of any size within kMaxCoverBytes is found. *why says why a tag or picture
+    // could not be read.
+    static void ReadPictures(TTagSource& source, const TPictureOffer& offer, std::string* why);
 
 private:
     using TSlots = std::array<std::vector<std::byte>, kSlotCount>;

@@ -1,14 +1,28 @@
 #include "tags/oggvorbis.h"
 
+#include "common/asciicase.h"
 #include "common/bytereader.h"
+#include "common/filebytes.h"
+#include "common/outputfile.h"
 #include "tags/channeltext.h"
+#include "tags/flacfile.h"
 #include "tags/oggpacket.h"
+#include "tags/tagfile.h"
 #include "tags/tagsource.h"
 #include "tags/textcodec.h"
 #include "tags/vorbiscomment.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace bw {
 
@@ -27,6 +41,94 @@ uint8_t TrackFrom(std::string_view text) {
     if (number.empty() || res.ec != std::errc() || res.ptr != number.data() + number.size() || v < 0)
         return 0;
     return static_cast<uint8_t>(v);
+}
+
+
+constexpr std::string_view kVorbisPictureName = "METADATA_BLOCK_PICTURE=";
+
+constexpr std::string_view kBase64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+std::string Base64Encode(std::span<const std::byte> in) {
+    std::string out;
+    out.reserve((in.size() + 2) / 3 * 4);
+    for (size_t i = 0; i < in.size(); i += 3) {
+        const size_t n = std::min<size_t>(3, in.size() - i);
+        uint32_t v = 0;
+        for (size_t k = 0; k < 3; ++k)
+            v = v << 8 | (k < n ? static_cast<uint8_t>(in[i + k]) : 0u);
+        for (size_t k = 0; k < 4; ++k)
+            out += k <= n ? kBase64[(v >> (18 - 6 * k)) & 0x3F] : '=';
+    }
+    return out;
+}
+
+// Ignores line breaks and stops at the padding; nothing on any other stray character.
+std::optional<std::vector<std::byte>> Base64Decode(std::string_view in) {
+    std::vector<std::byte> out;
+    out.reserve(in.size() / 4 * 3);
+    uint32_t acc = 0;
+    int bits = 0;
+    for (char c : in) {
+        if (c == '=')
+            break;
+        if (c == '\r' || c == '\n')
+            continue;
+        const size_t at = kBase64.find(c);
+        if (at == std::string_view::npos)
+            return std::nullopt;
+        acc = (acc << 6) | static_cast<uint32_t>(at);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out.push_back(static_cast<std::byte>((acc >> bits) & 0xFF));
+        }
+    }
+    return out;
+}
+
+// Walks the comment packet of an Ogg Vorbis or Opus stream starting at start: each comment
+// is given to take with its length and the stream positioned after the length; take reads
+// or skips exactly that many bytes and answers false to stop. False when the stream is
+// not one of these or the packet is broken.
+bool WalkOggComments(TTagSource& source, uint64_t start,
+                     const std::function<bool(TByteStream&, uint32_t)>& take) {
+    // The identification header fills the first page alone; the comment starts the second.
+    TOggPacketStream first(source, start);
+    std::string kind;
+    if (!first.Read(8, kind))
+        return false;
+    std::string_view commentMagic;
+    if (kind.starts_with("\x01vorbis"))
+        commentMagic = std::string_view("\x03vorbis", 7);
+    else if (kind == "OpusHead")
+        commentMagic = "OpusTags";
+    else
+        return false;
+    TOggPacketStream in(source, first.NextPageStart());
+    std::string magic;
+    if (!in.Read(commentMagic.size(), magic) || magic != commentMagic)
+        return false;
+    return WalkVorbisComment(in, take);
+}
+
+// The picture of a METADATA_BLOCK_PICTURE comment whose name the stream is past.
+std::optional<TCoverArt> ReadPictureComment(TByteStream& in, uint32_t valueLength, std::string* why) {
+    std::string b;
+    if (valueLength > kMaxPictureComment) {
+        SetPictureWhy(why, "a METADATA_BLOCK_PICTURE comment is too large");
+        in.Skip(valueLength);
+        return std::nullopt;
+    }
+    if (!in.Read(valueLength, b)) {
+        SetPictureWhy(why, "a METADATA_BLOCK_PICTURE comment runs past the end of its packet");
+        return std::nullopt;
+    }
+    const auto block = Base64Decode(b);
+    if (!block) {
+        SetPictureWhy(why, "a METADATA_BLOCK_PICTURE comment is not base64");
+        return std::nullopt;
+    }
+    return ParsePictureBlock(*block, why);
 }
 
 } // namespace
@@ -160,5 +262,179 @@ bool TOggVorbis::HeaderValid() const {
 }
 
 std::string TOggVorbis::ChannelModeText() const { return ChannelCountText(channels_); }
+
+uint64_t PictureCommentSize(const TCoverArt& cover) {
+    return kVorbisPictureName.size() + (PictureBlockSize(cover) + 2) / 3 * 4;
+}
+
+void ReadOggPictures(TTagSource& source, uint64_t streamStart, const TPictureOffer& offer,
+                     std::string* why) {
+    const size_t nameSize = kVorbisPictureName.size();
+    WalkOggComments(source, streamStart, [&](TByteStream& in, uint32_t length) {
+        std::string name;
+        const size_t head = std::min<size_t>(length, nameSize);
+        if (!in.Read(head, name))
+            return false;
+        if (head < nameSize || AsciiUpper(name) != kVorbisPictureName)
+            return in.Skip(length - head);
+        auto cover = ReadPictureComment(in, static_cast<uint32_t>(length - nameSize), why);
+        return !(cover && offer(std::move(*cover)));
+    });
+}
+
+namespace {
+
+// vorbiscomment's escapes (its -e): backslash, line breaks and zero bytes.
+std::string EscapeComment(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\0': out += "\\0"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+// The comments of an Ogg Vorbis file, one escaped line each, but pictures of type
+// pictureType. No value when the comment packet cannot be read whole.
+std::optional<std::string> KeptOggComments(const std::string& path, uint8_t pictureType, std::string& error) {
+    TFileSource source;
+    if (!OpenTagFile(path, source, error))
+        return std::nullopt;
+    TID3v2 id3;
+    const uint64_t start =
+        id3.Load(source) && id3.Present() ? static_cast<uint64_t>(std::max(id3.Size(), 0)) : 0;
+    std::string lines;
+    bool whole = true;
+    const bool walked = WalkOggComments(source, start, [&](TByteStream& in, uint32_t length) {
+        std::string text;
+        if (lines.size() + length > 2 * kMaxPictureComment || !in.Read(length, text)) {
+            whole = false;
+            return false;
+        }
+        if (AsciiUpper(std::string_view(text).substr(0, kVorbisPictureName.size())) == kVorbisPictureName) {
+            const auto block = Base64Decode(std::string_view(text).substr(kVorbisPictureName.size()));
+            const auto old = block ? ParsePictureBlock(*block, nullptr) : std::nullopt;
+            if (old && old->PictureType == pictureType)
+                return true;
+        }
+        lines += EscapeComment(text);
+        lines += '\n';
+        return true;
+    });
+    if (!walked || !whole) {
+        error = "cannot read the comments of " + path;
+        return std::nullopt;
+    }
+    return lines;
+}
+
+// Runs vorbiscomment with args; false with its messages in error when it fails.
+bool RunVorbisComment(std::vector<std::string> args, std::string& error) {
+    // Its messages go to a pipe, its other output nowhere.
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        error = std::string("cannot start vorbiscomment: ") + std::strerror(errno);
+        return false;
+    }
+    struct TCloser {
+        int& fd;
+        ~TCloser() {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } readEnd{pipeFds[0]}, writeEnd{pipeFds[1]};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+    args.insert(args.begin(), "vorbiscomment");
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    // The child is waited for on every way out, so none is left behind as a zombie.
+    struct TChild {
+        pid_t Pid = -1;
+        int Status = 0;
+        void Wait() {
+            while (Pid > 0 && ::waitpid(Pid, &Status, 0) < 0 && errno == EINTR) {
+            }
+            Pid = -1;
+        }
+        ~TChild() { Wait(); }
+    } child;
+    const int spawned = posix_spawnp(&child.Pid, "vorbiscomment", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    pipeFds[1] = -1;
+    if (spawned != 0) {
+        child.Pid = -1;
+        error = std::string("cannot start vorbiscomment: ") + std::strerror(spawned);
+        return false;
+    }
+    std::string messages;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t got = ::read(pipeFds[0], chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        if (messages.size() < 4096)
+            messages.append(chunk, static_cast<size_t>(got));
+    }
+    child.Wait();
+    const int status = child.Status;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return true;
+    error = "vorbiscomment failed: " + std::string(TrimControl(messages));
+    return false;
+}
+
+} // namespace
+
+// The comment packet is rewritten by vorbiscomment (vorbis-tools), which repages the
+// headers: it is given every comment the file keeps and the picture, in a file, since a
+// picture does not fit on a command line, as UTF-8 (-R) with escapes (-e) so that any
+// value comes through unchanged. Its output is a new file that replaces the old one only
+// when it is complete.
+
+bool WriteOggPicture(const std::string& path, const TCoverArt& cover, std::string& error) {
+    auto fail = [&](std::string why) {
+        error = std::move(why);
+        return false;
+    };
+    auto lines = KeptOggComments(path, cover.PictureType, error);
+    if (!lines)
+        return false;
+    *lines += kVorbisPictureName;
+    *lines += Base64Encode(BuildPictureBlock(cover));
+    *lines += '\n';
+    TScopedFile comment(TemporaryPathFor(path + ".txt"));
+    TScopedFile output(TemporaryPathFor(path));
+    const int fd = ::open(comment.Path().c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return fail("cannot create a file beside " + path + ": " + std::strerror(errno));
+    const bool written = WriteAllAt(fd, AsBytes(*lines), 0);
+    if (::close(fd) != 0 || !written)
+        return fail("cannot write a file beside " + path + ": " + std::strerror(errno));
+    if (!RunVorbisComment({"-w", "-R", "-e", "-c", comment.Path(), path, output.Path()}, error))
+        return false;
+    TOggVorbis check;
+    if (!check.Load(output.Path()) || check.Samples() <= 0)
+        return fail("vorbiscomment wrote no playable file");
+    const std::string finished = output.Path();
+    output.Keep();
+    if (!ReplaceWithTemporary(finished, path, error))
+        return fail("cannot replace " + path + ": " + error);
+    return true;
+}
 
 } // namespace bw

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tags/id3v2.h"
+#include "tags/picture.h"
 
 #include <cstdint>
 #include <string>
@@ -8,6 +9,21 @@
 namespace bw {
 
 class TTagSource;
+
+// Longest METADATA_BLOCK_PICTURE value looked at: the base64 of the largest picture read.
+inline constexpr uint64_t kMaxPictureComment = (uint64_t{kMaxCoverBytes} + 1024) / 3 * 4 + 8;
+
+// The bytes of the METADATA_BLOCK_PICTURE comment (name and base64 value) holding the picture.
+uint64_t PictureCommentSize(const TCoverArt& cover);
+// Offers the METADATA_BLOCK_PICTURE comments of the Ogg Vorbis or Opus stream whose first
+// page starts at streamStart, in their order, until offer answers true; *why says why one
+// could not be read.
+void ReadOggPictures(TTagSource& source, uint64_t streamStart, const TPictureOffer& offer,
+                     std::string* why);
+// Puts the picture into an Ogg Vorbis file as a METADATA_BLOCK_PICTURE comment in place of
+// any picture of its type, every other comment kept. False, with error, when the file could
+// not be changed: it is then as it was.
+bool WriteOggPicture(const std::string& path, const TCoverArt& cover, std::string& error);
 
 // Stream information and comment of an Ogg Vorbis file.
 class TOggVorbis {

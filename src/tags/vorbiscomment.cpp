@@ -21,31 +21,41 @@ bool ReadU32(TByteStream& in, uint32_t& v) {
 
 } // namespace
 
-bool ReadVorbisComment(TByteStream& in, TVorbisFields& f, TCommentRule rule, size_t maxKept) {
+bool WalkVorbisComment(TByteStream& in, const std::function<bool(TByteStream&, uint32_t)>& take) {
     uint32_t vendorLength = 0, count = 0;
     if (!ReadU32(in, vendorLength) || !in.Skip(vendorLength) || !ReadU32(in, count))
         return false;
-    const std::array<std::pair<const char*, std::string*>, 9> names{{
-        {"TITLE", &f.Title}, {"ARTIST", &f.Artist}, {"PERFORMER", &f.Performer},
-        {"ALBUM", &f.Album}, {"TRACKNUMBER", &f.TrackText}, {"DATE", &f.Date},
-        {"GENRE", &f.Genre}, {"COMMENT", &f.Comment}, {"DESCRIPTION", &f.Description},
-    }};
-    std::array<bool, 9> seen{};
     // Every comment takes at least its 4-byte length, so the count is bounded by the
     // stream's end: a hostile count simply runs into it.
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t length = 0;
         if (!ReadU32(in, length))
             return false;
+        if (!take(in, length))
+            return true;
+    }
+    return true;
+}
+
+bool ReadVorbisComment(TByteStream& in, TVorbisFields& f, TCommentRule rule, size_t maxKept) {
+    const std::array<std::pair<const char*, std::string*>, 9> names{{
+        {"TITLE", &f.Title}, {"ARTIST", &f.Artist}, {"PERFORMER", &f.Performer},
+        {"ALBUM", &f.Album}, {"TRACKNUMBER", &f.TrackText}, {"DATE", &f.Date},
+        {"GENRE", &f.Genre}, {"COMMENT", &f.Comment}, {"DESCRIPTION", &f.Description},
+    }};
+    std::array<bool, 9> seen{};
+    bool broken = false;
+    const bool walked = WalkVorbisComment(in, [&](TByteStream& comment, uint32_t length) {
         std::string text;
         const size_t keep = std::min<size_t>(length, maxKept);
-        if (!in.Read(keep, text) || text.size() < keep)
+        if (!comment.Read(keep, text) || text.size() < keep ||
+            (length > keep && !comment.Skip(length - keep))) {
+            broken = true;
             return false;
-        if (length > keep && !in.Skip(length - keep))
-            return false;
+        }
         const size_t eq = text.find('=');
         if (eq == std::string::npos)
-            continue;
+            return true;
         const std::string name = AsciiUpper(text.substr(0, eq));
         for (size_t k = 0; k < names.size(); ++k) {
             if (name != names[k].first)
@@ -57,8 +67,9 @@ bool ReadVorbisComment(TByteStream& in, TVorbisFields& f, TCommentRule rule, siz
             *names[k].second = std::string(TrimControl(Utf8OrLatin1(text.substr(eq + 1), cut)));
             break;
         }
-    }
-    return true;
+        return true;
+    });
+    return walked && !broken;
 }
 
 } // namespace bw

@@ -21,6 +21,12 @@ public:
     virtual bool Skip(uint64_t n) = 0;
 };
 
+// Walks a Vorbis comment (vendor string, count, then the comments): take is given each
+// comment's length with the stream positioned at the comment, reads or skips exactly that
+// many bytes and answers false to stop. False when the vendor string, the count or a length
+// cannot be read.
+bool WalkVorbisComment(TByteStream& in, const std::function<bool(TByteStream&, uint32_t)>& take);
+
 enum class TCommentRule { FirstWins, LastWins };
 
 // Reads a Vorbis comment (vendor string, count, "NAME=value" strings). Of each string only

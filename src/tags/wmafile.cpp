@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <optional>
 
 namespace bw {
 
@@ -27,6 +28,76 @@ std::string ReadText(TByteReader& r, size_t byteLength) {
     while (!s.empty() && s.back() == '\0')
         s.pop_back();
     return s;
+}
+
+// Takes a UTF-16LE text ended by a zero unit off the front of r.
+std::optional<std::string> TakeUtf16z(TByteReader& r) {
+    const size_t start = r.Pos();
+    for (;;) {
+        const uint16_t unit = r.U16LE();
+        if (r.Failed())
+            return std::nullopt;
+        if (unit == 0)
+            break;
+    }
+    TByteReader whole(r);
+    whole.Seek(start);
+    return Utf16ToUtf8(whole.Bytes(r.Pos() - start), false);
+}
+
+// A WM/Picture value: type, 32-bit size, MIME type, description, data.
+std::optional<TCoverArt> ParseWmPicture(std::span<const std::byte> value) {
+    TByteReader r(value);
+    TCoverArt cover;
+    cover.PictureType = r.U8();
+    const uint32_t size = r.U32LE();
+    auto mime = TakeUtf16z(r);
+    auto description = mime ? TakeUtf16z(r) : std::nullopt;
+    if (!description || r.Failed() || size > r.Remaining())
+        return std::nullopt;
+    cover.MimeType = AsciiLower(TrimControl(*mime));
+    cover.Description = *description;
+    const auto data = r.Bytes(size);
+    cover.Data.assign(data.begin(), data.end());
+    FillPictureMimeType(cover);
+    return cover;
+}
+
+bool IsWmPicture(std::span<const std::byte> utf16Name) {
+    return AsciiUpper(TrimControl(Utf16ToUtf8(utf16Name, false))) == "WM/PICTURE";
+}
+
+// Extended Content Description: count, then name, type, value per descriptor.
+bool ReadAsfExtendedContent(TByteReader r, const TPictureOffer& offer) {
+    const uint16_t count = r.U16LE();
+    for (uint16_t i = 0; i < count && !r.Failed(); ++i) {
+        const auto name = r.Bytes(r.U16LE());
+        const uint16_t type = r.U16LE();
+        const auto value = r.Bytes(r.U16LE());
+        if (r.Failed() || type != 1 || !IsWmPicture(name))
+            continue;
+        if (auto cover = ParseWmPicture(value); cover && offer(std::move(*cover)))
+            return true;
+    }
+    return false;
+}
+
+// Metadata Library: the place for values of 64 KB or more.
+bool ReadAsfMetadataLibrary(TByteReader r, const TPictureOffer& offer) {
+    const uint16_t count = r.U16LE();
+    for (uint16_t i = 0; i < count && !r.Failed(); ++i) {
+        r.Skip(4); // language list index, stream number
+        const uint16_t nameLength = r.U16LE();
+        const uint16_t type = r.U16LE();
+        const uint32_t dataLength = r.U32LE();
+        const auto name = r.Bytes(nameLength);
+        const auto value = r.Bytes(dataLength);
+        if (r.Failed() || type != 1 || !IsWmPicture(name))
+            continue;
+        if (auto cover = ParseWmPicture(value); cover && offer(std::move(*cover)))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -175,5 +246,55 @@ bool TWMAfile::Load(TTagSource& source) {
 }
 
 std::string TWMAfile::ChannelModeText() const { return ChannelCountText(channels_); }
+
+void TWMAfile::ReadPictures(TTagSource& source, const TPictureOffer& offer, std::string* why) {
+    std::vector<std::byte> buf;
+    if (!source.ReadExact(0, 30, buf))
+        return;
+    TByteReader head(buf);
+    if (!IsAsfGuid(head.Bytes(16), kAsfHeaderObject))
+        return;
+    const uint64_t headerSize = head.U64LE();
+    const uint32_t count = head.U32LE();
+    const uint64_t end = std::min<uint64_t>(headerSize, source.Size());
+    const uint64_t maxObject = uint64_t{kMaxCoverBytes} + 1024 * 1024;
+    uint64_t pos = 30;
+    for (uint32_t i = 0; i < count && i < kMaxObjects && end - pos >= 24; ++i) {
+        if (!source.ReadExact(pos, 24, buf))
+            return;
+        TByteReader o(buf);
+        const auto id = o.Bytes(16);
+        const bool extended = IsAsfGuid(id, kAsfExtendedContent);
+        const bool extension = IsAsfGuid(id, kAsfHeaderExtension);
+        const uint64_t size = o.U64LE();
+        if (size < 24 || size > end - pos)
+            return;
+        if ((extended || extension) && size > maxObject) {
+            SetPictureWhy(why, "the WMA header's tag object is too large to look for a picture in");
+        } else if (extended || extension) {
+            if (!source.ReadExact(pos, static_cast<size_t>(size), buf))
+                return;
+            TByteReader r(buf);
+            r.Skip(24);
+            if (extended && ReadAsfExtendedContent(r, offer))
+                return;
+            if (extension) {
+                // Reserved GUID and number, then the size of the objects it holds.
+                r.Skip(18);
+                TByteReader inner = r.Sub(r.U32LE());
+                while (!inner.Failed() && inner.Remaining() >= 24) {
+                    const bool library = IsAsfGuid(inner.Bytes(16), kAsfMetadataLibrary);
+                    const uint64_t innerSize = inner.U64LE();
+                    if (innerSize < 24 || innerSize - 24 > inner.Remaining())
+                        break;
+                    TByteReader object = inner.Sub(static_cast<size_t>(innerSize - 24));
+                    if (library && ReadAsfMetadataLibrary(object, offer))
+                        return;
+                }
+            }
+        }
+        pos += size;
+    }
+}
 
 } // namespace bw

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tags/picture.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -34,6 +36,11 @@ public:
     const std::string& Year() const { return slots_[4]; }
     const std::string& Genre() const { return slots_[5]; }
     const std::string& Comment() const { return slots_[6]; }
+
+    // Offers the WM/Picture values of the ASF header (in the Extended Content Description
+    // Object and the Metadata Library Object) in their order until offer answers true;
+    // *why says why one could not be read.
+    static void ReadPictures(TTagSource& source, const TPictureOffer& offer, std::string* why);
 
 private:
     bool ReadObjects(TTagSource& source, uint64_t& playDuration100ns, uint64_t& prerollMs);

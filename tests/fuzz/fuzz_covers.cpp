@@ -2,6 +2,7 @@
 // and APE tags are all looked in).
 
 #include "tags/covers.h"
+#include "tags/flacfile.h"
 #include "tags/tagsource.h"
 
 #include <cstddef>

@@ -2,6 +2,7 @@
 #include "support/apemake.h"
 #include "tags/apetag.h"
 #include "tags/asfguids.h"
+#include "tags/flacfile.h"
 #include "tags/id3v2.h"
 #include "tags/tagsource.h"
 #include "tags/tagtestutil.h"
