@@ -11,6 +11,7 @@
 #include "app/presetmenu.h"
 #include "app/progress.h"
 #include "app/settings1.h"
+#include "app/statuspanels.h"
 #include "app/tagform.h"
 #include "shell/commands.h"
 #include "shell/folderscan.h"
@@ -67,8 +68,6 @@ QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<q
 constexpr std::array<const char*, 7> kTargetTypes{"MP3", "OGG", "WAV", "WMA", "FLAC",
                                                   "Monkey's Audio", "MusePack"};
 
-constexpr std::array<int, 5> kStatusPanelWidths{100, 100, 130, 75, 300};
-
 } // namespace
 
 TForm1::TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
@@ -104,8 +103,14 @@ TForm1::TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
     layout->setContentsMargins(4, 4, 4, 4);
     layout->addWidget(CreateTopPanel());
     layout->addWidget(CreateJobList(), 1);
-    layout->addWidget(CreateEncoderGroup());
-    layout->addWidget(CreatePlayerGroup());
+    encoderPanel_ = new TEncoderPanel(this);
+    layout->addWidget(encoderPanel_);
+    playerPanel_ = new TPlayerPanel(
+        [this](const TmyMusicFile& item) {
+            return OpenPlayerStream(item, cdPanel_->Selection().Drives());
+        },
+        *listView_, [this](std::string_view name) { return Action(name); }, this);
+    layout->addWidget(playerPanel_);
     setCentralWidget(central);
     CreateStatusBar();
     ConnectActions();
@@ -303,33 +308,9 @@ QWidget* TForm1::CreateJobList() {
     return panel;
 }
 
-QWidget* TForm1::CreateEncoderGroup() {
-    encoderPanel_ = new TEncoderPanel(this);
-    return encoderPanel_;
-}
-
-QWidget* TForm1::CreatePlayerGroup() {
-    playerPanel_ = new TPlayerPanel(
-        [this](const TmyMusicFile& item) {
-            return OpenPlayerStream(item, cdPanel_->Selection().Drives());
-        },
-        *listView_, [this](std::string_view name) { return Action(name); }, this);
-    return playerPanel_;
-}
-
 void TForm1::CreateStatusBar() {
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
-    const std::array<QString, 5> initial{QStringLiteral(" 0 file(s)"), QStringLiteral(" 0 selected"),
-                                         QStringLiteral(" Media Player: Stopped"),
-                                         QStringLiteral(" Volume: 100"), QString()};
-    for (size_t i = 0; i < initial.size(); ++i) {
-        auto* label = new QLabel(initial[i], statusBar());
-        label->setObjectName(QStringLiteral("StatusPanel%1").arg(i + 1));
-        label->setMinimumWidth(kStatusPanelWidths[i]);
-        label->setFrameShape(QFrame::StyledPanel);
-        statusBar()->addWidget(label);
-        statusPanels_.push_back(label);
-    }
+    statusPanels_ = std::make_unique<TStatusPanels>(*statusBar());
     statusTimer_ = new QTimer(this);
     statusTimer_->setInterval(500);
     connect(statusTimer_, &QTimer::timeout, this, &TForm1::StatusTimerTimer);
@@ -736,10 +717,9 @@ void TForm1::UpdateOutputFolderField() {
 
 void TForm1::StatusTimerTimer() {
     if (const std::optional<TPlayState> state = playerPanel_->Tick())
-        statusPanels_[2]->setText(Q(TMediaPlayer::StatusText(*state)));
-    statusPanels_[0]->setText(QStringLiteral(" %1 file(s)").arg(listView_->RowCount()));
-    statusPanels_[1]->setText(QStringLiteral(" %1 selected").arg(listView_->CheckedCount()));
-    statusPanels_[3]->setText(QStringLiteral(" Volume: %1").arg(playerPanel_->Volume()));
+        statusPanels_->ShowPlayState(*state);
+    statusPanels_->ShowCounts(listView_->RowCount(), listView_->CheckedCount());
+    statusPanels_->ShowVolume(playerPanel_->Volume());
 }
 
 void TForm1::SetViewVisible(std::string_view action, bool visible) {

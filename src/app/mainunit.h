@@ -13,9 +13,7 @@
 
 #include <QMainWindow>
 #include <QStringList>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,31 +21,28 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
-class QGroupBox;
-class QLabel;
 class QLineEdit;
 class QMenu;
-class QTabWidget;
 class QTimer;
 class QToolBar;
 
 namespace bw {
 
-class TStopSignals;
-
 class TAboutBox;
+class TEncoderPanel;
+class TForm2;
+class TJobListView;
+class TProgress;
+class TSettings;
+class TStatusPanels;
+class TSuccessForm2;
+class TTAGForm;
+class TSettingsStore;
+struct TEncoderOptions;
 class TAudioDevice;
 class TDialogs;
 class TGenreList;
-class TJobListView;
-class TTAGForm;
-class TEncoderPanel;
-class TForm2;
-class TProgress;
-class TSuccessForm2;
-struct TEncoderOptions;
-class TSettings;
-class TSettingsStore;
+class TStopSignals;
 
 // Names the program to Qt: the application and organisation names (which place the
 // settings) and the desktop entry. main calls it before any window is made.
@@ -131,8 +126,6 @@ private:
     void CreateToolBar();
     QWidget* CreateTopPanel();
     QWidget* CreateJobList();
-    QWidget* CreateEncoderGroup();
-    QWidget* CreatePlayerGroup();
     void CreateStatusBar();
     void ConnectActions();
 
@@ -200,7 +193,7 @@ private:
     TEncoderPanel* encoderPanel_ = nullptr;
     QMenu* listContextMenu_ = nullptr;
     TPlayerPanel* playerPanel_ = nullptr;
-    std::vector<QLabel*> statusPanels_;
+    std::unique_ptr<TStatusPanels> statusPanels_;
     QTimer* statusTimer_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
     TForm2* form2_ = nullptr;
