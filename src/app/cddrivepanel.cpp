@@ -1,6 +1,7 @@
 #include "app/cddrivepanel.h"
 
 #include "app/cddbform.h"
+
 #include "shell/appsettings.h"
 #include "shell/disclookup.h"
 

@@ -30,7 +30,8 @@ TEncoderPanel::TEncoderPanel(QWidget* parent)
     flacPage_ = new TFlacPage(pageControl_);
     apePage_ = new TApePage(pageControl_);
     mpcPage_ = new TMpcPage(pageControl_);
-    const std::array<QWidget*, 8> pages{mp3Page_, oggPage_, wavPage_, wmaPage_, flacPage_, apePage_, mpcPage_, nullptr};
+    const std::array<QWidget*, 8> pages{mp3Page_,  oggPage_, wavPage_, wmaPage_,
+                                        flacPage_, apePage_, mpcPage_, nullptr};
     for (size_t i = 0; i < kEncoderPages.size(); ++i) {
         // The pages of the outputs still to come are empty for now.
         QWidget* page = pages[i] ? pages[i] : new QWidget(pageControl_);

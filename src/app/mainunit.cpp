@@ -13,6 +13,7 @@
 #include "app/settings1.h"
 #include "app/statuspanels.h"
 #include "app/tagform.h"
+
 #include "shell/commands.h"
 #include "shell/folderscan.h"
 #include "shell/helpfile.h"

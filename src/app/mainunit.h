@@ -4,6 +4,7 @@
 #include "app/messageboxes.h"
 #include "app/playerpanel.h"
 #include "app/presetmenu.h"
+
 #include "shell/appsettings.h"
 #include "shell/tagedit.h"
 
@@ -93,7 +94,9 @@ public:
     // Where "Save as..." gets the new preset's name: the name dialog, unless a test stands
     // in for the user. None means the dialog was cancelled.
     using TPresetNameSource = TPresetMenu::TNameSource;
-    void SetPresetNameSource(TPresetNameSource source) { presetMenu_->SetNameSource(std::move(source)); }
+    void SetPresetNameSource(TPresetNameSource source) {
+        presetMenu_->SetNameSource(std::move(source));
+    }
     // The values kept in the window's controls, as they would be written at close.
     TWindowSettings CurrentWindowSettings() const;
 

@@ -1,6 +1,7 @@
 #include "app/playerpanel.h"
 
 #include "app/joblistview.h"
+
 #include "shell/commands.h"
 
 #include <QAction>
