@@ -1,61 +1,53 @@
 #include "app/mainunit.h"
 
 #include "app/aboutbox.h"
-#include "app/cddbform.h"
-#include "cd/cddb.h"
-#include "cd/cdtext.h"
-#include "shell/disclookup.h"
-#include "shell/folderscan.h"
+#include "app/cddrivepanel.h"
+#include "app/commandicons.h"
+#include "app/encoderpanel.h"
 #include "app/fileinfo.h"
 #include "app/form2.h"
 #include "app/joblistview.h"
-#include "app/optionpages.h"
+#include "app/playerpanel.h"
+#include "app/presetmenu.h"
 #include "app/progress.h"
 #include "app/settings1.h"
+#include "app/statuspanels.h"
 #include "app/tagform.h"
-#include "audio/audiodevice.h"
-#include "cd/cdimage.h"
-#include "common/stopsignals.h"
-#include "core/dialogs.h"
-#include "core/genrelist.h"
-#include "shell/cdselection.h"
+
 #include "shell/commands.h"
+#include "shell/folderscan.h"
 #include "shell/helpfile.h"
 #include "shell/naming.h"
 #include "shell/playeropen.h"
-#include "shell/presets.h"
 #include "shell/settingsio.h"
 #include "shell/settingsstore.h"
 
-#include <iostream>
+#include "audio/audiodevice.h"
+#include "encoders/encoderoptions.h"
+
+#include "common/stopsignals.h"
+#include "core/dialogs.h"
+#include "core/genrelist.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCursor>
 #include <QDesktopServices>
-#include <QSignalBlocker>
-#include <QSocketNotifier>
-#include <QDial>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QPushButton>
-#include <QSlider>
+#include <QSocketNotifier>
 #include <QStatusBar>
-#include <QStyle>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -64,6 +56,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <array>
+#include <iostream>
 
 namespace bw {
 
@@ -75,43 +68,6 @@ QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<q
 // page of target i.
 constexpr std::array<const char*, 7> kTargetTypes{"MP3", "OGG", "WAV", "WMA", "FLAC",
                                                   "Monkey's Audio", "MusePack"};
-constexpr std::array<const char*, 8> kEncoderPages{"MP3", "OGG", "WAV", "WMA", "FLAC",
-                                                   "APE", "MusePack", "WavPack"};
-
-constexpr std::array<int, 5> kStatusPanelWidths{100, 100, 130, 75, 300};
-
-QIcon CommandIcon(QStyle* style, std::string_view name) {
-    static const std::array<std::pair<std::string_view, QStyle::StandardPixmap>, 18> kIcons{{
-        {"ActionAddFiles", QStyle::SP_FileIcon},
-        {"ActionAddFolder", QStyle::SP_DirIcon},
-        {"ActionAddCDtracks", QStyle::SP_DriveCDIcon},
-        {"ActionConvert", QStyle::SP_DialogApplyButton},
-        {"ActionSettings", QStyle::SP_FileDialogDetailedView},
-        {"ActionHelp", QStyle::SP_DialogHelpButton},
-        {"ActionSelectOutput", QStyle::SP_DirOpenIcon},
-        {"ActionMoveUp", QStyle::SP_ArrowUp},
-        {"ActionMoveDown", QStyle::SP_ArrowDown},
-        {"ActionRemove", QStyle::SP_TrashIcon},
-        {"ActionRemoveAll", QStyle::SP_DialogDiscardButton},
-        {"ActionFileProperties", QStyle::SP_FileDialogInfoView},
-        {"ActionEditTAG", QStyle::SP_FileDialogContentsView},
-        {"ActionPlay", QStyle::SP_MediaPlay},
-        {"ActionPause", QStyle::SP_MediaPause},
-        {"ActionStop", QStyle::SP_MediaStop},
-        {"ActionNextPlay", QStyle::SP_MediaSkipForward},
-        {"ActionPrevPlay", QStyle::SP_MediaSkipBackward},
-    }};
-    // The style's Yes and No discs are pale, as if disabled, beside its other icons; check
-    // boxes drawn in the same dark stroke say what these two do.
-    if (name == "ActionCheckAll")
-        return QIcon(QStringLiteral(":/icons/checkall.svg"));
-    if (name == "ActionUncheckAll")
-        return QIcon(QStringLiteral(":/icons/uncheckall.svg"));
-    for (const auto& [n, pixmap] : kIcons)
-        if (n == name)
-            return style->standardIcon(pixmap);
-    return {};
-}
 
 } // namespace
 
@@ -120,7 +76,7 @@ TForm1::TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
     : QMainWindow(parent),
       stoppingDialogs_(dialogs, [this] { return stopRequested_; }, std::cerr),
       dialogs_(stoppingDialogs_), store_(store), arguments_(std::move(arguments)),
-      programPath_(std::move(programPath)), cd_(std::make_unique<TCdSelection>(cdSystem)) {
+      programPath_(std::move(programPath)), cdSystem_(cdSystem) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Brindlewave"));
     setWindowIcon(ProgramIcon());
@@ -130,13 +86,6 @@ TForm1::TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
 
     CreateActions();
     CreateMenus();
-    player_ = std::make_unique<TMediaPlayer>(
-        [this](const TmyMusicFile& item) { return OpenPlayerStream(item, cd_->Drives()); });
-
-    // The disc database client reads tables of contents through the window's drive list.
-    cddb_ = std::make_unique<TCddb>(cd_->Drives());
-    cddbForm_ = new TCDDBForm(this);
-    discLookup_ = [this](int drive) { cddbForm_->LookUp(*cddb_, cd_->Drives(), drive, appSettings_); };
 
     // The stop signals are caught, so that ending the program this way still writes the
     // settings and leaves no encoder or half-written file behind.
@@ -155,8 +104,14 @@ TForm1::TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
     layout->setContentsMargins(4, 4, 4, 4);
     layout->addWidget(CreateTopPanel());
     layout->addWidget(CreateJobList(), 1);
-    layout->addWidget(CreateEncoderGroup());
-    layout->addWidget(CreatePlayerGroup());
+    encoderPanel_ = new TEncoderPanel(this);
+    layout->addWidget(encoderPanel_);
+    playerPanel_ = new TPlayerPanel(
+        [this](const TmyMusicFile& item) {
+            return OpenPlayerStream(item, cdPanel_->Selection().Drives());
+        },
+        *listView_, [this](std::string_view name) { return Action(name); }, this);
+    layout->addWidget(playerPanel_);
     setCentralWidget(central);
     CreateStatusBar();
     ConnectActions();
@@ -171,7 +126,7 @@ TForm1::TForm1(TDialogs& dialogs, TSettingsStore& store, QStringList arguments,
     form2_ = new TForm2(this);
     tagForm_ = new TTAGForm(*genreList_, this);
     tagForm_->SetOkHandler([this](const TTagFormTexts& t) { return TagFormOk(t); });
-    presetNameSource_ = [this] { return form2_->Execute(); };
+    presetMenu_->SetNameSource([this] { return form2_->Execute(); });
 }
 
 TForm1::~TForm1() { RunShutdownSequence(); }
@@ -282,24 +237,13 @@ QWidget* TForm1::CreateTopPanel() {
         comboBoxType_->addItem(QString::fromUtf8(t));
     line1->addWidget(comboBoxType_);
     line1->addWidget(new QLabel(QStringLiteral("with"), convert));
-    qualityComboBox_ = new QComboBox(convert);
-    qualityComboBox_->setObjectName(QStringLiteral("QualityComboBox"));
-    qualityComboBox_->setMinimumWidth(140);
-    line1->addWidget(qualityComboBox_);
-    auto* presetButton = new QToolButton(convert);
-    presetButton->setObjectName(QStringLiteral("ToolButton13"));
-    presetButton->setArrowType(Qt::DownArrow);
-    presetButton->setToolTip(QStringLiteral("Quality Managment"));
-    presetMenu_ = new QMenu(presetButton);
-    presetMenu_->setObjectName(QStringLiteral("PresetMenu"));
-    for (std::string_view e : PresetMenu()) {
-        if (e == kSeparator)
-            presetMenu_->addSeparator();
-        else
-            presetMenu_->addAction(Action(e));
-    }
-    connect(presetButton, &QToolButton::clicked, this, &TForm1::ToolButton13Click);
-    line1->addWidget(presetButton);
+    TPresetMenu::TOptionPages pages;
+    pages.Read = [this] { return EncoderOptions(); };
+    pages.Show = [this](const TEncoderOptions& o) { SetEncoderOptions(o); };
+    presetMenu_ = new TPresetMenu(store_, dialogs_, std::move(pages),
+                                  [this](std::string_view name) { return Action(name); }, convert);
+    line1->addWidget(presetMenu_->List());
+    line1->addWidget(presetMenu_->MenuButton());
     line1->addWidget(new QLabel(QStringLiteral("preset."), convert));
     line1->addStretch(1);
     grid->addLayout(line1);
@@ -321,21 +265,23 @@ QWidget* TForm1::CreateTopPanel() {
     grid->addLayout(line2);
     row->addWidget(convert, 1);
 
-    auto* cd = new QGroupBox(QStringLiteral("CD Audio Drive"), panel);
-    cd->setObjectName(QStringLiteral("GroupCdDrive"));
-    auto* cdLayout = new QVBoxLayout(cd);
-    cmbDrives_ = new QComboBox(cd);
-    cmbDrives_->setObjectName(QStringLiteral("cmbDrives"));
-    cmbDrives_->setMinimumWidth(200);
-    cdLayout->addWidget(cmbDrives_);
-    auto* openClose = new QPushButton(QStringLiteral("Open/Close"), cd);
-    openClose->setObjectName(QStringLiteral("ButtonOpenClose"));
-    connect(openClose, &QPushButton::clicked, this, &TForm1::OpenCloseClick);
-    cdLayout->addWidget(openClose, 0, Qt::AlignRight);
-    row->addWidget(cd);
-    cdTimer_ = new QTimer(this);
-    cdTimer_->setObjectName(QStringLiteral("CdTimer"));
-    cdTimer_->setInterval(1000);
+    TCdDrivePanel::THost host;
+    host.ClearList = [this] { return RemoveAllExecute(); };
+    host.ListingTracks = [this] {
+        // CD tracks have no source folder to write beside.
+        checkBoxSAS_->setChecked(false);
+        checkBoxSAS_->setEnabled(false);
+        UpdateOutputFolderField();
+    };
+    host.AppendTrack = [this](TmyMusicFile track) { listView_->AppendItem(std::move(track)); };
+    host.DiscTakenOut = [this] {
+        // The disc's tracks go with it. A run locks the door, yet a tray forced open must
+        // not pull the rows from under it: the first tick after the run clears them.
+        if (!progress_->isVisible())
+            listView_->RemoveAllRows();
+    };
+    cdPanel_ = new TCdDrivePanel(cdSystem_, dialogs_, appSettings_, std::move(host), panel);
+    row->addWidget(cdPanel_);
     return panel;
 }
 
@@ -363,88 +309,9 @@ QWidget* TForm1::CreateJobList() {
     return panel;
 }
 
-QWidget* TForm1::CreateEncoderGroup() {
-    encoderGroup_ = new QGroupBox(QStringLiteral("Encoder Options"), this);
-    encoderGroup_->setObjectName(QStringLiteral("GroupEncoderOptions"));
-    auto* layout = new QVBoxLayout(encoderGroup_);
-    pageControl_ = new QTabWidget(encoderGroup_);
-    pageControl_->setObjectName(QStringLiteral("PageControl1"));
-    mp3Page_ = new TMp3Page(pageControl_);
-    oggPage_ = new TOggPage(pageControl_);
-    wavPage_ = new TWavPage(pageControl_);
-    wmaPage_ = new TWmaPage(pageControl_);
-    flacPage_ = new TFlacPage(pageControl_);
-    apePage_ = new TApePage(pageControl_);
-    mpcPage_ = new TMpcPage(pageControl_);
-    const std::array<QWidget*, 8> pages{mp3Page_, oggPage_, wavPage_, wmaPage_, flacPage_, apePage_, mpcPage_, nullptr};
-    for (size_t i = 0; i < kEncoderPages.size(); ++i) {
-        // The pages of the outputs still to come are empty for now.
-        QWidget* page = pages[i] ? pages[i] : new QWidget(pageControl_);
-        page->setObjectName(QStringLiteral("Page") + QString::fromUtf8(kEncoderPages[i]));
-        page->setMinimumHeight(150);
-        pageControl_->addTab(page, QString::fromUtf8(kEncoderPages[i]));
-    }
-    layout->addWidget(pageControl_);
-    return encoderGroup_;
-}
-
-QWidget* TForm1::CreatePlayerGroup() {
-    playerGroup_ = new QGroupBox(QStringLiteral("Media Player"), this);
-    playerGroup_->setObjectName(QStringLiteral("GroupMediaPlayer"));
-    auto* row = new QHBoxLayout(playerGroup_);
-    auto* bar = new QToolBar(playerGroup_);
-    bar->setObjectName(QStringLiteral("PlayerToolBar"));
-    // A tool bar keeps its buttons out of the Tab chain; the player's are the only way to
-    // reach its commands from the keyboard besides their keys, so they take focus by Tab.
-    std::vector<QWidget*> chain;
-    for (std::string_view e : PlayerToolBar()) {
-        if (e == kSeparator) {
-            bar->addSeparator();
-            continue;
-        }
-        bar->addAction(Action(e));
-        QWidget* button = bar->widgetForAction(Action(e));
-        button->setFocusPolicy(Qt::TabFocus);
-        chain.push_back(button);
-    }
-    row->addWidget(bar);
-    positionBar_ = new QSlider(Qt::Horizontal, playerGroup_);
-    positionBar_->setObjectName(QStringLiteral("PositionBar"));
-    positionBar_->setRange(0, 0);
-    row->addWidget(positionBar_, 1);
-    auto* volume = new QVBoxLayout;
-    volume->addWidget(new QLabel(QStringLiteral("Volume"), playerGroup_), 0, Qt::AlignHCenter);
-    volumeKnob_ = new QDial(playerGroup_);
-    volumeKnob_->setObjectName(QStringLiteral("VolumeKnob"));
-    volumeKnob_->setRange(0, 100);
-    volumeKnob_->setPageStep(5);
-    volumeKnob_->setValue(50);
-    volumeKnob_->setNotchesVisible(true);
-    volumeKnob_->setFixedSize(48, 48);
-    volumeKnob_->setToolTip(QStringLiteral("Volume Control"));
-    volume->addWidget(volumeKnob_, 0, Qt::AlignHCenter);
-    row->addLayout(volume);
-    // Left to right: the buttons, the position bar, the volume knob.
-    chain.push_back(positionBar_);
-    chain.push_back(volumeKnob_);
-    for (size_t i = 1; i < chain.size(); ++i)
-        setTabOrder(chain[i - 1], chain[i]);
-    return playerGroup_;
-}
-
 void TForm1::CreateStatusBar() {
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
-    const std::array<QString, 5> initial{QStringLiteral(" 0 file(s)"), QStringLiteral(" 0 selected"),
-                                         QStringLiteral(" Media Player: Stopped"),
-                                         QStringLiteral(" Volume: 100"), QString()};
-    for (size_t i = 0; i < initial.size(); ++i) {
-        auto* label = new QLabel(initial[i], statusBar());
-        label->setObjectName(QStringLiteral("StatusPanel%1").arg(i + 1));
-        label->setMinimumWidth(kStatusPanelWidths[i]);
-        label->setFrameShape(QFrame::StyledPanel);
-        statusBar()->addWidget(label);
-        statusPanels_.push_back(label);
-    }
+    statusPanels_ = std::make_unique<TStatusPanels>(*statusBar());
     statusTimer_ = new QTimer(this);
     statusTimer_->setInterval(500);
     connect(statusTimer_, &QTimer::timeout, this, &TForm1::StatusTimerTimer);
@@ -453,13 +320,12 @@ void TForm1::CreateStatusBar() {
 
 void TForm1::ConnectActions() {
     connect(comboBoxType_, &QComboBox::activated, this, &TForm1::ComboBoxTypeChange);
-    connect(qualityComboBox_, &QComboBox::activated, this, &TForm1::QualityComboBoxChange);
-    connect(Action("ActionSaveQuality"), &QAction::triggered, this, &TForm1::ActionSaveQualityExecute);
-    connect(Action("ActionSaveAsQuality"), &QAction::triggered, this, &TForm1::ActionSaveAsQualityExecute);
-    connect(Action("ActionRemoveQuality"), &QAction::triggered, this, &TForm1::ActionRemoveQualityExecute);
+    connect(Action("ActionSaveQuality"), &QAction::triggered, presetMenu_, &TPresetMenu::Save);
+    connect(Action("ActionSaveAsQuality"), &QAction::triggered, presetMenu_, &TPresetMenu::SaveAs);
+    connect(Action("ActionRemoveQuality"), &QAction::triggered, presetMenu_, &TPresetMenu::Remove);
     // The menu entry asks first; the start-up's reset runs the command itself.
-    connect(Action("ActionResetAllQuality"), &QAction::triggered, this, &TForm1::ResetAll1Click);
-    connect(pageControl_, &QTabWidget::currentChanged, this, &TForm1::PageControlChange);
+    connect(Action("ActionResetAllQuality"), &QAction::triggered, presetMenu_, &TPresetMenu::AskResetAll);
+    connect(&encoderPanel_->PageControl(), &QTabWidget::currentChanged, this, &TForm1::PageControlChange);
     connect(checkBoxSAS_, &QCheckBox::clicked, this, &TForm1::SameAsSourceClick);
     connect(Action("ActionExit"), &QAction::triggered, this, &QWidget::close);
     connect(Action("ActionAbout"), &QAction::triggered, this, &TForm1::ShowAbout);
@@ -481,23 +347,16 @@ void TForm1::ConnectActions() {
     connect(Action("ActionSettings"), &QAction::triggered, this, &TForm1::SettingsExecute);
     connect(Action("ActionConvert"), &QAction::triggered, this, &TForm1::ConvertExecute);
     connect(listView_, &TJobListView::Emptied, this, &TForm1::ListEmptied);
-    connect(cmbDrives_, &QComboBox::currentIndexChanged, this, &TForm1::cmbDrivesChange);
-    connect(Action("ActionAddCDtracks"), &QAction::triggered, this, &TForm1::ActionAddCDtracksExecute);
-    connect(cdTimer_, &QTimer::timeout, this, &TForm1::CdTimerTimer);
+    connect(Action("ActionAddCDtracks"), &QAction::triggered, cdPanel_, &TCdDrivePanel::AddCdTracks);
     connect(Action("ActionVolumeUp"), &QAction::triggered, this,
-            [this] { VolumeStep(TMediaPlayer::kVolumeStep); });
+            [this] { playerPanel_->VolumeStep(TMediaPlayer::kVolumeStep); });
     connect(Action("ActionVolumeDown"), &QAction::triggered, this,
-            [this] { VolumeStep(-TMediaPlayer::kVolumeStep); });
-    connect(Action("ActionPlay"), &QAction::triggered, this, &TForm1::PlayExecute);
-    connect(Action("ActionPause"), &QAction::triggered, this, [this] { player_->Pause(); });
-    connect(Action("ActionStop"), &QAction::triggered, this, [this] {
-        player_->Stop();
-        PlayerBarSync();
-    });
-    connect(Action("ActionNextPlay"), &QAction::triggered, this, [this] { PlayNextExecute(1); });
-    connect(Action("ActionPrevPlay"), &QAction::triggered, this, [this] { PlayNextExecute(-1); });
-    connect(volumeKnob_, &QDial::valueChanged, this, [this](int v) { player_->SetVolume(v); });
-    connect(positionBar_, &QSlider::valueChanged, this, [this](int v) { player_->BarMoved(v); });
+            [this] { playerPanel_->VolumeStep(-TMediaPlayer::kVolumeStep); });
+    connect(Action("ActionPlay"), &QAction::triggered, playerPanel_, &TPlayerPanel::Play);
+    connect(Action("ActionPause"), &QAction::triggered, this, [this] { Player().Pause(); });
+    connect(Action("ActionStop"), &QAction::triggered, playerPanel_, &TPlayerPanel::Stop);
+    connect(Action("ActionNextPlay"), &QAction::triggered, this, [this] { playerPanel_->PlayNext(1); });
+    connect(Action("ActionPrevPlay"), &QAction::triggered, this, [this] { playerPanel_->PlayNext(-1); });
     connect(Action("ActionEditTAG"), &QAction::triggered, this, &TForm1::EditTagExecute);
     for (std::string_view name : {std::string_view("ActionViewToolBar"), std::string_view("ActionViewEncoder"),
                                   std::string_view("ActionViewPlayer"), std::string_view("ActionViewStatus")}) {
@@ -531,12 +390,12 @@ void TForm1::RunStartupSequence() {
                 Action(name)->setEnabled(false);
         Action("ActionVolumeUp")->setEnabled(false);
         Action("ActionVolumeDown")->setEnabled(false);
-        playerGroup_->setEnabled(false);
+        playerPanel_->setEnabled(false);
     }
     // 5. The genre list.
     genreList_ = &bw::GenreList();
     // 6. The CD drives.
-    FillDriveList();
+    cdPanel_->FillDriveList();
     // 7. The side buttons show only icon and hint; Move Up and Move Down get their keys.
     Action("ActionMoveUp")->setShortcut(QKeySequence(QStringLiteral("Ctrl+Up")));
     Action("ActionMoveDown")->setShortcut(QKeySequence(QStringLiteral("Ctrl+Down")));
@@ -553,24 +412,19 @@ void TForm1::RunStartupSequence() {
     editOutputFolder_->setText(QString::fromStdString(appSettings_.OutputFolder));
     cancelAll_ = false;
     appSettings_.StartDirectory = QDir::currentPath().toStdString();
-    pageControl_->setCurrentIndex(0);
+    encoderPanel_->PageControl().setCurrentIndex(0);
 
     // 12. The settings.
     // On first start the reset of the presets writes the defaults, fills the list and loads
     // "CD Quality"; later starts list what is stored and load the preset last selected.
     TSettingsHooks hooks;
-    hooks.ResetAllPresets = [this](TSettingsStore&) { ActionResetAllQualityExecute(); };
+    hooks.ResetAllPresets = [this](TSettingsStore&) { presetMenu_->ResetAll(); };
     TSettingsLoad load = LoadSettings(store_, appSettings_, CurrentWindowSettings(), programPath_, hooks);
     appSettings_ = load.App;
-    if (!load.FirstStart) {
-        qualityComboBox_->clear();
-        for (const auto& n : load.PresetNames)
-            qualityComboBox_->addItem(QString::fromStdString(n));
-        if (load.QualityItemRead) {
-            qualityComboBox_->setCurrentIndex(load.Window.QualityItem);
-            QualityComboBoxChange();
-        }
-    }
+    if (!load.FirstStart)
+        presetMenu_->ShowStored(load.PresetNames, load.QualityItemRead
+                                                      ? std::optional<int>(load.Window.QualityItem)
+                                                      : std::nullopt);
     // On first start the window keeps its built-in place and size; what was written applies
     // from the next start on.
     ApplyWindowSettings(load.Window, !load.FirstStart);
@@ -579,18 +433,18 @@ void TForm1::RunStartupSequence() {
         return;
     }
     // 13. The target type list follows the active page.
-    PageControlChange(pageControl_->currentIndex());
+    PageControlChange(encoderPanel_->PageControl().currentIndex());
 }
 
 TWindowSettings TForm1::CurrentWindowSettings() const {
     TWindowSettings w;
-    w.ActivePage = pageControl_->currentIndex();
-    w.QualityItem = qualityComboBox_->currentIndex();
+    w.ActivePage = encoderPanel_->PageControl().currentIndex();
+    w.QualityItem = presetMenu_->CurrentIndex();
     w.ViewToolBar = Action("ActionViewToolBar")->isChecked();
     w.ViewEncoder = Action("ActionViewEncoder")->isChecked();
     w.ViewPlayer = Action("ActionViewPlayer")->isChecked();
     w.ViewStatus = Action("ActionViewStatus")->isChecked();
-    w.Volume = volumeKnob_->value();
+    w.Volume = playerPanel_->Volume();
     w.SAS = checkBoxSAS_->isChecked();
     w.Top = y();
     w.Left = x();
@@ -600,8 +454,8 @@ TWindowSettings TForm1::CurrentWindowSettings() const {
 }
 
 void TForm1::ApplyWindowSettings(const TWindowSettings& w, bool geometry) {
-    if (w.ActivePage >= 0 && w.ActivePage < pageControl_->count())
-        pageControl_->setCurrentIndex(w.ActivePage);
+    if (w.ActivePage >= 0 && w.ActivePage < encoderPanel_->PageControl().count())
+        encoderPanel_->PageControl().setCurrentIndex(w.ActivePage);
     Action("ActionViewToolBar")->setChecked(w.ViewToolBar);
     Action("ActionViewEncoder")->setChecked(w.ViewEncoder);
     Action("ActionViewPlayer")->setChecked(w.ViewPlayer);
@@ -611,7 +465,7 @@ void TForm1::ApplyWindowSettings(const TWindowSettings& w, bool geometry) {
     SetViewVisible("ActionViewEncoder", w.ViewEncoder);
     SetViewVisible("ActionViewPlayer", w.ViewPlayer);
     SetViewVisible("ActionViewStatus", w.ViewStatus);
-    volumeKnob_->setValue(w.Volume);
+    playerPanel_->SetVolume(w.Volume);
     checkBoxSAS_->setChecked(w.SAS);
     UpdateOutputFolderField();
     if (geometry) {
@@ -628,8 +482,7 @@ void TForm1::RunShutdownSequence() {
     setAcceptDrops(false);
     statusTimer_->stop();
     const TWindowSettings w = CurrentWindowSettings();
-    // The player's stream goes before the audio output it plays through.
-    player_.reset();
+    playerPanel_->ClosePlayer();
     if (audio_)
         audio_->Free();
     listView_->RemoveAllRows();
@@ -697,7 +550,7 @@ int TForm1::LastJobIndex() const { return listView_->Table().LastJobIndex(); }
 bool TForm1::AddFileToList(const QString& path) { return listView_->AddFileToList(path); }
 
 int TForm1::AddFilesToList(const QStringList& paths) {
-    const QStringList files = AddCdImages(paths);
+    const QStringList files = cdPanel_->AddCdImages(paths);
     if (files.isEmpty() || !ClearCdTracksFirst())
         return 0;
     if (!appSettings_.AddSubFolders)
@@ -707,29 +560,6 @@ int TForm1::AddFilesToList(const QStringList& paths) {
     for (const QString& f : files)
         named.push_back(f.toStdString());
     return listView_->AddFiles(ExpandFolders(named, true));
-}
-
-QStringList TForm1::AddCdImages(const QStringList& paths) {
-    QStringList files;
-    for (const QString& path : paths) {
-        const std::string p = path.toStdString();
-        if (!IsCdImagePath(p)) {
-            files << path;
-            continue;
-        }
-        // An image is a disc to rip, not a song: it joins the drive list and is chosen.
-        std::string why;
-        const int drive = cd_->AddImage(p, &why);
-        if (drive < 0) {
-            dialogs_.Show(TMessageKind::Error, "Brindlewave",
-                          "The CD image \"" + p + "\" can't be used as a drive:\n" + why);
-            continue;
-        }
-        if (drive >= cmbDrives_->count())
-            cmbDrives_->addItem(Q(cd_->Drives().At(static_cast<size_t>(drive)).Text));
-        cmbDrives_->setCurrentIndex(drive);
-    }
-    return files;
 }
 
 bool TForm1::ClearCdTracksFirst() {
@@ -752,7 +582,7 @@ void TForm1::AddFilesExecute() {
     QStringList paths;
     for (const auto& f : files)
         paths << QString::fromStdString(f);
-    listView_->AddFiles(AddCdImages(paths));
+    listView_->AddFiles(cdPanel_->AddCdImages(paths));
 }
 
 void TForm1::AddFolderExecute() {
@@ -791,62 +621,8 @@ bool TForm1::RemoveAllExecute() {
 void TForm1::ListEmptied() {
     // No disc's tracks are listed any more: nothing to watch, and "Same as source", which
     // CD tracks have no use for, is back.
-    cdTimer_->stop();
-    cd_->StopListing();
+    cdPanel_->StopWatching();
     checkBoxSAS_->setEnabled(true);
-}
-
-void TForm1::FillDriveList() {
-    cd_->Fill();
-    const QSignalBlocker quiet(cmbDrives_);
-    cmbDrives_->clear();
-    for (const std::string& text : cd_->DriveTexts())
-        cmbDrives_->addItem(Q(text));
-    cmbDrives_->setCurrentIndex(cmbDrives_->count() > 0 ? 0 : -1);
-}
-
-void TForm1::cmbDrivesChange(int index) { cd_->SetSelectedCdDrive(index); }
-
-void TForm1::OpenCloseClick() {
-    // A drive that will not move its door (an image has none) is left as it is, unsaid.
-    cd_->OpenCloseDoor();
-}
-
-void TForm1::ActionAddCDtracksExecute() {
-    // A list holds files or the tracks of one disc, never both.
-    if (!RemoveAllExecute())
-        return;
-    if (!cd_->SelectedIsReady()) {
-        dialogs_.Show(TMessageKind::Warning, "Brindlewave",
-                      "No CD in CD drive \"" + cmbDrives_->currentText().toStdString() + "\"!");
-        return;
-    }
-    cd_->StartListing();
-    cdTimer_->start();
-    // CD tracks have no source folder to write beside.
-    checkBoxSAS_->setChecked(false);
-    checkBoxSAS_->setEnabled(false);
-    UpdateOutputFolderField();
-    if (appSettings_.TryLoadFreeDB) {
-        cd_->ReleaseSelected();
-        if (discLookup_)
-            discLookup_(cd_->SelectedCdDrive());
-    }
-    // Named from the disc database entry just read, else from the disc's CD-TEXT.
-    std::vector<TmyMusicFile> items = cd_->AudioTrackItems();
-    TCdText cdText;
-    cd_->Drives().ReadCdText(cd_->SelectedCdDrive(), cdText);
-    NameCdTrackItems(items, cddb_.get(), &cdText, appSettings_);
-    for (TmyMusicFile& item : items)
-        listView_->AppendItem(std::move(item));
-}
-
-void TForm1::CdTimerTimer() {
-    // The disc the listed tracks came from is being taken out: its tracks go with it. A
-    // run locks the door, yet a tray forced open must not pull the rows from under it: the
-    // first tick after the run clears them.
-    if (cd_->DoorWatchTick() && !progress_->isVisible())
-        listView_->RemoveAllRows();
 }
 
 void TForm1::FilePropertiesExecute() {
@@ -867,87 +643,9 @@ void TForm1::SelectOutputExecute() {
     UpdateOutputFolderField();
 }
 
-TEncoderOptions TForm1::EncoderOptions() const {
-    TEncoderOptions o;
-    mp3Page_->Save(o.Mp3);
-    oggPage_->Save(o.Ogg);
-    wavPage_->Save(o.Wav);
-    wmaPage_->Save(o.Wma);
-    flacPage_->Save(o.Flac);
-    apePage_->Save(o.Ape);
-    mpcPage_->Save(o.Mpc);
-    return o;
-}
+TEncoderOptions TForm1::EncoderOptions() const { return encoderPanel_->Options(); }
 
-void TForm1::SetEncoderOptions(const TEncoderOptions& o) {
-    mp3Page_->Load(o.Mp3);
-    oggPage_->Load(o.Ogg);
-    wavPage_->Load(o.Wav);
-    wmaPage_->Load(o.Wma);
-    flacPage_->Load(o.Flac);
-    apePage_->Load(o.Ape);
-    mpcPage_->Load(o.Mpc);
-}
-
-void TForm1::QualityComboBoxChange() {
-    TEncoderOptions options = EncoderOptions();
-    const TPresetLoad load = LoadPreset(store_, qualityComboBox_->currentIndex(), options);
-    if (!load.Found)
-        return;
-    // What was read before a missing value stays applied.
-    SetEncoderOptions(options);
-    if (!load.Error.empty())
-        dialogs_.Show(TMessageKind::Error, "Brindlewave", load.Error);
-}
-
-void TForm1::ActionSaveQualityExecute() {
-    SavePreset(store_, qualityComboBox_->currentIndex(), EncoderOptions());
-}
-
-void TForm1::ActionSaveAsQualityExecute() {
-    const std::optional<std::string> name = presetNameSource_ ? presetNameSource_() : std::nullopt;
-    if (!name)
-        return;
-    SavePresetAs(store_, *name, EncoderOptions());
-    qualityComboBox_->addItem(QString::fromStdString(*name));
-    qualityComboBox_->setCurrentIndex(qualityComboBox_->count() - 1);
-    QualityComboBoxChange();
-}
-
-void TForm1::ActionRemoveQualityExecute() {
-    const int index = qualityComboBox_->currentIndex();
-    if (index < 0)
-        return;
-    const std::string question = "Are you sure to remove \"" +
-                                 qualityComboBox_->currentText().toStdString() + "\" settings?";
-    if (dialogs_.Ask(TMessageKind::Confirmation, "Confirm", question, {TAnswer::Ok, TAnswer::Cancel}) !=
-        TAnswer::Ok)
-        return;
-    RemovePreset(store_, index);
-    qualityComboBox_->removeItem(index);
-    if (qualityComboBox_->count() > 0) {
-        qualityComboBox_->setCurrentIndex(0);
-        QualityComboBoxChange();
-    }
-}
-
-void TForm1::ActionResetAllQualityExecute() {
-    ResetAllPresets(store_);
-    qualityComboBox_->clear();
-    for (const TPreset& p : BuiltInPresets())
-        qualityComboBox_->addItem(QString::fromStdString(p.Name));
-    qualityComboBox_->setCurrentIndex(kDefaultPresetIndex);
-    QualityComboBoxChange();
-}
-
-void TForm1::ResetAll1Click() {
-    if (dialogs_.Ask(TMessageKind::Confirmation, "Confirm",
-                     "Are you sure to reset all output qualities to the default?",
-                     {TAnswer::Ok, TAnswer::Cancel}) == TAnswer::Ok)
-        ActionResetAllQualityExecute();
-}
-
-void TForm1::ToolButton13Click() { presetMenu_->popup(QCursor::pos()); }
+void TForm1::SetEncoderOptions(const TEncoderOptions& o) { encoderPanel_->SetOptions(o); }
 
 void TForm1::ConvertExecute() {
     std::vector<TConversionRow> rows;
@@ -963,7 +661,7 @@ void TForm1::ConvertExecute() {
         TConversionRun run(rows, static_cast<TTargetType>(target), EncoderOptions(), appSettings_, dialogs_,
                            *progress_);
         run.SetSameAsSource(checkBoxSAS_->isChecked());
-        run.SetCdDrives(&cd_->Drives());
+        run.SetCdDrives(&cdPanel_->Selection().Drives());
         progress_->Execute(run, *listView_);
         elapsed = QString::fromStdString(run.ElapsedText());
         for (size_t row = 0; row < rows.size(); ++row)
@@ -1001,8 +699,8 @@ void TForm1::SettingsExecute() {
 }
 
 void TForm1::ComboBoxTypeChange(int index) {
-    if (index >= 0 && index < pageControl_->count())
-        pageControl_->setCurrentIndex(index);
+    if (index >= 0 && index < encoderPanel_->PageControl().count())
+        encoderPanel_->PageControl().setCurrentIndex(index);
 }
 
 void TForm1::PageControlChange(int index) {
@@ -1019,63 +717,21 @@ void TForm1::UpdateOutputFolderField() {
 }
 
 void TForm1::StatusTimerTimer() {
-    if (player_) {
-        const TPlayState state = player_->Tick();
-        PlayerBarSync();
-        statusPanels_[2]->setText(Q(TMediaPlayer::StatusText(state)));
-    }
-    statusPanels_[0]->setText(QStringLiteral(" %1 file(s)").arg(listView_->RowCount()));
-    statusPanels_[1]->setText(QStringLiteral(" %1 selected").arg(listView_->CheckedCount()));
-    statusPanels_[3]->setText(QStringLiteral(" Volume: %1").arg(volumeKnob_->value()));
+    if (const std::optional<TPlayState> state = playerPanel_->Tick())
+        statusPanels_->ShowPlayState(*state);
+    statusPanels_->ShowCounts(listView_->RowCount(), listView_->CheckedCount());
+    statusPanels_->ShowVolume(playerPanel_->Volume());
 }
 
 void TForm1::SetViewVisible(std::string_view action, bool visible) {
     if (action == "ActionViewToolBar")
         toolBar_->setVisible(visible);
     else if (action == "ActionViewEncoder")
-        encoderGroup_->setVisible(visible);
+        encoderPanel_->setVisible(visible);
     else if (action == "ActionViewPlayer")
-        playerGroup_->setVisible(visible);
+        playerPanel_->setVisible(visible);
     else if (action == "ActionViewStatus")
         statusBar()->setVisible(visible);
-}
-
-void TForm1::VolumeStep(int delta) {
-    volumeKnob_->setValue(TMediaPlayer::SteppedVolume(volumeKnob_->value(), delta));
-}
-
-TPlayerRows TForm1::PlayerRows() {
-    TPlayerRows rows;
-    rows.Count = listView_->RowCount();
-    QTreeWidgetItem* current = listView_->currentItem();
-    rows.Selected = current && current->isSelected() ? listView_->indexOfTopLevelItem(current) : -1;
-    rows.ItemAt = [this](int row) -> const TmyMusicFile* { return listView_->ItemAt(row); };
-    return rows;
-}
-
-void TForm1::PlayExecute() {
-    player_->Play(PlayerRows());
-    PlayerBarSync();
-}
-
-void TForm1::PlayNextExecute(int delta) {
-    const TPlayerRows rows = PlayerRows();
-    const int row = delta > 0 ? player_->PlayNext(rows) : player_->PlayPrev(rows);
-    if (row < 0)
-        return;
-    QTreeWidgetItem* item = listView_->topLevelItem(row);
-    listView_->clearSelection();
-    listView_->setCurrentItem(item);
-    item->setSelected(true);
-    listView_->scrollToItem(item);
-    PlayerBarSync();
-}
-
-void TForm1::PlayerBarSync() {
-    // The player moves the bar; only a move of the user's seeks.
-    const QSignalBlocker block(positionBar_);
-    positionBar_->setRange(0, player_->BarMaximum());
-    positionBar_->setValue(player_->BarPosition());
 }
 
 void TForm1::EditTagExecute() {

@@ -1,17 +1,20 @@
 #pragma once
 
+#include "app/cddrivepanel.h"
 #include "app/messageboxes.h"
-#include "cd/cdsystem.h"
-#include "core/jobitem.h"
+#include "app/playerpanel.h"
+#include "app/presetmenu.h"
+
 #include "shell/appsettings.h"
-#include "shell/player.h"
 #include "shell/tagedit.h"
+
+#include "cd/cdsystem.h"
+
+#include "core/jobitem.h"
 
 #include <QMainWindow>
 #include <QStringList>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,43 +22,28 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
-class QDial;
-class QGroupBox;
-class QLabel;
 class QLineEdit;
 class QMenu;
-class QSlider;
-class QTabWidget;
 class QTimer;
 class QToolBar;
 
 namespace bw {
 
-class TStopSignals;
-
 class TAboutBox;
+class TEncoderPanel;
+class TForm2;
+class TJobListView;
+class TProgress;
+class TSettings;
+class TStatusPanels;
+class TSuccessForm2;
+class TTAGForm;
+class TSettingsStore;
+struct TEncoderOptions;
 class TAudioDevice;
-class TCdSelection;
-class TCddb;
-class TCDDBForm;
 class TDialogs;
 class TGenreList;
-class TJobListView;
-class TMediaPlayer;
-class TTAGForm;
-class TMp3Page;
-class TMpcPage;
-class TFlacPage;
-class TForm2;
-class TOggPage;
-class TWavPage;
-class TWmaPage;
-class TApePage;
-class TProgress;
-class TSuccessForm2;
-struct TEncoderOptions;
-class TSettings;
-class TSettingsStore;
+class TStopSignals;
 
 // Names the program to Qt: the application and organisation names (which place the
 // settings) and the desktop entry. main calls it before any window is made.
@@ -101,25 +89,25 @@ public:
     // follow.
     void SetEncoderOptions(const TEncoderOptions& options);
     TForm2& PresetNameDialog() { return *form2_; }
-    TMediaPlayer& Player() { return *player_; }
+    TMediaPlayer& Player() { return playerPanel_->Player(); }
     TTAGForm& TagForm() { return *tagForm_; }
     // Where "Save as..." gets the new preset's name: the name dialog, unless a test stands
     // in for the user. None means the dialog was cancelled.
-    using TPresetNameSource = std::function<std::optional<std::string>()>;
-    void SetPresetNameSource(TPresetNameSource source) { presetNameSource_ = std::move(source); }
+    using TPresetNameSource = TPresetMenu::TNameSource;
+    void SetPresetNameSource(TPresetNameSource source) {
+        presetMenu_->SetNameSource(std::move(source));
+    }
     // The values kept in the window's controls, as they would be written at close.
     TWindowSettings CurrentWindowSettings() const;
 
     // The CD drives, the one chosen and the one the listed tracks came from.
-    TCdSelection& CdSelection() { return *cd_; }
+    TCdSelection& CdSelection() { return cdPanel_->Selection(); }
     // The door watch: runs while the list holds the tracks of a disc.
-    QTimer& CdTimer() { return *cdTimer_; }
-    // The disc lookup that "Add CD Tracks" runs, when the settings ask for one, before it
-    // lists the tracks; it is given the drive, let go of so that it can read the disc itself.
+    QTimer& CdTimer() { return cdPanel_->DoorTimer(); }
     // What "Add CD Tracks" runs to look a disc up when TryLoadFreeDB is set: the lookup
     // window by default; tests put their own.
-    using TDiscLookupHook = std::function<void(int drive)>;
-    void SetDiscLookup(TDiscLookupHook lookup) { discLookup_ = std::move(lookup); }
+    using TDiscLookupHook = TCdDrivePanel::TDiscLookupHook;
+    void SetDiscLookup(TDiscLookupHook lookup) { cdPanel_->SetDiscLookup(std::move(lookup)); }
 
     // Probes one file and appends it to the job list when it is accepted.
     bool AddFileToList(const QString& path);
@@ -141,8 +129,6 @@ private:
     void CreateToolBar();
     QWidget* CreateTopPanel();
     QWidget* CreateJobList();
-    QWidget* CreateEncoderGroup();
-    QWidget* CreatePlayerGroup();
     void CreateStatusBar();
     void ConnectActions();
 
@@ -152,39 +138,16 @@ private:
     void ShowAudioLibraryError(const QString& text);
 
     void ComboBoxTypeChange(int index);
-    // Quality presets: the list and the preset menu.
-    void QualityComboBoxChange();
-    void ActionSaveQualityExecute();
-    void ActionSaveAsQualityExecute();
-    void ActionRemoveQualityExecute();
-    void ActionResetAllQualityExecute();
-    void ResetAll1Click();
-    void ToolButton13Click();
     void PageControlChange(int index);
     void SameAsSourceClick();
     void StatusTimerTimer();
     void SetViewVisible(std::string_view action, bool visible);
-    void VolumeStep(int delta);
-    // The media player's commands; the player itself is widget-free.
-    TPlayerRows PlayerRows();
-    void PlayExecute();
-    void PlayNextExecute(int delta);
-    void PlayerBarSync();
     // The tag editor.
     void EditTagExecute();
     bool TagFormOk(const TTagFormTexts& texts);
     void OpenHelp();
     void ShowAbout();
     void UpdateOutputFolderField();
-
-    // The CD side: drive list, door, tracks and the door watch.
-    void FillDriveList();
-    void cmbDrivesChange(int index);
-    void OpenCloseClick();
-    void ActionAddCDtracksExecute();
-    void CdTimerTimer();
-    // Takes the disc images out of paths as drives; what is left are files.
-    QStringList AddCdImages(const QStringList& paths);
 
     // Job list commands.
     bool ClearCdTracksFirst();
@@ -204,6 +167,7 @@ private:
     TSettingsStore& store_;
     QStringList arguments_;
     std::string programPath_;
+    TCdSystem& cdSystem_; // where the drive panel's drives come from
     bool startupOk_ = true;
     bool firstShowDone_ = false;
     std::unique_ptr<TStopSignals> stopSignals_;
@@ -215,43 +179,25 @@ private:
     // The spare items the current operation and the player work on.
     std::unique_ptr<TmyMusicFile> currentJob_;
     std::unique_ptr<TmyMusicFile> playerJob_;
-    std::unique_ptr<TCdSelection> cd_;
-    std::unique_ptr<TMediaPlayer> player_;
-    TDiscLookupHook discLookup_;
-    std::unique_ptr<TCddb> cddb_;
-    TCDDBForm* cddbForm_ = nullptr;
     bool cancelAll_ = false;
-    TPresetNameSource presetNameSource_;
 
     // Widgets, owned by Qt's parent chain.
     std::vector<QAction*> actions_;
     QToolBar* toolBar_ = nullptr;
     QComboBox* comboBoxType_ = nullptr;
-    QComboBox* qualityComboBox_ = nullptr;
-    QMenu* presetMenu_ = nullptr;
+    TPresetMenu* presetMenu_ = nullptr;
     QLineEdit* editOutputFolder_ = nullptr;
     QCheckBox* checkBoxSAS_ = nullptr;
-    QComboBox* cmbDrives_ = nullptr;
+    TCdDrivePanel* cdPanel_ = nullptr;
     TJobListView* listView_ = nullptr;
     TSettings* settingsDialog_ = nullptr;
     TProgress* progress_ = nullptr;
     TSuccessForm2* result_ = nullptr;
-    TMp3Page* mp3Page_ = nullptr;
-    TOggPage* oggPage_ = nullptr;
-    TFlacPage* flacPage_ = nullptr;
-    TMpcPage* mpcPage_ = nullptr;
-    TWavPage* wavPage_ = nullptr;
-    TWmaPage* wmaPage_ = nullptr;
-    TApePage* apePage_ = nullptr;
+    TEncoderPanel* encoderPanel_ = nullptr;
     QMenu* listContextMenu_ = nullptr;
-    QGroupBox* encoderGroup_ = nullptr;
-    QTabWidget* pageControl_ = nullptr;
-    QGroupBox* playerGroup_ = nullptr;
-    QSlider* positionBar_ = nullptr;
-    QDial* volumeKnob_ = nullptr;
-    std::vector<QLabel*> statusPanels_;
+    TPlayerPanel* playerPanel_ = nullptr;
+    std::unique_ptr<TStatusPanels> statusPanels_;
     QTimer* statusTimer_ = nullptr;
-    QTimer* cdTimer_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
     TForm2* form2_ = nullptr;
     TTAGForm* tagForm_ = nullptr;
