@@ -8,6 +8,7 @@
 #include "app/progress.h"
 #include "core/dialogs.h"
 #include "shell/settingsstore.h"
+#include "support/mediamake.h"
 
 #include <QAction>
 #include <QApplication>
@@ -44,9 +45,7 @@ int main(int argc, char** argv) {
     const int lanes = argc > 3 ? std::max(1, std::atoi(argv[3])) : 2;
     QTemporaryDir dir;
     const QString wav = dir.filePath(QStringLiteral("source.wav"));
-    const std::string make = "ffmpeg -nostdin -v error -y -f lavfi -i sine=duration=" + std::to_string(seconds) +
-                             " -ac 2 '" + wav.toStdString() + "'";
-    if (std::system(make.c_str()) != 0)
+    if (bwmedia::Run(bwmedia::ToneCommand(wav.toStdString(), seconds)).ExitCode != 0)
         return 1;
     TAutoDialogs dialogs;
     bw::TSettingsStore store(dir.filePath(QStringLiteral("bw.conf")));

@@ -7,6 +7,7 @@
 #include "app/joblistview.h"
 #include "shell/folderscan.h"
 #include "shell/probe.h"
+#include "support/mediamake.h"
 
 #include <QApplication>
 #include <chrono>
@@ -33,7 +34,7 @@ int main(int argc, char** argv) {
     const fs::path dir = fs::temp_directory_path() / ("bw-list-bench-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     const std::string mp3 = (dir / "src.mp3").string();
-    if (std::system(("ffmpeg -nostdin -v error -y -f lavfi -i sine=duration=5 -ac 2 -metadata title=T -metadata artist=A " + mp3).c_str()) != 0)
+    if (bwmedia::Run(bwmedia::ToneCommand(mp3, 5, 44100, 2, {"-metadata", "title=T", "-metadata", "artist=A"})).ExitCode != 0)
         return 1;
     QStringList paths;
     const fs::path root = dir / "Music";

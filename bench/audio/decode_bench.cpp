@@ -9,6 +9,7 @@
 // each over the repetitions and the ratio binding / ffmpeg (below 1: the binding is faster).
 
 #include "audio/audiostream.h"
+#include "support/mediamake.h"
 
 #include <algorithm>
 #include <chrono>
@@ -121,11 +122,7 @@ int main(int argc, char** argv) {
         const auto flac = (tmp / "source.flac").string();
         const auto mp3 = (tmp / "source.mp3").string();
         std::printf("making %d s of test audio in %s\n", seconds, tmp.c_str());
-        if (!Make({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-                   "aevalsrc=0.4*sin(2*PI*440*t)+0.2*sin(2*PI*1234.5*t)|"
-                   "0.4*sin(2*PI*550*t)+0.2*sin(2*PI*987.6*t):s=44100:d=" +
-                       std::to_string(seconds),
-                   "-fflags", "+bitexact", "-c:a", "pcm_s16le", wav}) ||
+        if (!Make(bwmedia::MusicLikeCommand(wav, seconds, 440, {"-fflags", "+bitexact", "-c:a", "pcm_s16le"})) ||
             !Make({"flac", "-s", "-f", "-o", flac, wav}) ||
             !Make({"lame", "--quiet", "-V", "2", wav, mp3}))
             return 1;

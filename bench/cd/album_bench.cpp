@@ -14,6 +14,7 @@
 // A command that fails stops the bench with status 1; a missed bar gives status 3.
 
 #include "support/benchprocess.h"
+#include "support/mediamake.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -67,12 +68,7 @@ int main(int argc, char** argv) {
     const std::string wav = (dir / "album.wav").string();
     const std::string flac = (dir / "album.flac").string();
     const std::string cue = (dir / "album.cue").string();
-    const std::string d = std::to_string(seconds);
-    if (!Quiet({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", "sine=f=440:d=" + d,
-                "-f", "lavfi", "-i", "anoisesrc=d=" + d + ":c=pink:a=0.25:s=7", "-filter_complex",
-                "[0][1]amix=inputs=2:normalize=0,aformat=sample_fmts=s16:sample_rates=44100:"
-                "channel_layouts=stereo",
-                wav}))
+    if (!Quiet(bwmedia::ToneOverNoiseCommand(wav, seconds, 440, 7, false)))
         Die("ffmpeg could not make the album");
     if (!Quiet({"flac", "-s", "-f", "-5", wav, "-o", flac}))
         Die("flac could not encode the album");

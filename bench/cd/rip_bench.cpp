@@ -20,6 +20,7 @@
 #include "cd/cdtrackstream.h"
 
 #include "support/benchprocess.h"
+#include "support/mediamake.h"
 
 #include <algorithm>
 #include <chrono>
@@ -90,12 +91,7 @@ int main(int argc, char** argv) {
 
     const std::string bin = (dir / "disc.bin").string();
     const std::string cue = (dir / "disc.cue").string();
-    const std::string d = std::to_string(seconds);
-    if (RunQuiet({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", "sine=f=440:d=" + d,
-                  "-f", "lavfi", "-i", "anoisesrc=d=" + d + ":c=pink:a=0.25:s=7", "-filter_complex",
-                  "[0][1]amix=inputs=2:normalize=0,aformat=sample_fmts=s16:sample_rates=44100:"
-                  "channel_layouts=stereo",
-                  "-f", "s16le", bin}) != 0)
+    if (RunQuiet(bwmedia::ToneOverNoiseCommand(bin, seconds, 440, 7, true)) != 0)
         Die("ffmpeg could not make the track");
     // Pad to whole sectors, as a disc holds the audio.
     const auto size = fs::file_size(bin);

@@ -19,6 +19,7 @@
 #include "encoders/externalencoder.h"
 #include "encoders/outputcheck.h"
 #include "support/benchprocess.h"
+#include "support/mediamake.h"
 
 #include <algorithm>
 #include <chrono>
@@ -66,11 +67,7 @@ int main(int argc, char* argv[]) {
     const std::string wav = (dir / "in.wav").string();
     const std::string flac = (dir / "in.flac").string();
     // Music-like input: two tones and noise, so the encoders work as hard as on real audio.
-    if (Time({}, {"ffmpeg", "-nostdin", "-y", "-f", "lavfi", "-i",
-                  "aevalsrc=0.3*sin(440*2*PI*t)+0.2*sin(1234*2*PI*t)+0.1*(random(0)-0.5)|"
-                  "0.3*sin(660*2*PI*t)+0.1*(random(1)-0.5):s=44100:d=" +
-                      std::to_string(seconds),
-                  "-c:a", "pcm_s16le", wav}).Wall < 0 ||
+    if (Time({}, bwmedia::MusicLikeCommand(wav, seconds, 440, {"-c:a", "pcm_s16le"})).Wall < 0 ||
         Time({}, {"flac", "-s", "-f", "-o", flac, wav}).Wall < 0) {
         std::fprintf(stderr, "convert_bench: cannot make the test files\n");
         return 1;

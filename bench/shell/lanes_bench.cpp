@@ -14,6 +14,7 @@
 
 #include "encoders/targettype.h"
 #include "support/benchprocess.h"
+#include "support/mediamake.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -83,11 +84,7 @@ int main(int argc, char* argv[]) {
         const std::string flac = (dir / ("in" + std::to_string(k) + ".flac")).string();
         // Two tones and noise, a little different in every file, so the encoders work as
         // hard as on real music.
-        const std::string f = std::to_string(330 + 40 * k);
-        if (Time({}, {"ffmpeg", "-nostdin", "-y", "-f", "lavfi", "-i",
-                      "aevalsrc=0.3*sin(" + f + "*2*PI*t)+0.2*sin(1234*2*PI*t)+0.1*(random(0)-0.5)|"
-                      "0.3*sin(660*2*PI*t)+0.1*(random(1)-0.5):s=44100:d=" + std::to_string(seconds),
-                      "-c:a", "flac", flac}).Wall < 0) {
+        if (Time({}, bwmedia::MusicLikeCommand(flac, seconds, 330 + 40 * k, {"-c:a", "flac"})).Wall < 0) {
             std::fprintf(stderr, "lanes_bench: cannot make the test files\n");
             return 1;
         }

@@ -11,6 +11,7 @@
 
 #include "encoders/targettype.h"
 #include "support/benchprocess.h"
+#include "support/mediamake.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -67,11 +68,8 @@ int main(int argc, char* argv[]) {
             fs::copy_file(cover, album / "cover.jpg");
         for (int t = 0; t < tracks && made; ++t) {
             const std::string flac = (album / ("0" + std::to_string(t + 1) + " Track.flac")).string();
-            const std::string f = std::to_string(300 + 20 * (a * tracks + t));
-            made = Time({}, {"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-                             "aevalsrc=0.3*sin(" + f + "*2*PI*t)+0.1*(random(0)-0.5)|0.3*sin(660*2*PI*t)+0.1*(random(1)-0.5):"
-                             "s=44100:d=" + std::to_string(seconds),
-                             "-c:a", "flac", flac}).Wall >= 0;
+            const int f = 300 + 20 * (a * tracks + t);
+            made = Time({}, bwmedia::MusicLikeCommand(flac, seconds, f, {"-c:a", "flac"})).Wall >= 0;
             if (made && a == 0)
                 made = Time({}, {"metaflac", "--import-picture-from=" + cover, flac}).Wall >= 0;
         }

@@ -3,6 +3,7 @@
 // Usage: probe_bench [FILES_PER_FORMAT]
 
 #include "shell/probe.h"
+#include "support/mediamake.h"
 
 #include <taglib/fileref.h>
 #include <taglib/tag.h>
@@ -34,7 +35,7 @@ int main(int argc, char** argv) {
     const fs::path dir = fs::temp_directory_path() / ("bw-probe-bench-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     const std::string wav = (dir / "src.wav").string();
-    if (Sh("ffmpeg -nostdin -v error -y -f lavfi -i sine=duration=20 -ac 2 " + wav) != 0)
+    if (bwmedia::Run(bwmedia::ToneCommand(wav, 20)).ExitCode != 0)
         return 1;
     const std::string tags = "-metadata title=Title -metadata artist=Artist -metadata album=Album ";
     struct Format {

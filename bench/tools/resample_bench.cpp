@@ -24,6 +24,8 @@
 // other share most of that drift. Each part prints one verdict line. A command that fails
 // stops the bench with its error and status 1; a missed bar gives status 3.
 
+#include "support/mediamake.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -279,11 +281,7 @@ int main(int argc, char* argv[]) {
     const std::string wav = (gDir / "in.wav").string();
     const std::string flac = (gDir / "in.flac").string();
     // Music-like input: tones and noise, so the filters and encoders work as on real audio.
-    RunTimed({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-              "aevalsrc=0.3*sin(440*2*PI*t)+0.2*sin(1234*2*PI*t)+0.1*(random(0)-0.5)|"
-              "0.3*sin(660*2*PI*t)+0.1*(random(1)-0.5):s=44100:d=" +
-                  std::to_string(seconds),
-              "-c:a", "pcm_s16le", wav});
+    RunTimed(bwmedia::MusicLikeCommand(wav, seconds, 440, {"-c:a", "pcm_s16le"}));
     if (parts.count("wav") || parts.count("wma") || parts.count("ape"))
         RunTimed({"flac", "-s", "-f", "-o", flac, wav});
     std::printf("%d s of 44.1 kHz 16-bit stereo, %d rounds\n", seconds, reps);

@@ -3,13 +3,7 @@
 #include "cd/cddrives.h"
 #include "cd/localcddb.h"
 #include "common/asciicase.h"
-#include "common/controlchars.h"
 #include "common/utf8.h"
-
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QUrl>
 
 #include <cstdio>
 
@@ -18,7 +12,6 @@ namespace bw {
 namespace {
 
 constexpr const char* kGetAsyncFailed = "CDDB Component Internal Error: THttpCli.GetAsync failed because of error ";
-constexpr const char* kAbortedReason = "Connection aborted on request";
 
 int DigitSum(int n) {
     int sum = 0;
@@ -175,16 +168,9 @@ std::vector<std::string> SplitResponseLines(const QByteArray& body) {
     return lines;
 }
 
-TCddb::TCddb(TCdDriveList& drives)
-    : drives_(drives), network_(std::make_unique<QNetworkAccessManager>()) {}
+TCddb::TCddb(TCdDriveList& drives) : drives_(drives) {}
 
-TCddb::~TCddb() {
-    if (reply_) {
-        reply_->disconnect();
-        reply_->abort();
-        delete reply_.data();
-    }
-}
+TCddb::~TCddb() = default;
 
 void TCddb::Report(const std::string& status) {
     if (OnStatusMessage)
@@ -248,7 +234,6 @@ int TCddb::SendHttp(const std::string& url, const char* status, int32_t sent) {
         Report("Selected server not an HTTP server");
         return -1;
     }
-    body_.clear();
     Report(status);
     Exchange(url + "\r\n");
     return Start(url, sent);
@@ -260,49 +245,21 @@ void TCddb::StartFailed(const std::string& reason) {
 }
 
 int TCddb::Start(const std::string& url, int32_t stateOnStart) {
-    if (reply_) {
-        StartFailed("HTTP component busy");
+    const std::string refused = http_.Start(url, [this](THttpResult result) { RequestDone(std::move(result)); });
+    if (!refused.empty()) {
+        StartFailed(refused);
         return -1;
     }
-    // The query part is already encoded: it must reach the server byte for byte.
-    const QUrl target = QUrl::fromEncoded(QByteArray::fromStdString(url), QUrl::StrictMode);
-    if (!target.isValid() || target.host().isEmpty()) {
-        StartFailed(target.isValid() ? "No server given" : target.errorString().toStdString());
-        return -1;
-    }
-    QNetworkRequest request(target);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    aborted_ = false;
-    tooLarge_ = false;
-    reply_ = network_->get(request);
     lookupState_ = stateOnStart;
-    QObject::connect(reply_.data(), &QNetworkReply::readyRead, reply_.data(), [this] {
-        if (!reply_ || tooLarge_)
-            return;
-        body_ += reply_->read(kMaxBodyBytes + 1 - body_.size());
-        if (body_.size() > kMaxBodyBytes) {
-            tooLarge_ = true;
-            reply_->abort();
-        }
-    });
-    QObject::connect(reply_.data(), &QNetworkReply::finished, reply_.data(), [this] { RequestDone(); });
     return 0;
 }
 
-void TCddb::Abort() {
-    if (!reply_)
-        return;
-    aborted_ = true;
-    reply_->abort();
-}
+void TCddb::Abort() { http_.Abort(); }
 
-void TCddb::RequestDone() {
-    QNetworkReply* reply = reply_.data();
-    if (!reply)
-        return;
-    reply_.clear();
-    reply->deleteLater();
-    if (tooLarge_) {
+void TCddb::RequestDone(THttpResult result) {
+    switch (result.Outcome) {
+    case THttpResult::TOutcome::Ok: break;
+    case THttpResult::TOutcome::TooLarge: {
         // A body that never ends is no entry: the lookup fails as with a corrupt one.
         const bool query = lookupState_ == TLookupState::QuerySent;
         if (query || lookupState_ == TLookupState::ReadSent) {
@@ -311,27 +268,12 @@ void TCddb::RequestDone() {
         }
         return;
     }
-    if (!aborted_ && !tooLarge_)
-        body_ += reply->readAll();
-    if (aborted_ || reply->error() != QNetworkReply::NoError) {
+    default:
         lookupState_ = TLookupState::TransferFailed;
-        // The transport's text may carry the server's reason phrase.
-        const std::string reason = aborted_ ? std::string(kAbortedReason)
-                                            : ControlCharsEscaped(reply->errorString().toStdString());
-        Report(kGetAsyncFailed + reason + "\"");
+        Report(kGetAsyncFailed + result.Error + "\"");
         return;
     }
-    // Only a 200 answer holds a record: the body of a redirect or of any other status is
-    // the server's page about it, and redirects are never followed.
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status != 200) {
-        lookupState_ = TLookupState::TransferFailed;
-        const QByteArray phrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
-        Report(std::string(kGetAsyncFailed) + "the server answered HTTP " + std::to_string(status) + " " +
-               ControlCharsEscaped(phrase.toStdString()) + "\"");
-        return;
-    }
-    const std::vector<std::string> lines = SplitResponseLines(body_);
+    const std::vector<std::string> lines = SplitResponseLines(result.Body);
     HandleResponse(lines);
 }
 

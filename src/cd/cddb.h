@@ -1,9 +1,9 @@
 #pragma once
 
 #include "cd/cdtoc.h"
+#include "net/httpget.h"
 
 #include <QByteArray>
-#include <QPointer>
 
 #include <array>
 #include <cstdint>
@@ -13,9 +13,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-class QNetworkAccessManager;
-class QNetworkReply;
 
 namespace bw {
 
@@ -113,7 +110,7 @@ public:
     int ReadHttp();
     // Ends the request under way; its completion reports "Connection aborted on request".
     void Abort();
-    bool Busy() const { return !reply_.isNull(); }
+    bool Busy() const { return http_.Busy(); }
 
     TCDInfo& DiscInfo() { return info_; }
     const TCDInfo& DiscInfo() const { return info_; }
@@ -147,7 +144,7 @@ private:
     // The shared part of the query and the read: the status line, then the request.
     int SendHttp(const std::string& url, const char* status, int32_t sent);
     void StartFailed(const std::string& reason);
-    void RequestDone();
+    void RequestDone(THttpResult result);
     void CallOnMatch(bool afterExactMatch);
     std::string HelloPart() const;
     std::string ServerPart() const;
@@ -158,11 +155,7 @@ private:
     TEntryArray entry_;
     int32_t lookupState_ = TLookupState::Idle;
     int currentDrive_ = -1;
-    std::unique_ptr<QNetworkAccessManager> network_;
-    QPointer<QNetworkReply> reply_;
-    QByteArray body_;
-    bool aborted_ = false;
-    bool tooLarge_ = false;
+    THttpGet http_{kMaxBodyBytes};
 };
 
 } // namespace bw

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <optional>
 #include <type_traits>
+#include <utility>
 
 namespace bw {
 
@@ -14,27 +15,88 @@ namespace {
 
 QString Indexed(const char* prefix, int i) { return QString::fromLatin1(prefix) + QString::number(i); }
 
-// The switches for converting whole libraries. Stored apart from the ordered values, since
-// stores written before them lack them; a missing one takes its built-in value.
-struct TLibraryFlag {
-    const char* Key;
-    bool TAppSettings::*Field;
-};
-constexpr TLibraryFlag kLibraryFlags[] = {
-    {keys::kAddSubFolders, &TAppSettings::AddSubFolders}, {keys::kKeepStructure, &TAppSettings::KeepStructure},
-    {keys::kCarryCovers, &TAppSettings::CarryCovers},     {keys::kSkipExisting, &TAppSettings::SkipExisting},
-    {keys::kSafeNames, &TAppSettings::SafeNames},
+// How a value is read back.
+enum class TStored {
+    InOrder, // in its place in the order; a missing integer or boolean stops the load there
+    Negated, // as InOrder, but the store holds the opposite of the field
+    Folder,  // the output folder: in order, and kept only while the folder exists
+    Apart,   // added after the first stores: read after the ordered values, and a missing
+             // one takes its default
+    Lanes,   // the parallel jobs: apart, defaulting to one lane per core and kept in range
+    Chosen,  // the chosen preset: read last, once there are presets to choose from
 };
 
-void WriteLibraryFlags(TSettingsStore& store, const TAppSettings& a) {
-    for (const TLibraryFlag& f : kLibraryFlags)
-        store.WriteBool(f.Key, a.*f.Field);
+struct TEntry {
+    QString Name;
+    TStored Stored;
+    bool InWindow; // a value of the window's controls rather than of TAppSettings
+};
+
+// Every value the settings keep in the store, in the order they are read, each name with
+// its field: the first start, the load and the close walk this one list. visit gets the
+// entry and that field of each of the settings passed (each with an App and a Window), so
+// that a walk can read, write or copy between them. "Path" and "QualityTotal" belong to
+// the presets and the program, and are not listed.
+template <class F, class... S> void VisitSettings(F&& visit, S&&... s) {
+    const auto w = [](const char* key) { return TEntry{QString::fromLatin1(key), TStored::InOrder, true}; };
+    const auto a = [](const QString& key, TStored how = TStored::InOrder) { return TEntry{key, how, false}; };
+    visit(w(keys::kActivePage), s.Window.ActivePage...);
+    visit(a(keys::kOutputFolder, TStored::Folder), s.App.OutputFolder...);
+    visit(w(keys::kViewToolBar), s.Window.ViewToolBar...);
+    visit(w(keys::kViewEncoder), s.Window.ViewEncoder...);
+    visit(w(keys::kViewPlayer), s.Window.ViewPlayer...);
+    visit(w(keys::kViewStatus), s.Window.ViewStatus...);
+    visit(w(keys::kVolume), s.Window.Volume...);
+    visit(w(keys::kSAS), s.Window.SAS...);
+    visit(a(keys::kConfirmOverWriteOp, TStored::Negated), s.App.OverwriteWithoutAsking...);
+    visit(a(keys::kPlaySoundOp), s.App.PlaySoundOp...);
+    visit(a(keys::kOpenFolderOp), s.App.OpenFolderOp...);
+    visit(w(keys::kTop), s.Window.Top...);
+    visit(w(keys::kLeft), s.Window.Left...);
+    visit(w(keys::kWidth), s.Window.Width...);
+    visit(w(keys::kHeight), s.Window.Height...);
+    // The disc database and file-name values.
+    visit(a(keys::kTryLoadFreeDB), s.App.TryLoadFreeDB...);
+    visit(a(keys::kFreeDBServer), s.App.FreeDBServer...);
+    visit(a(keys::kFreeDBEmail), s.App.FreeDBEmail...);
+    visit(a(keys::kTimeout), s.App.Timeout...);
+    visit(a(keys::kCreateArtist), s.App.CreateArtist...);
+    visit(a(keys::kCreateAlbum), s.App.CreateAlbum...);
+    visit(a(keys::kSeparator), s.App.Separator...);
+    for (size_t i = 0; i < kPatternElements; ++i)
+        visit(a(Indexed(keys::kFintPrefix, static_cast<int>(i))), s.App.fint[i]...);
+    for (size_t i = 0; i < kPatternElements; ++i)
+        visit(a(Indexed(keys::kFstrPrefix, static_cast<int>(i))), s.App.fstr[i]...);
+    // Stores written before lanes and before converting whole libraries lack these.
+    visit(a(keys::kParallelJobs, TStored::Lanes), s.App.ParallelJobs...);
+    visit(a(keys::kAddSubFolders, TStored::Apart), s.App.AddSubFolders...);
+    visit(a(keys::kKeepStructure, TStored::Apart), s.App.KeepStructure...);
+    visit(a(keys::kCarryCovers, TStored::Apart), s.App.CarryCovers...);
+    visit(a(keys::kSkipExisting, TStored::Apart), s.App.SkipExisting...);
+    visit(a(keys::kSafeNames, TStored::Apart), s.App.SafeNames...);
+    visit(TEntry{QString::fromLatin1(keys::kQualityItem), TStored::Chosen, true}, s.Window.QualityItem...);
 }
 
-void ReadLibraryFlags(TSettingsStore& store, TAppSettings& a) {
-    const TAppSettings builtIn;
-    for (const TLibraryFlag& f : kLibraryFlags)
-        a.*f.Field = store.ReadBool(f.Key).value_or(builtIn.*f.Field);
+// The two halves of the settings, as VisitSettings walks them.
+template <class A, class W> struct THalves {
+    A& App;
+    W& Window;
+};
+template <class A, class W> THalves(A&, W&) -> THalves<A, W>;
+
+void WriteAll(TSettingsStore& store, const TAppSettings& app, const TWindowSettings& window) {
+    const THalves settings{app, window};
+    VisitSettings(
+        [&store](const TEntry& e, const auto& v) {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, bool>)
+                store.WriteBool(e.Name, e.Stored == TStored::Negated ? !v : v);
+            else if constexpr (std::is_same_v<T, int>)
+                store.WriteInteger(e.Name, v);
+            else
+                store.WriteString(e.Name, v);
+        },
+        settings);
 }
 
 // Reads integers and booleans in order until the first missing one; after a failure every
@@ -65,6 +127,14 @@ public:
         if (Ok())
             out = store_.ReadString(name);
     }
+    template <class T> void Value(const QString& name, T& out) {
+        if constexpr (std::is_same_v<T, bool>)
+            Bool(name, out);
+        else if constexpr (std::is_same_v<T, int>)
+            Int(name, out);
+        else
+            String(name, out);
+    }
 
 private:
     void Fail(const QString& name) {
@@ -74,84 +144,28 @@ private:
     std::string& error_;
 };
 
-// The disc database and file-name values in their stored order, last in the store: each
-// name with its field, for the writer and the reader alike.
-template <class TSettings, class F> void VisitDiscAndNamingValues(TSettings& a, F&& value) {
-    value(keys::kTryLoadFreeDB, a.TryLoadFreeDB);
-    value(keys::kFreeDBServer, a.FreeDBServer);
-    value(keys::kFreeDBEmail, a.FreeDBEmail);
-    value(keys::kTimeout, a.Timeout);
-    value(keys::kCreateArtist, a.CreateArtist);
-    value(keys::kCreateAlbum, a.CreateAlbum);
-    value(keys::kSeparator, a.Separator);
-    for (int i = 0; i < kPatternElements; ++i)
-        value(Indexed(keys::kFintPrefix, i), a.fint[static_cast<size_t>(i)]);
-    for (int i = 0; i < kPatternElements; ++i)
-        value(Indexed(keys::kFstrPrefix, i), a.fstr[static_cast<size_t>(i)]);
-}
-
-// Written at first start and at close.
-void WriteDiscAndNamingValues(TSettingsStore& store, const TAppSettings& a) {
-    VisitDiscAndNamingValues(a, [&store](const QString& name, const auto& v) {
-        using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, bool>)
-            store.WriteBool(name, v);
-        else if constexpr (std::is_same_v<T, int>)
-            store.WriteInteger(name, v);
-        else
-            store.WriteString(name, v);
-    });
-}
-
 void WriteFirstStartDefaults(TSettingsStore& store, const std::string& programPath,
                              const TSettingsHooks& hooks) {
-    const TWindowSettings w = DefaultWindowSettings();
-    const TAppSettings a = DefaultAppSettings();
-    store.WriteInteger(keys::kActivePage, w.ActivePage);
-    store.WriteInteger(keys::kQualityItem, w.QualityItem);
-    store.WriteString(keys::kOutputFolder, "");
-    store.WriteBool(keys::kViewToolBar, w.ViewToolBar);
-    store.WriteBool(keys::kViewEncoder, w.ViewEncoder);
-    store.WriteBool(keys::kViewPlayer, w.ViewPlayer);
-    store.WriteBool(keys::kViewStatus, w.ViewStatus);
-    store.WriteInteger(keys::kVolume, w.Volume);
-    store.WriteBool(keys::kSAS, w.SAS);
-    store.WriteBool(keys::kConfirmOverWriteOp, !a.OverwriteWithoutAsking);
-    store.WriteBool(keys::kPlaySoundOp, a.PlaySoundOp);
-    store.WriteBool(keys::kOpenFolderOp, a.OpenFolderOp);
-    store.WriteInteger(keys::kParallelJobs, a.ParallelJobs);
-    store.WriteInteger(keys::kTop, w.Top);
-    store.WriteInteger(keys::kLeft, w.Left);
-    store.WriteInteger(keys::kWidth, w.Width);
-    store.WriteInteger(keys::kHeight, w.Height);
-    // No presets yet: the reset below creates the defaults and counts them.
+    WriteAll(store, DefaultAppSettings(), DefaultWindowSettings());
+    // No presets yet: the reset creates the defaults and counts them.
     store.WriteInteger(keys::kQualityTotal, -1);
     if (hooks.ResetAllPresets)
         hooks.ResetAllPresets(store);
     store.WriteString(keys::kPath, programPath);
-    WriteDiscAndNamingValues(store, a);
-    WriteLibraryFlags(store, a);
 }
 
+// The in-memory copy takes the defaults of what was just written; the folders and the
+// start directory were set before loading and stay, and so does the window.
 void CopyDefaultOptions(TAppSettings& app) {
-    // The in-memory copy takes the defaults of what was just written; the folders and the
-    // start directory were set before loading and stay.
+    TWindowSettings unused;
     const TAppSettings d = DefaultAppSettings();
-    app.OverwriteWithoutAsking = d.OverwriteWithoutAsking;
-    app.PlaySoundOp = d.PlaySoundOp;
-    app.OpenFolderOp = d.OpenFolderOp;
-    app.ParallelJobs = d.ParallelJobs;
-    for (const TLibraryFlag& f : kLibraryFlags)
-        app.*f.Field = d.*f.Field;
-    app.TryLoadFreeDB = d.TryLoadFreeDB;
-    app.FreeDBServer = d.FreeDBServer;
-    app.FreeDBEmail = d.FreeDBEmail;
-    app.Timeout = d.Timeout;
-    app.CreateArtist = d.CreateArtist;
-    app.CreateAlbum = d.CreateAlbum;
-    app.Separator = d.Separator;
-    app.fint = d.fint;
-    app.fstr = d.fstr;
+    const TWindowSettings dw = DefaultWindowSettings();
+    VisitSettings(
+        [](const TEntry& e, auto& target, const auto& def) {
+            if (!e.InWindow && e.Stored != TStored::Folder)
+                target = def;
+        },
+        THalves{app, unused}, THalves{d, dw});
 }
 
 } // namespace
@@ -171,48 +185,46 @@ TSettingsLoad LoadSettings(TSettingsStore& store, const TAppSettings& app,
     }
 
     TOrderedReader r(store, out.Error);
-    TWindowSettings& w = out.Window;
-    TAppSettings& a = out.App;
-    r.Int(keys::kActivePage, w.ActivePage);
-    if (r.Ok()) {
-        // A folder that has gone since the last run is ignored: the default stays.
-        const std::string folder = store.ReadString(keys::kOutputFolder);
-        const bool exists = hooks.FolderExists ? hooks.FolderExists(folder)
-                                               : (!folder.empty() && QDir(QString::fromStdString(folder)).exists());
-        if (!folder.empty() && exists)
-            a.OutputFolder = WithTrailingSeparator(folder);
-    }
-    r.Bool(keys::kViewToolBar, w.ViewToolBar);
-    r.Bool(keys::kViewEncoder, w.ViewEncoder);
-    r.Bool(keys::kViewPlayer, w.ViewPlayer);
-    r.Bool(keys::kViewStatus, w.ViewStatus);
-    r.Int(keys::kVolume, w.Volume);
-    r.Bool(keys::kSAS, w.SAS);
-    bool confirm = !a.OverwriteWithoutAsking;
-    r.Bool(keys::kConfirmOverWriteOp, confirm);
-    a.OverwriteWithoutAsking = !confirm;
-    r.Bool(keys::kPlaySoundOp, a.PlaySoundOp);
-    r.Bool(keys::kOpenFolderOp, a.OpenFolderOp);
-    r.Int(keys::kTop, w.Top);
-    r.Int(keys::kLeft, w.Left);
-    r.Int(keys::kWidth, w.Width);
-    r.Int(keys::kHeight, w.Height);
-    VisitDiscAndNamingValues(a, [&r](const QString& name, auto& v) {
-        using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, bool>)
-            r.Bool(name, v);
-        else if constexpr (std::is_same_v<T, int>)
-            r.Int(name, v);
-        else
-            r.String(name, v);
-    });
+    VisitSettings(
+        [&](const TEntry& e, auto& v) {
+            if (e.Stored == TStored::InOrder) {
+                r.Value(e.Name, v);
+            } else if constexpr (std::is_same_v<std::decay_t<decltype(v)>, bool>) {
+                if (e.Stored == TStored::Negated) {
+                    bool stored = !v;
+                    r.Bool(e.Name, stored);
+                    v = !stored;
+                }
+            } else if constexpr (std::is_same_v<std::decay_t<decltype(v)>, std::string>) {
+                if (e.Stored == TStored::Folder && r.Ok()) {
+                    // A folder that has gone since the last run is ignored: the default stays.
+                    const std::string folder = store.ReadString(e.Name);
+                    const bool exists = hooks.FolderExists ? hooks.FolderExists(folder)
+                                                           : (!folder.empty() && QDir(QString::fromStdString(folder)).exists());
+                    if (!folder.empty() && exists)
+                        v = WithTrailingSeparator(folder);
+                }
+            }
+        },
+        out);
     if (!r.Ok())
         return out;
-    // Read apart from the ordered values: a store from before lanes has none, and that is
-    // no damage. Missing or unreadable, it is one lane per core; out of range, the nearest.
-    const std::optional<int> jobs = store.ReadInteger(keys::kParallelJobs);
-    a.ParallelJobs = jobs ? ClampParallelJobs(*jobs) : DefaultParallelJobs();
-    ReadLibraryFlags(store, a);
+    // Read apart from the ordered values: an older store lacks them, and that is no damage.
+    // Missing or unreadable, the lanes are one per core; out of range, the nearest.
+    const TAppSettings defaults = DefaultAppSettings();
+    VisitSettings(
+        [&store](const TEntry& e, auto& v, const auto& def) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(v)>, bool>) {
+                if (e.Stored == TStored::Apart)
+                    v = store.ReadBool(e.Name).value_or(def);
+            } else if constexpr (std::is_same_v<std::decay_t<decltype(v)>, int>) {
+                if (e.Stored == TStored::Lanes) {
+                    const std::optional<int> jobs = store.ReadInteger(e.Name);
+                    v = jobs ? ClampParallelJobs(*jobs) : DefaultParallelJobs();
+                }
+            }
+        },
+        out, THalves{defaults, std::as_const(out.Window)});
 
     store.WriteString(keys::kPath, programPath);
 
@@ -223,7 +235,12 @@ TSettingsLoad LoadSettings(TSettingsStore& store, const TAppSettings& app,
     if (r.Ok())
         out.PresetNames = StoredPresetNames(store);
     if (r.Ok() && !out.PresetNames.empty()) {
-        r.Int(keys::kQualityItem, w.QualityItem);
+        VisitSettings(
+            [&r](const TEntry& e, auto& v) {
+                if (e.Stored == TStored::Chosen)
+                    r.Value(e.Name, v);
+            },
+            out);
         out.QualityItemRead = r.Ok();
     }
     store.Sync();
@@ -233,25 +250,7 @@ TSettingsLoad LoadSettings(TSettingsStore& store, const TAppSettings& app,
 bool SaveSettings(TSettingsStore& store, const TAppSettings& a, const TWindowSettings& w) {
     if (!store.MainKeyExists())
         return true;
-    store.WriteInteger(keys::kActivePage, w.ActivePage);
-    store.WriteInteger(keys::kQualityItem, w.QualityItem);
-    store.WriteString(keys::kOutputFolder, a.OutputFolder);
-    store.WriteBool(keys::kViewToolBar, w.ViewToolBar);
-    store.WriteBool(keys::kViewEncoder, w.ViewEncoder);
-    store.WriteBool(keys::kViewPlayer, w.ViewPlayer);
-    store.WriteBool(keys::kViewStatus, w.ViewStatus);
-    store.WriteInteger(keys::kVolume, w.Volume);
-    store.WriteBool(keys::kSAS, w.SAS);
-    store.WriteInteger(keys::kTop, w.Top);
-    store.WriteInteger(keys::kLeft, w.Left);
-    store.WriteInteger(keys::kWidth, w.Width);
-    store.WriteInteger(keys::kHeight, w.Height);
-    store.WriteBool(keys::kConfirmOverWriteOp, !a.OverwriteWithoutAsking);
-    store.WriteBool(keys::kPlaySoundOp, a.PlaySoundOp);
-    store.WriteBool(keys::kOpenFolderOp, a.OpenFolderOp);
-    store.WriteInteger(keys::kParallelJobs, a.ParallelJobs);
-    WriteDiscAndNamingValues(store, a);
-    WriteLibraryFlags(store, a);
+    WriteAll(store, a, w);
     return store.Sync();
 }
 

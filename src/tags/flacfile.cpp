@@ -2,6 +2,7 @@
 
 #include "common/asciicase.h"
 #include "common/bytereader.h"
+#include "tags/streamhead.h"
 #include "tags/tagfile.h"
 #include "tags/tagsource.h"
 #include "tags/textcodec.h"
@@ -142,24 +143,18 @@ void TFLACfile::Clear() {
     comment_.clear();
 }
 
-bool TFLACfile::Load(const std::string& path) {
-    Clear();
-    TFileSource source;
-    if (!source.Open(path))
-        return false;
-    return Load(source);
-}
+bool TFLACfile::Load(const std::string& path) { return LoadFromPath(*this, path); }
 
 bool TFLACfile::Load(TTagSource& source) {
     Clear();
-    if (!id3v2_.Load(source))
+    const TStreamHead stream = ReadStreamHead(source, &id3v2_, 42);
+    if (!stream.TagRead)
         return false;
     fileSize_ = static_cast<int64_t>(source.Size());
-    const uint64_t start = id3v2_.Present() ? static_cast<uint64_t>(std::max(id3v2_.Size(), 0)) : 0;
-    std::vector<std::byte> head;
-    if (!source.Read(start, 42, head))
+    const uint64_t start = stream.Start;
+    if (!stream.Read)
         return false;
-    TByteReader r(head);
+    TByteReader r(stream.Bytes);
     signature_ = r.Expect("fLaC");
     const uint8_t firstHeader = r.U8();
     r.Skip(3);

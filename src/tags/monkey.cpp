@@ -1,7 +1,7 @@
 #include "tags/monkey.h"
 
 #include "common/bytereader.h"
-#include "tags/tagsource.h"
+#include "tags/streamhead.h"
 
 #include <cstdint>
 
@@ -19,24 +19,18 @@ void TMonkey::Clear() {
     apeTag_.Clear();
 }
 
-bool TMonkey::Load(const std::string& path) {
-    Clear();
-    TFileSource source;
-    if (!source.Open(path))
-        return false;
-    return Load(source);
-}
+bool TMonkey::Load(const std::string& path) { return LoadFromPath(*this, path); }
 
 bool TMonkey::Load(TTagSource& source) {
     Clear();
-    id3v2_.Load(source);
+    const TStreamHead head = ReadStreamHead(source, &id3v2_, 6);
     apeTag_.Load(source);
     fileSize_ = static_cast<int64_t>(source.Size());
-    const uint64_t start = id3v2_.Present() ? static_cast<uint64_t>(std::max(id3v2_.Size(), 0)) : 0;
-    std::vector<std::byte> buf;
-    if (!source.ReadExact(start, 6, buf))
+    const uint64_t start = head.Start;
+    if (!head.Has(6))
         return false;
-    TByteReader r(buf);
+    TByteReader r(head.Bytes);
+    std::vector<std::byte> buf;
     if (!r.Expect("MAC "))
         return false;
     version_ = r.U16LE();

@@ -1,7 +1,7 @@
 #include "tags/mpegplus.h"
 
 #include "common/bytereader.h"
-#include "tags/tagsource.h"
+#include "tags/streamhead.h"
 
 #include <array>
 #include <cmath>
@@ -31,22 +31,15 @@ void TMPEGplus::Clear() {
     apeTag_.Clear();
 }
 
-bool TMPEGplus::Load(const std::string& path) {
-    Clear();
-    TFileSource source;
-    if (!source.Open(path))
-        return false;
-    return Load(source);
-}
+bool TMPEGplus::Load(const std::string& path) { return LoadFromPath(*this, path); }
 
 bool TMPEGplus::Load(TTagSource& source) {
     Clear();
-    const bool id3Ok = id3v2_.Load(source);
-    const uint64_t start =
-        id3Ok && id3v2_.Present() ? static_cast<uint64_t>(std::max(id3v2_.Size(), 0)) : 0;
-    std::vector<std::byte> head;
-    if (!source.ReadExact(start, 32, head))
+    const TStreamHead stream = ReadStreamHead(source, &id3v2_, 32);
+    if (!stream.Has(32))
         return false;
+    const uint64_t start = stream.Start;
+    const std::vector<std::byte>& head = stream.Bytes;
     fileSize_ = static_cast<int64_t>(source.Size());
     TByteReader r(head);
     if (r.Expect("MPCK")) {

@@ -1,7 +1,7 @@
 #include "tags/wavpackfile.h"
 
 #include "common/bytereader.h"
-#include "tags/tagsource.h"
+#include "tags/streamhead.h"
 
 #include <array>
 #include <vector>
@@ -57,22 +57,16 @@ void TWAVPackfile::Clear() {
     apeTag_.Clear();
 }
 
-bool TWAVPackfile::Load(const std::string& path) {
-    Clear();
-    TFileSource source;
-    if (!source.Open(path))
-        return false;
-    return Load(source);
-}
+bool TWAVPackfile::Load(const std::string& path) { return LoadFromPath(*this, path); }
 
 bool TWAVPackfile::Load(TTagSource& source) {
     Clear();
     apeTag_.Load(source);
     fileSize_ = static_cast<int64_t>(source.Size());
-    std::vector<std::byte> magic;
-    if (!source.ReadExact(0, 4, magic))
+    const TStreamHead head = ReadStreamHead(source, nullptr, 4);
+    if (!head.Has(4))
         return false;
-    TByteReader m(magic);
+    TByteReader m(head.Bytes);
     if (m.Expect("wvpk"))
         return ReadVersion4(source);
     m.Seek(0);

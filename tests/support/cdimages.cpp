@@ -26,14 +26,7 @@ std::vector<std::byte> DataTrack(double seconds) {
 std::vector<std::byte> MakeTrackPcm(double seconds, int seed) {
     TTempDir dir;
     const std::string raw = dir.File("track.raw");
-    const std::string tone = "sine=f=" + std::to_string(220 + 97 * seed) + ":d=" + std::to_string(seconds);
-    const std::string noise = "anoisesrc=d=" + std::to_string(seconds) +
-                              ":c=pink:a=0.25:s=" + std::to_string(1000 + seed);
-    RunOk({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", tone, "-f", "lavfi",
-           "-i", noise, "-filter_complex",
-           "[0][1]amix=inputs=2:normalize=0,aformat=sample_fmts=s16:sample_rates=44100:"
-           "channel_layouts=stereo",
-           "-f", "s16le", raw});
+    RunOk(bwmedia::ToneOverNoiseCommand(raw, seconds, 220 + 97 * seed, 1000 + seed, true));
     return ReadAll(raw);
 }
 

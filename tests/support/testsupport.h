@@ -3,6 +3,8 @@
 // Helpers shared by the tests: a private temporary folder, running the real tools (ffmpeg,
 // lame, flac, ...) that make test media and check outputs, and reading files whole.
 
+#include "support/mediamake.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <functional>
@@ -25,14 +27,9 @@ private:
     std::filesystem::path path_;
 };
 
-struct TRunResult {
-    int ExitCode = -1; // -1 when the program could not be started or died by a signal
-    std::string Out;   // standard output
-    std::string Err;   // standard error
-};
-
 // Runs a program from an argument vector (no shell), with optional standard input.
-TRunResult Run(const std::vector<std::string>& argv, const std::string& input = {});
+using bwmedia::Run;
+using bwmedia::TRunResult;
 // Like Run, but the test fails (ADD_FAILURE) with the tool's error output when it exits
 // non-zero. Returns the standard output.
 std::string RunOk(const std::vector<std::string>& argv);
