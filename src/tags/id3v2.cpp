@@ -112,6 +112,34 @@ TFrameFormat FrameFormat(uint8_t version, uint8_t frameFlags) {
     return f;
 }
 
+// A frame header's size and flags, read after its id. 2.4 frame sizes are sync-safe
+// (ID3v2.4 structure, section 4), but some writers put plain 32-bit sizes in 2.4 frames: the
+// plain reading is taken when the sync-safe one does not land on a frame (landsWell, given
+// where the frame would end) and the plain one does. Version 2.2 frames have no flags.
+struct TFrameHead {
+    uint64_t Size = 0;
+    uint8_t Flags = 0;
+};
+template <class LandsWell>
+TFrameHead ReadFrameHead(TByteReader& r, bool v22, int version, uint64_t contentStart,
+                         const LandsWell& landsWell) {
+    TFrameHead head;
+    if (v22) {
+        head.Size = r.U24BE();
+        return head;
+    }
+    const uint32_t raw = r.U32BE();
+    r.Skip(1);
+    head.Flags = r.U8();
+    head.Size = raw;
+    if (version == 4 && (raw & 0x80808080u) == 0) {
+        const uint32_t sync = SyncSafe(raw);
+        if (landsWell(contentStart + sync) || !landsWell(contentStart + raw))
+            head.Size = sync;
+    }
+    return head;
+}
+
 // The frame texts as stored: the encoding byte, then up to 499 bytes.
 std::string DecodeText(const std::vector<std::byte>& slot, bool wasCut) {
     if (slot.empty())
@@ -295,24 +323,7 @@ void TID3v2::ReadFrames(TTagSource& source, uint8_t flags, TSlots& slots) {
         if (id[0] < 'A' || id[0] > 'Z')
             return; // padding
         const uint64_t contentStart = pos + frameHeader;
-        uint64_t size = 0;
-        uint8_t frameFlags = 0;
-        if (v22) {
-            size = r.U24BE();
-        } else {
-            const uint32_t raw = r.U32BE();
-            r.Skip(1);
-            frameFlags = r.U8();
-            size = raw;
-            // 2.4 frame sizes are sync-safe (ID3v2.4 structure, section 4). Some writers put
-            // plain 32-bit sizes in 2.4 frames: take the plain reading when the sync-safe one
-            // cannot be one or does not land on a frame and the plain one does.
-            if (versionId_ == 4 && (raw & 0x80808080u) == 0) {
-                const uint32_t sync = SyncSafe(raw);
-                if (landsWell(contentStart + sync) || !landsWell(contentStart + raw))
-                    size = sync;
-            }
-        }
+        const auto [size, frameFlags] = ReadFrameHead(r, v22, versionId_, contentStart, landsWell);
         if (size > framesEnd - contentStart)
             return; // a frame running past the tag: the rest cannot be trusted
 
@@ -563,22 +574,7 @@ void TID3v2::ReadPictures(TTagSource& source, const TPictureOffer& offer, std::s
     while (all.size() - pos >= frameHeader && idOk(pos)) {
         TByteReader r(all.subspan(pos, frameHeader));
         const std::string id = r.Text(v22 ? 3 : 4);
-        uint64_t length = 0;
-        uint8_t frameFlags = 0;
-        if (v22) {
-            length = r.U24BE();
-        } else {
-            const uint32_t plain = r.U32BE();
-            r.Skip(1);
-            frameFlags = r.U8();
-            length = plain;
-            // 2.4 sizes are sync-safe, but some writers put plain ones there.
-            if (version == 4 && (plain & 0x80808080u) == 0) {
-                const uint32_t sync = SyncSafe(plain);
-                if (landsWell(pos + frameHeader + sync) || !landsWell(pos + frameHeader + plain))
-                    length = sync;
-            }
-        }
+        const auto [length, frameFlags] = ReadFrameHead(r, v22, version, pos + frameHeader, landsWell);
         const size_t start = pos + frameHeader;
         if (length > all.size() - start) {
             SetPictureWhy(why, "an ID3v2 frame runs past the end of its tag");
