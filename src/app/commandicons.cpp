@@ -1,6 +1,9 @@
 #include "app/commandicons.h"
 
+#include "shell/commands.h"
+
 #include <QIcon>
+#include <QMenu>
 #include <array>
 #include <utility>
 
@@ -37,6 +40,16 @@ QIcon CommandIcon(QStyle* style, std::string_view name) {
         if (n == name)
             return style->standardIcon(pixmap);
     return {};
+}
+
+void AddCommands(QMenu& menu, std::span<const std::string_view> entries,
+                 const std::function<QAction*(std::string_view name)>& action) {
+    for (std::string_view e : entries) {
+        if (e == kSeparator)
+            menu.addSeparator();
+        else
+            menu.addAction(action(e));
+    }
 }
 
 } // namespace bw

@@ -186,24 +186,15 @@ void TForm1::CreateActions() {
 }
 
 void TForm1::CreateMenus() {
+    const auto action = [this](std::string_view name) { return Action(name); };
     for (const TMenuSpec& m : MainMenus()) {
         QMenu* menu = menuBar()->addMenu(Q(m.Title));
         menu->setObjectName(QStringLiteral("Menu") + Q(m.Title).remove(QLatin1Char('&')));
-        for (std::string_view e : m.Entries) {
-            if (e == kSeparator)
-                menu->addSeparator();
-            else
-                menu->addAction(Action(e));
-        }
+        AddCommands(*menu, m.Entries, action);
     }
     listContextMenu_ = new QMenu(this);
     listContextMenu_->setObjectName(QStringLiteral("ListContextMenu"));
-    for (std::string_view e : JobListContextMenu()) {
-        if (e == kSeparator)
-            listContextMenu_->addSeparator();
-        else
-            listContextMenu_->addAction(Action(e));
-    }
+    AddCommands(*listContextMenu_, JobListContextMenu(), action);
 }
 
 void TForm1::CreateToolBar() {

@@ -1,5 +1,7 @@
 #include "app/presetmenu.h"
 
+#include "app/commandicons.h"
+
 #include "shell/commands.h"
 #include "shell/presets.h"
 
@@ -28,12 +30,7 @@ TPresetMenu::TPresetMenu(TSettingsStore& store, TDialogs& dialogs, TOptionPages 
     button_->setToolTip(QStringLiteral("Quality Managment"));
     menu_ = new QMenu(button_);
     menu_->setObjectName(QStringLiteral("PresetMenu"));
-    for (std::string_view e : PresetMenu()) {
-        if (e == kSeparator)
-            menu_->addSeparator();
-        else
-            menu_->addAction(action(e));
-    }
+    AddCommands(*menu_, PresetMenu(), action);
     connect(button_, &QToolButton::clicked, this, [this] { menu_->popup(QCursor::pos()); });
     connect(list_, &QComboBox::activated, this, &TPresetMenu::LoadSelected);
 }
