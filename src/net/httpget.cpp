@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace bw {
 
 THttpGet::THttpGet(int64_t maxBodyBytes)
@@ -36,6 +38,9 @@ std::string THttpGet::Start(const std::string& url, TDone done) {
     done_ = std::move(done);
     reply_ = network_->get(request);
     QNetworkReply* reply = reply_.data();
+    // Left unbounded, the network thread takes in all a server sends while this thread gets
+    // round to refusing it; bounded, a flood waits in the socket.
+    reply->setReadBufferSize(std::min<qint64>(maxBodyBytes_ + 1, qint64{1} << 20));
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [this] {
         if (!reply_ || stopped_ != THttpResult::TOutcome::Ok)
             return;
