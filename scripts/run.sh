@@ -3,9 +3,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build --parallel "$(nproc)"
+source scripts/buildenv.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${bw_launcher[@]}"
+# Only what starts: the window and the resampler it runs; the tests and benches wait for
+# scripts/test.sh.
+cmake --build build --parallel "$(nproc)" --target brindlewave brindlewave-resample
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    cmake --build build --parallel "$(nproc)" --target brindlewave-cli
     cat >&2 <<'MSG'
 Brindlewave is built, but it is a desktop program and no display was found (neither
 DISPLAY nor WAYLAND_DISPLAY is set). Start this command from a desktop session, or use the

@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     if (tree) {
         // The command-line tool's probe of the same tree, as a user would run it.
         double cli = 1e9;
-        const std::string command = std::string(BW_CLI_PATH) + " probe --recursive '" + root.string() + "' > /dev/null";
+        const std::string command = std::string(bwmedia::CliProgram()) + " probe --recursive '" + root.string() + "' > /dev/null";
         for (int round = 0; round < 5; ++round) {
             const auto t0 = Clock::now();
             if (std::system(command.c_str()) != 0) {

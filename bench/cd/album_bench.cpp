@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
                 static_cast<uintmax_t>(fs::file_size(flac)));
     for (int r = 0; r < rounds; ++r) {
         const auto runOurs = [&] {
-            a.push_back(bwbench::Time({}, {BW_CLI_PATH, "convert", "--cd", cue, "--to", "flac",
+            a.push_back(bwbench::Time({}, {bwmedia::CliProgram(), "convert", "--cd", cue, "--to", "flac",
                                            "--overwrite", "--out", ours}));
             if (a.back().Wall < 0)
                 Die("brindlewave-cli convert failed");

@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
         return Seconds(start);
     };
     auto oursTo = [&](const char* target) {
-        return timed({BW_CLI_PATH, "convert", "--cd", cue, "--to", target, "--overwrite", "--out", out},
+        return timed({bwmedia::CliProgram(), "convert", "--cd", cue, "--to", target, "--overwrite", "--out", out},
                      "brindlewave-cli convert");
     };
     auto paranoiaWav = [&] { return timed({"cd-paranoia", "-q", "-w", "-d", cue, "1", wav}, "cd-paranoia"); };

@@ -92,7 +92,7 @@ int main(int argc, char* argv[]) {
         if (target == bw::TTargetType::Flac)
             ref.insert(ref.begin() + 1, "--ignore-chunk-sizes");
         const std::string name = bw::TargetExtension(target).substr(1);
-        const std::vector<std::string> runLine = {BW_CLI_PATH, "convert", "--to", name, "--out",
+        const std::vector<std::string> runLine = {bwmedia::CliProgram(), "convert", "--to", name, "--out",
                                                   (dir / "run").string(), "--overwrite", flac};
         const std::vector<std::string> decoder = {"ffmpeg", "-nostdin", "-v", "error", "-i",
                                                   flac, "-f", "wav", "-"};

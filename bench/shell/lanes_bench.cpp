@@ -91,7 +91,7 @@ int main(int argc, char* argv[]) {
         sources.push_back(flac);
     }
     const auto convert = [&](const std::string& name, int jobs, const fs::path& out) {
-        std::vector<std::string> argv = {BW_CLI_PATH, "convert", "--to", name, "--out", out.string(),
+        std::vector<std::string> argv = {bwmedia::CliProgram(), "convert", "--to", name, "--out", out.string(),
                                          "--overwrite", "--jobs", std::to_string(jobs), "--"};
         argv.insert(argv.end(), sources.begin(), sources.end());
         return argv;

@@ -88,7 +88,7 @@ int main(int argc, char* argv[]) {
         std::vector<TCost> with, without;
         const auto convert = [&](bool covers) {
             fs::remove_all(dir / "out");
-            std::vector<std::string> argv{BW_CLI_PATH, "convert", "--to", name, "--out", (dir / "out").string(),
+            std::vector<std::string> argv{bwmedia::CliProgram(), "convert", "--to", name, "--out", (dir / "out").string(),
                                           "--recursive", "--keep-structure"};
             if (!covers)
                 argv.push_back("--no-covers");

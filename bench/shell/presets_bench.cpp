@@ -7,6 +7,7 @@
 
 #include "encoders/encoderoptions.h"
 #include "support/benchprocess.h"
+#include "support/mediamake.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -40,7 +41,7 @@ bool WriteStore(const fs::path& configHome, int count) {
 
 // The lines the listing prints, or -1 when it fails.
 int ListedLines(const std::string& configHome) {
-    const std::string command = "XDG_CONFIG_HOME='" + configHome + "' '" BW_CLI_PATH "' presets";
+    const std::string command = "XDG_CONFIG_HOME='" + configHome + "' '" + std::string(bwmedia::CliProgram()) + "' presets";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe)
         return -1;
@@ -80,7 +81,7 @@ int main(int argc, char* argv[]) {
     }
     const auto list = [](const fs::path& home) {
         ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
-        return Time({}, {BW_CLI_PATH, "presets"});
+        return Time({}, {bwmedia::CliProgram(), "presets"});
     };
     std::vector<TCost> smallTimes, largeTimes;
     if (!TimeInTurns(rounds, [&] { return list(small); }, [&] { return list(large); }, smallTimes,

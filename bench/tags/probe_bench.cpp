@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
         {"wma", "ffmpeg -nostdin -v error -y -i " + wav + " " + tags + "OUT"},
         {"wv", "wavpack -q -y " + wav + " -o OUT"},
         {"mpc", "mpcenc --silent --overwrite --title Title --artist Artist " + wav + " OUT"},
-        {"ape", std::string(BW_APE_COMPRESS) + " " + wav + " OUT 2000 >/dev/null"},
+        {"ape", std::string(bwmedia::BuildProgram("bench/pipeline/ape_compress")) + " " + wav + " OUT 2000 >/dev/null"},
     };
     std::printf("%-6s %14s %14s %8s\n", "format", "probe files/s", "TagLib files/s", "ratio");
     for (const auto& f : formats) {

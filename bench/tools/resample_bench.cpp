@@ -287,7 +287,7 @@ int main(int argc, char* argv[]) {
     std::printf("%d s of 44.1 kHz 16-bit stereo, %d rounds\n", seconds, reps);
 
     bool ok = true;
-    const std::string resampler = BW_RESAMPLE_PATH;
+    const std::string resampler = bwmedia::ResamplerProgram();
     if (parts.count("speed")) {
         const std::string ours = (gDir / "ours.wav").string(), sox = (gDir / "sox.wav").string();
         ok &= CompareTimes("speed", {resampler, "--rate", "48000", "--bits", "16", wav, ours}, ours,
@@ -302,7 +302,7 @@ int main(int argc, char* argv[]) {
     if (parts.count("wav")) {
         const std::string ref = (gDir / "ref.wav").string();
         ok &= CompareTimes("wav",
-                           {BW_CLI_PATH, "convert", "--to", "wav", "--set", "WAVSamplerate=0",
+                           {bwmedia::CliProgram(), "convert", "--to", "wav", "--set", "WAVSamplerate=0",
                             "--overwrite", "--out", run, flac},
                            run + "/in.wav",
                            {"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", flac, "-af",
@@ -312,7 +312,7 @@ int main(int argc, char* argv[]) {
     if (parts.count("wma")) {
         const std::string ref = (gDir / "ref.wma").string();
         ok &= CompareTimes("wma",
-                           {BW_CLI_PATH, "convert", "--to", "wma", "--set", "WMABitrate=4",
+                           {bwmedia::CliProgram(), "convert", "--to", "wma", "--set", "WMABitrate=4",
                             "--overwrite", "--out", run, flac},
                            run + "/in.wma",
                            {"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", flac, "-c:a", "wmav2",
@@ -322,9 +322,9 @@ int main(int argc, char* argv[]) {
     if (parts.count("ape")) {
         const std::string floor = (gDir / "floor.ape").string();
         ok &= CompareTimes("ape",
-                           {BW_CLI_PATH, "convert", "--to", "ape", "--set", "APEMyTrackBar=2",
+                           {bwmedia::CliProgram(), "convert", "--to", "ape", "--set", "APEMyTrackBar=2",
                             "--overwrite", "--out", run, flac},
-                           run + "/in.ape", {BW_APE_COMPRESS, wav, floor, "2000"}, floor, seconds,
+                           run + "/in.ape", {bwmedia::BuildProgram("bench/pipeline/ape_compress"), wav, floor, "2000"}, floor, seconds,
                            reps, kApeBar);
     }
     std::printf("%s\n",

@@ -11,7 +11,6 @@ std::string FindHelpFile(const std::string& programDir, const std::string& start
     std::vector<fs::path> candidates{
         dir / ".." / "share" / "doc" / "brindlewave" / kHelpFileName,
         dir / kHelpFileName,
-        fs::path(BW_SOURCE_DIR) / "docs" / kHelpFileName,
         fs::path(startDirectory) / kHelpFileName,
     };
     std::error_code ec;

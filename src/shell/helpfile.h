@@ -8,8 +8,8 @@ inline constexpr const char* kHelpFileName = "user-guide.html";
 // The maker's page that "Check for upgrade..." opens.
 inline constexpr const char* kMakerWebPage = "https://halvorix.example/brindlewave/";
 
-// Where the user guide lies: beside an installed program (share/doc/brindlewave), beside
-// the program itself, in the source tree it was built from, or in the start directory.
+// Where the user guide lies: beside an installed program (share/doc/brindlewave, where the
+// build tree also keeps a copy), beside the program itself, or in the start directory.
 // Empty when none of them has it.
 std::string FindHelpFile(const std::string& programDir, const std::string& startDirectory);
 

@@ -264,6 +264,7 @@ TEST(ProgramSignals, TermAndIntCloseTheProgram) {
         SCOPED_TRACE(strsignal(sig));
         bwtest::TTempDir home;
         const std::string config = home.File("config/Halvorix/Brindlewave.conf");
+        const std::string app = (bwtest::BuildDir() / "bin" / "brindlewave").string();
         const pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
@@ -274,7 +275,7 @@ TEST(ProgramSignals, TermAndIntCloseTheProgram) {
             const int null = open("/dev/null", O_WRONLY);
             dup2(null, STDOUT_FILENO);
             dup2(null, STDERR_FILENO);
-            execl(BW_APP_PATH, BW_APP_PATH, static_cast<char*>(nullptr));
+            execl(app.c_str(), app.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         // The first start writes the settings file; then the window is up.

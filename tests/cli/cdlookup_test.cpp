@@ -33,7 +33,7 @@ bwtest::TRunResult RunCli(const std::vector<std::string>& args, const std::strin
         list << QString::fromStdString(a);
     QEventLoop loop;
     QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
-    p.start(BW_CLI_PATH, list);
+    p.start(bwmedia::CliProgram(), list);
     if (!p.waitForStarted())
         return {};
     loop.exec();

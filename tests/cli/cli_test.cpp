@@ -8,19 +8,19 @@
 #include <sys/stat.h>
 
 TEST(Cli, HelpAndVersion) {
-    auto help = bwtest::Run({BW_CLI_PATH, "--help"});
+    auto help = bwtest::Run({bwmedia::CliProgram(), "--help"});
     EXPECT_EQ(help.ExitCode, 0);
     EXPECT_NE(help.Out.find("Usage: brindlewave-cli"), std::string::npos);
-    auto version = bwtest::Run({BW_CLI_PATH, "--version"});
+    auto version = bwtest::Run({bwmedia::CliProgram(), "--version"});
     EXPECT_EQ(version.ExitCode, 0);
     EXPECT_EQ(version.Out, std::string("brindlewave-cli ") + bw::kVersion + "\n");
 }
 
 TEST(Cli, UnknownCommandFailsWithAHint) {
-    auto r = bwtest::Run({BW_CLI_PATH, "--frobnicate"});
+    auto r = bwtest::Run({bwmedia::CliProgram(), "--frobnicate"});
     EXPECT_EQ(r.ExitCode, 2);
     EXPECT_NE(r.Err.find("unknown command or option '--frobnicate'"), std::string::npos);
-    auto none = bwtest::Run({BW_CLI_PATH});
+    auto none = bwtest::Run({bwmedia::CliProgram()});
     EXPECT_EQ(none.ExitCode, 2);
     EXPECT_NE(none.Err.find("Usage:"), std::string::npos);
 }
@@ -50,7 +50,7 @@ TEST(Cli, NamedPipesAreNeverOpened) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Args[0] + " " + c.Args[1]);
-        std::vector<std::string> args{"timeout", "-s", "KILL", "20", BW_CLI_PATH};
+        std::vector<std::string> args{"timeout", "-s", "KILL", "20", bwmedia::CliProgram()};
         args.insert(args.end(), c.Args.begin(), c.Args.end());
         const auto r = bwtest::Run(args);
         EXPECT_EQ(r.ExitCode, c.ExitCode) << r.Err;

@@ -76,7 +76,7 @@ protected:
     static void TearDownTestSuite() { library_.reset(); }
 
     static TRunResult Convert(const std::string& to, const fs::path& music, const fs::path& out, bool skipExisting) {
-        std::vector<std::string> argv{BW_CLI_PATH, "convert", "--to", to, "--out", out.string(),
+        std::vector<std::string> argv{bwmedia::CliProgram(), "convert", "--to", to, "--out", out.string(),
                                       "--recursive", "--keep-structure", "--safe-names", "--jobs", "2"};
         if (skipExisting)
             argv.push_back("--skip-existing");
@@ -194,7 +194,7 @@ TEST(LibraryLines, InFullAsEachFileEndsWithWhatCannotBeTaken) {
         fs::permissions(lib + locked, fs::perms::none);
     fs::permissions(here, fs::perms::all);
     const std::string cli = (geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups -- " : "") +
-                            std::string(BW_CLI_PATH) + " ";
+                            std::string(bwmedia::CliProgram()) + " ";
     FILE* pipe = popen(("cd " + here + " && " + cli + "tags lib/../lib/a.flac && " + cli +
                         "convert --to mp3 --jobs 1 --out out --recursive lib long.flac 2>/dev/null").c_str(), "r");
     std::string out, line(1 << 16, '\0');

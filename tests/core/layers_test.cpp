@@ -4,6 +4,8 @@
 // encoders; shell; the windows (app) and the command-line tool (cli). The resampler program
 // (tools) is built without the core library and sits on common alone.
 
+#include "support/mediamake.h"
+
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -35,7 +37,7 @@ bool MayInclude(const std::string& folder, const std::string& from) {
 } // namespace
 
 TEST(Layers, NoFolderIncludesFromALayerAboveIt) {
-    const std::filesystem::path src = std::filesystem::path(BW_SOURCE_DIR) / "src";
+    const std::filesystem::path src = bwmedia::SourceTree() / "src";
     const std::regex include(R"re(^\s*#\s*include\s*"([a-z]+)/)re");
     int files = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(src)) {

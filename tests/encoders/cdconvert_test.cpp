@@ -228,7 +228,7 @@ TEST(CdConvert, CommandLineRipsTheChosenTracks) {
     const TTestImage image = MakeImage(dir.Path().string(), "disc", {{0.6}, {0.8}, {0.4}});
     TTempDir out;
     // No disc database: the refused loopback port names nothing.
-    const TRunResult r = bwtest::Run({BW_CLI_PATH, "convert", "--cd", image.Sheet, "--tracks", "1,3-4",
+    const TRunResult r = bwtest::Run({bwmedia::CliProgram(), "convert", "--cd", image.Sheet, "--tracks", "1,3-4",
                                       "--server", "127.0.0.1:1", "--to", "flac", "--out",
                                       out.Path().string()});
     EXPECT_EQ(r.ExitCode, 1) << r.Err;

@@ -87,7 +87,7 @@ TEST(ConvertCommand, ConvertsEachFileAndReportsOneLineEach) {
     WriteAll(text, std::vector<std::byte>(200, std::byte{'x'}));
     std::filesystem::create_directory(dir.File("out"));
     // --jobs 1, the bounds' inner side, is taken as an option, not as file names.
-    const auto r = bwtest::Run({BW_CLI_PATH, "convert", "--to", "mp3", "--out", dir.File("out"), "--set",
+    const auto r = bwtest::Run({bwmedia::CliProgram(), "convert", "--to", "mp3", "--out", dir.File("out"), "--set",
                         "MP3SampleRate=2", "--set", "MP3Channels=4", "--jobs", "1", wav, text, ogg});
     EXPECT_EQ(r.ExitCode, 1); // one file was not an audio file
     const auto lines = Lines(r.Out);
@@ -113,7 +113,7 @@ TEST(ConvertCommand, ExistingOutputsAreKeptUnlessOverwriteIsGiven) {
     WriteAll(out, old);
 
     // Not replaced, and the tool says why: in the JSON line and on its error output.
-    auto r = bwtest::Run({BW_CLI_PATH, "convert", "--to", "mpc", "--same-as-source", flac});
+    auto r = bwtest::Run({bwmedia::CliProgram(), "convert", "--to", "mpc", "--same-as-source", flac});
     EXPECT_EQ(r.ExitCode, 1);
     const std::string why = "\\\"" + out + "\\\" already exists and was not replaced.";
     EXPECT_EQ(r.Out, Json(flac, out, "-").substr(0, Json(flac, out, "-").size() - 1) +
@@ -123,13 +123,13 @@ TEST(ConvertCommand, ExistingOutputsAreKeptUnlessOverwriteIsGiven) {
         << r.Err;
     EXPECT_EQ(ReadAll(out), old);
 
-    r = bwtest::Run({BW_CLI_PATH, "convert", "--to", "mpc", "--same-as-source", "--overwrite", flac});
+    r = bwtest::Run({bwmedia::CliProgram(), "convert", "--to", "mpc", "--same-as-source", "--overwrite", flac});
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_EQ(r.Out, Json(flac, out, "Done") + "\n");
     EXPECT_NEAR(DecodedSeconds(out), 1.5, 0.08);
 
     // Onto itself: skipped with the message, and not "Done".
-    r = bwtest::Run({BW_CLI_PATH, "convert", "--to", "flac", "--same-as-source", "--overwrite", flac});
+    r = bwtest::Run({bwmedia::CliProgram(), "convert", "--to", "flac", "--same-as-source", "--overwrite", flac});
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_NE(r.Err.find(flac + "\n Can't convert to itself, skipped."), std::string::npos);
 }
@@ -156,7 +156,7 @@ TEST(ConvertCommand, UsageErrors) {
         {{wav}, "--to is required"},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> argv{BW_CLI_PATH, "convert"};
+        std::vector<std::string> argv{bwmedia::CliProgram(), "convert"};
         argv.insert(argv.end(), c.Args.begin(), c.Args.end());
         const auto r = bwtest::Run(argv);
         EXPECT_EQ(r.ExitCode, 2) << c.Says;
@@ -173,7 +173,7 @@ TEST(ConvertCommand, NamesStartingWithADash) {
     const auto wav = MakeSource(dir, SourceKinds()[0]);
     std::filesystem::rename(wav, dir.File("-V9 x.wav"));
     for (const char* target : {"mp3", "mpc"}) {
-        const auto r = bwtest::Run({"env", "-C", dir.Path().string(), BW_CLI_PATH, "convert", "--to",
+        const auto r = bwtest::Run({"env", "-C", dir.Path().string(), bwmedia::CliProgram(), "convert", "--to",
                                     target, "--same-as-source", "--", "-V9 x.wav"});
         EXPECT_EQ(r.ExitCode, 0) << r.Err;
         const std::string out = std::string("-V9 x.") + target;
@@ -190,7 +190,7 @@ TEST(ConvertCommand, ProgressBarOnATerminal) {
     const auto wav = MakeSource(dir, SourceKinds()[0]);
     std::filesystem::create_directory(dir.File("out"));
     const auto [bar, status] = RunOnTerminal(
-        {BW_CLI_PATH, "convert", "--to", "flac", "--out", dir.File("out"), wav}, dir.File("json"));
+        {bwmedia::CliProgram(), "convert", "--to", "flac", "--out", dir.File("out"), wav}, dir.File("json"));
     EXPECT_EQ(status, 0) << bar;
     // The terminal turns each line break into CR LF.
     EXPECT_NE(bar.find("\r[" + std::string(30, ' ') + "] 0% wav16.flac"), std::string::npos) << bar;
@@ -230,7 +230,7 @@ TEST(ConvertCommand, SignalsCancelCleanly) {
             const int null = open("/dev/null", O_WRONLY);
             dup2(null, STDOUT_FILENO);
             dup2(null, STDERR_FILENO);
-            execl(BW_CLI_PATH, BW_CLI_PATH, "convert", "--to", c.Target, "--out", out.c_str(),
+            execl(bwmedia::CliProgram(), bwmedia::CliProgram(), "convert", "--to", c.Target, "--out", out.c_str(),
                   "--overwrite", src.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -264,7 +264,7 @@ TEST(ConvertCommand, PresetsFromTheDesktopSettings) {
     TTempDir dir;
     const std::string config = dir.File("config");
     const auto cli = [&config](std::vector<std::string> args) {
-        args.insert(args.begin(), {"env", "XDG_CONFIG_HOME=" + config, BW_CLI_PATH});
+        args.insert(args.begin(), {"env", "XDG_CONFIG_HOME=" + config, bwmedia::CliProgram()});
         return bwtest::Run(args);
     };
 

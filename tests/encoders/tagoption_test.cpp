@@ -23,7 +23,7 @@ TEST(TagOption, EditedTagsReachEveryOutputFormat) {
     for (const auto& o : kOutputs) {
         SCOPED_TRACE(o.Target);
         const std::string folder = dir.File(o.Target);
-        const auto r = bwtest::Run({BW_CLI_PATH, "convert", "--to", o.Target, "--out", folder, "--tag",
+        const auto r = bwtest::Run({bwmedia::CliProgram(), "convert", "--to", o.Target, "--out", folder, "--tag",
                             "Title=" + title, "--tag", "genre=Chiptune", "--tag", "Track=300",
                             "--tag", "Year=2024-01-01Z", flac});
         ASSERT_EQ(r.ExitCode, 0) << r.Err << r.Out;
@@ -45,19 +45,19 @@ TEST(TagOption, RefusedEdits) {
     const auto b = MakeSource(dir, SourceKinds()[6]);
     const std::string out = dir.File("out");
     // A track number names one file.
-    auto r = bwtest::Run({BW_CLI_PATH, "convert", "--to", "flac", "--out", out, "--tag", "Track=3", a, b});
+    auto r = bwtest::Run({bwmedia::CliProgram(), "convert", "--to", "flac", "--out", out, "--tag", "Track=3", a, b});
     EXPECT_EQ(r.ExitCode, 2);
     EXPECT_NE(r.Err.find("--tag Track"), std::string::npos) << r.Err;
     EXPECT_FALSE(std::filesystem::exists(out + "/wav16.flac"));
     for (const std::string bad : {"Track=", "Track=x", "Track=-5", "Composer=Me", "Title"}) {
-        r = bwtest::Run({BW_CLI_PATH, "convert", "--to", "flac", "--out", out, "--tag", bad, a});
+        r = bwtest::Run({bwmedia::CliProgram(), "convert", "--to", "flac", "--out", out, "--tag", bad, a});
         EXPECT_EQ(r.ExitCode, 2) << bad;
         EXPECT_NE(r.Err.find("--tag"), std::string::npos) << r.Err;
     }
-    r = bwtest::Run({BW_CLI_PATH, "convert", "--to", "flac", "--out", out, "--tag", "Track=", a});
+    r = bwtest::Run({bwmedia::CliProgram(), "convert", "--to", "flac", "--out", out, "--tag", "Track=", a});
     EXPECT_NE(r.Err.find("'' is not a valid integer value"), std::string::npos) << r.Err;
     // Other edits apply to every file of the run.
-    r = bwtest::Run({BW_CLI_PATH, "convert", "--to", "flac", "--out", out, "--tag", "Artist=Both", a, b});
+    r = bwtest::Run({bwmedia::CliProgram(), "convert", "--to", "flac", "--out", out, "--tag", "Artist=Both", a, b});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_EQ(ProbeTags(out + "/wav16.flac")["artist"], "Both");
     EXPECT_EQ(ProbeTags(out + "/lossless.flac")["artist"], "Both");

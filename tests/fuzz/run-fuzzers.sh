@@ -11,9 +11,10 @@ seconds=${BW_FUZZ_SECONDS:-20}
 targets=(fuzz_id3v1 fuzz_id3v2 fuzz_apetag fuzz_mpegaudio fuzz_wavfile fuzz_wmafile fuzz_oggvorbis
          fuzz_flacfile fuzz_monkey fuzz_wavpackfile fuzz_mpegplus fuzz_cdatrack fuzz_cuesheet fuzz_covers)
 
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+source scripts/buildenv.sh
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${bw_launcher[@]}" \
     -DBW_BUILD_FUZZ=ON -DBW_BUILD_TESTS=ON -DBW_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --parallel 2 --target "${targets[@]}"
+cmake --build "$build" --parallel "$(nproc)" --target "${targets[@]}"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -108,19 +109,35 @@ cda = b"RIFF" + struct.pack("<I", 36) + b"CDDAfmt " + struct.pack("<IHHIII", 24,
 open(os.path.join(out, "track.cda"), "wb").write(cda)
 PY
 
+# One target a core at a time; each writes its own log and leaves "failed" beside it when it
+# found something.
+fuzz() {
+    local target=$1 corpus="$work/corpus-$1"
+    mkdir -p "$corpus" "$work/artifacts-$target"
+    cp "$seeds"/* "$corpus"/
+    "$build/tests/fuzz/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 \
+        -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/artifacts-$target/" "$corpus" \
+        >"$work/$target.log" 2>&1 || touch "$work/$target.failed"
+}
+running=0
+for target in "${targets[@]}"; do
+    if [ "$running" -ge "$(nproc)" ]; then
+        wait -n || true
+        running=$((running - 1))
+    fi
+    fuzz "$target" &
+    running=$((running + 1))
+done
+wait
+
 status=0
 for target in "${targets[@]}"; do
-    corpus="$work/corpus-$target"
-    mkdir -p "$corpus"
-    cp "$seeds"/* "$corpus"/
-    echo "== $target: ${seconds}s on $(ls "$corpus" | wc -l) seed files"
-    if ! "$build/tests/fuzz/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 \
-            -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/" "$corpus" \
-            >"$work/$target.log" 2>&1; then
+    echo "== $target: ${seconds}s on $(ls "$seeds" | wc -l) seed files"
+    if [ -e "$work/$target.failed" ]; then
         echo "$target failed:"
         tail -n 60 "$work/$target.log"
         mkdir -p "$build/fuzz-artifacts"
-        cp "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$build/fuzz-artifacts/" 2>/dev/null || true
+        cp "$work/artifacts-$target"/* "$build/fuzz-artifacts/" 2>/dev/null || true
         status=1
     else
         grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "$work/$target.log" || true

@@ -7,6 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <map>
+#include <mutex>
+
 extern char** environ;
 
 namespace bwmedia {
@@ -21,6 +25,40 @@ std::vector<std::string> Joined(std::vector<std::string> argv, const std::vector
 }
 
 } // namespace
+
+const std::filesystem::path& BuildTree() {
+    static const std::filesystem::path tree = [] {
+        std::error_code ec;
+        auto dir = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+        for (; !dir.empty() && dir != dir.root_path(); dir = dir.parent_path())
+            if (std::filesystem::exists(dir / "CMakeCache.txt", ec))
+                return dir;
+        return std::filesystem::path();
+    }();
+    return tree;
+}
+
+const std::filesystem::path& SourceTree() {
+    static const std::filesystem::path tree = [] {
+        std::ifstream cache(BuildTree() / "CMakeCache.txt");
+        const std::string key = "CMAKE_HOME_DIRECTORY:INTERNAL=";
+        for (std::string line; std::getline(cache, line);)
+            if (line.starts_with(key))
+                return std::filesystem::path(line.substr(key.size()));
+        return std::filesystem::path();
+    }();
+    return tree;
+}
+
+const char* BuildProgram(const std::string& relative) {
+    static std::mutex lock;
+    static std::map<std::string, std::string> paths; // nodes never move, so c_str() stays
+    const std::lock_guard guard(lock);
+    auto [it, added] = paths.try_emplace(relative);
+    if (added)
+        it->second = (BuildTree() / relative).string();
+    return it->second.c_str();
+}
 
 TRunResult Run(const std::vector<std::string>& argv, const std::string& input) {
     TRunResult result;

@@ -4,10 +4,23 @@
 // lines that make each kind of signal, and running a program with its output collected.
 // Free of the test framework, so that the benchmarks link it as well.
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace bwmedia {
+
+// The build tree the running program belongs to: the nearest folder above it that holds
+// CMakeCache.txt. Found at run time, so that no absolute path is compiled in and a clone in
+// another folder shares the compiler cache.
+const std::filesystem::path& BuildTree();
+// The source tree that build tree was configured from, as its CMakeCache.txt records it.
+const std::filesystem::path& SourceTree();
+// A program the build made, by its path inside the build tree ("bin/brindlewave-cli"). The
+// text lives as long as the process, so it can go where a C string is wanted.
+const char* BuildProgram(const std::string& relative);
+inline const char* CliProgram() { return BuildProgram("bin/brindlewave-cli"); }
+inline const char* ResamplerProgram() { return BuildProgram("bin/brindlewave-resample"); }
 
 struct TRunResult {
     int ExitCode = -1; // -1 when the program could not be started or died by a signal

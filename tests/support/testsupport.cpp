@@ -90,7 +90,7 @@ bool WaitFor(const std::function<bool()>& done) {
     return true;
 }
 
-std::filesystem::path BuildDir() { return std::filesystem::path(BW_BUILD_DIR); }
+std::filesystem::path BuildDir() { return bwmedia::BuildTree(); }
 
 void PrepareTestEnvironment() {
     // Tests run headless and silent unless the caller asked otherwise.
@@ -99,7 +99,7 @@ void PrepareTestEnvironment() {
     // The programs the conversions start (our resampler) are found where the build puts
     // them, as an installed program finds them beside itself.
     const char* path = std::getenv("PATH");
-    const std::string withPrograms = std::string(BW_BUILD_DIR) + "/bin" + (path ? ":" + std::string(path) : "");
+    const std::string withPrograms = BuildDir().string() + "/bin" + (path ? ":" + std::string(path) : "");
     setenv("PATH", withPrograms.c_str(), 1);
 }
 

@@ -20,7 +20,7 @@ using namespace bwtest;
 namespace {
 
 TRunResult Resample(std::vector<std::string> args) {
-    args.insert(args.begin(), BW_RESAMPLE_PATH);
+    args.insert(args.begin(), bwmedia::ResamplerProgram());
     return Run(args);
 }
 
