@@ -108,36 +108,49 @@ TEST(EncoderPipe, FlacKeeps24BitSourcesBitExact) {
     }
 }
 
-TEST(EncoderPipe, EightBitMonoHeaderDescribesThePcm) {
+// Our WAV header (the encoders' input, temp.wav) for every sample width, mono, stereo and
+// surround, through real WAV readers: header plus PCM decode to the same samples, both with
+// the exact size and with the open-ended one, and FFmpeg reads the rate, channels, width and
+// byte rate (rate x block align) the header must hold.
+TEST(EncoderPipe, HeaderDescribesThePcm) {
     TTempDir dir;
-    const auto wav = dir.File("a.wav");
-    MakeSignal(wav, 1, 11025, 1, {"-c:a", "pcm_u8"});
-    auto s = TAudioStream::OpenFile(wav);
-    ASSERT_TRUE(s);
-    ASSERT_TRUE(s->Info().EightBit);
-    // Through a real WAV reader: header plus PCM must decode to the same samples, both
-    // with the exact size and with the open-ended one.
-    const auto pcm = bwtest::ReadToEnd(*s);
-    for (const bool exact : {true, false}) {
-        SCOPED_TRACE(exact ? "exact" : "open-ended");
-        const auto header = bw::MakeWavHeader(
-            s->Info(), exact ? std::optional<uint32_t>(static_cast<uint32_t>(pcm.size()))
-                             : std::nullopt);
-        std::vector<std::byte> file(header.size() + pcm.size());
-        std::copy(header.begin(), header.end(), file.begin());
-        std::copy(pcm.begin(), pcm.end(), file.begin() + header.size());
-        const auto copy = dir.File("copy.wav");
-        bwtest::WriteAll(copy, file);
-        EXPECT_TRUE(FfmpegDecode(copy, "u8") == pcm);
-        // Our own decoder reads an open-ended header to the end of the data too.
-        auto again = TAudioStream::OpenFile(copy);
-        ASSERT_TRUE(again);
-        EXPECT_EQ(again->LengthIsExact(), exact);
-        EXPECT_TRUE(bwtest::ReadToEnd(*again) == pcm);
-        const auto probe = RunOk({"ffprobe", "-v", "error", "-show_entries",
-                                  "stream=sample_rate,channels,bits_per_sample", "-of",
-                                  "csv=p=0", copy});
-        EXPECT_EQ(probe, "11025,1,8\n");
+    struct TCase {
+        bw::TChannelInfo Info;
+        const char* Format;
+    };
+    const TCase cases[] = {{{.SampleRate = 11025, .Channels = 1, .EightBit = true}, "u8"},
+                           {{.SampleRate = 22050, .Channels = 1}, "s16le"},
+                           {{.SampleRate = 44100, .Channels = 2}, "s16le"},
+                           {{.SampleRate = 96000, .Channels = 2, .TwentyFourBit = true}, "s24le"},
+                           {{.SampleRate = 48000, .Channels = 6, .ChannelMask = 0x3F}, "s16le"}};
+    for (const auto& [info, format] : cases) {
+        std::vector<std::byte> pcm(static_cast<size_t>(info.BlockAlign()) * 4000);
+        for (size_t i = 0; i < pcm.size(); ++i)
+            pcm[i] = std::byte(static_cast<uint8_t>(i * 37 + i / 251));
+        for (const bool exact : {true, false}) {
+            SCOPED_TRACE(std::to_string(info.SampleRate) + " Hz, " + std::to_string(info.Channels) +
+                         " channels, " + format + (exact ? ", exact" : ", open-ended"));
+            const auto header = bw::MakeWavHeader(
+                info,
+                exact ? std::optional<uint32_t>(static_cast<uint32_t>(pcm.size())) : std::nullopt);
+            std::vector<std::byte> file(header);
+            file.insert(file.end(), pcm.begin(), pcm.end());
+            const auto copy = dir.File("copy.wav");
+            bwtest::WriteAll(copy, file);
+            EXPECT_TRUE(FfmpegDecode(copy, format) == pcm);
+            // Our own decoder reads an open-ended header to the end of the data too.
+            auto again = TAudioStream::OpenFile(copy, nullptr, bw::TChannelPolicy::KeepAll,
+                                                bw::TSampleDepth::Keep24);
+            ASSERT_TRUE(again);
+            EXPECT_EQ(again->LengthIsExact(), exact);
+            EXPECT_TRUE(bwtest::ReadToEnd(*again) == pcm);
+            EXPECT_EQ(RunOk({"ffprobe", "-v", "error", "-show_entries",
+                             "stream=sample_rate,channels,bits_per_sample,bit_rate", "-of",
+                             "csv=p=0", copy}),
+                      std::to_string(info.SampleRate) + "," + std::to_string(info.Channels) + "," +
+                          std::to_string(8 * info.BytesPerSample()) + "," +
+                          std::to_string(8 * info.SampleRate * info.BlockAlign()) + "\n");
+        }
     }
 }
 

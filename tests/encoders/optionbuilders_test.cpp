@@ -6,9 +6,11 @@
 #include "encoders/externalencoder.h"
 #include "encoders/wavoptions.h"
 #include "encoders/wmaoptions.h"
+#include "support/testsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <tuple>
 
 using namespace bw;
@@ -68,9 +70,23 @@ TEST(Mp3Options, VbrFlagsChannelsAndRates) {
     // A list with no selection gives "40"; so does any index past the list.
     c.CBRBitrate = -1;
     EXPECT_EQ(BuildMp3Options(c).Text().substr(0, 13), " --cbr -b 40 ");
-    EXPECT_EQ(BitrateFromIndex(14), "40");
-    EXPECT_EQ(BitrateFromIndex(0), "32");
-    EXPECT_EQ(BitrateFromIndex(8), "128");
+}
+
+// The bitrate list of the MP3 and OGG pages is lame's own list of MPEG-1 layer III bitrates,
+// as its long help prints it, entry by entry; one step past either end selects nothing.
+TEST(Mp3Options, BitrateListIsLamesMpeg1List) {
+    const std::string help = bwtest::RunOk({"lame", "--longhelp"});
+    const std::string label = "bitrates (kbps):";
+    const size_t list = help.find(label, help.find("MPEG-1 "));
+    ASSERT_NE(list, std::string::npos) << help;
+    const size_t from = list + label.size();
+    std::istringstream rates(help.substr(from, help.find('\n', from) - from));
+    int entries = 0;
+    for (std::string rate; rates >> rate; ++entries)
+        EXPECT_EQ(BitrateFromIndex(entries), rate) << "entry " << entries;
+    EXPECT_EQ(entries, kBitrateCount);
+    EXPECT_EQ(BitrateFromIndex(-1), "40");
+    EXPECT_EQ(BitrateFromIndex(kBitrateCount), "40");
 }
 
 TEST(OggOptions, DefaultsCarryOutputTagsAndTheDash) {
@@ -109,25 +125,26 @@ TEST(OggOptions, MonoQualityAndBitrateManager) {
     EXPECT_NE(BuildOggOptions(o, item).Text().find(" -N \"0\" "), std::string::npos);
 }
 
+// The estimate at every slider position and every rate of the list (and with no rate
+// selected: the reference rate) against exact arithmetic: the nominal kbps of the position
+// scaled by rate / 44100, halves to even (position -1 at 22050 Hz is 22.5: "~22").
 TEST(OggOptions, EstimateFollowsSliderAndRate) {
+    std::istringstream expected(bwtest::RunOk(
+        {"/usr/bin/python3", "-c",
+         "from fractions import Fraction\n"
+         "kbps = [45, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 500]\n"
+         "rates = [48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 44100]\n"
+         "for q, k in enumerate(kbps):\n"
+         "    for r in rates:\n"
+         "        print(f'{q - 1} (~{round(Fraction(k * r, 44100))} kbps)')\n"}));
     TOggOptions o;
-    EXPECT_EQ(OggQualityLabel(o), "4 (~128 kbps)");
-    o.OGGSamplerate = 4; // 22050
-    EXPECT_EQ(OggQualityLabel(o), "4 (~64 kbps)");
-    o.TrackBar2 = 10;
-    EXPECT_EQ(OggQualityLabel(o), "10 (~250 kbps)");
-    o.TrackBar2 = -1;
-    o.OGGSamplerate = 0; // 45 * 48000 / 44100 = 48.98
-    EXPECT_EQ(OggQualityLabel(o), "-1 (~49 kbps)");
-    o.OGGSamplerate = 8; // 45 * 8000 / 44100 = 8.16
-    EXPECT_EQ(OggQualityLabel(o), "-1 (~8 kbps)");
-    // 80 * 11025 / 44100 = 20 exactly; 160 * 24000 / 44100 = 87.07
-    o.TrackBar2 = 1;
-    o.OGGSamplerate = 7;
-    EXPECT_EQ(OggQualityLabel(o), "1 (~20 kbps)");
-    o.TrackBar2 = 5;
-    o.OGGSamplerate = 3;
-    EXPECT_EQ(OggQualityLabel(o), "5 (~87 kbps)");
+    for (o.TrackBar2 = kOggMinQuality; o.TrackBar2 <= kOggMaxQuality; ++o.TrackBar2) {
+        for (o.OGGSamplerate = 0; o.OGGSamplerate <= kOggSamplerateCount; ++o.OGGSamplerate) {
+            std::string label;
+            ASSERT_TRUE(std::getline(expected, label));
+            EXPECT_EQ(OggQualityLabel(o), label) << "rate " << OggSamplerateText(o.OGGSamplerate);
+        }
+    }
 }
 
 TEST(FlacOptions, DefaultsLevelZeroAndEmptyTags) {

@@ -144,6 +144,9 @@ TEST(WavOutput, EveryRateChannelCountAndWidth) {
                 EXPECT_EQ(h.Rate, static_cast<uint32_t>(WavSampleRate(o.Wav)));
                 EXPECT_EQ(h.Channels, channels == 0 ? 2 : 1);
                 EXPECT_EQ(h.Bits, bits == 0 ? 16 : 8);
+                // FFmpeg's bit rate is the header's byte rate: rate x block align.
+                EXPECT_EQ(ProbeStream(wav, "bit_rate"),
+                          std::to_string(h.Rate * h.Channels * h.Bits));
                 const double expected =
                     static_cast<double>(sourceFrames) * WavSampleRate(o.Wav) / 44100.0;
                 EXPECT_NEAR(static_cast<double>(DecodedFrames(wav)), expected, 64.0);

@@ -70,6 +70,29 @@ TEST(TWaveIn, LowerCaseIdsAndTrailingChunks) {
     EXPECT_TRUE(ReadAllPcm(in) == pcm);
 }
 
+// The format chunk of odd length has its pad byte too, alone and with an odd chunk after
+// it: the samples read are those FFmpeg reads from the same bytes.
+TEST(TWaveIn, OddFormatChunkAndItsPadByte) {
+    bwtest::TTempDir dir;
+    const auto pcm = bwtest::MakeSignal(bwtest::TSignal::Noise, 16, 2, 500);
+    const auto extra = Text(std::string_view("\0\0", 2)); // the 17th byte and the pad
+    const auto junk = Text(std::string_view("junk\x03\x00\x00\x00xyz\x00", 12));
+    for (const bool junkAfterFormat : {false, true}) {
+        auto file = bwtest::WavBytes(16, 2, 8000, pcm);
+        file[16] = std::byte{17};
+        file.insert(file.begin() + 36, extra.begin(), extra.end());
+        if (junkAfterFormat)
+            file.insert(file.begin() + 38, junk.begin(), junk.end());
+        bwtest::WriteAll(dir.File("odd.wav"), file);
+        bw::TWaveIn in;
+        in.SetFileName(dir.File("odd.wav"));
+        ASSERT_NO_THROW(in.OpenInput()) << junkAfterFormat;
+        EXPECT_EQ(in.Size(), static_cast<int64_t>(pcm.size()));
+        EXPECT_TRUE(ReadAllPcm(in) == pcm);
+        EXPECT_TRUE(bwtest::FfmpegDecode(dir.File("odd.wav")) == pcm);
+    }
+}
+
 TEST(TWaveIn, UnfinishedAndStreamingLengths) {
     bwtest::TTempDir dir;
     const auto pcm = bwtest::MakeSignal(bwtest::TSignal::Noise, 16, 1, 1000);

@@ -2,6 +2,7 @@
 // begin and end, decoded bit-exactly by FFmpeg with its CRC checks on.
 
 #include "pipeline/apecompress.h"
+#include "pipeline/checksums.h"
 
 #include "pipelinetest.h"
 #include "support/testsupport.h"
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 
 namespace {
 
@@ -386,6 +388,43 @@ TEST(TAPECompress, HeaderChecksumCoversTheStoredParts) {
         stored += hex;
     }
     EXPECT_EQ(stored, sum);
+}
+
+// The MD5 on both sides of where its padding changes (a last block of up to 55 bytes takes
+// the 0x80 byte and the length; from 56 on, another block is needed) and of whole blocks,
+// fed at once and in two pieces, against Python's hashlib.
+TEST(TMD5, PaddingAtTheBlockBoundaries) {
+    const std::vector<size_t> lengths{0, 1, 55, 56, 57, 63, 64, 65, 119, 120, 121, 128};
+    std::string data(lengths.back(), '\0');
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 131 + 7);
+    std::vector<std::string> argv{"/usr/bin/python3", "-c",
+                                  "import hashlib, sys\n"
+                                  "data = sys.stdin.buffer.read()\n"
+                                  "for n in sys.argv[1:]:\n"
+                                  "    print(hashlib.md5(data[:int(n)]).hexdigest())\n"};
+    for (const size_t n : lengths)
+        argv.push_back(std::to_string(n));
+    const auto python = bwtest::Run(argv, data);
+    ASSERT_EQ(python.ExitCode, 0) << python.Err;
+    std::istringstream expected(python.Out);
+    for (const size_t n : lengths) {
+        std::string want;
+        expected >> want;
+        const auto bytes = std::as_bytes(std::span(data.data(), n));
+        for (const size_t split : {n, n / 2}) {
+            bw::TMD5 md5;
+            md5.Update(bytes.first(split));
+            md5.Update(bytes.subspan(split));
+            std::string got;
+            for (const std::byte b : md5.Final()) {
+                char hex[3];
+                std::snprintf(hex, sizeof hex, "%02x", std::to_integer<unsigned>(b));
+                got += hex;
+            }
+            EXPECT_EQ(got, want) << n << " bytes, split at " << split;
+        }
+    }
 }
 
 TEST(TAPECompress, NoAudioMakesNoFile) {

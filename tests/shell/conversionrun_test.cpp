@@ -194,6 +194,43 @@ TEST(ConversionRun, SelfConversionThroughAnotherSpellingOfThePath) {
     EXPECT_EQ(Slurp(flac), before);
 }
 
+// Only the file name's own extension is replaced: the dots of the folders above it (the
+// source's, the added folder's, the output folder's) and those inside the name stay, as
+// std::filesystem's own extension swap keeps them. Beside the sources and under an output
+// folder with the added folder's structure kept.
+TEST(ConversionRun, DotsInFoldersAreNotExtensions) {
+    namespace fs = std::filesystem;
+    TTempDir dir;
+    const fs::path added = dir.Path() / "v1.2";
+    fs::create_directories(added / "disc.1");
+    const std::string wav = MakeSource(dir, SourceKinds()[0]);
+    const std::vector<fs::path> sources{added / "song.wav", added / "disc.1" / "take.2.wav"};
+    for (const auto& source : sources)
+        fs::copy_file(wav, source);
+    for (const bool beside : {true, false}) {
+        SCOPED_TRACE(beside ? "beside the sources" : "in out.d, the structure kept");
+        TRunSetup s;
+        s.Settings.OutputFolder = dir.File("out.d") + "/";
+        s.Settings.KeepStructure = true;
+        for (const auto& source : sources) {
+            s.Rows.push_back(RowFor(source.string()));
+            s.Rows.back().Item.AddedFrom = added.string();
+        }
+        auto run = s.Make(TTargetType::Flac);
+        run->SetSameAsSource(beside);
+        run->Run();
+        for (const auto& row : s.Rows) {
+            fs::path expected(row.Item.SourcePath);
+            if (!beside)
+                expected = dir.Path() / "out.d" / expected.lexically_relative(dir.Path());
+            expected.replace_extension(".flac");
+            EXPECT_EQ(row.Status, "Done") << row.Reason;
+            EXPECT_EQ(row.Item.TargetPath, expected.string());
+            EXPECT_TRUE(fs::exists(expected)) << expected;
+        }
+    }
+}
+
 // No item writes over a file the run reads (another row's source, an album image's audio
 // file) or over another item's output, even with every overwrite allowed and several files
 // at once: the item is an error that says why, and what was there stays.

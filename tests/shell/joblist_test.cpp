@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 using namespace bw;
 
 TEST(JobList, FormatDuration) {
@@ -68,6 +70,16 @@ TEST(Naming, BuildTrackFileNameFollowsThePattern) {
     f.Artist = "";
     f.Track = 12;
     EXPECT_EQ(BuildTrackFileName(f, p), "12--Blue-Sky");
+    // Both number elements on both sides of every digit count, against printf's own padding.
+    p.Names[0] = "Track number 01";
+    p.Names[1] = "Track number 1";
+    p.Used = {true, true, false, false, false, false, false};
+    for (const int track : {0, 1, 9, 10, 11, 99, 100}) {
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "%02d-%d", track, track);
+        f.Track = track;
+        EXPECT_EQ(BuildTrackFileName(f, p), expected);
+    }
 }
 
 TEST(Naming, PreviewShowsFoldersElementsAndExtension) {

@@ -76,6 +76,28 @@ TEST(WAVfile, DataChunkIsFoundPastOtherChunksAndClampedToTheFile) {
     EXPECT_FALSE(LoadBytes<TWAVfile>(WavHeader(6, 48000, 16, 1200)).Valid());
 }
 
+// Chunks before the data are padded to an even size: an odd one's pad byte is skipped,
+// alone, twice, and before or after an even chunk. The sample count is FFmpeg's, reading
+// the same bytes.
+TEST(WAVfile, OddChunksBeforeTheDataKeepTheirPadByte) {
+    bwtest::TTempDir dir;
+    const std::string odd = "junk" + LE32(3) + "xyz" + std::string(1, '\0');
+    const std::string even = "LIST" + LE32(4) + "INFO";
+    for (const std::string& between : {odd, odd + odd, even + odd, odd + even}) {
+        SCOPED_TRACE(testing::PrintToString(between));
+        std::string bytes = WavHeader(2, 8000, 16, 4000, between);
+        bytes.resize(bytes.size() + 4000, '\x11');
+        bwtest::WriteText(dir.File("odd.wav"), bytes);
+        const std::string samples =
+            bwtest::RunOk({"ffprobe", "-v", "error", "-show_entries", "stream=duration_ts", "-of",
+                           "csv=p=0", dir.File("odd.wav")});
+        const auto w = LoadBytes<TWAVfile>(bytes);
+        ASSERT_TRUE(w.Valid());
+        EXPECT_EQ(w.SampleCount(), std::stoll(samples));
+        EXPECT_EQ(w.HeaderSize(), static_cast<int64_t>(bytes.size() - 4000));
+    }
+}
+
 TEST(WAVfile, RealFilesAreExact) {
     bwtest::TTempDir dir;
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases{
