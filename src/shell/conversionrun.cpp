@@ -33,14 +33,11 @@ size_t FileNameStart(const std::string& path) {
     return slash == std::string::npos ? 0 : slash + 1;
 }
 
-// The extension (from the last dot of the file name) replaced, or appended when the name
-// has none.
-std::string WithExtension(const std::string& path, const std::string& extension) {
-    const size_t nameStart = FileNameStart(path);
-    const size_t dot = path.rfind('.');
-    if (dot == std::string::npos || dot < nameStart)
-        return path + extension;
-    return path.substr(0, dot) + extension;
+// A file name (never a path, so a dot in a folder is no extension) with its extension, from
+// the last dot, replaced, or appended when it has none.
+std::string WithExtension(const std::string& name, const std::string& extension) {
+    const size_t dot = name.rfind('.');
+    return (dot == std::string::npos ? name : name.substr(0, dot)) + extension;
 }
 
 } // namespace
