@@ -178,7 +178,7 @@ bool MakeDsf(const std::string& source, const std::string& out, const std::strin
     const TRunResult pcm = Run({"ffmpeg", "-nostdin", "-v", "error", "-i", source, "-f", "s16le", "-ac", "2",
                                 "-ar", "44100", "-"});
     std::ifstream tagFile(id3From, std::ios::binary);
-    std::string id3((std::istreambuf_iterator<char>(tagFile)), {});
+    std::string id3((std::istreambuf_iterator<char>(tagFile)), std::istreambuf_iterator<char>());
     if (pcm.ExitCode != 0 || (!id3From.empty() && id3.compare(0, 3, "ID3") != 0))
         return false;
     if (id3.size() >= 10) // the tag alone: its header and its syncsafe size
