@@ -105,7 +105,7 @@ TEST_F(Probe, EveryFormatFillsItsItem) {
                           Expect{"t.wv", "WavPack", "Stereo", 1411200}, Expect{"t.mpc", "MusePack", "JointStereo", 0}}) {
         const auto r = probe_.Probe(dir_->File(e.name));
         ASSERT_TRUE(r.Accepted) << e.name << ": " << r.Reason;
-        EXPECT_EQ(r.Item.TypeName, type);
+        EXPECT_EQ(r.Item.TypeName, e.type);
         EXPECT_EQ(r.Item.ChannelMode, e.mode) << e.name;
         EXPECT_NEAR(r.Item.DurationMs, 2000, 50) << e.name;
         if (e.bitrate)
@@ -134,7 +134,7 @@ TEST_F(Probe, OtherFormatsByCodecWithTheirTagsAndCover) {
     const auto make = [&](const std::string& name, std::vector<std::string> argv, bool cover) {
         argv.insert(argv.begin(), {"ffmpeg", "-v", "error", "-y", "-i", wav});
         if (cover)
-            argv.insert(argv.end(), {"-i", png, "-map", "0", "-map", "1", "-c:v", "copy", "-disposition:v", "attached_pic",
+            argv.insert(argv.begin() + 6, {"-i", png, "-map", "0", "-map", "1", "-c:v", "copy", "-disposition:v", "attached_pic",
                                      "-metadata:s:v", "comment=Cover (front)"});
         for (const char* tag : {"title=T", "artist=A", "album=B", "date=2001", "genre=Jazz", "track=3/12", "comment=C"})
             argv.insert(argv.end(), {"-metadata", tag});
@@ -169,7 +169,7 @@ TEST_F(Probe, OtherFormatsByCodecWithTheirTagsAndCover) {
     }
     bwtest::RunOk({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=s=32x32:d=0.2", dir_->File("silent.mp4")});
     bwtest::WriteAll(dir_->File("text.m4a"), std::vector<std::byte>(64, std::byte{'a'}));
-    std::ofstream(dir_->File("list.m4a")) << "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\nt.wav\n#EXT-X-ENDLIST\n";
+    std::ofstream(dir_->File("list.m4a")) << "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\naac.m4a\n#EXT-X-ENDLIST\n";
     for (const char* name : {"silent.mp4", "text.m4a", "list.m4a"}) {
         EXPECT_EQ(probe_.Probe(dir_->File(name)).Reason, "unsupported file type") << name;
         EXPECT_FALSE(ProbeFoundFile(probe_, {dir_->File(name), dir_->Path().string()})) << name;
