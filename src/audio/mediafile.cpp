@@ -5,6 +5,7 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/avstring.h>
 #include <libavutil/dict.h>
 #include <libavutil/log.h>
 }
@@ -105,17 +106,27 @@ void QuietFfmpegLog() {
     });
 }
 
-int OpenAudioContainer(const std::string& path, TFormatPtr& format) {
+int OpenAudioContainer(const std::string& path, TFormatPtr& format, std::string_view demuxer) {
     QuietFfmpegLog();
-    AVFormatContext* raw = nullptr;
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    av_dict_set(&options, "format_whitelist", kAudioDemuxers, 0);
-    const int r = avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (r >= 0)
-        format.reset(raw);
-    return r;
+    const auto open = [&](const AVInputFormat* chosen) {
+        AVFormatContext* raw = nullptr;
+        AVDictionary* options = nullptr;
+        av_dict_set(&options, "protocol_whitelist", "file", 0);
+        av_dict_set(&options, "format_whitelist", kAudioDemuxers, 0);
+        const int r = avformat_open_input(&raw, ("file:" + path).c_str(), chosen, &options);
+        av_dict_free(&options);
+        if (r >= 0)
+            format.reset(raw);
+        return r;
+    };
+    const std::string name(demuxer);
+    const AVInputFormat* chosen = name.empty() ? nullptr : av_find_input_format(name.c_str());
+    if (chosen && av_match_list(chosen->name, kAudioDemuxers, ',') > 0) {
+        const int r = open(chosen);
+        if (r >= 0 || IsAccessError(r))
+            return r;
+    }
+    return open(nullptr);
 }
 
 bool TMediaTags::Any() const {
@@ -123,27 +134,28 @@ bool TMediaTags::Any() const {
              Track.empty() && Comment.empty());
 }
 
-TMediaFile::TLoad TMediaFile::Load(const std::string& path) {
+TMediaFile::TLoad TMediaFile::Load(const std::string& path, std::string_view demuxer) {
     *this = TMediaFile{};
     const auto size = FileSizeOf(path);
     if (!IsRegularFile(path) || !size)
         return TLoad::CannotRead;
     TFormatPtr format;
-    const int r = OpenAudioContainer(path, format);
+    const int r = OpenAudioContainer(path, format, demuxer);
     if (r < 0)
         return IsAccessError(r) ? TLoad::CannotRead : TLoad::NotAudio;
     // The header readers leave the file at the start of the audio data.
     const int64_t dataStart = format->pb ? avio_tell(format->pb) : 0;
-    const AVCodec* decoder = nullptr;
-    int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+    int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (index >= 0 && !HasStreamFacts(*format->streams[index]->codecpar)) {
         // Only a stream without a header needs its first frames looked at, as every
         // player of such a stream does.
         if (avformat_find_stream_info(format.get(), nullptr) < 0)
             return TLoad::NotAudio;
-        index = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+        index = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     }
-    if (index < 0 || !HasStreamFacts(*format->streams[index]->codecpar))
+    // Audio that cannot be decoded is no audio to convert or play.
+    if (index < 0 || !HasStreamFacts(*format->streams[index]->codecpar) ||
+        !avcodec_find_decoder(format->streams[index]->codecpar->codec_id))
         return TLoad::NotAudio;
     const AVStream& stream = *format->streams[index];
     const AVCodecParameters& par = *stream.codecpar;

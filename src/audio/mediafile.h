@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace bw {
 
@@ -27,9 +28,13 @@ void QuietFfmpegLog();
 bool IsPcmCodec(AVCodecID id);
 
 // Opens a local file for demuxing with one of kAudioDemuxers, through the file protocol
-// alone (a name like "http:x.m4a" stays a file name). Returns avformat_open_input's
-// result; format is set on success. The caller makes sure the path is a regular file.
-int OpenAudioContainer(const std::string& path, TFormatPtr& format);
+// alone (a name like "http:x.m4a" stays a file name). demuxer: the one of them to try
+// first, as the file's name suggests; when it cannot read the file, FFmpeg guesses from
+// the content, as without one. (Guessing runs every demuxer's test over the file's start,
+// which costs more than reading the headers.) Returns avformat_open_input's result; format
+// is set on success. The caller makes sure the path is a regular file.
+int OpenAudioContainer(const std::string& path, TFormatPtr& format,
+                       std::string_view demuxer = {});
 
 // The tag texts of a container as FFmpeg names them, UTF-8, empty where absent.
 struct TMediaTags {
@@ -45,8 +50,9 @@ public:
         NotAudio,   // no allowed demuxer takes it, or it holds no audio stream to decode
     };
 
-    // Reads the first audio stream's facts and the container's tags.
-    TLoad Load(const std::string& path);
+    // Reads the first audio stream's facts and the container's tags; demuxer as for
+    // OpenAudioContainer.
+    TLoad Load(const std::string& path, std::string_view demuxer = {});
 
     // The codec as the list shows it ("AAC", "ALAC", "Opus", "AIFF", "DSD", ...).
     const std::string& TypeName() const { return typeName_; }

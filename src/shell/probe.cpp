@@ -15,6 +15,7 @@
 #include "tags/wavpackfile.h"
 #include "tags/wmafile.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -164,22 +165,22 @@ constexpr std::array<TSourceExtension, 28> kSourceExtensions{{
     {".wv", TSourceType::WavPack, "WavPack"},
     {".cda", TSourceType::CdaFile, "CDA"},
     // Read through FFmpeg; the probe puts the codec's name in place of "Other".
-    {".m4a", TSourceType::Other, "Other"},
-    {".mp4", TSourceType::Other, "Other"},
-    {".aac", TSourceType::Other, "Other"},
-    {".opus", TSourceType::Other, "Other"},
-    {".aif", TSourceType::Other, "Other"},
-    {".aiff", TSourceType::Other, "Other"},
-    {".aifc", TSourceType::Other, "Other"},
-    {".tta", TSourceType::Other, "Other"},
-    {".dsf", TSourceType::Other, "Other"},
-    {".dff", TSourceType::Other, "Other"},
-    {".ac3", TSourceType::Other, "Other"},
-    {".mka", TSourceType::Other, "Other"},
-    {".caf", TSourceType::Other, "Other"},
-    {".au", TSourceType::Other, "Other"},
-    {".w64", TSourceType::Other, "Other"},
-    {".oga", TSourceType::Other, "Other"},
+    {".m4a", TSourceType::Other, "Other", "mov"},
+    {".mp4", TSourceType::Other, "Other", "mov"},
+    {".aac", TSourceType::Other, "Other", "aac"},
+    {".opus", TSourceType::Other, "Other", "ogg"},
+    {".aif", TSourceType::Other, "Other", "aiff"},
+    {".aiff", TSourceType::Other, "Other", "aiff"},
+    {".aifc", TSourceType::Other, "Other", "aiff"},
+    {".tta", TSourceType::Other, "Other", "tta"},
+    {".dsf", TSourceType::Other, "Other", "dsf"},
+    {".dff", TSourceType::Other, "Other", "iff"},
+    {".ac3", TSourceType::Other, "Other", "ac3"},
+    {".mka", TSourceType::Other, "Other", "matroska"},
+    {".caf", TSourceType::Other, "Other", "caf"},
+    {".au", TSourceType::Other, "Other", "au"},
+    {".w64", TSourceType::Other, "Other", "w64"},
+    {".oga", TSourceType::Other, "Other", "ogg"},
 }};
 
 } // namespace
@@ -399,7 +400,10 @@ bool TFileProbe::ProbeCda(const std::string& path, TmyMusicFile& item, std::stri
 
 bool TFileProbe::ProbeOther(const std::string& path, TmyMusicFile& item, std::string& reason) {
     TMediaFile& r = *media_;
-    switch (r.Load(path)) {
+    const std::string ext = LowerExtension(path);
+    const auto entry = std::find_if(kSourceExtensions.begin(), kSourceExtensions.end(),
+                                    [&](const TSourceExtension& e) { return e.Extension == ext; });
+    switch (r.Load(path, entry != kSourceExtensions.end() ? entry->Demuxer : std::string_view())) {
     case TMediaFile::TLoad::CannotRead:
         reason = "cannot be read";
         return false;

@@ -30,11 +30,13 @@ struct TTypeByExtension {
 std::optional<TTypeByExtension> SourceTypeOf(std::string_view path);
 
 // Every extension SourceTypeOf knows (with its dot, in lower case), with its type and its
-// Type text, in the order the open dialog lists them.
+// Type text, in the order the open dialog lists them; for the Other type, the FFmpeg demuxer
+// such files are tried with first.
 struct TSourceExtension {
     std::string_view Extension;
     TSourceType Type;
     std::string_view TypeName;
+    std::string_view Demuxer = {};
 };
 std::span<const TSourceExtension> SourceExtensions();
 // The extensions of the Other type as an open dialog's patterns: "*.m4a *.mp4 ...".
