@@ -45,10 +45,8 @@ std::array<QStringList, kJobColumnCount> WidestTexts() {
         for (int c : columns)
             texts[static_cast<size_t>(c)] << QString::fromStdString(row[static_cast<size_t>(c)]);
     };
-    for (const char* ext : {".mp1", ".mp2", ".mp3", ".ogg", ".wav", ".wma", ".flac", ".ape",
-                            ".mpc", ".wv", ".cda"})
-        if (const auto type = SourceTypeOf(ext))
-            texts[1] << QString::fromStdString(type->TypeName);
+    for (const TSourceExtension& e : SourceExtensions())
+        texts[1] << QString::fromUtf8(e.TypeName.data(), static_cast<qsizetype>(e.TypeName.size()));
     texts[1] << QString::fromLatin1(kCdTrackTypeName);
     texts[kStatusColumn] = QStringList{QString::fromLatin1(kStatusNew), QStringLiteral("Coverting..."),
                                        QStringLiteral("Done"), QStringLiteral("Error"),

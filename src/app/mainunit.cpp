@@ -19,6 +19,7 @@
 #include "shell/helpfile.h"
 #include "shell/naming.h"
 #include "shell/playeropen.h"
+#include "shell/probe.h"
 #include "shell/settingsio.h"
 #include "shell/settingsstore.h"
 
@@ -563,13 +564,15 @@ bool TForm1::ClearCdTracksFirst() {
 void TForm1::AddFilesExecute() {
     if (!ClearCdTracksFirst())
         return;
+    const std::string other = OtherSourcePatterns();
     const std::vector<std::string> files = dialogs_.OpenFiles(
         "Select one or more file(s)",
-        {"All supported files (*.mp3 *.wav *.ogg *.wma *.flac *.fla *.ape *.wv *.mpc *.cda *.cue *.toc)",
+        {"All supported files (*.mp3 *.wav *.ogg *.wma *.flac *.fla *.ape *.wv *.mpc *.cda *.cue *.toc " +
+             other + ")",
          "MPEG files (*.mp1 *.mp2 *.mp3)", "WAV files (*.wav)", "OGG files (*.ogg)",
          "WMA files (*.wma)", "FLAC files (*.flac *.fla)", "Monkey's Audio files (*.ape)",
          "WavPack files(*.wv)", "MusePack files(*.mpc)", "CD tracks (*.cda)",
-         "CD images (*.cue *.toc)"});
+         "CD images (*.cue *.toc)", "Other audio files (" + other + ")"});
     QStringList paths;
     for (const auto& f : files)
         paths << QString::fromStdString(f);

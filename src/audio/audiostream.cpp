@@ -1,19 +1,18 @@
 #include "audio/audiostream.h"
 
 #include "audio/ffmpegptr.h"
+#include "audio/mediafile.h"
 #include "common/filebytes.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/log.h>
 #include <libswresample/swresample.h>
 }
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <mutex>
 #include <sys/stat.h>
 #include <vector>
 
@@ -40,13 +39,9 @@ constexpr int kMaxDrainErrors = 64;
 
 static_assert(std::endian::native == std::endian::little, "PCM is handled in host order");
 
-bool IsPcm(AVCodecID id) {
-    return id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT;
-}
-
 // Codecs whose containers state the exact sample count in their headers.
 bool StatesExactLength(AVCodecID id) {
-    return IsPcm(id) || id == AV_CODEC_ID_FLAC || id == AV_CODEC_ID_WAVPACK ||
+    return IsPcmCodec(id) || id == AV_CODEC_ID_FLAC || id == AV_CODEC_ID_WAVPACK ||
            id == AV_CODEC_ID_APE;
 }
 
@@ -115,16 +110,6 @@ TAudioError OpenError(int averror) {
         averror == AVERROR(EIO) || averror == AVERROR(EPERM))
         return TAudioError::FileOpen;
     return TAudioError::FileForm;
-}
-
-// The library logs every damaged packet; the binding reports through its error codes, so
-// only real errors are worth a line on standard error.
-void QuietLibraryLog() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (av_log_get_level() > AV_LOG_ERROR)
-            av_log_set_level(AV_LOG_ERROR);
-    });
 }
 
 } // namespace
@@ -233,16 +218,12 @@ TAudioError TAudioStream::Impl::Open(const std::string& filePath) {
     // Only a regular file: the library would wait for ever on a named pipe nobody writes to.
     if (!IsRegularFile(path))
         return TAudioError::FileOpen;
-    AVFormatContext* raw = nullptr;
     // Always a local file: a name like "http:x.mp3" must not become a URL, and a playlist
-    // dressed up as a song must not make the library fetch anything from the network.
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    int r = avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, &options);
-    av_dict_free(&options);
+    // dressed up as a song must not make the library fetch anything, from the network or
+    // from other files.
+    int r = OpenAudioContainer(path, format);
     if (r < 0)
         return OpenError(r);
-    format.reset(raw);
     // The header readers leave the file at the start of the audio data; the PCM size check
     // below needs that offset before stream probing moves on.
     const int64_t headerEnd = format->pb ? avio_tell(format->pb) : -1;
@@ -338,7 +319,7 @@ void TAudioStream::Impl::ComputeLength(int64_t headerEnd) {
             format->duration_estimation_method == AVFMT_DURATION_FROM_STREAM;
     stated = exact;
     statedLength = length;
-    if (exact && IsPcm(codec->codec_id)) {
+    if (exact && IsPcmCodec(codec->codec_id)) {
         // A WAV cut short still states its full data size: trust it only when the file
         // really holds that much.
         const int64_t sourceBlock = stream->codecpar->block_align;
@@ -562,7 +543,7 @@ TAudioStream::~TAudioStream() = default;
 
 std::unique_ptr<TAudioStream> TAudioStream::OpenFile(const std::string& path, TAudioError* error,
                                                      TChannelPolicy policy, TSampleDepth depth) {
-    QuietLibraryLog();
+    QuietFfmpegLog();
     std::unique_ptr<TAudioStream> s(new TAudioStream());
     s->impl_->policy = policy;
     s->impl_->depth = depth;

@@ -17,6 +17,9 @@ enum class TSourceType : uint8_t {
     WavPack = 7,
     CdaFile = 8,
     CdTrack = 9,
+    // Any other audio file FFmpeg's demuxers read (MP4/M4A, Opus, AIFF, TTA, DSD, ...); the
+    // item's TypeName names its codec.
+    Other = 10,
 };
 
 // One source file or CD track of the job list, with what its probe found.

@@ -1,5 +1,6 @@
 #include "encoders/coverart.h"
 
+#include "audio/mediafile.h"
 #include "tags/covers.h"
 
 namespace bw {
@@ -35,7 +36,14 @@ void CarryCover(TItemContext& context, const std::string& written, TTargetType t
         return;
     const TmyMusicFile& item = context.CurrentJob();
     std::string why;
-    const auto cover = ReadFrontCover(item.SourcePath, &why);
+    std::optional<TCoverArt> cover;
+    // FFmpeg reads the pictures of the containers the tag classes do not know (an MP4
+    // "covr" item, the ID3v2 chunk of an AIFF or DSF file); failing one, the tag readers
+    // and the pictures beside the file have their turn as for any source.
+    if (item.SourceType == TSourceType::Other)
+        cover = TMediaFile::FrontCover(item.SourcePath);
+    if (!cover)
+        cover = ReadFrontCover(item.SourcePath, &why);
     if (!cover) {
         if (!why.empty())
             context.AddNote("The cover art of \"" + item.SourcePath + "\" was not carried: " + why);

@@ -81,7 +81,9 @@ std::optional<TFileProbe::TResult> ProbeFoundFile(TFileProbe& probe, const TFoun
     }
     if (found.AddedFrom.empty())
         return result;
-    if (!SourceTypeOf(found.Path))
+    // Neither what the program does not know by name nor what turns out to hold no audio
+    // (a video without sound under .mp4) is worth a line.
+    if (!SourceTypeOf(found.Path) || result.Reason == kUnsupportedFileType)
         return std::nullopt;
     // Asked of the file system rather than by opening it: a named pipe would hold an open.
     result.Reason = ::access(found.Path.c_str(), R_OK) == 0 ? kNotSupportedAudio : kCannotBeRead;

@@ -38,7 +38,8 @@ std::vector<TFoundFile> ExpandFolders(const std::vector<std::string>& paths, boo
 
 // The probe of a found file, as the job list takes it. A file named on its own is refused
 // with the probe's reason. Below an added folder, what is not audio by its extension
-// (covers, notes, playlists) is passed over without a word (none); an audio file is refused
+// (covers, notes, playlists), or an Other file in which FFmpeg finds no audio (a video
+// without sound), is passed over without a word (none); an audio file is refused
 // as kCannotBeRead when it cannot be opened for reading, else as kNotSupportedAudio, and a
 // folder that could not be listed keeps its refusal. An accepted item records AddedFrom.
 std::optional<TFileProbe::TResult> ProbeFoundFile(TFileProbe& probe, const TFoundFile& found);

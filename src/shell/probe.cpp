@@ -1,5 +1,6 @@
 #include "shell/probe.h"
 
+#include "audio/mediafile.h"
 #include "common/asciicase.h"
 #include "common/json.h"
 #include "core/genrelist.h"
@@ -14,6 +15,7 @@
 #include "tags/wavpackfile.h"
 #include "tags/wmafile.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -146,26 +148,60 @@ bool Require(bool loaded, bool valid, double duration, const TmyMusicFile& item,
 
 } // namespace
 
+namespace {
+
+constexpr std::array<TSourceExtension, 28> kSourceExtensions{{
+    {".mp3", TSourceType::Mpeg, "MP3"},
+    {".mp1", TSourceType::Mpeg, "MP1"},
+    {".mp2", TSourceType::Mpeg, "MP2"},
+    {".ogg", TSourceType::Ogg, "OGG"},
+    {".wav", TSourceType::Wav, "WAV"},
+    {".wma", TSourceType::Wma, "WMA"},
+    {".flac", TSourceType::Flac, "FLAC"},
+    {".fla", TSourceType::Flac, "FLAC"},
+    // The Type text of this format has always had a double quote for its apostrophe.
+    {".ape", TSourceType::Ape, "Monkey\"s Audio"},
+    {".mpc", TSourceType::Mpc, "MusePack"},
+    {".wv", TSourceType::WavPack, "WavPack"},
+    {".cda", TSourceType::CdaFile, "CDA"},
+    // Read through FFmpeg; the probe puts the codec's name in place of "Other".
+    {".m4a", TSourceType::Other, "Other", "mov"},
+    {".mp4", TSourceType::Other, "Other", "mov"},
+    {".aac", TSourceType::Other, "Other", "aac"},
+    {".opus", TSourceType::Other, "Other", "ogg"},
+    {".aif", TSourceType::Other, "Other", "aiff"},
+    {".aiff", TSourceType::Other, "Other", "aiff"},
+    {".aifc", TSourceType::Other, "Other", "aiff"},
+    {".tta", TSourceType::Other, "Other", "tta"},
+    {".dsf", TSourceType::Other, "Other", "dsf"},
+    {".dff", TSourceType::Other, "Other", "iff"},
+    {".ac3", TSourceType::Other, "Other", "ac3"},
+    {".mka", TSourceType::Other, "Other", "matroska"},
+    {".caf", TSourceType::Other, "Other", "caf"},
+    {".au", TSourceType::Other, "Other", "au"},
+    {".w64", TSourceType::Other, "Other", "w64"},
+    {".oga", TSourceType::Other, "Other", "ogg"},
+}};
+
+} // namespace
+
+std::span<const TSourceExtension> SourceExtensions() {
+    return kSourceExtensions;
+}
+
+std::string OtherSourcePatterns() {
+    std::string patterns;
+    for (const TSourceExtension& e : kSourceExtensions)
+        if (e.Type == TSourceType::Other)
+            patterns += (patterns.empty() ? "*" : " *") + std::string(e.Extension);
+    return patterns;
+}
+
 std::optional<TTypeByExtension> SourceTypeOf(std::string_view path) {
-    static const std::array<std::tuple<const char*, TSourceType, const char*>, 12> kTypes{{
-        {".mp3", TSourceType::Mpeg, "MP3"},
-        {".mp1", TSourceType::Mpeg, "MP1"},
-        {".mp2", TSourceType::Mpeg, "MP2"},
-        {".ogg", TSourceType::Ogg, "OGG"},
-        {".wav", TSourceType::Wav, "WAV"},
-        {".wma", TSourceType::Wma, "WMA"},
-        {".flac", TSourceType::Flac, "FLAC"},
-        {".fla", TSourceType::Flac, "FLAC"},
-        // The Type text of this format has always had a double quote for its apostrophe.
-        {".ape", TSourceType::Ape, "Monkey\"s Audio"},
-        {".mpc", TSourceType::Mpc, "MusePack"},
-        {".wv", TSourceType::WavPack, "WavPack"},
-        {".cda", TSourceType::CdaFile, "CDA"},
-    }};
     const std::string ext = LowerExtension(path);
-    for (const auto& [e, type, name] : kTypes)
-        if (ext == e)
-            return TTypeByExtension{type, name};
+    for (const TSourceExtension& e : kSourceExtensions)
+        if (ext == e.Extension)
+            return TTypeByExtension{e.Type, std::string(e.TypeName)};
     return std::nullopt;
 }
 
@@ -174,7 +210,7 @@ TFileProbe::TFileProbe()
       wav_(std::make_unique<TWAVfile>()), wma_(std::make_unique<TWMAfile>()),
       flac_(std::make_unique<TFLACfile>()), ape_(std::make_unique<TMonkey>()),
       mpc_(std::make_unique<TMPEGplus>()), wavPack_(std::make_unique<TWAVPackfile>()),
-      cda_(std::make_unique<TCDAtrack>()) {}
+      cda_(std::make_unique<TCDAtrack>()), media_(std::make_unique<TMediaFile>()) {}
 
 TFileProbe::~TFileProbe() = default;
 
@@ -186,7 +222,7 @@ TFileProbe::TResult TFileProbe::Probe(const std::string& path) {
     TResult result;
     const auto type = SourceTypeOf(path);
     if (!type) {
-        result.Reason = "unsupported file type";
+        result.Reason = kUnsupportedFileType;
         return result;
     }
     TmyMusicFile& item = result.Item;
@@ -222,8 +258,11 @@ TFileProbe::TResult TFileProbe::Probe(const std::string& path) {
     case TSourceType::CdaFile:
         ok = ProbeCda(path, item, result.Reason);
         break;
+    case TSourceType::Other:
+        ok = ProbeOther(path, item, result.Reason);
+        break;
     case TSourceType::CdTrack:
-        result.Reason = "unsupported file type";
+        result.Reason = kUnsupportedFileType;
         break;
     }
     result.Accepted = ok;
@@ -356,6 +395,41 @@ bool TFileProbe::ProbeCda(const std::string& path, TmyMusicFile& item, std::stri
     item.Artist = r.Artist();
     item.Album = r.Album();
     item.Track = static_cast<uint8_t>(r.TrackNumber() & 0xFF);
+    return true;
+}
+
+bool TFileProbe::ProbeOther(const std::string& path, TmyMusicFile& item, std::string& reason) {
+    TMediaFile& r = *media_;
+    const std::string ext = LowerExtension(path);
+    const auto entry = std::find_if(kSourceExtensions.begin(), kSourceExtensions.end(),
+                                    [&](const TSourceExtension& e) { return e.Extension == ext; });
+    switch (r.Load(path, entry != kSourceExtensions.end() ? entry->Demuxer : std::string_view())) {
+    case TMediaFile::TLoad::CannotRead:
+        reason = "cannot be read";
+        return false;
+    case TMediaFile::TLoad::NotAudio:
+        // A video without sound or a text file under an audio name: not audio at all,
+        // refused as a file of an unknown extension is.
+        reason = kUnsupportedFileType;
+        return false;
+    case TMediaFile::TLoad::Ok:
+        break;
+    }
+    item.TypeName = r.TypeName();
+    if (!Require(true, true, r.Duration(), item, reason))
+        return false;
+    TakeStream({r.Duration(), r.FileSize(), r.BitRate(), r.SampleRate(), r.Channels(),
+                r.Channels() == 1   ? "Mono"
+                : r.Channels() == 2 ? "Stereo"
+                                    : "Surround"},
+               item);
+    const TMediaTags& t = r.Tags();
+    // A track may be given with the count of the set ("3/12").
+    const std::string_view track = std::string_view(t.Track).substr(0, t.Track.find('/'));
+    TakeTexts({t.Title, t.Artist, t.Album, std::string(TrimControl(t.Genre)), t.Date, t.Comment,
+               TrackNumber(track)},
+              item);
+    item.HasTag = t.Any();
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,7 @@ namespace bw {
 
 class TCDAtrack;
 class TFLACfile;
+class TMediaFile;
 class TMonkey;
 class TMPEGaudio;
 class TMPEGplus;
@@ -26,6 +28,23 @@ struct TTypeByExtension {
     std::string TypeName;
 };
 std::optional<TTypeByExtension> SourceTypeOf(std::string_view path);
+
+// Every extension SourceTypeOf knows (with its dot, in lower case), with its type and its
+// Type text, in the order the open dialog lists them; for the Other type, the FFmpeg demuxer
+// such files are tried with first.
+struct TSourceExtension {
+    std::string_view Extension;
+    TSourceType Type;
+    std::string_view TypeName;
+    std::string_view Demuxer = {};
+};
+std::span<const TSourceExtension> SourceExtensions();
+// The extensions of the Other type as an open dialog's patterns: "*.m4a *.mp4 ...".
+std::string OtherSourcePatterns();
+
+// The refusal of a file the program does not read: an extension it does not know, or a
+// file of an Other extension in which FFmpeg finds no audio.
+inline constexpr const char* kUnsupportedFileType = "unsupported file type";
 
 // Reads a file's stream information and tags into a job item without decoding any audio.
 // One reader per format is created with the probe and reused for every file.
@@ -56,6 +75,7 @@ private:
     bool ProbeMpc(const std::string& path, TmyMusicFile& item, std::string& reason);
     bool ProbeWavPack(const std::string& path, TmyMusicFile& item, std::string& reason);
     bool ProbeCda(const std::string& path, TmyMusicFile& item, std::string& reason);
+    bool ProbeOther(const std::string& path, TmyMusicFile& item, std::string& reason);
 
     std::unique_ptr<TMPEGaudio> mpeg_;
     std::unique_ptr<TOggVorbis> ogg_;
@@ -66,6 +86,7 @@ private:
     std::unique_ptr<TMPEGplus> mpc_;
     std::unique_ptr<TWAVPackfile> wavPack_;
     std::unique_ptr<TCDAtrack> cda_;
+    std::unique_ptr<TMediaFile> media_;
 };
 
 // The item's fields as one JSON object, keys named as the fields.

@@ -120,9 +120,10 @@ TEST_F(CdWindow, ImagesNamedDroppedOrChosenBecomeTheChosenDrive) {
 
     dialogs_.NextFiles = {third.Sheet};
     form->Action("ActionAddFiles")->trigger();
-    ASSERT_EQ(dialogs_.LastFilters.size(), 11u);
+    ASSERT_EQ(dialogs_.LastFilters.size(), 12u);
     EXPECT_EQ(dialogs_.LastFilters[10], "CD images (*.cue *.toc)");
-    EXPECT_NE(dialogs_.LastFilters[0].find("*.cue *.toc"), std::string::npos);
+    EXPECT_EQ(dialogs_.LastFilters[11], "Other audio files (*.m4a *.mp4 *.aac *.opus *.aif *.aiff *.aifc *.tta *.dsf *.dff *.ac3 *.mka *.caf *.au *.w64 *.oga)");
+    EXPECT_NE(dialogs_.LastFilters[0].find("*.cue *.toc *.m4a *.mp4 "), std::string::npos);
     EXPECT_EQ(drives.count(), 4);
     EXPECT_EQ(form->CdSelection().SelectedCdDrive(), 3);
     EXPECT_EQ(form->JobList().RowCount(), 0);

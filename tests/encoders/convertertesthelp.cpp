@@ -10,6 +10,15 @@
 namespace bwtest {
 
 const std::vector<TSourceKind>& SourceKinds() {
+    // A maker by FFmpeg's own encoder, the container and codec chosen by the options.
+    const auto ffmpeg = [](std::vector<std::string> options) {
+        return [options](const std::string& wav, const std::string& out) {
+            std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", wav};
+            argv.insert(argv.end(), options.begin(), options.end());
+            argv.push_back(out);
+            RunOk(argv);
+        };
+    };
     static const std::vector<TSourceKind> kinds{
         {"wav16.wav", [](const std::string& wav, const std::string& out) {
              RunOk({"cp", wav, out});
@@ -40,6 +49,12 @@ const std::vector<TSourceKind>& SourceKinds() {
         {"plus.mpc", [](const std::string& wav, const std::string& out) {
              RunOk({"mpcenc", "--silent", wav, out});
          }},
+        {"aac.m4a", ffmpeg({"-c:a", "aac"})},
+        {"alac.m4a", ffmpeg({"-c:a", "alac"})},
+        {"opus.opus", ffmpeg({"-c:a", "libopus"})},
+        {"aiff.aiff", ffmpeg({})},
+        {"true.tta", ffmpeg({})},
+        {"dsd.dsf", [](const std::string& wav, const std::string& out) { EXPECT_TRUE(bwmedia::MakeDsf(wav, out)); }},
     };
     return kinds;
 }

@@ -16,8 +16,9 @@
 namespace bwtest {
 
 // One source of every format the run reads from files (Monkey's Audio has no encoder on
-// this system; CD track files need a disc). Made from a 1.5 s tone by each format's own
-// encoder; name is the file's name in dir.
+// this system; CD track files need a disc), the Other type's M4A (AAC and ALAC), Opus,
+// AIFF, TTA and DSF last. Made from a 1.5 s tone by each format's own encoder (FFmpeg's,
+// and bwmedia::MakeDsf for DSF); name is the file's name in dir.
 struct TSourceKind {
     std::string Name;
     std::function<void(const std::string& wav, const std::string& out)> Make;

@@ -51,7 +51,7 @@ std::string Slurp(const std::string& path) {
 
 } // namespace
 
-// Every source format to one target per case, in one run of nine rows: each output has
+// Every source format to one target per case, in one run of a row each: each output has
 // the source's length (FLAC: the very same samples) and the tags of its row, even tags and
 // a folder name that a shell would have taken apart.
 class EveryFormatTo : public testing::TestWithParam<TTargetType> {

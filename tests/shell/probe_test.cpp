@@ -1,7 +1,10 @@
+#include "audio/mediafile.h"
 #include "cli/probecommand.h"
+#include "shell/folderscan.h"
 #include "shell/probe.h"
 #include "support/testsupport.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -38,7 +41,7 @@ TEST_F(Probe, ExtensionsAreComparedInLowerCase) {
     EXPECT_EQ(SourceTypeOf("x.Mp2")->TypeName, "MP2");
     EXPECT_EQ(SourceTypeOf("x.fla")->Type, TSourceType::Flac);
     EXPECT_EQ(SourceTypeOf("x.ape")->TypeName, "Monkey\"s Audio");
-    EXPECT_FALSE(SourceTypeOf("song.aac"));
+    EXPECT_FALSE(SourceTypeOf("song.xyz"));
     EXPECT_FALSE(SourceTypeOf("/dir.mp3/noext"));
 
     const std::string upper = Lame("SONG.MP3", {});
@@ -47,9 +50,9 @@ TEST_F(Probe, ExtensionsAreComparedInLowerCase) {
     EXPECT_EQ(r.Item.SourceType, TSourceType::Mpeg);
     EXPECT_EQ(r.Item.TypeName, "MP3");
     EXPECT_EQ(r.Item.SourcePath, upper);
-    const auto aac = probe_.Probe(dir_->File("song.aac"));
-    EXPECT_FALSE(aac.Accepted);
-    EXPECT_EQ(aac.Reason, "unsupported file type");
+    const auto xyz = probe_.Probe(dir_->File("song.xyz"));
+    EXPECT_FALSE(xyz.Accepted);
+    EXPECT_EQ(xyz.Reason, "unsupported file type");
 }
 
 TEST_F(Probe, Id3v2TextsWinOverId3v1AndUnknownGenresGive255) {
@@ -122,6 +125,57 @@ TEST_F(Probe, EveryFormatFillsItsItem) {
     EXPECT_EQ(probe_.Probe(dir_->File("t.mpc")).Item.Title, "M");
 }
 
+// The files FFmpeg reads: named by their codec, as long as ffprobe says, with their own
+// tags and front cover. What holds no audio, or would have FFmpeg read other files (a
+// playlist), is refused as an unknown file is, and passed over in a folder.
+TEST_F(Probe, OtherFormatsByCodecWithTheirTagsAndCover) {
+    const std::string wav = dir_->File("t.wav"), png = dir_->File("cover.png");
+    bwtest::RunOk({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=red:s=16x16", "-frames:v", "1", png});
+    const auto make = [&](const std::string& name, std::vector<std::string> argv, bool cover) {
+        argv.insert(argv.begin(), {"ffmpeg", "-v", "error", "-y", "-i", wav});
+        if (cover)
+            argv.insert(argv.begin() + 6, {"-i", png, "-map", "0", "-map", "1", "-c:v", "copy", "-disposition:v", "attached_pic",
+                                     "-metadata:s:v", "comment=Cover (front)"});
+        for (const char* tag : {"title=T", "artist=A", "album=B", "date=2001", "genre=Jazz", "track=3/12", "comment=C"})
+            argv.insert(argv.end(), {"-metadata", tag});
+        argv.push_back(dir_->File(name));
+        bwtest::RunOk(argv);
+    };
+    make("aac.m4a", {"-c:a", "aac"}, true);
+    make("alac.m4a", {"-c:a", "alac"}, true);
+    make("t.opus", {"-c:a", "libopus"}, false);
+    make("t.aiff", {"-write_id3v2", "1"}, true);
+    make("t.tta", {}, false);
+    make("id3.mp3", {"-id3v2_version", "3"}, true);
+    ASSERT_TRUE(bwmedia::MakeDsf(wav, dir_->File("t.dsf"), dir_->File("id3.mp3")));
+    for (const auto& [name, type, rate, hasCover] : std::vector<std::tuple<const char*, const char*, int, bool>>{
+             {"aac.m4a", "AAC", 44100, true}, {"alac.m4a", "ALAC", 44100, true}, {"t.opus", "Opus", 48000, false},
+             {"t.aiff", "AIFF", 44100, true}, {"t.tta", "TTA", 44100, false}, {"t.dsf", "DSD", 352800, true}}) {
+        SCOPED_TRACE(name);
+        const std::string path = dir_->File(name);
+        const auto r = probe_.Probe(path);
+        ASSERT_TRUE(r.Accepted) << r.Reason;
+        EXPECT_EQ(r.Item.TypeName, type);
+        const std::string ffprobe = bwtest::RunOk({"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path});
+        EXPECT_NEAR(r.Item.DurationMs, std::stod(ffprobe) * 1000, 50);
+        EXPECT_EQ(r.Item.SampleRate, rate);
+        EXPECT_GT(r.Item.Bitrate, 0);
+        EXPECT_EQ(r.Item.Title + r.Item.Artist + r.Item.Album + r.Item.Year + r.Item.Comment, "TAB2001C");
+        EXPECT_EQ(r.Item.GenreIndex, 8);
+        EXPECT_EQ(r.Item.Track, 3);
+        const auto cover = TMediaFile::FrontCover(path);
+        EXPECT_EQ(cover.has_value(), hasCover);
+        EXPECT_TRUE(!cover || (cover->Data == bwtest::ReadAll(png) && cover->PictureType == 3 && cover->MimeType == "image/png"));
+    }
+    bwtest::RunOk({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=s=32x32:d=0.2", dir_->File("silent.mp4")});
+    bwtest::WriteAll(dir_->File("text.m4a"), std::vector<std::byte>(64, std::byte{'a'}));
+    std::ofstream(dir_->File("list.m4a")) << "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\naac.m4a\n#EXT-X-ENDLIST\n";
+    for (const char* name : {"silent.mp4", "text.m4a", "list.m4a"}) {
+        EXPECT_EQ(probe_.Probe(dir_->File(name)).Reason, "unsupported file type") << name;
+        EXPECT_FALSE(ProbeFoundFile(probe_, {dir_->File(name), dir_->Path().string()})) << name;
+    }
+}
+
 TEST_F(Probe, CdTrackFilesAndRefusals) {
     std::string cda = "RIFF" + std::string("\x24\0\0\0", 4) + "CDDAfmt " + std::string(6, '\0') +
                       std::string("\x02\0", 2) + std::string("\x10\0\0\0", 4) + std::string(4, '\0') +
@@ -149,7 +203,7 @@ TEST_F(Probe, CdTrackFilesAndRefusals) {
 TEST_F(Probe, CommandPrintsOneObjectPerFileInOrder) {
     const std::string mp3 = Lame("cli.mp3", {"--tt", "Quote \" and \\ slash"});
     std::ostringstream out;
-    const int status = RunProbeCommand({mp3, dir_->File("nope.aac"), dir_->File("t.wav")}, out);
+    const int status = RunProbeCommand({mp3, dir_->File("nope.xyz"), dir_->File("t.wav")}, out);
     EXPECT_EQ(status, 1); // one file refused
     std::istringstream lines(out.str());
     std::string first, second, third, extra;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 
@@ -171,6 +172,42 @@ std::vector<std::string> MusicLikeCommand(const std::string& path, double second
                                 "0.3*sin(660*2*PI*t)+0.1*(random(1)-0.5):s=44100:d=" +
                                 std::to_string(seconds)});
     return Joined(Joined(std::move(argv), extraOptions), {path});
+}
+
+bool MakeDsf(const std::string& source, const std::string& out, const std::string& id3From) {
+    const TRunResult pcm = Run({"ffmpeg", "-nostdin", "-v", "error", "-i", source, "-f", "s16le", "-ac", "2",
+                                "-ar", "44100", "-"});
+    std::ifstream tagFile(id3From, std::ios::binary);
+    std::string id3((std::istreambuf_iterator<char>(tagFile)), std::istreambuf_iterator<char>());
+    if (pcm.ExitCode != 0 || (!id3From.empty() && id3.compare(0, 3, "ID3") != 0))
+        return false;
+    if (id3.size() >= 10) // the tag alone: its header and its syncsafe size
+        id3.resize(10 + ((id3[6] & 0x7f) << 21 | (id3[7] & 0x7f) << 14 | (id3[8] & 0x7f) << 7 | (id3[9] & 0x7f)));
+    constexpr size_t kBlock = 4096; // bytes of one channel in a block
+    const size_t blocks = pcm.Out.size() / 4 * 64 / 8 / kBlock;
+    std::string data(blocks * kBlock * 2, '\0');
+    for (size_t ch = 0; ch < 2; ++ch) {
+        double v1 = 0, v2 = 0, y = 0;
+        for (size_t bit = 0; bit < blocks * kBlock * 8; ++bit) {
+            const char* at = pcm.Out.data() + bit / 64 * 4 + ch * 2;
+            const auto sample = static_cast<int16_t>(static_cast<uint8_t>(at[0]) | static_cast<uint8_t>(at[1]) << 8);
+            v1 += sample / 65536.0 - y; // at half scale, where the modulator stays stable
+            v2 += v1 - y;
+            y = v2 >= 0 ? 1 : -1;
+            if (y > 0) // least significant bit first
+                data[bit / 8 / kBlock * 2 * kBlock + ch * kBlock + bit / 8 % kBlock] |= static_cast<char>(1 << (bit % 8));
+        }
+    }
+    std::string file;
+    const auto le = [&file](uint64_t v, int bytes) { for (; bytes > 0; --bytes, v >>= 8) file += static_cast<char>(v); };
+    const uint64_t tagAt = 28 + 52 + 12 + data.size();
+    file += "DSD ", le(28, 8), le(tagAt + id3.size(), 8), le(id3.empty() ? 0 : tagAt, 8);
+    // Version 1, raw DSD, stereo, 2 channels, DSD64, 1 bit, samples a channel, block size.
+    file += "fmt ", le(52, 8), le(1, 4), le(0, 4), le(2, 4), le(2, 4), le(2822400, 4), le(1, 4), le(data.size() * 4, 8),
+        le(kBlock, 4), le(0, 4);
+    file += "data", le(12 + data.size(), 8);
+    std::ofstream(out, std::ios::binary) << file << data << id3;
+    return true;
 }
 
 } // namespace bwmedia

@@ -49,4 +49,9 @@ std::vector<std::string> ToneOverNoiseCommand(const std::string& path, double se
 std::vector<std::string> MusicLikeCommand(const std::string& path, double seconds, int frequency,
                                           const std::vector<std::string>& extraOptions);
 
+// A DSF file (FFmpeg writes none) of a source's audio as 44.1 kHz stereo, taken up to
+// DSD64 by a second-order delta-sigma modulator, cut to whole 4096-byte blocks. id3From:
+// a file that starts with an ID3v2 tag, whose tag becomes the DSF file's metadata.
+bool MakeDsf(const std::string& source, const std::string& out, const std::string& id3From = {});
+
 } // namespace bwmedia
