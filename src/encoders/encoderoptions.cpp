@@ -33,7 +33,7 @@ template <auto Page, auto Field> TOptionSlot Control(const char* name, int min, 
                 else
                     field = v;
             },
-            [](const TEncoderOptions& o) { return static_cast<int>(o.*Page.*Field); }};
+            [](const TEncoderOptions& o) { return static_cast<int>(o.*Page.*Field); }, false};
 }
 
 // One button of a pair of radio buttons: setting it clears its partner.
@@ -43,7 +43,7 @@ template <auto Page, auto Field, auto Partner> TOptionSlot Radio(const char* nam
                 o.*Page.*Field = v != 0;
                 o.*Page.*Partner = v == 0;
             },
-            [](const TEncoderOptions& o) { return static_cast<int>(o.*Page.*Field); }};
+            [](const TEncoderOptions& o) { return static_cast<int>(o.*Page.*Field); }, false};
 }
 
 constexpr auto kMp3 = &TEncoderOptions::Mp3;
