@@ -265,9 +265,14 @@ bool EncodeStream(TItemContext& context, TTargetType target, const TEncoderOptio
     writing.TargetPath = pending.TemporaryPath();
     // A hybrid WavPack output's correction file: written by wavpack beside its output, and
     // moved beside the target with it.
-    const bool correction = target == TTargetType::WavPack && WritesCorrectionFile(options.WavPack);
-    const TScopedFile writtenCorrection(target == TTargetType::WavPack ? CorrectionPathOf(writing.TargetPath)
-                                                                       : std::string());
+    // Writing a pair, wavpack names both ".tmp" first and renames them at its end; killed
+    // (a cancel), it leaves them behind.
+    const bool wavPack = target == TTargetType::WavPack;
+    const bool correction = wavPack && WritesCorrectionFile(options.WavPack);
+    const std::string wavPackBase = std::filesystem::path(writing.TargetPath).replace_extension().string();
+    const TScopedFile writtenCorrection(wavPack ? CorrectionPathOf(writing.TargetPath) : std::string());
+    const TScopedFile unfinished(wavPack ? wavPackBase + ".tmp.wv" : std::string());
+    const TScopedFile unfinishedCorrection(wavPack ? wavPackBase + ".tmp.wvc" : std::string());
     std::optional<TScopedFile> picture;
     if (target == TTargetType::Opus)
         PrepareOpusPicture(context, output, picture);
