@@ -97,11 +97,10 @@ int main(int argc, char* argv[]) {
         std::vector<std::string> alone = line.Argv();
         std::replace(alone.begin(), alone.end(), std::string("-"), wav);
         std::vector<std::string> ref = line.Argv();
-        // FFmpeg's WAV on a pipe states no length: each encoder is told to read to the end.
+        // FFmpeg's WAV on a pipe states no length: each encoder is told to read to the end
+        // (wavpack always is).
         if (target == bw::TTargetType::Flac)
             ref.insert(ref.begin() + 1, "--ignore-chunk-sizes");
-        else if (target == bw::TTargetType::WavPack)
-            ref.insert(ref.begin() + 1, "-i");
         else if (target == bw::TTargetType::Opus)
             ref.insert(ref.begin() + 1, "--ignorelength");
         const std::string name = bw::TargetExtension(target).substr(1);

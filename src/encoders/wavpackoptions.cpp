@@ -9,8 +9,10 @@ std::string WavPackBitsText(int bitsTimesTen) {
 TCommandLine BuildWavPackOptions(const TWavPackOptions& o) {
     // "Normal" is wavpack's default and has no switch of its own.
     static constexpr std::array<const char*, 4> kModeSwitch{" -f", "", " -h", " -hh"};
+    // -i: a source whose length is only estimated comes with a header that states none,
+    // which wavpack would otherwise refuse as cut short; it counts what it reads instead.
     TCommandLine line;
-    line.Add("-q -y");
+    line.Add("-q -y -i");
     if (o.WVMode >= 0 && o.WVMode <= kWavPackMaxMode)
         line.Add(kModeSwitch[static_cast<size_t>(o.WVMode)]);
     if (o.WVHybrid) {

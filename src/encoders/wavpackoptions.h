@@ -26,7 +26,8 @@ std::string WavPackBitsText(int bitsTimesTen);
 // Whether the options make wavpack write a correction file beside the output.
 inline bool WritesCorrectionFile(const TWavPackOptions& o) { return o.WVHybrid && o.WVCorrection; }
 
-// The options wavpack gets before its input: quiet, overwrite, the mode and the hybrid
+// The options wavpack gets before its input: quiet, overwrite, the length read to the end
+// of the input, the mode and the hybrid
 // switches. The tags are written into the finished file, as for Monkey's Audio: wavpack
 // would read a value starting with "@" as the name of a file to take it from.
 TCommandLine BuildWavPackOptions(const TWavPackOptions& o);

@@ -256,13 +256,13 @@ TEST(EncoderCommand, WavPackAndOpusPagesReachTheirEncoders) {
         std::string Picture;
     };
     const std::vector<TCase> cases{
-        {TTargetType::WavPack, {}, {"-q", "-y"}, ""},
-        {TTargetType::WavPack, {{"WVMode", 0}}, {"-q", "-y", "-f"}, ""},
-        {TTargetType::WavPack, {{"WVMode", 2}}, {"-q", "-y", "-h"}, ""},
-        {TTargetType::WavPack, {{"WVMode", 3}, {"WVCorrection", 1}}, {"-q", "-y", "-hh"}, ""},
-        {TTargetType::WavPack, {{"WVHybrid", 1}}, {"-q", "-y", "-b4.0"}, ""},
-        {TTargetType::WavPack, {{"WVHybrid", 1}, {"WVBits", 20}, {"WVCorrection", 1}}, {"-q", "-y", "-b2.0", "-c"}, ""},
-        {TTargetType::WavPack, {{"WVHybrid", 1}, {"WVBits", 239}}, {"-q", "-y", "-b23.9"}, ""},
+        {TTargetType::WavPack, {}, {"-q", "-y", "-i"}, ""},
+        {TTargetType::WavPack, {{"WVMode", 0}}, {"-q", "-y", "-i", "-f"}, ""},
+        {TTargetType::WavPack, {{"WVMode", 2}}, {"-q", "-y", "-i", "-h"}, ""},
+        {TTargetType::WavPack, {{"WVMode", 3}, {"WVCorrection", 1}}, {"-q", "-y", "-i", "-hh"}, ""},
+        {TTargetType::WavPack, {{"WVHybrid", 1}}, {"-q", "-y", "-i", "-b4.0"}, ""},
+        {TTargetType::WavPack, {{"WVHybrid", 1}, {"WVBits", 20}, {"WVCorrection", 1}}, {"-q", "-y", "-i", "-b2.0", "-c"}, ""},
+        {TTargetType::WavPack, {{"WVHybrid", 1}, {"WVBits", 239}}, {"-q", "-y", "-i", "-b23.9"}, ""},
         {TTargetType::Opus, {}, {"--quiet", "--bitrate", "128", "--vbr", "--comp", "10"}, ""},
         {TTargetType::Opus, {{"OPUSBitrate", 6}, {"OPUSMode", 1}}, {"--quiet", "--bitrate", "6", "--cvbr", "--comp", "10"}, ""},
         {TTargetType::Opus, {{"OPUSBitrate", 256}, {"OPUSMode", 2}, {"OPUSComplexity", 0}},
