@@ -5,6 +5,7 @@
 #include "audio/audiostream.h"
 #include "audio/encoderpipe.h"
 #include "common/filebytes.h"
+#include "common/filehandle.h"
 #include "common/outputfile.h"
 #include "encoders/apeoutput.h"
 #include "encoders/itemcontext.h"
@@ -95,16 +96,26 @@ bool WriteMp3Tags(const std::string& path, const TmyMusicFile& item, std::string
     return SaveTag(v1, path, item, why) && SaveTag(v2, path, item, why);
 }
 
-// Tags for WavPack outputs: the APE items of a Monkey's Audio output, written into the
-// finished file (wavpack itself would read a value starting with "@" as a file name).
+// Tags for WavPack outputs: the APE items of a Monkey's Audio output, appended to the
+// finished file (wavpack itself would read a value starting with "@" as a file name). The
+// file was just written under a name of its own and holds no tag yet; it is not forced to
+// the disk here, no more than the audio wavpack wrote before it.
 bool WriteWavPackTags(const std::string& path, const TmyMusicFile& item, std::string& why) {
     TAPETag tag;
     for (const auto& [key, value] : ApeTagItemsFor(item))
         tag.AddItem(key, value);
-    if (tag.Save(path))
-        return true;
-    why = tag.LastError();
-    return false;
+    const std::string bytes = tag.BuildTag();
+    const auto size = FileSizeOf(path);
+    TFileHandle file(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    bool written = size && file.IsOpen() && WriteAllAt(file.Get(), std::as_bytes(std::span(bytes)), *size);
+    int error = errno;
+    if (file.IsOpen() && ::close(file.Release()) != 0) {
+        error = errno;
+        written = false;
+    }
+    if (!written)
+        why = "cannot write the tag into " + path + ": " + std::strerror(error);
+    return written;
 }
 
 // The correction file wavpack writes beside an output: its name with ".wvc" for ".wv".
