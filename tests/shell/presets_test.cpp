@@ -204,12 +204,10 @@ TEST_F(Presets, DamagedPresetsLoadWhatTheyCan) {
     EXPECT_EQ(o.Opus.OPUSBitrate, 160);
     EXPECT_EQ(o.Aac.AACBitrate, 256);
 
-    o.WavPack.WVHybrid = true;
     load = LoadPreset(*store_, 3, o); // "AM Radio Quality" as an older program stored it
     EXPECT_TRUE(load.Found && load.Error.empty()) << load.Error;
     const TEncoderOptions defaults;
     EXPECT_EQ(o.WavPack.WVMode, defaults.WavPack.WVMode);
-    EXPECT_FALSE(o.WavPack.WVHybrid);
     EXPECT_EQ(o.Opus.OPUSBitrate, defaults.Opus.OPUSBitrate);
     EXPECT_EQ(o.Aac.AACBitrate, defaults.Aac.AACBitrate);
 
