@@ -10,7 +10,7 @@ packages=(
     libsdl2-dev
     libcdio-dev libcdio-paranoia-dev libcdio-cdda-dev cd-paranoia
     libsoxr-dev
-    lame vorbis-tools flac musepack-tools
+    lame vorbis-tools flac musepack-tools opus-tools
     ffmpeg wavpack sox python3-mutagen shntool
     dosfstools mtools
     googletest libgtest-dev libbenchmark-dev libtag1-dev

@@ -1,15 +1,18 @@
 // The conversion run's cost over the outside encoder it drives.
 //
-//   convert_bench [--seconds N] [--reps N] [mp3|ogg|flac|mpc...]
+//   convert_bench [--seconds N] [--reps N] [--wav] [mp3|ogg|flac|mpc|wv|opus...]
 //
 // Makes a FLAC of N seconds (default 600) and the same audio as a WAV file in a temporary
-// folder. For each target (default: all four) it times, in turns, round after round:
-//   run      brindlewave-cli convert --to TARGET (the page defaults)
+// folder. For each target (default: all six) it times, in turns, round after round:
+//   run      brindlewave-cli convert --to TARGET (the page defaults), from the FLAC, or with
+//            --wav from the WAV file, which is then the very input of the encoder alone
 //   pipe     ffmpeg -i in.flac -f wav - | ENCODER <the same options> (reading standard input)
 //   alone    ENCODER <the same options> on the ready WAV file (the floor)
 // and prints the best wall-clock time of each, the median over the rounds of run/pipe and
 // run/alone for the wall-clock time, and the best processor time of all processes involved
-// with its ratios. The run's overhead over the encoder alone should stay within 5%. Apart,
+// with its ratios. The run's overhead over the encoder alone should stay within 5%, and
+// within 10% when both start from the same WAV file (then the run's reading and checking is
+// all it adds; on a busy machine the decoding of a FLAC shows in full). Apart,
 // it times the check the run makes of each finished output (its header's count, its last
 // second decoded) against the run's own time: that should stay under 3%. The floor
 // leaves out the decoding of the source, which the run and the pipe must do: it overlaps
@@ -36,6 +39,7 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 constexpr double kAllowedOverhead = 1.05;
+constexpr double kAllowedOverheadFromWav = 1.10;
 constexpr double kAllowedCheck = 0.03;
 
 } // namespace
@@ -43,23 +47,27 @@ constexpr double kAllowedCheck = 0.03;
 int main(int argc, char* argv[]) {
     int seconds = 600;
     int reps = 5;
+    bool fromWav = false;
     std::vector<bw::TTargetType> targets;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--seconds" && i + 1 < argc)
+        if (a == "--wav")
+            fromWav = true;
+        else if (a == "--seconds" && i + 1 < argc)
             seconds = std::atoi(argv[++i]);
         else if (a == "--reps" && i + 1 < argc)
             reps = std::max(1, std::atoi(argv[++i]));
         else if (const auto t = bw::TargetTypeFromName(a); t && bw::IsExternalEncoderTarget(*t))
             targets.push_back(*t);
         else {
-            std::fprintf(stderr, "usage: convert_bench [--seconds N] [--reps N] [mp3|ogg|flac|mpc...]\n");
+            std::fprintf(stderr, "usage: convert_bench [--seconds N] [--reps N] [--wav] [mp3|ogg|flac|mpc|wv|opus...]\n");
             return 2;
         }
     }
     if (targets.empty())
-        targets = {bw::TTargetType::Mp3, bw::TTargetType::Ogg, bw::TTargetType::Flac,
-                   bw::TTargetType::Mpc};
+        targets = {bw::TTargetType::Mp3, bw::TTargetType::Ogg,     bw::TTargetType::Flac,
+                   bw::TTargetType::Mpc, bw::TTargetType::WavPack, bw::TTargetType::Opus};
+    const double allowed = fromWav ? kAllowedOverheadFromWav : kAllowedOverhead;
 
     const auto dir = std::filesystem::temp_directory_path() /
                      ("bw-convert-bench-" + std::to_string(getpid()));
@@ -74,8 +82,8 @@ int main(int argc, char* argv[]) {
     }
 
     std::printf(
-        "%d s of 44.1 kHz stereo, %d rounds; wall-clock ratios are medians over the rounds\n",
-        seconds, reps);
+        "%d s of 44.1 kHz stereo from %s, %d rounds; wall-clock ratios are medians over the rounds\n",
+        seconds, fromWav ? "WAV" : "FLAC", reps);
     std::printf("%-6s %8s %8s %8s %9s %9s | %8s %8s %8s %9s %9s | %7s\n", "target", "run s",
                 "pipe s", "alone s", "run/pipe", "run/alone", "run cpu", "pipe cpu", "alone cpu",
                 "run/pipe", "run/alone", "check %");
@@ -89,11 +97,15 @@ int main(int argc, char* argv[]) {
         std::vector<std::string> alone = line.Argv();
         std::replace(alone.begin(), alone.end(), std::string("-"), wav);
         std::vector<std::string> ref = line.Argv();
+        // FFmpeg's WAV on a pipe states no length: each encoder is told to read to the end
+        // (wavpack always is).
         if (target == bw::TTargetType::Flac)
             ref.insert(ref.begin() + 1, "--ignore-chunk-sizes");
+        else if (target == bw::TTargetType::Opus)
+            ref.insert(ref.begin() + 1, "--ignorelength");
         const std::string name = bw::TargetExtension(target).substr(1);
         const std::vector<std::string> runLine = {bwmedia::CliProgram(), "convert", "--to", name, "--out",
-                                                  (dir / "run").string(), "--overwrite", flac};
+                                                  (dir / "run").string(), "--overwrite", fromWav ? wav : flac};
         const std::vector<std::string> decoder = {"ffmpeg", "-nostdin", "-v", "error", "-i",
                                                   flac, "-f", "wav", "-"};
         // The three are timed in turns, one of each per round and each round starting with
@@ -134,7 +146,7 @@ int main(int argc, char* argv[]) {
         std::printf("%-6s %8.2f %8.2f %8.2f %9.3f %9.3f | %8.2f %8.2f %8.2f %9.3f %9.3f | %7.2f%s%s\n",
                     name.c_str(), run.Wall, piped.Wall, floor.Wall, overPipe, overFloor, run.Cpu,
                     piped.Cpu, floor.Cpu, run.Cpu / piped.Cpu, run.Cpu / floor.Cpu, check * 100,
-                    overFloor > kAllowedOverhead ? "  over 5%" : "",
+                    overFloor > allowed ? (fromWav ? "  over 10%" : "  over 5%") : "",
                     check > kAllowedCheck ? "  check over 3%" : "");
     }
     std::filesystem::remove_all(dir);

@@ -12,8 +12,8 @@ namespace bw {
 
 namespace {
 
-constexpr std::array<const char*, 8> kEncoderPages{"MP3", "OGG", "WAV", "WMA", "FLAC",
-                                                   "APE", "MusePack", "WavPack"};
+constexpr std::array<const char*, 10> kEncoderPages{"MP3", "OGG",      "WAV",     "WMA",  "FLAC",
+                                                    "APE", "MusePack", "WavPack", "Opus", "AAC"};
 
 } // namespace
 
@@ -30,11 +30,13 @@ TEncoderPanel::TEncoderPanel(QWidget* parent)
     flacPage_ = new TFlacPage(pageControl_);
     apePage_ = new TApePage(pageControl_);
     mpcPage_ = new TMpcPage(pageControl_);
-    const std::array<QWidget*, 8> pages{mp3Page_,  oggPage_, wavPage_, wmaPage_,
-                                        flacPage_, apePage_, mpcPage_, nullptr};
+    wavPackPage_ = new TWavPackPage(pageControl_);
+    opusPage_ = new TOpusPage(pageControl_);
+    aacPage_ = new TAacPage(pageControl_);
+    const std::array<QWidget*, kEncoderPages.size()> pages{mp3Page_,  oggPage_, wavPage_,     wmaPage_,  flacPage_,
+                                                           apePage_,  mpcPage_, wavPackPage_, opusPage_, aacPage_};
     for (size_t i = 0; i < kEncoderPages.size(); ++i) {
-        // The pages of the outputs still to come are empty for now.
-        QWidget* page = pages[i] ? pages[i] : new QWidget(pageControl_);
+        QWidget* page = pages[i];
         page->setObjectName(QStringLiteral("Page") + QString::fromUtf8(kEncoderPages[i]));
         page->setMinimumHeight(150);
         pageControl_->addTab(page, QString::fromUtf8(kEncoderPages[i]));
@@ -51,6 +53,9 @@ TEncoderOptions TEncoderPanel::Options() const {
     flacPage_->Save(o.Flac);
     apePage_->Save(o.Ape);
     mpcPage_->Save(o.Mpc);
+    wavPackPage_->Save(o.WavPack);
+    opusPage_->Save(o.Opus);
+    aacPage_->Save(o.Aac);
     return o;
 }
 
@@ -62,6 +67,9 @@ void TEncoderPanel::SetOptions(const TEncoderOptions& o) {
     flacPage_->Load(o.Flac);
     apePage_->Load(o.Ape);
     mpcPage_->Load(o.Mpc);
+    wavPackPage_->Load(o.WavPack);
+    opusPage_->Load(o.Opus);
+    aacPage_->Load(o.Aac);
 }
 
 } // namespace bw

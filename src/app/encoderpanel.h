@@ -6,12 +6,15 @@ class QTabWidget;
 
 namespace bw {
 
+class TAacPage;
 class TApePage;
 class TFlacPage;
 class TMp3Page;
 class TMpcPage;
 class TOggPage;
+class TOpusPage;
 class TWavPage;
+class TWavPackPage;
 class TWmaPage;
 struct TEncoderOptions;
 
@@ -41,6 +44,9 @@ private:
     TFlacPage* flacPage_ = nullptr;
     TApePage* apePage_ = nullptr;
     TMpcPage* mpcPage_ = nullptr;
+    TWavPackPage* wavPackPage_ = nullptr;
+    TOpusPage* opusPage_ = nullptr;
+    TAacPage* aacPage_ = nullptr;
 };
 
 } // namespace bw

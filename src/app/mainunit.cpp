@@ -25,6 +25,7 @@
 
 #include "audio/audiodevice.h"
 #include "encoders/encoderoptions.h"
+#include "encoders/targettype.h"
 
 #include "common/stopsignals.h"
 #include "core/dialogs.h"
@@ -64,11 +65,6 @@ namespace bw {
 namespace {
 
 QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-
-// The target types, in the order of their indexes; page i of the encoder options is the
-// page of target i.
-constexpr std::array<const char*, 7> kTargetTypes{"MP3", "OGG", "WAV", "WMA", "FLAC",
-                                                  "Monkey's Audio", "MusePack"};
 
 } // namespace
 
@@ -225,8 +221,10 @@ QWidget* TForm1::CreateTopPanel() {
     line1->addWidget(new QLabel(QStringLiteral("Convert all selected files to"), convert));
     comboBoxType_ = new QComboBox(convert);
     comboBoxType_->setObjectName(QStringLiteral("ComboBoxType"));
-    for (const char* t : kTargetTypes)
-        comboBoxType_->addItem(QString::fromUtf8(t));
+    // The target types in the order of their indexes: page i of the encoder options is the
+    // page of target i.
+    for (int t = 0; t < kTargetTypeCount; ++t)
+        comboBoxType_->addItem(QString::fromStdString(TargetName(static_cast<TTargetType>(t))));
     line1->addWidget(comboBoxType_);
     line1->addWidget(new QLabel(QStringLiteral("with"), convert));
     TPresetMenu::TOptionPages pages;
@@ -650,7 +648,7 @@ void TForm1::ConvertExecute() {
         return;
     QString elapsed = QStringLiteral("00:00:00");
     const int target = comboBoxType_->currentIndex();
-    // Without a target type (the WavPack page is shown) there is nothing to write.
+    // Without a target type there is nothing to write.
     if (target >= 0) {
         TConversionRun run(rows, static_cast<TTargetType>(target), EncoderOptions(), appSettings_, dialogs_,
                            *progress_);
@@ -698,7 +696,7 @@ void TForm1::ComboBoxTypeChange(int index) {
 }
 
 void TForm1::PageControlChange(int index) {
-    // The WavPack page has no target type: showing it leaves the list without a selection.
+    // A page without a target type would leave the list without a selection.
     comboBoxType_->setCurrentIndex(index < comboBoxType_->count() ? index : -1);
 }
 

@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -15,6 +16,7 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -571,5 +573,120 @@ void TMpcPage::Load(const TMpcOptions& o) {
 }
 
 void TMpcPage::Save(TMpcOptions& o) const { o.MPCMyTrackBar = profile_->value(); }
+
+// ---- WavPack ------------------------------------------------------------------------------
+
+TWavPackPage::TWavPackPage(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("WavPackPage"));
+    auto* layout = new QVBoxLayout(this);
+    mode_ = Named(new QSlider(Qt::Horizontal, this), "WVMode");
+    mode_->setRange(0, kWavPackMaxMode);
+    mode_->setPageStep(1);
+    mode_->setTickPosition(QSlider::TicksBelow);
+    layout->addWidget(SliderRow(this, mode_, "Fastest compression ", "Highest compression", nullptr, nullptr));
+    layout->addWidget(new TTickLabels(mode_, kWavPackModeNames, this));
+    auto* hybridRow = new QHBoxLayout;
+    hybrid_ = Named(new QCheckBox(QStringLiteral("Hybrid (lossy)"), this), "WVHybrid");
+    hybridRow->addWidget(hybrid_);
+    bits_ = Named(new QDoubleSpinBox(this), "WVBits");
+    bits_->setDecimals(1);
+    bits_->setSingleStep(0.1);
+    bits_->setRange(kWavPackMinBits / 10.0, kWavPackMaxBits / 10.0);
+    bits_->setSuffix(QStringLiteral(" bits per sample"));
+    hybridRow->addWidget(bits_);
+    hybridRow->addStretch(1);
+    layout->addLayout(hybridRow);
+    correction_ = Named(new QCheckBox(QStringLiteral("Keep correction file (.wvc)"), this), "WVCorrection");
+    layout->addWidget(correction_);
+    layout->addWidget(new QLabel(QStringLiteral("WavPack is lossless compression; hybrid mode is lossy, "
+                                                "and lossless again with its correction file."),
+                                 this));
+    layout->addStretch(1);
+    connect(hybrid_, &QCheckBox::toggled, this, [this] { WVHybridClick(); });
+    Load(TWavPackOptions{});
+}
+
+void TWavPackPage::WVHybridClick() {
+    bits_->setEnabled(hybrid_->isChecked());
+    correction_->setEnabled(hybrid_->isChecked());
+}
+
+void TWavPackPage::Load(const TWavPackOptions& o) {
+    mode_->setValue(o.WVMode);
+    hybrid_->setChecked(o.WVHybrid);
+    bits_->setValue(o.WVBits / 10.0);
+    correction_->setChecked(o.WVCorrection);
+    WVHybridClick();
+}
+
+void TWavPackPage::Save(TWavPackOptions& o) const {
+    o.WVMode = mode_->value();
+    o.WVHybrid = hybrid_->isChecked();
+    o.WVBits = static_cast<int>(std::lround(bits_->value() * 10));
+    o.WVCorrection = correction_->isChecked();
+}
+
+// ---- Opus ---------------------------------------------------------------------------------
+
+TOpusPage::TOpusPage(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("OpusPage"));
+    auto* layout = new QVBoxLayout(this);
+    auto* grid = new QGridLayout;
+    grid->addWidget(new QLabel(QStringLiteral("Bit rate"), this), 0, 0);
+    bitrate_ = Named(new QSpinBox(this), "OPUSBitrate");
+    bitrate_->setRange(kOpusMinBitrate, kOpusMaxBitrate);
+    bitrate_->setSuffix(QStringLiteral(" kbit/s"));
+    grid->addWidget(bitrate_, 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Mode"), this), 1, 0);
+    QStringList modes;
+    for (const char* m : kOpusModeNames)
+        modes << QString::fromLatin1(m);
+    mode_ = List(this, "OPUSMode", modes);
+    grid->addWidget(mode_, 1, 1);
+    grid->setColumnStretch(2, 1);
+    layout->addLayout(grid);
+    complexity_ = Named(new QSlider(Qt::Horizontal, this), "OPUSComplexity");
+    complexity_->setRange(0, kOpusMaxComplexity);
+    complexity_->setPageStep(1);
+    complexity_->setTickPosition(QSlider::TicksBelow);
+    layout->addWidget(SliderRow(this, complexity_, "Fastest encoding ", "Highest quality", "Complexity", nullptr));
+    layout->addStretch(1);
+    Load(TOpusOptions{});
+}
+
+void TOpusPage::Load(const TOpusOptions& o) {
+    bitrate_->setValue(o.OPUSBitrate);
+    mode_->setCurrentIndex(o.OPUSMode);
+    complexity_->setValue(o.OPUSComplexity);
+}
+
+void TOpusPage::Save(TOpusOptions& o) const {
+    o.OPUSBitrate = bitrate_->value();
+    o.OPUSMode = mode_->currentIndex();
+    o.OPUSComplexity = complexity_->value();
+}
+
+// ---- AAC ----------------------------------------------------------------------------------
+
+TAacPage::TAacPage(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("AacPage"));
+    auto* layout = new QVBoxLayout(this);
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel(QStringLiteral("Bit rate"), this));
+    bitrate_ = Named(new QSpinBox(this), "AACBitrate");
+    const auto range = EncoderOptionRange("AACBitrate").value_or(std::pair{32, 320});
+    bitrate_->setRange(range.first, range.second);
+    bitrate_->setSuffix(QStringLiteral(" kbit/s"));
+    row->addWidget(bitrate_);
+    row->addStretch(1);
+    layout->addLayout(row);
+    layout->addWidget(new QLabel(QStringLiteral("AAC-LC at a constant bit rate, in an .m4a file."), this));
+    layout->addStretch(1);
+    Load(TAacOptions{});
+}
+
+void TAacPage::Load(const TAacOptions& o) { bitrate_->setValue(o.AACBitrate); }
+
+void TAacPage::Save(TAacOptions& o) const { o.AACBitrate = bitrate_->value(); }
 
 } // namespace bw

@@ -6,9 +6,11 @@
 
 class QCheckBox;
 class QComboBox;
+class QDoubleSpinBox;
 class QLabel;
 class QRadioButton;
 class QSlider;
+class QSpinBox;
 
 namespace bw {
 
@@ -129,6 +131,44 @@ private:
 
     QSlider* profile_;
     QLabel* label_;
+};
+
+class TWavPackPage : public QWidget {
+public:
+    explicit TWavPackPage(QWidget* parent = nullptr);
+    void Load(const TWavPackOptions& o);
+    void Save(TWavPackOptions& o) const;
+
+private:
+    // The bit depth and the correction file belong to hybrid mode only.
+    void WVHybridClick();
+
+    QSlider* mode_;
+    QCheckBox* hybrid_;
+    QDoubleSpinBox* bits_;
+    QCheckBox* correction_;
+};
+
+class TOpusPage : public QWidget {
+public:
+    explicit TOpusPage(QWidget* parent = nullptr);
+    void Load(const TOpusOptions& o);
+    void Save(TOpusOptions& o) const;
+
+private:
+    QSpinBox* bitrate_;
+    QComboBox* mode_;
+    QSlider* complexity_;
+};
+
+class TAacPage : public QWidget {
+public:
+    explicit TAacPage(QWidget* parent = nullptr);
+    void Load(const TAacOptions& o);
+    void Save(TAacOptions& o) const;
+
+private:
+    QSpinBox* bitrate_;
 };
 
 } // namespace bw

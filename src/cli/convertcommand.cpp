@@ -29,7 +29,7 @@ namespace bw {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: brindlewave-cli convert --to mp3|ogg|wav|wma|flac|ape|mpc [--out DIR | "
+    "usage: brindlewave-cli convert --to mp3|ogg|wav|wma|flac|ape|mpc|wv|opus|m4a [--out DIR | "
     "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite] [--jobs N]\n"
     "       [--recursive] [--keep-structure] [--skip-existing] [--safe-names] [--no-covers] [--] FILE|FOLDER...\n"
     "       brindlewave-cli convert --cd DRIVE [--tracks LIST] [--server HOST[:PORT] | --no-lookup] --to ... (the same options)";

@@ -39,7 +39,7 @@ const std::vector<TSubcommand>& Subcommands() {
              return bw::RunTagsCommand(files, std::cout, std::cerr);
          }},
         {"convert",
-         "convert --to mp3|ogg|wav|wma|flac|ape|mpc [--out DIR | --same-as-source]\n"
+         "convert --to mp3|ogg|wav|wma|flac|ape|mpc|wv|opus|m4a [--out DIR | --same-as-source]\n"
          "          [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite]\n"
          "          [--jobs N] [--recursive] [--keep-structure] [--skip-existing] [--safe-names] [--no-covers]\n"
          "          FILE|FOLDER... | --cd DRIVE [--tracks LIST] [--no-lookup]",

@@ -57,7 +57,11 @@ pid_t WriterOfTemporaryName(std::string_view name) {
     name.remove_prefix(1);
     if (TakeNumber(name) == 0)
         return 0;
-    // What is left is the extension: one dot and a name without another.
+    // What is left is the extension: one dot and a name without another. An encoder that
+    // writes a pair of files (wavpack with its correction file) puts ".tmp" before it until
+    // it has finished both.
+    if (name.starts_with(".tmp."))
+        name.remove_prefix(4);
     const bool extension = name.empty() || (name.size() > 1 && name.front() == '.' &&
                                             name.find('.', 1) == std::string_view::npos);
     return extension ? static_cast<pid_t>(pid) : 0;

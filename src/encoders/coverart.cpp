@@ -21,7 +21,11 @@ TCoverTarget CoverTargetOf(TTargetType target) {
         return TCoverTarget::Musepack;
     case TTargetType::Wma:
         return TCoverTarget::Wma;
+    case TTargetType::WavPack:
+        return TCoverTarget::WavPack;
     case TTargetType::Wav:
+    case TTargetType::Opus: // opusenc takes the picture as it writes the file
+    case TTargetType::Aac:
         break;
     }
     return TCoverTarget::Wav;
@@ -29,11 +33,9 @@ TCoverTarget CoverTargetOf(TTargetType target) {
 
 } // namespace
 
-void CarryCover(TItemContext& context, const std::string& written, TTargetType target) {
-    // WAV holds no pictures; WMA would get one only as a video stream, which players show
-    // as a film.
-    if (!context.CarryCovers() || target == TTargetType::Wav || target == TTargetType::Wma)
-        return;
+std::optional<TCoverArt> CoverToCarry(TItemContext& context) {
+    if (!context.CarryCovers())
+        return std::nullopt;
     const TmyMusicFile& item = context.CurrentJob();
     std::string why;
     std::optional<TCoverArt> cover;
@@ -44,11 +46,20 @@ void CarryCover(TItemContext& context, const std::string& written, TTargetType t
         cover = TMediaFile::FrontCover(item.SourcePath);
     if (!cover)
         cover = ReadFrontCover(item.SourcePath, &why);
-    if (!cover) {
-        if (!why.empty())
-            context.AddNote("The cover art of \"" + item.SourcePath + "\" was not carried: " + why);
+    if (!cover && !why.empty())
+        context.AddNote("The cover art of \"" + item.SourcePath + "\" was not carried: " + why);
+    return cover;
+}
+
+void CarryCover(TItemContext& context, const std::string& written, TTargetType target) {
+    // WAV holds no pictures; WMA would get one only as a video stream, which players show
+    // as a film. Opus outputs get theirs from the encoder, AAC outputs from their writer.
+    if (!context.CarryCovers() || target == TTargetType::Wav || target == TTargetType::Wma ||
+        target == TTargetType::Opus || target == TTargetType::Aac)
         return;
-    }
+    const auto cover = CoverToCarry(context);
+    if (!cover)
+        return;
     std::string note;
     WriteFrontCover(written, CoverTargetOf(target), *cover, &note, true);
     if (!note.empty())

@@ -15,9 +15,13 @@ struct TOptionSlot {
     // Stores a checked value into its control (and its radio partner).
     std::function<void(TEncoderOptions&, int)> Set;
     std::function<int(const TEncoderOptions&)> Get;
+    bool Apart = false; // added after the first presets were stored
 };
 
 constexpr int kLastBitrate = kBitrateCount - 1;
+// The AAC page's range; its options are shared with the encoder, which takes any of them.
+constexpr int kAacMinBitrate = 32;
+constexpr int kAacMaxBitrate = 320;
 
 // A control that is one field of one page's options: a number, or a check box stored 0/1.
 template <auto Page, auto Field> TOptionSlot Control(const char* name, int min, int max) {
@@ -29,7 +33,7 @@ template <auto Page, auto Field> TOptionSlot Control(const char* name, int min, 
                 else
                     field = v;
             },
-            [](const TEncoderOptions& o) { return static_cast<int>(o.*Page.*Field); }};
+            [](const TEncoderOptions& o) { return static_cast<int>(o.*Page.*Field); }, false};
 }
 
 // One button of a pair of radio buttons: setting it clears its partner.
@@ -39,7 +43,7 @@ template <auto Page, auto Field, auto Partner> TOptionSlot Radio(const char* nam
                 o.*Page.*Field = v != 0;
                 o.*Page.*Partner = v == 0;
             },
-            [](const TEncoderOptions& o) { return static_cast<int>(o.*Page.*Field); }};
+            [](const TEncoderOptions& o) { return static_cast<int>(o.*Page.*Field); }, false};
 }
 
 constexpr auto kMp3 = &TEncoderOptions::Mp3;
@@ -49,6 +53,15 @@ constexpr auto kWma = &TEncoderOptions::Wma;
 constexpr auto kFlac = &TEncoderOptions::Flac;
 constexpr auto kApe = &TEncoderOptions::Ape;
 constexpr auto kMpc = &TEncoderOptions::Mpc;
+constexpr auto kWv = &TEncoderOptions::WavPack;
+constexpr auto kOpus = &TEncoderOptions::Opus;
+constexpr auto kAac = &TEncoderOptions::Aac;
+
+// A control of the pages added later, stored apart from the ordered values.
+TOptionSlot Apart(TOptionSlot slot) {
+    slot.Apart = true;
+    return slot;
+}
 
 const std::vector<TOptionSlot>& Slots() {
     static const std::vector<TOptionSlot> slots{
@@ -88,6 +101,14 @@ const std::vector<TOptionSlot>& Slots() {
         Control<kFlac, &TFlacOptions::FLACLax>("FLACLax", 0, 1),
         Control<kApe, &TApeOptions::APEMyTrackBar>("APEMyTrackBar", kApeMinPosition, kApeMaxPosition),
         Control<kMpc, &TMpcOptions::MPCMyTrackBar>("MPCMyTrackBar", kMpcMinProfile, kMpcMaxProfile),
+        Apart(Control<kWv, &TWavPackOptions::WVMode>("WVMode", 0, kWavPackMaxMode)),
+        Apart(Control<kWv, &TWavPackOptions::WVHybrid>("WVHybrid", 0, 1)),
+        Apart(Control<kWv, &TWavPackOptions::WVBits>("WVBits", kWavPackMinBits, kWavPackMaxBits)),
+        Apart(Control<kWv, &TWavPackOptions::WVCorrection>("WVCorrection", 0, 1)),
+        Apart(Control<kOpus, &TOpusOptions::OPUSBitrate>("OPUSBitrate", kOpusMinBitrate, kOpusMaxBitrate)),
+        Apart(Control<kOpus, &TOpusOptions::OPUSMode>("OPUSMode", 0, kOpusMaxMode)),
+        Apart(Control<kOpus, &TOpusOptions::OPUSComplexity>("OPUSComplexity", 0, kOpusMaxComplexity)),
+        Apart(Control<kAac, &TAacOptions::AACBitrate>("AACBitrate", kAacMinBitrate, kAacMaxBitrate)),
     };
     return slots;
 }
@@ -126,6 +147,11 @@ std::vector<std::string> EncoderOptionNames() {
     for (const auto& slot : Slots())
         names.emplace_back(slot.Name);
     return names;
+}
+
+bool IsApartOption(std::string_view name) {
+    const TOptionSlot* slot = FindSlot(name);
+    return slot && slot->Apart;
 }
 
 std::optional<int> EncoderOptionValue(const TEncoderOptions& options, std::string_view name) {

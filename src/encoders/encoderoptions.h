@@ -1,11 +1,14 @@
 #pragma once
 
+#include "encoders/aacoptions.h"
 #include "encoders/apeoptions.h"
 #include "encoders/flacoptions.h"
 #include "encoders/mp3options.h"
 #include "encoders/mpcoptions.h"
 #include "encoders/oggoptions.h"
+#include "encoders/opusoptions.h"
 #include "encoders/wavoptions.h"
+#include "encoders/wavpackoptions.h"
 #include "encoders/wmaoptions.h"
 
 #include <optional>
@@ -25,6 +28,9 @@ struct TEncoderOptions {
     TFlacOptions Flac;
     TApeOptions Ape;
     TMpcOptions Mpc;
+    TWavPackOptions WavPack;
+    TOpusOptions Opus;
+    TAacOptions Aac;
 };
 
 // Sets one control by the value name a quality preset stores it under ("MP3BitRate",
@@ -35,8 +41,13 @@ struct TEncoderOptions {
 bool SetEncoderOption(TEncoderOptions& options, std::string_view name, std::string_view value,
                       std::string* error);
 
-// The value names SetEncoderOption knows, in the order the presets store them.
+// The value names SetEncoderOption knows, in the order the presets store them: the ordered
+// values of the first pages, then the values added with the WavPack, Opus and AAC pages,
+// which older presets lack (see IsApartOption).
 std::vector<std::string> EncoderOptionNames();
+// Whether a value name is one of those added later: a preset without it still loads, and the
+// control takes its page's default.
+bool IsApartOption(std::string_view name);
 
 // The value a control holds, by its value name, as a preset stores it (a list index, a
 // slider position, 0/1); nothing for an unknown name.

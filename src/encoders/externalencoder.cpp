@@ -4,13 +4,20 @@
 
 #include "audio/audiostream.h"
 #include "audio/encoderpipe.h"
+#include "common/filebytes.h"
+#include "common/filehandle.h"
 #include "common/outputfile.h"
+#include "encoders/apeoutput.h"
 #include "encoders/itemcontext.h"
 #include "encoders/outputcheck.h"
 #include "encoders/wavoutput.h"
+#include "tags/apetag.h"
 #include "tags/id3v1.h"
 #include "tags/id3v2.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <optional>
 #include <span>
@@ -89,6 +96,62 @@ bool WriteMp3Tags(const std::string& path, const TmyMusicFile& item, std::string
     return SaveTag(v1, path, item, why) && SaveTag(v2, path, item, why);
 }
 
+// Tags for WavPack outputs: the APE items of a Monkey's Audio output, appended to the
+// finished file (wavpack itself would read a value starting with "@" as a file name). The
+// file was just written under a name of its own and holds no tag yet; it is not forced to
+// the disk here, no more than the audio wavpack wrote before it.
+bool WriteWavPackTags(const std::string& path, const TmyMusicFile& item, std::string& why) {
+    TAPETag tag;
+    for (const auto& [key, value] : ApeTagItemsFor(item))
+        tag.AddItem(key, value);
+    const std::string bytes = tag.BuildTag();
+    const auto size = FileSizeOf(path);
+    TFileHandle file(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    bool written = size && file.IsOpen() && WriteAllAt(file.Get(), std::as_bytes(std::span(bytes)), *size);
+    int error = errno;
+    if (file.IsOpen() && ::close(file.Release()) != 0) {
+        error = errno;
+        written = false;
+    }
+    if (!written)
+        why = "cannot write the tag into " + path + ": " + std::strerror(error);
+    return written;
+}
+
+// The correction file wavpack writes beside an output: its name with ".wvc" for ".wv".
+std::string CorrectionPathOf(const std::string& wv) { return wv.ends_with(".wv") ? wv + "c" : wv + ".wvc"; }
+
+// opusenc takes JPEG, PNG and GIF pictures and ends the whole encoding on any other kind.
+bool OpusTakesPicture(const std::vector<std::byte>& data) {
+    const auto starts = [&data](std::string_view magic) {
+        return data.size() >= magic.size() && std::memcmp(data.data(), magic.data(), magic.size()) == 0;
+    };
+    return starts("\xFF\xD8\xFF") || starts("\x89PNG") || starts("GIF8");
+}
+
+// The cover opusenc is to put into the output, written into a private file beside it for
+// the time of the encoding; file stays empty when there is none to carry.
+void PrepareOpusPicture(TItemContext& context, const std::string& output, std::optional<TScopedFile>& file) {
+    const auto cover = CoverToCarry(context);
+    if (!cover || cover->Data.empty())
+        return;
+    const std::string& source = context.CurrentJob().SourcePath;
+    if (!OpusTakesPicture(cover->Data)) {
+        context.AddNote("The cover art of \"" + source +
+                        "\" was not carried: an Opus file takes JPEG, PNG and GIF pictures only.");
+        return;
+    }
+    file.emplace(TemporaryPathFor(output + ".cover"));
+    const int fd = ::open(file->Path().c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    const bool written = fd >= 0 && WriteAllAt(fd, cover->Data, 0);
+    const int error = errno;
+    if ((fd >= 0 && ::close(fd) != 0) || !written) {
+        context.AddNote("The cover art of \"" + source + "\" was not carried: cannot write a file beside \"" +
+                        output + "\": " + std::strerror(error));
+        file.reset();
+    }
+}
+
 } // namespace
 
 std::string EncoderProgram(TTargetType target) {
@@ -97,12 +160,15 @@ std::string EncoderProgram(TTargetType target) {
     case TTargetType::Ogg: return "oggenc";
     case TTargetType::Flac: return "flac";
     case TTargetType::Mpc: return "mpcenc";
+    case TTargetType::WavPack: return "wavpack";
+    case TTargetType::Opus: return "opusenc";
     default: return {};
     }
 }
 
 TCommandLine BuildEncoderCommand(TTargetType target, const std::string& program,
-                                 const TEncoderOptions& options, const TmyMusicFile& item) {
+                                 const TEncoderOptions& options, const TmyMusicFile& item,
+                                 const std::string& picture) {
     TCommandLine line;
     line.AddWord(program);
     const std::string& output = item.TargetPath;
@@ -120,6 +186,14 @@ TCommandLine BuildEncoderCommand(TTargetType target, const std::string& program,
         break;
     case TTargetType::Mpc:
         line.Add(" --overwrite ").Append(BuildMpcOptions(options.Mpc, item)).Add(" - ");
+        line.AddQuoted("", output);
+        break;
+    case TTargetType::WavPack:
+        line.Add(" ").Append(BuildWavPackOptions(options.WavPack)).Add(" - -o ");
+        line.AddQuoted("", output);
+        break;
+    case TTargetType::Opus:
+        line.Add(" ").Append(BuildOpusOptions(options.Opus, item, picture)).Add(" - ");
         line.AddQuoted("", output);
         break;
     default:
@@ -200,8 +274,22 @@ bool EncodeStream(TItemContext& context, TTargetType target, const TEncoderOptio
     context.ClearCancelCurrent();
     TmyMusicFile writing = item;
     writing.TargetPath = pending.TemporaryPath();
-    std::vector<std::string> argv = BuildEncoderCommand(target, program, options, writing).Argv();
-    if (target == TTargetType::Mp3 || target == TTargetType::Mpc)
+    // A hybrid WavPack output's correction file: written by wavpack beside its output, and
+    // moved beside the target with it.
+    // Writing a pair, wavpack names both ".tmp" first and renames them at its end; killed
+    // (a cancel), it leaves them behind.
+    const bool wavPack = target == TTargetType::WavPack;
+    const bool correction = wavPack && WritesCorrectionFile(options.WavPack);
+    const std::string wavPackBase = std::filesystem::path(writing.TargetPath).replace_extension().string();
+    const TScopedFile writtenCorrection(wavPack ? CorrectionPathOf(writing.TargetPath) : std::string());
+    const TScopedFile unfinished(wavPack ? wavPackBase + ".tmp.wv" : std::string());
+    const TScopedFile unfinishedCorrection(wavPack ? wavPackBase + ".tmp.wvc" : std::string());
+    std::optional<TScopedFile> picture;
+    if (target == TTargetType::Opus)
+        PrepareOpusPicture(context, output, picture);
+    std::vector<std::string> argv =
+        BuildEncoderCommand(target, program, options, writing, picture ? picture->Path() : std::string()).Argv();
+    if (target != TTargetType::Ogg && target != TTargetType::Flac)
         argv.back() = AsPlainArgument(argv.back());
 
     // A length the stream only estimates would cut the encoder short or pad it; the
@@ -277,9 +365,23 @@ bool EncodeStream(TItemContext& context, TTargetType target, const TEncoderOptio
                     bad + ".");
     if (target == TTargetType::Mp3 && !WriteMp3Tags(written, item, why))
         return fail("Can't write the tags into \"" + output + "\"!\n" + why);
+    if (target == TTargetType::WavPack && !WriteWavPackTags(written, item, why))
+        return fail("Can't write the tags into \"" + output + "\"!\n" + why);
     CarryCover(context, written, target);
+    if (!correction)
+        return pending.Commit(why) || fail(CantCreateFileMessage(output) + "\n" + why);
+    const std::string correctionTarget = CorrectionPathOf(output);
+    if (FileSizeOf(writtenCorrection.Path()).value_or(0) == 0)
+        return fail("Encoding \"" + output + "\" failed: " + name + " wrote no correction file.");
+    TPendingOutput pendingCorrection(correctionTarget);
+    std::error_code ec;
+    std::filesystem::rename(writtenCorrection.Path(), pendingCorrection.TemporaryPath(), ec);
+    if (ec)
+        return fail(CantCreateFileMessage(correctionTarget) + "\n" + ec.message());
     if (!pending.Commit(why))
         return fail(CantCreateFileMessage(output) + "\n" + why);
+    if (!pendingCorrection.Commit(why))
+        return fail(CantCreateFileMessage(correctionTarget) + "\n" + why);
     return true;
 }
 

@@ -14,14 +14,16 @@ class TItemContext;
 // Bytes of PCM read from the conversion stream and handed to the encoder per step.
 inline constexpr size_t kEncoderReadBlock = 10240;
 
-// The program name of a target's outside encoder ("lame", "oggenc", "flac", "mpcenc");
-// empty for targets written otherwise.
+// The program name of a target's outside encoder ("lame", "oggenc", "flac", "mpcenc",
+// "wavpack", "opusenc"); empty for targets written otherwise.
 std::string EncoderProgram(TTargetType target);
 
 // The whole command line for one item: program is the encoder's path as it will be started
-// (its folder included); the output is the item's TargetPath.
+// (its folder included); the output is the item's TargetPath. picture: a picture file the
+// encoder is to embed (Opus only), none when empty.
 TCommandLine BuildEncoderCommand(TTargetType target, const std::string& program,
-                                 const TEncoderOptions& options, const TmyMusicFile& item);
+                                 const TEncoderOptions& options, const TmyMusicFile& item,
+                                 const std::string& picture = {});
 
 // Whether an existing output may be replaced: false when it is read-only or its attributes
 // cannot be read.
@@ -39,8 +41,10 @@ std::string ProgramFailedMessage(const std::string& doing, const std::string& pr
                                  const std::string& output, int exitStatus,
                                  const std::string& errorOutput);
 
-// The back-end of MP3, Ogg Vorbis, FLAC and Musepack: pipes the conversion stream through
-// the outside encoder into TargetPath and, for MP3, tags the result. True only when the
+// The back-end of MP3, Ogg Vorbis, FLAC, Musepack, WavPack and Opus: pipes the conversion
+// stream through the outside encoder into TargetPath and, for MP3 and WavPack, tags the
+// result. A hybrid WavPack output with a correction file gets its .wvc beside it, under the
+// same rules as the output itself. True only when the
 // encoder wrote the whole output and ended well; otherwise the row's status is "Error" (with
 // a message saying why) or the cancel text. An existing target is replaced only by a
 // complete, checked output; a cancelled one is kept only where no file was there before.

@@ -7,6 +7,7 @@
 #include "tags/mpegaudio.h"
 #include "tags/mpegplus.h"
 #include "tags/oggvorbis.h"
+#include "tags/wavpackfile.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,6 +17,9 @@ namespace bw {
 
 namespace {
 
+// Opus streams decode at this rate whatever the source's.
+constexpr int kOpusRate = 48000;
+
 // How far the recorded count may stray from what was fed, in samples at the output rate:
 // one frame of the encoder. FLAC counts exactly what it was given.
 uint64_t FrameTolerance(TTargetType target) {
@@ -23,8 +27,47 @@ uint64_t FrameTolerance(TTargetType target) {
     case TTargetType::Mp3: return 1152;
     case TTargetType::Ogg: return 2048; // a long Vorbis block's hop
     case TTargetType::Mpc: return 1152;
+    case TTargetType::Opus: return kOpusRate / 1000; // 1 ms: Opus counts exactly at its own rate
     default: return 0;
     }
+}
+
+// The samples an Opus file holds at 48 kHz: its last page's granule position less the
+// pre-skip its OpusHead packet states; -1 when either cannot be read.
+int64_t OpusRecordedSamples(const std::string& path) {
+    constexpr size_t kPageHeader = 27;
+    const auto head = ReadFileRange(path, 0, kPageHeader + 1 + 19);
+    if (!head || head->size() < kPageHeader + 1 + 19)
+        return -1;
+    // The first page holds the OpusHead packet alone, after the page's segment table.
+    const auto segments = static_cast<uint8_t>((*head)[26]);
+    const auto packet = ReadFileRange(path, kPageHeader + segments, 19);
+    if (!packet || packet->size() < 19 || std::memcmp(head->data(), "OggS", 4) != 0 ||
+        std::memcmp(packet->data(), "OpusHead", 8) != 0)
+        return -1;
+    TByteReader p(*packet);
+    p.Seek(10);
+    const uint16_t preSkip = p.U16LE();
+    // The last page starts within the largest page's size of the end.
+    constexpr uint64_t kMaxPage = 65307;
+    const auto size = FileSizeOf(path);
+    if (!size || *size < kPageHeader)
+        return -1;
+    const uint64_t from = *size > kMaxPage ? *size - kMaxPage : 0;
+    const auto tail = ReadFileRange(path, from, static_cast<size_t>(*size - from));
+    if (!tail)
+        return -1;
+    for (size_t at = tail->size() - kPageHeader + 1; at-- > 0;) {
+        if (std::memcmp(tail->data() + at, "OggS", 4) != 0)
+            continue;
+        TByteReader t(*tail);
+        t.Seek(at + 6);
+        const auto granule = static_cast<int64_t>(t.U64LE());
+        if (t.Failed() || granule < 0)
+            continue;
+        return std::max<int64_t>(granule - preSkip, 0);
+    }
+    return -1;
 }
 
 // The sample count the output's header records and the rate it records it at; count -1
@@ -53,6 +96,18 @@ int64_t RecordedSamples(TTargetType target, const std::string& path, int& rate) 
             return -1;
         rate = mpc.SampleRate();
         return mpc.Samples();
+    }
+    case TTargetType::WavPack: {
+        TWAVPackfile wv;
+        if (!wv.Load(path) || !wv.Valid())
+            return -1;
+        rate = wv.SampleRate();
+        return wv.Samples();
+    }
+    case TTargetType::Opus: {
+        const int64_t samples = OpusRecordedSamples(path);
+        rate = samples >= 0 ? kOpusRate : 0;
+        return samples;
     }
     default: return -1;
     }

@@ -15,7 +15,8 @@ struct TFedAudio {
 
 // Checks an outside encoder's finished output before it takes the target's place: the file
 // is there, the sample count it records (FLAC STREAMINFO, the LAME/Xing header, the last
-// Ogg granule, the Musepack stream header) matches what was fed in, within one encoder frame
+// Ogg granule, the Musepack stream header, the WavPack block header, the Opus granule less its
+// pre-skip) matches what was fed in, within one encoder frame
 // after the encoder's delay and padding, and its last second decodes. An encoder that
 // exits well after a full disk cut its file short is caught here. Cheap: the headers and
 // the last second are read, not the whole file. Empty when the output holds up, else why

@@ -20,6 +20,9 @@ constexpr std::array<TTargetInfo, kTargetTypeCount> kTargets{{
     {"FLAC", ".flac"},
     {"Monkey's Audio", ".ape"},
     {"MusePack", ".mpc"},
+    {"WavPack", ".wv"},
+    {"Opus", ".opus"},
+    {"AAC (M4A)", ".m4a"},
 }};
 
 const TTargetInfo& InfoOf(TTargetType t) { return kTargets[static_cast<size_t>(t)]; }
@@ -43,7 +46,7 @@ std::optional<TTargetType> TargetTypeFromName(std::string_view name) {
 
 bool IsExternalEncoderTarget(TTargetType t) {
     return t == TTargetType::Mp3 || t == TTargetType::Ogg || t == TTargetType::Flac ||
-           t == TTargetType::Mpc;
+           t == TTargetType::Mpc || t == TTargetType::WavPack || t == TTargetType::Opus;
 }
 
 } // namespace bw

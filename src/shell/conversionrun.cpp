@@ -7,6 +7,7 @@
 #include "tags/cdatrack.h"
 #include "encoders/apeoutput.h"
 #include "encoders/externalencoder.h"
+#include "encoders/itemcontext.h"
 #include "shell/naming.h"
 #include "encoders/wavoutput.h"
 #include "encoders/wmaoutput.h"
@@ -57,6 +58,15 @@ TConversionRun::TConversionRun(std::vector<TConversionRow>& rows, TTargetType ta
     SetBackEnd(TTargetType::Wav, [this](TItemContext& c) { return RunWavTarget(c, options_.Wav); });
     SetBackEnd(TTargetType::Wma, [this](TItemContext& c) { return RunWmaTarget(c, options_.Wma); });
     SetBackEnd(TTargetType::Ape, [this](TItemContext& c) { return RunApeTarget(c, options_.Ape); });
+    // A target whose writer this build lacks fails its rows with a reason instead of
+    // writing nothing and saying "Done".
+    for (int i = 0; i < kTargetTypeCount; ++i) {
+        auto& backEnd = backEnds_[static_cast<size_t>(i)];
+        if (!backEnd)
+            backEnd = [name = TargetName(static_cast<TTargetType>(i))](TItemContext& c) {
+                return FailItem(c, "Converting to " + name + " is not available in this build.");
+            };
+    }
 }
 
 TConversionRun::~TConversionRun() = default;
@@ -328,14 +338,15 @@ std::string TConversionRun::OutputClash(const TmyMusicFile& item) const {
 }
 
 bool TConversionRun::OpenConversionStream(const TmyMusicFile& item, std::string& why) {
-    // FLAC and Ogg Vorbis keep every channel of a surround source; the other outputs take
-    // one or two and get the standard downmix. The lossless outputs keep a deep source's 24
-    // bits; the others take 16. (A CD's tracks are 16-bit stereo either way; an album
-    // image's are read as files are.)
-    const TChannelPolicy policy = target_ == TTargetType::Flac || target_ == TTargetType::Ogg
-                                      ? TChannelPolicy::KeepAll
-                                      : TChannelPolicy::DownmixToStereo;
-    const TSampleDepth depth = target_ == TTargetType::Flac || target_ == TTargetType::Ape
+    // FLAC, Ogg Vorbis, WavPack and Opus keep every channel of a surround source; the other
+    // outputs take one or two and get the standard downmix. The lossless outputs keep a deep
+    // source's 24 bits; the others take 16. (A CD's tracks are 16-bit stereo either way; an
+    // album image's are read as files are.)
+    const bool keepsChannels = target_ == TTargetType::Flac || target_ == TTargetType::Ogg ||
+                               target_ == TTargetType::WavPack || target_ == TTargetType::Opus;
+    const TChannelPolicy policy = keepsChannels ? TChannelPolicy::KeepAll : TChannelPolicy::DownmixToStereo;
+    const TSampleDepth depth = target_ == TTargetType::Flac || target_ == TTargetType::Ape ||
+                                       target_ == TTargetType::WavPack
                                    ? TSampleDepth::Keep24
                                    : TSampleDepth::Reduce16;
     switch (item.SourceType) {

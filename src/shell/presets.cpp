@@ -53,12 +53,20 @@ constexpr auto kBuiltInTable = std::to_array<TBuiltInRow>({
     {"FLACLax", {1, 1, 1, 1, 1}},
     {"APEMyTrackBar", {2, 2, 2, 2, 2}},
     {"MPCMyTrackBar", {5, 4, 3, 2, 1}},
+    {"WVMode", {2, 1, 0, 0, 0}},
+    {"WVHybrid", {0, 0, 0, 0, 0}},
+    {"WVBits", {40, 40, 40, 40, 40}},
+    {"WVCorrection", {0, 0, 0, 0, 0}},
+    {"OPUSBitrate", {160, 128, 96, 48, 24}},
+    {"OPUSMode", {0, 0, 0, 0, 0}},
+    {"OPUSComplexity", {10, 10, 10, 10, 10}},
+    {"AACBitrate", {256, 192, 128, 64, 32}},
 });
 
 // The controls that are check boxes or radio buttons: stored 0/1, read true when non-zero.
-constexpr std::array<std::string_view, 11> kSwitches{
-    "MP3Original", "MP3Copyright", "MP3CRC", "MP3CBR", "MP3HQ", "MP3VBR",
-    "OGGQuality", "OGGBitrateManager", "OGGVBR", "WAVNormalize", "FLACLax"};
+constexpr std::array<std::string_view, 13> kSwitches{
+    "MP3Original", "MP3Copyright", "MP3CRC", "MP3CBR", "MP3HQ", "MP3VBR", "OGGQuality",
+    "OGGBitrateManager", "OGGVBR", "WAVNormalize", "FLACLax", "WVHybrid", "WVCorrection"};
 
 QString GroupName(int index) {
     return QString::fromLatin1(keys::kPresetGroupPrefix) + QString::number(index);
@@ -82,6 +90,10 @@ struct TPresetKey {
     QString StoreName;
     bool Switch = false;
     std::optional<std::pair<int, int>> Range;
+    // Added with the later pages: read apart from the ordered values, the page's default
+    // when a preset stored before them lacks it.
+    bool Apart = false;
+    int Default = 0;
 
     int ControlValue(int stored) const {
         if (Switch)
@@ -94,11 +106,14 @@ struct TPresetKey {
 const std::vector<TPresetKey>& PresetKeys() {
     static const std::vector<TPresetKey> presetKeys = [] {
         std::vector<TPresetKey> list;
+        const TEncoderOptions defaults;
         for (std::string& name : EncoderOptionNames()) {
             const bool isSwitch = std::find(kSwitches.begin(), kSwitches.end(), name) != kSwitches.end();
             const auto range = EncoderOptionRange(name);
+            const bool apart = IsApartOption(name);
+            const int byDefault = EncoderOptionValue(defaults, name).value_or(0);
             QString storeName = QString::fromStdString(name);
-            list.push_back({std::move(name), std::move(storeName), isSwitch, range});
+            list.push_back({std::move(name), std::move(storeName), isSwitch, range, apart, byDefault});
         }
         return list;
     }();
@@ -158,16 +173,27 @@ TPresetValues ReadPreset(const TSettingsStore& store, int index) {
     if (index < 0)
         return out;
     const QString group = GroupName(index);
+    bool anyStored = false;
     for (const TPresetKey& key : PresetKeys()) {
+        if (key.Apart)
+            continue;
         const auto stored = store.ReadGroupInteger(group, key.StoreName);
         if (!stored) {
             out.Error = "Failed to get data for '" + key.Name + "'";
             break;
         }
+        anyStored = true;
         out.Values.emplace_back(key.Name, key.ControlValue(*stored));
     }
     // A value read shows that the group is there; only without one are its keys listed.
-    if (out.Values.empty() && !store.HasGroup(group))
+    for (const TPresetKey& key : PresetKeys()) {
+        if (!key.Apart)
+            continue;
+        const auto stored = store.ReadGroupInteger(group, key.StoreName);
+        anyStored = anyStored || stored.has_value();
+        out.Values.emplace_back(key.Name, stored ? key.ControlValue(*stored) : key.Default);
+    }
+    if (!anyStored && !store.HasGroup(group))
         return {};
     out.Found = true;
     out.Name = store.ReadGroupString(group, keys::kPresetName);

@@ -38,8 +38,10 @@ std::vector<std::string> StoredPresetNames(const TSettingsStore& store);
 
 // The values of one stored preset as they would be applied: in the order of
 // EncoderOptionNames, each clamped to its control's range (a check box reads true for any
-// non-zero number). Reading stops at the first value missing or not a number, with
-// "Failed to get data for '<name>'" in Error; the values before it are kept.
+// non-zero number). Reading the ordered values stops at the first one missing or not a
+// number, with "Failed to get data for '<name>'" in Error; the values before it are kept.
+// The values of the later pages (IsApartOption) follow whatever happened to the ordered
+// ones, each its page's default when the preset lacks it.
 struct TPresetValues {
     bool Found = false; // the group exists
     std::string Name;

@@ -217,6 +217,8 @@ bool WriteFrontCover(const std::string& outputPath, TCoverTarget kind, const TCo
         return WriteApeCover(outputPath, cover, "a Monkey's Audio file", note);
     case TCoverTarget::Musepack:
         return WriteApeCover(outputPath, cover, "a Musepack file", note);
+    case TCoverTarget::WavPack:
+        return WriteApeCover(outputPath, cover, "a WavPack file", note);
     case TCoverTarget::Wma:
     case TCoverTarget::Wav:
         // FFmpeg would store a WMA picture as a video stream, which players show as video.

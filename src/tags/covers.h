@@ -15,7 +15,7 @@ namespace bw {
 class TTagSource;
 
 // The kinds of output a cover is written into.
-enum class TCoverTarget { Mp3, Flac, OggVorbis, Ape, Musepack, Wma, Wav };
+enum class TCoverTarget { Mp3, Flac, OggVorbis, Ape, Musepack, WavPack, Wma, Wav };
 
 // The front cover (picture type 3, else the first picture) held by an MP3 (ID3v2.2 PIC,
 // 2.3/2.4 APIC), FLAC (PICTURE block), Ogg Vorbis or Opus (METADATA_BLOCK_PICTURE), APE,

@@ -140,9 +140,9 @@ TEST_F(MainWindow, SmallGeometryIsRaisedAndSameAsSourceKeepsTheFolder) {
         EXPECT_TRUE(Child<QCheckBox>(*form, "CheckBoxSAS")->isChecked());
         EXPECT_EQ(Child<QLineEdit>(*form, "EditOutputFolder")->text(), "same folder as source");
         EXPECT_EQ(form->AppSettings().OutputFolder, folder.toStdString());
-        // The WavPack page has no target type.
+        // The WavPack page is a target's like every other.
         EXPECT_EQ(Child<QTabWidget>(*form, "PageControl1")->currentIndex(), 7);
-        EXPECT_EQ(Child<QComboBox>(*form, "ComboBoxType")->currentIndex(), -1);
+        EXPECT_EQ(Child<QComboBox>(*form, "ComboBoxType")->currentText(), "WavPack");
 
         // Unchecking shows the folder again; it never changed underneath.
         Child<QCheckBox>(*form, "CheckBoxSAS")->click();
@@ -304,12 +304,15 @@ TEST_F(MainWindow, ViewTogglesAndVolumeCommands) {
 
     // The target type list and the encoder pages stay in step.
     auto* type = Child<QComboBox>(*form, "ComboBoxType");
-    EXPECT_EQ(type->count(), 7);
+    EXPECT_EQ(type->count(), 10);
     EXPECT_EQ(type->itemText(5), "Monkey's Audio");
     auto* pages = Child<QTabWidget>(*form, "PageControl1");
-    EXPECT_EQ(pages->count(), 8);
-    pages->setCurrentIndex(6);
-    EXPECT_EQ(type->currentText(), "MusePack");
+    EXPECT_EQ(pages->count(), 10);
+    for (const auto& [index, text] : std::vector<std::pair<int, QString>>{
+             {6, "MusePack"}, {7, "WavPack"}, {8, "Opus"}, {9, "AAC (M4A)"}}) {
+        pages->setCurrentIndex(index);
+        EXPECT_EQ(type->currentText(), text);
+    }
     type->setCurrentIndex(2);
     emit type->activated(2);
     EXPECT_EQ(pages->currentIndex(), 2);

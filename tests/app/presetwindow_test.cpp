@@ -13,12 +13,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -200,8 +202,14 @@ TEST_F(PresetWindow, LoadingAPresetDrivesThePages) {
     Child<QRadioButton>(*form, "VBR")->setChecked(true);
     Child<QRadioButton>(*form, "BitrateManager")->setChecked(true);
     trackBar1->setValue(2);
+    auto* wvBits = Child<QDoubleSpinBox>(*form, "WVBits");
+    Child<QCheckBox>(*form, "WVHybrid")->setChecked(true);
+    wvBits->setValue(2.5);
+    Child<QComboBox>(*form, "OPUSMode")->setCurrentIndex(2);
     nextName_ = "VBR";
     form->Action("ActionSaveAsQuality")->trigger();
+    EXPECT_EQ(Stored("QualityItem_5/WVBits").toInt(), 25);
+    EXPECT_EQ(Stored("QualityItem_5/OPUSMode").toInt(), 2);
     EXPECT_EQ(Stored("QualityItem_5/MP3VBR").toInt(), 1);
     EXPECT_EQ(Stored("QualityItem_5/MP3CBR").toInt(), 0);
     EXPECT_EQ(Stored("QualityItem_5/OGGBitrateManager").toInt(), 1);
@@ -221,12 +229,18 @@ TEST_F(PresetWindow, LoadingAPresetDrivesThePages) {
         am << QString::fromStdString(e);
     EXPECT_EQ(Entries(wmaBitrate), am);
     EXPECT_EQ(wmaBitrate->currentIndex(), am.isEmpty() ? -1 : 0);
+    EXPECT_EQ(Child<QSlider>(*form, "WVMode")->value(), 0);
+    EXPECT_FALSE(wvBits->isEnabled());
+    EXPECT_EQ(Child<QSpinBox>(*form, "OPUSBitrate")->value(), 48);
+    EXPECT_EQ(Child<QSpinBox>(*form, "AACBitrate")->value(), 64);
 
     // Back to the user's preset: the VBR side and the bitrate manager come alive.
     Choose(*form, 5);
     EXPECT_FALSE(cbrBitrate->isEnabled() || hq->isEnabled());
     EXPECT_TRUE(vbrMin->isEnabled() && trackBar1->isEnabled());
     EXPECT_EQ(trackBar1->value(), 2);
+    EXPECT_TRUE(wvBits->isEnabled());
+    EXPECT_DOUBLE_EQ(wvBits->value(), 2.5);
     EXPECT_FALSE(trackBar2->isEnabled());
     EXPECT_TRUE(nominal->isEnabled());
 

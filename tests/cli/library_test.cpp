@@ -134,6 +134,8 @@ for output, expected in zip(args[0::2], args[1::2]):
     f = File(output)
     if output.endswith('.mp3'):
         pictures = [p.data for p in f.tags.getall('APIC')] if f.tags else []
+    elif output.endswith('.wv'):
+        pictures = [f.tags['Cover Art (Front)'].value.split(b'\0', 1)[1]] if 'Cover Art (Front)' in f.tags else []
     else:
         pictures = [Picture(base64.b64decode(v)).data for v in f.get('metadata_block_picture', [])]
     if pictures != [open(expected, 'rb').read()]:
@@ -174,7 +176,7 @@ for output, expected in zip(args[0::2], args[1::2]):
         EXPECT_NE(listing.find("::/" + path + "\n"), std::string::npos) << path << " in\n" << listing;
 }
 
-INSTANTIATE_TEST_SUITE_P(MpAndOgg, Library, testing::Values("mp3", "ogg"));
+INSTANTIATE_TEST_SUITE_P(Targets, Library, testing::Values("mp3", "ogg", "wv", "opus"));
 
 // A library named relative to the current folder, converted by a user who may not read all
 // of it. Every path comes out in full, as Add File(s) gives it. What cannot be taken (a file

@@ -163,7 +163,7 @@ void CheckAlbum(const TAlbum& album, bool lossy) {
 
     if (!lossy)
         return;
-    for (const TTargetType target : {TTargetType::Mp3, TTargetType::Ogg}) {
+    for (const TTargetType target : {TTargetType::Mp3, TTargetType::Ogg, TTargetType::WavPack, TTargetType::Opus}) {
         SCOPED_TRACE(TargetName(target));
         TTempDir lossyOut;
         const auto run = Convert(drives, items, lossyOut.Path().string(), target);

@@ -172,7 +172,7 @@ TEST(ConvertCommand, NamesStartingWithADash) {
     TTempDir dir;
     const auto wav = MakeSource(dir, SourceKinds()[0]);
     std::filesystem::rename(wav, dir.File("-V9 x.wav"));
-    for (const char* target : {"mp3", "mpc"}) {
+    for (const char* target : {"mp3", "mpc", "wv", "opus"}) {
         const auto r = bwtest::Run({"env", "-C", dir.Path().string(), bwmedia::CliProgram(), "convert", "--to",
                                     target, "--same-as-source", "--", "-V9 x.wav"});
         EXPECT_EQ(r.ExitCode, 0) << r.Err;
@@ -281,7 +281,9 @@ TEST(ConvertCommand, PresetsFromTheDesktopSettings) {
               "\"OGGBitrateManager\":0,\"OGGNominal\":4,\"OGGVBR\":0,\"OGGMin\":4,\"OGGMax\":6,"
               "\"WAVSamplerate\":4,\"WAVChannels\":1,\"WAVNormalize\":0,\"WAVbps\":0,"
               "\"WMASamplerate\":3,\"WMAChannels\":0,\"WMABitrate\":0,\"FLACMyTrackBar\":5,"
-              "\"FLACLax\":1,\"APEMyTrackBar\":2,\"MPCMyTrackBar\":2}");
+              "\"FLACLax\":1,\"APEMyTrackBar\":2,\"MPCMyTrackBar\":2,\"WVMode\":0,\"WVHybrid\":0,"
+              "\"WVBits\":40,\"WVCorrection\":0,\"OPUSBitrate\":48,\"OPUSMode\":0,\"OPUSComplexity\":10,"
+              "\"AACBitrate\":64}");
     EXPECT_FALSE(std::filesystem::exists(config));
 
     // The settings as the window leaves them: started once, then a preset saved as "Mine".
@@ -346,5 +348,7 @@ TEST(ConvertCommand, PresetsFromTheDesktopSettings) {
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_EQ(Lines(r.Out)[5], "{\"Index\":5,\"Name\":\"Mine\",\"MP3SampleRate\":2,\"MP3Channels\":4,"
                                "\"MP3Original\":0,\"MP3Copyright\":0,\"MP3CRC\":1,\"MP3CBR\":1,"
-                               "\"MP3BitRate\":5}");
+                               "\"MP3BitRate\":5,\"WVMode\":1,\"WVHybrid\":0,\"WVBits\":40,"
+                               "\"WVCorrection\":0,\"OPUSBitrate\":128,\"OPUSMode\":0,\"OPUSComplexity\":10,"
+                               "\"AACBitrate\":192}");
 }

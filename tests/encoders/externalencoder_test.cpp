@@ -136,6 +136,8 @@ TEST(ExternalEncoder, EncoderFailingPartWayIsAnError) {
         {TTargetType::Mp3, true, "lame ended with exit status 1.", "Error writing mp3 output"},
         {TTargetType::Flac, true, "flac ended with exit status 1.", "disk is full"},
         {TTargetType::Mp3, false, "lame was ended by a signal.", ""},
+        {TTargetType::WavPack, true, "wavpack ended with exit status 1.", "can't close WavPack file!"},
+        {TTargetType::Opus, true, "opusenc ended with exit status 1.", "Encoding aborted: write failed"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Expected);

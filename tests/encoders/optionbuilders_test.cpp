@@ -1,4 +1,4 @@
-// The option texts of the four outside encoders, and the argument vectors started beside
+// The option texts of the outside encoders, and the argument vectors started beside
 // them: the texts are what the user reads and the presets have always produced, the
 // vectors what really runs.
 
@@ -257,7 +257,53 @@ TEST(EncoderOptionNames, SetEveryControlByItsPresetName) {
     EXPECT_TRUE(SetEncoderOption(o, "WAVNormalize", "1", &error));
     EXPECT_TRUE(o.Wav.cbNormalize);
     EXPECT_EQ(o.Mp3.CBRBitrate, 10); // a refused value changes nothing
-    EXPECT_EQ(EncoderOptionNames().size(), 32u);
+    EXPECT_EQ(EncoderOptionNames().size(), 40u);
+}
+
+// Each control of the WavPack and Opus pages, as the argument vector the encoder is started
+// with: the page's defaults first, then one control changed per row.
+TEST(EncoderCommand, WavPackAndOpusPagesReachTheirEncoders) {
+    const std::vector<std::string> opusTags{"--title", "Title", "--artist", "Artist", "--album", "Album",
+                                            "--genre", "Rock", "--date", "1999", "--tracknumber", "7",
+                                            "--comment", "COMMENT=Note"};
+    struct TCase {
+        TTargetType Target;
+        std::vector<std::pair<const char*, int>> Set;
+        std::vector<std::string> Switches; // between the program and the input's "-"
+        std::string Picture;
+    };
+    const std::vector<TCase> cases{
+        {TTargetType::WavPack, {}, {"-q", "-y", "-i"}, ""},
+        {TTargetType::WavPack, {{"WVMode", 0}}, {"-q", "-y", "-i", "-f"}, ""},
+        {TTargetType::WavPack, {{"WVMode", 2}}, {"-q", "-y", "-i", "-h"}, ""},
+        {TTargetType::WavPack, {{"WVMode", 3}, {"WVCorrection", 1}}, {"-q", "-y", "-i", "-hh"}, ""},
+        {TTargetType::WavPack, {{"WVHybrid", 1}}, {"-q", "-y", "-i", "-b4.0"}, ""},
+        {TTargetType::WavPack, {{"WVHybrid", 1}, {"WVBits", 20}, {"WVCorrection", 1}}, {"-q", "-y", "-i", "-b2.0", "-c"}, ""},
+        {TTargetType::WavPack, {{"WVHybrid", 1}, {"WVBits", 239}}, {"-q", "-y", "-i", "-b23.9"}, ""},
+        {TTargetType::Opus, {}, {"--quiet", "--bitrate", "128", "--vbr", "--comp", "10"}, ""},
+        {TTargetType::Opus, {{"OPUSBitrate", 6}, {"OPUSMode", 1}}, {"--quiet", "--bitrate", "6", "--cvbr", "--comp", "10"}, ""},
+        {TTargetType::Opus, {{"OPUSBitrate", 256}, {"OPUSMode", 2}, {"OPUSComplexity", 0}},
+         {"--quiet", "--bitrate", "256", "--hard-cbr", "--comp", "0"}, "/a|b/.bw-1-2.cover"},
+    };
+    for (const auto& c : cases) {
+        TEncoderOptions o;
+        for (const auto& [name, value] : c.Set)
+            ASSERT_TRUE(SetEncoderOption(o, name, std::to_string(value), nullptr)) << name;
+        auto item = Tagged();
+        item.TargetPath = "/music/out" + TargetExtension(c.Target);
+        std::vector<std::string> expected{EncoderProgram(c.Target)};
+        expected.insert(expected.end(), c.Switches.begin(), c.Switches.end());
+        if (c.Target == TTargetType::Opus) {
+            expected.insert(expected.end(), opusTags.begin(), opusTags.end());
+            if (!c.Picture.empty())
+                expected.insert(expected.end(), {"--picture", "3||||" + c.Picture});
+            expected.insert(expected.end(), {"-", item.TargetPath});
+        } else {
+            expected.insert(expected.end(), {"-", "-o", item.TargetPath});
+        }
+        EXPECT_EQ(BuildEncoderCommand(c.Target, EncoderProgram(c.Target), o, item, c.Picture).Argv(), expected)
+            << TargetName(c.Target) << " " << c.Set.size();
+    }
 }
 
 // The resampler's command line, and the WMA bitrate lists for every rate and channel count

@@ -81,9 +81,12 @@ TEST(OutputSafety, EveryFailureKeepsTheOldTargetAndLeavesNoTemporaryFile) {
     if (!small->Mounted())
         GTEST_SKIP() << "cannot mount a small file system here: " << small->Error();
 
+    // WavPack writes its correction file too: nothing of it may be left either.
+    TEncoderOptions options;
+    options.WavPack.WVHybrid = options.WavPack.WVCorrection = true;
     for (const TTargetType target : {TTargetType::Mp3, TTargetType::Ogg, TTargetType::Flac,
                                      TTargetType::Mpc, TTargetType::Wav, TTargetType::Wma,
-                                     TTargetType::Ape}) {
+                                     TTargetType::Ape, TTargetType::WavPack, TTargetType::Opus}) {
         for (const TFault fault : {TFault::FullDisk, TFault::SourceCut, TFault::EncoderKilled,
                                    TFault::Cancel, TFault::CancelWhereNothingWas}) {
             // WAV, WMA and Monkey's Audio decode into a file of their own first: a size
@@ -109,7 +112,7 @@ TEST(OutputSafety, EveryFailureKeepsTheOldTargetAndLeavesNoTemporaryFile) {
             TScriptedDialogs dialogs;
             TRecordingObserver observer;
             std::vector<TConversionRow> rows{RowFor(source)};
-            TConversionRun run(rows, target, TEncoderOptions{}, settings, dialogs, observer);
+            TConversionRun run(rows, target, options, settings, dialogs, observer);
             int events = 0;
             observer.OnEvents = [&] {
                 ++events;
@@ -163,7 +166,8 @@ TEST(OutputSafety, TemporaryFilesOfAKilledRunAreRemoved) {
         {dead + "-7.flac", true},          {".bw-" + std::to_string(::getppid()) + "-3.mp3", false},
         {dead + "-3.mp3.part", false},     {".bw-0" + dead.substr(4) + "-3.mp3", false},
         {dead + "-x.mp3", false},          {dead + "-3.", false},
-        {dead.substr(1) + "-3.mp3", false}, {dead + "-03.mp3", false}};
+        {dead.substr(1) + "-3.mp3", false}, {dead + "-03.mp3", false},
+        {dead + "-8.tmp.wvc", true},       {dead + "-8.tmp.x.wv", false}};
     for (const auto& [name, gone] : files)
         WriteAll(out + name, kOldBytes);
     std::filesystem::create_directory(out + dead + "-4.mp3");
@@ -234,12 +238,21 @@ TEST(OutputSafety, OutputCheckFindsCutFiles) {
         {TTargetType::Ogg, {"oggenc", "-Q", wav, "-o", dir.File("a.ogg")}},
         {TTargetType::Flac, {"flac", "-s", wav, "-o", dir.File("a.flac")}},
         {TTargetType::Mpc, {"mpcenc", "--silent", wav, dir.File("a.mpc")}},
+        {TTargetType::WavPack, {"wavpack", "-q", wav, "-o", dir.File("a.wv")}},
+        {TTargetType::Opus, {"opusenc", "--quiet", wav, dir.File("a.opus")}},
     };
     for (const auto& c : cases) {
         const std::string& file = c.Encode.back();
         SCOPED_TRACE(file);
         RunOk(c.Encode);
         EXPECT_EQ(CheckEncoderOutput(c.Target, file, fed), "");
+        // Opus counts at 48 kHz what it was given at 44.1: within 1 ms passes, beyond fails.
+        for (const auto& [frames, passes] : std::vector<std::pair<uint64_t, bool>>{
+                 {fed.Frames - 44, true}, {fed.Frames + 44, true}, {fed.Frames - 46, false}, {fed.Frames + 46, false}}) {
+            if (c.Target == TTargetType::Opus) {
+                EXPECT_EQ(CheckEncoderOutput(c.Target, file, {frames, 44100}).empty(), passes) << frames;
+            }
+        }
         // Fed more or less than the file holds, by more than a frame.
         EXPECT_NE(CheckEncoderOutput(c.Target, file, {fed.Frames + 4800, 44100}), "");
         EXPECT_NE(CheckEncoderOutput(c.Target, file, {fed.Frames - 4800, 44100}), "");

@@ -389,7 +389,7 @@ TEST(WavPathOutputs, SurroundSourcesInEveryOutput) {
            "[0][1][2][3][4][5]join=inputs=6:channel_layout=5.1[a]", "-map", "[a]", source});
     for (const TTargetType target : {TTargetType::Flac, TTargetType::Ogg, TTargetType::Mp3,
                                      TTargetType::Wav, TTargetType::Wma, TTargetType::Ape,
-                                     TTargetType::Mpc}) {
+                                     TTargetType::Mpc, TTargetType::WavPack, TTargetType::Opus}) {
         SCOPED_TRACE(TargetName(target));
         TTempDir out;
         TEncoderOptions o;
@@ -397,7 +397,8 @@ TEST(WavPathOutputs, SurroundSourcesInEveryOutput) {
         const auto result = Convert(source, out.Path().string(), target, o);
         ASSERT_EQ(result->Rows[0].Status, "Done") << ReasonOf(*result);
         const std::string output = out.File("surround" + TargetExtension(target));
-        const bool keepsAll = target == TTargetType::Flac || target == TTargetType::Ogg;
+        const bool keepsAll = target == TTargetType::Flac || target == TTargetType::Ogg ||
+                              target == TTargetType::WavPack || target == TTargetType::Opus;
         EXPECT_EQ(ProbeStream(output, "channels"), keepsAll ? "6" : "2");
         EXPECT_NEAR(DecodedSeconds(output), 2.0, 0.06);
     }

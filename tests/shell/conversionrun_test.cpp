@@ -52,8 +52,8 @@ std::string Slurp(const std::string& path) {
 } // namespace
 
 // Every source format to one target per case, in one run of a row each: each output has
-// the source's length (FLAC: the very same samples) and the tags of its row, even tags and
-// a folder name that a shell would have taken apart.
+// the source's length (FLAC and WavPack: the very same samples) and the tags of its row, even
+// tags and a folder name that a shell would have taken apart.
 class EveryFormatTo : public testing::TestWithParam<TTargetType> {
 protected:
     static void SetUpTestSuite() {
@@ -96,7 +96,7 @@ TEST_P(EveryFormatTo, LengthTagsAndStatuses) {
         ASSERT_EQ(row.Item.TargetPath, expectedPath);
         ASSERT_TRUE(std::filesystem::exists(expectedPath));
         EXPECT_NEAR(DecodedSeconds(expectedPath), DecodedSeconds(row.Item.SourcePath), kLengthSlack);
-        if (target == TTargetType::Flac) {
+        if (target == TTargetType::Flac || target == TTargetType::WavPack) {
             EXPECT_TRUE(FfmpegDecode(expectedPath) == FfmpegDecode(row.Item.SourcePath));
         }
         auto tags = ProbeTags(expectedPath);
@@ -111,18 +111,30 @@ TEST_P(EveryFormatTo, LengthTagsAndStatuses) {
     ASSERT_EQ(s.Observer.FromTo.size(), 2 * s.Rows.size());
     EXPECT_EQ(s.Observer.FromTo[0], "|");
     EXPECT_EQ(s.Observer.FromTo[1], s.Rows[0].Item.SourcePath + "|" + s.Rows[0].Item.TargetPath);
+    // The tags as mutagen reads them: APE items in WavPack, Vorbis comments in Opus.
+    if (target == TTargetType::WavPack || target == TTargetType::Opus) {
+        const std::string tags = RunOk({"/usr/bin/python3", "-c", R"(
+import sys
+from mutagen import File
+f = File(sys.argv[1])
+keys = ['Title', 'Artist', 'Album', 'Year', 'Genre', 'Track', 'Comment'] if sys.argv[1].endswith('.wv') else \
+       ['title', 'artist', 'album', 'date', 'genre', 'tracknumber', 'comment']
+print('|'.join(str(f.tags[k][0] if isinstance(f.tags[k], list) else f.tags[k]) for k in keys))
+)", s.Rows[0].Item.TargetPath});
+        EXPECT_EQ(tags, "Say \"hi\" $(touch /tmp/bw-pwned) `id`|-V 0 --the artist|An  Album|2001|Rock|3|a comment\n");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, EveryFormatTo,
                          testing::Values(TTargetType::Mp3, TTargetType::Ogg, TTargetType::Flac,
-                                         TTargetType::Mpc),
+                                         TTargetType::Mpc, TTargetType::WavPack, TTargetType::Opus),
                          [](const testing::TestParamInfo<TTargetType>& info) {
                              return TargetName(info.param) == "MusePack" ? std::string("Mpc")
                                                                           : TargetName(info.param);
                          });
 
-// 24-bit lossless sources converted to FLAC keep their 24 bits, the low byte included; to
-// a lossy target they go at 16 bits as ever.
+// 24-bit lossless sources converted to FLAC or WavPack keep their 24 bits, the low byte
+// included; to a lossy target they go at 16 bits as ever.
 TEST(ConversionRun, DeepSourcesStayTwentyFourBitInFlac) {
     TTempDir dir;
     const auto wav = dir.File("deep.tmp.wav");
@@ -136,15 +148,17 @@ TEST(ConversionRun, DeepSourcesStayTwentyFourBitInFlac) {
     TRunSetup s;
     s.Settings.OutputFolder = dir.File("out") + "/";
     std::filesystem::create_directory(dir.File("out"));
-    s.Rows = {RowFor(dir.File("deep.flac")), RowFor(dir.File("pack.wv"))};
-    s.Make(TTargetType::Flac)->Run();
-    for (const auto& row : s.Rows) {
-        SCOPED_TRACE(row.Item.SourcePath);
-        EXPECT_EQ(row.Status, "Done");
-        const auto expected = FfmpegDecode(row.Item.SourcePath, "s24le");
-        ASSERT_TRUE(std::any_of(expected.begin(), expected.end(),
-                                [](std::byte b) { return b != std::byte{0}; }));
-        EXPECT_TRUE(FfmpegDecode(row.Item.TargetPath, "s24le") == expected);
+    for (const TTargetType target : {TTargetType::Flac, TTargetType::WavPack}) {
+        s.Rows = {RowFor(dir.File("deep.flac")), RowFor(dir.File("pack.wv"))};
+        s.Make(target)->Run();
+        for (const auto& row : s.Rows) {
+            SCOPED_TRACE(row.Item.SourcePath + " to " + TargetName(target));
+            EXPECT_EQ(row.Status, "Done");
+            const auto expected = FfmpegDecode(row.Item.SourcePath, "s24le");
+            ASSERT_TRUE(std::any_of(expected.begin(), expected.end(),
+                                    [](std::byte b) { return b != std::byte{0}; }));
+            EXPECT_TRUE(FfmpegDecode(row.Item.TargetPath, "s24le") == expected);
+        }
     }
     // The same source to MP3: lame is fed 16 bits, as before.
     TRunSetup mp3;
@@ -153,6 +167,33 @@ TEST(ConversionRun, DeepSourcesStayTwentyFourBitInFlac) {
     mp3.Make(TTargetType::Mp3)->Run();
     EXPECT_EQ(mp3.Rows[0].Status, "Done");
     EXPECT_NEAR(DecodedSeconds(mp3.Rows[0].Item.TargetPath), 1.5, kLengthSlack);
+}
+
+// Hybrid WavPack: with its correction file the pair beside the target decodes to the very
+// samples of the source; without it there is the lossy .wv alone, of the source's length.
+TEST(ConversionRun, WavPackHybridWithAndWithoutCorrectionFile) {
+    TTempDir dir;
+    const auto src = MakeSource(dir, SourceKinds()[6]);
+    for (const bool correction : {true, false}) {
+        TRunSetup s;
+        s.Settings.OutputFolder = dir.File(correction ? "pair" : "lossy") + "/";
+        std::filesystem::create_directory(s.Settings.OutputFolder);
+        TEncoderOptions o;
+        o.WavPack.WVHybrid = true;
+        o.WavPack.WVBits = 30;
+        o.WavPack.WVCorrection = correction;
+        s.Rows = {RowFor(src)};
+        s.Make(TTargetType::WavPack, o)->Run();
+        ASSERT_EQ(s.Rows[0].Status, "Done") << s.Rows[0].Reason;
+        const std::string wv = s.Settings.OutputFolder + "lossless.wv";
+        const std::vector<std::string> pair{"lossless.wv", "lossless.wvc"};
+        EXPECT_EQ(FolderEntries(s.Settings.OutputFolder), std::vector<std::string>(pair.begin(), pair.begin() + 1 + correction));
+        EXPECT_NEAR(DecodedSeconds(wv), 1.5, 0.001);
+        // wvunpack takes the .wvc beside the file; FFmpeg reads the lossy part alone.
+        RunOk({"wvunpack", "-q", "-y", wv, "-o", dir.File("unpacked.wav")});
+        EXPECT_EQ(FfmpegDecode(dir.File("unpacked.wav")) == FfmpegDecode(src), correction);
+        EXPECT_FALSE(FfmpegDecode(wv) == FfmpegDecode(src));
+    }
 }
 
 TEST(ConversionRun, SameAsSourceRefusesToConvertAFileOntoItself) {

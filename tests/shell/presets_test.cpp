@@ -39,6 +39,10 @@ const std::vector<std::pair<const char*, std::array<int, 5>>> kTable{
     {"WMAChannels", {1, 1, 1, 0, 0}},    {"WMABitrate", {0, 4, 0, 0, 0}},
     {"FLACMyTrackBar", {5, 5, 5, 5, 5}}, {"FLACLax", {1, 1, 1, 1, 1}},
     {"APEMyTrackBar", {2, 2, 2, 2, 2}},  {"MPCMyTrackBar", {5, 4, 3, 2, 1}},
+    {"WVMode", {2, 1, 0, 0, 0}},         {"WVHybrid", {0, 0, 0, 0, 0}},
+    {"WVBits", {40, 40, 40, 40, 40}},    {"WVCorrection", {0, 0, 0, 0, 0}},
+    {"OPUSBitrate", {160, 128, 96, 48, 24}}, {"OPUSMode", {0, 0, 0, 0, 0}},
+    {"OPUSComplexity", {10, 10, 10, 10, 10}}, {"AACBitrate", {256, 192, 128, 64, 32}},
 };
 
 class Presets : public ::testing::Test {
@@ -168,10 +172,16 @@ TEST_F(Presets, RemoveSaveAsAndSaveKeepTheKeysDense) {
 }
 
 // A hand-edited or older store: a missing value stops the load after the values before it,
-// with the store's message; numbers past a control's range are brought into it; a damaged
-// count neither loops over groups that are not there nor hides the ones that are.
+// with the store's message, but the later pages' values, read apart, still load, and a
+// preset stored before those pages takes their defaults; numbers past a control's range are
+// brought into it; a damaged count neither loops over groups that are not there nor hides
+// the ones that are.
 TEST_F(Presets, DamagedPresetsLoadWhatTheyCan) {
     Edit([](QSettings& raw) {
+        for (const char* later : {"WVMode", "WVHybrid", "WVBits", "WVCorrection", "OPUSBitrate", "OPUSMode",
+                                  "OPUSComplexity", "AACBitrate"})
+            raw.remove(QStringLiteral("QualityItem_3/") + later);
+        raw.setValue("QualityItem_1/OPUSBitrate", 999);
         raw.remove("QualityItem_0/OGGChannels");
         raw.setValue("QualityItem_1/MP3BitRate", 99);
         raw.setValue("QualityItem_1/MP3SampleRate", -4);
@@ -190,10 +200,21 @@ TEST_F(Presets, DamagedPresetsLoadWhatTheyCan) {
     EXPECT_EQ(o.Ogg.OGGSamplerate, 0);
     EXPECT_EQ(o.Ogg.OGGChannels, 1);        // from the gap on: unchanged
     EXPECT_EQ(o.Ogg.TrackBar2, 9);
+    EXPECT_EQ(o.WavPack.WVMode, 2); // read apart: "HiFi Quality"'s own
+    EXPECT_EQ(o.Opus.OPUSBitrate, 160);
+    EXPECT_EQ(o.Aac.AACBitrate, 256);
+
+    load = LoadPreset(*store_, 3, o); // "AM Radio Quality" as an older program stored it
+    EXPECT_TRUE(load.Found && load.Error.empty()) << load.Error;
+    const TEncoderOptions defaults;
+    EXPECT_EQ(o.WavPack.WVMode, defaults.WavPack.WVMode);
+    EXPECT_EQ(o.Opus.OPUSBitrate, defaults.Opus.OPUSBitrate);
+    EXPECT_EQ(o.Aac.AACBitrate, defaults.Aac.AACBitrate);
 
     o = {};
     load = LoadPreset(*store_, 1, o);
     EXPECT_TRUE(load.Error.empty());
+    EXPECT_EQ(o.Opus.OPUSBitrate, 256);
     EXPECT_EQ(o.Mp3.CBRBitrate, kBitrateCount - 1);
     EXPECT_EQ(o.Mp3.Samplerate, 0);
     EXPECT_EQ(o.Ogg.TrackBar2, kOggMinQuality);
