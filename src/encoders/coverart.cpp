@@ -1,7 +1,5 @@
 #include "encoders/coverart.h"
 
-#include "tags/covers.h"
-
 namespace bw {
 
 namespace {
@@ -29,9 +27,13 @@ TCoverTarget CoverTargetOf(TTargetType target) {
 } // namespace
 
 void CarryCover(TItemContext& context, const std::string& written, TTargetType target) {
+    CarryCover(context, written, CoverTargetOf(target));
+}
+
+void CarryCover(TItemContext& context, const std::string& written, TCoverTarget kind) {
     // WAV holds no pictures; WMA would get one only as a video stream, which players show
     // as a film.
-    if (!context.CarryCovers() || target == TTargetType::Wav || target == TTargetType::Wma)
+    if (!context.CarryCovers() || kind == TCoverTarget::Wav || kind == TCoverTarget::Wma)
         return;
     const TmyMusicFile& item = context.CurrentJob();
     std::string why;
@@ -42,7 +44,7 @@ void CarryCover(TItemContext& context, const std::string& written, TTargetType t
         return;
     }
     std::string note;
-    WriteFrontCover(written, CoverTargetOf(target), *cover, &note, true);
+    WriteFrontCover(written, kind, *cover, &note, true);
     if (!note.empty())
         context.AddNote(note);
 }

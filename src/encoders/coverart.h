@@ -2,6 +2,7 @@
 
 #include "encoders/itemcontext.h"
 #include "encoders/targettype.h"
+#include "tags/covers.h"
 
 #include <string>
 
@@ -12,5 +13,7 @@ namespace bw {
 // Nothing here fails the item: the audio is whole either way. A picture too large for the
 // format, or one that could not be read or written, becomes a note on the row.
 void CarryCover(TItemContext& context, const std::string& written, TTargetType target);
+// The same for an output of the given kind.
+void CarryCover(TItemContext& context, const std::string& written, TCoverTarget kind);
 
 } // namespace bw
