@@ -14,7 +14,11 @@ int AacSampleRate(int sourceRate) {
 }
 
 bool TAacEncoder::Open(const std::string& path, const TChannelInfo& pcm, int bitrate, TMp4Tags tags) {
-    TAvFileFormat format{.Encoder = "aac", .Muxer = "ipod", .CodecName = "AAC", .Container = "MP4"};
+    TAvFileFormat format;
+    format.Encoder = "aac";
+    format.Muxer = "ipod"; // MP4 as .m4a players expect it
+    format.CodecName = "AAC";
+    format.Container = "MP4";
     format.MuxerOptions = {{"movflags", "+faststart"}};
     format.Finish = [tags = std::move(tags)](const std::string& written, std::string* error) mutable {
         if (tags.Items().empty() || tags.Save(written, true))

@@ -20,7 +20,11 @@ bool TWmaEncoder::Open(const std::string& path, int sampleRate, int channels, in
         error_ = "the WMA encoder takes mono or stereo, not " + std::to_string(channels) + " channels";
         return false;
     }
-    TAvFileFormat format{.Encoder = "wmav2", .Muxer = "asf", .CodecName = "WMA", .Container = "ASF"};
+    TAvFileFormat format;
+    format.Encoder = "wmav2";
+    format.Muxer = "asf";
+    format.CodecName = "WMA";
+    format.Container = "ASF";
     // Names as given, in the given order: the ASF writer keeps the dictionary's order and
     // renames only FFmpeg's own generic keys (album, artist, ...), which none of ours is.
     format.Tags.assign(tags.begin(), tags.end());
