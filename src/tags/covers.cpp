@@ -160,6 +160,8 @@ std::optional<TCoverArt> ReadEmbeddedCover(TTagSource& source, std::string* why)
         }
     }
     if (!picked.Done())
+        TMp4Tags::ReadPictures(source, picked.AsOffer(), why);
+    if (!picked.Done())
         TWMAfile::ReadPictures(source, picked.AsOffer(), why);
     if (!picked.Done())
         TAPETag::ReadPictures(source, picked.AsOffer(), why);

@@ -19,9 +19,9 @@ enum class TCoverTarget { Mp3, Flac, OggVorbis, Ape, Musepack, Wma, Wav, Mp4 };
 
 // The front cover (picture type 3, else the first picture) held by an MP3 (ID3v2.2 PIC,
 // 2.3/2.4 APIC), FLAC (PICTURE block), Ogg Vorbis or Opus (METADATA_BLOCK_PICTURE), APE,
-// Musepack or WavPack (APEv2 "Cover Art (Front)") or WMA (WM/Picture) source; failing that,
-// the first of cover.jpg, folder.jpg, front.jpg and cover.png beside it (letter case
-// ignored). No value when there is none; *why (when given) then says why, and is empty
+// Musepack or WavPack (APEv2 "Cover Art (Front)"), WMA (WM/Picture) or MP4 (covr) source;
+// failing that, the first of cover.jpg, folder.jpg, front.jpg and cover.png beside it
+// (letter case ignored). No value when there is none; *why (when given) then says why, and is empty
 // when the source simply holds no picture and none lies beside it.
 std::optional<TCoverArt> ReadFrontCover(const std::string& sourcePath, std::string* why);
 // The embedded part of ReadFrontCover alone: the picture the tags of these bytes hold.

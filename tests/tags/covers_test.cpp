@@ -112,6 +112,9 @@ TEST_F(CoverFiles, EverySourceKindIntoEveryOutputKind) {
     MakeApe(wav_, at("s.ape"));
     RunOk({"ffmpeg", "-v", "error", "-i", wav_, "-c:a", "wmav2", at("s.wma")});
     RunOk({"ffmpeg", "-v", "error", "-i", wav_, "-c:a", "libopus", at("s.opus")});
+    RunOk({"ffmpeg", "-v", "error", "-i", wav_, "-c:a", "aac", at("s.m4a")});
+    Python("import sys, mutagen.mp4 as m\nf = m.MP4(sys.argv[1]); f['covr'] = [m.MP4Cover(open(sys.argv[2],'rb').read(), m.MP4Cover.FORMAT_PNG)]; f.save()\n",
+           {at("s.m4a"), png_});
     Python("import sys, base64, mutagen, mutagen.flac, mutagen.apev2, mutagen.asf, struct\n"
            "img = open(sys.argv[1],'rb').read()\n"
            "pic = mutagen.flac.Picture(); pic.type = 3; pic.mime = 'image/png'; pic.data = img\n"
@@ -130,7 +133,7 @@ TEST_F(CoverFiles, EverySourceKindIntoEveryOutputKind) {
         {"s.flac", {png, "image/png"}},     {"s.ogg", {png, "image/png"}},
         {"s.mpc", {png, "image/png"}},      {"s.wv", {png, "image/png"}},
         {"s.ape", {png, "image/png"}},      {"s.wma", {png, "image/png"}},
-        {"s.opus", {png, "image/png"}}};
+        {"s.opus", {png, "image/png"}},    {"s.m4a", {png, "image/png"}}};
 
     // Outputs of every kind, made by the encoders the conversion uses, each with a title.
     const std::string outs = (dir_.Path() / "out").string();
