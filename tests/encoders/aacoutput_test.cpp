@@ -5,6 +5,7 @@
 
 #include "audio/aacencoder.h"
 #include "encoders/aacoutput.h"
+#include "encoders/outputcheck.h"
 #include "encoders/convertertesthelp.h"
 #include "shell/conversionrun.h"
 #include "support/scripteddialogs.h"
@@ -107,6 +108,12 @@ TEST(AacOutput, EverySourceKindWithTagsAndCover) {
         const auto frames = static_cast<double>(DecodedFrames(run->Output));
         EXPECT_GE(frames, expected - (rate == sourceRate ? 0 : 64));
         EXPECT_LE(frames, expected + static_cast<double>(kAacLongerFrames) + (rate == sourceRate ? 0 : 64));
+        // The output check's bounds, on both sides: the file may decode to what it was fed or
+        // up to one frame of the encoder longer, never shorter.
+        const auto decoded = static_cast<uint64_t>(frames);
+        for (const auto& [fed, holds] : {std::pair{decoded, true}, {decoded - kAacLongerFrames, true},
+                                         {decoded - kAacLongerFrames - 1, false}, {decoded + 1, false}})
+            EXPECT_EQ(CheckDecodedLength(run->Output, {fed, rate}, kAacLongerFrames).empty(), holds) << fed;
 
         EXPECT_EQ(MutagenItems(run->Output), "nam=Tïtle \"quoted\"\nART=Ärtist\nalb=Album\nday=1999\n"
                                              "gen=Jazz\ncmt=Comment\ntrkn=[(7, 0)]\ncovr=13:" +
