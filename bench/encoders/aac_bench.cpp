@@ -109,19 +109,32 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "aac_bench: cannot make the test file\n");
         return 1;
     }
-    const std::vector<std::string> ffmpeg = {"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", wav, "-c:a", "aac",
-                                             "-b:a", std::to_string(kbps) + "k", theirs};
+    const std::vector<std::string> ffmpeg = {"ffmpeg",
+                                             "-nostdin",
+                                             "-v",
+                                             "error",
+                                             "-y",
+                                             "-i",
+                                             wav,
+                                             "-c:a",
+                                             "aac",
+                                             "-b:a",
+                                             std::to_string(kbps) + "k",
+                                             theirs};
     std::vector<TCost> ourTimes, theirTimes;
-    if (!TimeInTurns(reps, [&] { return TimeOurs(wav, ours, kbps); }, [&] { return Time({}, ffmpeg); }, ourTimes,
-                     theirTimes)) {
+    if (!TimeInTurns(
+            reps, [&] { return TimeOurs(wav, ours, kbps); }, [&] { return Time({}, ffmpeg); },
+            ourTimes, theirTimes)) {
         std::fprintf(stderr, "aac_bench: a run failed\n");
         return 1;
     }
     const TCost a = Best(ourTimes), b = Best(theirTimes);
     const double ratio = MedianRatio(ourTimes, theirTimes);
     std::printf("%d s of 44.1 kHz stereo at %d kbit/s, %d rounds\n", seconds, kbps, reps);
-    std::printf("best: ours %.2f s (cpu %.2f), ffmpeg %.2f s (cpu %.2f); ours/ffmpeg: median %.3f, best %.3f, "
+    std::printf("best: ours %.2f s (cpu %.2f), ffmpeg %.2f s (cpu %.2f); ours/ffmpeg: median %.3f, "
+                "best %.3f, "
                 "cpu %.3f%s\n",
-                a.Wall, a.Cpu, b.Wall, b.Cpu, ratio, a.Wall / b.Wall, a.Cpu / b.Cpu, ratio > kAllowed ? "  over 1.10" : "");
+                a.Wall, a.Cpu, b.Wall, b.Cpu, ratio, a.Wall / b.Wall, a.Cpu / b.Cpu,
+                ratio > kAllowed ? "  over 1.10" : "");
     return ratio > kAllowed ? 1 : 0;
 }

@@ -13,14 +13,16 @@ int AacSampleRate(int sourceRate) {
     return rate;
 }
 
-bool TAacEncoder::Open(const std::string& path, const TChannelInfo& pcm, int bitrate, TMp4Tags tags) {
+bool TAacEncoder::Open(const std::string& path, const TChannelInfo& pcm, int bitrate,
+                       TMp4Tags tags) {
     TAvFileFormat format;
     format.Encoder = "aac";
     format.Muxer = "ipod"; // MP4 as .m4a players expect it
     format.CodecName = "AAC";
     format.Container = "MP4";
     format.MuxerOptions = {{"movflags", "+faststart"}};
-    format.Finish = [tags = std::move(tags)](const std::string& written, std::string* error) mutable {
+    format.Finish = [tags = std::move(tags)](const std::string& written,
+                                             std::string* error) mutable {
         if (tags.Items().empty() || tags.Save(written, true))
             return true;
         *error = "cannot write the tags of \"" + written + "\": " + tags.LastError();

@@ -12,8 +12,8 @@
 namespace bw {
 
 // The sample rates FFmpeg's AAC encoder takes, high to low.
-inline constexpr std::array<int, 13> kAacSampleRates{96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                                     22050, 16000, 12000, 11025, 8000,  7350};
+inline constexpr std::array<int, 13> kAacSampleRates{
+    96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350};
 
 // The rate a source of sourceRate Hz is encoded at: its own where the encoder takes it, else
 // the lowest offered rate above it, else the highest one.

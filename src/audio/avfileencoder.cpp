@@ -52,7 +52,9 @@ std::string AvText(int averror) {
 }
 
 std::string ChannelText(int channels) {
-    return channels == 1 ? "mono" : channels == 2 ? "stereo" : std::to_string(channels) + " channels";
+    return channels == 1   ? "mono"
+           : channels == 2 ? "stereo"
+                           : std::to_string(channels) + " channels";
 }
 
 // The sample at p, of the width the stream delivers, as the encoders' float.
@@ -64,9 +66,9 @@ template <int Bytes> float SampleAt(const std::byte* p) {
         std::memcpy(&s, p, sizeof s);
         return static_cast<float>(s) / 32768.0f;
     } else {
-        const auto s = static_cast<int32_t>(std::to_integer<uint32_t>(p[0]) |
-                                            std::to_integer<uint32_t>(p[1]) << 8 |
-                                            static_cast<uint32_t>(std::to_integer<int8_t>(p[2])) << 16);
+        const auto s = static_cast<int32_t>(
+            std::to_integer<uint32_t>(p[0]) | std::to_integer<uint32_t>(p[1]) << 8 |
+            static_cast<uint32_t>(std::to_integer<int8_t>(p[2])) << 16);
         return static_cast<float>(s) / 8388608.0f;
     }
 }
@@ -156,11 +158,13 @@ bool TAvFileEncoder::Impl::OpenCodec(const TChannelInfo& pcm, int bitrate) {
     }
     // The encoders used take planar float only; the conversion below is written for that.
     if (!encoder->sample_fmts || encoder->sample_fmts[0] != AV_SAMPLE_FMT_FLTP) {
-        lastError = "the " + name + " encoder wants a sample format this program does not convert to";
+        lastError =
+            "the " + name + " encoder wants a sample format this program does not convert to";
         return false;
     }
-    const std::string refused = "the " + name + " encoder does not take " + std::to_string(bitrate) +
-                                " bits per second at " + std::to_string(pcm.SampleRate) + " Hz in " +
+    const std::string refused = "the " + name + " encoder does not take " +
+                                std::to_string(bitrate) + " bits per second at " +
+                                std::to_string(pcm.SampleRate) + " Hz in " +
                                 ChannelText(pcm.Channels);
     if (!ChooseLayout(encoder, pcm, &codec->ch_layout)) {
         lastError = refused;
@@ -206,7 +210,8 @@ bool TAvFileEncoder::Impl::OpenFile() {
     AVFormatContext* raw = nullptr;
     int r = avformat_alloc_output_context2(&raw, nullptr, format.Muxer, url.c_str());
     if (r < 0 || !raw) {
-        lastError = "the " + std::string(format.Container) + " writer is not available (" + AvText(r) + ")";
+        lastError =
+            "the " + std::string(format.Container) + " writer is not available (" + AvText(r) + ")";
         return false;
     }
     output.reset(raw);
@@ -306,7 +311,9 @@ void TAvFileEncoder::Impl::Release() {
 
 TAvFileEncoder::TAvFileEncoder() : impl_(std::make_unique<Impl>()) {}
 
-TAvFileEncoder::~TAvFileEncoder() { Close(); }
+TAvFileEncoder::~TAvFileEncoder() {
+    Close();
+}
 
 bool TAvFileEncoder::Open(const std::string& path, TAvFileFormat format, const TChannelInfo& pcm,
                           int bitrate) {
@@ -321,7 +328,8 @@ bool TAvFileEncoder::Open(const std::string& path, TAvFileFormat format, const T
         return false;
     }
     if (pcm.SampleRate <= 0) {
-        d.lastError = "the " + name + " encoder does not take " + std::to_string(pcm.SampleRate) + " Hz";
+        d.lastError =
+            "the " + name + " encoder does not take " + std::to_string(pcm.SampleRate) + " Hz";
         return false;
     }
     if (bitrate <= 0) {
@@ -347,7 +355,8 @@ bool TAvFileEncoder::Write(std::span<const std::byte> pcm) {
     }
     if (d.failed)
         return false;
-    const size_t blockAlign = static_cast<size_t>(d.channels) * static_cast<size_t>(d.bytesPerSample);
+    const size_t blockAlign =
+        static_cast<size_t>(d.channels) * static_cast<size_t>(d.bytesPerSample);
     const size_t frameBytes = static_cast<size_t>(d.frameSize) * blockAlign;
     d.framesWritten += pcm.size() / blockAlign;
     // Fill up what is left over from the last call, then encode straight from the input.
@@ -377,7 +386,8 @@ bool TAvFileEncoder::Close() {
     if (!d.open)
         return d.closeResult;
     bool ok = !d.failed;
-    const size_t blockAlign = static_cast<size_t>(d.channels) * static_cast<size_t>(d.bytesPerSample);
+    const size_t blockAlign =
+        static_cast<size_t>(d.channels) * static_cast<size_t>(d.bytesPerSample);
     if (ok && !d.pending.empty())
         ok = d.EncodeFrame(d.pending.data(), static_cast<int>(d.pending.size() / blockAlign));
     if (ok) {
@@ -396,7 +406,8 @@ bool TAvFileEncoder::Close() {
     const int ioError = pb->error;
     const int closeError = avio_closep(&pb); // frees pb whatever it returns
     if (ok && (ioError < 0 || closeError < 0))
-        ok = d.Fail("cannot finish \"" + d.path + "\": " + AvText(ioError < 0 ? ioError : closeError));
+        ok = d.Fail("cannot finish \"" + d.path +
+                    "\": " + AvText(ioError < 0 ? ioError : closeError));
     std::string finishError;
     if (ok && d.format.Finish && !d.format.Finish(d.path, &finishError))
         ok = d.Fail(finishError);
@@ -405,8 +416,14 @@ bool TAvFileEncoder::Close() {
     return ok;
 }
 
-bool TAvFileEncoder::IsOpen() const { return impl_->open; }
-uint64_t TAvFileEncoder::FramesWritten() const { return impl_->framesWritten; }
-const std::string& TAvFileEncoder::LastError() const { return impl_->lastError; }
+bool TAvFileEncoder::IsOpen() const {
+    return impl_->open;
+}
+uint64_t TAvFileEncoder::FramesWritten() const {
+    return impl_->framesWritten;
+}
+const std::string& TAvFileEncoder::LastError() const {
+    return impl_->lastError;
+}
 
 } // namespace bw

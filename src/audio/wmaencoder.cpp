@@ -17,7 +17,8 @@ bool TWmaEncoder::Open(const std::string& path, int sampleRate, int channels, in
     encoder_.Close();
     error_.clear();
     if (channels != 1 && channels != 2) {
-        error_ = "the WMA encoder takes mono or stereo, not " + std::to_string(channels) + " channels";
+        error_ =
+            "the WMA encoder takes mono or stereo, not " + std::to_string(channels) + " channels";
         return false;
     }
     TAvFileFormat format;

@@ -25,7 +25,9 @@ constexpr int kResampledEncodingStart = 90;
 bool EncodeAac(TItemContext& context, TAudioStream& stream, int bitrate, int gaugeFrom) {
     const TmyMusicFile& item = context.CurrentJob();
     const std::string& target = item.TargetPath;
-    const auto fail = [&](const std::string& why) { return FailItem(context, CantCreateFileMessage(target) + "\n" + why); };
+    const auto fail = [&](const std::string& why) {
+        return FailItem(context, CantCreateFileMessage(target) + "\n" + why);
+    };
     context.ClearCancelCurrent();
     TPendingOutput pending(target);
     TAacEncoder encoder;
@@ -43,7 +45,8 @@ bool EncodeAac(TItemContext& context, TAudioStream& stream, int bitrate, int gau
         }
         if (!encoder.Write(std::span(block.data(), static_cast<size_t>(n))))
             return fail(encoder.LastError());
-        percent = gaugeFrom + ProgressPercent(stream.Position(), stream.LengthBytes()) * (100 - gaugeFrom) / 100;
+        percent = gaugeFrom + ProgressPercent(stream.Position(), stream.LengthBytes()) *
+                                  (100 - gaugeFrom) / 100;
         context.SetItemPercent(percent);
         context.ProcessEvents();
         if (context.CancelCurrent()) {
@@ -57,9 +60,11 @@ bool EncodeAac(TItemContext& context, TAudioStream& stream, int bitrate, int gau
     if (!encoder.Close())
         return fail(encoder.LastError());
     const TFedAudio fed{encoder.FramesWritten(), stream.Info().SampleRate};
-    if (const std::string bad = CheckDecodedLength(pending.TemporaryPath(), fed, kAacLongerFrames); !bad.empty())
-        return FailItem(context, "Encoding \"" + target + "\" failed: the file the AAC encoder wrote is incomplete: " +
-                                     bad + ".");
+    if (const std::string bad = CheckDecodedLength(pending.TemporaryPath(), fed, kAacLongerFrames);
+        !bad.empty())
+        return FailItem(
+            context, "Encoding \"" + target +
+                         "\" failed: the file the AAC encoder wrote is incomplete: " + bad + ".");
     CarryCover(context, pending.TemporaryPath(), TCoverTarget::Mp4);
     context.SetItemPercent(100);
     if (std::string why; !pending.Commit(why))
@@ -85,9 +90,9 @@ bool RunAacTarget(TItemContext& context, const TAacOptions& options) {
     const std::string& target = context.CurrentJob().TargetPath;
     if (options.AACBitrate < kAacMinKbps || options.AACBitrate > kAacMaxKbps)
         return FailItem(context, "Can't encode \"" + target + "\": the AAC bit rate " +
-                                     std::to_string(options.AACBitrate) + " kbit/s is not between " +
-                                     std::to_string(kAacMinKbps) + " and " + std::to_string(kAacMaxKbps) +
-                                     " kbit/s.");
+                                     std::to_string(options.AACBitrate) +
+                                     " kbit/s is not between " + std::to_string(kAacMinKbps) +
+                                     " and " + std::to_string(kAacMaxKbps) + " kbit/s.");
     const int bitrate = options.AACBitrate * 1000;
     TAudioStream& source = context.ConversionStream();
     const TChannelInfo info = source.Info();
@@ -109,7 +114,8 @@ bool RunAacTarget(TItemContext& context, const TAacOptions& options) {
     TAudioError error = TAudioError::Ok;
     const auto stream = TAudioStream::OpenFile(resampled.Path(), &error);
     if (!stream)
-        return FailItem(context, CantCreateFileMessage(target) + "\nThe resampled audio can't be read (error code " +
+        return FailItem(context, CantCreateFileMessage(target) +
+                                     "\nThe resampled audio can't be read (error code " +
                                      std::to_string(static_cast<int>(error)) + ").");
     return EncodeAac(context, *stream, bitrate, kResampledEncodingStart);
 }

@@ -51,7 +51,8 @@ std::optional<TAtom> ParseHeader(std::span<const std::byte> head, uint64_t pos, 
 
 // The atoms of data[from, to), in their order; nothing when one of them runs past the end.
 // Fewer than eight bytes left at the end (a terminator some writers add) end the walk.
-std::optional<std::vector<TAtom>> Children(std::span<const std::byte> data, uint64_t from, uint64_t to) {
+std::optional<std::vector<TAtom>> Children(std::span<const std::byte> data, uint64_t from,
+                                           uint64_t to) {
     std::vector<TAtom> atoms;
     for (uint64_t pos = from; to - pos >= 8;) {
         const auto atom = ParseHeader(data.subspan(pos, std::min<uint64_t>(16, to - pos)), pos, to);
@@ -64,7 +65,8 @@ std::optional<std::vector<TAtom>> Children(std::span<const std::byte> data, uint
 }
 
 const TAtom* FindAtom(const std::vector<TAtom>& atoms, std::string_view type) {
-    const auto it = std::find_if(atoms.begin(), atoms.end(), [&](const TAtom& a) { return a.Type == type; });
+    const auto it =
+        std::find_if(atoms.begin(), atoms.end(), [&](const TAtom& a) { return a.Type == type; });
     return it == atoms.end() ? nullptr : &*it;
 }
 
@@ -150,8 +152,9 @@ void PutItem(std::vector<std::byte>& out, const TMp4Item& item) {
     const size_t start = BeginAtom(out, freeform ? "----" : item.Key);
     if (freeform) {
         const std::string_view key = item.Key;
-        for (const auto& [type, text] : {std::pair{"mean", key.substr(kMp4Freeform.size(), colon - kMp4Freeform.size())},
-                                         std::pair{"name", key.substr(colon + 1)}}) {
+        for (const auto& [type, text] :
+             {std::pair{"mean", key.substr(kMp4Freeform.size(), colon - kMp4Freeform.size())},
+              std::pair{"name", key.substr(colon + 1)}}) {
             const size_t part = BeginAtom(out, type);
             PutU32(out, 0); // version, flags
             PutText(out, text);
@@ -192,7 +195,8 @@ TMp4Item ParseItem(std::span<const std::byte> data, const TAtom& atom) {
         understood = understood && !r.Failed();
     }
     if (atom.Type == "----") {
-        understood = understood && !mean.empty() && !name.empty() && mean.find(':') == std::string::npos;
+        understood =
+            understood && !mean.empty() && !name.empty() && mean.find(':') == std::string::npos;
         item.Key = std::string(kMp4Freeform) + mean + ":" + name;
     } else {
         item.Key = atom.Type;
@@ -216,19 +220,21 @@ public:
 
     // The new movie header; false when the old one does not walk.
     bool Build(std::vector<std::byte>& out) {
-        const auto moov = ParseHeader(movie_.first(std::min<size_t>(16, movie_.size())), 0, movie_.size());
+        const auto moov =
+            ParseHeader(movie_.first(std::min<size_t>(16, movie_.size())), 0, movie_.size());
         if (!moov)
             return false;
         const size_t start = BeginAtom(out, "moov");
-        return Container(out, *moov, "udta", start, [this](auto& o, const TAtom* udta) { return Udta(o, udta); });
+        return Container(out, *moov, "udta", start,
+                         [this](auto& o, const TAtom* udta) { return Udta(o, udta); });
     }
 
 private:
     // Copies the children of parent (whose new atom begins at start) but the first of type,
     // which rebuild makes (given null where there is none, then made last), and ends the atom.
     template <typename F>
-    bool Container(std::vector<std::byte>& out, const TAtom& parent, std::string_view type, size_t start,
-                   F rebuild) {
+    bool Container(std::vector<std::byte>& out, const TAtom& parent, std::string_view type,
+                   size_t start, F rebuild) {
         const auto kids = Children(movie_, parent.Body(), parent.End());
         if (!kids)
             return false;
@@ -251,7 +257,8 @@ private:
     bool Udta(std::vector<std::byte>& out, const TAtom* udta) {
         const size_t start = BeginAtom(out, "udta");
         if (udta)
-            return Container(out, *udta, "meta", start, [this](auto& o, const TAtom* meta) { return Meta(o, meta); });
+            return Container(out, *udta, "meta", start,
+                             [this](auto& o, const TAtom* meta) { return Meta(o, meta); });
         Meta(out, nullptr);
         EndAtom(out, start);
         return true;
@@ -286,7 +293,8 @@ private:
 // Moves the chunk offsets of every track (stco, co64) that point at or past from by delta:
 // the audio behind a movie header that changed its size. False when an offset table is
 // broken or an offset would no longer fit its 32 bits.
-bool ShiftChunkOffsets(std::vector<std::byte>& movie, uint64_t from, int64_t delta, std::string& error) {
+bool ShiftChunkOffsets(std::vector<std::byte>& movie, uint64_t from, int64_t delta,
+                       std::string& error) {
     const std::span<std::byte> bytes(movie);
     // The boxes on the way from the movie to the offset tables.
     const auto walk = [&](auto& self, const TAtom& parent, uint64_t childStart) -> bool {
@@ -296,7 +304,8 @@ bool ShiftChunkOffsets(std::vector<std::byte>& movie, uint64_t from, int64_t del
             return false;
         }
         for (const TAtom& kid : *kids) {
-            if (kid.Type == "trak" || kid.Type == "mdia" || kid.Type == "minf" || kid.Type == "stbl") {
+            if (kid.Type == "trak" || kid.Type == "mdia" || kid.Type == "minf" ||
+                kid.Type == "stbl") {
                 if (!self(self, kid, kid.Body()))
                     return false;
                 continue;
@@ -324,7 +333,8 @@ bool ShiftChunkOffsets(std::vector<std::byte>& movie, uint64_t from, int64_t del
                     return false;
                 }
                 for (size_t b = 0; b < width; ++b)
-                    bytes[at + b] = static_cast<std::byte>((offset >> (8 * (width - 1 - b))) & 0xFF);
+                    bytes[at + b] =
+                        static_cast<std::byte>((offset >> (8 * (width - 1 - b))) & 0xFF);
             }
         }
         return true;
@@ -393,7 +403,8 @@ bool TMp4Tags::Load(TTagSource& source) {
 }
 
 TMp4Item* TMp4Tags::Find(std::string_view key) {
-    const auto it = std::find_if(items_.begin(), items_.end(), [&](const TMp4Item& i) { return i.Key == key; });
+    const auto it =
+        std::find_if(items_.begin(), items_.end(), [&](const TMp4Item& i) { return i.Key == key; });
     return it == items_.end() ? nullptr : &*it;
 }
 
@@ -465,7 +476,8 @@ std::vector<TCoverArt> TMp4Tags::Covers() const {
 }
 
 bool TMp4Tags::SetCover(const TCoverArt& cover) {
-    const std::string mime = cover.MimeType.empty() ? GuessImageMimeType(cover.Data) : cover.MimeType;
+    const std::string mime =
+        cover.MimeType.empty() ? GuessImageMimeType(cover.Data) : cover.MimeType;
     const uint32_t type = mime == "image/jpeg" ? kMp4Jpeg : mime == "image/png" ? kMp4Png : 0;
     if (type == 0)
         return false;
@@ -501,7 +513,8 @@ bool TMp4Tags::Save(const std::string& path, bool fresh) {
         std::vector<TAtom> top;
         if (!WalkFile(source, top, error_))
             return false;
-        const auto moov = std::find_if(top.begin(), top.end(), [](const TAtom& a) { return a.Type == "moov"; });
+        const auto moov =
+            std::find_if(top.begin(), top.end(), [](const TAtom& a) { return a.Type == "moov"; });
         if (moov == top.end()) {
             error_ = "the file has no movie header (moov): it is no MP4 file";
             return false;

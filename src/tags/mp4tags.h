@@ -1,7 +1,7 @@
 #pragma once
 
 // The tags of an MP4 audio file (.m4a): the items of the iTunes list, moov/udta/meta/ilst.
-// Each item is an atom named by four bytes ("\xA9nam", "trkn", "covr") or a freeform one
+// Each item is an atom named by four bytes ("\251nam", "trkn", "covr") or a freeform one
 // ("----") named by a mean and a name; it holds one or more data atoms, each a type and
 // its bytes.
 
@@ -23,13 +23,14 @@ inline constexpr uint32_t kMp4Utf8 = 1;
 inline constexpr uint32_t kMp4Jpeg = 13;
 inline constexpr uint32_t kMp4Png = 14;
 
-// The item names of the text tags; the copyright sign is the byte 0xA9 in the file.
-inline constexpr std::string_view kMp4Title = "\xA9" "nam";
-inline constexpr std::string_view kMp4Artist = "\xA9" "ART";
-inline constexpr std::string_view kMp4Album = "\xA9" "alb";
-inline constexpr std::string_view kMp4Date = "\xA9" "day";
-inline constexpr std::string_view kMp4Genre = "\xA9" "gen";
-inline constexpr std::string_view kMp4Comment = "\xA9" "cmt";
+// The item names of the text tags; the copyright sign is the byte 0xA9 (octal 251) in the
+// file.
+inline constexpr std::string_view kMp4Title = "\251nam";
+inline constexpr std::string_view kMp4Artist = "\251ART";
+inline constexpr std::string_view kMp4Album = "\251alb";
+inline constexpr std::string_view kMp4Date = "\251day";
+inline constexpr std::string_view kMp4Genre = "\251gen";
+inline constexpr std::string_view kMp4Comment = "\251cmt";
 inline constexpr std::string_view kMp4Track = "trkn";
 inline constexpr std::string_view kMp4Cover = "covr";
 // A freeform item's key is this, its mean, a colon and its name:

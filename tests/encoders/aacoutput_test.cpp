@@ -5,14 +5,13 @@
 
 #include "audio/aacencoder.h"
 #include "encoders/aacoutput.h"
-#include "encoders/outputcheck.h"
 #include "encoders/convertertesthelp.h"
+#include "encoders/outputcheck.h"
 #include "shell/conversionrun.h"
 #include "support/scripteddialogs.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
 
 using namespace bw;
 using namespace bwtest;
@@ -28,7 +27,8 @@ struct TAacRun {
 };
 
 // Converts one row into folder at kbps; onEvents sees every breath the run takes.
-std::unique_ptr<TAacRun> ConvertToAac(const TConversionRow& row, const std::string& folder, int kbps,
+std::unique_ptr<TAacRun> ConvertToAac(const TConversionRow& row, const std::string& folder,
+                                      int kbps,
                                       const std::function<void(TConversionRun&)>& onEvents = {}) {
     auto out = std::make_unique<TAacRun>();
     out->Rows.push_back(row);
@@ -36,12 +36,15 @@ std::unique_ptr<TAacRun> ConvertToAac(const TConversionRow& row, const std::stri
     settings.OutputFolder = folder + "/";
     settings.OverwriteWithoutAsking = true;
     TRecordingObserver observer;
-    TConversionRun run(out->Rows, TTargetType::Wma, TEncoderOptions{}, settings, out->Dialogs, observer);
-    run.SetBackEnd(TTargetType::Wma, [kbps](TItemContext& c) { return RunAacTarget(c, TAacOptions{kbps}); });
+    TConversionRun run(out->Rows, TTargetType::Wma, TEncoderOptions{}, settings, out->Dialogs,
+                       observer);
+    run.SetBackEnd(TTargetType::Wma,
+                   [kbps](TItemContext& c) { return RunAacTarget(c, TAacOptions{kbps}); });
     if (onEvents)
         observer.OnEvents = [&] { onEvents(run); };
     run.Run();
-    out->Output = folder + "/" + std::filesystem::path(row.Item.SourcePath).stem().string() + ".wma";
+    out->Output =
+        folder + "/" + std::filesystem::path(row.Item.SourcePath).stem().string() + ".wma";
     return out;
 }
 
@@ -54,7 +57,9 @@ std::string ProbeStream(const std::string& path, const std::string& entry) {
 }
 
 size_t DecodedFrames(const std::string& path) {
-    return RunOk({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-ac", "1", "-f", "s16le", "-"}).size() / 2;
+    return RunOk({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-ac", "1", "-f", "s16le", "-"})
+               .size() /
+           2;
 }
 
 // The items as mutagen's MP4 class reads them, one line each.
@@ -65,7 +70,8 @@ std::string MutagenItems(const std::string& path) {
                   "for k in ['nam', 'ART', 'alb', 'day', 'gen', 'cmt']:\n"
                   "    print(k + '=' + '|'.join(t.get('\\xa9' + k, [])))\n"
                   "print('trkn=' + str(t.get('trkn')))\n"
-                  "print('covr=' + ','.join('%d:%d' % (c.imageformat, len(c)) for c in t.get('covr', [])))\n",
+                  "print('covr=' + ','.join('%d:%d' % (c.imageformat, len(c)) for c in "
+                  "t.get('covr', [])))\n",
                   path});
 }
 
@@ -83,8 +89,8 @@ TEST(AacOutput, EverySourceKindWithTagsAndCover) {
         sources.push_back(dir.File("odd" + std::to_string(rate) + ".wav"));
         MakeTone(sources.back(), 1.5, rate, 1);
     }
-    RunOk({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "color=c=red:s=16x16", "-frames:v", "1",
-           dir.File("cover.jpg")});
+    RunOk({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "color=c=red:s=16x16",
+           "-frames:v", "1", dir.File("cover.jpg")});
     const size_t coverBytes = ReadAll(dir.File("cover.jpg")).size();
     for (const std::string& source : sources) {
         SCOPED_TRACE(source);
@@ -103,21 +109,27 @@ TEST(AacOutput, EverySourceKindWithTagsAndCover) {
 
         const int sourceRate = std::stoi(ProbeStream(source, "sample_rate"));
         const int rate = AacSampleRate(sourceRate);
-        EXPECT_EQ(ProbeStream(run->Output, "codec_name,profile,sample_rate"), "aac\nLC\n" + std::to_string(rate));
+        EXPECT_EQ(ProbeStream(run->Output, "codec_name,profile,sample_rate"),
+                  "aac\nLC\n" + std::to_string(rate));
         const double expected = static_cast<double>(DecodedFrames(source)) * rate / sourceRate;
         const auto frames = static_cast<double>(DecodedFrames(run->Output));
         EXPECT_GE(frames, expected - (rate == sourceRate ? 0 : 64));
-        EXPECT_LE(frames, expected + static_cast<double>(kAacLongerFrames) + (rate == sourceRate ? 0 : 64));
+        EXPECT_LE(frames,
+                  expected + static_cast<double>(kAacLongerFrames) + (rate == sourceRate ? 0 : 64));
         // The output check's bounds, on both sides: the file may decode to what it was fed or
         // up to one frame of the encoder longer, never shorter.
         const auto decoded = static_cast<uint64_t>(frames);
-        for (const auto& [fed, holds] : {std::pair{decoded, true}, {decoded - kAacLongerFrames, true},
-                                         {decoded - kAacLongerFrames - 1, false}, {decoded + 1, false}})
-            EXPECT_EQ(CheckDecodedLength(run->Output, {fed, rate}, kAacLongerFrames).empty(), holds) << fed;
+        for (const auto& [fed, holds] : {std::pair{decoded, true},
+                                         {decoded - kAacLongerFrames, true},
+                                         {decoded - kAacLongerFrames - 1, false},
+                                         {decoded + 1, false}})
+            EXPECT_EQ(CheckDecodedLength(run->Output, {fed, rate}, kAacLongerFrames).empty(), holds)
+                << fed;
 
-        EXPECT_EQ(MutagenItems(run->Output), "nam=Tïtle \"quoted\"\nART=Ärtist\nalb=Album\nday=1999\n"
-                                             "gen=Jazz\ncmt=Comment\ntrkn=[(7, 0)]\ncovr=13:" +
-                                                 std::to_string(coverBytes) + "\n");
+        EXPECT_EQ(MutagenItems(run->Output),
+                  "nam=Tïtle \"quoted\"\nART=Ärtist\nalb=Album\nday=1999\n"
+                  "gen=Jazz\ncmt=Comment\ntrkn=[(7, 0)]\ncovr=13:" +
+                      std::to_string(coverBytes) + "\n");
         const std::string head = RunOk({"head", "-c", "4096", run->Output});
         EXPECT_LT(head.find("moov"), head.find("mdat")) << "the index must come before the audio";
     }
@@ -136,8 +148,9 @@ TEST(AacOutput, BitRateReachesTheEncoder) {
         const auto run = ConvertToAac(row, out.Path().string(), kbps);
         if (kbps < kAacMinKbps || kbps > kAacMaxKbps) {
             EXPECT_EQ(run->Rows[0].Status, "Error");
-            EXPECT_NE(run->Dialogs.Shown.at(0).Text.find("bit rate " + std::to_string(kbps) + " kbit/s"),
-                      std::string::npos);
+            EXPECT_NE(
+                run->Dialogs.Shown.at(0).Text.find("bit rate " + std::to_string(kbps) + " kbit/s"),
+                std::string::npos);
             EXPECT_TRUE(FolderEntries(out.Path().string()).empty());
             continue;
         }
@@ -145,8 +158,8 @@ TEST(AacOutput, BitRateReachesTheEncoder) {
         // The encoder spends at most the rate asked for (less where the audio needs less):
         // the same as FFmpeg's command line spends asked for the same.
         const std::string reference = out.File("reference.m4a");
-        RunOk({"ffmpeg", "-nostdin", "-v", "error", "-i", source, "-c:a", "aac", "-b:a", std::to_string(kbps) + "k",
-               reference});
+        RunOk({"ffmpeg", "-nostdin", "-v", "error", "-i", source, "-c:a", "aac", "-b:a",
+               std::to_string(kbps) + "k", reference});
         const double expected = std::stod(ProbeStream(reference, "bit_rate"));
         EXPECT_NEAR(std::stod(ProbeStream(run->Output, "bit_rate")), expected, expected / 50);
     }
@@ -161,7 +174,8 @@ TEST(AacOutput, FailureLeavesAnExistingTargetUntouched) {
     for (const std::string fault : {"full disk", "source cut", "cancel"}) {
         SCOPED_TRACE(fault);
         const std::string source = dir.File("song.wav");
-        std::filesystem::copy_file(master, source, std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(master, source,
+                                   std::filesystem::copy_options::overwrite_existing);
         TTempDir out;
         const std::string old = out.File("song.wma");
         WriteAll(old, kOldBytes);
@@ -181,6 +195,7 @@ TEST(AacOutput, FailureLeavesAnExistingTargetUntouched) {
         EXPECT_EQ(ReadAll(old), kOldBytes);
         EXPECT_EQ(FolderEntries(out.Path().string()), std::vector<std::string>{"song.wma"});
         const std::string& status = run->Rows[0].Status;
-        EXPECT_TRUE(fault == "cancel" ? status.ends_with("% Canceled") : status == "Error") << status;
+        EXPECT_TRUE(fault == "cancel" ? status.ends_with("% Canceled") : status == "Error")
+            << status;
     }
 }

@@ -35,9 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!tags.Load(source))
         return 0;
     const auto list = tags.BuildList();
-    const std::string file = Atom("ftyp", std::string("M4A ") + std::string(4, '\0')) +
-                             Atom("moov", Atom("udta", Atom("meta", std::string(4, '\0') +
-                                                                         std::string(reinterpret_cast<const char*>(list.data()), list.size()))));
+    const std::string file =
+        Atom("ftyp", std::string("M4A ") + std::string(4, '\0')) +
+        Atom("moov",
+             Atom("udta", Atom("meta", std::string(4, '\0') +
+                                           std::string(reinterpret_cast<const char*>(list.data()),
+                                                       list.size()))));
     bw::TMemorySource written({reinterpret_cast<const std::byte*>(file.data()), file.size()});
     bw::TMp4Tags back;
     if (!back.Load(written) || back.Items().size() != tags.Items().size())
