@@ -23,9 +23,10 @@ TCoverTarget CoverTargetOf(TTargetType target) {
         return TCoverTarget::Wma;
     case TTargetType::WavPack:
         return TCoverTarget::WavPack;
+    case TTargetType::Aac:
+        return TCoverTarget::Mp4;
     case TTargetType::Wav:
     case TTargetType::Opus: // opusenc takes the picture as it writes the file
-    case TTargetType::Aac:
         break;
     }
     return TCoverTarget::Wav;
@@ -51,19 +52,28 @@ std::optional<TCoverArt> CoverToCarry(TItemContext& context) {
     return cover;
 }
 
-void CarryCover(TItemContext& context, const std::string& written, TTargetType target) {
+namespace {
+
+void CarryCoverInto(TItemContext& context, const std::string& written, TCoverTarget kind) {
     // WAV holds no pictures; WMA would get one only as a video stream, which players show
-    // as a film. Opus outputs get theirs from the encoder, AAC outputs from their writer.
-    if (!context.CarryCovers() || target == TTargetType::Wav || target == TTargetType::Wma ||
-        target == TTargetType::Opus || target == TTargetType::Aac)
+    // as a film.
+    if (!context.CarryCovers() || kind == TCoverTarget::Wav || kind == TCoverTarget::Wma)
         return;
     const auto cover = CoverToCarry(context);
     if (!cover)
         return;
     std::string note;
-    WriteFrontCover(written, CoverTargetOf(target), *cover, &note, true);
+    WriteFrontCover(written, kind, *cover, &note, true);
     if (!note.empty())
         context.AddNote(note);
+}
+
+} // namespace
+
+void CarryCover(TItemContext& context, const std::string& written, TTargetType target) {
+    // Opus outputs get theirs from the encoder.
+    if (target != TTargetType::Opus)
+        CarryCoverInto(context, written, CoverTargetOf(target));
 }
 
 } // namespace bw

@@ -2,6 +2,7 @@
 
 #include "encoders/itemcontext.h"
 #include "encoders/targettype.h"
+#include "tags/covers.h"
 
 #include "tags/picture.h"
 

@@ -160,20 +160,19 @@ std::string CheckMpcPackets(const std::string& path) {
 }
 
 // Decodes the end of the file: it must decode, and (where the decoder can tell positions
-// to the sample) reach where the audio fed in ends (expected sample frames, at the
-// output's rate). Empty when it does.
-std::string CheckEndDecodes(TTargetType target, const std::string& path, uint64_t expected,
-                            uint64_t tolerance) {
+// to the sample: exactPositions) reach where the audio fed in ends (expected sample frames,
+// at the output's rate), and go at most longer frames past it. Empty when it does.
+std::string CheckEndDecodes(const std::string& path, uint64_t expected, uint64_t tolerance,
+                            bool exactPositions, uint64_t longer = UINT64_MAX) {
     TAudioError error = TAudioError::Ok;
     auto stream = TAudioStream::OpenFile(path, &error, TChannelPolicy::KeepAll);
     if (!stream)
         return "it cannot be decoded (error code " + std::to_string(static_cast<int>(error)) + ")";
     const TChannelInfo info = stream->Info();
     const auto blockAlign = static_cast<uint64_t>(info.BlockAlign());
-    // Musepack seeks only to its packets of 64 frames (1.7 s at 44.1 kHz) and the length
-    // the library estimates for it may fall short: go back far enough, and leave the end
-    // to its packet count.
-    const bool exactPositions = target != TTargetType::Mpc;
+    // Where positions are not exact (Musepack seeks only to its packets of 64 frames, 1.7 s
+    // at 44.1 kHz, and the length the library estimates for it may fall short): go back far
+    // enough, and leave the end to the format's own count.
     const auto window = static_cast<uint64_t>(info.SampleRate) * (exactPositions ? 1 : 4);
     uint64_t from = expected;
     if (!exactPositions && stream->LengthBytes() > 0)
@@ -191,7 +190,8 @@ std::string CheckEndDecodes(TTargetType target, const std::string& path, uint64_
         decoded += static_cast<uint64_t>(n);
     }
     const uint64_t end = stream->Position() / blockAlign;
-    if (decoded == 0 || (exactPositions && end + tolerance < expected))
+    if (decoded == 0 || (exactPositions && (end + tolerance < expected ||
+                                            (end > expected && end - expected > longer))))
         return "it decodes to " + std::to_string(end) + " of " + std::to_string(expected) +
                " samples";
     return {};
@@ -278,7 +278,11 @@ std::string CheckEncoderOutput(TTargetType target, const std::string& path, cons
     if (target == TTargetType::Mpc)
         if (std::string bad = CheckMpcPackets(path); !bad.empty())
             return bad;
-    return CheckEndDecodes(target, path, expected, tolerance);
+    return CheckEndDecodes(path, expected, tolerance, target != TTargetType::Mpc);
+}
+
+std::string CheckDecodedLength(const std::string& path, const TFedAudio& fed, uint64_t longer) {
+    return CheckEndDecodes(path, fed.Frames, 0, true, longer);
 }
 
 } // namespace bw

@@ -23,6 +23,11 @@ struct TFedAudio {
 // not, as a sentence for the user.
 std::string CheckEncoderOutput(TTargetType target, const std::string& path, const TFedAudio& fed);
 
+// Checks an output written in-process at the rate it was fed: its end decodes, at fed.Frames
+// sample frames or up to longer frames after (an encoder that pads its last frame). Empty
+// when it does, else why not, as a sentence for the user.
+std::string CheckDecodedLength(const std::string& path, const TFedAudio& fed, uint64_t longer);
+
 // The sample count an MP3 file's LAME/Xing header records, the encoder's delay and padding
 // taken off; -1 when it has no such header. Its sample rate goes to *rate.
 int64_t Mp3RecordedSamples(const std::string& path, int* rate);

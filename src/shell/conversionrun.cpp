@@ -5,6 +5,7 @@
 #include "cd/cdtrackstream.h"
 #include "common/outputfile.h"
 #include "tags/cdatrack.h"
+#include "encoders/aacoutput.h"
 #include "encoders/apeoutput.h"
 #include "encoders/externalencoder.h"
 #include "encoders/itemcontext.h"
@@ -58,6 +59,7 @@ TConversionRun::TConversionRun(std::vector<TConversionRow>& rows, TTargetType ta
     SetBackEnd(TTargetType::Wav, [this](TItemContext& c) { return RunWavTarget(c, options_.Wav); });
     SetBackEnd(TTargetType::Wma, [this](TItemContext& c) { return RunWmaTarget(c, options_.Wma); });
     SetBackEnd(TTargetType::Ape, [this](TItemContext& c) { return RunApeTarget(c, options_.Ape); });
+    SetBackEnd(TTargetType::Aac, [this](TItemContext& c) { return RunAacTarget(c, options_.Aac); });
     // A target whose writer this build lacks fails its rows with a reason instead of
     // writing nothing and saying "Done".
     for (int i = 0; i < kTargetTypeCount; ++i) {

@@ -5,6 +5,7 @@
 #include "tags/apetag.h"
 #include "tags/flacfile.h"
 #include "tags/id3v2.h"
+#include "tags/mp4tags.h"
 #include "tags/oggvorbis.h"
 #include "tags/tagsource.h"
 #include "tags/textcodec.h"
@@ -118,6 +119,28 @@ bool WriteApeCover(const std::string& path, const TCoverArt& cover, std::string_
     return true;
 }
 
+bool WriteMp4Cover(const std::string& path, const TCoverArt& cover, std::string* note, bool fresh) {
+    TMp4Tags tags;
+    if (!tags.Load(path)) {
+        SetPictureWhy(note, CouldNotWrite(tags.LastError()));
+        return false;
+    }
+    if (cover.Data.size() > kMaxCoverBytes) {
+        SetPictureWhy(note, TooLarge(cover, "an MP4 file"));
+        return true;
+    }
+    if (!tags.SetCover(cover)) {
+        SetPictureWhy(note, "The cover art (" + (cover.MimeType.empty() ? std::string("of an unknown kind") : cover.MimeType) +
+                                ") is neither JPEG nor PNG, the kinds an MP4 file holds, and was left out.");
+        return true;
+    }
+    if (!tags.Save(path, fresh)) {
+        SetPictureWhy(note, CouldNotWrite(tags.LastError()));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::optional<TCoverArt> ReadEmbeddedCover(TTagSource& source, std::string* why) {
@@ -136,6 +159,8 @@ std::optional<TCoverArt> ReadEmbeddedCover(TTagSource& source, std::string* why)
                 ReadOggPictures(source, start, picked.AsOffer(), why);
         }
     }
+    if (!picked.Done())
+        TMp4Tags::ReadPictures(source, picked.AsOffer(), why);
     if (!picked.Done())
         TWMAfile::ReadPictures(source, picked.AsOffer(), why);
     if (!picked.Done())
@@ -219,6 +244,8 @@ bool WriteFrontCover(const std::string& outputPath, TCoverTarget kind, const TCo
         return WriteApeCover(outputPath, cover, "a Musepack file", note);
     case TCoverTarget::WavPack:
         return WriteApeCover(outputPath, cover, "a WavPack file", note);
+    case TCoverTarget::Mp4:
+        return WriteMp4Cover(outputPath, cover, note, fresh);
     case TCoverTarget::Wma:
     case TCoverTarget::Wav:
         // FFmpeg would store a WMA picture as a video stream, which players show as video.

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/../.."
 build=${BW_FUZZ_BUILD_DIR:-build-fuzz}
 seconds=${BW_FUZZ_SECONDS:-20}
 targets=(fuzz_id3v1 fuzz_id3v2 fuzz_apetag fuzz_mpegaudio fuzz_wavfile fuzz_wmafile fuzz_oggvorbis
-         fuzz_flacfile fuzz_monkey fuzz_wavpackfile fuzz_mpegplus fuzz_cdatrack fuzz_cuesheet fuzz_covers)
+         fuzz_flacfile fuzz_monkey fuzz_wavpackfile fuzz_mpegplus fuzz_cdatrack fuzz_cuesheet fuzz_covers fuzz_mp4tags)
 
 source scripts/buildenv.sh
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${bw_launcher[@]}" \

@@ -44,9 +44,12 @@ void MakeApe(const std::string& wav, const std::string& path) {
 
 // Prints the hex of the first picture's bytes and the title, as mutagen reads the file.
 constexpr const char* kReadBack = R"(
-import sys, base64, mutagen, mutagen.id3, mutagen.flac, mutagen.apev2
+import sys, base64, mutagen, mutagen.id3, mutagen.flac, mutagen.apev2, mutagen.mp4
 p, kind = sys.argv[1], sys.argv[2]
-if kind == 'mp3':
+if kind == 'mp4':
+    t = mutagen.mp4.MP4(p).tags; pics = t.get('covr', []); data = bytes(pics[0]) if pics else b''
+    title = t.get('\xa9nam', [''])[0]; n = len(pics)
+elif kind == 'mp3':
     t = mutagen.id3.ID3(p); pic = t.getall('APIC'); data = pic[0].data if pic else b''
     title = str(t['TIT2']) if 'TIT2' in t else ''; n = len(pic)
 elif kind == 'flac':
@@ -109,6 +112,9 @@ TEST_F(CoverFiles, EverySourceKindIntoEveryOutputKind) {
     MakeApe(wav_, at("s.ape"));
     RunOk({"ffmpeg", "-v", "error", "-i", wav_, "-c:a", "wmav2", at("s.wma")});
     RunOk({"ffmpeg", "-v", "error", "-i", wav_, "-c:a", "libopus", at("s.opus")});
+    RunOk({"ffmpeg", "-v", "error", "-i", wav_, "-c:a", "aac", at("s.m4a")});
+    Python("import sys, mutagen.mp4 as m\nf = m.MP4(sys.argv[1]); f['covr'] = [m.MP4Cover(open(sys.argv[2],'rb').read(), m.MP4Cover.FORMAT_PNG)]; f.save()\n",
+           {at("s.m4a"), png_});
     Python("import sys, base64, mutagen, mutagen.flac, mutagen.apev2, mutagen.asf, struct\n"
            "img = open(sys.argv[1],'rb').read()\n"
            "pic = mutagen.flac.Picture(); pic.type = 3; pic.mime = 'image/png'; pic.data = img\n"
@@ -127,7 +133,7 @@ TEST_F(CoverFiles, EverySourceKindIntoEveryOutputKind) {
         {"s.flac", {png, "image/png"}},     {"s.ogg", {png, "image/png"}},
         {"s.mpc", {png, "image/png"}},      {"s.wv", {png, "image/png"}},
         {"s.ape", {png, "image/png"}},      {"s.wma", {png, "image/png"}},
-        {"s.opus", {png, "image/png"}}};
+        {"s.opus", {png, "image/png"}},    {"s.m4a", {png, "image/png"}}};
 
     // Outputs of every kind, made by the encoders the conversion uses, each with a title.
     const std::string outs = (dir_.Path() / "out").string();
@@ -148,10 +154,17 @@ TEST_F(CoverFiles, EverySourceKindIntoEveryOutputKind) {
     bw::TAPETag ape;
     ape.AddItem("Title", "Title one");
     ASSERT_TRUE(ape.Save(out("o.ape")));
+    // MP4 with its index behind the audio and in front of it (the audio moves as it grows),
+    // and an item of mutagen's own that must stay.
+    RunOk({"ffmpeg", "-v", "error", "-i", wav_, "-c:a", "aac", "-metadata", "title=Title one", out("o.m4a")});
+    RunOk({"ffmpeg", "-v", "error", "-i", out("o.m4a"), "-c", "copy", "-movflags", "+faststart", out("f.m4a")});
+    Python("import sys, mutagen.mp4\nf = mutagen.mp4.MP4(sys.argv[1]); f['----:com.apple.iTunes:MOOD'] = [b'calm']; f.save()\n",
+           {out("o.m4a")});
     const std::vector<std::tuple<std::string, TCoverTarget, std::string>> targets = {
         {"o.mp3", TCoverTarget::Mp3, "mp3"}, {"o.flac", TCoverTarget::Flac, "flac"},
         {"o.ogg", TCoverTarget::OggVorbis, "ogg"}, {"o.mpc", TCoverTarget::Musepack, "ape"},
-        {"o.ape", TCoverTarget::Ape, "ape"}};
+        {"o.ape", TCoverTarget::Ape, "ape"}, {"o.m4a", TCoverTarget::Mp4, "mp4"},
+        {"f.m4a", TCoverTarget::Mp4, "mp4"}};
     std::map<std::string, std::vector<std::byte>> audio;
     for (const auto& [name, kind, check] : targets)
         audio[name] = FfmpegDecode(out(name));
@@ -192,6 +205,9 @@ TEST_F(CoverFiles, EverySourceKindIntoEveryOutputKind) {
             }
         }
     }
+    EXPECT_EQ(Python("import sys, mutagen.mp4\nprint(mutagen.mp4.MP4(sys.argv[1])['----:com.apple.iTunes:MOOD'][0].decode())\n",
+                     {out("s.wma.o.m4a")}),
+              "calm\n");
     // Nothing is left beside the outputs but the outputs.
     for (const auto& name : FolderEntries(outs))
         EXPECT_NE(name[0], '.') << name;
@@ -406,7 +422,8 @@ TEST_F(CoverFiles, FailedWritesLeaveTheOutputAlone) {
     cover.Data = ReadAll(jpeg_);
     const std::string outs = (dir_.Path() / "out").string();
     std::filesystem::create_directory(outs);
-    for (const auto& [name, kind] : {std::pair{"x.flac", TCoverTarget::Flac}, {"x.ogg", TCoverTarget::OggVorbis}}) {
+    for (const auto& [name, kind] : {std::pair{"x.flac", TCoverTarget::Flac}, {"x.ogg", TCoverTarget::OggVorbis},
+                                     {"x.m4a", TCoverTarget::Mp4}}) {
         SCOPED_TRACE(name);
         const std::string path = outs + "/" + name;
         std::filesystem::copy_file(wav_, path); // not what the name says
@@ -427,7 +444,7 @@ TEST_F(CoverFiles, FailedWritesLeaveTheOutputAlone) {
     EXPECT_FALSE(written);
     EXPECT_EQ(note, "The cover art could not be written: cannot start vorbiscomment: No such file or directory");
     EXPECT_EQ(ReadAll(ogg), before);
-    EXPECT_EQ(FolderEntries(outs), (std::vector<std::string>{"x.flac", "x.ogg", "y.ogg"}));
+    EXPECT_EQ(FolderEntries(outs), (std::vector<std::string>{"x.flac", "x.m4a", "x.ogg", "y.ogg"}));
 }
 
 } // namespace

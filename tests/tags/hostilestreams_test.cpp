@@ -7,6 +7,7 @@
 #include "tags/flacfile.h"
 #include "tags/monkey.h"
 #include "tags/mpegaudio.h"
+#include "tags/mp4tags.h"
 #include "tags/mpegplus.h"
 #include "tags/oggvorbis.h"
 #include "tags/tagsource.h"
@@ -25,6 +26,8 @@ template <class Reader> bool LoadValid(Reader& r, TTagSource& src) {
         return r.ReadFrom(src) && r.Valid();
     else if constexpr (std::is_same_v<Reader, TMonkey>)
         return r.Load(src) && r.Valid();
+    else if constexpr (std::is_same_v<Reader, TMp4Tags>)
+        return r.Load(src) && r.Text(kMp4Title) == "x";
     else
         return r.Load(src) && r.Valid() && r.Duration() > 0;
 }
@@ -77,6 +80,7 @@ TEST_F(HostileStreams, EveryReaderSurvivesCutAndCorruptedFiles) {
     LoadEveryPrefix<TFLACfile>(Made("t.flac", {"flac", "-s", "-f", "-T", "TITLE=x", wav, "-o", dir_->File("t.flac")}), "flac");
     LoadEveryPrefix<TWMAfile>(Made("t.wma", {"ffmpeg", "-v", "error", "-i", wav, "-metadata", "title=x", dir_->File("t.wma")}), "wma");
     LoadEveryPrefix<TWAVPackfile>(Made("t.wv", {"wavpack", "-q", "-y", wav, "-o", dir_->File("t.wv")}), "wv");
+    LoadEveryPrefix<TMp4Tags>(Made("t.m4a", {"ffmpeg", "-v", "error", "-i", wav, "-c:a", "aac", "-metadata", "title=x", "-movflags", "+faststart", dir_->File("t.m4a")}), "m4a");
     LoadEveryPrefix<TMPEGplus>(Made("t.mpc", {"mpcenc", "--silent", "--overwrite", "--title", "x", wav, dir_->File("t.mpc")}), "mpc");
     std::string ape = "MAC " + bwtest::LE16(3990) + std::string(2, '\0') + bwtest::LE32(52) +
                       bwtest::LE32(24) + std::string(36, '\0') + std::string(24, '\x01');
