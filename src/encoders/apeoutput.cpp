@@ -29,11 +29,12 @@ constexpr auto kPollEvery = std::chrono::milliseconds(20);
 // compressing share the machine's cores instead of taking turns.
 class TFollowingCompressor {
 public:
-    TFollowingCompressor(std::string tempWav, const std::string& output, int level)
+    TFollowingCompressor(std::string tempWav, const std::string& output, int level, int threads)
         : tempWav_(std::move(tempWav)) {
         writer_.SetFileName(output);
         writer_.SetFileMode(TFileOutputMode::foRewrite);
         writer_.SetCompressionLevel(level);
+        writer_.SetThreads(threads);
     }
     ~TFollowingCompressor() {
         // A reader still waiting for bytes that will not come must not hold the writer's
@@ -145,7 +146,7 @@ bool RunApeTarget(TItemContext& context, const TApeOptions& options) {
     };
 
     TFollowingCompressor compressor(tempWav.Path(), pending.TemporaryPath(),
-                                    ApeCompressionLevel(options));
+                                    ApeCompressionLevel(options), context.CoreShare());
     if (!WriteTempWav(context, tempWav.Path(), kShare,
                       [&compressor](uint64_t bytes) { compressor.Grew(bytes); }))
         return false; // the error or the cancel is shown; what was begun goes with the compressor

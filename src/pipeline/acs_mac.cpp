@@ -23,6 +23,7 @@ void TMACOut::PrepareOutput() {
     if (error != kApeSuccess)
         throw EAPEException(error);
     compressor_->SetSimdPath(simdPath_);
+    compressor_->SetThreads(threads_);
     FillWaveFormatEx(format_, in.SamplesPerSecond(), in.BitsPerSample(), in.ChannelCount());
     // The size is only a layout hint; the input's own size is a better one than none.
     const int64_t expected = maxAudioBytes_ >= 0 ? maxAudioBytes_ : in.Size();

@@ -12,6 +12,7 @@
 #include "encoders/wmaoutput.h"
 
 #include <algorithm>
+#include <thread>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -115,9 +116,14 @@ void TConversionRun::Run() {
     const bool threaded = laneCount > 1;
     lanes_.clear();
     lastStarted_ = nullptr;
-    for (int k = 0; k < laneCount; ++k)
+    // Back-ends that can spread one item over several cores (Monkey's Audio) get the lane's
+    // share: every core for a run of one file, one a lane when the lanes fill the machine.
+    const int coreShare = std::max(1, static_cast<int>(std::thread::hardware_concurrency()) / laneCount);
+    for (int k = 0; k < laneCount; ++k) {
         lanes_.push_back(std::make_unique<TConversionLane>(static_cast<TLaneNoteSink&>(*this), threaded ? &mailbox_ : nullptr,
                                                            threaded ? k + 1 : 0));
+        lanes_.back()->SetCoreShare(coreShare);
+    }
     const auto busy = [this] {
         return std::any_of(lanes_.begin(), lanes_.end(), [](const auto& l) { return l->Busy(); });
     };
