@@ -66,8 +66,8 @@ public:
     bool Busy() const { return started_ && writer_.Busy(); }
     // Why the compressor did not finish: its own error, or why it could not start.
     std::string Error() const { return startError_.empty() ? writer_.LastError() : startError_; }
-    // Bytes of the decoded audio the compressor has taken.
-    int64_t Taken() const { return started_ ? reader_.Position() : 0; }
+    // Bytes of the decoded audio the compressor has compressed.
+    int64_t Taken() const { return started_ ? writer_.Compressed() : 0; }
 
 private:
     void Start() {

@@ -36,6 +36,9 @@ public:
     void SetSimdPath(TSimdPath path) { simdPath_ = path; }
     // Threads compressing the frames; the file is the same whatever the count.
     void SetThreads(int threads) { threads_ = threads; }
+    // PCM bytes compressed so far (or gathering for the next frame), for a gauge; read from
+    // any thread.
+    int64_t Compressed() const { return compressed_.load(std::memory_order_relaxed); }
 
 protected:
     void PrepareOutput() override;
@@ -47,6 +50,7 @@ private:
     int64_t maxAudioBytes_ = -1;
     TSimdPath simdPath_ = BestSimdPath();
     int threads_ = 1;
+    std::atomic<int64_t> compressed_{0};
     std::array<std::byte, kReadBytes> buffer_{};
     std::unique_ptr<TAPECompress> compressor_;
     TWaveFormatEx format_{};

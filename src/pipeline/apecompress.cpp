@@ -70,6 +70,7 @@ public:
     TAPEFrameWorkers& operator=(const TAPEFrameWorkers&) = delete;
 
     bool Full() const { return submitted_ - written_ == slots_.size(); }
+    size_t InFlight() const { return submitted_ - written_; }
     bool Pending() const { return written_ < submitted_; }
     // Hands the frame in pcm over (not Full); pcm gets a free buffer of the same size.
     void Submit(std::vector<std::byte>& pcm, size_t blocks) {
@@ -302,6 +303,13 @@ int TAPECompress::CompressFrame(size_t blocks) {
         std::memmove(input_.data(), input_.data() + blocks * blockAlign_, rest);
     filled_ = rest;
     return WriteFrame(frame_.get(), frameBytes);
+}
+
+uint64_t TAPECompress::AudioBytesDone() const {
+    // Frames with the workers are whole ones: only the last frame is short, and Finish
+    // writes it before it returns.
+    const uint64_t inFlight = workers_ ? workers_->InFlight() * blocksPerFrame_ : 0;
+    return (totalBlocks_ - std::min<uint64_t>(totalBlocks_, inFlight)) * blockAlign_ + filled_;
 }
 
 int TAPECompress::WriteFinishedFrames(bool wait) {

@@ -76,6 +76,10 @@ public:
     // valid file: that answers kApeInputTooSmall and removes the file.
     int Finish();
 
+    // PCM bytes taken whose frames are written or still gathering: those with the workers
+    // are not counted yet.
+    uint64_t AudioBytesDone() const;
+
     // The NN filter code path (all give the same bytes); set before Start.
     void SetSimdPath(TSimdPath path) { path_ = path; }
     // Frames are independent: with more than one thread each frame is compressed by the
