@@ -7,6 +7,7 @@
 #include "tags/cdatrack.h"
 #include "encoders/apeoutput.h"
 #include "encoders/externalencoder.h"
+#include "encoders/flacoutput.h"
 #include "shell/naming.h"
 #include "encoders/wavoutput.h"
 #include "encoders/wmaoutput.h"
@@ -61,6 +62,7 @@ TConversionRun::TConversionRun(std::vector<TConversionRow>& rows, TTargetType ta
     SetBackEnd(TTargetType::Wav, [this](TItemContext& c) { return RunWavTarget(c, options_.Wav); });
     SetBackEnd(TTargetType::Wma, [this](TItemContext& c) { return RunWmaTarget(c, options_.Wma); });
     SetBackEnd(TTargetType::Ape, [this](TItemContext& c) { return RunApeTarget(c, options_.Ape); });
+    SetBackEnd(TTargetType::Flac, [this](TItemContext& c) { return RunFlacTarget(c, options_.Flac); });
 }
 
 TConversionRun::~TConversionRun() = default;
