@@ -35,27 +35,35 @@ struct TMetadataDelete {
 using TMetadata = std::unique_ptr<FLAC__StreamMetadata, TMetadataDelete>;
 
 // PCM blocks as the stream hands them (8-bit unsigned, 16- or packed 24-bit signed, little
-// endian) as the encoder's signed 32-bit samples.
-void ToSamples(std::span<const std::byte> pcm, int bytesPerSample, std::vector<FLAC__int32>& out) {
-    const size_t n = pcm.size() / static_cast<size_t>(bytesPerSample);
-    out.resize(n);
+// endian, channels interleaved) as the encoder's signed 32-bit samples, a buffer a channel:
+// the encoder works on channels apart, so it is given them apart rather than splitting them
+// once more itself.
+template <int kBytes>
+void ToChannels(const uint8_t* p, size_t blocks, std::span<std::vector<FLAC__int32>> out) {
+    const size_t channels = out.size();
+    for (size_t c = 0; c < channels; ++c) {
+        FLAC__int32* o = out[c].data();
+        const uint8_t* q = p + c * kBytes;
+        const size_t step = channels * kBytes;
+        for (size_t i = 0; i < blocks; ++i, q += step) {
+            if constexpr (kBytes == 1)
+                o[i] = static_cast<FLAC__int32>(q[0]) - 128;
+            else if constexpr (kBytes == 2)
+                o[i] = static_cast<int16_t>(static_cast<uint16_t>(q[0] | (q[1] << 8)));
+            else
+                o[i] = static_cast<FLAC__int32>((static_cast<uint32_t>(q[0]) << 8) | (static_cast<uint32_t>(q[1]) << 16) |
+                                                (static_cast<uint32_t>(q[2]) << 24)) >> 8;
+        }
+    }
+}
+
+void ToChannels(std::span<const std::byte> pcm, int bytesPerSample, size_t blocks,
+                std::span<std::vector<FLAC__int32>> out) {
     const auto* p = reinterpret_cast<const uint8_t*>(pcm.data());
     switch (bytesPerSample) {
-    case 1:
-        for (size_t i = 0; i < n; ++i)
-            out[i] = static_cast<FLAC__int32>(p[i]) - 128;
-        break;
-    case 2:
-        for (size_t i = 0; i < n; ++i, p += 2)
-            out[i] = static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
-        break;
-    default:
-        for (size_t i = 0; i < n; ++i, p += 3) {
-            const uint32_t v = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                               (static_cast<uint32_t>(p[2]) << 16);
-            out[i] = static_cast<FLAC__int32>(v << 8) >> 8;
-        }
-        break;
+    case 1: ToChannels<1>(p, blocks, out); break;
+    case 2: ToChannels<2>(p, blocks, out); break;
+    default: ToChannels<3>(p, blocks, out); break;
     }
 }
 
@@ -154,7 +162,11 @@ bool RunFlacTarget(TItemContext& context, const TFlacOptions& options) {
 
     const size_t blockAlign = static_cast<size_t>(info.BlockAlign());
     std::vector<std::byte> block(kBlocksPerRead * blockAlign);
-    std::vector<FLAC__int32> samples;
+    std::vector<std::vector<FLAC__int32>> channels(static_cast<size_t>(info.Channels),
+                                                  std::vector<FLAC__int32>(kBlocksPerRead));
+    std::vector<const FLAC__int32*> channelStarts;
+    for (const auto& c : channels)
+        channelStarts.push_back(c.data());
     size_t carried = 0; // bytes of a block split across two reads
     uint64_t fedBlocks = 0;
     int percent = 0;
@@ -169,9 +181,9 @@ bool RunFlacTarget(TItemContext& context, const TFlacOptions& options) {
             break;
         const size_t have = carried + static_cast<size_t>(n);
         const size_t blocks = have / blockAlign;
-        ToSamples(std::span(block).first(blocks * blockAlign), info.BytesPerSample(), samples);
+        ToChannels(block, info.BytesPerSample(), blocks, channels);
         errno = 0;
-        if (!FLAC__stream_encoder_process_interleaved(e, samples.data(), static_cast<uint32_t>(blocks)))
+        if (!FLAC__stream_encoder_process(e, channelStarts.data(), static_cast<uint32_t>(blocks)))
             return fail("Encoding \"" + output + "\" failed: " + EncoderFailure(e, errno));
         fedBlocks += blocks;
         carried = have - blocks * blockAlign;
