@@ -9,7 +9,7 @@ packages=(
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
     libsdl2-dev
     libcdio-dev libcdio-paranoia-dev libcdio-cdda-dev cd-paranoia
-    libsoxr-dev
+    libsoxr-dev libflac-dev
     lame vorbis-tools flac musepack-tools opus-tools
     ffmpeg wavpack sox python3-mutagen shntool
     dosfstools mtools

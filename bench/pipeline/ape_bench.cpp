@@ -2,15 +2,21 @@
 // flac -8, on the same WAV files, in one run.
 //
 //   ape_bench [--24] [FILE.wav ...]
+//   ape_bench --threads
 //
 // Without files it makes three 16-bit (with --24: 24-bit) stereo 44100 Hz test files with
 // FFmpeg (tones with noise, a chord with a slow tremolo, brown noise). Speed is "times real
 // time" over processor time (user + system), so a machine busy with other work does not
 // distort it; wall-clock time is shown beside it.
+//
+// With --threads it makes one 10-minute file and compresses it at level 2000 on one thread
+// and on every core, in turns, three rounds: the wall-clock time on two cores should be at
+// most 0.6 of one thread's, and the processor time should stay about the same.
 
 #include "pipeline/acs_mac.h"
 #include "pipeline/acs_wave.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -69,13 +75,14 @@ TCost RunTool(std::vector<std::string> argv) {
     return cost;
 }
 
-TCost RunApe(const std::string& in, const std::string& out, int level) {
+TCost RunApe(const std::string& in, const std::string& out, int level, int threads = 1) {
     bw::TWaveIn wave;
     wave.SetFileName(in);
     bw::TMACOut mac;
     mac.SetInput(&wave);
     mac.SetFileName(out);
     mac.SetCompressionLevel(level);
+    mac.SetThreads(threads);
     const double cpu0 = ProcessCpu();
     const auto start = std::chrono::steady_clock::now();
     mac.StartOutput();
@@ -102,9 +109,43 @@ double AudioSeconds(const std::string& wav) {
 
 } // namespace
 
+int Threads(const std::filesystem::path& dir) {
+    const std::string wav = (dir / "ten.wav").string();
+    const TCost made = RunTool({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                                "sine=f=440:d=600,volume=0.5[a];anoisesrc=c=pink:d=600:a=0.05:seed=1[b];"
+                                "[a][b]amix=2,aformat=channel_layouts=stereo,aresample=44100",
+                                "-c:a", "pcm_s16le", wav});
+    if (!made.Ok) {
+        std::fprintf(stderr, "ape_bench: ffmpeg could not make %s\n", wav.c_str());
+        return 1;
+    }
+    const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    const std::string out = (dir / "ten.ape").string();
+    double wall1 = 1e30, wallN = 1e30, cpu1 = 1e30, cpuN = 1e30;
+    for (int round = 0; round < 3; ++round) {
+        for (const int threads : round % 2 ? std::vector{cores, 1} : std::vector{1, cores}) {
+            const TCost c = RunApe(wav, out, 2000, threads);
+            if (!c.Ok)
+                return 1;
+            (threads == 1 ? wall1 : wallN) = std::min(threads == 1 ? wall1 : wallN, c.Wall);
+            (threads == 1 ? cpu1 : cpuN) = std::min(threads == 1 ? cpu1 : cpuN, c.Cpu);
+        }
+    }
+    const double ratio = wallN / wall1;
+    std::printf("10 min at level 2000, best of 3: 1 thread %.2f s wall %.2f s cpu; %d threads %.2f s wall "
+                "%.2f s cpu\nwall %d/1 threads: %.2fx (bar 0.60x) %s\n",
+                wall1, cpu1, cores, wallN, cpuN, cores, ratio, ratio <= 0.6 ? "ok" : "OVER");
+    return ratio <= 0.6 ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
     const auto dir = std::filesystem::temp_directory_path() / ("ape_bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
+    if (argc == 2 && std::string(argv[1]) == "--threads") {
+        const int r = Threads(dir);
+        std::filesystem::remove_all(dir);
+        return r;
+    }
     std::vector<std::string> files(argv + 1, argv + argc);
     const bool deep = !files.empty() && files.front() == "--24";
     if (deep)

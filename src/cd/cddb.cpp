@@ -257,6 +257,12 @@ int TCddb::Start(const std::string& url, int32_t stateOnStart) {
 void TCddb::Abort() { http_.Abort(); }
 
 void TCddb::RequestDone(THttpResult result) {
+    HandleResult(std::move(result));
+    if (OnRequestDone)
+        OnRequestDone(*this);
+}
+
+void TCddb::HandleResult(THttpResult result) {
     switch (result.Outcome) {
     case THttpResult::TOutcome::Ok: break;
     case THttpResult::TOutcome::TooLarge: {

@@ -102,6 +102,9 @@ public:
     TStatusEvent OnStatusMessage;
     TStatusEvent OnDataExchange;
     TMatchEvent OnMatch;
+    // Called when a request has ended and its answer was handled, or it failed: the state
+    // then is what the request left, so a driver can act on it at once.
+    std::function<void(TCddb& sender)> OnRequestDone;
 
     // Reads the drive's table of contents into the record and computes its identifier.
     bool ReadDiscToc(int drive);
@@ -145,6 +148,7 @@ private:
     int SendHttp(const std::string& url, const char* status, int32_t sent);
     void StartFailed(const std::string& reason);
     void RequestDone(THttpResult result);
+    void HandleResult(THttpResult result);
     void CallOnMatch(bool afterExactMatch);
     std::string HelloPart() const;
     std::string ServerPart() const;

@@ -29,11 +29,12 @@ constexpr auto kPollEvery = std::chrono::milliseconds(20);
 // compressing share the machine's cores instead of taking turns.
 class TFollowingCompressor {
 public:
-    TFollowingCompressor(std::string tempWav, const std::string& output, int level)
+    TFollowingCompressor(std::string tempWav, const std::string& output, int level, int threads)
         : tempWav_(std::move(tempWav)) {
         writer_.SetFileName(output);
         writer_.SetFileMode(TFileOutputMode::foRewrite);
         writer_.SetCompressionLevel(level);
+        writer_.SetThreads(threads);
     }
     ~TFollowingCompressor() {
         // A reader still waiting for bytes that will not come must not hold the writer's
@@ -65,8 +66,8 @@ public:
     bool Busy() const { return started_ && writer_.Busy(); }
     // Why the compressor did not finish: its own error, or why it could not start.
     std::string Error() const { return startError_.empty() ? writer_.LastError() : startError_; }
-    // Bytes of the decoded audio the compressor has taken.
-    int64_t Taken() const { return started_ ? reader_.Position() : 0; }
+    // Bytes of the decoded audio the compressor has compressed.
+    int64_t Taken() const { return started_ ? writer_.Compressed() : 0; }
 
 private:
     void Start() {
@@ -145,7 +146,7 @@ bool RunApeTarget(TItemContext& context, const TApeOptions& options) {
     };
 
     TFollowingCompressor compressor(tempWav.Path(), pending.TemporaryPath(),
-                                    ApeCompressionLevel(options));
+                                    ApeCompressionLevel(options), context.CoreShare());
     if (!WriteTempWav(context, tempWav.Path(), kShare,
                       [&compressor](uint64_t bytes) { compressor.Grew(bytes); }))
         return false; // the error or the cancel is shown; what was begun goes with the compressor

@@ -33,6 +33,9 @@ public:
     virtual std::string TemporaryFolder(std::string* why) { return LaneTemporaryFolder(0, why); }
     // Whether the source's front cover goes into the output.
     virtual bool CarryCovers() const { return false; }
+    // The cores this item may keep busy: all of them when it is converted alone, one when
+    // every lane of the run is busy.
+    virtual int CoreShare() const { return 1; }
     // A remark about the item that is no failure (a cover left out), shown with its row.
     virtual void AddNote(const std::string& /*note*/) {}
 };

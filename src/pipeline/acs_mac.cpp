@@ -23,6 +23,8 @@ void TMACOut::PrepareOutput() {
     if (error != kApeSuccess)
         throw EAPEException(error);
     compressor_->SetSimdPath(simdPath_);
+    compressor_->SetThreads(threads_);
+    compressed_ = 0;
     FillWaveFormatEx(format_, in.SamplesPerSecond(), in.BitsPerSample(), in.ChannelCount());
     // The size is only a layout hint; the input's own size is a better one than none.
     const int64_t expected = maxAudioBytes_ >= 0 ? maxAudioBytes_ : in.Size();
@@ -55,6 +57,7 @@ bool TMACOut::WriteStep(bool abort) {
                                 std::to_string(kApeInvalidParameter));
         done += take;
     }
+    compressed_.store(static_cast<int64_t>(compressor_->AudioBytesDone()), std::memory_order_relaxed);
     return true;
 }
 

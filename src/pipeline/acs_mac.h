@@ -34,6 +34,11 @@ public:
     void SetMaxAudioBytes(int64_t bytes) { maxAudioBytes_ = bytes; }
     // The NN filter code path; all give the same bytes.
     void SetSimdPath(TSimdPath path) { simdPath_ = path; }
+    // Threads compressing the frames; the file is the same whatever the count.
+    void SetThreads(int threads) { threads_ = threads; }
+    // PCM bytes compressed so far (or gathering for the next frame), for a gauge; read from
+    // any thread.
+    int64_t Compressed() const { return compressed_.load(std::memory_order_relaxed); }
 
 protected:
     void PrepareOutput() override;
@@ -44,6 +49,8 @@ private:
     std::atomic<int> compressionLevel_{2000};
     int64_t maxAudioBytes_ = -1;
     TSimdPath simdPath_ = BestSimdPath();
+    int threads_ = 1;
+    std::atomic<int64_t> compressed_{0};
     std::array<std::byte, kReadBytes> buffer_{};
     std::unique_ptr<TAPECompress> compressor_;
     TWaveFormatEx format_{};

@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <new>
+#include <thread>
 #include <unistd.h>
 
 namespace bw {
@@ -37,6 +40,101 @@ std::span<const std::byte> AsBytes(const void* p, size_t n) {
 }
 
 } // namespace
+
+// Frames compressed on worker threads, each with its own frame encoder, taking the frames
+// in the order they were handed over; the caller writes them out in that same order. A
+// ring of two slots a worker bounds the frames in flight, and so the memory.
+class TAPEFrameWorkers {
+public:
+    TAPEFrameWorkers(int threads, int level, int bits, int channels, TSimdPath path, size_t pcmBytes,
+                     size_t blockAlign, size_t maxFrameBytes)
+        : slots_(2 * static_cast<size_t>(threads)), blockAlign_(blockAlign) {
+        for (TSlot& slot : slots_) {
+            slot.Pcm.assign(pcmBytes, std::byte{0});
+            slot.Out = std::make_unique_for_overwrite<uint8_t[]>(maxFrameBytes);
+        }
+        for (int i = 0; i < threads; ++i)
+            encoders_.push_back(std::make_unique<TAPEFrameEncoder>(level, bits, channels, path));
+        for (auto& encoder : encoders_)
+            threads_.emplace_back([this, e = encoder.get()] { Work(*e); });
+    }
+    ~TAPEFrameWorkers() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        work_.notify_all();
+        threads_.clear(); // joins
+    }
+    TAPEFrameWorkers(const TAPEFrameWorkers&) = delete;
+    TAPEFrameWorkers& operator=(const TAPEFrameWorkers&) = delete;
+
+    bool Full() const { return submitted_ - written_ == slots_.size(); }
+    size_t InFlight() const { return submitted_ - written_; }
+    bool Pending() const { return written_ < submitted_; }
+    // Hands the frame in pcm over (not Full); pcm gets a free buffer of the same size.
+    void Submit(std::vector<std::byte>& pcm, size_t blocks) {
+        TSlot& slot = slots_[submitted_ % slots_.size()];
+        pcm.swap(slot.Pcm);
+        slot.Blocks = blocks;
+        {
+            std::lock_guard lock(mutex_);
+            slot.Done = false;
+            ++submitted_;
+        }
+        work_.notify_one();
+    }
+    // The oldest frame's bytes once compressed (Pending); nothing when not yet and !wait.
+    std::optional<std::span<const uint8_t>> Oldest(bool wait) {
+        TSlot& slot = slots_[written_ % slots_.size()];
+        std::unique_lock lock(mutex_);
+        if (wait)
+            done_.wait(lock, [&] { return slot.Done; });
+        if (!slot.Done)
+            return std::nullopt;
+        return std::span<const uint8_t>(slot.Out.get(), slot.OutBytes);
+    }
+    void ReleaseOldest() { ++written_; }
+
+private:
+    struct TSlot {
+        std::vector<std::byte> Pcm;
+        size_t Blocks = 0;
+        std::unique_ptr<uint8_t[]> Out;
+        size_t OutBytes = 0;
+        bool Done = false;
+    };
+
+    void Work(TAPEFrameEncoder& encoder) {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            work_.wait(lock, [this] { return stop_ || taken_ < submitted_; });
+            if (stop_)
+                return;
+            TSlot& slot = slots_[taken_++ % slots_.size()];
+            lock.unlock();
+            const size_t bytes =
+                encoder.Encode(std::span(slot.Pcm).first(slot.Blocks * blockAlign_), slot.Blocks, slot.Out.get());
+            lock.lock();
+            slot.OutBytes = bytes;
+            slot.Done = true;
+            done_.notify_all();
+        }
+    }
+
+    std::vector<TSlot> slots_;
+    size_t blockAlign_;
+    std::vector<std::unique_ptr<TAPEFrameEncoder>> encoders_;
+    std::mutex mutex_;
+    std::condition_variable work_, done_;
+    // Frame sequence numbers: handed over, taken by a worker, written by the caller. The
+    // caller alone changes submitted_ (under the lock) and written_.
+    size_t submitted_ = 0;
+    size_t taken_ = 0;
+    size_t written_ = 0;
+    bool stop_ = false;
+    std::vector<std::jthread> threads_; // last: joined before the rest goes
+};
 
 std::string APEErrorText(int code) {
     switch (code) {
@@ -84,6 +182,7 @@ std::unique_ptr<TAPECompress> TAPECompress::Create(int& errorCode) {
 }
 
 TAPECompress::~TAPECompress() {
+    workers_.reset();
     if (fd_ >= 0)
         ::close(fd_);
     if (!finished_ && !outputPath_.empty())
@@ -124,6 +223,10 @@ int TAPECompress::Start(const std::string& outputPath, const TWaveFormatEx& form
             TAPEFrameEncoder::MaxFrameBytes(blocksPerFrame_, channels_));
         outBuffer_.assign(kOutputChunk, 0);
         encoder_ = std::make_unique<TAPEFrameEncoder>(level_, bits_, channels_, path_);
+        if (threads_ > 1)
+            workers_ = std::make_unique<TAPEFrameWorkers>(
+                threads_, level_, bits_, channels_, path_, input_.size(), blockAlign_,
+                TAPEFrameEncoder::MaxFrameBytes(blocksPerFrame_, channels_));
     } catch (const std::bad_alloc&) {
         return Fail(kApeInsufficientMemory);
     }
@@ -149,6 +252,7 @@ int TAPECompress::Start(const std::string& outputPath, const TWaveFormatEx& form
 
     fd_ = ::open(outputPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0) {
+        workers_.reset();
         encoder_.reset();
         return Fail(kApeInvalidOutputFile);
     }
@@ -179,18 +283,55 @@ int TAPECompress::UnlockBuffer(int64_t bytesAdded, bool process) {
 }
 
 int TAPECompress::CompressFrame(size_t blocks) {
-    frameOffsets_.push_back(static_cast<uint32_t>(logicalBytes_));
-    const size_t frameBytes =
-        encoder_->Encode(std::span(input_).first(blocks * blockAlign_), blocks, frame_.get());
     totalBlocks_ += blocks;
     finalFrameBlocks_ = blocks;
+    if (workers_) {
+        // A frame takes the whole buffer, or at the end every whole block in it: nothing
+        // stays behind for the next frame.
+        if (workers_->Full()) {
+            if (const int r = WriteFinishedFrames(true); r != kApeSuccess)
+                return r;
+        }
+        workers_->Submit(input_, blocks);
+        filled_ = 0;
+        return WriteFinishedFrames(false);
+    }
+    const size_t frameBytes =
+        encoder_->Encode(std::span(input_).first(blocks * blockAlign_), blocks, frame_.get());
     const size_t rest = filled_ - blocks * blockAlign_;
     if (rest)
         std::memmove(input_.data(), input_.data() + blocks * blockAlign_, rest);
     filled_ = rest;
-    if (static_cast<uint64_t>(dataStart_) + logicalBytes_ + frameBytes + 8 > kMaxFileBytes)
+    return WriteFrame(frame_.get(), frameBytes);
+}
+
+uint64_t TAPECompress::AudioBytesDone() const {
+    // Frames with the workers are whole ones: only the last frame is short, and Finish
+    // writes it before it returns.
+    const uint64_t inFlight = workers_ ? workers_->InFlight() * blocksPerFrame_ : 0;
+    return (totalBlocks_ - std::min<uint64_t>(totalBlocks_, inFlight)) * blockAlign_ + filled_;
+}
+
+int TAPECompress::WriteFinishedFrames(bool wait) {
+    // With wait, the oldest frame is waited for; those done after it go along.
+    while (workers_->Pending()) {
+        const auto frame = workers_->Oldest(wait);
+        if (!frame)
+            break;
+        wait = false;
+        const int r = WriteFrame(frame->data(), frame->size());
+        workers_->ReleaseOldest();
+        if (r != kApeSuccess)
+            return r;
+    }
+    return kApeSuccess;
+}
+
+int TAPECompress::WriteFrame(const uint8_t* data, size_t n) {
+    frameOffsets_.push_back(static_cast<uint32_t>(logicalBytes_));
+    if (static_cast<uint64_t>(dataStart_) + logicalBytes_ + n + 8 > kMaxFileBytes)
         return Fail(kApeTooMuchData);
-    return AppendStored(frame_.get(), frameBytes);
+    return AppendStored(data, n);
 }
 
 // The frame data is one byte stream stored as 32-bit words in reversed byte order,
@@ -368,6 +509,10 @@ int TAPECompress::Finish() {
     // Bytes short of a whole block cannot be stored; they are dropped.
     if (filled_ >= blockAlign_) {
         if (const int r = CompressFrame(filled_ / blockAlign_); r != kApeSuccess)
+            return r;
+    }
+    while (workers_ && workers_->Pending()) {
+        if (const int r = WriteFinishedFrames(true); r != kApeSuccess)
             return r;
     }
     if (totalBlocks_ == 0)

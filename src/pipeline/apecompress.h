@@ -8,6 +8,7 @@
 #include "pipeline/apeframe.h"
 #include "pipeline/checksums.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -51,6 +52,8 @@ struct TWaveFormatEx {
 // Fills the record for PCM.
 void FillWaveFormatEx(TWaveFormatEx& format, int sampleRate, int bitsPerSample, int channels);
 
+class TAPEFrameWorkers;
+
 class TAPECompress {
 public:
     // The handle; errorCode is 0 on success.
@@ -73,13 +76,24 @@ public:
     // valid file: that answers kApeInputTooSmall and removes the file.
     int Finish();
 
+    // PCM bytes taken whose frames are written or still gathering: those with the workers
+    // are not counted yet.
+    uint64_t AudioBytesDone() const;
+
     // The NN filter code path (all give the same bytes); set before Start.
     void SetSimdPath(TSimdPath path) { path_ = path; }
+    // Frames are independent: with more than one thread each frame is compressed by the
+    // next free worker and written in order, so the file is the same whatever the count.
+    // Set before Start; 1 compresses on the caller's thread.
+    void SetThreads(int threads) { threads_ = std::clamp(threads, 1, 64); }
 
 private:
     TAPECompress() = default;
     int Fail(int code);
     int CompressFrame(size_t blocks);
+    int WriteFrame(const uint8_t* data, size_t n);
+    // Writes the oldest frame handed to the workers, waiting for it when wait is set.
+    int WriteFinishedFrames(bool wait);
     int AppendStored(const uint8_t* data, size_t n);
     int FlushOutput();
     bool WriteAt(int64_t offset, const void* data, size_t n);
@@ -92,7 +106,9 @@ private:
     int error_ = kApeSuccess;
     bool finished_ = false;
     TSimdPath path_ = BestSimdPath();
+    int threads_ = 1;
     std::unique_ptr<TAPEFrameEncoder> encoder_;
+    std::unique_ptr<TAPEFrameWorkers> workers_; // with more than one thread
     int level_ = 2000;
     int bits_ = 0;
     int channels_ = 0;

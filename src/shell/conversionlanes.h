@@ -30,6 +30,7 @@
 #include "core/jobitem.h"
 #include "encoders/itemcontext.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -134,6 +135,8 @@ public:
     std::string TemporaryFolder(std::string* why) override;
     bool CarryCovers() const override { return carryCovers_; }
     void AddNote(const std::string& note) override;
+    int CoreShare() const override { return coreShare_; }
+    void SetCoreShare(int cores) { coreShare_ = std::max(1, cores); }
 
 private:
     class TLaneDialogs final : public TDialogs {
@@ -155,6 +158,7 @@ private:
     TLaneDialogs dialogs_{*this};
     bool busy_ = false;
     bool carryCovers_ = false;
+    int coreShare_ = 1;
     size_t row_ = 0;
     TmyMusicFile job_;
     std::unique_ptr<TAudioStream> stream_;

@@ -8,12 +8,14 @@
 #include "encoders/aacoutput.h"
 #include "encoders/apeoutput.h"
 #include "encoders/externalencoder.h"
+#include "encoders/flacoutput.h"
 #include "encoders/itemcontext.h"
 #include "shell/naming.h"
 #include "encoders/wavoutput.h"
 #include "encoders/wmaoutput.h"
 
 #include <algorithm>
+#include <thread>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -60,15 +62,7 @@ TConversionRun::TConversionRun(std::vector<TConversionRow>& rows, TTargetType ta
     SetBackEnd(TTargetType::Wma, [this](TItemContext& c) { return RunWmaTarget(c, options_.Wma); });
     SetBackEnd(TTargetType::Ape, [this](TItemContext& c) { return RunApeTarget(c, options_.Ape); });
     SetBackEnd(TTargetType::Aac, [this](TItemContext& c) { return RunAacTarget(c, options_.Aac); });
-    // A target whose writer this build lacks fails its rows with a reason instead of
-    // writing nothing and saying "Done".
-    for (int i = 0; i < kTargetTypeCount; ++i) {
-        auto& backEnd = backEnds_[static_cast<size_t>(i)];
-        if (!backEnd)
-            backEnd = [name = TargetName(static_cast<TTargetType>(i))](TItemContext& c) {
-                return FailItem(c, "Converting to " + name + " is not available in this build.");
-            };
-    }
+    SetBackEnd(TTargetType::Flac, [this](TItemContext& c) { return RunFlacTarget(c, options_.Flac); });
 }
 
 TConversionRun::~TConversionRun() = default;
@@ -124,9 +118,14 @@ void TConversionRun::Run() {
     const bool threaded = laneCount > 1;
     lanes_.clear();
     lastStarted_ = nullptr;
-    for (int k = 0; k < laneCount; ++k)
+    // Back-ends that can spread one item over several cores (Monkey's Audio) get the lane's
+    // share: every core for a run of one file, one a lane when the lanes fill the machine.
+    const int coreShare = std::max(1, static_cast<int>(std::thread::hardware_concurrency()) / laneCount);
+    for (int k = 0; k < laneCount; ++k) {
         lanes_.push_back(std::make_unique<TConversionLane>(static_cast<TLaneNoteSink&>(*this), threaded ? &mailbox_ : nullptr,
                                                            threaded ? k + 1 : 0));
+        lanes_.back()->SetCoreShare(coreShare);
+    }
     const auto busy = [this] {
         return std::any_of(lanes_.begin(), lanes_.end(), [](const auto& l) { return l->Busy(); });
     };

@@ -38,17 +38,24 @@ TDiscLookup::TDiscLookup(TCddb& cddb) : cddb_(cddb) {
         // The client is still inside the end of the query: the read starts on a later turn.
         QMetaObject::invokeMethod(&timer_, [this] { ReadChosenMatch(); }, Qt::QueuedConnection);
     };
+    // The answer ends the lookup, not the next tick: a local server answers in milliseconds.
+    cddb_.OnRequestDone = [this](TCddb&) {
+        if (running_)
+            CheckOutcome();
+    };
 }
 
 TDiscLookup::~TDiscLookup() {
     cddb_.OnStatusMessage = nullptr;
     cddb_.OnMatch = nullptr;
+    cddb_.OnRequestDone = nullptr;
 }
 
 void TDiscLookup::ReadChosenMatch() {
     const int32_t state = cddb_.LookupState();
-    if (state == TLookupState::MatchChosen || state == TLookupState::MatchesReceived)
-        cddb_.ReadHttp();
+    if ((state == TLookupState::MatchChosen || state == TLookupState::MatchesReceived) &&
+        cddb_.ReadHttp() != 0 && running_)
+        CheckOutcome();
 }
 
 void TDiscLookup::Start(int timeoutSeconds) {
@@ -62,7 +69,20 @@ void TDiscLookup::Start(int timeoutSeconds) {
     if (OnProgress)
         OnProgress(position_, maximum_);
     timer_.start();
-    cddb_.QueryHttp();
+    if (cddb_.QueryHttp() != 0) {
+        // Refused before anything was sent: the outcome is known on the next turn.
+        QMetaObject::invokeMethod(&timer_, [this] { if (running_) CheckOutcome(); }, Qt::QueuedConnection);
+    }
+}
+
+bool TDiscLookup::CheckOutcome() {
+    const int32_t s = cddb_.LookupState();
+    if (s == TLookupState::EntryRead || s == TLookupState::QueryFailed || s == TLookupState::ReadFailed ||
+        s == TLookupState::TransferFailed || s == TLookupState::Idle) {
+        Finish(TLookupEnd::Ended);
+        return true;
+    }
+    return false;
 }
 
 void TDiscLookup::Tick() {
@@ -71,11 +91,9 @@ void TDiscLookup::Tick() {
     ++position_;
     if (OnProgress)
         OnProgress(position_, maximum_);
-    const int32_t s = cddb_.LookupState();
-    if (s == TLookupState::EntryRead || s == TLookupState::QueryFailed || s == TLookupState::ReadFailed ||
-        s == TLookupState::TransferFailed || s == TLookupState::Idle) {
-        Finish(TLookupEnd::Ended);
-    } else if (std::chrono::steady_clock::now() > deadline_) {
+    if (CheckOutcome())
+        return;
+    if (std::chrono::steady_clock::now() > deadline_) {
         // A server that never ends its answer is given up on here, not left hanging.
         Finish(TLookupEnd::Deadline);
         cddb_.Abort();
@@ -85,8 +103,9 @@ void TDiscLookup::Tick() {
 void TDiscLookup::Stop() {
     if (!running_)
         return;
-    cddb_.Abort();
+    // Ended first: the aborted request reports back at once and must not end it again.
     Finish(TLookupEnd::Stopped);
+    cddb_.Abort();
 }
 
 void TDiscLookup::Finish(TLookupEnd end) {

@@ -48,7 +48,8 @@ public:
     std::function<void(TLookupEnd)> OnFinished;
 
     // Sets the deadline timeoutSeconds (a hair less, as the window always had it) ahead
-    // and sends the query. The outcome is checked once a second.
+    // and sends the query. The lookup ends as soon as a request leaves the client in a final
+    // state; the deadline and the progress are checked once a second.
     void Start(int timeoutSeconds);
     // Aborts the request under way and ends the lookup.
     void Stop();
@@ -58,6 +59,8 @@ public:
 
 private:
     void Tick();
+    // Ends the lookup when the client's state is final; returns whether it did.
+    bool CheckOutcome();
     void Finish(TLookupEnd end);
     void ReadChosenMatch();
 

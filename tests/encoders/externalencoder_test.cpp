@@ -4,6 +4,7 @@
 
 #include "encoders/convertertesthelp.h"
 #include "encoders/externalencoder.h"
+#include "encoders/flacoptions.h"
 #include "shell/conversionrun.h"
 #include "support/scripteddialogs.h"
 
@@ -134,7 +135,8 @@ TEST(ExternalEncoder, EncoderFailingPartWayIsAnError) {
     };
     const std::vector<TCase> cases{
         {TTargetType::Mp3, true, "lame ended with exit status 1.", "Error writing mp3 output"},
-        {TTargetType::Flac, true, "flac ended with exit status 1.", "disk is full"},
+        // FLAC is written in this process: the system's words on the write that failed.
+        {TTargetType::Flac, true, "the file could not be written (File too large)", ""},
         {TTargetType::Mp3, false, "lame was ended by a signal.", ""},
         {TTargetType::WavPack, true, "wavpack ended with exit status 1.", "can't close WavPack file!"},
         {TTargetType::Opus, true, "opusenc ended with exit status 1.", "Encoding aborted: write failed"},
@@ -169,19 +171,19 @@ TEST(ExternalEncoder, EncoderThatStopsReadingCanBeCancelled) {
     const auto second = MakeSource(dir, SourceKinds()[0]);
     std::filesystem::create_directory(dir.File("bin"));
     std::filesystem::create_directory(dir.File("out"));
-    // The first time it is started it takes nothing and never ends; then it is flac.
-    std::ofstream(dir.File("bin/flac"))
+    // The first time it is started it takes nothing and never ends; then it is oggenc.
+    std::ofstream(dir.File("bin/oggenc"))
         << "#!/bin/sh\nif [ -e \"" << dir.File("stalled")
-        << "\" ]; then exec /usr/bin/flac \"$@\"; fi\n"
+        << "\" ]; then exec /usr/bin/oggenc \"$@\"; fi\n"
         << "touch \"" << dir.File("stalled") << "\"; exec sleep 600\n";
-    std::filesystem::permissions(dir.File("bin/flac"), std::filesystem::perms::owner_all);
+    std::filesystem::permissions(dir.File("bin/oggenc"), std::filesystem::perms::owner_all);
     const TScopedEnv path("PATH", dir.File("bin") + ":" + std::getenv("PATH"));
 
     TOneRun r;
     r.Settings.OutputFolder = dir.File("out") + "/";
     r.Settings.ParallelJobs = 1; // the second item is started only after the first stalled one
     r.Rows = {RowFor(src), RowFor(second)};
-    TConversionRun run(r.Rows, TTargetType::Flac, TEncoderOptions{}, r.Settings, r.Dialogs,
+    TConversionRun run(r.Rows, TTargetType::Ogg, TEncoderOptions{}, r.Settings, r.Dialogs,
                        r.Observer);
     int samePercent = 0;
     int lastPercent = -1;
@@ -202,5 +204,77 @@ TEST(ExternalEncoder, EncoderThatStopsReadingCanBeCancelled) {
     EXPECT_NE(r.Rows[0].Status.find("% Canceled"), std::string::npos) << r.Rows[0].Status;
     EXPECT_NE(r.Rows[0].Status, "100% Canceled");
     EXPECT_EQ(r.Rows[1].Status, "Done");
-    EXPECT_NEAR(DecodedSeconds(dir.File("out/wav16.flac")), 1.5, 0.01);
+    EXPECT_NEAR(DecodedSeconds(dir.File("out/wav16.ogg")), 1.5, 0.08);
 }
+
+// The FLAC target is encoded in this process: for every level and "Lax", and for 8-, 16-
+// and 24-bit and surround sources, the file is the one the flac program writes from the
+// same options (its argument builder's), byte for byte: the audio, the comments, the seek
+// table and the padding. flac is fed as it was when it was the encoder: plain PCM of a
+// known length, and the surround WAV with its speaker positions. A rate only a non-subset
+// stream can hold needs "Lax", with flac as with us.
+TEST(FlacTarget, WritesWhatTheFlacProgramWritesForEachOption) {
+    struct TCase {
+        int Level;
+        bool Lax;
+        int Rate, Channels;
+        std::string Codec;
+        bool Writes;
+    };
+    const std::vector<TCase> cases{
+        {0, true, 44100, 2, "pcm_s16le", true},  {5, false, 48000, 1, "pcm_s24le", true},
+        {8, true, 22050, 2, "pcm_u8", true},     {3, false, 96000, 2, "pcm_s16le", true},
+        {5, true, 700000, 1, "pcm_s16le", true}, {5, false, 700000, 1, "pcm_s16le", false},
+        {6, false, 48000, 6, "pcm_s16le", true},
+    };
+    TTempDir dir;
+    for (const auto& c : cases) {
+        const std::string name = std::to_string(c.Level) + (c.Lax ? "lax" : "") + c.Codec + std::to_string(c.Rate);
+        SCOPED_TRACE(name);
+        const std::string src = dir.File(name + ".wav");
+        RunOk({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+               "anoisesrc=d=1.3:c=pink:a=0.3:seed=4,aresample=" + std::to_string(c.Rate), "-ac",
+               std::to_string(c.Channels), "-c:a", c.Codec, src});
+        TTempDir out;
+        TOneRun r;
+        r.Settings.OutputFolder = out.Path().string() + "/";
+        r.Rows = {RowFor(src)};
+        TmyMusicFile& item = r.Rows[0].Item;
+        item.Title = "Jóga";
+        item.Artist = "Björk";
+        item.Track = 7;
+        item.Genre = "Pop";
+        TEncoderOptions o;
+        o.Flac.FLACMyTrackBar = c.Level;
+        o.Flac.FLACLax = c.Lax;
+        TConversionRun run(r.Rows, TTargetType::Flac, o, r.Settings, r.Dialogs, r.Observer);
+        run.Run();
+        const std::string raw = c.Codec.substr(4); // "s16le", "s24le", "u8"
+        std::vector<std::string> argv{"flac", "-s"};
+        std::string input = src;
+        if (c.Channels <= 2) {
+            input = dir.File(name + ".raw");
+            RunOk({"ffmpeg", "-nostdin", "-v", "error", "-i", src, "-f", raw, input});
+            argv.insert(argv.end(), {"--force-raw-format", "--endian=little", raw == "u8" ? "--sign=unsigned" : "--sign=signed",
+                                     "--channels=" + std::to_string(c.Channels), "--bps=" + raw.substr(1, raw.size() - 3),
+                                     "--sample-rate=" + std::to_string(c.Rate)});
+        }
+        const TCommandLine options = BuildFlacOptions(o.Flac, item);
+        argv.insert(argv.end(), options.Argv().begin(), options.Argv().end());
+        const std::string reference = dir.File(name + ".flac");
+        argv.insert(argv.end(), {"-o", reference, input});
+        const TRunResult flac = bwtest::Run(argv);
+        EXPECT_EQ(flac.ExitCode == 0, c.Writes) << flac.Err;
+        const std::string written = out.File(name + ".flac");
+        if (!c.Writes) {
+            EXPECT_EQ(r.Rows[0].Status, "Error");
+            EXPECT_TRUE(FolderEntries(out.Path().string()).empty());
+            continue;
+        }
+        ASSERT_EQ(r.Rows[0].Status, "Done") << (r.Dialogs.Shown.empty() ? "" : r.Dialogs.Shown[0].Text);
+        EXPECT_TRUE(ReadAll(written) == ReadAll(reference));
+        const std::string format = c.Codec == "pcm_s24le" ? "s32le" : "s16le";
+        EXPECT_TRUE(FfmpegDecode(written, format) == FfmpegDecode(src, format));
+    }
+}
+

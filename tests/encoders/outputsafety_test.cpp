@@ -89,10 +89,10 @@ TEST(OutputSafety, EveryFailureKeepsTheOldTargetAndLeavesNoTemporaryFile) {
                                      TTargetType::Ape, TTargetType::WavPack, TTargetType::Opus}) {
         for (const TFault fault : {TFault::FullDisk, TFault::SourceCut, TFault::EncoderKilled,
                                    TFault::Cancel, TFault::CancelWhereNothingWas}) {
-            // WAV, WMA and Monkey's Audio decode into a file of their own first: a size
-            // limit on this process would end the test, not an encoder.
+            // WAV, WMA, FLAC and Monkey's Audio are written by this process: a size limit
+            // on it would end the test, not an encoder.
             const bool inProcess = target == TTargetType::Wav || target == TTargetType::Wma ||
-                                   target == TTargetType::Ape;
+                                   target == TTargetType::Ape || target == TTargetType::Flac;
             if (fault == TFault::EncoderKilled && inProcess)
                 continue;
             SCOPED_TRACE(TargetName(target) + ", " + FaultName(fault));

@@ -27,11 +27,12 @@ struct TLayout {
 // Compresses pcm through the handle's operations, feeding it in uneven pieces.
 int Compress(const std::string& path, const TLayout& layout, int level,
              const std::vector<std::byte>& pcm, int64_t maxAudioBytes,
-             bw::TSimdPath simd = bw::BestSimdPath()) {
+             bw::TSimdPath simd = bw::BestSimdPath(), int threads = 1) {
     int error = -1;
     auto c = bw::TAPECompress::Create(error);
     EXPECT_EQ(error, 0);
     c->SetSimdPath(simd);
+    c->SetThreads(threads);
     bw::TWaveFormatEx format;
     bw::FillWaveFormatEx(format, layout.rate, layout.bits, layout.channels);
     if (const int r = c->Start(path, format, maxAudioBytes, level); r != 0)
@@ -346,6 +347,27 @@ TEST(TAPECompress, EveryCodePathWritesTheSameBytes) {
                 reference = bytes;
             EXPECT_TRUE(bytes == reference);
         }
+    }
+}
+
+TEST(TAPECompress, EveryThreadCountWritesTheSameBytes) {
+    // Short, an exact multiple of the frame and one block over it; seven frames are more
+    // than three workers keep in flight, so the ring of frames wraps around.
+    bwtest::TTempDir dir;
+    constexpr size_t kFrame = 73728;
+    for (const size_t frames : {size_t{1000}, 7 * kFrame, 7 * kFrame + 1}) {
+        const auto pcm = bwtest::MakeSignal(TSignal::Noise, 16, 2, frames, 3);
+        std::vector<std::byte> reference;
+        for (const int threads : {1, 2, 3}) {
+            SCOPED_TRACE(std::to_string(frames) + " frames, " + std::to_string(threads) + " threads");
+            const std::string path = dir.File(std::to_string(threads) + ".ape");
+            ASSERT_EQ(Compress(path, {16, 2, 44100}, 1000, pcm, -1, bw::BestSimdPath(), threads), 0);
+            const auto bytes = bwtest::ReadAll(path);
+            if (reference.empty())
+                reference = bytes;
+            EXPECT_TRUE(bytes == reference);
+        }
+        ExpectDecodesTo(dir.File("3.ape"), {16, 2, 44100}, pcm);
     }
 }
 

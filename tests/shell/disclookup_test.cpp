@@ -216,6 +216,36 @@ TEST(DiscLookup, RefusedConnectionAndStop) {
                                "Connection aborted on request\"");
 }
 
+TEST(DiscLookup, TheAnswerEndsTheLookupNotTheTick) {
+    // The lookup ends on the event of the answer that settles it: nothing (no progress tick)
+    // comes between the last status line and the end, for an entry read and for a refusal.
+    struct TCase {
+        TCddbReply Query;
+        std::string Last;
+    };
+    const std::vector<TCase> cases{{Lines({"200 rock 0b01c402 A / B"}), "Entry read"},
+                                   {Lines({"202 No match"}), "No match found"}};
+    for (const auto& c : cases) {
+        TLookupFixture f;
+        TCddbServer server([&c](const std::string& t) {
+            return t.find("cddb+query") != std::string::npos ? c.Query : Lines(Record("A / B", {"a", "b"}));
+        });
+        f.Settings.FreeDBServer = server.Address();
+        f.Cddb.ReadDiscToc(0);
+        SetUpCddb(f.Cddb, f.Settings);
+        TDiscLookup lookup(f.Cddb);
+        std::vector<std::string> events;
+        lookup.OnStatus = [&events](const std::string& s) { events.push_back(s); };
+        lookup.OnProgress = [&events](int position, int) { events.push_back("tick " + std::to_string(position)); };
+        lookup.OnFinished = [&events](TLookupEnd) { events.push_back("end"); };
+        EXPECT_EQ(lookup.Run(30), TLookupEnd::Ended) << c.Last;
+        ASSERT_GE(events.size(), 3u);
+        EXPECT_EQ(events.front(), "tick 0");
+        EXPECT_EQ(events[events.size() - 2], c.Last);
+        EXPECT_EQ(events.back(), "end");
+    }
+}
+
 TEST(DiscLookup, HostileNamesBecomeSafeFileNames) {
     const std::string longName(300, 'n');
     TCDInfo info;
