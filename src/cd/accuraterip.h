@@ -20,6 +20,8 @@ public:
 
     // Whole sample frames (4 bytes each), continuing where the last call ended.
     void Add(std::span<const std::byte> pcm);
+    // Back to the track's start, as made.
+    void Reset() { *this = TTrackChecksums(samples_, from_ > 1, to_ < samples_); }
     // Every sample of the track went through Add, none more.
     bool Complete() const { return done_ == samples_; }
     uint64_t SamplesDone() const { return done_; }
