@@ -65,7 +65,7 @@ TEST(CliCdLookup, LookupPrintsTheRecord) {
             return Lines({"200 rock 0b01c402 Группа / Альбом"});
         return Lines(Record("Группа / Альбом", {"Первая", "二番目"}));
     });
-    const auto r = RunCli({"cd", "lookup", "--drive", image.Sheet, "--server", server.Address()}, dir.File("config"));
+    const auto r = RunCli({"cd", "lookup", "--drive", image.Sheet, "--server", server.Address(), "--no-accuraterip"}, dir.File("config"));
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_NE(r.Out.find("\"Artist\":\"Группа\",\"Title\":\"Альбом\",\"Year\":\"2001\",\"Genre\":\"Rock\","
                          "\"TrackTitles\":[\"Первая\",\"二番目\"],\"Category\":\"rock\",\"Revision\":3,"
@@ -91,7 +91,7 @@ TEST(CliCdLookup, ConvertNamesAndTagsFromTheLookupInsideTheOutputFolder) {
     });
     bwtest::TTempDir out;
     const auto r = RunCli({"convert", "--cd", image.Sheet, "--to", "flac", "--out", out.Path().string(),
-                           "--server", server.Address()}, dir.File("config"));
+                           "--server", server.Address(), "--no-accuraterip"}, dir.File("config"));
     EXPECT_EQ(r.ExitCode, 0) << r.Err << r.Out;
     const std::string folder = out.File("AC_DC/_.._x");
     const std::vector<std::string> names{"01 AC_DC AC_DC.flac", "03 AC_DC " + std::string(241, 'L') + ".flac"};
@@ -168,4 +168,29 @@ TEST(CliCdLookup, TracksCarryTheSheetsNames) {
     const auto none = RunCli({"convert", "--cd", bwtest::MakeImage(dir.Path().string(), "data", {{0.5, true}}).Sheet,
                               "--to", "flac", "--out", dir.File("x")}, dir.File("config"));
     EXPECT_TRUE(none.ExitCode == 1 && none.Err.find("the disc has no audio tracks") != std::string::npos) << none.Err;
+}
+
+// A rip from the command line carries each track's verdict and checksums on its JSON line,
+// from the AccurateRip server the settings name; --no-accuraterip asks nothing.
+TEST(CliCdLookup, ConvertVerifiesWithTheStoredAccurateRipServer) {
+    bwtest::CoreApp();
+    bwtest::TTempDir dir;
+    const auto image = bwtest::MakeImage(dir.Path().string(), "disc", {{0.4}, {0.4}});
+    TCddbServer server([](const std::string&) { return TCddbReply{TCddbReply::TMode::Answer, 404, "none"}; });
+    std::filesystem::create_directories(dir.File("config/Halvorix"));
+    std::ofstream(dir.File("config/Halvorix/Brindlewave.conf"))
+        << "[General]\nAccurateRipServer=" << server.Address() << "\nTimeout=5\n";
+    const auto r = RunCli({"convert", "--cd", image.Sheet, "--no-lookup", "--to", "wav", "--out", dir.File("a")},
+                          dir.File("config"));
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(server.Requests().size(), 1u);
+    for (const char* field : {"\"Status\":\"Done\",\"AccurateRip\":\"Not in database\",\"Confidence\":0,\"CrcV1\":\"",
+                              "CrcV2", "CopyCrc"})
+        EXPECT_NE(r.Out.find(field), std::string::npos) << r.Out;
+    const auto off = RunCli({"convert", "--cd", image.Sheet, "--no-lookup", "--no-accuraterip", "--to", "wav", "--out",
+                             dir.File("b")},
+                            dir.File("config"));
+    EXPECT_EQ(off.ExitCode, 0) << off.Err;
+    EXPECT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(off.Out.find("AccurateRip"), std::string::npos) << off.Out;
 }

@@ -23,7 +23,13 @@ namespace {
 constexpr double kLengthSlack = 0.08; // seconds: encoder padding and frame rounding
 
 struct TRunSetup {
-    TAppSettings Settings = DefaultAppSettings();
+    // No rip is checked against the AccurateRip database here: that is tested on its own,
+    // against a server of the test's.
+    TAppSettings Settings = [] {
+        TAppSettings s = DefaultAppSettings();
+        s.VerifyAccurateRip = false;
+        return s;
+    }();
     TScriptedDialogs Dialogs;
     TRecordingObserver Observer;
     std::vector<TConversionRow> Rows;

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace bwtest {
 
@@ -63,6 +64,20 @@ void TCddbServer::Serve(QTcpSocket* socket) {
             };
             QObject::connect(socket, &QTcpSocket::bytesWritten, socket, more);
             more();
+            return;
+        }
+        if (reply.Mode == TCddbReply::TMode::Drip) {
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(reply.Body.size()) +
+                          "\r\nConnection: close\r\n\r\n");
+            auto* timer = new QTimer(socket);
+            auto left = std::make_shared<QByteArray>(reply.Body);
+            QObject::connect(timer, &QTimer::timeout, socket, [socket, left] {
+                if (left->isEmpty() || socket->state() != QAbstractSocket::ConnectedState)
+                    return;
+                socket->write(left->left(1));
+                left->remove(0, 1);
+            });
+            timer->start(100);
             return;
         }
         QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.Status) + " " + reply.Reason + "\r\n";
