@@ -65,7 +65,7 @@ TEST(CliCdLookup, LookupPrintsTheRecord) {
             return Lines({"200 rock 0b01c402 Группа / Альбом"});
         return Lines(Record("Группа / Альбом", {"Первая", "二番目"}));
     });
-    const auto r = RunCli({"cd", "lookup", "--drive", image.Sheet, "--server", server.Address(), "--no-accuraterip"}, dir.File("config"));
+    const auto r = RunCli({"cd", "lookup", "--drive", image.Sheet, "--server", server.Address()}, dir.File("config"));
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_NE(r.Out.find("\"Artist\":\"Группа\",\"Title\":\"Альбом\",\"Year\":\"2001\",\"Genre\":\"Rock\","
                          "\"TrackTitles\":[\"Первая\",\"二番目\"],\"Category\":\"rock\",\"Revision\":3,"
