@@ -115,6 +115,10 @@ TSettings::TSettings(QWidget* parent) : QDialog(parent) {
     form->addRow(QStringLiteral("E-mail:"), email_);
     form->addRow(QStringLiteral("Timeout:"), timeout_);
     f->addLayout(form);
+    verifyAccurateRip_ = new QCheckBox(QStringLiteral("Verify rips with AccurateRip"), freedbGroup);
+    verifyAccurateRip_->setObjectName(QStringLiteral("CheckVerifyAccurateRip"));
+    verifyAccurateRip_->setChecked(true);
+    f->addWidget(verifyAccurateRip_);
     auto* logo = new QLabel(freedbGroup);
     logo->setObjectName(QStringLiteral("FreeDBLogo"));
     logo->setPixmap(ProgramIcon().pixmap(48, 48));
@@ -208,6 +212,7 @@ void TSettings::LoadFrom(const TAppSettings& s) {
     server_->setText(QString::fromStdString(s.FreeDBServer));
     email_->setText(QString::fromStdString(s.FreeDBEmail));
     timeout_->setValue(s.Timeout);
+    verifyAccurateRip_->setChecked(s.VerifyAccurateRip);
     createArtist_->setChecked(s.CreateArtist);
     createAlbum_->setChecked(s.CreateAlbum);
     {
@@ -234,6 +239,7 @@ void TSettings::SaveTo(TAppSettings& s) const {
     s.FreeDBServer = server_->text().toStdString();
     s.FreeDBEmail = email_->text().toStdString();
     s.Timeout = timeout_->value();
+    s.VerifyAccurateRip = verifyAccurateRip_->isChecked();
     s.CreateArtist = createArtist_->isChecked();
     s.CreateAlbum = createAlbum_->isChecked();
     Pattern().ToSettings(s);

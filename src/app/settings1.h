@@ -57,6 +57,7 @@ private:
     QLineEdit* server_ = nullptr;
     QLineEdit* email_ = nullptr;
     QSpinBox* timeout_ = nullptr;
+    QCheckBox* verifyAccurateRip_ = nullptr;
     QListWidget* pattern_ = nullptr;
     QComboBox* separator_ = nullptr;
     QCheckBox* createArtist_ = nullptr;

@@ -45,6 +45,14 @@ std::string WithExtension(const std::string& path, const std::string& extension)
 
 } // namespace
 
+std::vector<std::pair<std::string, std::string>> RipResults(const std::vector<TConversionRow>& rows) {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const TConversionRow& r : rows)
+        if (!r.Item.AccurateRip.empty())
+            out.emplace_back(r.Item.TargetPath.substr(FileNameStart(r.Item.TargetPath)), r.Item.AccurateRip);
+    return out;
+}
+
 TConversionRun::TConversionRun(std::vector<TConversionRow>& rows, TTargetType target,
                                const TEncoderOptions& options, TAppSettings& settings,
                                TDialogs& dialogs, TConversionObserver& observer)

@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace bw {
@@ -56,6 +57,9 @@ public:
     // Cancel button calls TConversionRun::AskCancel.
     virtual void ProcessEvents() {}
 };
+
+// Each row's output (its file name) and AccurateRip result, for the rows that have one.
+std::vector<std::pair<std::string, std::string>> RipResults(const std::vector<TConversionRow>& rows);
 
 // The conversion run: every checked row in list order, decoded and handed to the back-end
 // of the target type, up to ParallelJobs rows at once (see conversionlanes.h).
