@@ -58,6 +58,7 @@ private:
     QLineEdit* email_ = nullptr;
     QSpinBox* timeout_ = nullptr;
     QCheckBox* verifyAccurateRip_ = nullptr;
+    QLineEdit* accurateRipServer_ = nullptr;
     QListWidget* pattern_ = nullptr;
     QComboBox* separator_ = nullptr;
     QCheckBox* createArtist_ = nullptr;

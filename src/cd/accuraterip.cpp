@@ -5,6 +5,7 @@
 #include "pipeline/checksums.h"
 
 #include <QEventLoop>
+#include <QTimer>
 
 #include <algorithm>
 #include <bit>
@@ -104,7 +105,8 @@ TArVerdict JudgeTrack(std::span<const TArBlock> blocks, size_t slot, uint32_t v1
     return {known ? kArNotAccurate : kArNotInDatabase, 0};
 }
 
-TArDiscAnswer FetchAccurateRip(const std::string& server, const TDiscIds& ids, int timeoutMs) {
+TArDiscAnswer FetchAccurateRip(const std::string& server, const TDiscIds& ids, int timeoutMs,
+                               const std::function<bool()>& stop) {
     TArDiscAnswer answer;
     THttpGet http(kMaxAnswerBytes);
     http.SetTimeout(timeoutMs);
@@ -121,6 +123,13 @@ TArDiscAnswer FetchAccurateRip(const std::string& server, const TDiscIds& ids, i
         answer.Error = "Can't ask the AccurateRip database \"" + server + "\": " + refused;
         return answer;
     }
+    // A run stopped by the user does not wait out the time-out.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (stop && stop())
+            http.Abort();
+    });
+    poll.start(100);
     if (!ended)
         loop.exec();
     // Qt reports a 404 as a failed transfer that carries the status.

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -96,7 +97,8 @@ struct TArDiscAnswer {
 
 // Asks the database on server ("host[:port]") for the disc of ids and waits on a local event
 // loop (the thread needs an application object) for at most timeoutMs milliseconds; an
-// answer is taken up to 1 MB.
-TArDiscAnswer FetchAccurateRip(const std::string& server, const TDiscIds& ids, int timeoutMs);
+// answer is taken up to 1 MB. stop, when given, is asked every 100 ms whether to give up.
+TArDiscAnswer FetchAccurateRip(const std::string& server, const TDiscIds& ids, int timeoutMs,
+                               const std::function<bool()>& stop = {});
 
 } // namespace bw

@@ -33,7 +33,7 @@ constexpr const char* kUsage =
     "usage: brindlewave-cli convert --to mp3|ogg|wav|wma|flac|ape|mpc [--out DIR | "
     "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite] [--jobs N]\n"
     "       [--recursive] [--keep-structure] [--skip-existing] [--safe-names] [--no-covers] [--] FILE|FOLDER...\n"
-    "       brindlewave-cli convert --cd DRIVE [--tracks LIST] [--server HOST[:PORT] | --no-lookup] [--no-accuraterip] --to ... (the same options)";
+    "       brindlewave-cli convert --cd DRIVE [--tracks LIST] [--server HOST[:PORT] | --no-lookup] [--no-accuraterip | --accuraterip-server HOST[:PORT]] --to ... (the same options)";
 constexpr int kBarWidth = 30;
 constexpr int kPlainStep = 10; // plain progress lines every this many percent
 
@@ -158,6 +158,8 @@ struct TConvertArgs {
     std::optional<std::string> Server;
     bool NoLookup = false; // --no-lookup: the disc is not looked up, whatever the settings say
     bool NoAccurateRip = false; // --no-accuraterip: the rip is not compared with the database
+    // --accuraterip-server: the database to compare the rip with, instead of the stored one.
+    std::optional<std::string> AccurateRipServer;
 };
 
 // "1,3-5" as track numbers; false for anything else.
@@ -235,6 +237,8 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
             args.NoLookup = true;
         } else if (a == "--no-accuraterip") {
             args.NoAccurateRip = true;
+        } else if (a == "--accuraterip-server" && hasValue) {
+            args.AccurateRipServer = argv[++i];
         } else if (a == "--server" && hasValue) {
             args.Server = argv[++i];
         } else if (a == "--tracks" && hasValue) {
@@ -302,6 +306,8 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
         error = "--no-lookup needs --cd";
     else if (args.Server && args.NoLookup)
         error = "--server and --no-lookup exclude each other";
+    else if (args.AccurateRipServer && (args.NoAccurateRip || !args.Cd))
+        error = "--accuraterip-server needs --cd and excludes --no-accuraterip";
     else if (args.Cd && args.SameAsSource)
         error = "the tracks of a disc have no source folder: use --out";
     else if (args.Files.empty() && !args.Cd)
@@ -422,7 +428,7 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
         app.emplace();
         TAppSettings cdSettings = CliCdSettings(args.Server);
         settings.VerifyAccurateRip = cdSettings.VerifyAccurateRip && !args.NoAccurateRip;
-        settings.AccurateRipServer = cdSettings.AccurateRipServer;
+        settings.AccurateRipServer = args.AccurateRipServer.value_or(cdSettings.AccurateRipServer);
         settings.Timeout = cdSettings.Timeout;
         cdSettings.TryLoadFreeDB = cdSettings.TryLoadFreeDB && !args.NoLookup;
         settings.TryLoadFreeDB = cdSettings.TryLoadFreeDB;

@@ -260,7 +260,11 @@ void TConversionRun::VerifyRip(size_t row, const TAudioStream& stream) {
         } else {
             disc.Ids = ComputeDiscIds(toc);
             SetStatus("Verifying with AccurateRip...");
-            disc.Answer = FetchAccurateRip(settings_.AccurateRipServer, disc.Ids, std::max(settings_.Timeout, 1) * 1000);
+            disc.Answer = FetchAccurateRip(settings_.AccurateRipServer, disc.Ids, std::max(settings_.Timeout, 1) * 1000,
+                                           [this] {
+                                               observer_.ProcessEvents();
+                                               return cancelAll_;
+                                           });
         }
     }
     switch (disc.Answer.Kind) {

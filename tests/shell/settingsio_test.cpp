@@ -170,8 +170,7 @@ TEST(SettingsIo, ParallelJobsIsOptionalAndBounded) {
 // the window held; saved, each comes back as it was set.
 TEST(SettingsIo, LibrarySwitchesAreOptional) {
     bwtest::TTempDir dir;
-    const char* keys[] = {"AddSubFolders", "KeepStructure", "CarryCovers", "SkipExisting", "SafeNames",
-                          "VerifyAccurateRip", "AccurateRipServer"};
+    const char* keys[] = {"AddSubFolders", "KeepStructure", "CarryCovers", "SkipExisting", "SafeNames", "VerifyAccurateRip", "AccurateRipServer"};
     {
         TSettingsStore store(StorePath(dir));
         LoadSettings(store, {}, {}, "p");
@@ -186,16 +185,14 @@ TEST(SettingsIo, LibrarySwitchesAreOptional) {
     flipped.CarryCovers = flipped.VerifyAccurateRip = false;
     flipped.AccurateRipServer = "127.0.0.1:8080";
     const auto asList = [](const TAppSettings& a) {
-        return std::vector<std::string>{std::to_string(a.AddSubFolders), std::to_string(a.KeepStructure),
-                                        std::to_string(a.CarryCovers), std::to_string(a.SkipExisting),
-                                        std::to_string(a.SafeNames), std::to_string(a.VerifyAccurateRip),
-                                        a.AccurateRipServer};
+        return std::pair(std::vector<bool>{a.AddSubFolders, a.KeepStructure, a.CarryCovers, a.SkipExisting,
+                                           a.SafeNames, a.VerifyAccurateRip}, a.AccurateRipServer);
     };
     {
         TSettingsStore store(StorePath(dir));
         const auto load = LoadSettings(store, flipped, {}, "p");
         EXPECT_TRUE(load.Error.empty()) << load.Error;
-        EXPECT_EQ(asList(load.App), (std::vector<std::string>{"0", "0", "1", "0", "0", "1", "www.accuraterip.com"}));
+        EXPECT_EQ(asList(load.App), std::pair(std::vector<bool>{false, false, true, false, false, true}, std::string("www.accuraterip.com")));
         ASSERT_TRUE(SaveSettings(store, flipped, {}));
     }
     TSettingsStore store(StorePath(dir));

@@ -67,15 +67,11 @@ void TCddbServer::Serve(QTcpSocket* socket) {
             return;
         }
         if (reply.Mode == TCddbReply::TMode::Drip) {
-            socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(reply.Body.size()) +
-                          "\r\nConnection: close\r\n\r\n");
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(reply.Body.size()) + "\r\n\r\n");
             auto* timer = new QTimer(socket);
-            auto left = std::make_shared<QByteArray>(reply.Body);
-            QObject::connect(timer, &QTimer::timeout, socket, [socket, left] {
-                if (left->isEmpty() || socket->state() != QAbstractSocket::ConnectedState)
-                    return;
-                socket->write(left->left(1));
-                left->remove(0, 1);
+            QObject::connect(timer, &QTimer::timeout, socket, [socket, body = reply.Body, sent = qsizetype{0}]() mutable {
+                if (sent < body.size())
+                    socket->write(body.mid(sent++, 1));
             });
             timer->start(100);
             return;
