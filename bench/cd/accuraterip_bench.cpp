@@ -14,7 +14,6 @@
 // stops the bench with status 1; a missed bar gives status 3.
 
 #include "cd/accuraterip.h"
-
 #include "support/benchprocess.h"
 #include "support/mediamake.h"
 
@@ -68,15 +67,16 @@ int main(int argc, char** argv) {
     fs::resize_file(bin, (fs::file_size(bin) + kSector - 1) / kSector * kSector);
     std::ofstream(cue) << "FILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
     std::vector<std::byte> pcm(fs::file_size(bin));
-    std::ifstream(bin, std::ios::binary).read(reinterpret_cast<char*>(pcm.data()), static_cast<std::streamsize>(pcm.size()));
+    std::ifstream(bin, std::ios::binary)
+        .read(reinterpret_cast<char*>(pcm.data()), static_cast<std::streamsize>(pcm.size()));
 
     std::printf("track: %.0f s, %zu bytes\n", seconds, pcm.size());
     std::vector<double> ratios;
     uint32_t keep = 0; // so that the sums are not left out as unused
     for (int r = 0; r < rounds; ++r) {
-        const bwbench::TCost rip = bwbench::Time(
-            {}, {bwmedia::CliProgram(), "convert", "--cd", cue, "--to", "flac", "--no-accuraterip", "--overwrite",
-                 "--out", (dir / "out").string()});
+        const bwbench::TCost rip =
+            bwbench::Time({}, {bwmedia::CliProgram(), "convert", "--cd", cue, "--to", "flac",
+                               "--no-accuraterip", "--overwrite", "--out", (dir / "out").string()});
         if (rip.Wall < 0)
             Die("brindlewave-cli convert failed");
         const double before = ProcessCpuSeconds();
@@ -89,12 +89,14 @@ int main(int argc, char** argv) {
             Die("the checksums did not take the whole track");
         keep ^= sums.V1() ^ sums.V2() ^ sums.CopyCrc() ^ static_cast<uint32_t>(sums.Peak());
         ratios.push_back(work / rip.Cpu);
-        std::printf("round %d: rip to FLAC %.2f s processor (%.2f s wall), checksums %.3f s processor, share %.1f%%\n",
+        std::printf("round %d: rip to FLAC %.2f s processor (%.2f s wall), checksums %.3f s "
+                    "processor, share %.1f%%\n",
                     r + 1, rip.Cpu, rip.Wall, work, 100 * work / rip.Cpu);
     }
     std::sort(ratios.begin(), ratios.end());
     const double median = ratios[ratios.size() / 2];
     const bool met = median <= kBar;
-    std::printf("verdict: checksums / rip median %.3f (bar %.2f): %s [%08x]\n", median, kBar, met ? "ok" : "MISSED", keep);
+    std::printf("verdict: checksums / rip median %.3f (bar %.2f): %s [%08x]\n", median, kBar,
+                met ? "ok" : "MISSED", keep);
     return met ? 0 : 3;
 }

@@ -667,7 +667,8 @@ void TForm1::ConvertExecute() {
     }
     if (appSettings_.PlaySoundOp)
         QApplication::beep();
-    result_->Prepare(elapsed, appSettings_.OpenFolderOp, checkBoxSAS_->isChecked(), listView_->Skipped(), verified);
+    result_->Prepare(elapsed, appSettings_.OpenFolderOp, checkBoxSAS_->isChecked(),
+                     listView_->Skipped(), verified);
     if (result_->exec() != QDialog::Accepted || !result_->OpenFolderChecked())
         return;
     appSettings_.OpenFolderOp = true;

@@ -156,7 +156,8 @@ void TSuccessForm2::Prepare(const QString& elapsed, bool openFolder, bool sameAs
     skipped_->setVisible(!skipped.empty());
     verified_->clear();
     for (const auto& [file, result] : verified)
-        verified_->addTopLevelItem(new QTreeWidgetItem({QString::fromStdString(file), QString::fromStdString(result)}));
+        verified_->addTopLevelItem(
+            new QTreeWidgetItem({QString::fromStdString(file), QString::fromStdString(result)}));
     verified_->resizeColumnToContents(0);
     verifiedCaption_->setVisible(!verified.empty());
     verified_->setVisible(!verified.empty());

@@ -6,12 +6,11 @@
 
 #include <QEventLoop>
 #include <QTimer>
-
 #include <algorithm>
 #include <bit>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 
 namespace bw {
 
@@ -139,7 +138,8 @@ TArDiscAnswer FetchAccurateRip(const std::string& server, const TDiscIds& ids, i
         return answer;
     }
     if (result.Outcome != THttpResult::TOutcome::Ok) {
-        answer.Error = "The AccurateRip database \"" + server + "\" gave no answer: " + result.Error;
+        answer.Error =
+            "The AccurateRip database \"" + server + "\" gave no answer: " + result.Error;
         return answer;
     }
     const auto* bytes = reinterpret_cast<const std::byte*>(result.Body.constData());

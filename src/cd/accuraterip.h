@@ -46,7 +46,7 @@ private:
 // One track's entry in a block of the database's answer.
 struct TArEntry {
     uint8_t Confidence = 0;
-    uint32_t Crc = 0;         // a v1 or a v2 checksum
+    uint32_t Crc = 0; // a v1 or a v2 checksum
     uint32_t Frame450Crc = 0;
 };
 

@@ -14,7 +14,9 @@ constexpr int32_t kLeadIn = 150;
 // 99 minutes: past any disc, and small enough that every sum stays in 32 bits per track.
 constexpr int32_t kMaxSector = 99 * 60 * 75;
 
-int32_t Sector(const TCdMsf& msf) { return msf.FrameOffset() - kLeadIn; }
+int32_t Sector(const TCdMsf& msf) {
+    return msf.FrameOffset() - kLeadIn;
+}
 
 } // namespace
 

@@ -18,7 +18,7 @@ struct TDiscIds {
     std::vector<int> TocIndex;        // each audio track's place in the table of contents, from 0
     int32_t LeadOut = 0;              // the disc's lead-out sector, without the lead-in
     uint32_t Id1 = 0;                 // the audio starts plus the lead-out
-    uint32_t Id2 = 0;                 // max(start, 1) x audio track number, plus lead-out x (count + 1)
+    uint32_t Id2 = 0; // max(start, 1) x audio track number, plus lead-out x (count + 1)
     uint32_t FreedbId = 0;
 
     int AudioCount() const { return static_cast<int>(AudioStarts.size()); }

@@ -142,7 +142,8 @@ int Ids(const std::string& drive, const std::optional<std::string>& tocText, std
     for (const int32_t start : ids.AudioStarts)
         offsets += (offsets.size() > 1 ? "," : "") + std::to_string(start);
     TJsonObject o;
-    o.Add("FreedbId", freedb).Add("AccurateRipId", ids.AccurateRipId()).Add("AudioTracks", ids.AudioCount());
+    o.Add("FreedbId", freedb).Add("AccurateRipId", ids.AccurateRipId());
+    o.Add("AudioTracks", ids.AudioCount());
     o.AddRaw("TrackOffsets", offsets + "]").Add("LeadOut", ids.LeadOut);
     out << o.Str() << "\n";
     return 0;
@@ -173,7 +174,8 @@ TAppSettings CliCdSettings(const std::optional<std::string>& server) {
         if (const std::string v = store.ReadString(keys::kFreeDBEmail); !v.empty())
             s.FreeDBEmail = v;
         s.Timeout = store.ReadInteger(keys::kTimeout).value_or(s.Timeout);
-        s.VerifyAccurateRip = store.ReadBool(keys::kVerifyAccurateRip).value_or(s.VerifyAccurateRip);
+        s.VerifyAccurateRip =
+            store.ReadBool(keys::kVerifyAccurateRip).value_or(s.VerifyAccurateRip);
         if (const std::string v = store.ReadString(keys::kAccurateRipServer); !v.empty())
             s.AccurateRipServer = v;
         s.Separator = store.ReadInteger(keys::kSeparator).value_or(s.Separator);

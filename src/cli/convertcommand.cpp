@@ -33,7 +33,8 @@ constexpr const char* kUsage =
     "usage: brindlewave-cli convert --to mp3|ogg|wav|wma|flac|ape|mpc [--out DIR | "
     "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite] [--jobs N]\n"
     "       [--recursive] [--keep-structure] [--skip-existing] [--safe-names] [--no-covers] [--] FILE|FOLDER...\n"
-    "       brindlewave-cli convert --cd DRIVE [--tracks LIST] [--server HOST[:PORT] | --no-lookup] [--no-accuraterip | --accuraterip-server HOST[:PORT]] --to ... (the same options)";
+    "       brindlewave-cli convert --cd DRIVE [--tracks LIST] [--server HOST[:PORT] | --no-lookup]\n"
+    "       [--no-accuraterip | --accuraterip-server HOST[:PORT]] --to ... (the same options)";
 constexpr int kBarWidth = 30;
 constexpr int kPlainStep = 10; // plain progress lines every this many percent
 
@@ -332,7 +333,8 @@ std::string ResultLine(const std::string& source, const std::string& target,
     if (item && item->RipChecked) {
         if (!item->AccurateRip.empty())
             o.Add("AccurateRip", item->AccurateRip).Add("Confidence", item->Confidence);
-        o.Add("CrcV1", Hex8(item->CrcV1)).Add("CrcV2", Hex8(item->CrcV2)).Add("CopyCrc", Hex8(item->CopyCrc));
+        o.Add("CrcV1", Hex8(item->CrcV1)).Add("CrcV2", Hex8(item->CrcV2));
+        o.Add("CopyCrc", Hex8(item->CopyCrc));
     }
     return o.Str();
 }

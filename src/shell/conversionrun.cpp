@@ -45,11 +45,14 @@ std::string WithExtension(const std::string& path, const std::string& extension)
 
 } // namespace
 
-std::vector<std::pair<std::string, std::string>> RipResults(const std::vector<TConversionRow>& rows) {
+std::vector<std::pair<std::string, std::string>>
+RipResults(const std::vector<TConversionRow>& rows) {
     std::vector<std::pair<std::string, std::string>> out;
-    for (const TConversionRow& r : rows)
+    for (const TConversionRow& r : rows) {
+        const std::string& target = r.Item.TargetPath;
         if (!r.Item.AccurateRip.empty())
-            out.emplace_back(r.Item.TargetPath.substr(FileNameStart(r.Item.TargetPath)), r.Item.AccurateRip);
+            out.emplace_back(target.substr(FileNameStart(target)), r.Item.AccurateRip);
+    }
     return out;
 }
 
@@ -248,30 +251,31 @@ void TConversionRun::VerifyRip(size_t row, const TAudioStream& stream) {
     stream.TakeRipChecksums(item);
     item.AccurateRip.clear();
     item.Confidence = 0;
-    if (!item.RipChecked || item.SourceType != TSourceType::CdTrack || !settings_.VerifyAccurateRip || settings_.AccurateRipServer.empty() || !cdDrives_ ||
-        item.CdDrive >= cdDrives_->Count())
+    if (!item.RipChecked || item.SourceType != TSourceType::CdTrack || !settings_.VerifyAccurateRip ||
+        settings_.AccurateRipServer.empty() || !cdDrives_ || item.CdDrive >= cdDrives_->Count())
         return;
     auto [at, first] = arDiscs_.try_emplace(item.CdDrive);
     TArDisc& disc = at->second;
     if (first) {
         TCDToc toc;
         if (!cdDrives_->ReadToc(item.CdDrive, toc)) {
-            disc.Answer.Error = "Can't read the table of contents of \"" + cdDrives_->At(item.CdDrive).Text + "\"";
+            disc.Answer.Error =
+                "Can't read the table of contents of \"" + cdDrives_->At(item.CdDrive).Text + "\"";
         } else {
             disc.Ids = ComputeDiscIds(toc);
             SetStatus("Verifying with AccurateRip...");
-            disc.Answer = FetchAccurateRip(settings_.AccurateRipServer, disc.Ids, std::max(settings_.Timeout, 1) * 1000,
-                                           [this] {
-                                               observer_.ProcessEvents();
-                                               return cancelAll_;
-                                           });
+            const int timeoutMs = std::max(settings_.Timeout, 1) * 1000;
+            disc.Answer = FetchAccurateRip(settings_.AccurateRipServer, disc.Ids, timeoutMs, [this] {
+                observer_.ProcessEvents();
+                return cancelAll_;
+            });
         }
     }
     switch (disc.Answer.Kind) {
     case TArDiscAnswer::TKind::Found: {
         // Slots follow the table of contents, data tracks included.
-        const TArVerdict v = JudgeTrack(disc.Answer.Blocks, static_cast<size_t>(std::max(item.Track - 1, 0)),
-                                        item.CrcV1, item.CrcV2);
+        const auto slot = static_cast<size_t>(std::max(item.Track - 1, 0));
+        const TArVerdict v = JudgeTrack(disc.Answer.Blocks, slot, item.CrcV1, item.CrcV2);
         item.AccurateRip = v.Text;
         item.Confidence = v.Confidence;
         break;

@@ -59,7 +59,8 @@ public:
 };
 
 // Each row's output (its file name) and AccurateRip result, for the rows that have one.
-std::vector<std::pair<std::string, std::string>> RipResults(const std::vector<TConversionRow>& rows);
+std::vector<std::pair<std::string, std::string>>
+RipResults(const std::vector<TConversionRow>& rows);
 
 // The conversion run: every checked row in list order, decoded and handed to the back-end
 // of the target type, up to ParallelJobs rows at once (see conversionlanes.h).

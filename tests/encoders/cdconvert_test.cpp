@@ -321,7 +321,8 @@ TEST(CdConvert, RipsAreVerifiedWithAccurateRip) {
     } cases[] = {
         {0, TTargetType::Flac, ok(allV1 + allV2), {a7, a7, a7}, ""},
         // Track 1 by its v1 entry only, track 2 wrong in both blocks, track 3 by its v2 only.
-        {0, TTargetType::Wav, ok(ArBlock(3, {{3, sums[0].V1}, {3, sums[1].V1 ^ 1}, {3, 0}}) + ArBlock(3, {{9, 0}, {9, sums[1].V2 ^ 1}, {9, sums[2].V2}})),
+        {0, TTargetType::Wav,
+         ok(ArBlock(3, {{3, sums[0].V1}, {3, sums[1].V1 ^ 1}, {3, 0}}) + ArBlock(3, {{9, 0}, {9, sums[1].V2 ^ 1}, {9, sums[2].V2}})),
          {"Accurate (confidence 3)", "Not accurate", "Accurate (confidence 9)"}, ""},
         {0, TTargetType::Flac, {TCddbReply::TMode::Answer, 404, "no"}, {"Not in database", "Not in database", "Not in database"}, ""},
         // Slot 0 is the data track's; the last audio track has none.
@@ -347,7 +348,8 @@ TEST(CdConvert, RipsAreVerifiedWithAccurateRip) {
             const TConversionRow& row = result->Rows[i];
             EXPECT_EQ(row.Status, "Done") << row.Reason;
             EXPECT_EQ(row.Item.AccurateRip, c.Results[i]) << i;
-            EXPECT_EQ(row.Note.rfind("AccurateRip: " + c.Results[i] + (*c.Note ? " (The AccurateRip database" : ""), 0), 0u) << row.Note;
+            const std::string note = "AccurateRip: " + c.Results[i] + (*c.Note ? " (The AccurateRip database" : "");
+            EXPECT_EQ(row.Note.rfind(note, 0), 0u) << row.Note;
             EXPECT_NE(row.Note.find(c.Note), std::string::npos) << row.Note;
             const auto& pcm = c.Drive == 0 ? image.Pcm[i] : mixed.Pcm[i + 1];
             EXPECT_TRUE(Same(FfmpegDecode(out.File(row.Item.SourcePath + TargetExtension(c.Target))), pcm));

@@ -170,7 +170,8 @@ TEST(SettingsIo, ParallelJobsIsOptionalAndBounded) {
 // the window held; saved, each comes back as it was set.
 TEST(SettingsIo, LibrarySwitchesAreOptional) {
     bwtest::TTempDir dir;
-    const char* keys[] = {"AddSubFolders", "KeepStructure", "CarryCovers", "SkipExisting", "SafeNames", "VerifyAccurateRip", "AccurateRipServer"};
+    const char* keys[] = {"AddSubFolders", "KeepStructure", "CarryCovers", "SkipExisting", "SafeNames",
+                          "VerifyAccurateRip", "AccurateRipServer"};
     {
         TSettingsStore store(StorePath(dir));
         LoadSettings(store, {}, {}, "p");
@@ -192,7 +193,8 @@ TEST(SettingsIo, LibrarySwitchesAreOptional) {
         TSettingsStore store(StorePath(dir));
         const auto load = LoadSettings(store, flipped, {}, "p");
         EXPECT_TRUE(load.Error.empty()) << load.Error;
-        EXPECT_EQ(asList(load.App), std::pair(std::vector<bool>{false, false, true, false, false, true}, std::string("www.accuraterip.com")));
+        EXPECT_EQ(asList(load.App),
+                  std::pair(std::vector<bool>{false, false, true, false, false, true}, std::string("www.accuraterip.com")));
         ASSERT_TRUE(SaveSettings(store, flipped, {}));
     }
     TSettingsStore store(StorePath(dir));
