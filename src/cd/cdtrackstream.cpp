@@ -12,8 +12,8 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
-#include <optional>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <utility>
 #include <vector>
