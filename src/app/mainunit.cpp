@@ -647,6 +647,7 @@ void TForm1::ConvertExecute() {
     if (!TConversionRun::HasCheckedRows(rows, dialogs_))
         return;
     QString elapsed = QStringLiteral("00:00:00");
+    std::vector<std::pair<std::string, std::string>> verified;
     const int target = comboBoxType_->currentIndex();
     // Without a target type there is nothing to write.
     if (target >= 0) {
@@ -659,6 +660,7 @@ void TForm1::ConvertExecute() {
         for (size_t row = 0; row < rows.size(); ++row)
             if (TmyMusicFile* item = listView_->ItemAt(static_cast<int>(row)))
                 item->TargetPath = rows[row].Item.TargetPath;
+        verified = RipResults(rows);
     }
     if (stopRequested_) {
         close();
@@ -666,7 +668,8 @@ void TForm1::ConvertExecute() {
     }
     if (appSettings_.PlaySoundOp)
         QApplication::beep();
-    result_->Prepare(elapsed, appSettings_.OpenFolderOp, checkBoxSAS_->isChecked(), listView_->Skipped());
+    result_->Prepare(elapsed, appSettings_.OpenFolderOp, checkBoxSAS_->isChecked(),
+                     listView_->Skipped(), verified);
     if (result_->exec() != QDialog::Accepted || !result_->OpenFolderChecked())
         return;
     appSettings_.OpenFolderOp = true;

@@ -129,6 +129,13 @@ TSuccessForm2::TSuccessForm2(QWidget* parent) : QDialog(parent) {
     skipped_->setHeaderLabels({QStringLiteral("File"), QStringLiteral("Reason")});
     skipped_->setRootIsDecorated(false);
     layout->addWidget(skipped_);
+    verifiedCaption_ = new QLabel(QStringLiteral("AccurateRip:"), this);
+    layout->addWidget(verifiedCaption_);
+    verified_ = new QTreeWidget(this);
+    verified_->setObjectName(QStringLiteral("AccurateRipList"));
+    verified_->setHeaderLabels({QStringLiteral("File"), QStringLiteral("Result")});
+    verified_->setRootIsDecorated(false);
+    layout->addWidget(verified_);
     openFolder_ = new QCheckBox(QStringLiteral("Open folder with converted files"), this);
     openFolder_->setObjectName(QStringLiteral("CheckOpenFolder"));
     layout->addWidget(openFolder_);
@@ -138,7 +145,8 @@ TSuccessForm2::TSuccessForm2(QWidget* parent) : QDialog(parent) {
 }
 
 void TSuccessForm2::Prepare(const QString& elapsed, bool openFolder, bool sameAsSource,
-                            const std::vector<TFoundFile>& skipped) {
+                            const std::vector<TFoundFile>& skipped,
+                            const std::vector<std::pair<std::string, std::string>>& verified) {
     time_->setText(elapsed);
     skipped_->clear();
     for (const TFoundFile& f : skipped)
@@ -146,6 +154,13 @@ void TSuccessForm2::Prepare(const QString& elapsed, bool openFolder, bool sameAs
     skipped_->resizeColumnToContents(0);
     skippedCaption_->setVisible(!skipped.empty());
     skipped_->setVisible(!skipped.empty());
+    verified_->clear();
+    for (const auto& [file, result] : verified)
+        verified_->addTopLevelItem(
+            new QTreeWidgetItem({QString::fromStdString(file), QString::fromStdString(result)}));
+    verified_->resizeColumnToContents(0);
+    verifiedCaption_->setVisible(!verified.empty());
+    verified_->setVisible(!verified.empty());
     openFolder_->setChecked(openFolder && !sameAsSource);
     openFolder_->setEnabled(!sameAsSource);
 }

@@ -67,14 +67,18 @@ public:
     explicit TSuccessForm2(QWidget* parent = nullptr);
     // Fills the window for a run; the box is off and disabled when outputs went beside
     // their sources. skipped: listed with their reasons; the list is hidden when empty.
+    // verified: each ripped track's file and its AccurateRip result; hidden when empty.
     void Prepare(const QString& elapsed, bool openFolder, bool sameAsSource,
-                 const std::vector<TFoundFile>& skipped = {});
+                 const std::vector<TFoundFile>& skipped = {},
+                 const std::vector<std::pair<std::string, std::string>>& verified = {});
     bool OpenFolderChecked() const;
 
 private:
     QLabel* time_;
     QLabel* skippedCaption_;
     QTreeWidget* skipped_;
+    QLabel* verifiedCaption_;
+    QTreeWidget* verified_;
     QCheckBox* openFolder_;
 };
 

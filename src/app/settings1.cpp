@@ -114,7 +114,14 @@ TSettings::TSettings(QWidget* parent) : QDialog(parent) {
     form->addRow(QStringLiteral("FreeDB server:"), server_);
     form->addRow(QStringLiteral("E-mail:"), email_);
     form->addRow(QStringLiteral("Timeout:"), timeout_);
+    accurateRipServer_ = new QLineEdit(freedbGroup);
+    accurateRipServer_->setObjectName(QStringLiteral("EditAccurateRipServer"));
+    form->addRow(QStringLiteral("AccurateRip server:"), accurateRipServer_);
     f->addLayout(form);
+    verifyAccurateRip_ = new QCheckBox(QStringLiteral("Verify rips with AccurateRip"), freedbGroup);
+    verifyAccurateRip_->setObjectName(QStringLiteral("CheckVerifyAccurateRip"));
+    verifyAccurateRip_->setChecked(true);
+    f->addWidget(verifyAccurateRip_);
     auto* logo = new QLabel(freedbGroup);
     logo->setObjectName(QStringLiteral("FreeDBLogo"));
     logo->setPixmap(ProgramIcon().pixmap(48, 48));
@@ -208,6 +215,8 @@ void TSettings::LoadFrom(const TAppSettings& s) {
     server_->setText(QString::fromStdString(s.FreeDBServer));
     email_->setText(QString::fromStdString(s.FreeDBEmail));
     timeout_->setValue(s.Timeout);
+    verifyAccurateRip_->setChecked(s.VerifyAccurateRip);
+    accurateRipServer_->setText(QString::fromStdString(s.AccurateRipServer));
     createArtist_->setChecked(s.CreateArtist);
     createAlbum_->setChecked(s.CreateAlbum);
     {
@@ -234,6 +243,8 @@ void TSettings::SaveTo(TAppSettings& s) const {
     s.FreeDBServer = server_->text().toStdString();
     s.FreeDBEmail = email_->text().toStdString();
     s.Timeout = timeout_->value();
+    s.VerifyAccurateRip = verifyAccurateRip_->isChecked();
+    s.AccurateRipServer = accurateRipServer_->text().toStdString();
     s.CreateArtist = createArtist_->isChecked();
     s.CreateAlbum = createAlbum_->isChecked();
     Pattern().ToSettings(s);

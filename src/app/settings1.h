@@ -57,6 +57,8 @@ private:
     QLineEdit* server_ = nullptr;
     QLineEdit* email_ = nullptr;
     QSpinBox* timeout_ = nullptr;
+    QCheckBox* verifyAccurateRip_ = nullptr;
+    QLineEdit* accurateRipServer_ = nullptr;
     QListWidget* pattern_ = nullptr;
     QComboBox* separator_ = nullptr;
     QCheckBox* createArtist_ = nullptr;

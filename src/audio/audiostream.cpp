@@ -599,6 +599,11 @@ std::string TAudioStream::ProblemText() const {
     return impl_->source ? impl_->source->ErrorText() : std::string();
 }
 
+void TAudioStream::TakeRipChecksums(TmyMusicFile& item) const {
+    if (impl_->source)
+        impl_->source->TakeRipChecksums(item);
+}
+
 bool TAudioStream::DeliveredAll() const {
     const Impl& d = *impl_;
     if (d.whole)

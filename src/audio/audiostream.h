@@ -10,6 +10,8 @@
 
 namespace bw {
 
+struct TmyMusicFile;
+
 // What a stream delivers: interleaved PCM at the source's own rate and channel count,
 // 16-bit signed little-endian, or 8-bit unsigned where the source itself is 8-bit, or
 // packed 24-bit signed little-endian (3 bytes a sample) where a stream asked for it
@@ -74,6 +76,9 @@ public:
     virtual int64_t SkippedSectors() const = 0;
     // Why the source failed or what it lost, naming it; empty when all is well.
     virtual std::string ErrorText() const = 0;
+    // A CD track's checksums of what was read (RipChecked and the fields after it on the
+    // item); nothing for other sources.
+    virtual void TakeRipChecksums(TmyMusicFile& /*item*/) const {}
 };
 
 // A decoding stream over one audio file (any source format but CD tracks), on FFmpeg.
@@ -145,6 +150,8 @@ public:
     // What went wrong reading a CD track, naming it ("the disc was taken out", sectors
     // lost); empty for files and for a track read whole (TPcmSource::ErrorText).
     std::string ProblemText() const;
+    // The read's checksums into item, for a CD track (TPcmSource::TakeRipChecksums).
+    void TakeRipChecksums(TmyMusicFile& item) const;
 
 private:
     TAudioStream();

@@ -1,6 +1,8 @@
 #include "cd/cdtrackstream.h"
 
+#include "cd/accuraterip.h"
 #include "cd/albumimage.h"
+#include "core/jobitem.h"
 
 #include <cdio/cdio.h>
 #include <cdio/paranoia/cdda.h>
@@ -11,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <utility>
 #include <vector>
@@ -64,6 +67,8 @@ struct TCdTrackStream::Impl {
     TAudioError lastError = TAudioError::Ok;
     std::string failText;
     std::vector<std::byte> scratch;
+    // Of the sectors as they are handed out, in order from the track's start.
+    std::optional<TTrackChecksums> checksums;
 
     long ReadSectors(cdrom_drive_t* d, void* buffer, lsn_t begin, long count);
     void OnReader(long word, paranoia_cb_mode_t mode);
@@ -197,6 +202,12 @@ std::unique_ptr<TCdTrackStream> TCdTrackStream::Open(const TCdDriveEntry& drive,
     s.first = t.StartLsn;
     s.sectors = t.Sectors;
     s.delivered.assign(static_cast<size_t>(t.Sectors), false);
+    // The database's checksums leave out the edges of the disc's audio: the first audio
+    // track's start and the last one's end.
+    const auto audio = [](const TCdTrack& x) { return x.IsAudio; };
+    s.checksums.emplace(uint64_t(t.Sectors) * CDIO_CD_FRAMESIZE_RAW / 4,
+                        &*std::find_if(tracks.begin(), tracks.end(), audio) == &t,
+                        &*std::find_if(tracks.rbegin(), tracks.rend(), audio) == &t);
 
     TakeCdioMessage();
     s.drive.reset(cdio_cddap_identify_cdio(s.disc->Handle(), CDDA_MESSAGE_FORGETIT, nullptr));
@@ -268,6 +279,8 @@ int64_t TCdTrackStream::Read(std::span<std::byte> out) {
         if (!s.delivered[static_cast<size_t>(s.nextSector)])
             s.unreadReturned.insert(s.first + s.nextSector);
         std::memcpy(s.sector.data(), data, s.sector.size());
+        if (s.checksums->SamplesDone() == uint64_t(s.nextSector) * CDIO_CD_FRAMESIZE_RAW / 4)
+            s.checksums->Add(s.sector);
         s.sectorSize = s.sector.size();
         s.sectorPos = std::exchange(s.skipBytes, 0);
         ++s.nextSector;
@@ -293,6 +306,8 @@ bool TCdTrackStream::Seek(uint64_t bytePos) {
     s.skipBytes = static_cast<size_t>(bytePos % CDIO_CD_FRAMESIZE_RAW);
     s.sectorPos = s.sectorSize = 0;
     s.position = bytePos;
+    if (bytePos == 0 && s.checksums)
+        s.checksums->Reset();
     if (s.nextSector < s.sectors) {
         TActiveScope scope(&s);
         if (cdio_paranoia_seek(s.paranoia.get(), s.first + s.nextSector, SEEK_SET) == -1) {
@@ -320,6 +335,15 @@ int64_t TCdTrackStream::SkippedSectors() const {
     std::set<long> lost = s.skipped;
     lost.insert(s.unreadReturned.begin(), s.unreadReturned.end());
     return static_cast<int64_t>(lost.size());
+}
+
+void TCdTrackStream::TakeRipChecksums(TmyMusicFile& item) const {
+    const TTrackChecksums& c = *impl_->checksums;
+    item.RipChecked = c.Complete();
+    item.CrcV1 = c.V1();
+    item.CrcV2 = c.V2();
+    item.CopyCrc = c.CopyCrc();
+    item.Peak = c.Peak();
 }
 
 std::string TCdTrackStream::ErrorText() const {

@@ -57,6 +57,9 @@ public:
     int64_t SkippedSectors() const override;
     // Why the stream failed or what it lost, naming the track; empty when all is well.
     std::string ErrorText() const override;
+    // The AccurateRip checksums, copy CRC and peak of the track; RipChecked only once every
+    // sector was read in one pass from the start.
+    void TakeRipChecksums(TmyMusicFile& item) const override;
 
     struct Impl;
 

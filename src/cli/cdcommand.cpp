@@ -2,6 +2,7 @@
 
 #include "cd/cddrives.h"
 #include "cd/cdimage.h"
+#include "cd/discids.h"
 #include "cd/cdtrackitem.h"
 #include "common/json.h"
 #include "shell/disclookup.h"
@@ -11,6 +12,7 @@
 
 #include <QCoreApplication>
 
+#include <cstdio>
 #include <ostream>
 
 namespace bw {
@@ -19,7 +21,7 @@ namespace {
 
 int Usage(std::ostream& err) {
     err << "brindlewave-cli: usage: cd drives [IMAGE...] | cd tracks [--drive D] | "
-           "cd lookup [--drive D] [--server HOST[:PORT]]\n";
+           "cd lookup [--drive D] [--server HOST[:PORT]] | cd ids [--drive D | --toc TEXT]\n";
     return 2;
 }
 
@@ -112,6 +114,41 @@ int Lookup(const std::string& drive, const std::optional<std::string>& server, s
     return cddb->LookupState() == TLookupState::EntryRead ? 0 : 1;
 }
 
+// The disc ids of a table of contents read from a drive, or given as text.
+int Ids(const std::string& drive, const std::optional<std::string>& tocText, std::ostream& out,
+        std::ostream& err, TCdSystem& system) {
+    TCDToc toc;
+    if (tocText) {
+        std::string why;
+        if (!ParseTocText(*tocText, toc, why)) {
+            err << "brindlewave-cli: --toc: " << why << "\n";
+            return 2;
+        }
+    } else {
+        TCdDriveList list(system);
+        list.Fill();
+        const int index = FindDrive(list, drive, err);
+        if (index < 0)
+            return 1;
+        if (!list.ReadToc(index, toc)) {
+            err << "brindlewave-cli: can't read the table of contents of \"" << drive << "\"\n";
+            return 1;
+        }
+    }
+    const TDiscIds ids = ComputeDiscIds(toc);
+    char freedb[9];
+    std::snprintf(freedb, sizeof freedb, "%08x", ids.FreedbId);
+    std::string offsets = "[";
+    for (const int32_t start : ids.AudioStarts)
+        offsets += (offsets.size() > 1 ? "," : "") + std::to_string(start);
+    TJsonObject o;
+    o.Add("FreedbId", freedb).Add("AccurateRipId", ids.AccurateRipId());
+    o.Add("AudioTracks", ids.AudioCount());
+    o.AddRaw("TrackOffsets", offsets + "]").Add("LeadOut", ids.LeadOut);
+    out << o.Str() << "\n";
+    return 0;
+}
+
 } // namespace
 
 namespace {
@@ -137,6 +174,10 @@ TAppSettings CliCdSettings(const std::optional<std::string>& server) {
         if (const std::string v = store.ReadString(keys::kFreeDBEmail); !v.empty())
             s.FreeDBEmail = v;
         s.Timeout = store.ReadInteger(keys::kTimeout).value_or(s.Timeout);
+        s.VerifyAccurateRip =
+            store.ReadBool(keys::kVerifyAccurateRip).value_or(s.VerifyAccurateRip);
+        if (const std::string v = store.ReadString(keys::kAccurateRipServer); !v.empty())
+            s.AccurateRipServer = v;
         s.Separator = store.ReadInteger(keys::kSeparator).value_or(s.Separator);
         for (size_t i = 0; i < s.fint.size(); ++i) {
             const QString n = QString::number(i);
@@ -207,6 +248,19 @@ int RunCdCommand(const std::vector<std::string>& args, std::ostream& out, std::o
                 return Usage(err);
         }
         return Lookup(drive, server, out, err, system);
+    }
+    if (args[0] == "ids") {
+        std::string drive = "0";
+        std::optional<std::string> toc;
+        for (size_t i = 1; i < args.size(); ++i) {
+            if (args[i] == "--drive" && i + 1 < args.size() && !toc)
+                drive = args[++i];
+            else if (args[i] == "--toc" && i + 1 < args.size())
+                toc = args[++i];
+            else
+                return Usage(err);
+        }
+        return Ids(drive, toc, out, err, system);
     }
     return Usage(err);
 }

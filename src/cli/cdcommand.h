@@ -24,6 +24,9 @@ class TCdDriveList;
 // image, a cue sheet naming audio files; 0 by default), as the probe prints a job item.
 // `brindlewave-cli cd lookup [--drive D] [--server HOST[:PORT]]`: looks the disc up in the
 // disc database, the status lines on err, the disc record as one JSON object on out.
+// `brindlewave-cli cd ids [--drive D | --toc TEXT]`: the disc's ids (FreedbId, AccurateRipId,
+// the audio tracks' offsets and the lead-out) as one JSON object, of a drive's disc or of a
+// table of contents written as "A150 A20000 D60000 L90000" (start sectors with the lead-in).
 // Returns 0 on success, 1 when a drive or disc fails, 2 on
 // wrong arguments.
 // The settings a disc lookup and the naming of CD tracks take from the desktop program's

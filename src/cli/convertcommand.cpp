@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -32,7 +33,8 @@ constexpr const char* kUsage =
     "usage: brindlewave-cli convert --to mp3|ogg|wav|wma|flac|ape|mpc|wv|opus|m4a [--out DIR | "
     "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite] [--jobs N]\n"
     "       [--recursive] [--keep-structure] [--skip-existing] [--safe-names] [--no-covers] [--] FILE|FOLDER...\n"
-    "       brindlewave-cli convert --cd DRIVE [--tracks LIST] [--server HOST[:PORT] | --no-lookup] --to ... (the same options)";
+    "       brindlewave-cli convert --cd DRIVE [--tracks LIST] [--server HOST[:PORT] | --no-lookup]\n"
+    "       [--no-accuraterip | --accuraterip-server HOST[:PORT]] --to ... (the same options)";
 constexpr int kBarWidth = 30;
 constexpr int kPlainStep = 10; // plain progress lines every this many percent
 
@@ -156,6 +158,9 @@ struct TConvertArgs {
     // --server: the disc database to name the tracks from, instead of the stored one.
     std::optional<std::string> Server;
     bool NoLookup = false; // --no-lookup: the disc is not looked up, whatever the settings say
+    bool NoAccurateRip = false; // --no-accuraterip: the rip is not compared with the database
+    // --accuraterip-server: the database to compare the rip with, instead of the stored one.
+    std::optional<std::string> AccurateRipServer;
 };
 
 // "1,3-5" as track numbers; false for anything else.
@@ -231,6 +236,10 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
             args.Cd = argv[++i];
         } else if (a == "--no-lookup") {
             args.NoLookup = true;
+        } else if (a == "--no-accuraterip") {
+            args.NoAccurateRip = true;
+        } else if (a == "--accuraterip-server" && hasValue) {
+            args.AccurateRipServer = argv[++i];
         } else if (a == "--server" && hasValue) {
             args.Server = argv[++i];
         } else if (a == "--tracks" && hasValue) {
@@ -298,6 +307,8 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
         error = "--no-lookup needs --cd";
     else if (args.Server && args.NoLookup)
         error = "--server and --no-lookup exclude each other";
+    else if (args.AccurateRipServer && (args.NoAccurateRip || !args.Cd))
+        error = "--accuraterip-server needs --cd and excludes --no-accuraterip";
     else if (args.Cd && args.SameAsSource)
         error = "the tracks of a disc have no source folder: use --out";
     else if (args.Files.empty() && !args.Cd)
@@ -305,12 +316,26 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
     return error.empty();
 }
 
+std::string Hex8(uint32_t v) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08X", v);
+    return text;
+}
+
+// item: a row's item, for a CD track's rip checksums and verdict; none for the refused.
 std::string ResultLine(const std::string& source, const std::string& target,
-                       const std::string& status, const std::string& reason) {
+                       const std::string& status, const std::string& reason,
+                       const TmyMusicFile* item = nullptr) {
     TJsonObject o;
     o.Add("SourcePath", source).Add("TargetPath", target).Add("Status", status);
     if (!reason.empty())
         o.Add("Reason", reason);
+    if (item && item->RipChecked) {
+        if (!item->AccurateRip.empty())
+            o.Add("AccurateRip", item->AccurateRip).Add("Confidence", item->Confidence);
+        o.Add("CrcV1", Hex8(item->CrcV1)).Add("CrcV2", Hex8(item->CrcV2));
+        o.Add("CopyCrc", Hex8(item->CopyCrc));
+    }
     return o.Str();
 }
 
@@ -399,9 +424,14 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
     // The drives: a disc's tracks are read from one, .cda files are looked up in them.
     TCdDriveList drives;
     drives.Fill();
+    // The lookups and the rip's verification need an application object while they run.
+    std::optional<TCliCoreApp> app;
     if (args.Cd) {
-        const TCliCoreApp app;
+        app.emplace();
         TAppSettings cdSettings = CliCdSettings(args.Server);
+        settings.VerifyAccurateRip = cdSettings.VerifyAccurateRip && !args.NoAccurateRip;
+        settings.AccurateRipServer = args.AccurateRipServer.value_or(cdSettings.AccurateRipServer);
+        settings.Timeout = cdSettings.Timeout;
         cdSettings.TryLoadFreeDB = cdSettings.TryLoadFreeDB && !args.NoLookup;
         settings.TryLoadFreeDB = cdSettings.TryLoadFreeDB;
         settings.fint = cdSettings.fint;
@@ -435,8 +465,9 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
     // when it ends (in the order they end when several convert at once).
     int status = 0;
     const auto print = [&out, &status](const std::string& source, const std::string& target,
-                                       const std::string& rowStatus, const std::string& reason) {
-        out << ResultLine(source, target, rowStatus, reason) << "\n" << std::flush;
+                                       const std::string& rowStatus, const std::string& reason,
+                                       const TmyMusicFile* item = nullptr) {
+        out << ResultLine(source, target, rowStatus, reason, item) << "\n" << std::flush;
         if (rowStatus != "Done")
             status = 1;
     };
@@ -450,7 +481,7 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
         // Errors were said as they came; a row skipped without one says why here.
         if (row.Status == "-" && !reason.empty())
             err << "brindlewave-cli: " << row.Item.SourcePath << ": " << reason << "\n";
-        print(row.Item.SourcePath, row.Item.TargetPath, row.Status, reason);
+        print(row.Item.SourcePath, row.Item.TargetPath, row.Status, reason, &row.Item);
         printed[i] = true;
     };
 

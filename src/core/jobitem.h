@@ -51,6 +51,18 @@ struct TmyMusicFile {
     std::string TypeName;
     uint8_t CdDrive = 0;
     int32_t TableIndex = -1;
+    // A CD track's rip, as read from the disc: the AccurateRip checksums (v1 and v2), the
+    // CRC-32 of its PCM and its largest absolute sample (0..32768), set once the whole track
+    // was read in one pass (RipChecked); and how the AccurateRip database judged it: one of
+    // "Accurate (confidence N)", "Not accurate", "Not in database" or "Not verified" (the
+    // database could not be asked or its answer was unusable), empty when it was not asked.
+    bool RipChecked = false;
+    uint32_t CrcV1 = 0;
+    uint32_t CrcV2 = 0;
+    uint32_t CopyCrc = 0;
+    int32_t Peak = 0;
+    std::string AccurateRip;
+    int32_t Confidence = 0; // of an "Accurate" result; 0 otherwise
 };
 
 } // namespace bw

@@ -14,6 +14,7 @@ namespace bw {
 TAppSettings DefaultAppSettings() {
     TAppSettings s;
     s.FreeDBServer = kDefaultFreeDBServer;
+    s.AccurateRipServer = kDefaultAccurateRipServer;
     s.FreeDBEmail = DefaultFreeDBEmail();
     s.ParallelJobs = DefaultParallelJobs();
     return s;

@@ -33,6 +33,10 @@ struct TAppSettings {
     std::string FreeDBServer;
     std::string FreeDBEmail;
     int Timeout = 30;
+    // Each ripped track is compared with the AccurateRip database on this server
+    // ("host[:port]").
+    bool VerifyAccurateRip = true;
+    std::string AccurateRipServer;
     bool CreateArtist = true;
     bool CreateAlbum = true;
     int Separator = 1;
@@ -80,5 +84,6 @@ std::string WithTrailingSeparator(std::string folder);
 // made-up address gets every client using it banned by the database's operators.
 std::string DefaultFreeDBEmail();
 inline constexpr const char* kDefaultFreeDBServer = "gnudb.gnudb.org";
+inline constexpr const char* kDefaultAccurateRipServer = "www.accuraterip.com";
 
 } // namespace bw

@@ -46,6 +46,17 @@ std::string WithExtension(const std::string& name, const std::string& extension)
 
 } // namespace
 
+std::vector<std::pair<std::string, std::string>>
+RipResults(const std::vector<TConversionRow>& rows) {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const TConversionRow& r : rows) {
+        const std::string& target = r.Item.TargetPath;
+        if (!r.Item.AccurateRip.empty())
+            out.emplace_back(target.substr(FileNameStart(target)), r.Item.AccurateRip);
+    }
+    return out;
+}
+
 TConversionRun::TConversionRun(std::vector<TConversionRow>& rows, TTargetType target,
                                const TEncoderOptions& options, TAppSettings& settings,
                                TDialogs& dialogs, TConversionObserver& observer)
@@ -88,6 +99,7 @@ void TConversionRun::Run() {
     listHasCdTracks_ = false;
     foldersFailed_.clear();
     foldersCleared_.clear();
+    arDiscs_.clear();
     for (const auto& r : rows_) {
         checkedCount_ += r.Checked ? 1 : 0;
         listHasCdTracks_ = listHasCdTracks_ || r.Item.SourceType == TSourceType::CdTrack;
@@ -223,6 +235,8 @@ void TConversionRun::StartRow(size_t row, TConversionLane& lane) {
 
 void TConversionRun::FinishRow(size_t row, bool written, const TAudioStream* stream) {
     currentRow_ = row;
+    if (stream)
+        VerifyRip(row, *stream);
     // A CD track with sectors the reader had to give up on is written whole, but the row
     // says what was lost; the output stays for the user to judge.
     if (written && stream && stream->LostSectors() > 0) {
@@ -238,6 +252,50 @@ void TConversionRun::FinishRow(size_t row, bool written, const TAudioStream* str
         files_.Abandoned(rows_[row].Item.TargetPath);
     }
     CountFinished();
+}
+
+void TConversionRun::VerifyRip(size_t row, const TAudioStream& stream) {
+    TmyMusicFile& item = rows_[row].Item;
+    stream.TakeRipChecksums(item);
+    item.AccurateRip.clear();
+    item.Confidence = 0;
+    if (!item.RipChecked || item.SourceType != TSourceType::CdTrack || !settings_.VerifyAccurateRip ||
+        settings_.AccurateRipServer.empty() || !cdDrives_ || item.CdDrive >= cdDrives_->Count())
+        return;
+    auto [at, first] = arDiscs_.try_emplace(item.CdDrive);
+    TArDisc& disc = at->second;
+    if (first) {
+        TCDToc toc;
+        if (!cdDrives_->ReadToc(item.CdDrive, toc)) {
+            disc.Answer.Error =
+                "Can't read the table of contents of \"" + cdDrives_->At(item.CdDrive).Text + "\"";
+        } else {
+            disc.Ids = ComputeDiscIds(toc);
+            SetStatus("Verifying with AccurateRip...");
+            const int timeoutMs = std::max(settings_.Timeout, 1) * 1000;
+            disc.Answer = FetchAccurateRip(settings_.AccurateRipServer, disc.Ids, timeoutMs, [this] {
+                observer_.ProcessEvents();
+                return cancelAll_;
+            });
+        }
+    }
+    switch (disc.Answer.Kind) {
+    case TArDiscAnswer::TKind::Found: {
+        // Slots follow the table of contents, data tracks included.
+        const auto slot = static_cast<size_t>(std::max(item.Track - 1, 0));
+        const TArVerdict v = JudgeTrack(disc.Answer.Blocks, slot, item.CrcV1, item.CrcV2);
+        item.AccurateRip = v.Text;
+        item.Confidence = v.Confidence;
+        break;
+    }
+    case TArDiscAnswer::TKind::NotFound: item.AccurateRip = kArNotInDatabase; break;
+    case TArDiscAnswer::TKind::Failed: item.AccurateRip = kArNotVerified; break;
+    }
+    std::string& note = rows_[row].Note;
+    note += (note.empty() ? "" : "\n") + std::string("AccurateRip: ") + item.AccurateRip;
+    if (!disc.Answer.Error.empty())
+        note += " (" + disc.Answer.Error + ")";
+    observer_.RowNoteChanged(row, note);
 }
 
 void TConversionRun::PassOver(const std::string& status) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cd/accuraterip.h"
 #include "core/dialogs.h"
 #include "core/jobitem.h"
 #include "encoders/encoderoptions.h"
@@ -12,9 +13,11 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace bw {
@@ -54,6 +57,10 @@ public:
     // Cancel button calls TConversionRun::AskCancel.
     virtual void ProcessEvents() {}
 };
+
+// Each row's output (its file name) and AccurateRip result, for the rows that have one.
+std::vector<std::pair<std::string, std::string>>
+RipResults(const std::vector<TConversionRow>& rows);
 
 // The conversion run: every checked row in list order, decoded and handed to the back-end
 // of the target type, up to ParallelJobs rows at once (see conversionlanes.h).
@@ -114,6 +121,9 @@ private:
     void StartRow(size_t row, TConversionLane& lane);
     // stream: what was read for it, none when the row was passed over.
     void FinishRow(size_t row, bool written, const TAudioStream* stream);
+    // A CD track's checksums of the read onto its row, and how the AccurateRip database
+    // judges them; the database is asked once a disc, when its first track ends.
+    void VerifyRip(size_t row, const TAudioStream& stream);
     void CountFinished();
     // Whether row has to wait for a running one: both read a CD.
     bool MustWait(size_t row);
@@ -171,6 +181,12 @@ private:
     std::vector<std::string> foldersFailed_; // output folders that could not be made
     std::unordered_set<std::string> foldersCleared_; // of what killed runs left there
     TRunFiles files_;
+    // What the AccurateRip database said of each drive's disc in this run.
+    struct TArDisc {
+        TDiscIds Ids;
+        TArDiscAnswer Answer;
+    };
+    std::map<uint8_t, TArDisc> arDiscs_;
 
     std::unique_ptr<TAudioStream> stream_; // of the row being started
     // The lanes post here; declared first, so that it outlives every lane's thread.

@@ -74,6 +74,8 @@ template <class F, class... S> void VisitSettings(F&& visit, S&&... s) {
     visit(a(keys::kCarryCovers, TStored::Apart), s.App.CarryCovers...);
     visit(a(keys::kSkipExisting, TStored::Apart), s.App.SkipExisting...);
     visit(a(keys::kSafeNames, TStored::Apart), s.App.SafeNames...);
+    visit(a(keys::kVerifyAccurateRip, TStored::Apart), s.App.VerifyAccurateRip...);
+    visit(a(keys::kAccurateRipServer, TStored::Apart), s.App.AccurateRipServer...);
     visit(TEntry{QString::fromLatin1(keys::kQualityItem), TStored::Chosen, true}, s.Window.QualityItem...);
 }
 
@@ -217,6 +219,11 @@ TSettingsLoad LoadSettings(TSettingsStore& store, const TAppSettings& app,
             if constexpr (std::is_same_v<std::decay_t<decltype(v)>, bool>) {
                 if (e.Stored == TStored::Apart)
                     v = store.ReadBool(e.Name).value_or(def);
+            } else if constexpr (std::is_same_v<std::decay_t<decltype(v)>, std::string>) {
+                if (e.Stored == TStored::Apart) {
+                    const std::string stored = store.ReadString(e.Name);
+                    v = stored.empty() ? def : stored;
+                }
             } else if constexpr (std::is_same_v<std::decay_t<decltype(v)>, int>) {
                 if (e.Stored == TStored::Lanes) {
                     const std::optional<int> jobs = store.ReadInteger(e.Name);

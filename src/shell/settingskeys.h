@@ -36,6 +36,9 @@ inline constexpr const char* kKeepStructure = "KeepStructure";
 inline constexpr const char* kCarryCovers = "CarryCovers";
 inline constexpr const char* kSkipExisting = "SkipExisting";
 inline constexpr const char* kSafeNames = "SafeNames";
+// Added with rip verification.
+inline constexpr const char* kVerifyAccurateRip = "VerifyAccurateRip";
+inline constexpr const char* kAccurateRipServer = "AccurateRipServer";
 inline constexpr const char* kQualityTotal = "QualityTotal";
 // Pattern elements: "fint" + i and "fstr" + i for i in 0..6.
 inline constexpr const char* kFintPrefix = "fint";

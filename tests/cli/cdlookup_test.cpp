@@ -91,7 +91,7 @@ TEST(CliCdLookup, ConvertNamesAndTagsFromTheLookupInsideTheOutputFolder) {
     });
     bwtest::TTempDir out;
     const auto r = RunCli({"convert", "--cd", image.Sheet, "--to", "flac", "--out", out.Path().string(),
-                           "--server", server.Address()}, dir.File("config"));
+                           "--server", server.Address(), "--no-accuraterip"}, dir.File("config"));
     EXPECT_EQ(r.ExitCode, 0) << r.Err << r.Out;
     const std::string folder = out.File("AC_DC/_.._x");
     const std::vector<std::string> names{"01 AC_DC AC_DC.flac", "03 AC_DC " + std::string(241, 'L') + ".flac"};
@@ -168,4 +168,17 @@ TEST(CliCdLookup, TracksCarryTheSheetsNames) {
     const auto none = RunCli({"convert", "--cd", bwtest::MakeImage(dir.Path().string(), "data", {{0.5, true}}).Sheet,
                               "--to", "flac", "--out", dir.File("x")}, dir.File("config"));
     EXPECT_TRUE(none.ExitCode == 1 && none.Err.find("the disc has no audio tracks") != std::string::npos) << none.Err;
+}
+
+// A rip from the command line carries each track's verdict and checksums on its JSON line.
+TEST(CliCdLookup, ConvertCarriesTheAccurateRipResult) {
+    bwtest::TTempDir dir;
+    const auto image = bwtest::MakeImage(dir.Path().string(), "disc", {{0.4}, {0.4}});
+    TCddbServer server([](const std::string&) { return TCddbReply{TCddbReply::TMode::Answer, 404, "none"}; });
+    const auto r = RunCli({"convert", "--cd", image.Sheet, "--no-lookup", "--accuraterip-server", server.Address(), "--to",
+                           "wav", "--out", dir.File("a")}, dir.File("config"));
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(server.Requests().size(), 1u);
+    EXPECT_NE(r.Out.find("\"Status\":\"Done\",\"AccurateRip\":\"Not in database\",\"Confidence\":0,\"CrcV1\":\""),
+              std::string::npos) << r.Out;
 }

@@ -3,6 +3,7 @@
 // Album folders made from names that may hold anything.
 
 #include "cd/cddrives.h"
+#include "support/cddbserver.h"
 #include "support/cdimages.h"
 #include "support/cdstandin.h"
 #include "cd/cdtrackitem.h"
@@ -12,8 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 using namespace bw;
 using namespace bwtest;
@@ -28,7 +32,7 @@ struct TCdRun {
 // Converts the given items (read from drives) into folder.
 std::unique_ptr<TCdRun> Convert(TCdDriveList& drives, std::vector<TmyMusicFile> items,
                                 const std::string& folder, TTargetType target,
-                                bool subFolders = false) {
+                                bool subFolders = false, const std::string& arServer = {}) {
     auto out = std::make_unique<TCdRun>();
     for (auto& item : items)
         out->Rows.push_back({std::move(item), true, "-"});
@@ -36,6 +40,10 @@ std::unique_ptr<TCdRun> Convert(TCdDriveList& drives, std::vector<TmyMusicFile> 
     settings.OutputFolder = folder + "/";
     settings.CreateArtist = subFolders;
     settings.CreateAlbum = subFolders;
+    // Rips are checked against the AccurateRip database only when a test names its server.
+    settings.VerifyAccurateRip = !arServer.empty();
+    settings.AccurateRipServer = arServer;
+    settings.Timeout = 2;
     TRecordingObserver observer;
     TConversionRun run(out->Rows, target, TEncoderOptions{}, settings, out->Dialogs, observer);
     run.SetCdDrives(&drives);
@@ -71,6 +79,47 @@ void WriteCda(const std::string& path, int track, int32_t start, int32_t length)
     put(28, static_cast<uint32_t>(start), 4);
     put(32, static_cast<uint32_t>(length), 4);
     WriteAll(path, b);
+}
+
+// A track's AccurateRip checksums, copy CRC and peak worked out afresh from the image's
+// bytes, to build the database's answers from: samples numbered from 1 in the track, the
+// disc's first audio track counted from its 2,940th sample, the last without its last 2,940.
+struct TArSums {
+    uint32_t V1 = 0, V2 = 0, Crc = ~0u;
+    int32_t Peak = 0;
+};
+
+TArSums ReferenceSums(const std::vector<std::byte>& pcm, bool first, bool last) {
+    TArSums s;
+    const auto u8 = [&pcm](size_t i) { return static_cast<uint32_t>(pcm[i]); };
+    for (size_t i = first ? 2939 : 0; i < pcm.size() / 4 - (last ? 2940 : 0); ++i) {
+        const uint64_t product = uint64_t{u8(4 * i) | u8(4 * i + 1) << 8 | u8(4 * i + 2) << 16 | u8(4 * i + 3) << 24} * (i + 1);
+        s.V1 += static_cast<uint32_t>(product);
+        s.V2 += static_cast<uint32_t>(product) + static_cast<uint32_t>(product >> 32);
+    }
+    for (size_t i = 0; i < pcm.size(); ++i) {
+        s.Crc ^= u8(i);
+        for (int k = 0; k < 8; ++k)
+            s.Crc = s.Crc & 1 ? (s.Crc >> 1) ^ 0xEDB88320 : s.Crc >> 1;
+        if (i % 2 == 1)
+            s.Peak = std::max(s.Peak, std::abs(int32_t{static_cast<int16_t>(u8(i - 1) | u8(i) << 8)}));
+    }
+    s.Crc = ~s.Crc;
+    return s;
+}
+
+// A 32-bit value as four little-endian bytes.
+QByteArray Le32(uint32_t v) {
+    const char bytes[] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+    return QByteArray(bytes, 4);
+}
+
+// One block of a database answer: count, ids, and a (confidence, checksum) entry a slot.
+QByteArray ArBlock(uint8_t count, const std::vector<std::pair<uint8_t, uint32_t>>& entries) {
+    QByteArray b = static_cast<char>(count) + Le32(1) + Le32(2) + Le32(3);
+    for (const auto& [confidence, crc] : entries)
+        b += static_cast<char>(confidence) + Le32(crc) + Le32(0);
+    return b;
 }
 
 } // namespace
@@ -229,11 +278,84 @@ TEST(CdConvert, CommandLineRipsTheChosenTracks) {
     TTempDir out;
     // No disc database: the refused loopback port names nothing.
     const TRunResult r = bwtest::Run({bwmedia::CliProgram(), "convert", "--cd", image.Sheet, "--tracks", "1,3-4",
-                                      "--server", "127.0.0.1:1", "--to", "flac", "--out",
+                                      "--server", "127.0.0.1:1", "--no-accuraterip", "--to", "flac", "--out",
                                       out.Path().string()});
     EXPECT_EQ(r.ExitCode, 1) << r.Err;
     EXPECT_NE(r.Err.find("the disc has no audio track 4"), std::string::npos) << r.Err;
     EXPECT_EQ(FolderEntries(out.Path().string()),
               (std::vector<std::string>{"CD Track 1.flac", "CD Track 3.flac"}));
+    // Checksums, but no verdict: the database was not asked.
+    EXPECT_TRUE(r.Out.find("\"CopyCrc\"") != std::string::npos && r.Out.find("\"AccurateRip\"") == std::string::npos) << r.Out;
     EXPECT_TRUE(Same(FfmpegDecode(out.File("CD Track 3.flac")), image.Pcm[2]));
+}
+
+// Ripped tracks are compared with an AccurateRip database on 127.0.0.1 whose answers are
+// built from checksums worked out afresh from the image: accurate, a wrong checksum, v1-only
+// and v2-only entries, a disc it lacks, the slots of a mixed-mode disc; and hostile answers
+// end within the time-out with a clear note, the outputs kept.
+TEST(CdConvert, RipsAreVerifiedWithAccurateRip) {
+    CoreApp();
+    TTempDir dir;
+    const TTestImage image = MakeImage(dir.Path().string(), "disc", {{0.6}, {0.5}, {0.4}});
+    const TTestImage mixed = MakeImage(dir.Path().string(), "mixed", {{1.0, true}, {0.5}, {0.4}});
+    TCdDriveList drives;
+    ASSERT_EQ(drives.AddImage(image.Sheet), 0);
+    ASSERT_EQ(drives.AddImage(mixed.Sheet), 1);
+    const TArSums sums[] = {ReferenceSums(image.Pcm[0], true, false), ReferenceSums(image.Pcm[1], false, false),
+                            ReferenceSums(image.Pcm[2], false, true)};
+    const TArSums mixedFirst = ReferenceSums(mixed.Pcm[1], true, false);
+    // The files asked for, by hand: tracks of 45, 38 and 30 sectors start at 0, 45 and 83, the
+    // lead-out at 113, so id1 = 241 = 0xf1 and id2 = 1 + 45 x 2 + 83 x 3 + 113 x 4 = 792; after
+    // a data track of 75 sectors, 75 + 113 + 143 = 331 = 0x14b and 75 + 113 x 2 + 143 x 3 = 730.
+    const char* paths[] = {"/accuraterip/1/f/0/dBAR-003-000000f1-00000318-", "/accuraterip/b/4/1/dBAR-002-0000014b-000002da-"};
+    const auto ok = [](QByteArray body) { return TCddbReply{TCddbReply::TMode::Answer, 200, std::move(body)}; };
+    const QByteArray allV1 = ArBlock(3, {{3, sums[0].V1}, {3, sums[1].V1}, {3, sums[2].V1}});
+    const QByteArray allV2 = ArBlock(3, {{7, sums[0].V2}, {7, sums[1].V2}, {7, sums[2].V2}});
+    const std::string a7 = "Accurate (confidence 7)", none = "Not verified";
+    const struct {
+        int Drive;
+        TTargetType Target;
+        TCddbReply Reply;
+        std::vector<std::string> Results;
+        const char* Note; // the reason in every row's note
+    } cases[] = {
+        {0, TTargetType::Flac, ok(allV1 + allV2), {a7, a7, a7}, ""},
+        // Track 1 by its v1 entry only, track 2 wrong in both blocks, track 3 by its v2 only.
+        {0, TTargetType::Wav,
+         ok(ArBlock(3, {{3, sums[0].V1}, {3, sums[1].V1 ^ 1}, {3, 0}}) + ArBlock(3, {{9, 0}, {9, sums[1].V2 ^ 1}, {9, sums[2].V2}})),
+         {"Accurate (confidence 3)", "Not accurate", "Accurate (confidence 9)"}, ""},
+        {0, TTargetType::Flac, {TCddbReply::TMode::Answer, 404, "no"}, {"Not in database", "Not in database", "Not in database"}, ""},
+        // Slot 0 is the data track's; the last audio track has none.
+        {1, TTargetType::Flac, ok(ArBlock(2, {{0, 0}, {4, mixedFirst.V2}})), {"Accurate (confidence 4)", "Not in database"}, ""},
+        {0, TTargetType::Flac, ok(allV1.chopped(1)), {none, none, none}, "damaged answer"},
+        {0, TTargetType::Flac, ok("\xff" + allV1.mid(1)), {none, none, none}, "damaged answer"}, // a huge count
+        {0, TTargetType::Wav, ok(QByteArray(50 << 20, '\1')), {none, none, none}, "larger than 1048576 bytes"},
+        {0, TTargetType::Flac, {TCddbReply::TMode::Drip, 200, allV1}, {none, none, none}, "timed out"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Results[0] + " " + c.Note);
+        TCddbServer server([&](const std::string& target) {
+            return target.rfind(paths[c.Drive], 0) == 0 ? c.Reply : TCddbReply{TCddbReply::TMode::Answer, 404, "wrong path"};
+        });
+        TTempDir out;
+        const auto began = std::chrono::steady_clock::now();
+        const auto result = Convert(drives, ItemsOf(drives, c.Drive), out.Path().string(), c.Target, false, server.Address());
+        // The time-out is 2 s: with the rip itself, well within 10.
+        EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(10));
+        EXPECT_EQ(server.Requests().size(), 1u); // once a disc
+        ASSERT_EQ(result->Rows.size(), c.Results.size());
+        for (size_t i = 0; i < c.Results.size(); ++i) {
+            const TConversionRow& row = result->Rows[i];
+            EXPECT_EQ(row.Status, "Done") << row.Reason;
+            EXPECT_EQ(row.Item.AccurateRip, c.Results[i]) << i;
+            const std::string note = "AccurateRip: " + c.Results[i] + (*c.Note ? " (The AccurateRip database" : "");
+            EXPECT_EQ(row.Note.rfind(note, 0), 0u) << row.Note;
+            EXPECT_NE(row.Note.find(c.Note), std::string::npos) << row.Note;
+            const auto& pcm = c.Drive == 0 ? image.Pcm[i] : mixed.Pcm[i + 1];
+            EXPECT_TRUE(Same(FfmpegDecode(out.File(row.Item.SourcePath + TargetExtension(c.Target))), pcm));
+            const TArSums& expected = c.Drive == 0 ? sums[i] : ReferenceSums(pcm, i == 0, i == 1);
+            EXPECT_EQ(std::tuple(row.Item.RipChecked, row.Item.CrcV1, row.Item.CrcV2, row.Item.CopyCrc, row.Item.Peak),
+                      std::tuple(true, expected.V1, expected.V2, expected.Crc, expected.Peak));
+        }
+    }
 }

@@ -55,7 +55,8 @@ TEST(SettingsIo, FirstStartWritesEveryDefault) {
         {"fint5", "0"}, {"fint6", "0"}, {"fstr0", "Track number 1"},
         {"fstr1", "Track number 01"}, {"fstr2", "Artist"}, {"fstr3", "Title"},
         {"fstr4", "Album"}, {"fstr5", "Year"}, {"fstr6", "Genre"}, {"AddSubFolders", "0"},
-        {"KeepStructure", "0"}, {"CarryCovers", "1"}, {"SkipExisting", "0"}, {"SafeNames", "0"}};
+        {"KeepStructure", "0"}, {"CarryCovers", "1"}, {"SkipExisting", "0"}, {"SafeNames", "0"},
+        {"VerifyAccurateRip", "1"}, {"AccurateRipServer", "www.accuraterip.com"}};
     for (const auto& [key, value] : expected) {
         ASSERT_TRUE(raw.contains(key)) << key;
         EXPECT_EQ(raw.value(key).toString(), value) << key;
@@ -164,11 +165,13 @@ TEST(SettingsIo, ParallelJobsIsOptionalAndBounded) {
     EXPECT_LE(DefaultParallelJobs(), 16);
 }
 
-// The library switches came later too: missing, each takes its built-in value (covers on,
-// the rest off) whatever the window held; saved, each comes back as it was set.
+// The library switches and the rip verification came later too: missing, each takes its
+// built-in value (covers and verification on, the rest off, the public database) whatever
+// the window held; saved, each comes back as it was set.
 TEST(SettingsIo, LibrarySwitchesAreOptional) {
     bwtest::TTempDir dir;
-    const char* keys[] = {"AddSubFolders", "KeepStructure", "CarryCovers", "SkipExisting", "SafeNames"};
+    const char* keys[] = {"AddSubFolders", "KeepStructure", "CarryCovers", "SkipExisting", "SafeNames",
+                          "VerifyAccurateRip", "AccurateRipServer"};
     {
         TSettingsStore store(StorePath(dir));
         LoadSettings(store, {}, {}, "p");
@@ -180,15 +183,18 @@ TEST(SettingsIo, LibrarySwitchesAreOptional) {
     }
     TAppSettings flipped;
     flipped.AddSubFolders = flipped.KeepStructure = flipped.SkipExisting = flipped.SafeNames = true;
-    flipped.CarryCovers = false;
+    flipped.CarryCovers = flipped.VerifyAccurateRip = false;
+    flipped.AccurateRipServer = "127.0.0.1:8080";
     const auto asList = [](const TAppSettings& a) {
-        return std::vector<bool>{a.AddSubFolders, a.KeepStructure, a.CarryCovers, a.SkipExisting, a.SafeNames};
+        return std::pair(std::vector<bool>{a.AddSubFolders, a.KeepStructure, a.CarryCovers, a.SkipExisting,
+                                           a.SafeNames, a.VerifyAccurateRip}, a.AccurateRipServer);
     };
     {
         TSettingsStore store(StorePath(dir));
         const auto load = LoadSettings(store, flipped, {}, "p");
         EXPECT_TRUE(load.Error.empty()) << load.Error;
-        EXPECT_EQ(asList(load.App), (std::vector<bool>{false, false, true, false, false}));
+        EXPECT_EQ(asList(load.App),
+                  std::pair(std::vector<bool>{false, false, true, false, false, true}, std::string("www.accuraterip.com")));
         ASSERT_TRUE(SaveSettings(store, flipped, {}));
     }
     TSettingsStore store(StorePath(dir));

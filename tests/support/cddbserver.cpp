@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace bwtest {
 
@@ -63,6 +64,16 @@ void TCddbServer::Serve(QTcpSocket* socket) {
             };
             QObject::connect(socket, &QTcpSocket::bytesWritten, socket, more);
             more();
+            return;
+        }
+        if (reply.Mode == TCddbReply::TMode::Drip) {
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(reply.Body.size()) + "\r\n\r\n");
+            auto* timer = new QTimer(socket);
+            QObject::connect(timer, &QTimer::timeout, socket, [socket, body = reply.Body, sent = qsizetype{0}]() mutable {
+                if (sent < body.size())
+                    socket->write(body.mid(sent++, 1));
+            });
+            timer->start(100);
             return;
         }
         QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.Status) + " " + reply.Reason + "\r\n";

@@ -24,6 +24,7 @@ struct TCddbReply {
         Answer, // send Status and Body, then close
         Hang,   // read the request and never answer
         Flood,  // a 200 answer whose body never ends
+        Drip,   // a 200 answer of Body, one byte every 100 ms
     };
     TMode Mode = TMode::Answer;
     int Status = 200;
