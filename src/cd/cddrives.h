@@ -24,7 +24,17 @@ struct TCdDriveEntry {
     bool IsImage = false; // an image of either kind: no door, nothing to lock
     // An album image's tracks, read from its sheet when it was added; null for the rest.
     std::shared_ptr<const TAlbumImage> Album;
+    // "vendor model" of a device, "CD image" for a disc image: whose read offset applies.
+    std::string Model = {};
+    // The drive's read offset in samples: sample n of a track is read from disc sample
+    // n + ReadOffset. Ignored for an album image, which is not read from a disc.
+    int ReadOffset = 0;
 };
+
+// The read offsets a drive may be given, in samples.
+constexpr int kMaxReadOffset = 3000;
+// The model every disc image shares for its read offset.
+inline constexpr const char* kCdImageModel = "CD image";
 
 // One track of a disc, numbered as on the disc.
 struct TCdTrack {
@@ -37,6 +47,8 @@ struct TCdTrack {
     int SampleRate = 44100;
     int Channels = 2;
     int BitsPerSample = 16;
+    std::string Isrc; // as the disc reports it; empty when it has none
+    std::string Mcn;  // the disc's catalogue number, the same on every track; may be empty
 };
 
 constexpr int64_t kCdSectorBytes = 2352;
@@ -77,6 +89,8 @@ public:
     bool Empty() const { return entries_.empty(); }
     const TCdDriveEntry& At(size_t drive) const { return entries_.at(drive); }
     const std::vector<TCdDriveEntry>& Entries() const { return entries_; }
+    // Sets the read offset of a drive, brought into -kMaxReadOffset..kMaxReadOffset.
+    void SetReadOffset(int drive, int samples);
     TCdSystem& System() const { return system_; }
 
     // Whether a disc with tracks is in the drive.

@@ -41,6 +41,8 @@ struct TmyMusicFile {
     std::string Year;
     std::string Comment;
     uint8_t Track = 0;
+    std::string Isrc;    // the recording's code, from a CD track
+    std::string Barcode; // the disc's catalogue number (MCN), from a CD track
     bool HasTag = false;
     bool HasId3v2 = false;
     bool IsVbr = false;
