@@ -69,6 +69,9 @@ std::vector<TCdTrack> ReadCdTracks(TCdDisc& disc) {
         track.Mcn = mcn;
         if (track.IsAudio)
             track.Isrc = TakeCdioString(cdio_get_track_isrc(p, t));
+        const lsn_t pregap = cdio_get_track_pregap_lsn(p, t);
+        if (pregap != CDIO_INVALID_LSN && pregap >= 0 && pregap < track.StartLsn)
+            track.PregapSectors = track.StartLsn - pregap;
         const lsn_t end = cdio_get_track_lsn(p, next);
         if (track.IsAudio && track.StartLsn != CDIO_INVALID_LSN && end != CDIO_INVALID_LSN &&
             end > track.StartLsn) {

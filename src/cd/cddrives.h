@@ -49,6 +49,9 @@ struct TCdTrack {
     int BitsPerSample = 16;
     std::string Isrc; // as the disc reports it; empty when it has none
     std::string Mcn;  // the disc's catalogue number, the same on every track; may be empty
+    // The gap before the track (its INDEX 00) where an image's sheet gives one; a drive's
+    // table of contents does not.
+    int32_t PregapSectors = 0;
 };
 
 constexpr int64_t kCdSectorBytes = 2352;

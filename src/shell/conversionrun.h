@@ -115,6 +115,8 @@ private:
     // stream: what was read for it, none when the row was passed over.
     void FinishRow(size_t row, bool written, const TAudioStream* stream);
     void CountFinished();
+    // The log, cue sheet and playlist of each disc the run read tracks of.
+    void WriteRipRecords();
     // Whether row has to wait for a running one: both read a CD.
     bool MustWait(size_t row);
     // Notes every file the checked rows read, before any is written.
@@ -171,6 +173,9 @@ private:
     std::vector<std::string> foldersFailed_; // output folders that could not be made
     std::unordered_set<std::string> foldersCleared_; // of what killed runs left there
     TRunFiles files_;
+    // By row: whether it was read from a disc in this run, and the sectors it lost.
+    std::vector<bool> ripRead_;
+    std::vector<int64_t> ripLost_;
 
     std::unique_ptr<TAudioStream> stream_; // of the row being started
     // The lanes post here; declared first, so that it outlives every lane's thread.
