@@ -673,6 +673,12 @@ void TForm1::ConvertExecute() {
 }
 
 void TForm1::SettingsExecute() {
+    const TCdDriveList& drives = CdSelection().Drives();
+    const int drive = CdSelection().SelectedCdDrive();
+    settingsDialog_->SetOffsetModel(drive >= 0 && static_cast<size_t>(drive) < drives.Count() &&
+                                            !drives.At(static_cast<size_t>(drive)).Album
+                                        ? drives.At(static_cast<size_t>(drive)).Model
+                                        : std::string());
     settingsDialog_->LoadFrom(appSettings_);
     if (settingsDialog_->exec() != QDialog::Accepted)
         return;

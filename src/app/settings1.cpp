@@ -1,6 +1,7 @@
 #include "app/settings1.h"
 
 #include "app/aboutbox.h"
+#include "cd/cddrives.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -114,7 +115,15 @@ TSettings::TSettings(QWidget* parent) : QDialog(parent) {
     form->addRow(QStringLiteral("FreeDB server:"), server_);
     form->addRow(QStringLiteral("E-mail:"), email_);
     form->addRow(QStringLiteral("Timeout:"), timeout_);
+    readOffset_ = new QSpinBox(freedbGroup);
+    readOffset_->setObjectName(QStringLiteral("SpinReadOffset"));
+    readOffset_->setRange(-kMaxReadOffset, kMaxReadOffset);
+    readOffset_->setSuffix(QStringLiteral(" samples"));
+    form->addRow(QStringLiteral("Read offset correction:"), readOffset_);
     f->addLayout(form);
+    writeRipLog_ = new QCheckBox(QStringLiteral("Write a log and a cue sheet"), freedbGroup);
+    writeRipLog_->setObjectName(QStringLiteral("CheckWriteRipLog"));
+    f->addWidget(writeRipLog_);
     auto* logo = new QLabel(freedbGroup);
     logo->setObjectName(QStringLiteral("FreeDBLogo"));
     logo->setPixmap(ProgramIcon().pixmap(48, 48));
@@ -208,6 +217,12 @@ void TSettings::LoadFrom(const TAppSettings& s) {
     server_->setText(QString::fromStdString(s.FreeDBServer));
     email_->setText(QString::fromStdString(s.FreeDBEmail));
     timeout_->setValue(s.Timeout);
+    // The offset belongs to the chosen drive's model; without a drive there is none to set.
+    const auto offset = s.ReadOffsets.find(offsetModel_);
+    readOffset_->setValue(offset == s.ReadOffsets.end() ? 0 : offset->second);
+    readOffset_->setEnabled(!offsetModel_.empty());
+    readOffset_->setToolTip(QString::fromStdString(offsetModel_));
+    writeRipLog_->setChecked(s.WriteRipLog);
     createArtist_->setChecked(s.CreateArtist);
     createAlbum_->setChecked(s.CreateAlbum);
     {
@@ -234,6 +249,9 @@ void TSettings::SaveTo(TAppSettings& s) const {
     s.FreeDBServer = server_->text().toStdString();
     s.FreeDBEmail = email_->text().toStdString();
     s.Timeout = timeout_->value();
+    if (!offsetModel_.empty())
+        s.ReadOffsets[offsetModel_] = readOffset_->value();
+    s.WriteRipLog = writeRipLog_->isChecked();
     s.CreateArtist = createArtist_->isChecked();
     s.CreateAlbum = createAlbum_->isChecked();
     Pattern().ToSettings(s);

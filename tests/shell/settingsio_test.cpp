@@ -168,7 +168,8 @@ TEST(SettingsIo, ParallelJobsIsOptionalAndBounded) {
 // the rest off) whatever the window held; saved, each comes back as it was set.
 TEST(SettingsIo, LibrarySwitchesAreOptional) {
     bwtest::TTempDir dir;
-    const char* keys[] = {"AddSubFolders", "KeepStructure", "CarryCovers", "SkipExisting", "SafeNames"};
+    const char* keys[] = {"AddSubFolders", "KeepStructure", "CarryCovers", "SkipExisting", "SafeNames",
+                          "WriteRipLog"};
     {
         TSettingsStore store(StorePath(dir));
         LoadSettings(store, {}, {}, "p");
@@ -180,19 +181,27 @@ TEST(SettingsIo, LibrarySwitchesAreOptional) {
     }
     TAppSettings flipped;
     flipped.AddSubFolders = flipped.KeepStructure = flipped.SkipExisting = flipped.SafeNames = true;
-    flipped.CarryCovers = false;
+    flipped.CarryCovers = flipped.WriteRipLog = false;
+    // Read offsets by drive model, each its own value.
+    flipped.ReadOffsets = {{"ACME CD-1", -1200}, {"CD image", 6}};
     const auto asList = [](const TAppSettings& a) {
-        return std::vector<bool>{a.AddSubFolders, a.KeepStructure, a.CarryCovers, a.SkipExisting, a.SafeNames};
+        return std::vector<bool>{a.AddSubFolders, a.KeepStructure, a.CarryCovers, a.SkipExisting, a.SafeNames,
+                                 a.WriteRipLog};
     };
     {
         TSettingsStore store(StorePath(dir));
         const auto load = LoadSettings(store, flipped, {}, "p");
         EXPECT_TRUE(load.Error.empty()) << load.Error;
-        EXPECT_EQ(asList(load.App), (std::vector<bool>{false, false, true, false, false}));
+        EXPECT_EQ(asList(load.App), (std::vector<bool>{false, false, true, false, false, true}));
+        EXPECT_TRUE(load.App.ReadOffsets.empty());
         ASSERT_TRUE(SaveSettings(store, flipped, {}));
     }
+    QSettings(StorePath(dir), QSettings::IniFormat).setValue("ReadOffset_Far Out", 9999);
     TSettingsStore store(StorePath(dir));
-    EXPECT_EQ(asList(LoadSettings(store, {}, {}, "p").App), asList(flipped));
+    const auto load = LoadSettings(store, {}, {}, "p");
+    EXPECT_EQ(asList(load.App), asList(flipped));
+    flipped.ReadOffsets["Far Out"] = 3000; // brought into range
+    EXPECT_EQ(load.App.ReadOffsets, flipped.ReadOffsets);
 }
 
 TEST(SettingsIo, GoneOutputFolderKeepsTheDefault) {
