@@ -313,7 +313,9 @@ void TConversionRun::WriteRipRecords() {
             record.Tracks.push_back(std::move(t));
         }
         cdDrives_->Release(static_cast<int>(d));
-        if (folder.empty() || !oneFolder)
+        if (folder.empty())
+            continue; // nothing was written: there is no rip to describe
+        if (!oneFolder)
             folder = settings_.OutputFolder;
         std::string name = SafeFileNamePart(disc.Album, "Unknown Album", 4);
         if (settings_.SafeNames)
