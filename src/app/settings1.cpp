@@ -123,6 +123,8 @@ TSettings::TSettings(QWidget* parent) : QDialog(parent) {
     f->addLayout(form);
     writeRipLog_ = new QCheckBox(QStringLiteral("Write a log and a cue sheet"), freedbGroup);
     writeRipLog_->setObjectName(QStringLiteral("CheckWriteRipLog"));
+    writeRipLog_->setToolTip(QStringLiteral(
+        "A CD's tracks get a log of how each was read, a cue sheet and a playlist beside them"));
     f->addWidget(writeRipLog_);
     auto* logo = new QLabel(freedbGroup);
     logo->setObjectName(QStringLiteral("FreeDBLogo"));
@@ -221,7 +223,10 @@ void TSettings::LoadFrom(const TAppSettings& s) {
     const auto offset = s.ReadOffsets.find(offsetModel_);
     readOffset_->setValue(offset == s.ReadOffsets.end() ? 0 : offset->second);
     readOffset_->setEnabled(!offsetModel_.empty());
-    readOffset_->setToolTip(QString::fromStdString(offsetModel_));
+    readOffset_->setToolTip(offsetModel_.empty()
+                                ? QStringLiteral("Choose a CD drive to set its read offset")
+                                : QStringLiteral("Samples every read of %1 is moved by")
+                                      .arg(QString::fromStdString(offsetModel_)));
     writeRipLog_->setChecked(s.WriteRipLog);
     createArtist_->setChecked(s.CreateArtist);
     createAlbum_->setChecked(s.CreateAlbum);
