@@ -19,7 +19,8 @@ std::string TwoDigits(int n) {
 // CD frames as a sheet's "mm:ss:ff".
 std::string CueTime(int64_t frames) {
     return TwoDigits(static_cast<int>(frames / 4500)) + ":" +
-           TwoDigits(static_cast<int>(frames / 75 % 60)) + ":" + TwoDigits(static_cast<int>(frames % 75));
+           TwoDigits(static_cast<int>(frames / 75 % 60)) + ":" +
+           TwoDigits(static_cast<int>(frames % 75));
 }
 
 // A sheet's quoted text cannot hold a double quote: it would end the text early.
@@ -106,7 +107,8 @@ std::string RipLogText(const TRipRecord& r) {
             log += "  Peak: " + std::string(peak) + "\n";
             log += "  Copy CRC: " + Hex8(t.CopyCrc) + "\n";
         }
-        log += "  AccurateRip: " + (t.AccurateRip.empty() ? std::string("Not verified") : t.AccurateRip) + "\n";
+        log += "  AccurateRip: " +
+               (t.AccurateRip.empty() ? std::string("Not verified") : t.AccurateRip) + "\n";
         if (!t.Verified())
             unverified += (unverified.empty() ? "" : ", ") + std::to_string(t.Number);
     }
@@ -158,7 +160,8 @@ std::string RipPlaylistText(const TRipRecord& r, const std::string& folder) {
     for (const TRipTrack& t : r.Tracks) {
         if (t.File.empty())
             continue;
-        m3u += "#EXTINF:" + std::to_string(t.Sectors / 75) + "," + t.Performer + " - " + t.Title + "\n";
+        m3u += "#EXTINF:" + std::to_string(t.Sectors / 75) + "," + t.Performer + " - " + t.Title +
+               "\n";
         m3u += Relative(t.File, folder) + "\n";
     }
     return m3u;

@@ -11,9 +11,9 @@ namespace bw {
 // that puts the written files back together as the disc, and a playlist of them.
 
 struct TRipTrack {
-    int Number = 0;       // on the disc
-    std::string File;     // the output's path; empty when none was written
-    std::string Status;   // the row's status at the end ("Done", "Error", ...)
+    int Number = 0;     // on the disc
+    std::string File;   // the output's path; empty when none was written
+    std::string Status; // the row's status at the end ("Done", "Error", ...)
     std::string Title, Performer, Isrc;
     int32_t Sectors = 0;       // its length on the disc
     int32_t PregapSectors = 0; // the gap before it (INDEX 00), where an image's sheet gives one
