@@ -412,6 +412,7 @@ void TForm1::RunStartupSequence() {
     hooks.ResetAllPresets = [this](TSettingsStore&) { presetMenu_->ResetAll(); };
     TSettingsLoad load = LoadSettings(store_, appSettings_, CurrentWindowSettings(), programPath_, hooks);
     appSettings_ = load.App;
+    CdSelection().Drives().SetReadOffsets(appSettings_.ReadOffsets);
     if (!load.FirstStart)
         presetMenu_->ShowStored(load.PresetNames, load.QualityItemRead
                                                       ? std::optional<int>(load.Window.QualityItem)
@@ -683,6 +684,7 @@ void TForm1::SettingsExecute() {
     if (settingsDialog_->exec() != QDialog::Accepted)
         return;
     settingsDialog_->SaveTo(appSettings_);
+    CdSelection().Drives().SetReadOffsets(appSettings_.ReadOffsets);
     if (!listView_->ListHasCdTracks())
         return;
     // CD tracks are named by the pattern: give every row its new name.

@@ -123,6 +123,7 @@ void TCdDriveList::Fill() {
     entries_.insert(entries_.end(), images.begin(), images.end());
     open_.clear();
     open_.resize(entries_.size());
+    ApplyReadOffsets();
 }
 
 int TCdDriveList::AddImage(const std::string& path, std::string* why) {
@@ -147,6 +148,7 @@ int TCdDriveList::AddImage(const std::string& path, std::string* why) {
         return -1;
     entries_.push_back({path, path + ": CD image", true, nullptr, kCdImageModel});
     open_.push_back(nullptr);
+    ApplyReadOffsets();
     return static_cast<int>(entries_.size() - 1);
 }
 
@@ -268,6 +270,18 @@ bool TCdDriveList::UnlockDoor(int drive, std::string* why) {
 void TCdDriveList::SetReadOffset(int drive, int samples) {
     if (Valid(drive))
         entries_[drive].ReadOffset = std::clamp(samples, -kMaxReadOffset, kMaxReadOffset);
+}
+
+void TCdDriveList::SetReadOffsets(const std::map<std::string, int>& byModel) {
+    offsets_ = byModel;
+    ApplyReadOffsets();
+}
+
+void TCdDriveList::ApplyReadOffsets() {
+    for (size_t d = 0; d < entries_.size(); ++d) {
+        const auto offset = offsets_.find(entries_[d].Model);
+        SetReadOffset(static_cast<int>(d), offset == offsets_.end() ? 0 : offset->second);
+    }
 }
 
 void TCdDriveList::Release(int drive) {

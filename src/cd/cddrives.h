@@ -6,6 +6,7 @@
 #include "cd/cdtoc.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -94,6 +95,9 @@ public:
     const std::vector<TCdDriveEntry>& Entries() const { return entries_; }
     // Sets the read offset of a drive, brought into -kMaxReadOffset..kMaxReadOffset.
     void SetReadOffset(int drive, int samples);
+    // Gives every drive, and each listed later, its model's offset (none for a model not
+    // named).
+    void SetReadOffsets(const std::map<std::string, int>& byModel);
     TCdSystem& System() const { return system_; }
 
     // Whether a disc with tracks is in the drive.
@@ -121,6 +125,8 @@ private:
     TCdSystem& system_;
     std::vector<TCdDriveEntry> entries_;
     std::vector<std::unique_ptr<TCdDisc>> open_; // one slot per entry
+    std::map<std::string, int> offsets_;         // by drive model
+    void ApplyReadOffsets();
 };
 
 } // namespace bw

@@ -99,11 +99,7 @@ void TConversionRun::Run() {
 
     // Every read of a drive is moved by its model's offset, as the settings hold it now.
     if (cdDrives_)
-        for (size_t d = 0; d < cdDrives_->Count(); ++d) {
-            const auto offset = settings_.ReadOffsets.find(cdDrives_->At(d).Model);
-            cdDrives_->SetReadOffset(static_cast<int>(d),
-                                     offset == settings_.ReadOffsets.end() ? 0 : offset->second);
-        }
+        cdDrives_->SetReadOffsets(settings_.ReadOffsets);
 
     // The discs being read stay in their drives until the run ends, however it ends.
     std::vector<int> locked;
