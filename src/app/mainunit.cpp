@@ -411,6 +411,7 @@ void TForm1::RunStartupSequence() {
     hooks.ResetAllPresets = [this](TSettingsStore&) { presetMenu_->ResetAll(); };
     TSettingsLoad load = LoadSettings(store_, appSettings_, CurrentWindowSettings(), programPath_, hooks);
     appSettings_ = load.App;
+    CdSelection().Drives().SetReadOffsets(appSettings_.ReadOffsets);
     if (!load.FirstStart)
         presetMenu_->ShowStored(load.PresetNames, load.QualityItemRead
                                                       ? std::optional<int>(load.Window.QualityItem)
@@ -677,10 +678,17 @@ void TForm1::ConvertExecute() {
 }
 
 void TForm1::SettingsExecute() {
+    const TCdDriveList& drives = CdSelection().Drives();
+    const int drive = CdSelection().SelectedCdDrive();
+    settingsDialog_->SetOffsetModel(drive >= 0 && static_cast<size_t>(drive) < drives.Count() &&
+                                            !drives.At(static_cast<size_t>(drive)).Album
+                                        ? drives.At(static_cast<size_t>(drive)).Model
+                                        : std::string());
     settingsDialog_->LoadFrom(appSettings_);
     if (settingsDialog_->exec() != QDialog::Accepted)
         return;
     settingsDialog_->SaveTo(appSettings_);
+    CdSelection().Drives().SetReadOffsets(appSettings_.ReadOffsets);
     if (!listView_->ListHasCdTracks())
         return;
     // CD tracks are named by the pattern: give every row its new name.

@@ -1,6 +1,7 @@
 #include "app/settings1.h"
 
 #include "app/aboutbox.h"
+#include "cd/cddrives.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -117,11 +118,21 @@ TSettings::TSettings(QWidget* parent) : QDialog(parent) {
     accurateRipServer_ = new QLineEdit(freedbGroup);
     accurateRipServer_->setObjectName(QStringLiteral("EditAccurateRipServer"));
     form->addRow(QStringLiteral("AccurateRip server:"), accurateRipServer_);
+    readOffset_ = new QSpinBox(freedbGroup);
+    readOffset_->setObjectName(QStringLiteral("SpinReadOffset"));
+    readOffset_->setRange(-kMaxReadOffset, kMaxReadOffset);
+    readOffset_->setSuffix(QStringLiteral(" samples"));
+    form->addRow(QStringLiteral("Read offset correction:"), readOffset_);
     f->addLayout(form);
     verifyAccurateRip_ = new QCheckBox(QStringLiteral("Verify rips with AccurateRip"), freedbGroup);
     verifyAccurateRip_->setObjectName(QStringLiteral("CheckVerifyAccurateRip"));
     verifyAccurateRip_->setChecked(true);
     f->addWidget(verifyAccurateRip_);
+    writeRipLog_ = new QCheckBox(QStringLiteral("Write a log and a cue sheet"), freedbGroup);
+    writeRipLog_->setObjectName(QStringLiteral("CheckWriteRipLog"));
+    writeRipLog_->setToolTip(QStringLiteral(
+        "A CD's tracks get a log of how each was read, a cue sheet and a playlist beside them"));
+    f->addWidget(writeRipLog_);
     auto* logo = new QLabel(freedbGroup);
     logo->setObjectName(QStringLiteral("FreeDBLogo"));
     logo->setPixmap(ProgramIcon().pixmap(48, 48));
@@ -217,6 +228,15 @@ void TSettings::LoadFrom(const TAppSettings& s) {
     timeout_->setValue(s.Timeout);
     verifyAccurateRip_->setChecked(s.VerifyAccurateRip);
     accurateRipServer_->setText(QString::fromStdString(s.AccurateRipServer));
+    // The offset belongs to the chosen drive's model; without a drive there is none to set.
+    const auto offset = s.ReadOffsets.find(offsetModel_);
+    readOffset_->setValue(offset == s.ReadOffsets.end() ? 0 : offset->second);
+    readOffset_->setEnabled(!offsetModel_.empty());
+    readOffset_->setToolTip(offsetModel_.empty()
+                                ? QStringLiteral("Choose a CD drive to set its read offset")
+                                : QStringLiteral("Samples every read of %1 is moved by")
+                                      .arg(QString::fromStdString(offsetModel_)));
+    writeRipLog_->setChecked(s.WriteRipLog);
     createArtist_->setChecked(s.CreateArtist);
     createAlbum_->setChecked(s.CreateAlbum);
     {
@@ -245,6 +265,9 @@ void TSettings::SaveTo(TAppSettings& s) const {
     s.Timeout = timeout_->value();
     s.VerifyAccurateRip = verifyAccurateRip_->isChecked();
     s.AccurateRipServer = accurateRipServer_->text().toStdString();
+    if (!offsetModel_.empty())
+        s.ReadOffsets[offsetModel_] = readOffset_->value();
+    s.WriteRipLog = writeRipLog_->isChecked();
     s.CreateArtist = createArtist_->isChecked();
     s.CreateAlbum = createAlbum_->isChecked();
     Pattern().ToSettings(s);

@@ -5,6 +5,8 @@
 
 #include <QDialog>
 #include <array>
+#include <string>
+#include <utility>
 
 class QCheckBox;
 class QComboBox;
@@ -36,6 +38,8 @@ public:
     QString FolderPreviewText() const;
 
     void UpdateFileNamePreview();
+    // The drive model whose read offset the FreeDB tab shows and sets; empty: no drive.
+    void SetOffsetModel(std::string model) { offsetModel_ = std::move(model); }
 
 private:
     void MoveSelected(int delta);
@@ -59,6 +63,9 @@ private:
     QSpinBox* timeout_ = nullptr;
     QCheckBox* verifyAccurateRip_ = nullptr;
     QLineEdit* accurateRipServer_ = nullptr;
+    QSpinBox* readOffset_ = nullptr;
+    QCheckBox* writeRipLog_ = nullptr;
+    std::string offsetModel_;
     QListWidget* pattern_ = nullptr;
     QComboBox* separator_ = nullptr;
     QCheckBox* createArtist_ = nullptr;

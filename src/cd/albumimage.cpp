@@ -150,6 +150,7 @@ bool OpenAlbumImage(const std::string& path, TAlbumImage& out, std::string* why)
     album.Performer = sheet.Performer;
     album.Date = sheet.Date;
     album.Genre = sheet.Genre;
+    album.Catalog = sheet.Catalog;
     album.LeadOutFrame = static_cast<int32_t>(base.back());
     for (size_t t = 0; t < sheet.Tracks.size(); ++t) {
         const TCueTrackEntry& entry = sheet.Tracks[t];
@@ -181,6 +182,7 @@ bool OpenAlbumImage(const std::string& path, TAlbumImage& out, std::string* why)
         track.StartFrame = static_cast<int32_t>(base[start.File] + start.Frame);
         track.Title = entry.Title;
         track.Performer = entry.Performer;
+        track.Isrc = entry.Isrc;
         album.Tracks.push_back(std::move(track));
     }
     out = std::move(album);

@@ -24,6 +24,7 @@ struct TAlbumTrack {
     int32_t StartFrame = 0; // where it starts in CD frames on the album as one disc
     std::string Title;
     std::string Performer;
+    std::string Isrc;
 
     int64_t Frames() const { return End - First; }
     int64_t LengthBytes() const { return Frames() * Channels * (BitsPerSample / 8); }
@@ -32,6 +33,7 @@ struct TAlbumTrack {
 struct TAlbumImage {
     std::string Sheet;
     std::string Title, Performer, Date, Genre;
+    std::string Catalog; // the disc's catalogue number (MCN)
     std::vector<TAlbumTrack> Tracks;
     int32_t LeadOutFrame = 0; // the end of the album, in CD frames
 

@@ -4,7 +4,9 @@
 
 #include <cdio/cdio.h>
 
+#include <algorithm>
 #include <charconv>
+#include <memory>
 
 namespace bw {
 
@@ -14,6 +16,16 @@ namespace {
 // session's lead-out (6750 sectors), the next lead-in (4500) and the data track's pregap
 // (150); none of it holds audio.
 constexpr int32_t kSessionGap = 11400;
+
+// A string libcdio allocated, freed; empty for none. Drives and images without the code
+// answer with none, or with a run of zeros or blanks, which mean the same.
+std::string TakeCdioString(char* s) {
+    const std::unique_ptr<char, decltype(&cdio_free)> owned(s, &cdio_free);
+    std::string text = s ? s : "";
+    if (text.find_first_not_of("0 ") == std::string::npos)
+        text.clear();
+    return text;
+}
 
 } // namespace
 
@@ -28,7 +40,8 @@ std::vector<TCdDriveEntry> EnumerateCdDrives(TCdSystem& system) {
     for (const std::string& path : system.DevicePaths()) {
         if (drives.size() == kMaxCdDevices)
             break;
-        drives.push_back({path, path + ": " + system.HardwareText(path), false, nullptr});
+        const std::string model = system.HardwareText(path);
+        drives.push_back({path, path + ": " + model, false, nullptr, model});
     }
     return drives;
 }
@@ -41,6 +54,7 @@ std::vector<TCdTrack> ReadCdTracks(TCdDisc& disc) {
     if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK || count == 0 ||
         first + count - 1 > CDIO_CD_MAX_TRACKS)
         return tracks;
+    const std::string mcn = TakeCdioString(cdio_get_mcn(p));
     lsn_t lastSession = CDIO_INVALID_LSN;
     if (cdio_get_last_session(p, &lastSession) != DRIVER_OP_SUCCESS)
         lastSession = CDIO_INVALID_LSN;
@@ -52,6 +66,12 @@ std::vector<TCdTrack> ReadCdTracks(TCdDisc& disc) {
         track.Number = i + 1;
         track.IsAudio = cdio_get_track_format(p, t) == TRACK_FORMAT_AUDIO;
         track.StartLsn = cdio_get_track_lsn(p, t);
+        track.Mcn = mcn;
+        if (track.IsAudio)
+            track.Isrc = TakeCdioString(cdio_get_track_isrc(p, t));
+        const lsn_t pregap = cdio_get_track_pregap_lsn(p, t);
+        if (pregap != CDIO_INVALID_LSN && pregap >= 0 && pregap < track.StartLsn)
+            track.PregapSectors = track.StartLsn - pregap;
         const lsn_t end = cdio_get_track_lsn(p, next);
         if (track.IsAudio && track.StartLsn != CDIO_INVALID_LSN && end != CDIO_INVALID_LSN &&
             end > track.StartLsn) {
@@ -103,6 +123,7 @@ void TCdDriveList::Fill() {
     entries_.insert(entries_.end(), images.begin(), images.end());
     open_.clear();
     open_.resize(entries_.size());
+    ApplyReadOffsets();
 }
 
 int TCdDriveList::AddImage(const std::string& path, std::string* why) {
@@ -125,8 +146,9 @@ int TCdDriveList::AddImage(const std::string& path, std::string* why) {
     auto disc = system_.OpenDisc(path, true, why);
     if (!disc)
         return -1;
-    entries_.push_back({path, path + ": CD image", true, nullptr});
+    entries_.push_back({path, path + ": CD image", true, nullptr, kCdImageModel});
     open_.push_back(nullptr);
+    ApplyReadOffsets();
     return static_cast<int>(entries_.size() - 1);
 }
 
@@ -172,6 +194,8 @@ std::vector<TCdTrack> AlbumTracks(const TAlbumImage& album) {
         t.SampleRate = a.SampleRate;
         t.Channels = a.Channels;
         t.BitsPerSample = a.BitsPerSample;
+        t.Isrc = a.Isrc;
+        t.Mcn = album.Catalog;
         tracks.push_back(t);
     }
     return tracks;
@@ -241,6 +265,23 @@ bool TCdDriveList::UnlockDoor(int drive, std::string* why) {
     if (!Valid(drive))
         return false;
     return entries_[drive].IsImage || system_.LockDoor(entries_[drive].Path, false, why);
+}
+
+void TCdDriveList::SetReadOffset(int drive, int samples) {
+    if (Valid(drive))
+        entries_[drive].ReadOffset = std::clamp(samples, -kMaxReadOffset, kMaxReadOffset);
+}
+
+void TCdDriveList::SetReadOffsets(const std::map<std::string, int>& byModel) {
+    offsets_ = byModel;
+    ApplyReadOffsets();
+}
+
+void TCdDriveList::ApplyReadOffsets() {
+    for (size_t d = 0; d < entries_.size(); ++d) {
+        const auto offset = offsets_.find(entries_[d].Model);
+        SetReadOffset(static_cast<int>(d), offset == offsets_.end() ? 0 : offset->second);
+    }
 }
 
 void TCdDriveList::Release(int drive) {

@@ -6,6 +6,7 @@
 #include "cd/cdtoc.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -24,7 +25,17 @@ struct TCdDriveEntry {
     bool IsImage = false; // an image of either kind: no door, nothing to lock
     // An album image's tracks, read from its sheet when it was added; null for the rest.
     std::shared_ptr<const TAlbumImage> Album;
+    // "vendor model" of a device, "CD image" for a disc image: whose read offset applies.
+    std::string Model = {};
+    // The drive's read offset in samples: sample n of a track is read from disc sample
+    // n + ReadOffset. Ignored for an album image, which is not read from a disc.
+    int ReadOffset = 0;
 };
+
+// The read offsets a drive may be given, in samples.
+constexpr int kMaxReadOffset = 3000;
+// The model every disc image shares for its read offset.
+inline constexpr const char* kCdImageModel = "CD image";
 
 // One track of a disc, numbered as on the disc.
 struct TCdTrack {
@@ -37,6 +48,11 @@ struct TCdTrack {
     int SampleRate = 44100;
     int Channels = 2;
     int BitsPerSample = 16;
+    std::string Isrc; // as the disc reports it; empty when it has none
+    std::string Mcn;  // the disc's catalogue number, the same on every track; may be empty
+    // The gap before the track (its INDEX 00) where an image's sheet gives one; a drive's
+    // table of contents does not.
+    int32_t PregapSectors = 0;
 };
 
 constexpr int64_t kCdSectorBytes = 2352;
@@ -77,6 +93,11 @@ public:
     bool Empty() const { return entries_.empty(); }
     const TCdDriveEntry& At(size_t drive) const { return entries_.at(drive); }
     const std::vector<TCdDriveEntry>& Entries() const { return entries_; }
+    // Sets the read offset of a drive, brought into -kMaxReadOffset..kMaxReadOffset.
+    void SetReadOffset(int drive, int samples);
+    // Gives every drive, and each listed later, its model's offset (none for a model not
+    // named).
+    void SetReadOffsets(const std::map<std::string, int>& byModel);
     TCdSystem& System() const { return system_; }
 
     // Whether a disc with tracks is in the drive.
@@ -104,6 +125,8 @@ private:
     TCdSystem& system_;
     std::vector<TCdDriveEntry> entries_;
     std::vector<std::unique_ptr<TCdDisc>> open_; // one slot per entry
+    std::map<std::string, int> offsets_;         // by drive model
+    void ApplyReadOffsets();
 };
 
 } // namespace bw

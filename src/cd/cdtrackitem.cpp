@@ -39,6 +39,8 @@ std::vector<TmyMusicFile> CdTrackItems(const std::vector<TCdTrack>& tracks, uint
         items.push_back(MakeCdTrackItem(t.Number, t.LengthBytes, drive));
         if (t.SampleRate != 44100 || t.Channels != 2 || t.BitsPerSample != 16)
             SetCdTrackFormat(items.back(), t.SampleRate, t.Channels, t.BitsPerSample);
+        items.back().Isrc = t.Isrc;
+        items.back().Barcode = t.Mcn;
         items.back().TableIndex = firstTableIndex++;
     }
     return items;

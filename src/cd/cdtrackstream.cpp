@@ -46,10 +46,22 @@ struct TCdTrackStream::Impl {
     std::unique_ptr<cdrom_drive_t, TDriveDeleter> drive;
     std::unique_ptr<cdrom_paranoia_t, TParanoiaDeleter> paranoia;
 
-    int32_t first = 0;   // the track's first sector
-    int32_t sectors = 0; // its length in sectors
-    int32_t nextSector = 0; // in the track, the next one the reader delivers
-    std::array<std::byte, CDIO_CD_FRAMESIZE_RAW> sector{};
+    int32_t sectors = 0;    // the track's length in sectors
+    int32_t nextSector = 0; // in the track, the next one the stream hands out
+    // The disc sectors read for the track: its own, moved by the drive's read offset, one
+    // more when the offset is not whole sectors. Sector k of the track is the last part of
+    // read sector k from headBytes on and the first headBytes of read sector k + 1.
+    int32_t first = 0;
+    int32_t readSectors = 0;
+    int32_t nextRead = 0; // in the read sectors, the next one the reader delivers
+    size_t headBytes = 0;
+    // The disc's audio the track lies in; a read sector outside it is silence.
+    int32_t audioFirst = 0;
+    int32_t audioEnd = 0;
+    using TSector = std::array<std::byte, CDIO_CD_FRAMESIZE_RAW>;
+    TSector carried{}; // read sector nextRead - 1, whose tail begins the next track sector
+    TSector assembled{};
+    TSector sector{};
     size_t sectorPos = 0;
     size_t sectorSize = 0;
     size_t skipBytes = 0; // after a seek into a sector
@@ -59,6 +71,8 @@ struct TCdTrackStream::Impl {
     // (silence stands in for them), and the sectors where the reader gave up on verifying
     // (reads that never agreed).
     std::vector<bool> delivered; // by the last read of each sector of the track
+    // Of the sectors as they are handed out, in order from the track's start.
+    std::optional<TTrackChecksums> checksums;
     std::set<long> unreadReturned;
     std::set<long> skipped;
     int emptyReadsInARow = 0;
@@ -67,11 +81,16 @@ struct TCdTrackStream::Impl {
     TAudioError lastError = TAudioError::Ok;
     std::string failText;
     std::vector<std::byte> scratch;
-    // Of the sectors as they are handed out, in order from the track's start.
-    std::optional<TTrackChecksums> checksums;
 
     long ReadSectors(cdrom_drive_t* d, void* buffer, lsn_t begin, long count);
     void OnReader(long word, paranoia_cb_mode_t mode);
+    bool InAudio(int32_t lsn) const { return lsn >= audioFirst && lsn < audioEnd; }
+    // Points the reader at the next sector it reads from the disc.
+    bool SeekReader();
+    // Read sector nextRead into out; false when the read failed (Fail was called).
+    bool ReadSector(TSector& out);
+    // Track sector nextSector with the read offset applied; null when a read failed.
+    const std::byte* NextTrackSector();
     std::string TrackName() const { return "CD Track " + std::to_string(track); }
     bool Fail(TAudioError e, std::string text) {
         failed = true;
@@ -149,7 +168,7 @@ long TCdTrackStream::Impl::ReadSectors(cdrom_drive_t* d, void* buffer, lsn_t beg
         if (got > 0)
             emptyReadsInARow = 0;
         for (long i = pos; i < pos + got + (pos + got < count ? 1 : 0); ++i)
-            if (begin + i >= first && begin + i < first + sectors)
+            if (begin + i >= first && begin + i < first + readSectors)
                 delivered[static_cast<size_t>(begin + i - first)] = i < pos + got;
         pos += got;
         if (pos < count) {
@@ -167,7 +186,7 @@ void TCdTrackStream::Impl::OnReader(long word, paranoia_cb_mode_t mode) {
     if (mode != PARANOIA_CB_SKIP)
         return;
     const long lsn = word / CD_FRAMEWORDS;
-    if (lsn >= first && lsn < first + sectors)
+    if (lsn >= first && lsn < first + readSectors)
         skipped.insert(lsn);
 }
 
@@ -196,12 +215,27 @@ std::unique_ptr<TCdTrackStream> TCdTrackStream::Open(const TCdDriveEntry& drive,
     if (track < 1 || static_cast<size_t>(track) > tracks.size())
         return fail(TAudioError::IllegalParam, "The CD in \"" + drive.Path + "\" has no track " +
                                                    std::to_string(track));
-    const TCdTrack& t = tracks[static_cast<size_t>(track - 1)];
+    const size_t index = static_cast<size_t>(track - 1);
+    const TCdTrack& t = tracks[index];
     if (!t.IsAudio)
         return fail(TAudioError::NotAvailable, s.TrackName() + " is not an audio track");
-    s.first = t.StartLsn;
+    // The run of audio tracks around this one: a data track or the disc's edge bounds it.
+    size_t lo = index, hi = index;
+    while (lo > 0 && tracks[lo - 1].IsAudio)
+        --lo;
+    while (hi + 1 < tracks.size() && tracks[hi + 1].IsAudio)
+        ++hi;
+    s.audioFirst = std::max(0, tracks[lo].StartLsn);
+    s.audioEnd = tracks[hi].StartLsn + tracks[hi].Sectors;
+    constexpr int64_t kFrames = CDIO_CD_FRAMESIZE_RAW / 4;
+    const int offset = std::clamp(drive.ReadOffset, -kMaxReadOffset, kMaxReadOffset);
+    const int64_t firstFrame = int64_t{t.StartLsn} * kFrames + offset;
+    const int64_t head = ((firstFrame % kFrames) + kFrames) % kFrames;
     s.sectors = t.Sectors;
-    s.delivered.assign(static_cast<size_t>(t.Sectors), false);
+    s.first = static_cast<int32_t>((firstFrame - head) / kFrames);
+    s.readSectors = t.Sectors + (head != 0 ? 1 : 0);
+    s.headBytes = static_cast<size_t>(head * 4);
+    s.delivered.assign(static_cast<size_t>(s.readSectors), false);
     // The database's checksums leave out the edges of the disc's audio: the first audio
     // track's start and the last one's end.
     const auto audio = [](const TCdTrack& x) { return x.IsAudio; };
@@ -246,6 +280,47 @@ uint64_t TCdTrackStream::LengthBytes() const {
     return static_cast<uint64_t>(impl_->sectors) * CDIO_CD_FRAMESIZE_RAW;
 }
 
+bool TCdTrackStream::Impl::ReadSector(TSector& out) {
+    const int32_t lsn = first + nextRead;
+    if (!InAudio(lsn)) {
+        // Before or after the disc's audio: what a read offset reaches there is silence.
+        out.fill(std::byte{0});
+        ++nextRead;
+        return true;
+    }
+    const int16_t* data = nullptr;
+    {
+        TActiveScope scope(this);
+        data = cdio_paranoia_read_limited(paranoia.get(), ReaderCallback, kCdMaxRetries);
+    }
+    if (gone)
+        return Fail(TAudioError::Read, TrackName() + ": the disc in \"" + drivePath +
+                                           "\" was taken out or can no longer be read");
+    if (!data)
+        return Fail(TAudioError::Read, TrackName() + ": can't read from \"" + drivePath + "\"");
+    if (!delivered[static_cast<size_t>(nextRead)])
+        unreadReturned.insert(lsn);
+    std::memcpy(out.data(), data, out.size());
+    ++nextRead;
+    return true;
+}
+
+const std::byte* TCdTrackStream::Impl::NextTrackSector() {
+    if (headBytes == 0)
+        return ReadSector(assembled) ? assembled.data() : nullptr;
+    // Just after a seek the sector the track sector begins in is not read yet.
+    if (nextRead == nextSector && !ReadSector(carried))
+        return nullptr;
+    TSector next;
+    if (!ReadSector(next))
+        return nullptr;
+    const size_t tail = assembled.size() - headBytes;
+    std::memcpy(assembled.data(), carried.data() + headBytes, tail);
+    std::memcpy(assembled.data() + tail, next.data(), headBytes);
+    carried = next;
+    return assembled.data();
+}
+
 int64_t TCdTrackStream::Read(std::span<std::byte> out) {
     Impl& s = *impl_;
     if (s.failed)
@@ -262,22 +337,10 @@ int64_t TCdTrackStream::Read(std::span<std::byte> out) {
         }
         if (s.nextSector >= s.sectors)
             break;
-        const int16_t* data = nullptr;
-        {
-            TActiveScope scope(&s);
-            data = cdio_paranoia_read_limited(s.paranoia.get(), ReaderCallback, kCdMaxRetries);
-        }
-        if (s.gone) {
-            s.Fail(TAudioError::Read, s.TrackName() + ": the disc in \"" + s.drivePath +
-                                          "\" was taken out or can no longer be read");
+        const std::byte* data = s.NextTrackSector();
+        if (!data)
             return -1;
-        }
-        if (!data) {
-            s.Fail(TAudioError::Read, s.TrackName() + ": can't read from \"" + s.drivePath + "\"");
-            return -1;
-        }
-        if (!s.delivered[static_cast<size_t>(s.nextSector)])
-            s.unreadReturned.insert(s.first + s.nextSector);
+        // The track's next sector as read, the drive's offset applied.
         std::memcpy(s.sector.data(), data, s.sector.size());
         if (s.checksums->SamplesDone() == uint64_t(s.nextSector) * CDIO_CD_FRAMESIZE_RAW / 4)
             s.checksums->Add(s.sector);
@@ -302,20 +365,37 @@ bool TCdTrackStream::Seek(uint64_t bytePos) {
         return false;
     }
     bytePos &= ~uint64_t{3};
+    if (bytePos == 0 && s.checksums)
+        s.checksums->Reset();
     s.nextSector = static_cast<int32_t>(bytePos / CDIO_CD_FRAMESIZE_RAW);
+    s.nextRead = s.nextSector;
     s.skipBytes = static_cast<size_t>(bytePos % CDIO_CD_FRAMESIZE_RAW);
     s.sectorPos = s.sectorSize = 0;
     s.position = bytePos;
-    if (bytePos == 0 && s.checksums)
-        s.checksums->Reset();
-    if (s.nextSector < s.sectors) {
-        TActiveScope scope(&s);
-        if (cdio_paranoia_seek(s.paranoia.get(), s.first + s.nextSector, SEEK_SET) == -1) {
-            s.lastError = TAudioError::Position;
-            return false;
-        }
+    return s.SeekReader();
+}
+
+bool TCdTrackStream::Impl::SeekReader() {
+    // Silent sectors before the disc's audio are handed out without the reader, which waits
+    // at the first sector it reads.
+    const int32_t lsn = std::max(first + nextRead, audioFirst);
+    if (nextSector >= sectors || lsn >= audioEnd || lsn >= first + readSectors)
+        return true;
+    TActiveScope scope(this);
+    if (cdio_paranoia_seek(paranoia.get(), lsn, SEEK_SET) == -1) {
+        lastError = TAudioError::Position;
+        return false;
     }
     return true;
+}
+
+void TCdTrackStream::TakeRipChecksums(TmyMusicFile& item) const {
+    const TTrackChecksums& c = *impl_->checksums;
+    item.RipChecked = c.Complete();
+    item.CrcV1 = c.V1();
+    item.CrcV2 = c.V2();
+    item.CopyCrc = c.CopyCrc();
+    item.Peak = c.Peak();
 }
 
 bool TCdTrackStream::AtEnd() const {
@@ -335,15 +415,6 @@ int64_t TCdTrackStream::SkippedSectors() const {
     std::set<long> lost = s.skipped;
     lost.insert(s.unreadReturned.begin(), s.unreadReturned.end());
     return static_cast<int64_t>(lost.size());
-}
-
-void TCdTrackStream::TakeRipChecksums(TmyMusicFile& item) const {
-    const TTrackChecksums& c = *impl_->checksums;
-    item.RipChecked = c.Complete();
-    item.CrcV1 = c.V1();
-    item.CrcV2 = c.V2();
-    item.CopyCrc = c.CopyCrc();
-    item.Peak = c.Peak();
 }
 
 std::string TCdTrackStream::ErrorText() const {

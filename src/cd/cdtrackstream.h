@@ -23,6 +23,8 @@ constexpr int kCdMaxRetries = 20;
 // does not read at all is tried again on each of the reader's passes, stands as silence
 // and is counted when it never reads. So a scratched disc ends in a report rather than
 // silent glitches or an endless retry. A disc taken out makes the next read fail at once.
+// The drive's read offset moves every read: sample n of the track is disc sample n + offset,
+// and what that reaches outside the disc's audio is silence.
 // The stream opens its own handle of the disc. Not thread-safe: one thread uses one stream.
 class TCdTrackStream : public TPcmSource {
 public:

@@ -224,6 +224,10 @@ bool ParseCueSheet(std::string_view text, TCueSheet& out, std::string* why) {
             std::string& slot = command == "TITLE" ? (track ? track->Title : out.Title)
                                                    : (track ? track->Performer : out.Performer);
             slot = Value(words, 1);
+        } else if (command == "ISRC" && track) {
+            track->Isrc = Value(words, 1);
+        } else if (command == "CATALOG") {
+            out.Catalog = Value(words, 1);
         } else if (command == "REM" && words.size() > 2) {
             const std::string key = AsciiUpper(words[1]);
             if (key == "DATE")
@@ -231,7 +235,7 @@ bool ParseCueSheet(std::string_view text, TCueSheet& out, std::string* why) {
             else if (key == "GENRE")
                 out.Genre = Value(words, 2);
         }
-        // Other commands (CATALOG, FLAGS, ISRC, PREGAP, SONGWRITER, ...) change nothing here.
+        // Other commands (FLAGS, PREGAP, SONGWRITER, ...) change nothing here.
         return true;
     };
     bool ok = true;

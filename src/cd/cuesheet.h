@@ -32,6 +32,7 @@ struct TCueTrackEntry {
     int Line = 0; // the TRACK line
     std::string Title;
     std::string Performer;
+    std::string Isrc; // ISRC
     std::vector<TCueIndex> Indexes;
     // INDEX 01, where the track starts; every parsed track has one.
     const TCueIndex& Start() const;
@@ -42,6 +43,7 @@ struct TCueSheet {
     std::string Performer;
     std::string Date;  // REM DATE
     std::string Genre; // REM GENRE
+    std::string Catalog; // CATALOG: the disc's catalogue number
     std::vector<TCueFileLine> Files;
     std::vector<TCueTrackEntry> Tracks;
     int LineCount = 0;

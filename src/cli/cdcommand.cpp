@@ -7,6 +7,7 @@
 #include "common/json.h"
 #include "shell/disclookup.h"
 #include "shell/probe.h"
+#include "shell/settingsio.h"
 #include "shell/settingskeys.h"
 #include "shell/settingsstore.h"
 
@@ -178,6 +179,8 @@ TAppSettings CliCdSettings(const std::optional<std::string>& server) {
             store.ReadBool(keys::kVerifyAccurateRip).value_or(s.VerifyAccurateRip);
         if (const std::string v = store.ReadString(keys::kAccurateRipServer); !v.empty())
             s.AccurateRipServer = v;
+        s.WriteRipLog = store.ReadBool(keys::kWriteRipLog).value_or(s.WriteRipLog);
+        s.ReadOffsets = LoadReadOffsets(store);
         s.Separator = store.ReadInteger(keys::kSeparator).value_or(s.Separator);
         for (size_t i = 0; i < s.fint.size(); ++i) {
             const QString n = QString::number(i);

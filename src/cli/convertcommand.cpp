@@ -34,7 +34,8 @@ constexpr const char* kUsage =
     "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite] [--jobs N]\n"
     "       [--recursive] [--keep-structure] [--skip-existing] [--safe-names] [--no-covers] [--] FILE|FOLDER...\n"
     "       brindlewave-cli convert --cd DRIVE [--tracks LIST] [--server HOST[:PORT] | --no-lookup]\n"
-    "       [--no-accuraterip | --accuraterip-server HOST[:PORT]] --to ... (the same options)";
+    "       [--no-accuraterip | --accuraterip-server HOST[:PORT]]\n"
+    "       [--read-offset N] --to ... (the same options)";
 constexpr int kBarWidth = 30;
 constexpr int kPlainStep = 10; // plain progress lines every this many percent
 
@@ -161,6 +162,8 @@ struct TConvertArgs {
     bool NoAccurateRip = false; // --no-accuraterip: the rip is not compared with the database
     // --accuraterip-server: the database to compare the rip with, instead of the stored one.
     std::optional<std::string> AccurateRipServer;
+    // --read-offset: the drive's read offset in samples for this run, instead of the stored one.
+    std::optional<int> ReadOffset;
 };
 
 // "1,3-5" as track numbers; false for anything else.
@@ -232,6 +235,18 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
                 return false;
             }
             args.Jobs = jobs;
+        } else if (a == "--read-offset" && hasValue) {
+            const std::string& v = argv[++i];
+            int offset = 0;
+            const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), offset);
+            if (ec != std::errc() || end != v.data() + v.size() || offset < -kMaxReadOffset ||
+                offset > kMaxReadOffset) {
+                error = "--read-offset takes a whole number of samples from -" +
+                        std::to_string(kMaxReadOffset) + " to " + std::to_string(kMaxReadOffset) +
+                        ", not '" + v + "'";
+                return false;
+            }
+            args.ReadOffset = offset;
         } else if (a == "--cd" && hasValue) {
             args.Cd = argv[++i];
         } else if (a == "--no-lookup") {
@@ -303,6 +318,8 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
         error = "--tracks needs --cd";
     else if (!args.Cd && args.Server)
         error = "--server needs --cd";
+    else if (!args.Cd && args.ReadOffset)
+        error = "--read-offset needs --cd";
     else if (!args.Cd && args.NoLookup)
         error = "--no-lookup needs --cd";
     else if (args.Server && args.NoLookup)
@@ -437,6 +454,8 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
         settings.fint = cdSettings.fint;
         settings.fstr = cdSettings.fstr;
         settings.Separator = cdSettings.Separator;
+        settings.WriteRipLog = cdSettings.WriteRipLog;
+        settings.ReadOffsets = cdSettings.ReadOffsets;
         std::vector<TmyMusicFile> items;
         if (!CliCdTrackItems(drives, *args.Cd, cdSettings, items, err))
             return 1;
@@ -444,6 +463,8 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
             err << "brindlewave-cli convert: " << *args.Cd << ": the disc has no audio tracks\n";
             return 1;
         }
+        if (args.ReadOffset)
+            settings.ReadOffsets[drives.At(items.front().CdDrive).Model] = *args.ReadOffset;
         for (TmyMusicFile& item : items) {
             if (!args.Tracks.empty() &&
                 std::find(args.Tracks.begin(), args.Tracks.end(), item.Track) == args.Tracks.end())

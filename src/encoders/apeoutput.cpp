@@ -1,5 +1,6 @@
 #include "encoders/apeoutput.h"
 
+#include "encoders/cdcodes.h"
 #include "encoders/coverart.h"
 
 #include "common/filebytes.h"
@@ -125,13 +126,16 @@ int64_t DecodedFrames(const std::string& tempWav) {
 } // namespace
 
 std::vector<std::pair<std::string, std::string>> ApeTagItemsFor(const TmyMusicFile& item) {
-    return {{"Title", item.Title},
-            {"Artist", item.Artist},
-            {"Album", item.Album},
-            {"Track", std::to_string(item.Track)},
-            {"Year", item.Year},
-            {"Genre", item.Genre},
-            {"Comment", item.Comment}};
+    std::vector<std::pair<std::string, std::string>> items{{"Title", item.Title},
+                                                           {"Artist", item.Artist},
+                                                           {"Album", item.Album},
+                                                           {"Track", std::to_string(item.Track)},
+                                                           {"Year", item.Year},
+                                                           {"Genre", item.Genre},
+                                                           {"Comment", item.Comment}};
+    for (const auto& [key, value] : CdCodeTags(item, "ISRC", "Barcode"))
+        items.emplace_back(key, value);
+    return items;
 }
 
 bool RunApeTarget(TItemContext& context, const TApeOptions& options) {

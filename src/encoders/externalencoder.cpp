@@ -93,6 +93,8 @@ bool WriteMp3Tags(const std::string& path, const TmyMusicFile& item, std::string
     v1.SetGenreIndex(item.GenreIndex);
     TID3v2 v2;
     v2.SetGenre(item.Genre);
+    v2.SetIsrc(item.Isrc);
+    v2.SetBarcode(item.Barcode);
     return SaveTag(v1, path, item, why) && SaveTag(v2, path, item, why);
 }
 

@@ -1,5 +1,7 @@
 #include "encoders/flacoptions.h"
 
+#include "encoders/cdcodes.h"
+
 #include <string>
 
 namespace bw {
@@ -17,6 +19,8 @@ TCommandLine BuildFlacOptions(const TFlacOptions& o, const TmyMusicFile& item) {
                                  {"Date=", item.Year},
                                  {"TrackNumber=", track},
                                  {"Genre=", item.Genre}});
+    for (const auto& [name, value] : CdCodeTags(item, "ISRC=", "BARCODE="))
+        line.Add(" -T ").AddQuoted(name, value);
     return line;
 }
 

@@ -1,5 +1,7 @@
 #include "encoders/mpcoptions.h"
 
+#include "encoders/cdcodes.h"
+
 #include <array>
 
 namespace bw {
@@ -57,6 +59,8 @@ TCommandLine BuildMpcOptions(const TMpcOptions& o, const TmyMusicFile& item) {
                                     {"Year=", item.Year},
                                     {"Track=", track},
                                     {"Genre=", item.Genre}});
+    for (const auto& [name, value] : CdCodeTags(item, "ISRC=", "Barcode="))
+        line.Add(" --tag ").AddQuoted(name, value);
     return line;
 }
 

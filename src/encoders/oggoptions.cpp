@@ -1,5 +1,6 @@
 #include "encoders/oggoptions.h"
 
+#include "encoders/cdcodes.h"
 #include "encoders/mp3options.h"
 
 #include <array>
@@ -44,6 +45,8 @@ TCommandLine BuildOggOptions(const TOggOptions& o, const TmyMusicFile& item) {
     line.Add(" -N ").AddQuoted("", std::to_string(item.Track));
     line.Add(" -d ").AddQuoted("", item.Year);
     line.Add(" -c ").AddQuoted("", "Comment=" + item.Comment);
+    for (const auto& [name, value] : CdCodeTags(item, "ISRC=", "BARCODE="))
+        line.Add(" -c ").AddQuoted(name, value);
     line.Add(" -");
     return line;
 }

@@ -2,6 +2,7 @@
 
 #include "audio/audiostream.h"
 #include "common/outputfile.h"
+#include "encoders/cdcodes.h"
 #include "encoders/externalencoder.h"
 #include "encoders/itemcontext.h"
 #include "encoders/wavoutput.h"
@@ -25,6 +26,8 @@ std::vector<TWmaTag> WmaTagsFor(const TmyMusicFile& item) {
         tags.push_back({"WM/TRACK", std::to_string(item.Track - 1)});
         tags.push_back({"WM/TrackNumber", std::to_string(item.Track)});
     }
+    for (const auto& [key, value] : CdCodeTags(item, "WM/ISRC", "WM/Barcode"))
+        tags.push_back({key, value});
     return tags;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,11 @@ struct TAppSettings {
     bool CarryCovers = true;    // the source's front cover goes into the output
     bool SkipExisting = false;  // an output newer than its source is not made again
     bool SafeNames = false;     // output path names that FAT and Windows accept
+    // A CD run leaves a log, a cue sheet and a playlist beside its outputs.
+    bool WriteRipLog = true;
+    // Read offsets in samples by drive model ("vendor model"; every disc image shares
+    // kCdImageModel's). A model not listed reads with none.
+    std::map<std::string, int> ReadOffsets;
     std::string FreeDBServer;
     std::string FreeDBEmail;
     int Timeout = 30;

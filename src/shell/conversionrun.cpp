@@ -2,6 +2,7 @@
 
 #include "audio/audiostream.h"
 #include "cd/cddrives.h"
+#include "cd/cddb.h"
 #include "cd/cdtrackstream.h"
 #include "common/outputfile.h"
 #include "tags/cdatrack.h"
@@ -11,6 +12,7 @@
 #include "encoders/flacoutput.h"
 #include "encoders/itemcontext.h"
 #include "shell/naming.h"
+#include "shell/riplog.h"
 #include "encoders/wavoutput.h"
 #include "encoders/wmaoutput.h"
 
@@ -105,8 +107,14 @@ void TConversionRun::Run() {
         listHasCdTracks_ = listHasCdTracks_ || r.Item.SourceType == TSourceType::CdTrack;
     }
     CollectReadFiles();
+    ripRead_.assign(rows_.size(), false);
+    ripLost_.assign(rows_.size(), 0);
     startTime_ = std::chrono::system_clock::now();
     observer_.TotalPercentChanged(0);
+
+    // Every read of a drive is moved by its model's offset, as the settings hold it now.
+    if (cdDrives_)
+        cdDrives_->SetReadOffsets(settings_.ReadOffsets);
 
     // The discs being read stay in their drives until the run ends, however it ends.
     std::vector<int> locked;
@@ -167,6 +175,8 @@ void TConversionRun::Run() {
     }
     lanes_.clear();
     lastStarted_ = nullptr;
+    if (settings_.WriteRipLog)
+        WriteRipRecords();
     endTime_ = std::chrono::system_clock::now();
     runFinished_ = true;
 }
@@ -237,6 +247,10 @@ void TConversionRun::FinishRow(size_t row, bool written, const TAudioStream* str
     currentRow_ = row;
     if (stream)
         VerifyRip(row, *stream);
+    if (stream && rows_[row].Item.SourceType == TSourceType::CdTrack && row < ripRead_.size()) {
+        ripRead_[row] = true;
+        ripLost_[row] = stream->LostSectors();
+    }
     // A CD track with sectors the reader had to give up on is written whole, but the row
     // says what was lost; the output stays for the user to judge.
     if (written && stream && stream->LostSectors() > 0) {
@@ -296,6 +310,81 @@ void TConversionRun::VerifyRip(size_t row, const TAudioStream& stream) {
     if (!disc.Answer.Error.empty())
         note += " (" + disc.Answer.Error + ")";
     observer_.RowNoteChanged(row, note);
+}
+
+void TConversionRun::WriteRipRecords() {
+    if (!cdDrives_)
+        return;
+    for (size_t d = 0; d < cdDrives_->Count(); ++d) {
+        const TCdDriveEntry& drive = cdDrives_->At(d);
+        if (drive.Album)
+            continue; // not read from a disc
+        std::vector<size_t> read;
+        for (size_t row = 0; row < rows_.size(); ++row)
+            if (ripRead_[row] && rows_[row].Item.CdDrive == d)
+                read.push_back(row);
+        if (read.empty())
+            continue;
+        std::vector<TCdTrack> tracks;
+        cdDrives_->Tracks(static_cast<int>(d), tracks);
+        const TmyMusicFile& disc = rows_[read.front()].Item;
+        TRipRecord record;
+        record.Drive = drive.Text;
+        record.ReadOffset = drive.ReadOffset;
+        record.Retries = kCdMaxRetries;
+        record.Album = disc.Album;
+        record.Performer = disc.Artist;
+        record.Date = disc.Year;
+        record.Genre = disc.Genre;
+        record.Mcn = disc.Barcode;
+        record.Time = startTime_;
+        if (TCDToc toc; cdDrives_->ReadToc(static_cast<int>(d), toc)) {
+            char id[9];
+            std::snprintf(id, sizeof id, "%08x", ComputeDiscId(toc));
+            record.DiscId = id;
+        }
+        // The outputs' own folder when they share one (the album's), else the output folder.
+        std::string folder;
+        bool oneFolder = true;
+        for (const size_t row : read) {
+            const TmyMusicFile& item = rows_[row].Item;
+            TRipTrack t;
+            t.Number = item.Track;
+            const bool written = std::filesystem::exists(item.TargetPath);
+            t.File = written ? item.TargetPath : std::string();
+            t.Status = rows_[row].Status;
+            t.Title = item.Title;
+            t.Performer = item.Artist;
+            t.Isrc = item.Isrc;
+            t.LostSectors = ripLost_[row];
+            t.RipChecked = item.RipChecked;
+            t.CopyCrc = item.CopyCrc;
+            t.Peak = item.Peak;
+            t.AccurateRip = item.AccurateRip;
+            t.Confidence = item.Confidence;
+            for (const TCdTrack& c : tracks)
+                if (c.Number == item.Track) {
+                    t.Sectors = c.Sectors;
+                    t.PregapSectors = c.PregapSectors;
+                }
+            if (written) {
+                const std::string parent = std::filesystem::path(item.TargetPath).parent_path().string();
+                oneFolder = oneFolder && (folder.empty() || folder == parent);
+                folder = parent;
+            }
+            record.Tracks.push_back(std::move(t));
+        }
+        cdDrives_->Release(static_cast<int>(d));
+        if (folder.empty())
+            continue; // nothing was written: there is no rip to describe
+        if (!oneFolder)
+            folder = settings_.OutputFolder;
+        std::string name = SafeFileNamePart(disc.Album, "Unknown Album", 4);
+        if (settings_.SafeNames)
+            name = FatSafeName(name);
+        if (std::string why; !WriteRipFiles(record, folder, name, &why))
+            dialogs_.Show(TMessageKind::Error, kCaption, why);
+    }
 }
 
 void TConversionRun::PassOver(const std::string& status) {

@@ -125,6 +125,8 @@ private:
     // judges them; the database is asked once a disc, when its first track ends.
     void VerifyRip(size_t row, const TAudioStream& stream);
     void CountFinished();
+    // The log, cue sheet and playlist of each disc the run read tracks of.
+    void WriteRipRecords();
     // Whether row has to wait for a running one: both read a CD.
     bool MustWait(size_t row);
     // Notes every file the checked rows read, before any is written.
@@ -187,6 +189,9 @@ private:
         TArDiscAnswer Answer;
     };
     std::map<uint8_t, TArDisc> arDiscs_;
+    // By row: whether it was read from a disc in this run, and the sectors it lost.
+    std::vector<bool> ripRead_;
+    std::vector<int64_t> ripLost_;
 
     std::unique_ptr<TAudioStream> stream_; // of the row being started
     // The lanes post here; declared first, so that it outlives every lane's thread.

@@ -1,10 +1,12 @@
 #include "shell/settingsio.h"
 
+#include "cd/cddrives.h"
 #include "shell/presets.h"
 #include "shell/settingskeys.h"
 #include "shell/settingsstore.h"
 
 #include <QDir>
+#include <algorithm>
 #include <optional>
 #include <type_traits>
 #include <utility>
@@ -76,6 +78,7 @@ template <class F, class... S> void VisitSettings(F&& visit, S&&... s) {
     visit(a(keys::kSafeNames, TStored::Apart), s.App.SafeNames...);
     visit(a(keys::kVerifyAccurateRip, TStored::Apart), s.App.VerifyAccurateRip...);
     visit(a(keys::kAccurateRipServer, TStored::Apart), s.App.AccurateRipServer...);
+    visit(a(keys::kWriteRipLog, TStored::Apart), s.App.WriteRipLog...);
     visit(TEntry{QString::fromLatin1(keys::kQualityItem), TStored::Chosen, true}, s.Window.QualityItem...);
 }
 
@@ -99,6 +102,9 @@ void WriteAll(TSettingsStore& store, const TAppSettings& app, const TWindowSetti
                 store.WriteString(e.Name, v);
         },
         settings);
+    for (const auto& [model, offset] : app.ReadOffsets)
+        store.WriteInteger(QString::fromLatin1(keys::kReadOffsetPrefix) + QString::fromStdString(model),
+                           offset);
 }
 
 // Reads integers and booleans in order until the first missing one; after a failure every
@@ -172,6 +178,17 @@ void CopyDefaultOptions(TAppSettings& app) {
 
 } // namespace
 
+std::map<std::string, int> LoadReadOffsets(const TSettingsStore& store) {
+    std::map<std::string, int> offsets;
+    const QString prefix = QString::fromLatin1(keys::kReadOffsetPrefix);
+    for (const QString& key : store.Keys())
+        if (key.startsWith(prefix) && key.size() > prefix.size())
+            if (const auto offset = store.ReadInteger(key))
+                offsets[key.mid(prefix.size()).toStdString()] =
+                    std::clamp(*offset, -kMaxReadOffset, kMaxReadOffset);
+    return offsets;
+}
+
 TSettingsLoad LoadSettings(TSettingsStore& store, const TAppSettings& app,
                            const TWindowSettings& window, const std::string& programPath,
                            const TSettingsHooks& hooks) {
@@ -232,6 +249,7 @@ TSettingsLoad LoadSettings(TSettingsStore& store, const TAppSettings& app,
             }
         },
         out, THalves{defaults, std::as_const(out.Window)});
+    out.App.ReadOffsets = LoadReadOffsets(store);
 
     store.WriteString(keys::kPath, programPath);
 

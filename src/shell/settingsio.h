@@ -3,6 +3,7 @@
 #include "shell/appsettings.h"
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,9 @@ struct TSettingsHooks {
 TSettingsLoad LoadSettings(TSettingsStore& store, const TAppSettings& app,
                            const TWindowSettings& window, const std::string& programPath,
                            const TSettingsHooks& hooks = {});
+
+// The drives' read offsets by model, each brought into range.
+std::map<std::string, int> LoadReadOffsets(const TSettingsStore& store);
 
 // Writes the values kept at close, in their fixed order, when the main key exists.
 // "Path" and "QualityTotal" are not written here. False when the store could not be written.

@@ -39,6 +39,10 @@ inline constexpr const char* kSafeNames = "SafeNames";
 // Added with rip verification.
 inline constexpr const char* kVerifyAccurateRip = "VerifyAccurateRip";
 inline constexpr const char* kAccurateRipServer = "AccurateRipServer";
+// Added for verified rips.
+inline constexpr const char* kWriteRipLog = "WriteRipLog";
+// A drive model's read offset: "ReadOffset_" + "vendor model".
+inline constexpr const char* kReadOffsetPrefix = "ReadOffset_";
 inline constexpr const char* kQualityTotal = "QualityTotal";
 // Pattern elements: "fint" + i and "fstr" + i for i in 0..6.
 inline constexpr const char* kFintPrefix = "fint";

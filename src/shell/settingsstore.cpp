@@ -70,6 +70,11 @@ std::vector<QString> TSettingsStore::Groups() const {
     return {groups.begin(), groups.end()};
 }
 
+std::vector<QString> TSettingsStore::Keys() const {
+    const QStringList keys = settings_->childKeys();
+    return {keys.begin(), keys.end()};
+}
+
 bool TSettingsStore::HasGroup(const QString& group) const {
     if (group.isEmpty())
         return false;

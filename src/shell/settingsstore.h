@@ -38,6 +38,8 @@ public:
     // top-level key of the store and so takes time in proportion to all of it; HasGroup
     // looks at the one group alone.
     std::vector<QString> Groups() const;
+    // The names of the top-level values.
+    std::vector<QString> Keys() const;
     bool HasGroup(const QString& group) const;
     // Whether the group holds that value: one look-up.
     bool HasGroupValue(const QString& group, const QString& name) const;

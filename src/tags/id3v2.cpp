@@ -229,6 +229,8 @@ void TID3v2::Clear() {
     copyright_.clear();
     language_.clear();
     link_.clear();
+    isrc_.clear();
+    barcode_.clear();
     picture_.reset();
     error_.clear();
 }
@@ -239,6 +241,8 @@ void TID3v2::SetAlbum(std::string_view v) { album_ = Trimmed(v); }
 void TID3v2::SetYear(std::string_view v) { year_ = Trimmed(v); }
 void TID3v2::SetGenre(std::string_view v) { genre_ = Trimmed(v); }
 void TID3v2::SetComment(std::string_view v) { comment_ = Trimmed(v); }
+void TID3v2::SetIsrc(std::string_view v) { isrc_ = Trimmed(v); }
+void TID3v2::SetBarcode(std::string_view v) { barcode_ = Trimmed(v); }
 
 bool TID3v2::Load(const std::string& path) {
     Clear();
@@ -404,6 +408,19 @@ std::vector<std::byte> TID3v2::BuildTag(int64_t totalSize) const {
             body += enc.Bytes;
         }
         PutFrameHeader(frames, kIds3[static_cast<size_t>(slot)], body.size());
+        AppendText(frames, body);
+    }
+    if (!isrc_.empty()) {
+        const TEncodedText enc = EncodeText(isrc_);
+        const std::string body = static_cast<char>(enc.Encoding) + enc.Bytes;
+        PutFrameHeader(frames, "TSRC", body.size());
+        AppendText(frames, body);
+    }
+    if (!barcode_.empty()) {
+        // Described by "BARCODE"; the digits of a catalogue number need nothing but
+        // ISO-8859-1.
+        const std::string body = std::string(1, '\0') + "BARCODE" + '\0' + Utf8ToLatin1(barcode_);
+        PutFrameHeader(frames, "TXXX", body.size());
         AppendText(frames, body);
     }
     if (picture_) {

@@ -64,6 +64,9 @@ public:
     void SetYear(std::string_view v);
     void SetGenre(std::string_view v);
     void SetComment(std::string_view v);
+    // Written only: the recording's ISRC (TSRC) and the disc's barcode (TXXX "BARCODE").
+    void SetIsrc(std::string_view v);
+    void SetBarcode(std::string_view v);
     // A picture (APIC frame) written after the texts; Load and Clear drop it, so set it after
     // loading. Load does not read pictures back: ReadPictures does.
     void SetPicture(const TCoverArt& cover) { picture_ = cover; }
@@ -88,6 +91,7 @@ private:
     uint16_t track_;
     std::string trackText_, year_, genre_, comment_;
     std::string composer_, encoder_, copyright_, language_, link_;
+    std::string isrc_, barcode_;
     std::optional<TCoverArt> picture_;
     std::string error_;
 };

@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSpinBox>
 #include <QSettings>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -31,6 +32,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
+
+#include <map>
 
 using namespace bw;
 
@@ -403,10 +406,25 @@ TEST_F(MainWindow, LibrarySwitchesOnTheSettingsDialog) {
     EXPECT_FALSE(out.AddSubFolders || out.KeepStructure || out.CarryCovers);
     EXPECT_TRUE(out.SkipExisting && out.SafeNames);
 
+    // The FreeDB tab: the chosen drive model's read offset, and the rip log switch.
+    in.ReadOffsets = {{"ACME CD-1", 6}, {"CD image", -30}};
+    dialog.SetOffsetModel("ACME CD-1");
+    dialog.LoadFrom(in);
+    auto* offset = Child<QSpinBox>(dialog, "SpinReadOffset");
+    EXPECT_EQ(offset->value(), 6);
+    offset->setValue(-1200);
+    box("CheckWriteRipLog")->setChecked(false);
+    dialog.SaveTo(in);
+    EXPECT_EQ(in.ReadOffsets, (std::map<std::string, int>{{"ACME CD-1", -1200}, {"CD image", -30}}));
+    EXPECT_FALSE(in.WriteRipLog);
+    dialog.SetOffsetModel("");
+    dialog.LoadFrom(in);
+    EXPECT_FALSE(offset->isEnabled());
+
     // Each switch beyond the old set says in one sentence what it does.
     const QRegularExpression sentence("^[A-Z][^.\\n]*\\w$");
     for (const char* name : {"CheckAddSubFolders", "CheckKeepStructure", "CheckCarryCovers", "CheckSkipExisting",
-                             "CheckSafeNames", "SpinParallelJobs"})
+                             "CheckSafeNames", "SpinParallelJobs", "CheckWriteRipLog", "SpinReadOffset"})
         EXPECT_TRUE(sentence.match(Child<QWidget>(dialog, name)->toolTip()).hasMatch()) << name;
 }
 

@@ -296,3 +296,47 @@ TEST(CdImage, SeekLandsOnTheByte) {
 }
 
 } // namespace
+
+namespace {
+
+// A read offset moves every read of the drive by whole samples, across track boundaries,
+// and what it reaches before the disc's first sample or past its last is silence: each
+// track, read with the offset, against the .bin sample by sample.
+TEST(CdImage, ReadOffsetShiftsEveryTrackWithSilencePastTheDisc) {
+    TTempDir dir;
+    const auto image = MakeImage(dir.Path().string(), "offset", {{0.7}, {1.1}, {0.4}});
+    const auto bin = bwtest::ReadAll(image.Bin);
+    ASSERT_EQ(bin.size(), static_cast<size_t>(image.LeadOutLsn) * 2352);
+    TCdDriveList list;
+    const int drive = list.AddImage(image.Sheet);
+    ASSERT_GE(drive, 0);
+    for (const int offset : {6, -1200, 3000, -3000}) {
+        list.SetReadOffset(drive, offset);
+        for (size_t t = 0; t < image.Pcm.size(); ++t) {
+            std::vector<std::byte> want(image.Pcm[t].size());
+            for (size_t i = 0; i < want.size(); ++i) {
+                const int64_t at = int64_t{image.StartLsn[t]} * 2352 + int64_t{offset} * 4 +
+                                   static_cast<int64_t>(i);
+                if (at >= 0 && at < static_cast<int64_t>(bin.size()))
+                    want[i] = bin[static_cast<size_t>(at)];
+            }
+            const auto got = ReadTrack(list.At(drive), static_cast<int>(t + 1));
+            ASSERT_EQ(got.size(), want.size());
+            EXPECT_EQ(std::mismatch(got.begin(), got.end(), want.begin()).first - got.begin(),
+                      static_cast<long>(got.size()))
+                << "offset " << offset << ", track " << t + 1;
+            // A seek lands on the shifted byte too.
+            auto stream = TCdTrackStream::Open(list.At(drive), static_cast<int>(t + 1));
+            ASSERT_NE(stream, nullptr);
+            const uint64_t pos = 2352 * 5 + 1000;
+            std::vector<std::byte> block(5000);
+            ASSERT_TRUE(stream->Seek(pos));
+            ASSERT_EQ(stream->Read(block), 5000);
+            EXPECT_TRUE(std::equal(block.begin(), block.end(), want.begin() + pos)) << offset;
+        }
+    }
+    list.SetReadOffset(drive, 4000);
+    EXPECT_EQ(list.At(drive).ReadOffset, 3000);
+}
+
+} // namespace

@@ -101,9 +101,14 @@ TEST(CliCdLookup, ConvertNamesAndTagsFromTheLookupInsideTheOutputFolder) {
     // Nothing outside the output folder; every file in the album folder.
     EXPECT_EQ(bwtest::FolderEntries(out.Path().string()), (std::vector<std::string>{"AC_DC"}));
     EXPECT_EQ(bwtest::FolderEntries(dir.Path().string()), (std::vector<std::string>{"disc.bin", "disc.cue"}));
+    // The three tracks, and the rip's log, cue sheet and playlist named after the album, safely.
     const auto files = bwtest::FolderEntries(folder);
-    ASSERT_EQ(files.size(), 3u);
+    ASSERT_EQ(files.size(), 6u);
+    for (const char* type : {".cue", ".log", ".m3u"})
+        EXPECT_TRUE(std::filesystem::exists(folder + "/_.._x" + type)) << type;
     for (const auto& f : files) {
+        if (!f.ends_with(".flac"))
+            continue;
         const auto tags = bwtest::ProbeTags(folder + "/" + f);
         EXPECT_EQ(tags.at("artist"), "AC/DC") << f;
         EXPECT_EQ(tags.at("album"), "../../x") << f;

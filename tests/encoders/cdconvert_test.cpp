@@ -282,8 +282,10 @@ TEST(CdConvert, CommandLineRipsTheChosenTracks) {
                                       out.Path().string()});
     EXPECT_EQ(r.ExitCode, 1) << r.Err;
     EXPECT_NE(r.Err.find("the disc has no audio track 4"), std::string::npos) << r.Err;
+    // With the rip's log, cue sheet and playlist, which are on unless switched off.
     EXPECT_EQ(FolderEntries(out.Path().string()),
-              (std::vector<std::string>{"CD Track 1.flac", "CD Track 3.flac"}));
+              (std::vector<std::string>{"CD Track 1.flac", "CD Track 3.flac", "Unknown Album.cue",
+                                        "Unknown Album.log", "Unknown Album.m3u"}));
     // Checksums, but no verdict: the database was not asked.
     EXPECT_TRUE(r.Out.find("\"CopyCrc\"") != std::string::npos && r.Out.find("\"AccurateRip\"") == std::string::npos) << r.Out;
     EXPECT_TRUE(Same(FfmpegDecode(out.File("CD Track 3.flac")), image.Pcm[2]));

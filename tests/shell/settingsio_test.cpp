@@ -166,12 +166,12 @@ TEST(SettingsIo, ParallelJobsIsOptionalAndBounded) {
 }
 
 // The library switches and the rip verification came later too: missing, each takes its
-// built-in value (covers and verification on, the rest off, the public database) whatever
+// built-in value (covers, verification and the rip log on, the rest off, the public database) whatever
 // the window held; saved, each comes back as it was set.
 TEST(SettingsIo, LibrarySwitchesAreOptional) {
     bwtest::TTempDir dir;
     const char* keys[] = {"AddSubFolders", "KeepStructure", "CarryCovers", "SkipExisting", "SafeNames",
-                          "VerifyAccurateRip", "AccurateRipServer"};
+                          "VerifyAccurateRip", "AccurateRipServer", "WriteRipLog"};
     {
         TSettingsStore store(StorePath(dir));
         LoadSettings(store, {}, {}, "p");
@@ -183,22 +183,30 @@ TEST(SettingsIo, LibrarySwitchesAreOptional) {
     }
     TAppSettings flipped;
     flipped.AddSubFolders = flipped.KeepStructure = flipped.SkipExisting = flipped.SafeNames = true;
-    flipped.CarryCovers = flipped.VerifyAccurateRip = false;
+    flipped.CarryCovers = flipped.VerifyAccurateRip = flipped.WriteRipLog = false;
     flipped.AccurateRipServer = "127.0.0.1:8080";
+    // Read offsets by drive model, each its own value.
+    flipped.ReadOffsets = {{"ACME CD-1", -1200}, {"CD image", 6}};
     const auto asList = [](const TAppSettings& a) {
         return std::pair(std::vector<bool>{a.AddSubFolders, a.KeepStructure, a.CarryCovers, a.SkipExisting,
-                                           a.SafeNames, a.VerifyAccurateRip}, a.AccurateRipServer);
+                                           a.SafeNames, a.VerifyAccurateRip, a.WriteRipLog},
+                         a.AccurateRipServer);
     };
     {
         TSettingsStore store(StorePath(dir));
         const auto load = LoadSettings(store, flipped, {}, "p");
         EXPECT_TRUE(load.Error.empty()) << load.Error;
-        EXPECT_EQ(asList(load.App),
-                  std::pair(std::vector<bool>{false, false, true, false, false, true}, std::string("www.accuraterip.com")));
+        EXPECT_EQ(asList(load.App), std::pair(std::vector<bool>{false, false, true, false, false, true, true},
+                                              std::string("www.accuraterip.com")));
+        EXPECT_TRUE(load.App.ReadOffsets.empty());
         ASSERT_TRUE(SaveSettings(store, flipped, {}));
     }
+    QSettings(StorePath(dir), QSettings::IniFormat).setValue("ReadOffset_Far Out", 9999);
     TSettingsStore store(StorePath(dir));
-    EXPECT_EQ(asList(LoadSettings(store, {}, {}, "p").App), asList(flipped));
+    const auto load = LoadSettings(store, {}, {}, "p");
+    EXPECT_EQ(asList(load.App), asList(flipped));
+    flipped.ReadOffsets["Far Out"] = 3000; // brought into range
+    EXPECT_EQ(load.App.ReadOffsets, flipped.ReadOffsets);
 }
 
 TEST(SettingsIo, GoneOutputFolderKeepsTheDefault) {
