@@ -46,15 +46,6 @@ struct TmyMusicFile {
     uint8_t Track = 0;
     std::string Isrc;    // the recording's code, from a CD track
     std::string Barcode; // the disc's catalogue number (MCN), from a CD track
-    // What the checksums taken while a CD track was read found (RipChecked: they cover
-    // the whole track); the rip log reports them.
-    bool RipChecked = false;
-    uint32_t CrcV1 = 0;
-    uint32_t CrcV2 = 0;
-    uint32_t CopyCrc = 0;
-    int32_t Peak = 0; // the largest absolute sample, 0..32768
-    std::string AccurateRip;
-    int32_t Confidence = 0;
     bool HasTag = false;
     bool HasId3v2 = false;
     bool IsVbr = false;
