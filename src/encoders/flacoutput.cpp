@@ -2,6 +2,7 @@
 
 #include "audio/audiostream.h"
 #include "common/outputfile.h"
+#include "encoders/cdcodes.h"
 #include "encoders/coverart.h"
 #include "encoders/externalencoder.h"
 #include "encoders/itemcontext.h"
@@ -113,9 +114,12 @@ std::vector<TMetadata> MetadataFor(const TmyMusicFile& item, const TChannelInfo&
 } // namespace
 
 std::vector<std::string> FlacCommentsFor(const TmyMusicFile& item) {
-    return {"Title=" + item.Title,  "Artist=" + item.Artist, "Album=" + item.Album,
-            "Comment=" + item.Comment, "Date=" + item.Year, "TrackNumber=" + std::to_string(item.Track),
-            "Genre=" + item.Genre};
+    std::vector<std::string> texts{"Title=" + item.Title,  "Artist=" + item.Artist, "Album=" + item.Album,
+                                   "Comment=" + item.Comment, "Date=" + item.Year,
+                                   "TrackNumber=" + std::to_string(item.Track), "Genre=" + item.Genre};
+    for (const auto& [name, value] : CdCodeTags(item, "ISRC=", "BARCODE="))
+        texts.push_back(name + value);
+    return texts;
 }
 
 bool RunFlacTarget(TItemContext& context, const TFlacOptions& options) {

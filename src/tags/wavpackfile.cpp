@@ -16,18 +16,24 @@ constexpr int kMaxChunks = 10000;
 constexpr size_t kBlockHeader = 32;
 constexpr size_t kMaxBlockBytes = 1 << 20; // WavPack blocks are far smaller
 constexpr uint8_t kIdChannelInfo = 0x0D;
+constexpr uint8_t kIdSampleRate = 0x27;
 constexpr uint8_t kIdUnique = 0x3F;   // the sub-block's kind, without the flags
 constexpr uint8_t kIdOddSize = 0x40;  // the data is one byte shorter than its words
 constexpr uint8_t kIdLarge = 0x80;    // the size takes three bytes
 
-// The channel count of a file of more than two channels, from the channel information
-// sub-block of its first block (WavPack 4 file format, "metadata sub-blocks"); 0 when the
-// block has none, as mono and stereo files have none.
-int ChannelInfoCount(TTagSource& source, uint32_t blockBytes) {
+// What the first block's metadata adds to its header: the channel count of a file of more
+// than two, and a sample rate outside the header's table (0 where it says nothing).
+struct TBlockExtras {
+    int Channels = 0;
+    int32_t SampleRate = 0;
+};
+
+TBlockExtras FirstBlockExtras(TTagSource& source, uint32_t blockBytes) {
+    TBlockExtras extras;
     std::vector<std::byte> block;
     if (blockBytes <= kBlockHeader || blockBytes > kMaxBlockBytes ||
         !source.ReadExact(0, blockBytes, block))
-        return 0;
+        return extras;
     TByteReader r(block);
     r.Seek(kBlockHeader);
     while (!r.AtEnd() && !r.Failed()) {
@@ -39,11 +45,16 @@ int ChannelInfoCount(TTagSource& source, uint32_t blockBytes) {
         if ((id & kIdOddSize) && bytes > 0)
             --bytes;
         TByteReader data = r.Sub(words * 2);
-        if ((id & kIdUnique) == kIdChannelInfo && bytes >= 1 && !r.Failed())
-            return data.U8();
+        if (r.Failed())
+            break;
+        if ((id & kIdUnique) == kIdChannelInfo && bytes >= 1)
+            extras.Channels = data.U8();
+        else if ((id & kIdUnique) == kIdSampleRate && bytes >= 3)
+            extras.SampleRate = static_cast<int32_t>(data.U24LE());
     }
-    return 0;
+    return extras;
 }
+
 } // namespace
 
 void TWAVPackfile::Clear() {
@@ -91,11 +102,15 @@ bool TWAVPackfile::ReadVersion4(TTagSource& source) {
     samples_ = total == 0xFFFFFFFFu ? 0 : total;
     channels_ = (flags & 4) ? 1 : 2;
     // Each block holds one or two channels; a file of more says how many in its first one.
-    if (const int count = ChannelInfoCount(source, blockSize + 8); count > 2)
-        channels_ = count;
+    const TBlockExtras extras = FirstBlockExtras(source, blockSize + 8);
+    if (extras.Channels > 2)
+        channels_ = extras.Channels;
     bitsPerSample_ = static_cast<int>(((flags & 3) + 1) * 8);
     const uint32_t rateIndex = (flags >> 23) & 0x1F;
-    sampleRate_ = rateIndex < kSampleRates.size() ? kSampleRates[rateIndex] : 44100;
+    // Index 15 is a rate of the writer's own, which the block's metadata holds.
+    sampleRate_ = rateIndex < kSampleRates.size() ? kSampleRates[rateIndex]
+                  : extras.SampleRate > 0        ? extras.SampleRate
+                                                 : 44100;
     valid_ = true;
     return true;
 }

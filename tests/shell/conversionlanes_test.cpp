@@ -50,7 +50,8 @@ protected:
         const auto& kinds = SourceKinds();
         for (size_t i = 0; i < kGood; ++i) {
             const auto& kind = kinds[i % kinds.size()];
-            const std::string wav = Tone(*sources_, "tone.tmp.wav", 200 + 37 * static_cast<int>(i), 60);
+            const std::string wav =
+                Tone(*sources_, "tone.tmp.wav", 200 + 37 * static_cast<int>(i), SourceSeconds(i));
             kind.Make(wav, sources_->File(std::to_string(i) + "-" + kind.Name));
         }
         kinds[6].Make(Tone(*sources_, "tone.tmp.wav", 900, 60), sources_->File("damaged.flac"));
@@ -62,6 +63,10 @@ protected:
         fs::remove(sources_->File("tone.tmp.wav"));
     }
     static void TearDownTestSuite() { sources_.reset(); }
+
+    // DSD decodes many times slower than the rest: a short one keeps the last rows from
+    // waiting on it, so the long row is still the one left to cancel.
+    static int SourceSeconds(size_t i) { return SourceName(i).ends_with(".dsf") ? 5 : 60; }
 
     static std::string SourceName(size_t i) {
         const auto& kinds = SourceKinds();
@@ -189,9 +194,9 @@ TEST_P(Lanes, TwoLanesWriteWhatOneWrites) {
             EXPECT_EQ(ReadAll(p1), ReadAll(p2));
         }
     }
-    // The second file of row 14's name left row 14's output as it was: 60 s, not 30.
+    // The second file of row 14's name (30 s) left row 14's output as it was.
     const std::string kept = two.File("out/" + fs::path(SourceName(kGood - 1)).stem().string() + ext);
-    EXPECT_NEAR(DecodedSeconds(kept), 60.0, 0.1);
+    EXPECT_NEAR(DecodedSeconds(kept), SourceSeconds(kGood - 1), 0.1);
     // Nothing but outputs was left in the folder, nothing of the damaged or vanished rows.
     for (const std::string& name : b.Outputs) {
         const std::string stem = fs::path(name).stem().string();
