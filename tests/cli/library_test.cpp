@@ -129,13 +129,20 @@ TEST_P(Library, SameTreeThenOnlyWhatIsNew) {
 import base64, sys
 from mutagen import File
 from mutagen.flac import Picture
+from mutagen.apev2 import APEv2
 args = sys.argv[1:]
 for output, expected in zip(args[0::2], args[1::2]):
-    f = File(output)
-    if output.endswith('.mp3'):
+    if output.endswith('.wv'):
+        # The tag alone: mutagen's WavPack class knows no rate outside the header's table.
+        tags = APEv2(output)
+        pictures = [tags['Cover Art (Front)'].value.split(b'\0', 1)[1]] if 'Cover Art (Front)' in tags else []
+        f = None
+    else:
+        f = File(output)
+    if f is None:
+        pass
+    elif output.endswith('.mp3'):
         pictures = [p.data for p in f.tags.getall('APIC')] if f.tags else []
-    elif output.endswith('.wv'):
-        pictures = [f.tags['Cover Art (Front)'].value.split(b'\0', 1)[1]] if 'Cover Art (Front)' in f.tags else []
     else:
         pictures = [Picture(base64.b64decode(v)).data for v in f.get('metadata_block_picture', [])]
     if pictures != [open(expected, 'rb').read()]:
