@@ -47,13 +47,8 @@ bool EncodeAac(TItemContext& context, TAudioStream& stream, int bitrate, int gau
             return fail(encoder.LastError());
         percent = gaugeFrom + ProgressPercent(stream.Position(), stream.LengthBytes()) *
                                   (100 - gaugeFrom) / 100;
-        context.SetItemPercent(percent);
-        context.ProcessEvents();
-        if (context.CancelCurrent()) {
-            // What was written goes with the pending output.
-            context.SetStatus(std::to_string(percent) + "% Canceled");
-            return false;
-        }
+        if (ItemCancelledAt(context, percent))
+            return false; // what was written goes with the pending output
     }
     if (readFailed || !stream.DeliveredAll())
         return FailItem(context, SourceEndedEarlyMessage(item.SourcePath, stream));

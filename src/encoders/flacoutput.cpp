@@ -194,13 +194,8 @@ bool RunFlacTarget(TItemContext& context, const TFlacOptions& options) {
         if (carried)
             std::memmove(block.data(), block.data() + blocks * blockAlign, carried);
         percent = ProgressPercent(stream.Position(), stream.LengthBytes());
-        context.SetItemPercent(percent);
-        context.ProcessEvents();
-        if (context.CancelCurrent()) {
-            // What was written goes with the pending output.
-            context.SetStatus(std::to_string(percent) + "% Canceled");
-            return false;
-        }
+        if (ItemCancelledAt(context, percent))
+            return false; // what was written goes with the pending output
     }
     if (readFailed || !stream.DeliveredAll())
         return fail(SourceEndedEarlyMessage(item.SourcePath, stream));

@@ -48,4 +48,15 @@ inline bool FailItem(TItemContext& context, const std::string& message) {
     return false;
 }
 
+// One step of an encoding loop: shows the item's percent and lets the window breathe. True
+// when the user cancelled the item, whose status then reads "N% Canceled".
+inline bool ItemCancelledAt(TItemContext& context, int percent) {
+    context.SetItemPercent(percent);
+    context.ProcessEvents();
+    if (!context.CancelCurrent())
+        return false;
+    context.SetStatus(std::to_string(percent) + "% Canceled");
+    return true;
+}
+
 } // namespace bw

@@ -54,11 +54,8 @@ bool EncodeWma(TItemContext& context, TAudioStream& stream, const std::string& p
         if (!encoder.Write(std::span(block.data(), static_cast<size_t>(n))))
             return FailItem(context, CantCreateFileMessage(shownPath) + "\n" + encoder.LastError());
         percent = kEncodingGaugeStart + ProgressPercent(stream.Position(), stream.LengthBytes()) / 10;
-        context.SetItemPercent(percent);
-        context.ProcessEvents();
-        if (context.CancelCurrent()) {
+        if (ItemCancelledAt(context, percent)) {
             encoder.Close();
-            context.SetStatus(std::to_string(percent) + "% Canceled");
             return false;
         }
     }
