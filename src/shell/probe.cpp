@@ -2,13 +2,16 @@
 
 #include "audio/mediafile.h"
 #include "common/asciicase.h"
+#include "common/filebytes.h"
 #include "common/json.h"
 #include "core/genrelist.h"
 #include "tags/cdatrack.h"
 #include "tags/flacfile.h"
 #include "tags/monkey.h"
+#include "tags/mp4tags.h"
 #include "tags/mpegaudio.h"
 #include "tags/mpegplus.h"
+#include "tags/oggopus.h"
 #include "tags/oggvorbis.h"
 #include "tags/textcodec.h"
 #include "tags/wavfile.h"
@@ -111,6 +114,20 @@ void TakeApe(const TAPETag& tag, TmyMusicFile& item) {
     item.Genre = value("Genre");
     item.GenreIndex = GenreByteFor(item.Genre);
     item.Track = TrackNumber(value("Track"));
+}
+
+// The texts of a file read through FFmpeg or the Opus reader; a track may be given with
+// the count of the set ("3/12").
+void TakeOtherTexts(const TMediaTags& t, TmyMusicFile& item) {
+    const std::string_view track = std::string_view(t.Track).substr(0, t.Track.find('/'));
+    TakeTexts({t.Title, t.Artist, t.Album, std::string(TrimControl(t.Genre)), t.Date, t.Comment,
+               TrackNumber(track)},
+              item);
+    item.HasTag = t.Any();
+}
+
+std::string ChannelModeOf(int channels) {
+    return channels == 1 ? "Mono" : channels == 2 ? "Stereo" : "Surround";
 }
 
 // What every reader says of the stream itself.
@@ -399,11 +416,49 @@ bool TFileProbe::ProbeCda(const std::string& path, TmyMusicFile& item, std::stri
 }
 
 bool TFileProbe::ProbeOther(const std::string& path, TmyMusicFile& item, std::string& reason) {
-    TMediaFile& r = *media_;
     const std::string ext = LowerExtension(path);
     const auto entry = std::find_if(kSourceExtensions.begin(), kSourceExtensions.end(),
                                     [&](const TSourceExtension& e) { return e.Extension == ext; });
-    switch (r.Load(path, entry != kSourceExtensions.end() ? entry->Demuxer : std::string_view())) {
+    const std::string_view demuxer = entry != kSourceExtensions.end() ? entry->Demuxer : std::string_view();
+    // Opus, the commonest of these formats in a library, says all the list shows in its two
+    // header packets and its last page; opening a demuxer for it costs several times more.
+    // Anything else in Ogg, or an Opus file whose end is not found, goes to FFmpeg.
+    if (demuxer == "ogg") {
+        TOggOpus opus;
+        if (opus.Load(path) && opus.Samples() > 0) {
+            item.TypeName = "Opus";
+            TakeStream({opus.Duration(), opus.FileSize(), opus.BitRate(), TOggOpus::kDecodeRate,
+                        opus.Channels(), ChannelModeOf(opus.Channels())},
+                       item);
+            TakeOtherTexts({opus.Title(), opus.Artist(), opus.Album(), opus.Date(), opus.Genre(),
+                            opus.TrackText(), opus.Comment()},
+                           item);
+            return true;
+        }
+    }
+    // MP4 files of one AAC or ALAC track likewise, from their movie header.
+    if (demuxer == "mov") {
+        TMp4Tags mp4;
+        const TMp4Audio& a = mp4.Audio();
+        // An old-style genre number ("gnre") is left to FFmpeg, which names it.
+        if (mp4.Load(path) && !a.Codec.empty() && mp4.Items().end() ==
+            std::find_if(mp4.Items().begin(), mp4.Items().end(), [](const TMp4Item& i) { return i.Key == "gnre"; })) {
+            item.TypeName = a.Codec;
+            const int64_t size = static_cast<int64_t>(FileSizeOf(path).value_or(0));
+            TakeStream({a.Duration, size,
+                        a.BitRate > 0 ? a.BitRate : static_cast<int64_t>(static_cast<double>(size) * 8 / a.Duration),
+                        static_cast<int32_t>(a.SampleRate), a.Channels, ChannelModeOf(a.Channels)},
+                       item);
+            const int track = mp4.Track();
+            TakeOtherTexts({mp4.Text(kMp4Title), mp4.Text(kMp4Artist), mp4.Text(kMp4Album),
+                            mp4.Text(kMp4Date), mp4.Text(kMp4Genre), track > 0 ? std::to_string(track) : "",
+                            mp4.Text(kMp4Comment)},
+                           item);
+            return true;
+        }
+    }
+    TMediaFile& r = *media_;
+    switch (r.Load(path, demuxer)) {
     case TMediaFile::TLoad::CannotRead:
         reason = "cannot be read";
         return false;
@@ -419,17 +474,9 @@ bool TFileProbe::ProbeOther(const std::string& path, TmyMusicFile& item, std::st
     if (!Require(true, true, r.Duration(), item, reason))
         return false;
     TakeStream({r.Duration(), r.FileSize(), r.BitRate(), r.SampleRate(), r.Channels(),
-                r.Channels() == 1   ? "Mono"
-                : r.Channels() == 2 ? "Stereo"
-                                    : "Surround"},
+                ChannelModeOf(r.Channels())},
                item);
-    const TMediaTags& t = r.Tags();
-    // A track may be given with the count of the set ("3/12").
-    const std::string_view track = std::string_view(t.Track).substr(0, t.Track.find('/'));
-    TakeTexts({t.Title, t.Artist, t.Album, std::string(TrimControl(t.Genre)), t.Date, t.Comment,
-               TrackNumber(track)},
-              item);
-    item.HasTag = t.Any();
+    TakeOtherTexts(r.Tags(), item);
     return true;
 }
 

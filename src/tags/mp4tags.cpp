@@ -5,6 +5,7 @@
 #include "tags/tagsource.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <optional>
 
@@ -100,6 +101,157 @@ bool WalkFile(TTagSource& source, std::vector<TAtom>& atoms, std::string& error)
         pos = atom->End();
     }
     return true;
+}
+
+// ---- The sound track ------------------------------------------------------------------
+
+// The length of an MPEG-4 descriptor (tag, then 1..4 bytes of 7 bits each).
+uint32_t DescriptorLength(TByteReader& r) {
+    uint32_t length = 0;
+    for (int i = 0; i < 4; ++i) {
+        const uint8_t b = r.U8();
+        length = (length << 7) | (b & 0x7F);
+        if ((b & 0x80) == 0)
+            break;
+    }
+    return length;
+}
+
+// Fills rate, channels and bit rate from an esds atom's body when it describes AAC-LC;
+// false for any other audio object type (HE-AAC decodes at another rate than it states).
+bool ReadEsds(std::span<const std::byte> body, TMp4Audio& audio) {
+    static constexpr std::array<uint32_t, 13> kRates{96000, 88200, 64000, 48000, 44100, 32000,
+                                                     24000, 22050, 16000, 12000, 11025, 8000, 7350};
+    TByteReader r(body);
+    r.Skip(4); // version and flags
+    if (r.U8() != 0x03)
+        return false;
+    DescriptorLength(r);
+    r.Skip(2); // ES id
+    const uint8_t flags = r.U8();
+    if (flags & 0x80)
+        r.Skip(2); // depends on
+    if (flags & 0x40)
+        r.Skip(r.U8()); // URL
+    if (flags & 0x20)
+        r.Skip(2); // OCR stream
+    if (r.U8() != 0x04)
+        return false;
+    DescriptorLength(r);
+    const uint8_t objectType = r.U8();
+    r.Skip(1 + 3 + 4); // stream type, buffer size, maximum bit rate
+    const uint32_t average = r.U32BE();
+    if (r.U8() != 0x05 || objectType != 0x40) // MPEG-4 audio
+        return false;
+    DescriptorLength(r);
+    // AudioSpecificConfig: 5 bits of object type, 4 of rate index, 4 of channel layout.
+    const uint16_t config = r.U16BE();
+    const int aot = config >> 11, rateIndex = (config >> 7) & 0x0F, layout = (config >> 3) & 0x0F;
+    if (r.Failed() || aot != 2 || rateIndex >= static_cast<int>(kRates.size()))
+        return false;
+    audio.SampleRate = kRates[static_cast<size_t>(rateIndex)];
+    if (layout >= 1 && layout <= 6)
+        audio.Channels = static_cast<uint16_t>(layout);
+    else if (layout == 7)
+        audio.Channels = 8;
+    audio.BitRate = average;
+    return true;
+}
+
+// The sound track of a movie holding exactly one track; an empty Codec otherwise.
+TMp4Audio ReadAudio(std::span<const std::byte> data, const std::vector<TAtom>& moovKids) {
+    const auto kids = [&](const TAtom* a, uint64_t skip = 0) {
+        return a && a->End() - a->Body() >= skip ? Children(data, a->Body() + skip, a->End())
+                                                 : std::nullopt;
+    };
+    const auto body = [&](const TAtom& a) { return data.subspan(a.Body(), a.End() - a.Body()); };
+    if (std::count_if(moovKids.begin(), moovKids.end(), [](const TAtom& a) { return a.Type == "trak"; }) != 1)
+        return {};
+    const TAtom* mvhd = FindAtom(moovKids, "mvhd");
+    const auto trak = kids(FindAtom(moovKids, "trak"));
+    const auto mdia = trak ? kids(FindAtom(*trak, "mdia")) : std::nullopt;
+    const TAtom* hdlr = mdia ? FindAtom(*mdia, "hdlr") : nullptr;
+    const TAtom* mdhd = mdia ? FindAtom(*mdia, "mdhd") : nullptr;
+    const auto minf = mdia ? kids(FindAtom(*mdia, "minf")) : std::nullopt;
+    const auto stbl = minf ? kids(FindAtom(*minf, "stbl")) : std::nullopt;
+    const TAtom* stsd = stbl ? FindAtom(*stbl, "stsd") : nullptr;
+    if (!mvhd || !hdlr || !mdhd || !stsd)
+        return {};
+    TByteReader handler(body(*hdlr));
+    handler.Skip(8); // version, flags, pre-defined
+    if (handler.Text(4) != "soun")
+        return {};
+
+    // Durations: the movie's time scale for the edit list, the media's for the media.
+    const auto timing = [](TByteReader r) {
+        const bool wide = r.U8() == 1;
+        r.Skip(3 + (wide ? 16 : 8)); // flags, creation and modification times
+        const uint32_t scale = r.U32BE();
+        const uint64_t duration = wide ? r.U64BE() : r.U32BE();
+        return std::pair{r.Failed() ? 0u : scale, duration};
+    };
+    const uint32_t movieScale = timing(TByteReader(body(*mvhd))).first;
+    const auto [mediaScale, mediaDuration] = timing(TByteReader(body(*mdhd)));
+    if (mediaScale == 0 || mediaDuration == 0)
+        return {};
+    TMp4Audio audio;
+    audio.Duration = static_cast<double>(mediaDuration) / mediaScale;
+    // An edit list of one edit plays part of the media: its length is the playing length.
+    const auto edts = kids(FindAtom(*trak, "edts"));
+    if (const TAtom* elst = edts ? FindAtom(*edts, "elst") : nullptr; elst && movieScale > 0) {
+        TByteReader r(body(*elst));
+        const bool wide = r.U8() == 1;
+        r.Skip(3);
+        const uint32_t count = r.U32BE();
+        const uint64_t segment = wide ? r.U64BE() : r.U32BE();
+        if (!r.Failed() && count == 1 && segment > 0)
+            audio.Duration = static_cast<double>(segment) / movieScale;
+    }
+
+    // The first sample description: a sound entry (28 bytes of the QuickTime version 0
+    // layout) followed by its codec's own atom.
+    const auto entries = kids(stsd, 8);
+    if (!entries || entries->size() != 1)
+        return {};
+    const TAtom& entry = entries->front();
+    TByteReader sound(body(entry));
+    sound.Skip(8); // reserved, data reference index
+    const uint16_t version = sound.U16BE();
+    sound.Skip(6); // revision, vendor
+    audio.Channels = sound.U16BE();
+    sound.Skip(6); // sample size, compression id, packet size
+    audio.SampleRate = sound.U32BE() >> 16;
+    if (sound.Failed() || version != 0 || entry.End() - entry.Body() < 28)
+        return {};
+    const auto codecAtoms = Children(data, entry.Body() + 28, entry.End());
+    if (!codecAtoms)
+        return {};
+    if (entry.Type == "mp4a") {
+        const TAtom* esds = FindAtom(*codecAtoms, "esds");
+        if (!esds || !ReadEsds(body(*esds), audio))
+            return {};
+        audio.Codec = "AAC";
+    } else if (entry.Type == "alac") {
+        const TAtom* alac = FindAtom(*codecAtoms, "alac");
+        if (!alac)
+            return {};
+        TByteReader r(body(*alac));
+        r.Skip(4 + 4 + 1 + 1 + 3); // version and flags, frame length, compatible version,
+                                   // bit depth, three tuning values
+        audio.Channels = r.U8();
+        // Maximum run and frame size; the average bit rate, which writers fill in as the
+        // PCM rate or not at all.
+        r.Skip(2 + 4 + 4);
+        audio.SampleRate = r.U32BE();
+        if (r.Failed())
+            return {};
+        audio.Codec = "ALAC";
+    } else {
+        return {};
+    }
+    if (audio.Channels == 0 || audio.SampleRate == 0 || audio.Duration <= 0)
+        return {};
+    return audio;
 }
 
 // ---- Building atoms ------------------------------------------------------------------
@@ -357,6 +509,7 @@ bool TMp4Tags::Load(const std::string& path) {
     TFileSource source;
     if (!source.Open(path)) {
         items_.clear();
+        audio_ = {};
         error_ = source.LastError();
         return false;
     }
@@ -365,6 +518,7 @@ bool TMp4Tags::Load(const std::string& path) {
 
 bool TMp4Tags::Load(TTagSource& source) {
     items_.clear();
+    audio_ = {};
     error_.clear();
     std::vector<TAtom> top;
     if (!WalkFile(source, top, error_))
@@ -399,6 +553,7 @@ bool TMp4Tags::Load(TTagSource& source) {
     }
     for (const TAtom& entry : entries.value_or(std::vector<TAtom>{}))
         items_.push_back(ParseItem(data, entry));
+    audio_ = ReadAudio(data, *moovKids);
     return true;
 }
 

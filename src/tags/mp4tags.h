@@ -53,6 +53,16 @@ struct TMp4Item {
     std::vector<std::byte> Raw;
 };
 
+// The sound track of an MP4 file that holds nothing else, as its sample description and
+// headers state it: all the job list shows, without opening a demuxer.
+struct TMp4Audio {
+    std::string Codec; // "AAC" (AAC-LC) or "ALAC"; empty for any other file
+    uint32_t SampleRate = 0;
+    uint16_t Channels = 0;
+    double Duration = 0;  // seconds, the encoder's priming samples (edit list) left out
+    uint32_t BitRate = 0; // the stream's stated average, bits per second; 0 when not stated
+};
+
 class TMp4Tags {
 public:
     // Reads the item list of an MP4 file. True when the file is an MP4 file whose movie
@@ -61,6 +71,8 @@ public:
     bool Load(const std::string& path);
 
     const std::vector<TMp4Item>& Items() const { return items_; }
+    // The file's sound track, read by Load with the tags.
+    const TMp4Audio& Audio() const { return audio_; }
     // The first value of the item as text; empty when there is none.
     std::string Text(std::string_view key) const;
     // Makes the item hold text alone (kept in its place, else added last); an empty text
@@ -97,6 +109,7 @@ private:
     const TMp4Item* Find(std::string_view key) const;
 
     std::vector<TMp4Item> items_;
+    TMp4Audio audio_;
     std::string error_;
 };
 

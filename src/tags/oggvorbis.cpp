@@ -30,8 +30,6 @@ namespace {
 
 constexpr size_t kPageHeader = 27;
 constexpr size_t kCommentBytesKept = 250;
-constexpr int kTailWindows = 50;  // how far from the end the last page is looked for
-constexpr int kWindowStep = 241;
 
 uint8_t TrackFrom(std::string_view text) {
     const auto slash = text.find('/');
@@ -212,31 +210,42 @@ bool TOggVorbis::ReadComment(TTagSource& source, uint64_t pageStart) {
 }
 
 void TOggVorbis::ReadSamples(TTagSource& source) {
-    // The last page's granule position is the stream's length in samples. Look for the
-    // last "OggS" in windows stepping back from the end of the file.
-    const int64_t size = fileSize_;
-    std::vector<std::byte> window;
-    for (int k = 1; k <= kTailWindows; ++k) {
-        const int64_t from = size - (kWindowStep * k + 10);
-        if (from < 0)
-            break;
-        if (!source.Read(static_cast<uint64_t>(from), 251, window))
-            return;
-        for (int off = std::min<int>(241, static_cast<int>(window.size()) - 4); off >= 0; --off) {
-            TByteReader w(window);
-            w.Seek(static_cast<size_t>(off));
-            if (!w.Expect("OggS"))
+    // A page further from the end than this leaves the length to the nominal bit rate, as
+    // the list has always shown such files.
+    constexpr size_t kVorbisTail = 50 * 241 + 10;
+    const int64_t granule = LastOggGranule(source, kVorbisTail);
+    samples_ = granule > 0 ? granule : 0;
+}
+
+int64_t LastOggGranule(TTagSource& source, size_t maxTail) {
+    // The last page is looked for in a short tail first, where it nearly always is.
+    const uint64_t size = source.Size();
+    std::vector<std::byte> tail;
+    for (const size_t want : {std::min<size_t>(4096, maxTail), maxTail}) {
+        const uint64_t from = size > want ? size - want : 0;
+        if (!source.Read(from, static_cast<size_t>(size - from), tail))
+            return -1;
+        for (size_t off = tail.size() >= kPageHeader ? tail.size() - kPageHeader + 1 : 0; off-- > 0;) {
+            TByteReader h(std::span<const std::byte>(tail).subspan(off));
+            // A page's capture pattern and version 0; bytes of packet data that happen to
+            // read "OggS" are told apart by a granule position of -1 or a page that runs
+            // past the end of the file.
+            if (!h.Expect("OggS") || h.U8() != 0)
                 continue;
-            std::vector<std::byte> head;
-            if (!source.ReadExact(static_cast<uint64_t>(from + off), kPageHeader, head))
-                return;
-            TByteReader h(head);
-            h.Seek(6);
-            const int64_t granule = static_cast<int64_t>(h.U64LE());
-            samples_ = granule > 0 ? granule : 0;
-            return;
+            h.Skip(1); // header type
+            const auto granule = static_cast<int64_t>(h.U64LE());
+            h.Skip(12); // serial number, sequence number, checksum
+            uint64_t pageSize = kPageHeader + h.U8();
+            for (size_t i = pageSize - kPageHeader; i > 0; --i)
+                pageSize += h.U8();
+            if (h.Failed() || granule < 0 || off + pageSize > tail.size())
+                continue;
+            return granule;
         }
+        if (from == 0)
+            break;
     }
+    return -1;
 }
 
 double TOggVorbis::Duration() const {

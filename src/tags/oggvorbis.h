@@ -20,6 +20,12 @@ uint64_t PictureCommentSize(const TCoverArt& cover);
 // could not be read.
 void ReadOggPictures(TTagSource& source, uint64_t streamStart, const TPictureOffer& offer,
                      std::string* why);
+// The longest Ogg page: its header, a full segment table and 255 segments of 255 bytes.
+inline constexpr size_t kMaxOggPage = 27 + 255 + 255 * 255;
+// The granule position of the last whole page of an Ogg file (for Vorbis and Opus, the
+// stream's length in samples) that starts within maxTail bytes of its end; -1 when none does.
+int64_t LastOggGranule(TTagSource& source, size_t maxTail);
+
 // Puts the picture into an Ogg Vorbis file as a METADATA_BLOCK_PICTURE comment in place of
 // any picture of its type, every other comment kept. False, with error, when the file could
 // not be changed: it is then as it was.

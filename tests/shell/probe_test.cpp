@@ -242,3 +242,44 @@ TEST_F(Probe, SurroundSourcesAreTakenWithTheirChannelCount) {
     }
     EXPECT_EQ(probe_.Probe(wav).Item.Bitrate, 16 * 6 * 44100);
 }
+
+// Opus and single-track MP4 files are read from their own headers; what they give must be
+// what FFmpeg's demuxer gives, and anything else in those containers is still FFmpeg's.
+TEST_F(Probe, OpusAndMp4HeadersGiveWhatFfmpegGives) {
+    const std::string six = dir_->File("six.wav");
+    bwtest::MakeTone(six, 2.0, 44100, 6, {"-c:a", "pcm_s16le"});
+    const auto make = [&](const char* name, const std::string& in, std::vector<std::string> opts) {
+        std::vector<std::string> argv{"ffmpeg", "-v", "error", "-y", "-i", in};
+        argv.insert(argv.end(), opts.begin(), opts.end());
+        argv.push_back(dir_->File(name));
+        bwtest::RunOk(argv);
+    };
+    const std::string wav = dir_->File("t.wav");
+    make("low.opus", wav, {"-c:a", "libopus", "-ac", "1", "-b:a", "6k"});
+    // 512 kbit/s over six channels: pages far longer than the tail looked at first.
+    make("wide.opus", six, {"-c:a", "libopus", "-b:a", "512k"});
+    make("six.m4a", six, {"-c:a", "aac"});
+    make("mono.m4a", wav, {"-c:a", "alac", "-ac", "1", "-ar", "96000"});
+    bwtest::RunOk({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=s=32x32:d=2", "-i", wav,
+                   "-c:a", "aac", "-shortest", dir_->File("video.mp4")});
+    for (const char* name : {"low.opus", "wide.opus", "six.m4a", "mono.m4a", "video.mp4"}) {
+        SCOPED_TRACE(name);
+        const auto r = probe_.Probe(dir_->File(name));
+        TMediaFile ffmpeg;
+        ASSERT_EQ(ffmpeg.Load(dir_->File(name)), TMediaFile::TLoad::Ok);
+        ASSERT_TRUE(r.Accepted) << r.Reason;
+        EXPECT_EQ(r.Item.TypeName, ffmpeg.TypeName());
+        EXPECT_EQ(r.Item.Channels, ffmpeg.Channels());
+        EXPECT_EQ(r.Item.SampleRate, ffmpeg.SampleRate());
+        EXPECT_NEAR(r.Item.DurationMs, 2000, 10);
+        EXPECT_NEAR(r.Item.Bitrate, ffmpeg.BitRate(), ffmpeg.BitRate() / 20);
+    }
+    // A file cut short ends at its last whole page.
+    auto bytes = bwtest::ReadAll(dir_->File("wide.opus"));
+    bytes.resize(bytes.size() * 3 / 5);
+    bwtest::WriteAll(dir_->File("cut.opus"), bytes);
+    const auto cut = probe_.Probe(dir_->File("cut.opus"));
+    ASSERT_TRUE(cut.Accepted) << cut.Reason;
+    EXPECT_GT(cut.Item.DurationMs, 800);
+    EXPECT_LT(cut.Item.DurationMs, 1300);
+}
