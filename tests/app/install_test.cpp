@@ -132,7 +132,7 @@ TEST_F(Package, InstallsEveryFileAndPassesTheCheckers) {
 }
 
 // The installed completion offers the commands, the --to names, every --set name, the preset
-// names and each command's options, as the installed program reports them.
+// names, file paths and each command's options, as the installed program reports them.
 TEST_F(Package, CompletionOffersWhatTheProgramKnows) {
     const auto commands = Complete({"brindlewave-cli", ""});
     for (const char* c : {"probe", "tags", "convert", "presets", "cd", "options", "help"})
@@ -153,6 +153,9 @@ TEST_F(Package, CompletionOffersWhatTheProgramKnows) {
     const auto presets = Complete({"brindlewave-cli", "convert", "--preset", ""});
     EXPECT_EQ(presets.size(), bw::BuiltInPresets().size());
     EXPECT_TRUE(presets.count("HiFi\\ Quality"));
+
+    const std::string partial = (dir_->Path() / "ro").string();
+    EXPECT_EQ(Complete({"brindlewave-cli", "convert", partial}), std::set<std::string>{Root().string()});
 
     const auto options = Complete({"brindlewave-cli", "convert", "--"});
     for (const char* o : {"--to", "--out", "--set", "--preset", "--tag", "--jobs", "--cd"})
