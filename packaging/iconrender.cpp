@@ -7,7 +7,6 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageReader>
-
 #include <cstdio>
 
 int main(int argc, char* argv[]) {

@@ -7,7 +7,6 @@
 #include "support/testsupport.h"
 
 #include <QImage>
-
 #include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -30,8 +29,9 @@ class Package : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         dir_ = std::make_unique<bwtest::TTempDir>();
-        bwtest::RunOk({"cpack", "-G", "DEB", "--config", (bwtest::BuildDir() / "CPackConfig.cmake").string(),
-                       "-B", dir_->File("out")});
+        bwtest::RunOk({"cpack", "-G", "DEB", "--config",
+                       (bwtest::BuildDir() / "CPackConfig.cmake").string(), "-B",
+                       dir_->File("out")});
         for (const auto& entry : fs::directory_iterator(dir_->Path() / "out"))
             if (entry.path().extension() == ".deb")
                 deb_ = entry.path();
@@ -46,8 +46,15 @@ protected:
     static std::set<std::string> Complete(const std::vector<std::string>& words) {
         const fs::path usr = Root() / "usr";
         std::vector<std::string> argv{
-            "env", "-u", "XDG_CONFIG_HOME", "HOME=" + dir_->Path().string(),
-            "PATH=" + (usr / "bin").string() + ":/usr/bin:/bin", "bash", "--norc", "--noprofile", "-c",
+            "env",
+            "-u",
+            "XDG_CONFIG_HOME",
+            "HOME=" + dir_->Path().string(),
+            "PATH=" + (usr / "bin").string() + ":/usr/bin:/bin",
+            "bash",
+            "--norc",
+            "--noprofile",
+            "-c",
             "source \"$0\"; COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); _brindlewave_cli; "
             "printf '%s\\n' \"${COMPREPLY[@]}\"",
             (usr / "share/bash-completion/completions/brindlewave-cli").string()};
@@ -73,20 +80,24 @@ TEST_F(Package, InstallsEveryFileAndPassesTheCheckers) {
     const fs::path usr = Root() / "usr";
     for (const char* file :
          {"bin/brindlewave", "bin/brindlewave-cli", "bin/brindlewave-resample",
-          "share/applications/brindlewave.desktop", "share/icons/hicolor/scalable/apps/brindlewave.svg",
-          "share/metainfo/example.halvorix.brindlewave.metainfo.xml", "share/man/man1/brindlewave.1.gz",
-          "share/man/man1/brindlewave-cli.1.gz", "share/man/man1/brindlewave-resample.1.gz",
+          "share/applications/brindlewave.desktop",
+          "share/icons/hicolor/scalable/apps/brindlewave.svg",
+          "share/metainfo/example.halvorix.brindlewave.metainfo.xml",
+          "share/man/man1/brindlewave.1.gz", "share/man/man1/brindlewave-cli.1.gz",
+          "share/man/man1/brindlewave-resample.1.gz",
           "share/bash-completion/completions/brindlewave-cli", "share/doc/brindlewave/copyright",
           "share/doc/brindlewave/changelog.Debian.gz", "share/doc/brindlewave/user-guide.html"})
         EXPECT_TRUE(fs::is_regular_file(usr / file)) << file;
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
         const auto name = std::to_string(size) + "x" + std::to_string(size);
-        const QImage icon(QString::fromStdString((usr / "share/icons/hicolor" / name / "apps/brindlewave.png").string()));
+        const QImage icon(QString::fromStdString(
+            (usr / "share/icons/hicolor" / name / "apps/brindlewave.png").string()));
         EXPECT_EQ(icon.size(), QSize(size, size)) << name;
     }
     for (const char* page : {"brindlewave", "brindlewave-cli", "brindlewave-resample"}) {
-        const auto r = bwtest::Run({"man", "--warnings", "-l", "-Tutf8", "-Z",
-                                    (usr / "share/man/man1" / (std::string(page) + ".1.gz")).string()});
+        const auto r =
+            bwtest::Run({"man", "--warnings", "-l", "-Tutf8", "-Z",
+                         (usr / "share/man/man1" / (std::string(page) + ".1.gz")).string()});
         EXPECT_EQ(r.ExitCode, 0) << page << r.Err;
         EXPECT_EQ(r.Err, "") << page;
     }
@@ -101,8 +112,9 @@ TEST_F(Package, InstallsEveryFileAndPassesTheCheckers) {
     const std::string entry = (usr / "share/applications/brindlewave.desktop").string();
     const std::string text = Text(entry);
     EXPECT_NE(text.find("Exec=brindlewave %F"), std::string::npos);
-    for (const char* mime : {"audio/mpeg", "audio/flac", "audio/ogg", "audio/x-wav",
-                             "audio/x-ms-wma", "audio/x-ape", "audio/x-wavpack", "audio/x-musepack"})
+    for (const char* mime :
+         {"audio/mpeg", "audio/flac", "audio/ogg", "audio/x-wav", "audio/x-ms-wma", "audio/x-ape",
+          "audio/x-wavpack", "audio/x-musepack"})
         EXPECT_NE(text.find(mime), std::string::npos) << mime;
 
     // Each outside program the conversions start comes with the package, through the Debian
@@ -123,8 +135,9 @@ TEST_F(Package, InstallsEveryFileAndPassesTheCheckers) {
 
     const auto desktop = bwtest::Run({"desktop-file-validate", entry});
     EXPECT_EQ(desktop.ExitCode, 0) << desktop.Out << desktop.Err;
-    const auto appstream = bwtest::Run({"appstreamcli", "validate", "--no-net", "--no-color",
-        (usr / "share/metainfo/example.halvorix.brindlewave.metainfo.xml").string()});
+    const auto appstream =
+        bwtest::Run({"appstreamcli", "validate", "--no-net", "--no-color",
+                     (usr / "share/metainfo/example.halvorix.brindlewave.metainfo.xml").string()});
     EXPECT_EQ(appstream.ExitCode, 0) << appstream.Out << appstream.Err;
     const auto lintian = bwtest::Run({"lintian", "--allow-root", deb_.string()});
     // Lintian's own exit code counts warnings too; an error is a line "E: ...".
@@ -155,7 +168,8 @@ TEST_F(Package, CompletionOffersWhatTheProgramKnows) {
     EXPECT_TRUE(presets.count("HiFi\\ Quality"));
 
     const std::string partial = (dir_->Path() / "ro").string();
-    EXPECT_EQ(Complete({"brindlewave-cli", "convert", partial}), std::set<std::string>{Root().string()});
+    EXPECT_EQ(Complete({"brindlewave-cli", "convert", partial}),
+              std::set<std::string>{Root().string()});
 
     const auto options = Complete({"brindlewave-cli", "convert", "--"});
     for (const char* o : {"--to", "--out", "--set", "--preset", "--tag", "--jobs", "--cd"})
