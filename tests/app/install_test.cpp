@@ -7,7 +7,6 @@
 #include "support/testsupport.h"
 
 #include <QImage>
-#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
