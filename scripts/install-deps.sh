@@ -15,6 +15,7 @@ packages=(
     dosfstools mtools
     googletest libgtest-dev libbenchmark-dev libtag1-dev
     xvfb xauth x11-utils imagemagick desktop-file-utils xdg-utils
+    dpkg-dev lintian appstream man-db
 )
 
 missing=()
