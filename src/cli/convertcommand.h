@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cli/clioptions.h"
+
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -17,5 +19,6 @@ namespace bw {
 // tracks, 2 for a usage error (an unknown preset included) or a preset that cannot be read.
 int RunConvertCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                       bool errIsTerminal);
+TCliCommand ConvertCliCommand();
 
 } // namespace bw
