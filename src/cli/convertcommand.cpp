@@ -26,6 +26,7 @@
 #include <functional>
 #include <optional>
 #include <ostream>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace bw {
@@ -34,6 +35,7 @@ namespace {
 
 constexpr const char* kUsage = "(see brindlewave-cli help convert)";
 constexpr int kPlainStep = 10; // plain progress lines every this many percent
+constexpr size_t kDefaultColumns = 80; // a terminal that does not say its width
 
 // The user at the message boxes, when there is no user: messages are said on the error
 // output, and every question is answered with its safe choice (No).
@@ -61,8 +63,11 @@ class TCliProgress final : public TConversionObserver {
 public:
     TCliProgress(std::ostream& err, bool terminal, size_t total, std::function<void(size_t)> rowEnded)
         : err_(err), rowEnded_(std::move(rowEnded)) {
-        if (terminal)
-            block_.emplace(err, total);
+        if (terminal) {
+            winsize size{};
+            const bool known = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0;
+            block_.emplace(err, total, known ? size.ws_col : kDefaultColumns);
+        }
     }
 
     void SetRun(TConversionRun* run, const std::vector<TConversionRow>* rows) {

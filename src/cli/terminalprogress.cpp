@@ -13,9 +13,22 @@ constexpr int kBarWidth = 30;
 constexpr const char* kClearToEnd = "\x1b[J";
 constexpr const char* kClearLine = "\x1b[2K";
 
+// text cut to at most columns characters, never inside a UTF-8 sequence.
+std::string Fit(const std::string& text, size_t columns) {
+    size_t characters = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
+            continue; // a continuation byte belongs to the character before it
+        if (++characters > columns)
+            return text.substr(0, i);
+    }
+    return text;
+}
+
 } // namespace
 
-TTerminalProgress::TTerminalProgress(std::ostream& out, size_t total) : out_(out), total_(total) {}
+TTerminalProgress::TTerminalProgress(std::ostream& out, size_t total, size_t columns)
+    : out_(out), total_(total), columns_(std::max<size_t>(columns, 2) - 1) {}
 
 void TTerminalProgress::Started(size_t row, const std::string& name) {
     running_.push_back({row, name, 0});
@@ -61,14 +74,16 @@ void TTerminalProgress::Redraw() {
         out_ << "\r\x1b[" << drawn_ << "A";
     for (const TRunning& r : running_) {
         const int filled = r.Percent * kBarWidth / 100;
-        out_ << kClearLine << "[" << std::string(static_cast<size_t>(filled), '#')
-             << std::string(static_cast<size_t>(kBarWidth - filled), ' ') << "] ";
         char percent[8];
         std::snprintf(percent, sizeof percent, "%3d%%", r.Percent);
-        out_ << percent << " " << r.Name << "\n";
+        const std::string line = "[" + std::string(static_cast<size_t>(filled), '#') +
+                                 std::string(static_cast<size_t>(kBarWidth - filled), ' ') + "] " + percent +
+                                 " " + r.Name;
+        out_ << kClearLine << Fit(line, columns_) << "\n";
     }
-    out_ << kClearLine << (done_ + failed_ + skipped_) << " of " << total_ << " files\n" << kClearToEnd
-         << std::flush;
+    out_ << kClearLine
+         << Fit(std::to_string(done_ + failed_ + skipped_) + " of " + std::to_string(total_) + " files", columns_)
+         << "\n" << kClearToEnd << std::flush;
     drawn_ = running_.size() + 1;
 }
 

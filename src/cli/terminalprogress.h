@@ -10,10 +10,11 @@ namespace bw {
 // The progress of a run on a terminal: a block at the bottom with one line per running file
 // (a bar, its percentage and its name) and a total line "k of N files", redrawn in place
 // with the terminal's cursor moves. Lines said while it runs go above the block, which
-// follows them down; Finish replaces it with the summary.
+// follows them down; Finish replaces it with the summary. A line of the block is cut to the
+// terminal's width: one the terminal wrapped would no longer be where the cursor moves go.
 class TTerminalProgress {
 public:
-    TTerminalProgress(std::ostream& out, size_t total);
+    TTerminalProgress(std::ostream& out, size_t total, size_t columns);
 
     void Started(size_t row, const std::string& name);
     void Percent(size_t row, int percent);
@@ -36,6 +37,7 @@ private:
 
     std::ostream& out_;
     size_t total_;
+    size_t columns_;
     std::vector<TRunning> running_;
     size_t done_ = 0;
     size_t failed_ = 0;

@@ -41,12 +41,16 @@ std::string Json(const std::string& source, const std::string& target, const std
            status + "\"}";
 }
 
-// Runs argv with its error output on a pseudo-terminal and its standard output into
-// outFile; returns everything the terminal showed, and the exit code.
+// Runs argv with its error output on a pseudo-terminal kColumns wide and its standard
+// output into outFile; returns everything the terminal showed, and the exit code.
+constexpr size_t kColumns = 60;
 std::pair<std::string, int> RunOnTerminal(const std::vector<std::string>& argv,
                                           const std::string& outFile) {
     int master = -1;
-    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = kColumns;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
     if (pid == 0) {
         const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || dup2(out, STDOUT_FILENO) < 0)
@@ -185,11 +189,13 @@ TEST(ConvertCommand, NamesStartingWithADash) {
 
 // On a terminal the progress is a block redrawn in place: a bar for each running file and
 // the files through so far, then the summary; the JSON lines still go to standard output
-// alone. With --quiet the terminal shows nothing.
+// alone; a line longer than the terminal is wide is cut. With --quiet the terminal shows
+// nothing.
 TEST(ConvertCommand, ProgressOnATerminal) {
     TTempDir dir;
     const auto a = MakeSource(dir, SourceKinds()[0]);
-    const auto b = dir.File("second.wav");
+    const std::string second = "second file with a name longer than the terminal is wide";
+    const auto b = dir.File(second + ".wav");
     std::filesystem::copy_file(a, b);
     const auto missing = dir.File("missing.wav");
     std::filesystem::create_directory(dir.File("out"));
@@ -204,15 +210,17 @@ TEST(ConvertCommand, ProgressOnATerminal) {
         const int filled = percent * 30 / 100;
         char p[8];
         std::snprintf(p, sizeof p, "%3d%%", percent);
-        return clear + "[" + std::string(static_cast<size_t>(filled), '#') +
-               std::string(static_cast<size_t>(30 - filled), ' ') + "] " + p + " " + name + "\r\n";
+        const std::string line = "[" + std::string(static_cast<size_t>(filled), '#') +
+                                 std::string(static_cast<size_t>(30 - filled), ' ') + "] " + p + " " + name;
+        return clear + line.substr(0, kColumns - 1) + "\r\n";
     };
-    EXPECT_NE(shown.find(bar(0, "wav16.flac") + bar(0, "second.flac") + clear + "1 of 3 files\r\n\x1b[J\r\x1b[3A"),
+    EXPECT_NE(shown.find(bar(0, "wav16.flac") + bar(0, second) + clear + "1 of 3 files\r\n\x1b[J\r\x1b[3A"),
               std::string::npos)
         << shown;
-    for (const char* name : {"wav16.flac", "second.flac"}) {
+    EXPECT_EQ(bar(0, second).size(), clear.size() + kColumns - 1 + 2);
+    for (const std::string& name : {std::string("wav16.flac"), second + ".flac"}) {
         EXPECT_NE(shown.find(bar(100, name)), std::string::npos) << shown;
-        EXPECT_NE(shown.find("\x1b[JDone: " + std::string(name) + "\r\n"), std::string::npos) << shown;
+        EXPECT_NE(shown.find("\x1b[JDone: " + name + "\r\n"), std::string::npos) << shown;
     }
     EXPECT_NE(shown.find("brindlewave-cli: " + missing + ": cannot be read\r\n"), std::string::npos);
     EXPECT_NE(shown.find(clear + "3 of 3 files\r\n\x1b[J\r\x1b[1A\x1b[J2 done, 1 failed, 0 skipped in 00:00:"),
@@ -223,7 +231,7 @@ TEST(ConvertCommand, ProgressOnATerminal) {
     const auto json = ReadAll(dir.File("json"));
     const std::string lines(reinterpret_cast<const char*>(json.data()), json.size());
     EXPECT_NE(lines.find(Json(a, dir.File("out/wav16.flac"), "Done") + "\n"), std::string::npos) << lines;
-    EXPECT_NE(lines.find(Json(b, dir.File("out/second.flac"), "Done") + "\n"), std::string::npos) << lines;
+    EXPECT_NE(lines.find(Json(b, dir.File("out/" + second + ".flac"), "Done") + "\n"), std::string::npos) << lines;
 
     const auto [quiet, quietStatus] = RunOnTerminal(
         {bwmedia::CliProgram(), "convert", "--to", "flac", "--quiet", "--out", dir.File("out"), "--overwrite", a, missing},
