@@ -19,7 +19,8 @@ size_t EditDistance(std::string_view a, std::string_view b) {
         d[0][j] = j;
     for (size_t i = 1; i <= a.size(); ++i)
         for (size_t j = 1; j <= b.size(); ++j) {
-            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                                d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
             if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
                 d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
         }
@@ -90,8 +91,8 @@ bool ParseCliOptions(std::span<const TCliOption> table, const std::vector<std::s
         }
         const size_t eq = a.find('=');
         const std::string name = a.substr(0, eq);
-        const auto option =
-            std::find_if(table.begin(), table.end(), [&name](const TCliOption& o) { return o.Name == name; });
+        const auto option = std::find_if(table.begin(), table.end(),
+                                         [&name](const TCliOption& o) { return o.Name == name; });
         if (option == table.end()) {
             std::vector<std::string> names;
             for (const TCliOption& o : table)
@@ -121,15 +122,18 @@ bool ParseCliOptions(std::span<const TCliOption> table, const std::vector<std::s
 
 void PrintCommandHelp(const TCliCommand& command, std::ostream& out) {
     for (size_t i = 0; i < command.Synopses.size(); ++i)
-        out << (i == 0 ? "Usage: " : "       ") << "brindlewave-cli " << command.Synopses[i] << "\n";
+        out << (i == 0 ? "Usage: " : "       ") << "brindlewave-cli " << command.Synopses[i]
+            << "\n";
     out << "\n";
     PrintWrapped(out, command.Description, "");
-    const std::vector<TCliOption> options = command.Options ? command.Options() : std::vector<TCliOption>{};
+    const std::vector<TCliOption> options =
+        command.Options ? command.Options() : std::vector<TCliOption>{};
     if (!options.empty()) {
         out << "\nOptions:\n";
         for (const TCliOption& o : options) {
             out << "  " << o.Name << (o.ValueName.empty() ? "" : " " + o.ValueName) << "\n";
-            PrintWrapped(out, o.Help + (o.Default.empty() ? "" : " (default: " + o.Default + ")"), "      ");
+            PrintWrapped(out, o.Help + (o.Default.empty() ? "" : " (default: " + o.Default + ")"),
+                         "      ");
         }
     }
     out << "\nExamples:\n";

@@ -30,7 +30,8 @@ struct TCliCommand {
     // The command's option table. Its Take functions fill a scratch state when the help asks
     // for it; the parser builds the same table around its own.
     std::function<std::vector<TCliOption>()> Options;
-    std::function<int(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)> Run;
+    std::function<int(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)>
+        Run;
 };
 
 // The name of names nearest to typed by edit distance (letter case aside), when it is close

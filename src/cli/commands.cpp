@@ -37,7 +37,8 @@ void PrintProgramHelp(std::ostream& out) {
 
 const TCliCommand* FindCommand(const std::string& name) {
     const auto& list = CliCommands();
-    const auto c = std::find_if(list.begin(), list.end(), [&name](const TCliCommand& c) { return c.Name == name; });
+    const auto c = std::find_if(list.begin(), list.end(),
+                                [&name](const TCliCommand& c) { return c.Name == name; });
     return c == list.end() ? nullptr : &*c;
 }
 
@@ -69,8 +70,8 @@ int Help(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         std::string name;
         for (const std::string& a : args)
             name += (name.empty() ? "" : " ") + a;
-        err << "brindlewave-cli help: no command '" << name << "'" << DidYouMean(name, CommandNames())
-            << " (see brindlewave-cli help)\n";
+        err << "brindlewave-cli help: no command '" << name << "'"
+            << DidYouMean(name, CommandNames()) << " (see brindlewave-cli help)\n";
         return 2;
     }
     PrintCommandHelp(*c, out);
@@ -119,13 +120,15 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         for (const TCliCommand& command : CliCommands())
             if (command.Name.find(' ') == std::string::npos)
                 names.push_back(command.Name);
-        err << "brindlewave-cli: unknown command or option '" << first << "'" << DidYouMean(first, names)
-            << " (see brindlewave-cli --help)\n";
+        err << "brindlewave-cli: unknown command or option '" << first << "'"
+            << DidYouMean(first, names) << " (see brindlewave-cli --help)\n";
         return 2;
     }
-    const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(words), args.end());
+    const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(words),
+                                        args.end());
     const auto end = std::find(rest.begin(), rest.end(), "--");
-    if (c->Name != "help" && (std::find(rest.begin(), end, "--help") != end || std::find(rest.begin(), end, "-h") != end)) {
+    if (c->Name != "help" && (std::find(rest.begin(), end, "--help") != end ||
+                              std::find(rest.begin(), end, "-h") != end)) {
         PrintCommandHelp(*c, out);
         return 0;
     }

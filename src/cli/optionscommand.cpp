@@ -12,7 +12,8 @@ namespace {
 constexpr size_t kShownInFull = 6;
 
 std::vector<TCliOption> OptionsOptions(bool& json) {
-    return {{"--json", "", "", "one JSON object a line: Name, Page, Min, Max, Default, Values, Unit, Note",
+    return {{"--json", "", "",
+             "one JSON object a line: Name, Page, Min, Max, Default, Values, Unit, Note",
              [&json](const std::string&, std::string&) { return json = true; }}};
 }
 
@@ -29,14 +30,18 @@ std::string Json(const TEncoderOptionInfo& info) {
     }
     TJsonObject o;
     o.Add("Name", info.Name).Add("Page", info.Page).Add("Min", info.Min).Add("Max", info.Max);
-    o.Add("Default", info.Default).AddRaw("Values", values + "]").Add("Unit", info.Unit).Add("Note", info.Note);
+    o.Add("Default", info.Default)
+        .AddRaw("Values", values + "]")
+        .Add("Unit", info.Unit)
+        .Add("Note", info.Note);
     return o.Str();
 }
 
 } // namespace
 
 std::string EncoderOptionLine(const TEncoderOptionInfo& info) {
-    std::string line = info.Name + ": " + std::to_string(info.Min) + ".." + std::to_string(info.Max);
+    std::string line =
+        info.Name + ": " + std::to_string(info.Min) + ".." + std::to_string(info.Max);
     const auto& texts = info.Texts;
     if (texts.empty()) {
         line = WithUnit(line, info.Unit);

@@ -36,7 +36,8 @@ void TTerminalProgress::Started(size_t row, const std::string& name) {
 }
 
 void TTerminalProgress::Percent(size_t row, int percent) {
-    const auto r = std::find_if(running_.begin(), running_.end(), [row](const TRunning& t) { return t.Row == row; });
+    const auto r = std::find_if(running_.begin(), running_.end(),
+                                [row](const TRunning& t) { return t.Row == row; });
     if (r == running_.end() || r->Percent == percent)
         return;
     r->Percent = std::clamp(percent, 0, 100);
@@ -57,7 +58,8 @@ void TTerminalProgress::Say(const std::string& line) {
 
 void TTerminalProgress::Finish(const std::string& elapsed) {
     Erase();
-    out_ << done_ << " done, " << failed_ << " failed, " << skipped_ << " skipped in " << elapsed << "\n"
+    out_ << done_ << " done, " << failed_ << " failed, " << skipped_ << " skipped in " << elapsed
+         << "\n"
          << std::flush;
 }
 
@@ -77,13 +79,16 @@ void TTerminalProgress::Redraw() {
         char percent[8];
         std::snprintf(percent, sizeof percent, "%3d%%", r.Percent);
         const std::string line = "[" + std::string(static_cast<size_t>(filled), '#') +
-                                 std::string(static_cast<size_t>(kBarWidth - filled), ' ') + "] " + percent +
-                                 " " + r.Name;
+                                 std::string(static_cast<size_t>(kBarWidth - filled), ' ') + "] " +
+                                 percent + " " + r.Name;
         out_ << kClearLine << Fit(line, columns_) << "\n";
     }
     out_ << kClearLine
-         << Fit(std::to_string(done_ + failed_ + skipped_) + " of " + std::to_string(total_) + " files", columns_)
-         << "\n" << kClearToEnd << std::flush;
+         << Fit(std::to_string(done_ + failed_ + skipped_) + " of " + std::to_string(total_) +
+                    " files",
+                columns_)
+         << "\n"
+         << kClearToEnd << std::flush;
     drawn_ = running_.size() + 1;
 }
 
