@@ -53,6 +53,13 @@ void PrintWrapped(std::ostream& out, std::string_view text, std::string_view ind
 
 } // namespace
 
+TCliOption CliSwitch(std::string name, std::string help, bool& flag) {
+    return {std::move(name), "", "", std::move(help), [&flag](const std::string&, std::string&) {
+                flag = true;
+                return true;
+            }};
+}
+
 std::string NearestName(std::string_view typed, std::span<const std::string> names) {
     const std::string lower = AsciiLower(typed);
     const std::string* best = nullptr;

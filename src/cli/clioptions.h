@@ -20,6 +20,9 @@ struct TCliOption {
     std::function<bool(const std::string& value, std::string& error)> Take;
 };
 
+// A switch, without a value: it sets flag.
+TCliOption CliSwitch(std::string name, std::string help, bool& flag);
+
 // A command of brindlewave-cli ("convert", or "cd lookup" for a sub-command) with its help.
 struct TCliCommand {
     std::string Name;

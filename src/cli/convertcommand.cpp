@@ -228,14 +228,6 @@ bool WholeNumber(const std::string& text, int min, int max, int& value) {
     return ec == std::errc() && end == text.data() + text.size() && value >= min && value <= max;
 }
 
-// A switch of the table: sets its flag.
-TCliOption Switch(std::string name, std::string help, bool& flag) {
-    return {std::move(name), "", "", std::move(help), [&flag](const std::string&, std::string&) {
-                flag = true;
-                return true;
-            }};
-}
-
 // An option whose value is kept as it is typed.
 TCliOption Text(std::string name, std::string valueName, std::string byDefault, std::string help,
                 std::optional<std::string>& field) {
@@ -259,7 +251,7 @@ std::vector<TCliOption> ConvertOptions(TConvertArgs& args) {
          }},
         Text("--out", "DIR", "the current folder", "the folder the outputs go to; made when missing",
              args.OutFolder),
-        Switch("--same-as-source", "each output goes beside its source", args.SameAsSource),
+        CliSwitch("--same-as-source", "each output goes beside its source", args.SameAsSource),
         Text("--preset", "NAME", "the pages' defaults",
              "start from the first quality preset of that name (see presets)", args.Preset),
         {"--set", "NAME=VALUE", "",
@@ -314,7 +306,7 @@ std::vector<TCliOption> ConvertOptions(TConvertArgs& args) {
              args.Tags.emplace_back(*field, std::move(value));
              return true;
          }},
-        Switch("--overwrite", "replace an existing output; without it the output is kept", args.Overwrite),
+        CliSwitch("--overwrite", "replace an existing output; without it the output is kept", args.Overwrite),
         {"--jobs", "N", "one per processor core",
          "convert up to N files at once, 1.." + std::to_string(kMaxParallelJobs),
          [&args](const std::string& v, std::string& error) {
@@ -327,14 +319,14 @@ std::vector<TCliOption> ConvertOptions(TConvertArgs& args) {
              args.Jobs = jobs;
              return true;
          }},
-        Switch("--recursive", "take the audio files below each FOLDER", args.Recursive),
-        Switch("--keep-structure", "put each output under the folder's name and the path below it",
+        CliSwitch("--recursive", "take the audio files below each FOLDER", args.Recursive),
+        CliSwitch("--keep-structure", "put each output under the folder's name and the path below it",
                args.KeepStructure),
-        Switch("--skip-existing", "pass over a file whose output is newer than it (as Done)",
+        CliSwitch("--skip-existing", "pass over a file whose output is newer than it (as Done)",
                args.SkipExisting),
-        Switch("--safe-names", "make every output name one FAT and Windows accept", args.SafeNames),
-        Switch("--no-covers", "leave the front cover of a source out of its output", args.NoCovers),
-        Switch("--quiet", "print only the JSON lines: no progress and no messages on the error output",
+        CliSwitch("--safe-names", "make every output name one FAT and Windows accept", args.SafeNames),
+        CliSwitch("--no-covers", "leave the front cover of a source out of its output", args.NoCovers),
+        CliSwitch("--quiet", "print only the JSON lines: no progress and no messages on the error output",
                args.Quiet),
         Text("--cd", "DRIVE", "",
              "rip the audio tracks of a disc instead of files: DRIVE as for cd tracks (an index, "
@@ -350,8 +342,8 @@ std::vector<TCliOption> ConvertOptions(TConvertArgs& args) {
          }},
         Text("--server", "HOST[:PORT]", "the server in the program's settings",
              "with --cd: the disc database to name the tracks from", args.Server),
-        Switch("--no-lookup", "with --cd: name the tracks without the disc database", args.NoLookup),
-        Switch("--no-accuraterip", "with --cd: do not compare the rip with the AccurateRip database",
+        CliSwitch("--no-lookup", "with --cd: name the tracks without the disc database", args.NoLookup),
+        CliSwitch("--no-accuraterip", "with --cd: do not compare the rip with the AccurateRip database",
                args.NoAccurateRip),
         Text("--accuraterip-server", "HOST[:PORT]", "the server in the program's settings",
              "with --cd: the AccurateRip database to compare the rip with", args.AccurateRipServer),

@@ -12,9 +12,9 @@ namespace {
 constexpr size_t kShownInFull = 6;
 
 std::vector<TCliOption> OptionsOptions(bool& json) {
-    return {{"--json", "", "",
-             "one JSON object a line: Name, Page, Min, Max, Default, Values, Unit, Note",
-             [&json](const std::string&, std::string&) { return json = true; }}};
+    return {CliSwitch("--json",
+                      "one JSON object a line: Name, Page, Min, Max, Default, Values, Unit, Note",
+                      json)};
 }
 
 std::string WithUnit(const std::string& text, const std::string& unit) {

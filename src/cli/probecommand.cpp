@@ -11,8 +11,8 @@ namespace bw {
 namespace {
 
 std::vector<TCliOption> ProbeOptions(bool& recursive) {
-    return {{"--recursive", "", "", "a FOLDER stands for the audio files below it, in its sub-folders too",
-             [&recursive](const std::string&, std::string&) { return recursive = true; }}};
+    return {CliSwitch("--recursive", "a FOLDER stands for the audio files below it, in its sub-folders too",
+                      recursive)};
 }
 
 } // namespace
