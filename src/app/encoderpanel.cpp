@@ -10,13 +10,6 @@
 
 namespace bw {
 
-namespace {
-
-constexpr std::array<const char*, 10> kEncoderPages{"MP3", "OGG",      "WAV",     "WMA",  "FLAC",
-                                                    "APE", "MusePack", "WavPack", "Opus", "AAC"};
-
-} // namespace
-
 TEncoderPanel::TEncoderPanel(QWidget* parent)
     : QGroupBox(QStringLiteral("Encoder Options"), parent) {
     setObjectName(QStringLiteral("GroupEncoderOptions"));
@@ -33,13 +26,13 @@ TEncoderPanel::TEncoderPanel(QWidget* parent)
     wavPackPage_ = new TWavPackPage(pageControl_);
     opusPage_ = new TOpusPage(pageControl_);
     aacPage_ = new TAacPage(pageControl_);
-    const std::array<QWidget*, kEncoderPages.size()> pages{mp3Page_,  oggPage_, wavPage_,     wmaPage_,  flacPage_,
+    const std::array<QWidget*, kEncoderPageNames.size()> pages{mp3Page_,  oggPage_, wavPage_,     wmaPage_,  flacPage_,
                                                            apePage_,  mpcPage_, wavPackPage_, opusPage_, aacPage_};
-    for (size_t i = 0; i < kEncoderPages.size(); ++i) {
+    for (size_t i = 0; i < kEncoderPageNames.size(); ++i) {
         QWidget* page = pages[i];
-        page->setObjectName(QStringLiteral("Page") + QString::fromUtf8(kEncoderPages[i]));
+        page->setObjectName(QStringLiteral("Page") + QString::fromUtf8(kEncoderPageNames[i]));
         page->setMinimumHeight(150);
-        pageControl_->addTab(page, QString::fromUtf8(kEncoderPages[i]));
+        pageControl_->addTab(page, QString::fromUtf8(kEncoderPageNames[i]));
     }
     layout->addWidget(pageControl_);
 }

@@ -151,14 +151,25 @@ private:
 
 } // namespace
 
+namespace {
+
+template <size_t N> QStringList Entries(const std::array<const char*, N>& texts) {
+    QStringList list;
+    for (const char* t : texts)
+        list << QString::fromLatin1(t);
+    return list;
+}
+
+} // namespace
+
 // ---- MP3 -------------------------------------------------------------------------------
 
 TMp3Page::TMp3Page(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("Mp3Page"));
     auto* layout = new QHBoxLayout(this);
     auto* left = new QGridLayout;
-    samplerate_ = List(this, "Samplerate", {"48000", "44100", "32000"});
-    channels_ = List(this, "Channels", {"Stereo", "Joint Stereo", "Forced Stereo", "Dual Channels", "Mono"});
+    samplerate_ = List(this, "Samplerate", Entries(kMp3SamplerateNames));
+    channels_ = List(this, "Channels", Entries(kMp3ChannelNames));
     left->addWidget(new QLabel(QStringLiteral("Sampe rate: "), this), 0, 0);
     left->addWidget(samplerate_, 0, 1);
     left->addWidget(new QLabel(QStringLiteral("Channels:"), this), 1, 0);
@@ -271,7 +282,7 @@ TOggPage::TOggPage(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("OggPage"));
     auto* layout = new QHBoxLayout(this);
     auto* left = new QGridLayout;
-    channels_ = List(this, "OGGChannels", {"Stereo", "Mono"});
+    channels_ = List(this, "OGGChannels", Entries(kOggChannelNames));
     QStringList rates;
     for (int i = 0; i < kOggSamplerateCount; ++i)
         rates << QString::fromStdString(OggSamplerateText(i));
@@ -380,17 +391,6 @@ void TOggPage::Save(TOggOptions& o) const {
 }
 
 // ---- WAV -------------------------------------------------------------------------------
-
-namespace {
-
-template <size_t N> QStringList Entries(const std::array<const char*, N>& texts) {
-    QStringList list;
-    for (const char* t : texts)
-        list << QString::fromLatin1(t);
-    return list;
-}
-
-} // namespace
 
 TWavPage::TWavPage(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("WavPage"));

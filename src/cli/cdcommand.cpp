@@ -4,6 +4,7 @@
 #include "cd/cdimage.h"
 #include "cd/discids.h"
 #include "cd/cdtrackitem.h"
+#include "cli/clioptions.h"
 #include "common/json.h"
 #include "shell/disclookup.h"
 #include "shell/probe.h"
@@ -19,12 +20,6 @@
 namespace bw {
 
 namespace {
-
-int Usage(std::ostream& err) {
-    err << "brindlewave-cli: usage: cd drives [IMAGE...] | cd tracks [--drive D] | "
-           "cd lookup [--drive D] [--server HOST[:PORT]] | cd ids [--drive D | --toc TEXT]\n";
-    return 2;
-}
 
 int Drives(const std::vector<std::string>& images, std::ostream& out, std::ostream& err,
            TCdSystem& system) {
@@ -223,49 +218,131 @@ bool CliCdTrackItems(TCdDriveList& drives, const std::string& drive, const TAppS
     return true;
 }
 
+namespace {
+
+// What the cd sub-commands take.
+struct TCdArgs {
+    std::string Drive = "0";
+    std::optional<std::string> Server;
+    std::optional<std::string> Toc;
+};
+
+TCliOption DriveOption(TCdArgs& args) {
+    return {"--drive", "D", "0",
+            "the drive: its index in cd drives, its device path, or a .cue/.toc image",
+            [&args](const std::string& v, std::string&) {
+                args.Drive = v;
+                return true;
+            }};
+}
+
+// The sub-commands' option tables, by name.
+std::vector<TCliOption> CdOptions(std::string_view sub, TCdArgs& args) {
+    if (sub == "tracks")
+        return {DriveOption(args)};
+    if (sub == "lookup")
+        return {DriveOption(args),
+                {"--server", "HOST[:PORT]", "the server in the program's settings",
+                 "the disc database to ask", [&args](const std::string& v, std::string&) {
+                     args.Server = v;
+                     return true;
+                 }}};
+    if (sub == "ids")
+        return {DriveOption(args),
+                {"--toc", "TEXT", "",
+                 "a table of contents instead of a disc: each track's start sector with the lead-in, "
+                 "A for audio and D for data, then the lead-out, as \"A150 A20000 D60000 L90000\"",
+                 [&args](const std::string& v, std::string&) {
+                     args.Toc = v;
+                     return true;
+                 }}};
+    return {};
+}
+
+TCliCommand CdSub(std::string sub, std::string synopsis, std::string brief, std::string description,
+                  std::vector<std::string> examples) {
+    TCliCommand c{"cd " + sub, {std::move(synopsis)}, std::move(brief), std::move(description),
+                  std::move(examples), nullptr, nullptr};
+    c.Options = [sub] {
+        static TCdArgs scratch;
+        return CdOptions(sub, scratch);
+    };
+    c.Run = [sub](const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+        std::vector<std::string> all{sub};
+        all.insert(all.end(), args.begin(), args.end());
+        return RunCdCommand(all, out, err);
+    };
+    return c;
+}
+
+} // namespace
+
+std::vector<TCliCommand> CdCliCommands() {
+    std::vector<TCliCommand> subs{
+        CdSub("drives", "cd drives [IMAGE...]", "the CD drives, one JSON object a line",
+              "Lists the CD drives (index, device, text), one JSON object a line; each IMAGE (a "
+              ".cue or .toc file) is added after them as a drive of its own.",
+              {"cd drives", "cd drives album.cue"}),
+        CdSub("tracks", "cd tracks [--drive D]", "the audio tracks of a disc, as probe prints them",
+              "Lists the audio tracks of the disc in a drive as probe prints a file, one JSON "
+              "object a line, named from the disc's CD-TEXT or the album sheet (not from the disc "
+              "database: that is cd lookup).",
+              {"cd tracks", "cd tracks --drive album.cue"}),
+        CdSub("lookup", "cd lookup [--drive D] [--server HOST[:PORT]]", "look a disc up in the disc database",
+              "Looks the disc of a drive up in the disc database: status lines on the error output, "
+              "the disc's record as one JSON object.",
+              {"cd lookup", "cd lookup --drive /dev/sr1 --server localhost:8880"}),
+        CdSub("ids", "cd ids [--drive D | --toc TEXT]", "the disc ids of a disc or a table of contents",
+              "Prints the ids of a disc as one JSON object: its disc database id (FreedbId), its "
+              "AccurateRipId, the audio tracks' offsets and the lead-out.",
+              {"cd ids", "cd ids --toc \"A150 A20000 D60000 L90000\""}),
+    };
+    TCliCommand group{"cd", {}, "the CD drives and the discs in them: drives, tracks, lookup, ids",
+                      "Lists the CD drives, the tracks of a disc, looks a disc up, or prints its ids; "
+                      "each is a command of its own (see brindlewave-cli help cd SUB-COMMAND).",
+                      {"cd drives", "help cd lookup"}, [] { return std::vector<TCliOption>{}; },
+                      [](const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+                          return RunCdCommand(args, out, err);
+                      }};
+    for (const TCliCommand& sub : subs)
+        group.Synopses.push_back(sub.Synopses.front());
+    subs.insert(subs.begin(), std::move(group));
+    return subs;
+}
+
 int RunCdCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                  TCdSystem& system) {
-    if (args.empty())
-        return Usage(err);
-    if (args[0] == "drives")
-        return Drives(std::vector<std::string>(args.begin() + 1, args.end()), out, err, system);
-    if (args[0] == "tracks") {
-        std::string drive = "0";
-        for (size_t i = 1; i < args.size(); ++i) {
-            if (args[i] == "--drive" && i + 1 < args.size())
-                drive = args[++i];
-            else
-                return Usage(err);
-        }
-        return Tracks(drive, out, err, system);
+    const std::string sub = args.empty() ? "" : args[0];
+    if (sub != "drives" && sub != "tracks" && sub != "lookup" && sub != "ids") {
+        err << "brindlewave-cli cd: "
+            << (sub.empty() ? "which one: drives, tracks, lookup or ids?"
+                            : "unknown sub-command '" + sub + "'" +
+                                  DidYouMean(sub, std::vector<std::string>{"drives", "tracks", "lookup", "ids"}))
+            << " (see brindlewave-cli help cd)\n";
+        return 2;
     }
-    if (args[0] == "lookup") {
-        std::string drive = "0";
-        std::optional<std::string> server;
-        for (size_t i = 1; i < args.size(); ++i) {
-            if (args[i] == "--drive" && i + 1 < args.size())
-                drive = args[++i];
-            else if (args[i] == "--server" && i + 1 < args.size())
-                server = args[++i];
-            else
-                return Usage(err);
-        }
-        return Lookup(drive, server, out, err, system);
+    TCdArgs cd;
+    std::vector<std::string> operands;
+    std::string error;
+    if (!ParseCliOptions(CdOptions(sub, cd), std::vector<std::string>(args.begin() + 1, args.end()), operands,
+                         error) ||
+        (sub != "drives" && !operands.empty())) {
+        err << "brindlewave-cli cd " << sub << ": "
+            << (error.empty() ? "takes no operand, not '" + operands.front() + "'" : error)
+            << " (see brindlewave-cli help cd " << sub << ")\n";
+        return 2;
     }
-    if (args[0] == "ids") {
-        std::string drive = "0";
-        std::optional<std::string> toc;
-        for (size_t i = 1; i < args.size(); ++i) {
-            if (args[i] == "--drive" && i + 1 < args.size() && !toc)
-                drive = args[++i];
-            else if (args[i] == "--toc" && i + 1 < args.size())
-                toc = args[++i];
-            else
-                return Usage(err);
-        }
-        return Ids(drive, toc, out, err, system);
+    if (sub == "drives")
+        return Drives(operands, out, err, system);
+    if (sub == "tracks")
+        return Tracks(cd.Drive, out, err, system);
+    if (sub == "lookup")
+        return Lookup(cd.Drive, cd.Server, out, err, system);
+    if (cd.Toc && cd.Drive != "0") {
+        err << "brindlewave-cli cd ids: --drive and --toc exclude each other\n";
+        return 2;
     }
-    return Usage(err);
+    return Ids(cd.Drive, cd.Toc, out, err, system);
 }
 
 } // namespace bw

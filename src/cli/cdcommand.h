@@ -2,6 +2,7 @@
 
 #include "cd/cddb.h"
 #include "cd/cdsystem.h"
+#include "cli/clioptions.h"
 #include "core/jobitem.h"
 #include "shell/appsettings.h"
 
@@ -61,5 +62,7 @@ bool CliCdTrackItems(TCdDriveList& drives, const std::string& drive, const TAppS
 
 int RunCdCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                  TCdSystem& system = SystemCd());
+// "cd" with the help of each of its sub-commands ("cd drives", ...) after it.
+std::vector<TCliCommand> CdCliCommands();
 
 } // namespace bw

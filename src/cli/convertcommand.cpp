@@ -3,6 +3,8 @@
 #include "cd/cddrives.h"
 #include "cd/cdtrackitem.h"
 #include "cli/cdcommand.h"
+#include "cli/clioptions.h"
+#include "cli/terminalprogress.h"
 #include "common/json.h"
 #include "common/stopsignals.h"
 #include "encoders/encoderoptions.h"
@@ -24,28 +26,24 @@
 #include <functional>
 #include <optional>
 #include <ostream>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace bw {
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: brindlewave-cli convert --to mp3|ogg|wav|wma|flac|ape|mpc|wv|opus|m4a [--out DIR | "
-    "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite] [--jobs N]\n"
-    "       [--recursive] [--keep-structure] [--skip-existing] [--safe-names] [--no-covers] [--] FILE|FOLDER...\n"
-    "       brindlewave-cli convert --cd DRIVE [--tracks LIST] [--server HOST[:PORT] | --no-lookup]\n"
-    "       [--no-accuraterip | --accuraterip-server HOST[:PORT]]\n"
-    "       [--read-offset N] --to ... (the same options)";
-constexpr int kBarWidth = 30;
+constexpr const char* kUsage = "(see brindlewave-cli help convert)";
 constexpr int kPlainStep = 10; // plain progress lines every this many percent
+constexpr size_t kDefaultColumns = 80; // a terminal that does not say its width
 
-// The user at the message boxes, when there is no user: messages go to the error output,
-// and every question is answered with its safe choice (No).
+// The user at the message boxes, when there is no user: messages are said on the error
+// output, and every question is answered with its safe choice (No).
 class TCliDialogs final : public TDialogs {
 public:
-    explicit TCliDialogs(std::ostream& err) : err_(err) {}
+    explicit TCliDialogs(std::function<void(const std::string&)> say) : say_(std::move(say)) {}
     void Show(TMessageKind, const std::string&, const std::string& text) override {
-        err_ << "brindlewave-cli: " << text << "\n";
+        say_("brindlewave-cli: " + text);
     }
     TAnswer Ask(TMessageKind, const std::string&, const std::string&,
                 const std::vector<TAnswer>& buttons) override {
@@ -56,14 +54,21 @@ public:
     }
 
 private:
-    std::ostream& err_;
+    std::function<void(const std::string&)> say_;
 };
 
+// The run's progress on the error output: on a terminal a block with every running file,
+// redrawn in place; elsewhere plain lines, each file's name and every tenth percent.
 class TCliProgress final : public TConversionObserver {
 public:
-    TCliProgress(std::ostream& err, bool terminal, std::function<void(size_t)> rowEnded)
-        : err_(err), terminal_(terminal), rowEnded_(std::move(rowEnded)) {}
-    ~TCliProgress() override { EndBar(); }
+    TCliProgress(std::ostream& err, bool terminal, size_t total, std::function<void(size_t)> rowEnded)
+        : err_(err), rowEnded_(std::move(rowEnded)) {
+        if (terminal) {
+            winsize size{};
+            const bool known = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0;
+            block_.emplace(err, total, known ? size.ws_col : kDefaultColumns);
+        }
+    }
 
     void SetRun(TConversionRun* run, const std::vector<TConversionRow>* rows) {
         run_ = run;
@@ -73,62 +78,70 @@ public:
         if (TStopSignals::Received() != 0 && run_)
             run_->SetCancelAll();
     }
+    // A line of its own, above the block on a terminal.
+    void Say(const std::string& line) {
+        if (block_)
+            block_->Say(line);
+        else
+            err_ << line << "\n";
+    }
+    // A file refused before the run, or one it never came to, for the count.
+    void Counted(const std::string& status) {
+        if (block_)
+            block_->Ended(SIZE_MAX, status);
+    }
+    void Finish(const std::string& elapsed) {
+        if (block_)
+            block_->Finish(elapsed);
+    }
 
     void FromToChanged(const std::string& from, const std::string& to) override {
-        if (from.empty())
+        if (from.empty() || block_)
             return;
-        EndBar();
         err_ << from << " -> " << to << "\n";
         lastShown_ = -1;
         name_ = std::filesystem::path(to).filename().string();
         ItemPercentChanged(0);
     }
     void ItemPercentChanged(int percent) override {
-        if (percent == lastShown_)
+        if (block_ || percent == lastShown_)
             return;
-        if (terminal_) {
-            const int filled = percent * kBarWidth / 100;
-            err_ << "\r[" << std::string(static_cast<size_t>(filled), '#')
-                 << std::string(static_cast<size_t>(kBarWidth - filled), ' ') << "] " << percent
-                 << "% " << name_ << std::flush;
-            barOpen_ = true;
-            lastShown_ = percent;
-        } else if (lastShown_ < 0 || percent >= lastShown_ + kPlainStep || percent == 100) {
+        if (lastShown_ < 0 || percent >= lastShown_ + kPlainStep || percent == 100) {
             err_ << percent << "% " << name_ << "\n";
             lastShown_ = percent;
         }
     }
-    void RowNoteChanged(size_t, const std::string& note) override {
-        EndBar();
-        err_ << "brindlewave-cli: " << note << "\n";
+    void RowPercentChanged(size_t row, int percent) override {
+        if (block_)
+            block_->Percent(row, percent);
     }
+    void RowNoteChanged(size_t, const std::string& note) override { Say("brindlewave-cli: " + note); }
     void RowStatusChanged(size_t row, const std::string& status) override {
-        if (status == "Coverting...")
+        if (status == "Coverting...") {
+            if (block_)
+                block_->Started(row, RowName(row));
             return;
-        EndBar();
-        // With several files at once the row that ends is not always the one on the bar.
-        const std::string name = rows_ && row < rows_->size()
-                                     ? std::filesystem::path((*rows_)[row].Item.TargetPath).filename().string()
-                                     : name_;
-        err_ << status << ": " << name << "\n";
+        }
+        Say(status + ": " + RowName(row));
     }
     void RowEnded(size_t row) override {
-        EndBar();
+        if (block_)
+            block_->Ended(row, rows_ && row < rows_->size() ? (*rows_)[row].Status : "Error");
         rowEnded_(row);
     }
 
 private:
-    void EndBar() {
-        if (barOpen_)
-            err_ << "\n";
-        barOpen_ = false;
+    // With several files at once the row that changes is not always the last one started.
+    std::string RowName(size_t row) const {
+        return rows_ && row < rows_->size()
+                   ? std::filesystem::path((*rows_)[row].Item.TargetPath).filename().string()
+                   : name_;
     }
     std::ostream& err_;
-    bool terminal_;
     std::function<void(size_t)> rowEnded_;
+    std::optional<TTerminalProgress> block_;
     TConversionRun* run_ = nullptr;
     const std::vector<TConversionRow>* rows_ = nullptr;
-    bool barOpen_ = false;
     int lastShown_ = -1;
     std::string name_;
 };
@@ -145,6 +158,7 @@ struct TConvertArgs {
     bool SkipExisting = false;
     bool SafeNames = false;
     bool NoCovers = false; // the source's cover is not carried into the output
+    bool Quiet = false;    // nothing but the JSON lines
     // --jobs: files converted at once; one per processor core when not given.
     std::optional<int> Jobs;
     std::optional<std::string> Preset;
@@ -193,121 +207,167 @@ bool ParseTrackList(const std::string& text, std::vector<int>& tracks) {
     return true;
 }
 
+// "mp3|ogg|..." : the names --to takes, from the target list.
+std::vector<std::string> TargetNames() {
+    std::vector<std::string> names;
+    for (int i = 0; i < kTargetTypeCount; ++i)
+        names.push_back(TargetExtension(static_cast<TTargetType>(i)).substr(1));
+    return names;
+}
+
+std::string Joined(const std::vector<std::string>& parts, std::string_view separator) {
+    std::string text;
+    for (const std::string& p : parts)
+        text += (text.empty() ? "" : std::string(separator)) + p;
+    return text;
+}
+
+// A whole number within min..max, or false.
+bool WholeNumber(const std::string& text, int min, int max, int& value) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size() && value >= min && value <= max;
+}
+
+// An option whose value is kept as it is typed.
+TCliOption Text(std::string name, std::string valueName, std::string byDefault, std::string help,
+                std::optional<std::string>& field) {
+    return {std::move(name), std::move(valueName), std::move(byDefault), std::move(help),
+            [&field](const std::string& v, std::string&) {
+                field = v;
+                return true;
+            }};
+}
+
+// The options of convert, each filling args.
+std::vector<TCliOption> ConvertOptions(TConvertArgs& args) {
+    return {
+        {"--to", "TYPE", "",
+         "the target type, required: " + Joined(TargetNames(), ", "),
+         [&args](const std::string& v, std::string& error) {
+             args.Target = TargetTypeFromName(v);
+             if (!args.Target)
+                 error = "unknown target type '" + v + "'" + DidYouMean(v, TargetNames());
+             return args.Target.has_value();
+         }},
+        Text("--out", "DIR", "the current folder", "the folder the outputs go to; made when missing",
+             args.OutFolder),
+        CliSwitch("--same-as-source", "each output goes beside its source", args.SameAsSource),
+        Text("--preset", "NAME", "the pages' defaults",
+             "start from the first quality preset of that name (see presets)", args.Preset),
+        {"--set", "NAME=VALUE", "",
+         "set one encoder option by the name a preset stores it under, after the preset, in the "
+         "order given; VALUE is the position in the page's list or slider (0 the first entry, "
+         "0/1 for a check box), see brindlewave-cli options for every NAME and what each "
+         "position selects",
+         [&args](const std::string& setting, std::string& error) {
+             const size_t eq = setting.find('=');
+             if (eq == std::string::npos) {
+                 error = "--set takes NAME=VALUE, not '" + setting + "'";
+                 return false;
+             }
+             // Checked now, so a bad setting is refused before any preset is looked up.
+             TEncoderOptions scratch;
+             std::string name = setting.substr(0, eq);
+             std::string value = setting.substr(eq + 1);
+             if (!SetEncoderOption(scratch, name, value, &error)) {
+                 if (!EncoderOptionRange(name))
+                     error += DidYouMean(name, EncoderOptionNames());
+                 return false;
+             }
+             args.Settings.emplace_back(std::move(name), std::move(value));
+             return true;
+         }},
+        {"--tag", "NAME=VALUE", "",
+         "set one tag of every output as the tag editor does: Title, Artist, Album, Year, Genre, "
+         "Track, Comment (Track only for a single file)",
+         [&args](const std::string& tag, std::string& error) {
+             const size_t eq = tag.find('=');
+             const auto field = TagFieldFromName(std::string_view(tag).substr(0, std::min(eq, tag.size())));
+             if (eq == std::string::npos || !field) {
+                 error = "--tag takes NAME=VALUE with NAME one of Title, Artist, Album, Year, Genre, "
+                         "Track, Comment, not '" + tag + "'";
+                 return false;
+             }
+             // The value is taken as the editor's field would hold it; a track field takes
+             // nothing but digits.
+             const std::string_view typed = std::string_view(tag).substr(eq + 1);
+             if (*field == TTagField::Track && !std::all_of(typed.begin(), typed.end(), [](char c) {
+                     return TrackCharAccepted(static_cast<unsigned char>(c));
+                 })) {
+                 error = "--tag " + tag + ": a track number is written in digits only";
+                 return false;
+             }
+             std::string value = FieldTextAsEdited(*field, typed);
+             TmyMusicFile scratch;
+             if (!ApplyTagEdit(scratch, *field, value, &error)) {
+                 error = "--tag " + tag + ": " + error;
+                 return false;
+             }
+             args.Tags.emplace_back(*field, std::move(value));
+             return true;
+         }},
+        CliSwitch("--overwrite", "replace an existing output; without it the output is kept", args.Overwrite),
+        {"--jobs", "N", "one per processor core",
+         "convert up to N files at once, 1.." + std::to_string(kMaxParallelJobs),
+         [&args](const std::string& v, std::string& error) {
+             int jobs = 0;
+             if (!WholeNumber(v, 1, kMaxParallelJobs, jobs)) {
+                 error = "--jobs takes a whole number from 1 to " + std::to_string(kMaxParallelJobs) +
+                         ", not '" + v + "'";
+                 return false;
+             }
+             args.Jobs = jobs;
+             return true;
+         }},
+        CliSwitch("--recursive", "take the audio files below each FOLDER", args.Recursive),
+        CliSwitch("--keep-structure", "put each output under the folder's name and the path below it",
+               args.KeepStructure),
+        CliSwitch("--skip-existing", "pass over a file whose output is newer than it (as Done)",
+               args.SkipExisting),
+        CliSwitch("--safe-names", "make every output name one FAT and Windows accept", args.SafeNames),
+        CliSwitch("--no-covers", "leave the front cover of a source out of its output", args.NoCovers),
+        CliSwitch("--quiet", "print only the JSON lines: no progress and no messages on the error output",
+               args.Quiet),
+        Text("--cd", "DRIVE", "",
+             "rip the audio tracks of a disc instead of files: DRIVE as for cd tracks (an index, "
+             "a device path or a .cue/.toc image)",
+             args.Cd),
+        {"--tracks", "LIST", "every audio track", "with --cd: the tracks to rip, such as 1,3-5",
+         [&args](const std::string& v, std::string& error) {
+             if (!ParseTrackList(v, args.Tracks)) {
+                 error = "--tracks takes track numbers such as 1,3-5, not '" + v + "'";
+                 return false;
+             }
+             return true;
+         }},
+        Text("--server", "HOST[:PORT]", "the server in the program's settings",
+             "with --cd: the disc database to name the tracks from", args.Server),
+        CliSwitch("--no-lookup", "with --cd: name the tracks without the disc database", args.NoLookup),
+        CliSwitch("--no-accuraterip", "with --cd: do not compare the rip with the AccurateRip database",
+               args.NoAccurateRip),
+        Text("--accuraterip-server", "HOST[:PORT]", "the server in the program's settings",
+             "with --cd: the AccurateRip database to compare the rip with", args.AccurateRipServer),
+        {"--read-offset", "N", "the drive's stored offset",
+         "with --cd: the drive's read offset in samples for this run, -" + std::to_string(kMaxReadOffset) +
+             ".." + std::to_string(kMaxReadOffset),
+         [&args](const std::string& v, std::string& error) {
+             int offset = 0;
+             if (!WholeNumber(v, -kMaxReadOffset, kMaxReadOffset, offset)) {
+                 error = "--read-offset takes a whole number of samples from -" +
+                         std::to_string(kMaxReadOffset) + " to " + std::to_string(kMaxReadOffset) +
+                         ", not '" + v + "'";
+                 return false;
+             }
+             args.ReadOffset = offset;
+             return true;
+         }},
+    };
+}
+
 // Fills args from the command line; false with the reason in error.
 bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::string& error) {
-    bool filesOnly = false;
-    for (size_t i = 0; i < argv.size(); ++i) {
-        const std::string& a = argv[i];
-        const bool hasValue = i + 1 < argv.size();
-        if (filesOnly || a.empty() || a.front() != '-' || a == "-") {
-            args.Files.push_back(a);
-        } else if (a == "--") {
-            filesOnly = true;
-        } else if (a == "--to" && hasValue) {
-            args.Target = TargetTypeFromName(argv[++i]);
-            if (!args.Target) {
-                error = "unknown target type '" + argv[i] + "'";
-                return false;
-            }
-        } else if (a == "--out" && hasValue) {
-            args.OutFolder = argv[++i];
-        } else if (a == "--same-as-source") {
-            args.SameAsSource = true;
-        } else if (a == "--overwrite") {
-            args.Overwrite = true;
-        } else if (a == "--recursive") {
-            args.Recursive = true;
-        } else if (a == "--keep-structure") {
-            args.KeepStructure = true;
-        } else if (a == "--skip-existing") {
-            args.SkipExisting = true;
-        } else if (a == "--safe-names") {
-            args.SafeNames = true;
-        } else if (a == "--no-covers") {
-            args.NoCovers = true;
-        } else if (a == "--jobs" && hasValue) {
-            const std::string& v = argv[++i];
-            int jobs = 0;
-            const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), jobs);
-            if (ec != std::errc() || end != v.data() + v.size() || jobs < 1 || jobs > kMaxParallelJobs) {
-                error = "--jobs takes a whole number from 1 to " + std::to_string(kMaxParallelJobs) +
-                        ", not '" + v + "'";
-                return false;
-            }
-            args.Jobs = jobs;
-        } else if (a == "--read-offset" && hasValue) {
-            const std::string& v = argv[++i];
-            int offset = 0;
-            const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), offset);
-            if (ec != std::errc() || end != v.data() + v.size() || offset < -kMaxReadOffset ||
-                offset > kMaxReadOffset) {
-                error = "--read-offset takes a whole number of samples from -" +
-                        std::to_string(kMaxReadOffset) + " to " + std::to_string(kMaxReadOffset) +
-                        ", not '" + v + "'";
-                return false;
-            }
-            args.ReadOffset = offset;
-        } else if (a == "--cd" && hasValue) {
-            args.Cd = argv[++i];
-        } else if (a == "--no-lookup") {
-            args.NoLookup = true;
-        } else if (a == "--no-accuraterip") {
-            args.NoAccurateRip = true;
-        } else if (a == "--accuraterip-server" && hasValue) {
-            args.AccurateRipServer = argv[++i];
-        } else if (a == "--server" && hasValue) {
-            args.Server = argv[++i];
-        } else if (a == "--tracks" && hasValue) {
-            if (!ParseTrackList(argv[++i], args.Tracks)) {
-                error = "--tracks takes track numbers such as 1,3-5, not '" + argv[i] + "'";
-                return false;
-            }
-        } else if (a == "--preset" && hasValue) {
-            args.Preset = argv[++i];
-        } else if (a == "--set" && hasValue) {
-            const std::string& setting = argv[++i];
-            const size_t eq = setting.find('=');
-            if (eq == std::string::npos) {
-                error = "--set takes NAME=VALUE, not '" + setting + "'";
-                return false;
-            }
-            // Checked now, so a bad setting is refused before any preset is looked up.
-            TEncoderOptions scratch;
-            std::string name = setting.substr(0, eq);
-            std::string value = setting.substr(eq + 1);
-            if (!SetEncoderOption(scratch, name, value, &error))
-                return false;
-            args.Settings.emplace_back(std::move(name), std::move(value));
-        } else if (a == "--tag" && hasValue) {
-            const std::string& tag = argv[++i];
-            const size_t eq = tag.find('=');
-            const auto field = TagFieldFromName(std::string_view(tag).substr(0, std::min(eq, tag.size())));
-            if (eq == std::string::npos || !field) {
-                error = "--tag takes NAME=VALUE with NAME one of Title, Artist, Album, Year, Genre, "
-                        "Track, Comment, not '" + tag + "'";
-                return false;
-            }
-            // The value is taken as the editor's field would hold it; a track field takes
-            // nothing but digits.
-            const std::string_view typed = std::string_view(tag).substr(eq + 1);
-            if (*field == TTagField::Track && !std::all_of(typed.begin(), typed.end(), [](char c) {
-                    return TrackCharAccepted(static_cast<unsigned char>(c));
-                })) {
-                error = "--tag " + tag + ": a track number is written in digits only";
-                return false;
-            }
-            std::string value = FieldTextAsEdited(*field, typed);
-            TmyMusicFile scratch;
-            if (!ApplyTagEdit(scratch, *field, value, &error)) {
-                error = "--tag " + tag + ": " + error;
-                return false;
-            }
-            args.Tags.emplace_back(*field, std::move(value));
-        } else {
-            error = "unknown option or missing value: '" + a + "'";
-            return false;
-        }
-    }
+    if (!ParseCliOptions(ConvertOptions(args), argv, args.Files, error))
+        return false;
     if (!args.Target)
         error = "--to is required";
     else if (args.OutFolder && args.SameAsSource)
@@ -332,6 +392,32 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
         error = "no files given";
     return error.empty();
 }
+
+} // namespace
+
+TCliCommand ConvertCliCommand() {
+    return {"convert",
+            {"convert --to TYPE [OPTION]... FILE|FOLDER...", "convert --to TYPE --cd DRIVE [OPTION]..."},
+            "convert files, or rip the tracks of a disc, to a target type",
+            "Converts each file to the target type with the encoder options of the program's pages: "
+            "their defaults, or a quality preset, with each --set on top in the order given. An "
+            "existing output is kept unless --overwrite. A FOLDER stands for the audio files in it; "
+            "what it holds that cannot be read is an Error line. With --cd the audio tracks of a disc "
+            "are ripped instead, named from the disc database. One JSON object a line gives the "
+            "outcome of each file or track as it ends (SourcePath, TargetPath, Status, and a Reason "
+            "when it is not Done); progress and messages go to the error output.",
+            {"convert --to flac --out ~/Music/flac --recursive ~/Music/wav",
+             "convert --to mp3 --preset \"CD Quality\" --set MP3BitRate=13 --jobs 2 --cd 0 --tracks 1-3"},
+            [] {
+                static TConvertArgs scratch;
+                return ConvertOptions(scratch);
+            },
+            [](const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+                return RunConvertCommand(args, out, err, isatty(STDERR_FILENO) == 1);
+            }};
+}
+
+namespace {
 
 std::string Hex8(uint32_t v) {
     char text[9];
@@ -492,22 +578,29 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
         if (rowStatus != "Done")
             status = 1;
     };
-    for (const auto& [path, reason] : refused) {
-        err << "brindlewave-cli: " << path << ": " << reason << "\n";
-        print(path, "", "Error", reason);
-    }
     std::vector<bool> printed(rows.size(), false);
-    const auto printRow = [&](size_t i, const std::string& reason) {
+    // With --quiet the run says nothing beside its JSON lines: an ostream without a buffer
+    // drops what it is given.
+    std::ostream silent(nullptr);
+    std::ostream& talk = args.Quiet ? silent : err;
+    std::function<void(size_t, const std::string&)> printRow;
+    TCliProgress progress(talk, errIsTerminal && !args.Quiet, rows.size() + refused.size(),
+                          [&](size_t row) { printRow(row, rows[row].Reason); });
+    printRow = [&](size_t i, const std::string& reason) {
         const TConversionRow& row = rows[i];
         // Errors were said as they came; a row skipped without one says why here.
         if (row.Status == "-" && !reason.empty())
-            err << "brindlewave-cli: " << row.Item.SourcePath << ": " << reason << "\n";
+            progress.Say("brindlewave-cli: " + row.Item.SourcePath + ": " + reason);
         print(row.Item.SourcePath, row.Item.TargetPath, row.Status, reason, &row.Item);
         printed[i] = true;
     };
+    for (const auto& [path, reason] : refused) {
+        progress.Say("brindlewave-cli: " + path + ": " + reason);
+        progress.Counted("Error");
+        print(path, "", "Error", reason);
+    }
 
-    TCliDialogs dialogs(err);
-    TCliProgress progress(err, errIsTerminal, [&](size_t row) { printRow(row, rows[row].Reason); });
+    TCliDialogs dialogs([&progress](const std::string& line) { progress.Say(line); });
     TConversionRun run(rows, target, options, settings, dialogs, progress);
     run.SetSameAsSource(args.SameAsSource);
     run.SetCdDrives(&drives);
@@ -527,8 +620,10 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
         std::string reason = row.Reason;
         if (row.Status == "-" && reason.empty() && stopSignal != 0)
             reason = "not converted: the tool was stopped";
+        progress.Counted(row.Status);
         printRow(i, reason);
     }
+    progress.Finish(run.ElapsedText());
     // Ended by a signal: the shell's convention for it.
     return stopSignal != 0 ? 128 + stopSignal : status;
 }

@@ -8,11 +8,28 @@
 
 namespace bw {
 
+TCliCommand PresetsCliCommand() {
+    return {"presets",
+            {"presets"},
+            "the quality presets, one JSON object a line",
+            "Lists the quality presets of the desktop program's settings (the built-in ones "
+            "before its first start), one JSON object a line: Index, Name and every value by the "
+            "name convert --set takes.",
+            {"presets", "presets | grep 'CD Quality'"},
+            [] { return std::vector<TCliOption>{}; },
+            [](const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+                const TSettingsStore store;
+                return RunPresetsCommand(args, store, out, err);
+            }};
+}
+
 int RunPresetsCommand(const std::vector<std::string>& args, const TSettingsStore& store,
                       std::ostream& out, std::ostream& err) {
-    if (!args.empty()) {
-        err << "brindlewave-cli presets: takes no arguments, not '" << args.front()
-            << "'\nusage: brindlewave-cli presets\n";
+    std::vector<std::string> operands;
+    std::string error;
+    if (!ParseCliOptions({}, args, operands, error) || !operands.empty()) {
+        err << "brindlewave-cli presets: "
+            << (error.empty() ? "takes no arguments, not '" + operands.front() + "'" : error) << "\n";
         return 2;
     }
     // Writing the built-ins here would make the store look started, and the window would

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cli/clioptions.h"
+
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -15,5 +17,6 @@ class TSettingsStore;
 // with the values before the gap), 2 for a usage error.
 int RunPresetsCommand(const std::vector<std::string>& args, const TSettingsStore& store,
                       std::ostream& out, std::ostream& err);
+TCliCommand PresetsCliCommand();
 
 } // namespace bw

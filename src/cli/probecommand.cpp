@@ -8,14 +8,39 @@
 
 namespace bw {
 
-int RunProbeCommand(const std::vector<std::string>& args, std::ostream& out) {
+namespace {
+
+std::vector<TCliOption> ProbeOptions(bool& recursive) {
+    return {CliSwitch("--recursive", "a FOLDER stands for the audio files below it, in its sub-folders too",
+                      recursive)};
+}
+
+} // namespace
+
+TCliCommand ProbeCliCommand() {
+    return {"probe",
+            {"probe [--recursive] FILE|FOLDER..."},
+            "what the job list would show of each file, one JSON object a line",
+            "Reads each file as the job list would and prints what it found, one JSON object a "
+            "line in the order given: the stream, the tags and \"accepted\", or the reason a file "
+            "is refused. A FOLDER stands for the audio files in it.",
+            {"probe song.mp3 album/track01.flac", "probe --recursive ~/Music"},
+            [] {
+                static bool scratch = false;
+                return ProbeOptions(scratch);
+            },
+            [](const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+                return RunProbeCommand(args, out, err);
+            }};
+}
+
+int RunProbeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> files;
     bool recursive = false;
-    for (const std::string& a : args)
-        if (a == "--recursive")
-            recursive = true;
-        else
-            files.push_back(a);
+    if (std::string error; !ParseCliOptions(ProbeOptions(recursive), args, files, error)) {
+        err << "brindlewave-cli probe: " << error << "\n";
+        return 2;
+    }
     TFileProbe probe;
     int status = 0;
     for (const TFoundFile& found : ExpandFolders(files, recursive)) {

@@ -83,7 +83,26 @@ std::string APETagJson(const TAPETag& t) {
 
 } // namespace
 
-int RunTagsCommand(const std::vector<std::string>& files, std::ostream& out, std::ostream& err) {
+TCliCommand TagsCliCommand() {
+    return {"tags",
+            {"tags FILE..."},
+            "the ID3v1, ID3v2 and APE tags of each file, one JSON object a line",
+            "Reads the ID3v1, ID3v2 and APE tags of each file as the tag classes see them and "
+            "prints them, one JSON object a line in the order given; a file that cannot be read "
+            "gets a line with its \"error\".",
+            {"tags song.mp3", "tags album/*.ape"},
+            [] { return std::vector<TCliOption>{}; },
+            [](const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+                return RunTagsCommand(args, out, err);
+            }};
+}
+
+int RunTagsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::vector<std::string> files;
+    if (std::string error; !ParseCliOptions({}, args, files, error)) {
+        err << "brindlewave-cli tags: " << error << "\n";
+        return 2;
+    }
     int status = 0;
     for (const std::string& named : files) {
         const std::string path = CommandLinePath(named);

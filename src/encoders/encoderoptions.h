@@ -11,6 +11,7 @@
 #include "encoders/wavpackoptions.h"
 #include "encoders/wmaoptions.h"
 
+#include <array>
 #include <optional>
 #include <string>
 #include <utility>
@@ -18,6 +19,10 @@
 #include <vector>
 
 namespace bw {
+
+// The encoder option pages, as their tabs name them.
+inline constexpr std::array<const char*, 10> kEncoderPageNames{
+    "MP3", "OGG", "WAV", "WMA", "FLAC", "APE", "MusePack", "WavPack", "Opus", "AAC"};
 
 // The state of the encoder option pages the outside encoders read, with the pages' defaults.
 struct TEncoderOptions {
@@ -55,5 +60,23 @@ std::optional<int> EncoderOptionValue(const TEncoderOptions& options, std::strin
 
 // The range a named control takes; nothing for an unknown name.
 std::optional<std::pair<int, int>> EncoderOptionRange(std::string_view name);
+
+// What a value name stands for, as the help of the command line shows it: its page, the
+// positions it takes, the page's default, and what each position selects.
+struct TEncoderOptionInfo {
+    std::string Name;
+    std::string Page; // one of kEncoderPageNames
+    int Min = 0;
+    int Max = 0;
+    int Default = 0;
+    // The meaning of each position Min..Max ("128", "Joint Stereo", "off"); empty when the
+    // number is its own meaning (a level, a bit rate).
+    std::vector<std::string> Texts;
+    std::string Unit; // of the texts or the number: "kbit/s", "Hz", or empty
+    std::string Note; // what else a reader must know, or empty
+};
+
+// Every value name SetEncoderOption knows, described, in EncoderOptionNames' order.
+std::vector<TEncoderOptionInfo> EncoderOptionInfos();
 
 } // namespace bw

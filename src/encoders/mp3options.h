@@ -2,6 +2,7 @@
 
 #include "encoders/commandline.h"
 
+#include <array>
 #include <string>
 
 namespace bw {
@@ -24,6 +25,9 @@ struct TMp3Options {
 };
 
 inline constexpr int kBitrateCount = 14;
+inline constexpr std::array<const char*, 3> kMp3SamplerateNames{"48000", "44100", "32000"};
+inline constexpr std::array<const char*, 5> kMp3ChannelNames{"Stereo", "Joint Stereo", "Forced Stereo",
+                                                             "Dual Channels", "Mono"};
 
 // The kbps text of an entry of the bitrate lists of the MP3 and OGG pages; "40" for any
 // index outside the list (no selection).

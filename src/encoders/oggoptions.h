@@ -3,6 +3,7 @@
 #include "core/jobitem.h"
 #include "encoders/commandline.h"
 
+#include <array>
 #include <string>
 
 namespace bw {
@@ -21,6 +22,7 @@ struct TOggOptions {
 };
 
 inline constexpr int kOggSamplerateCount = 9;
+inline constexpr std::array<const char*, 2> kOggChannelNames{"Stereo", "Mono"};
 inline constexpr int kOggMinQuality = -1;
 inline constexpr int kOggMaxQuality = 10;
 

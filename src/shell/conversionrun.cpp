@@ -109,6 +109,7 @@ void TConversionRun::Run() {
     CollectReadFiles();
     ripRead_.assign(rows_.size(), false);
     ripLost_.assign(rows_.size(), 0);
+    rowPercent_.assign(rows_.size(), -1);
     startTime_ = std::chrono::system_clock::now();
     observer_.TotalPercentChanged(0);
 
@@ -171,6 +172,9 @@ void TConversionRun::Run() {
             CarryOut(*lane, std::move(note));
         if (lastStarted_ && lastStarted_->Busy() && lastStarted_->Percent() != itemPercent_)
             SetItemPercent(lastStarted_->Percent());
+        for (const auto& lane : lanes_)
+            if (lane->Busy())
+                ReportRowPercent(*lane);
         observer_.ProcessEvents();
     }
     lanes_.clear();
@@ -420,6 +424,7 @@ void TConversionRun::CarryOut(TConversionLane& lane, TLaneNote note) {
         // The gauge shows where the item ended, even when it ended between two looks.
         if (&lane == lastStarted_ && lane.Percent() != itemPercent_)
             SetItemPercent(lane.Percent());
+        ReportRowPercent(lane);
         const auto stream = lane.End();
         FinishRow(lane.Row(), note.Written, stream.get());
         break;
@@ -430,6 +435,15 @@ void TConversionRun::CarryOut(TConversionLane& lane, TLaneNote note) {
 void TConversionRun::LanePercentChanged(TConversionLane& lane) {
     if (&lane == lastStarted_)
         SetItemPercent(lane.Percent());
+    ReportRowPercent(lane);
+}
+
+void TConversionRun::ReportRowPercent(const TConversionLane& lane) {
+    const size_t row = lane.Row();
+    if (row < rowPercent_.size() && rowPercent_[row] != lane.Percent()) {
+        rowPercent_[row] = lane.Percent();
+        observer_.RowPercentChanged(row, rowPercent_[row]);
+    }
 }
 
 bool TConversionRun::MustWait(size_t row) {

@@ -49,6 +49,9 @@ public:
     // The progress window's "From" and "To" fields (both empty: cleared).
     virtual void FromToChanged(const std::string& /*from*/, const std::string& /*to*/) {}
     virtual void ItemPercentChanged(int /*percent*/) {}
+    // The gauge of each running row, for a view that shows every file converting at once
+    // (the window's gauge follows the last-started one alone).
+    virtual void RowPercentChanged(size_t /*row*/, int /*percent*/) {}
     virtual void TotalPercentChanged(int /*percent*/) {}
     // The row is through for this run, whatever came of it: its Status and Reason are final.
     virtual void RowEnded(size_t /*row*/) {}
@@ -115,6 +118,8 @@ private:
     void CarryOut(TConversionLane& lane, TLaneNote note) override;
     void ProcessEvents() override { observer_.ProcessEvents(); }
     void LanePercentChanged(TConversionLane& lane) override;
+    // Tells the observer the percentage of the lane's row when it moved.
+    void ReportRowPercent(const TConversionLane& lane);
 
     // Opens the row's stream, decides its target and asks what has to be asked, then hands
     // it to lane; an item that ends before its back-end counts as finished here.
@@ -202,6 +207,7 @@ private:
     bool cancelAll_ = false;
     bool runFinished_ = false;
     int itemPercent_ = 0;
+    std::vector<int> rowPercent_; // by row: the percentage last reported of it
     int checkedCount_ = 0;
     int completedCount_ = 0;
     std::chrono::system_clock::time_point startTime_{};

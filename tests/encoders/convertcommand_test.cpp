@@ -41,12 +41,16 @@ std::string Json(const std::string& source, const std::string& target, const std
            status + "\"}";
 }
 
-// Runs argv with its error output on a pseudo-terminal and its standard output into
-// outFile; returns everything the terminal showed, and the exit code.
+// Runs argv with its error output on a pseudo-terminal kColumns wide and its standard
+// output into outFile; returns everything the terminal showed, and the exit code.
+constexpr size_t kColumns = 60;
 std::pair<std::string, int> RunOnTerminal(const std::vector<std::string>& argv,
                                           const std::string& outFile) {
     int master = -1;
-    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = kColumns;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
     if (pid == 0) {
         const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || dup2(out, STDOUT_FILENO) < 0)
@@ -183,24 +187,59 @@ TEST(ConvertCommand, NamesStartingWithADash) {
     }
 }
 
-// On a terminal the progress is one bar redrawn in place, closed by a line break before
-// the item's outcome; the JSON lines still go to standard output alone.
-TEST(ConvertCommand, ProgressBarOnATerminal) {
+// On a terminal the progress is a block redrawn in place: a bar for each running file and
+// the files through so far, then the summary; the JSON lines still go to standard output
+// alone; a line longer than the terminal is wide is cut. With --quiet the terminal shows
+// nothing.
+TEST(ConvertCommand, ProgressOnATerminal) {
     TTempDir dir;
-    const auto wav = MakeSource(dir, SourceKinds()[0]);
+    const auto a = MakeSource(dir, SourceKinds()[0]);
+    const std::string second = "second file with a name longer than the terminal is wide";
+    const auto b = dir.File(second + ".wav");
+    std::filesystem::copy_file(a, b);
+    const auto missing = dir.File("missing.wav");
     std::filesystem::create_directory(dir.File("out"));
-    const auto [bar, status] = RunOnTerminal(
-        {bwmedia::CliProgram(), "convert", "--to", "flac", "--out", dir.File("out"), wav}, dir.File("json"));
-    EXPECT_EQ(status, 0) << bar;
-    // The terminal turns each line break into CR LF.
-    EXPECT_NE(bar.find("\r[" + std::string(30, ' ') + "] 0% wav16.flac"), std::string::npos) << bar;
-    EXPECT_NE(bar.find("\r[" + std::string(30, '#') + "] 100% wav16.flac\r\nDone: wav16.flac\r\n"),
+    const auto [shown, status] = RunOnTerminal({bwmedia::CliProgram(), "convert", "--to", "flac", "--jobs", "2",
+                                                "--out", dir.File("out"), a, b, missing},
+                                               dir.File("json"));
+    EXPECT_EQ(status, 1) << shown;
+    // The terminal turns each line break into CR LF. Both files run at once: one frame
+    // shows both bars and the count, then moves the cursor back up over the three lines.
+    const std::string clear = "\x1b[2K";
+    const auto bar = [&clear](int percent, const std::string& name) {
+        const int filled = percent * 30 / 100;
+        char p[8];
+        std::snprintf(p, sizeof p, "%3d%%", percent);
+        const std::string line = "[" + std::string(static_cast<size_t>(filled), '#') +
+                                 std::string(static_cast<size_t>(30 - filled), ' ') + "] " + p + " " + name;
+        return clear + line.substr(0, kColumns - 1) + "\r\n";
+    };
+    EXPECT_NE(shown.find(bar(0, "wav16.flac") + bar(0, second) + clear + "1 of 3 files\r\n\x1b[J\r\x1b[3A"),
               std::string::npos)
-        << bar;
-    EXPECT_EQ(bar.find("% wav16.flac\r\n0%"), std::string::npos); // no plain progress lines
+        << shown;
+    EXPECT_EQ(bar(0, second).size(), clear.size() + kColumns - 1 + 2);
+    for (const std::string& name : {std::string("wav16.flac"), second + ".flac"}) {
+        EXPECT_NE(shown.find(bar(100, name)), std::string::npos) << shown;
+        EXPECT_NE(shown.find("\x1b[JDone: " + name + "\r\n"), std::string::npos) << shown;
+    }
+    EXPECT_NE(shown.find("brindlewave-cli: " + missing + ": cannot be read\r\n"), std::string::npos);
+    EXPECT_NE(shown.find(clear + "3 of 3 files\r\n\x1b[J\r\x1b[1A\x1b[J2 done, 1 failed, 0 skipped in 00:00:"),
+              std::string::npos)
+        << shown;
+    EXPECT_EQ(shown.find("% wav16.flac\r\n0%"), std::string::npos); // no plain progress lines
+    EXPECT_EQ(shown.find(" -> "), std::string::npos);
     const auto json = ReadAll(dir.File("json"));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(json.data()), json.size()),
-              Json(wav, dir.File("out/wav16.flac"), "Done") + "\n");
+    const std::string lines(reinterpret_cast<const char*>(json.data()), json.size());
+    EXPECT_NE(lines.find(Json(a, dir.File("out/wav16.flac"), "Done") + "\n"), std::string::npos) << lines;
+    EXPECT_NE(lines.find(Json(b, dir.File("out/" + second + ".flac"), "Done") + "\n"), std::string::npos) << lines;
+
+    const auto [quiet, quietStatus] = RunOnTerminal(
+        {bwmedia::CliProgram(), "convert", "--to", "flac", "--quiet", "--out", dir.File("out"), "--overwrite", a, missing},
+        dir.File("json"));
+    EXPECT_EQ(quietStatus, 1);
+    EXPECT_EQ(quiet, "");
+    const auto quietJson = ReadAll(dir.File("json"));
+    EXPECT_EQ(std::count(quietJson.begin(), quietJson.end(), std::byte{'\n'}), 2);
 }
 
 // Ctrl-C at the terminal (the signal reaches the encoder too), a logout or `kill`: the

@@ -203,7 +203,7 @@ TEST_F(Probe, CdTrackFilesAndRefusals) {
 TEST_F(Probe, CommandPrintsOneObjectPerFileInOrder) {
     const std::string mp3 = Lame("cli.mp3", {"--tt", "Quote \" and \\ slash"});
     std::ostringstream out;
-    const int status = RunProbeCommand({mp3, dir_->File("nope.xyz"), dir_->File("t.wav")}, out);
+    const int status = RunProbeCommand({mp3, dir_->File("nope.xyz"), dir_->File("t.wav")}, out, out);
     EXPECT_EQ(status, 1); // one file refused
     std::istringstream lines(out.str());
     std::string first, second, third, extra;
