@@ -4,6 +4,7 @@
 #include "common/asciicase.h"
 #include "common/json.h"
 #include "core/genrelist.h"
+#include "core/releasefields.h"
 #include "tags/cdatrack.h"
 #include "tags/flacfile.h"
 #include "tags/monkey.h"
@@ -56,6 +57,7 @@ uint8_t GenreByteFor(const std::string& genre) {
 struct TTagTexts {
     std::string Title, Artist, Album, Genre, Year, Comment;
     uint8_t Track = 0;
+    TReleaseTexts Release{};
 };
 
 void TakeTexts(const TTagTexts& t, TmyMusicFile& item) {
@@ -68,6 +70,10 @@ void TakeTexts(const TTagTexts& t, TmyMusicFile& item) {
     item.Year = t.Year;
     item.Comment = t.Comment;
     item.Track = t.Track;
+    TReleaseTexts release = t.Release;
+    for (std::string& text : release)
+        text = std::string(TrimControl(text));
+    SetReleaseTexts(item, release);
 }
 
 // The ID3v1 fields, then every ID3v2 field in their place (empty ones included).
@@ -93,6 +99,7 @@ void TakeId3(const TID3v1& v1, const TID3v2& v2, TmyMusicFile& item) {
         item.Comment = v2.Comment();
         item.Track = static_cast<uint8_t>(v2.Track());
         item.GenreIndex = GenreByteFor(v2.Genre());
+        SetReleaseTexts(item, v2.Release());
     }
 }
 
@@ -102,7 +109,7 @@ void TakeApe(const TAPETag& tag, TmyMusicFile& item) {
     if (!tag.Present())
         return;
     item.HasTag = true;
-    auto value = [&](const char* key) { return Utf8OrLatin1(tag.GetItem(key)); };
+    auto value = [&](std::string_view key) { return Utf8OrLatin1(tag.GetItem(key)); };
     item.Title = value("Title");
     item.Artist = value("Artist");
     item.Album = value("Album");
@@ -111,6 +118,10 @@ void TakeApe(const TAPETag& tag, TmyMusicFile& item) {
     item.Genre = value("Genre");
     item.GenreIndex = GenreByteFor(item.Genre);
     item.Track = TrackNumber(value("Track"));
+    TReleaseTexts release;
+    for (size_t field = 0; field < kReleaseFieldCount; ++field)
+        release[field] = std::string(TrimControl(value(kApeReleaseNames[field])));
+    SetReleaseTexts(item, release);
 }
 
 // What every reader says of the stream itself.
@@ -293,7 +304,8 @@ bool TFileProbe::ProbeOgg(const std::string& path, TmyMusicFile& item, std::stri
     TakeStream({r.Duration(), r.FileSize(), r.NominalBitRate() * 1000, r.SampleRate(), r.Channels(),
                 r.ChannelModeText()},
                item);
-    TakeTexts({r.Title(), r.Artist(), r.Album(), r.Genre(), r.Date(), r.Comment(), r.Track()},
+    TakeTexts({r.Title(), r.Artist(), r.Album(), r.Genre(), r.Date(), r.Comment(), r.Track(),
+               r.Release()},
               item);
     return true;
 }
@@ -318,7 +330,8 @@ bool TFileProbe::ProbeWma(const std::string& path, TmyMusicFile& item, std::stri
     TakeStream({r.Duration(), r.FileSize(), r.BitRate() * 1000, r.SampleRate(), r.Channels(),
                 r.ChannelModeText()},
                item);
-    TakeTexts({r.Title(), r.Artist(), r.Album(), r.Genre(), r.Year(), r.Comment(), r.Track()},
+    TakeTexts({r.Title(), r.Artist(), r.Album(), r.Genre(), r.Year(), r.Comment(), r.Track(),
+               r.Release()},
               item);
     return true;
 }
@@ -340,6 +353,7 @@ bool TFileProbe::ProbeFlac(const std::string& path, TmyMusicFile& item, std::str
     item.Genre = std::string(TrimControl(r.Genre()));
     item.GenreIndex = GenreByteFor(item.Genre);
     item.Track = TrackNumber(r.TrackText());
+    SetReleaseTexts(item, r.Release());
     return true;
 }
 
@@ -427,10 +441,16 @@ bool TFileProbe::ProbeOther(const std::string& path, TmyMusicFile& item, std::st
     // A track may be given with the count of the set ("3/12").
     const std::string_view track = std::string_view(t.Track).substr(0, t.Track.find('/'));
     TakeTexts({t.Title, t.Artist, t.Album, std::string(TrimControl(t.Genre)), t.Date, t.Comment,
-               TrackNumber(track)},
+               TrackNumber(track), t.Release},
               item);
     item.HasTag = t.Any();
     return true;
+}
+
+void AddReleaseFields(TJsonObject& o, const TmyMusicFile& item) {
+    for (size_t field = 0; field < kReleaseFieldCount; ++field)
+        if (const std::string& text = item.*kReleaseMembers[field]; !text.empty())
+            o.Add(kReleaseFieldNames[field], text);
 }
 
 std::string JobItemJson(const TmyMusicFile& i) {
@@ -458,6 +478,7 @@ std::string JobItemJson(const TmyMusicFile& i) {
         .Add("TypeName", i.TypeName)
         .Add("CdDrive", static_cast<int>(i.CdDrive))
         .Add("TableIndex", i.TableIndex);
+    AddReleaseFields(o, i);
     return o.Str();
 }
 
