@@ -186,16 +186,15 @@ TMediaFile::TLoad TMediaFile::Load(const std::string& path, std::string_view dem
     tags_.Genre = TagText(*format, stream, "genre");
     tags_.Track = TagText(*format, stream, "track");
     tags_.Comment = TagText(*format, stream, "comment");
-    // FFmpeg names the album artist and the disc alike in every container; the ids keep the
+    // FFmpeg gives most containers' album artist and disc its own names; the ids keep the
     // names they have in the file: a Vorbis comment's, or an MP4 freeform item's and an
     // ID3v2 TXXX frame's description.
-    tags_.Release[kAlbumArtist] = TagText(*format, stream, "album_artist");
-    tags_.Release[kDiscNumber] = TagText(*format, stream, "disc");
-    for (size_t field = kMbAlbumId; field < kReleaseFieldCount; ++field) {
-        for (const std::string_view name : {kVorbisReleaseNames[field], kMusicBrainzIdNames[field]})
-            if (tags_.Release[field].empty())
+    constexpr TReleaseNames kFfmpegNames{"album_artist", "disc"};
+    for (size_t field = 0; field < kReleaseFieldCount; ++field)
+        for (const std::string_view name :
+             {kFfmpegNames[field], kVorbisReleaseNames[field], kMusicBrainzIdNames[field]})
+            if (tags_.Release[field].empty() && !name.empty())
                 tags_.Release[field] = TagText(*format, stream, std::string(name).c_str());
-    }
     return TLoad::Ok;
 }
 

@@ -24,7 +24,7 @@ TCommandLine BuildFlacOptions(const TFlacOptions& o, const TmyMusicFile& item) {
     for (const auto& [name, value] : CdCodeTags(item, "ISRC=", "BARCODE="))
         line.Add(" -T ").AddQuoted(name, value);
     for (const auto& [name, value] : ReleaseTags(item, kVorbisReleaseNames))
-        line.Add(" -T ").AddQuoted(name + "=", value);
+        line.Add(" -T ").AddQuoted("", name + "=" + value);
     return line;
 }
 

@@ -64,7 +64,7 @@ TCommandLine BuildMpcOptions(const TMpcOptions& o, const TmyMusicFile& item) {
     for (const auto& [name, value] : CdCodeTags(item, "ISRC=", "Barcode="))
         line.Add(" --tag ").AddQuoted(name, value);
     for (const auto& [name, value] : ReleaseTags(item, kApeReleaseNames))
-        line.Add(" --tag ").AddQuoted(name + "=", value);
+        line.Add(" --tag ").AddQuoted("", name + "=" + value);
     return line;
 }
 

@@ -50,7 +50,7 @@ TCommandLine BuildOggOptions(const TOggOptions& o, const TmyMusicFile& item) {
     for (const auto& [name, value] : CdCodeTags(item, "ISRC=", "BARCODE="))
         line.Add(" -c ").AddQuoted(name, value);
     for (const auto& [name, value] : ReleaseTags(item, kVorbisReleaseNames))
-        line.Add(" -c ").AddQuoted(name + "=", value);
+        line.Add(" -c ").AddQuoted("", name + "=" + value);
     line.Add(" -");
     return line;
 }

@@ -23,7 +23,7 @@ TCommandLine BuildOpusOptions(const TOpusOptions& o, const TmyMusicFile& item,
     line.Add(" --tracknumber ").AddQuoted("", std::to_string(item.Track));
     line.Add(" --comment ").AddQuoted("", "COMMENT=" + item.Comment);
     for (const auto& [name, value] : ReleaseTags(item, kVorbisReleaseNames))
-        line.Add(" --comment ").AddQuoted(name + "=", value);
+        line.Add(" --comment ").AddQuoted("", name + "=" + value);
     // The full form (front cover, the type and size read from the file), so that a "|" in
     // the folder's name cannot be taken for a field of it: the file name is the last field.
     if (!picture.empty())
