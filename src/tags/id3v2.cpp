@@ -496,10 +496,11 @@ std::vector<std::byte> TID3v2::BuildTag(int64_t totalSize) const {
             if (field == kAlbumArtist || field == kDiscNumber) {
                 id = field == kAlbumArtist ? "TPE2" : "TPOS";
             } else {
-                // The description shares the value's encoding.
+                // The description shares the value's encoding; a UTF-16 one has its own
+                // byte-order mark and ends in two zero bytes.
                 const std::string_view name = kMusicBrainzIdNames[field];
-                body += enc.Encoding == kLatin1 ? std::string(name) : "\xFF\xFE" + Utf8ToUtf16(name, false);
-                body += enc.Terminator;
+                body += enc.Encoding == kLatin1 ? std::string(name) + '\0'
+                                                : "\xFF\xFE" + Utf8ToUtf16(name, false) + std::string(2, '\0');
             }
             body += enc.Bytes;
         }

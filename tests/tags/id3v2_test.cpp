@@ -417,6 +417,9 @@ TEST(ID3v2Write, TextOutsideISO88591IsWrittenAsUTF16) {
     t.SetAlbum(cjk);
     t.SetComment(emoji);
     t.SetGenre("\xCE\x95\xCE\xBB"); // Greek
+    bw::TReleaseTexts release;
+    release[bw::kMbAlbumId] = cyrillic; // a TXXX frame's description shares its encoding
+    t.SetRelease(release);
     ASSERT_TRUE(t.Save(mp3));
     const std::string file = ReadText(mp3);
     EXPECT_EQ(file.substr(10, 11), std::string("TIT2") + BE32(15) + std::string("\0\0\1", 3));
@@ -428,6 +431,7 @@ TEST(ID3v2Write, TextOutsideISO88591IsWrittenAsUTF16) {
     EXPECT_EQ(back.Album(), cjk);
     EXPECT_EQ(back.Comment(), emoji);
     EXPECT_EQ(back.Genre(), "\xCE\x95\xCE\xBB");
+    EXPECT_EQ(back.Release(), release);
 }
 
 TEST(ID3v2Write, LinkAndFurtherFramesAreWrittenBack) {
