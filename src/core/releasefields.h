@@ -13,8 +13,14 @@ namespace bw {
 // lists them in this order.
 inline constexpr size_t kReleaseFieldCount = 8;
 enum EReleaseField : size_t {
-    kAlbumArtist, kDiscNumber, kMbAlbumId, kMbReleaseGroupId, kMbAlbumArtistId, kMbArtistId,
-    kMbReleaseTrackId, kMbTrackId
+    kAlbumArtist,
+    kDiscNumber,
+    kMbAlbumId,
+    kMbReleaseGroupId,
+    kMbAlbumArtistId,
+    kMbArtistId,
+    kMbReleaseTrackId,
+    kMbTrackId
 };
 using TReleaseNames = std::array<std::string_view, kReleaseFieldCount>;
 using TReleaseTexts = std::array<std::string, kReleaseFieldCount>;
@@ -25,14 +31,18 @@ inline constexpr std::array<std::string TmyMusicFile::*, kReleaseFieldCount> kRe
     &TmyMusicFile::MbReleaseTrackId, &TmyMusicFile::MbTrackId};
 // The fields' own names, as the JSON of a job item gives them.
 inline constexpr TReleaseNames kReleaseFieldNames{
-    "AlbumArtist", "DiscNumber",      "MbAlbumId",       "MbReleaseGroupId",
+    "AlbumArtist",     "DiscNumber", "MbAlbumId",        "MbReleaseGroupId",
     "MbAlbumArtistId", "MbArtistId", "MbReleaseTrackId", "MbTrackId"};
 // The descriptions the ids have in an ID3v2 TXXX frame and an MP4 freeform item; ID3v2
 // keeps the recording's id in a UFID frame instead of its TXXX.
-inline constexpr TReleaseNames kMusicBrainzIdNames{
-    "", "", "MusicBrainz Album Id", "MusicBrainz Release Group Id",
-    "MusicBrainz Album Artist Id", "MusicBrainz Artist Id", "MusicBrainz Release Track Id",
-    "MusicBrainz Track Id"};
+inline constexpr TReleaseNames kMusicBrainzIdNames{"",
+                                                   "",
+                                                   "MusicBrainz Album Id",
+                                                   "MusicBrainz Release Group Id",
+                                                   "MusicBrainz Album Artist Id",
+                                                   "MusicBrainz Artist Id",
+                                                   "MusicBrainz Release Track Id",
+                                                   "MusicBrainz Track Id"};
 
 inline TReleaseTexts ReleaseTextsOf(const TmyMusicFile& item) {
     TReleaseTexts texts;

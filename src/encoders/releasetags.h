@@ -12,7 +12,7 @@ namespace bw {
 // under a format's names, each only when the item has it, so that the tags of other items
 // stay as they were.
 inline std::vector<std::pair<std::string, std::string>> ReleaseTags(const TmyMusicFile& item,
-                                                                     const TReleaseNames& names) {
+                                                                    const TReleaseNames& names) {
     std::vector<std::pair<std::string, std::string>> tags;
     for (size_t field = 0; field < kReleaseFieldCount; ++field)
         if (const std::string& value = item.*kReleaseMembers[field]; !value.empty())

@@ -6,8 +6,8 @@
 #include "encoders/externalencoder.h"
 #include "encoders/itemcontext.h"
 #include "encoders/releasetags.h"
-#include "tags/wmafile.h"
 #include "encoders/wavoutput.h"
+#include "tags/wmafile.h"
 
 #include <vector>
 

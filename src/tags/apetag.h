@@ -17,10 +17,14 @@ namespace bw {
 class TTagSource;
 
 // The item names of the release fields, in their order.
-inline constexpr TReleaseNames kApeReleaseNames{
-    "Album Artist",         "Disc",                "MUSICBRAINZ_ALBUMID",
-    "MUSICBRAINZ_RELEASEGROUPID", "MUSICBRAINZ_ALBUMARTISTID", "MUSICBRAINZ_ARTISTID",
-    "MUSICBRAINZ_RELEASETRACKID", "MUSICBRAINZ_TRACKID"};
+inline constexpr TReleaseNames kApeReleaseNames{"Album Artist",
+                                                "Disc",
+                                                "MUSICBRAINZ_ALBUMID",
+                                                "MUSICBRAINZ_RELEASEGROUPID",
+                                                "MUSICBRAINZ_ALBUMARTISTID",
+                                                "MUSICBRAINZ_ARTISTID",
+                                                "MUSICBRAINZ_RELEASETRACKID",
+                                                "MUSICBRAINZ_TRACKID"};
 
 class TAPETag {
 public:

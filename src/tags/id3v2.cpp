@@ -172,7 +172,8 @@ std::string DecodeDescribed(const std::vector<std::byte>& slot, bool withLanguag
 // 2.2), by its description or owner; the value goes into release. A TXXX body is the
 // encoding byte, a description ended by its terminator and the value; a UFID body is the
 // owner in ISO-8859-1 ended by a zero byte and the identifier, up to 64 bytes.
-void TakeReleaseFrame(std::string_view id, bool v22, std::span<const std::byte> body, TReleaseTexts& release) {
+void TakeReleaseFrame(std::string_view id, bool v22, std::span<const std::byte> body,
+                      TReleaseTexts& release) {
     const bool ufid = id == (v22 ? "UFI" : "UFID");
     if (!ufid && id != (v22 ? "TXX" : "TXXX"))
         return;
@@ -186,7 +187,8 @@ void TakeReleaseFrame(std::string_view id, bool v22, std::span<const std::byte> 
     const bool wide = encoding == kUtf16Bom || encoding == kUtf16BE;
     const size_t step = wide ? 2 : 1;
     size_t end = 0;
-    while (end + step <= body.size() && !(body[end] == std::byte{0} && (!wide || body[end + 1] == std::byte{0})))
+    while (end + step <= body.size() &&
+           !(body[end] == std::byte{0} && (!wide || body[end + 1] == std::byte{0})))
         end += step;
     if (end + step > body.size())
         return;
@@ -390,7 +392,8 @@ void TID3v2::ReadFrames(TTagSource& source, uint8_t flags, TSlots& slots) {
         const bool release = id == (v22 ? "TP2" : "TPE2") || id == (v22 ? "TPA" : "TPOS") ||
                              id == (v22 ? "TXX" : "TXXX") || id == (v22 ? "UFI" : "UFID");
         if (release && !format.Unreadable && skip < size) {
-            const size_t want = static_cast<size_t>(std::min<uint64_t>(size - skip, 2 * kFrameBuffer));
+            const size_t want =
+                static_cast<size_t>(std::min<uint64_t>(size - skip, 2 * kFrameBuffer));
             if (!source.ReadExact(contentStart + skip, want, buf))
                 return;
             if (format.Unsynchronised)
@@ -499,8 +502,9 @@ std::vector<std::byte> TID3v2::BuildTag(int64_t totalSize) const {
                 // The description shares the value's encoding; a UTF-16 one has its own
                 // byte-order mark and ends in two zero bytes.
                 const std::string_view name = kMusicBrainzIdNames[field];
-                body += enc.Encoding == kLatin1 ? std::string(name) + '\0'
-                                                : "\xFF\xFE" + Utf8ToUtf16(name, false) + std::string(2, '\0');
+                body += enc.Encoding == kLatin1
+                            ? std::string(name) + '\0'
+                            : "\xFF\xFE" + Utf8ToUtf16(name, false) + std::string(2, '\0');
             }
             body += enc.Bytes;
         }

@@ -69,10 +69,12 @@ bool ReadVorbisComment(TByteStream& in, TVorbisFields& f, TCommentRule rule, siz
             break;
         }
         for (size_t k = 0; k < kReleaseFieldCount; ++k) {
-            if (name != kVorbisReleaseNames[k] || (rule == TCommentRule::FirstWins && releaseSeen[k]))
+            if (name != kVorbisReleaseNames[k] ||
+                (rule == TCommentRule::FirstWins && releaseSeen[k]))
                 continue;
             releaseSeen[k] = true;
-            f.Release[k] = std::string(TrimControl(Utf8OrLatin1(text.substr(eq + 1), length > keep)));
+            f.Release[k] =
+                std::string(TrimControl(Utf8OrLatin1(text.substr(eq + 1), length > keep)));
         }
         return true;
     });

@@ -16,10 +16,14 @@ struct TVorbisFields {
 };
 
 // The comment names of the release fields, in their order; APE tags name the ids the same.
-inline constexpr TReleaseNames kVorbisReleaseNames{
-    "ALBUMARTIST",         "DISCNUMBER",          "MUSICBRAINZ_ALBUMID",
-    "MUSICBRAINZ_RELEASEGROUPID", "MUSICBRAINZ_ALBUMARTISTID", "MUSICBRAINZ_ARTISTID",
-    "MUSICBRAINZ_RELEASETRACKID", "MUSICBRAINZ_TRACKID"};
+inline constexpr TReleaseNames kVorbisReleaseNames{"ALBUMARTIST",
+                                                   "DISCNUMBER",
+                                                   "MUSICBRAINZ_ALBUMID",
+                                                   "MUSICBRAINZ_RELEASEGROUPID",
+                                                   "MUSICBRAINZ_ALBUMARTISTID",
+                                                   "MUSICBRAINZ_ARTISTID",
+                                                   "MUSICBRAINZ_RELEASETRACKID",
+                                                   "MUSICBRAINZ_TRACKID"};
 
 // Sequential access to a comment block's bytes (a FLAC block, or an Ogg packet spread over
 // pages). Read returns fewer bytes than asked only at the end or on an error.

@@ -12,10 +12,14 @@ namespace bw {
 class TTagSource;
 
 // The attribute names of the release fields, in their order.
-inline constexpr TReleaseNames kWmaReleaseNames{
-    "WM/AlbumArtist",         "WM/PartOfSet",          "MusicBrainz/Album Id",
-    "MusicBrainz/Release Group Id", "MusicBrainz/Album Artist Id", "MusicBrainz/Artist Id",
-    "MusicBrainz/Release Track Id", "MusicBrainz/Track Id"};
+inline constexpr TReleaseNames kWmaReleaseNames{"WM/AlbumArtist",
+                                                "WM/PartOfSet",
+                                                "MusicBrainz/Album Id",
+                                                "MusicBrainz/Release Group Id",
+                                                "MusicBrainz/Album Artist Id",
+                                                "MusicBrainz/Artist Id",
+                                                "MusicBrainz/Release Track Id",
+                                                "MusicBrainz/Track Id"};
 
 // Stream information and tags of a WMA file, from the objects of its ASF header.
 class TWMAfile {
