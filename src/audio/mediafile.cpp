@@ -2,6 +2,7 @@
 
 #include "common/asciicase.h"
 #include "common/filebytes.h"
+#include "tags/vorbiscomment.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -185,6 +186,15 @@ TMediaFile::TLoad TMediaFile::Load(const std::string& path, std::string_view dem
     tags_.Genre = TagText(*format, stream, "genre");
     tags_.Track = TagText(*format, stream, "track");
     tags_.Comment = TagText(*format, stream, "comment");
+    // FFmpeg gives most containers' album artist and disc its own names; the ids keep the
+    // names they have in the file: a Vorbis comment's, or an MP4 freeform item's and an
+    // ID3v2 TXXX frame's description.
+    constexpr TReleaseNames kFfmpegNames{"album_artist", "disc"};
+    for (size_t field = 0; field < kReleaseFieldCount; ++field)
+        for (const std::string_view name :
+             {kFfmpegNames[field], kVorbisReleaseNames[field], kMusicBrainzIdNames[field]})
+            if (tags_.Release[field].empty() && !name.empty())
+                tags_.Release[field] = TagText(*format, stream, std::string(name).c_str());
     return TLoad::Ok;
 }
 

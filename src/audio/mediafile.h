@@ -5,6 +5,7 @@
 // out of the container's headers: no audio is decoded.
 
 #include "audio/ffmpegptr.h"
+#include "core/releasefields.h"
 #include "tags/picture.h"
 
 #include <cstdint>
@@ -39,6 +40,7 @@ int OpenAudioContainer(const std::string& path, TFormatPtr& format,
 // The tag texts of a container as FFmpeg names them, UTF-8, empty where absent.
 struct TMediaTags {
     std::string Title, Artist, Album, Date, Genre, Track, Comment;
+    TReleaseTexts Release;
     bool Any() const;
 };
 

@@ -46,6 +46,14 @@ struct TmyMusicFile {
     uint8_t Track = 0;
     std::string Isrc;    // the recording's code, from a CD track
     std::string Barcode; // the disc's catalogue number (MCN), from a CD track
+    std::string AlbumArtist;      // the release's artist, where it differs from a track's
+    std::string DiscNumber;       // "n/m" in a set of m discs, or "n" alone
+    std::string MbAlbumId;        // MusicBrainz release id
+    std::string MbReleaseGroupId; // MusicBrainz release group id
+    std::string MbAlbumArtistId;  // MusicBrainz artist id of the release's artist
+    std::string MbArtistId;       // MusicBrainz artist id of the track's artist
+    std::string MbReleaseTrackId; // MusicBrainz id of the track on the release
+    std::string MbTrackId;        // MusicBrainz recording id
     bool HasTag = false;
     bool HasId3v2 = false;
     bool IsVbr = false;

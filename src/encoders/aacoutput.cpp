@@ -78,6 +78,7 @@ TMp4Tags AacTagsFor(const TmyMusicFile& item) {
     tags.SetText(kMp4Genre, item.Genre);
     tags.SetText(kMp4Comment, item.Comment);
     tags.SetTrack(item.Track);
+    tags.SetRelease(ReleaseTextsOf(item));
     return tags;
 }
 

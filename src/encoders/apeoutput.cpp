@@ -2,6 +2,7 @@
 
 #include "encoders/cdcodes.h"
 #include "encoders/coverart.h"
+#include "encoders/releasetags.h"
 
 #include "common/filebytes.h"
 #include "common/outputfile.h"
@@ -134,6 +135,8 @@ std::vector<std::pair<std::string, std::string>> ApeTagItemsFor(const TmyMusicFi
                                                            {"Genre", item.Genre},
                                                            {"Comment", item.Comment}};
     for (const auto& [key, value] : CdCodeTags(item, "ISRC", "Barcode"))
+        items.emplace_back(key, value);
+    for (const auto& [key, value] : ReleaseTags(item, kApeReleaseNames))
         items.emplace_back(key, value);
     return items;
 }

@@ -95,6 +95,7 @@ bool WriteMp3Tags(const std::string& path, const TmyMusicFile& item, std::string
     v2.SetGenre(item.Genre);
     v2.SetIsrc(item.Isrc);
     v2.SetBarcode(item.Barcode);
+    v2.SetRelease(ReleaseTextsOf(item));
     return SaveTag(v1, path, item, why) && SaveTag(v2, path, item, why);
 }
 

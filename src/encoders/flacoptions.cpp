@@ -1,6 +1,8 @@
 #include "encoders/flacoptions.h"
 
 #include "encoders/cdcodes.h"
+#include "encoders/releasetags.h"
+#include "tags/vorbiscomment.h"
 
 #include <string>
 
@@ -21,6 +23,8 @@ TCommandLine BuildFlacOptions(const TFlacOptions& o, const TmyMusicFile& item) {
                                  {"Genre=", item.Genre}});
     for (const auto& [name, value] : CdCodeTags(item, "ISRC=", "BARCODE="))
         line.Add(" -T ").AddQuoted(name, value);
+    for (const auto& [name, value] : ReleaseTags(item, kVorbisReleaseNames))
+        line.Add(" -T ").AddQuoted("", name + "=" + value);
     return line;
 }
 

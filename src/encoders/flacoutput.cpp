@@ -7,6 +7,8 @@
 #include "encoders/externalencoder.h"
 #include "encoders/itemcontext.h"
 #include "encoders/outputcheck.h"
+#include "encoders/releasetags.h"
+#include "tags/vorbiscomment.h"
 
 #include <FLAC/metadata.h>
 #include <FLAC/stream_encoder.h>
@@ -119,6 +121,8 @@ std::vector<std::string> FlacCommentsFor(const TmyMusicFile& item) {
                                    "TrackNumber=" + std::to_string(item.Track), "Genre=" + item.Genre};
     for (const auto& [name, value] : CdCodeTags(item, "ISRC=", "BARCODE="))
         texts.push_back(name + value);
+    for (const auto& [name, value] : ReleaseTags(item, kVorbisReleaseNames))
+        texts.push_back(name + "=" + value);
     return texts;
 }
 

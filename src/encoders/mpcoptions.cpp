@@ -1,6 +1,8 @@
 #include "encoders/mpcoptions.h"
 
 #include "encoders/cdcodes.h"
+#include "encoders/releasetags.h"
+#include "tags/apetag.h"
 
 #include <array>
 
@@ -61,6 +63,8 @@ TCommandLine BuildMpcOptions(const TMpcOptions& o, const TmyMusicFile& item) {
                                     {"Genre=", item.Genre}});
     for (const auto& [name, value] : CdCodeTags(item, "ISRC=", "Barcode="))
         line.Add(" --tag ").AddQuoted(name, value);
+    for (const auto& [name, value] : ReleaseTags(item, kApeReleaseNames))
+        line.Add(" --tag ").AddQuoted("", name + "=" + value);
     return line;
 }
 

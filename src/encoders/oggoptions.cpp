@@ -2,6 +2,8 @@
 
 #include "encoders/cdcodes.h"
 #include "encoders/mp3options.h"
+#include "encoders/releasetags.h"
+#include "tags/vorbiscomment.h"
 
 #include <array>
 #include <cmath>
@@ -47,6 +49,8 @@ TCommandLine BuildOggOptions(const TOggOptions& o, const TmyMusicFile& item) {
     line.Add(" -c ").AddQuoted("", "Comment=" + item.Comment);
     for (const auto& [name, value] : CdCodeTags(item, "ISRC=", "BARCODE="))
         line.Add(" -c ").AddQuoted(name, value);
+    for (const auto& [name, value] : ReleaseTags(item, kVorbisReleaseNames))
+        line.Add(" -c ").AddQuoted("", name + "=" + value);
     line.Add(" -");
     return line;
 }

@@ -1,5 +1,8 @@
 #include "encoders/opusoptions.h"
 
+#include "encoders/releasetags.h"
+#include "tags/vorbiscomment.h"
+
 #include <string>
 
 namespace bw {
@@ -19,6 +22,8 @@ TCommandLine BuildOpusOptions(const TOpusOptions& o, const TmyMusicFile& item,
     line.Add(" --date ").AddQuoted("", item.Year);
     line.Add(" --tracknumber ").AddQuoted("", std::to_string(item.Track));
     line.Add(" --comment ").AddQuoted("", "COMMENT=" + item.Comment);
+    for (const auto& [name, value] : ReleaseTags(item, kVorbisReleaseNames))
+        line.Add(" --comment ").AddQuoted("", name + "=" + value);
     // The full form (front cover, the type and size read from the file), so that a "|" in
     // the folder's name cannot be taken for a field of it: the file name is the last field.
     if (!picture.empty())

@@ -5,7 +5,9 @@
 #include "encoders/cdcodes.h"
 #include "encoders/externalencoder.h"
 #include "encoders/itemcontext.h"
+#include "encoders/releasetags.h"
 #include "encoders/wavoutput.h"
+#include "tags/wmafile.h"
 
 #include <vector>
 
@@ -27,6 +29,8 @@ std::vector<TWmaTag> WmaTagsFor(const TmyMusicFile& item) {
         tags.push_back({"WM/TrackNumber", std::to_string(item.Track)});
     }
     for (const auto& [key, value] : CdCodeTags(item, "WM/ISRC", "WM/Barcode"))
+        tags.push_back({key, value});
+    for (const auto& [key, value] : ReleaseTags(item, kWmaReleaseNames))
         tags.push_back({key, value});
     return tags;
 }

@@ -5,6 +5,7 @@
 #include "common/filebytes.h"
 #include "common/json.h"
 #include "core/genrelist.h"
+#include "core/releasefields.h"
 #include "tags/cdatrack.h"
 #include "tags/flacfile.h"
 #include "tags/monkey.h"
@@ -59,6 +60,7 @@ uint8_t GenreByteFor(const std::string& genre) {
 struct TTagTexts {
     std::string Title, Artist, Album, Genre, Year, Comment;
     uint8_t Track = 0;
+    TReleaseTexts Release{};
 };
 
 void TakeTexts(const TTagTexts& t, TmyMusicFile& item) {
@@ -71,6 +73,10 @@ void TakeTexts(const TTagTexts& t, TmyMusicFile& item) {
     item.Year = t.Year;
     item.Comment = t.Comment;
     item.Track = t.Track;
+    TReleaseTexts release = t.Release;
+    for (std::string& text : release)
+        text = std::string(TrimControl(text));
+    SetReleaseTexts(item, release);
 }
 
 // The ID3v1 fields, then every ID3v2 field in their place (empty ones included).
@@ -96,6 +102,7 @@ void TakeId3(const TID3v1& v1, const TID3v2& v2, TmyMusicFile& item) {
         item.Comment = v2.Comment();
         item.Track = static_cast<uint8_t>(v2.Track());
         item.GenreIndex = GenreByteFor(v2.Genre());
+        SetReleaseTexts(item, v2.Release());
     }
 }
 
@@ -105,7 +112,7 @@ void TakeApe(const TAPETag& tag, TmyMusicFile& item) {
     if (!tag.Present())
         return;
     item.HasTag = true;
-    auto value = [&](const char* key) { return Utf8OrLatin1(tag.GetItem(key)); };
+    auto value = [&](std::string_view key) { return Utf8OrLatin1(tag.GetItem(key)); };
     item.Title = value("Title");
     item.Artist = value("Artist");
     item.Album = value("Album");
@@ -114,6 +121,10 @@ void TakeApe(const TAPETag& tag, TmyMusicFile& item) {
     item.Genre = value("Genre");
     item.GenreIndex = GenreByteFor(item.Genre);
     item.Track = TrackNumber(value("Track"));
+    TReleaseTexts release;
+    for (size_t field = 0; field < kReleaseFieldCount; ++field)
+        release[field] = std::string(TrimControl(value(kApeReleaseNames[field])));
+    SetReleaseTexts(item, release);
 }
 
 // The texts of a file read through FFmpeg or the Opus reader; a track may be given with
@@ -121,7 +132,7 @@ void TakeApe(const TAPETag& tag, TmyMusicFile& item) {
 void TakeOtherTexts(const TMediaTags& t, TmyMusicFile& item) {
     const std::string_view track = std::string_view(t.Track).substr(0, t.Track.find('/'));
     TakeTexts({t.Title, t.Artist, t.Album, std::string(TrimControl(t.Genre)), t.Date, t.Comment,
-               TrackNumber(track)},
+               TrackNumber(track), t.Release},
               item);
     item.HasTag = t.Any();
 }
@@ -310,7 +321,8 @@ bool TFileProbe::ProbeOgg(const std::string& path, TmyMusicFile& item, std::stri
     TakeStream({r.Duration(), r.FileSize(), r.NominalBitRate() * 1000, r.SampleRate(), r.Channels(),
                 r.ChannelModeText()},
                item);
-    TakeTexts({r.Title(), r.Artist(), r.Album(), r.Genre(), r.Date(), r.Comment(), r.Track()},
+    TakeTexts({r.Title(), r.Artist(), r.Album(), r.Genre(), r.Date(), r.Comment(), r.Track(),
+               r.Release()},
               item);
     return true;
 }
@@ -335,7 +347,8 @@ bool TFileProbe::ProbeWma(const std::string& path, TmyMusicFile& item, std::stri
     TakeStream({r.Duration(), r.FileSize(), r.BitRate() * 1000, r.SampleRate(), r.Channels(),
                 r.ChannelModeText()},
                item);
-    TakeTexts({r.Title(), r.Artist(), r.Album(), r.Genre(), r.Year(), r.Comment(), r.Track()},
+    TakeTexts({r.Title(), r.Artist(), r.Album(), r.Genre(), r.Year(), r.Comment(), r.Track(),
+               r.Release()},
               item);
     return true;
 }
@@ -357,6 +370,7 @@ bool TFileProbe::ProbeFlac(const std::string& path, TmyMusicFile& item, std::str
     item.Genre = std::string(TrimControl(r.Genre()));
     item.GenreIndex = GenreByteFor(item.Genre);
     item.Track = TrackNumber(r.TrackText());
+    SetReleaseTexts(item, r.Release());
     return true;
 }
 
@@ -431,7 +445,7 @@ bool TFileProbe::ProbeOther(const std::string& path, TmyMusicFile& item, std::st
                         opus.Channels(), ChannelModeOf(opus.Channels())},
                        item);
             TakeOtherTexts({opus.Title(), opus.Artist(), opus.Album(), opus.Date(), opus.Genre(),
-                            opus.TrackText(), opus.Comment()},
+                            opus.TrackText(), opus.Comment(), opus.Release()},
                            item);
             return true;
         }
@@ -452,7 +466,7 @@ bool TFileProbe::ProbeOther(const std::string& path, TmyMusicFile& item, std::st
             const int track = mp4.Track();
             TakeOtherTexts({mp4.Text(kMp4Title), mp4.Text(kMp4Artist), mp4.Text(kMp4Album),
                             mp4.Text(kMp4Date), mp4.Text(kMp4Genre), track > 0 ? std::to_string(track) : "",
-                            mp4.Text(kMp4Comment)},
+                            mp4.Text(kMp4Comment), mp4.Release()},
                            item);
             return true;
         }
@@ -480,6 +494,12 @@ bool TFileProbe::ProbeOther(const std::string& path, TmyMusicFile& item, std::st
     return true;
 }
 
+void AddReleaseFields(TJsonObject& o, const TmyMusicFile& item) {
+    for (size_t field = 0; field < kReleaseFieldCount; ++field)
+        if (const std::string& text = item.*kReleaseMembers[field]; !text.empty())
+            o.Add(kReleaseFieldNames[field], text);
+}
+
 std::string JobItemJson(const TmyMusicFile& i) {
     TJsonObject o;
     o.Add("SourcePath", i.SourcePath)
@@ -505,6 +525,7 @@ std::string JobItemJson(const TmyMusicFile& i) {
         .Add("TypeName", i.TypeName)
         .Add("CdDrive", static_cast<int>(i.CdDrive))
         .Add("TableIndex", i.TableIndex);
+    AddReleaseFields(o, i);
     return o.Str();
 }
 

@@ -11,6 +11,7 @@
 namespace bw {
 
 class TCDAtrack;
+class TJsonObject;
 class TFLACfile;
 class TMediaFile;
 class TMonkey;
@@ -91,5 +92,8 @@ private:
 
 // The item's fields as one JSON object, keys named as the fields.
 std::string JobItemJson(const TmyMusicFile& item);
+// The release fields an item has (album artist, disc number, MusicBrainz ids), each under
+// its field's name; the empty ones are left out, as most items have none.
+void AddReleaseFields(TJsonObject& o, const TmyMusicFile& item);
 
 } // namespace bw

@@ -3,6 +3,7 @@
 // The APE tag (versions 1.0 and 2.0 read, 2.0 written) at the end of a file, before an
 // ID3v1 record when there is one: an ordered list of named items. Values are UTF-8.
 
+#include "core/releasefields.h"
 #include "tags/picture.h"
 
 #include <cstdint>
@@ -14,6 +15,16 @@
 namespace bw {
 
 class TTagSource;
+
+// The item names of the release fields, in their order.
+inline constexpr TReleaseNames kApeReleaseNames{"Album Artist",
+                                                "Disc",
+                                                "MUSICBRAINZ_ALBUMID",
+                                                "MUSICBRAINZ_RELEASEGROUPID",
+                                                "MUSICBRAINZ_ALBUMARTISTID",
+                                                "MUSICBRAINZ_ARTISTID",
+                                                "MUSICBRAINZ_RELEASETRACKID",
+                                                "MUSICBRAINZ_TRACKID"};
 
 class TAPETag {
 public:

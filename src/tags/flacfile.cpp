@@ -135,6 +135,7 @@ void TFLACfile::Clear() {
     audioOffset_ = 0;
     id3v2_.Clear();
     trackText_.clear();
+    release_ = {};
     title_.clear();
     artist_.clear();
     album_.clear();
@@ -201,6 +202,7 @@ void TFLACfile::ReadComment(TTagSource& source, uint64_t pos, uint32_t length) {
     date_ = f.Date;
     genre_ = f.Genre;
     comment_ = f.Comment;
+    release_ = f.Release;
 }
 
 bool TFLACfile::Valid() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/releasefields.h"
 #include "tags/id3v2.h"
 #include "tags/picture.h"
 
@@ -46,6 +47,8 @@ public:
     const std::string& Date() const { return date_; }
     const std::string& Genre() const { return genre_; }
     const std::string& Comment() const { return comment_; }
+    // The release fields of the comment.
+    const TReleaseTexts& Release() const { return release_; }
 
     bool Valid() const;
     double Duration() const;
@@ -74,6 +77,7 @@ private:
     int64_t audioOffset_;
     TID3v2 id3v2_;
     std::string trackText_, title_, artist_, album_, date_, genre_, comment_;
+    TReleaseTexts release_;
 };
 
 } // namespace bw

@@ -168,6 +168,42 @@ std::string DecodeDescribed(const std::vector<std::byte>& slot, bool withLanguag
     return {};
 }
 
+// The release field a TXXX or UFID frame holds (v22: the TXX and UFI frames of version
+// 2.2), by its description or owner; the value goes into release. A TXXX body is the
+// encoding byte, a description ended by its terminator and the value; a UFID body is the
+// owner in ISO-8859-1 ended by a zero byte and the identifier, up to 64 bytes.
+void TakeReleaseFrame(std::string_view id, bool v22, std::span<const std::byte> body,
+                      TReleaseTexts& release) {
+    const bool ufid = id == (v22 ? "UFI" : "UFID");
+    if (!ufid && id != (v22 ? "TXX" : "TXXX"))
+        return;
+    uint8_t encoding = kLatin1;
+    if (!ufid) {
+        if (body.empty() || static_cast<uint8_t>(body[0]) > kUtf8)
+            return;
+        encoding = static_cast<uint8_t>(body[0]);
+        body = body.subspan(1);
+    }
+    const bool wide = encoding == kUtf16Bom || encoding == kUtf16BE;
+    const size_t step = wide ? 2 : 1;
+    size_t end = 0;
+    while (end + step <= body.size() &&
+           !(body[end] == std::byte{0} && (!wide || body[end + 1] == std::byte{0})))
+        end += step;
+    if (end + step > body.size())
+        return;
+    const std::string name = DecodeEncoded(encoding, body.first(end), false);
+    const std::string value = DecodeEncoded(encoding, body.subspan(end + step), true);
+    if (ufid) {
+        if (name == TID3v2::kMusicBrainzOwner)
+            release[kMbTrackId] = value;
+        return;
+    }
+    for (size_t field = kMbAlbumId; field < kMbTrackId; ++field)
+        if (AsciiLower(name) == AsciiLower(kMusicBrainzIdNames[field]))
+            release[field] = value;
+}
+
 std::string Trimmed(std::string_view v) { return std::string(TrimControl(v)); }
 
 void AppendText(std::vector<std::byte>& out, std::string_view s) {
@@ -231,6 +267,7 @@ void TID3v2::Clear() {
     link_.clear();
     isrc_.clear();
     barcode_.clear();
+    release_ = {};
     picture_.reset();
     error_.clear();
 }
@@ -243,6 +280,10 @@ void TID3v2::SetGenre(std::string_view v) { genre_ = Trimmed(v); }
 void TID3v2::SetComment(std::string_view v) { comment_ = Trimmed(v); }
 void TID3v2::SetIsrc(std::string_view v) { isrc_ = Trimmed(v); }
 void TID3v2::SetBarcode(std::string_view v) { barcode_ = Trimmed(v); }
+void TID3v2::SetRelease(const TReleaseTexts& v) {
+    for (size_t i = 0; i < kReleaseFieldCount; ++i)
+        release_[i] = Trimmed(v[i]);
+}
 
 bool TID3v2::Load(const std::string& path) {
     Clear();
@@ -346,6 +387,26 @@ void TID3v2::ReadFrames(TTagSource& source, uint8_t flags, TSlots& slots) {
             if (static_cast<uint8_t>(buf[0]) <= kUtf8)
                 slots[static_cast<size_t>(slot - ids.begin())] = buf;
         }
+        // The release fields: TPE2 and TPOS are plain texts, the ids are told apart by their
+        // frame's description or owner.
+        const bool release = id == (v22 ? "TP2" : "TPE2") || id == (v22 ? "TPA" : "TPOS") ||
+                             id == (v22 ? "TXX" : "TXXX") || id == (v22 ? "UFI" : "UFID");
+        if (release && !format.Unreadable && skip < size) {
+            const size_t want =
+                static_cast<size_t>(std::min<uint64_t>(size - skip, 2 * kFrameBuffer));
+            if (!source.ReadExact(contentStart + skip, want, buf))
+                return;
+            if (format.Unsynchronised)
+                buf = Resynchronise(buf);
+            buf.resize(std::min(buf.size(), kFrameBuffer));
+            const bool cut = size - skip > kFrameBuffer;
+            if (id == (v22 ? "TP2" : "TPE2"))
+                release_[kAlbumArtist] = DecodeText(buf, cut);
+            else if (id == (v22 ? "TPA" : "TPOS"))
+                release_[kDiscNumber] = DecodeText(buf, cut);
+            else
+                TakeReleaseFrame(id, v22, buf, release_);
+        }
         pos = contentStart + size;
     }
 }
@@ -421,6 +482,33 @@ std::vector<std::byte> TID3v2::BuildTag(int64_t totalSize) const {
         // ISO-8859-1.
         const std::string body = std::string(1, '\0') + "BARCODE" + '\0' + Utf8ToLatin1(barcode_);
         PutFrameHeader(frames, "TXXX", body.size());
+        AppendText(frames, body);
+    }
+    for (size_t field = 0; field < kReleaseFieldCount; ++field) {
+        const std::string& value = release_[field];
+        if (value.empty())
+            continue;
+        std::string id = "TXXX", body;
+        if (field == kMbTrackId) {
+            // An identifier is at most 64 bytes; a MusicBrainz id is 36 ASCII characters.
+            id = "UFID";
+            body = std::string(kMusicBrainzOwner) + '\0' + Utf8ToLatin1(value).substr(0, 64);
+        } else {
+            const TEncodedText enc = EncodeText(value);
+            body = static_cast<char>(enc.Encoding);
+            if (field == kAlbumArtist || field == kDiscNumber) {
+                id = field == kAlbumArtist ? "TPE2" : "TPOS";
+            } else {
+                // The description shares the value's encoding; a UTF-16 one has its own
+                // byte-order mark and ends in two zero bytes.
+                const std::string_view name = kMusicBrainzIdNames[field];
+                body += enc.Encoding == kLatin1
+                            ? std::string(name) + '\0'
+                            : "\xFF\xFE" + Utf8ToUtf16(name, false) + std::string(2, '\0');
+            }
+            body += enc.Bytes;
+        }
+        PutFrameHeader(frames, id, body.size());
         AppendText(frames, body);
     }
     if (picture_) {

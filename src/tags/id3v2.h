@@ -3,6 +3,7 @@
 // The ID3v2 tag at the start of a file: versions 2.2, 2.3 and 2.4 are read, 2.3 is written.
 // Texts are UTF-8 here; frames hold ISO-8859-1, UTF-16 or UTF-8 and are converted at the edge.
 
+#include "core/releasefields.h"
 #include "tags/picture.h"
 
 #include <array>
@@ -67,6 +68,12 @@ public:
     // Written only: the recording's ISRC (TSRC) and the disc's barcode (TXXX "BARCODE").
     void SetIsrc(std::string_view v);
     void SetBarcode(std::string_view v);
+    // The release fields: the album artist (TPE2), the disc number (TPOS), the MusicBrainz
+    // ids in TXXX frames described by their names (kMusicBrainzIdNames) and the recording's
+    // id as the UFID frame of the owner kMusicBrainzOwner.
+    const TReleaseTexts& Release() const { return release_; }
+    void SetRelease(const TReleaseTexts& v);
+    static constexpr std::string_view kMusicBrainzOwner = "http://musicbrainz.org";
     // A picture (APIC frame) written after the texts; Load and Clear drop it, so set it after
     // loading. Load does not read pictures back: ReadPictures does.
     void SetPicture(const TCoverArt& cover) { picture_ = cover; }
@@ -92,6 +99,7 @@ private:
     std::string trackText_, year_, genre_, comment_;
     std::string composer_, encoder_, copyright_, language_, link_;
     std::string isrc_, barcode_;
+    TReleaseTexts release_;
     std::optional<TCoverArt> picture_;
     std::string error_;
 };

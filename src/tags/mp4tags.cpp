@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstring>
 #include <optional>
 
@@ -616,6 +617,58 @@ void TMp4Tags::SetTrack(int track, int total) {
         item = &items_.emplace_back(TMp4Item{std::string(kMp4Track), {}, {}});
     item->Raw.clear();
     item->Values.assign(1, std::move(value));
+}
+
+void TMp4Tags::SetDisc(std::string_view text) {
+    // The number before a slash and the one after it; anything else ends a number.
+    const auto number = [](std::string_view t) {
+        int v = 0;
+        std::from_chars(t.data(), t.data() + t.size(), v);
+        return std::clamp(v, 0, 0xFFFF);
+    };
+    const size_t slash = text.find('/');
+    const int disc = number(text.substr(0, slash));
+    if (disc == 0) {
+        Remove(kMp4Disc);
+        return;
+    }
+    const int total = slash == std::string_view::npos ? 0 : number(text.substr(slash + 1));
+    // Two bytes of nothing, the disc, the total: six bytes, as iTunes writes it.
+    TMp4Value value{kMp4Implicit, {}};
+    PutU32(value.Data, static_cast<uint32_t>(disc));
+    value.Data.push_back(static_cast<std::byte>(total >> 8));
+    value.Data.push_back(static_cast<std::byte>(total & 0xFF));
+    TMp4Item* item = Find(kMp4Disc);
+    if (!item)
+        item = &items_.emplace_back(TMp4Item{std::string(kMp4Disc), {}, {}});
+    item->Raw.clear();
+    item->Values.assign(1, std::move(value));
+}
+
+void TMp4Tags::SetRelease(const TReleaseTexts& release) {
+    SetText(kMp4AlbumArtist, release[kAlbumArtist]);
+    SetDisc(release[kDiscNumber]);
+    for (size_t field = kMbAlbumId; field < kReleaseFieldCount; ++field)
+        SetText(std::string(kMp4Freeform) + std::string(kMp4ITunesMean) + ":" +
+                    std::string(kMusicBrainzIdNames[field]),
+                release[field]);
+}
+
+TReleaseTexts TMp4Tags::Release() const {
+    TReleaseTexts release;
+    release[kAlbumArtist] = Text(kMp4AlbumArtist);
+    // disk: two bytes of padding, the disc and the count of the set.
+    if (const TMp4Item* disk = Find(kMp4Disc); disk && !disk->Values.empty()) {
+        TByteReader r(disk->Values.front().Data);
+        r.Skip(2);
+        const uint16_t disc = r.U16BE(), total = r.U16BE();
+        if (disc > 0)
+            release[kDiscNumber] = std::to_string(disc) + (total > 0 ? "/" + std::to_string(total) : "");
+    }
+    for (size_t field = kMbAlbumId; field < kReleaseFieldCount; ++field)
+        release[field] = Text(std::string(kMp4Freeform) + std::string(kMp4ITunesMean) + ":" +
+                              std::string(kMusicBrainzIdNames[field]));
+    return release;
 }
 
 std::vector<TCoverArt> TMp4Tags::Covers() const {

@@ -5,6 +5,7 @@
 // ("----") named by a mean and a name; it holds one or more data atoms, each a type and
 // its bytes.
 
+#include "core/releasefields.h"
 #include "tags/picture.h"
 
 #include <cstddef>
@@ -36,6 +37,11 @@ inline constexpr std::string_view kMp4Cover = "covr";
 // A freeform item's key is this, its mean, a colon and its name:
 // "----:com.apple.iTunes:REPLAYGAIN_TRACK_GAIN".
 inline constexpr std::string_view kMp4Freeform = "----:";
+inline constexpr std::string_view kMp4AlbumArtist = "aART";
+inline constexpr std::string_view kMp4Disc = "disk";
+// The mean of the freeform items that hold the MusicBrainz ids, each named by its
+// kMusicBrainzIdNames entry.
+inline constexpr std::string_view kMp4ITunesMean = "com.apple.iTunes";
 
 // No tag list is read from a file whose movie header (moov) is larger than this.
 inline constexpr uint64_t kMaxMp4MovieBytes = 256ull * 1024 * 1024;
@@ -83,6 +89,14 @@ public:
     int Track() const;
     // trkn as track of total (0: not given); a track of 0 removes it.
     void SetTrack(int track, int total = 0);
+    // disk as disc of total from "n/m" or "n" (0: no total); text not starting with a disc
+    // number removes it.
+    void SetDisc(std::string_view text);
+    // The release fields: aART, disk and the freeform items of the MusicBrainz ids; an
+    // empty field removes its item.
+    void SetRelease(const TReleaseTexts& release);
+    // The release fields of aART, disk ("n/m" or "n") and the MusicBrainz freeform items.
+    TReleaseTexts Release() const;
     // The pictures of covr, in their order, each as a front cover (covr has no types).
     std::vector<TCoverArt> Covers() const;
     // Makes the picture covr's only one. False, changing nothing, when it is not JPEG or PNG,

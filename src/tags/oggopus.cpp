@@ -74,6 +74,7 @@ bool TOggOpus::Load(TTagSource& source) {
         genre_ = f.Genre;
         comment_ = f.Comment.empty() ? f.Description : f.Comment;
         trackText_ = f.TrackText;
+        release_ = f.Release;
     }
 
     const int64_t granule = LastOggGranule(source, kMaxOggPage);

@@ -3,6 +3,8 @@
 // Stream facts and comment of an Ogg Opus file, read from its two header packets and its
 // last page, so that a folder of Opus files is listed without opening a demuxer for each.
 
+#include "core/releasefields.h"
+
 #include <cstdint>
 #include <string>
 
@@ -36,6 +38,7 @@ public:
     const std::string& Genre() const { return genre_; }
     const std::string& Comment() const { return comment_; }
     const std::string& TrackText() const { return trackText_; }
+    const TReleaseTexts& Release() const { return release_; }
 
 private:
     int64_t fileSize_ = 0;
@@ -43,6 +46,7 @@ private:
     uint32_t inputRate_ = 0;
     int64_t samples_ = 0;
     std::string title_, artist_, album_, date_, genre_, comment_, trackText_;
+    TReleaseTexts release_;
 };
 
 } // namespace bw

@@ -145,6 +145,7 @@ void TOggVorbis::Clear() {
     genre_.clear();
     comment_.clear();
     track_ = 0;
+    release_ = {};
 }
 
 bool TOggVorbis::Load(const std::string& path) {
@@ -206,6 +207,7 @@ bool TOggVorbis::ReadComment(TTagSource& source, uint64_t pageStart) {
     date_ = f.Date;
     genre_ = f.Genre;
     comment_ = f.Comment.empty() ? f.Description : f.Comment;
+    release_ = f.Release;
     return ok;
 }
 

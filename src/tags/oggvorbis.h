@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/releasefields.h"
 #include "tags/id3v2.h"
 #include "tags/picture.h"
 
@@ -53,6 +54,8 @@ public:
     const std::string& Date() const { return date_; }
     const std::string& Genre() const { return genre_; }
     const std::string& Comment() const { return comment_; }
+    // The release fields of the comment.
+    const TReleaseTexts& Release() const { return release_; }
 
     double Duration() const;
     uint16_t BitRate() const; // kbit/s
@@ -74,6 +77,7 @@ private:
     int64_t id3v2Size_;
     std::string title_, artist_, album_, date_, genre_, comment_;
     uint8_t track_;
+    TReleaseTexts release_;
 };
 
 } // namespace bw

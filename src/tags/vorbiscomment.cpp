@@ -44,6 +44,7 @@ bool ReadVorbisComment(TByteStream& in, TVorbisFields& f, TCommentRule rule, siz
         {"GENRE", &f.Genre}, {"COMMENT", &f.Comment}, {"DESCRIPTION", &f.Description},
     }};
     std::array<bool, 9> seen{};
+    std::array<bool, kReleaseFieldCount> releaseSeen{};
     bool broken = false;
     const bool walked = WalkVorbisComment(in, [&](TByteStream& comment, uint32_t length) {
         std::string text;
@@ -66,6 +67,14 @@ bool ReadVorbisComment(TByteStream& in, TVorbisFields& f, TCommentRule rule, siz
             const bool cut = length > keep;
             *names[k].second = std::string(TrimControl(Utf8OrLatin1(text.substr(eq + 1), cut)));
             break;
+        }
+        for (size_t k = 0; k < kReleaseFieldCount; ++k) {
+            if (name != kVorbisReleaseNames[k] ||
+                (rule == TCommentRule::FirstWins && releaseSeen[k]))
+                continue;
+            releaseSeen[k] = true;
+            f.Release[k] =
+                std::string(TrimControl(Utf8OrLatin1(text.substr(eq + 1), length > keep)));
         }
         return true;
     });

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/releasefields.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -10,7 +12,18 @@ namespace bw {
 // The fields of a Vorbis comment that the job list shows.
 struct TVorbisFields {
     std::string Title, Artist, Performer, Album, TrackText, Date, Genre, Comment, Description;
+    TReleaseTexts Release; // under the names of kVorbisReleaseNames
 };
+
+// The comment names of the release fields, in their order; APE tags name the ids the same.
+inline constexpr TReleaseNames kVorbisReleaseNames{"ALBUMARTIST",
+                                                   "DISCNUMBER",
+                                                   "MUSICBRAINZ_ALBUMID",
+                                                   "MUSICBRAINZ_RELEASEGROUPID",
+                                                   "MUSICBRAINZ_ALBUMARTISTID",
+                                                   "MUSICBRAINZ_ARTISTID",
+                                                   "MUSICBRAINZ_RELEASETRACKID",
+                                                   "MUSICBRAINZ_TRACKID"};
 
 // Sequential access to a comment block's bytes (a FLAC block, or an Ogg packet spread over
 // pages). Read returns fewer bytes than asked only at the end or on an error.

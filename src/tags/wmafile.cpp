@@ -112,6 +112,7 @@ void TWMAfile::Clear() {
     track_ = 0;
     for (auto& s : slots_)
         s.clear();
+    release_ = {};
 }
 
 bool TWMAfile::Load(const std::string& path) {
@@ -207,6 +208,9 @@ bool TWMAfile::ReadObjects(TTagSource& source, uint64_t& playDuration, uint64_t&
                     for (size_t s = 0; s < kNames.size(); ++s)
                         if (name == kNames[s] && !r.Failed())
                             slots_[s] = value;
+                    for (size_t s = 0; s < kReleaseFieldCount; ++s)
+                        if (name == AsciiUpper(kWmaReleaseNames[s]) && !r.Failed())
+                            release_[s] = std::string(TrimControl(value));
                 }
             }
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/releasefields.h"
 #include "tags/picture.h"
 
 #include <array>
@@ -9,6 +10,16 @@
 namespace bw {
 
 class TTagSource;
+
+// The attribute names of the release fields, in their order.
+inline constexpr TReleaseNames kWmaReleaseNames{"WM/AlbumArtist",
+                                                "WM/PartOfSet",
+                                                "MusicBrainz/Album Id",
+                                                "MusicBrainz/Release Group Id",
+                                                "MusicBrainz/Album Artist Id",
+                                                "MusicBrainz/Artist Id",
+                                                "MusicBrainz/Release Track Id",
+                                                "MusicBrainz/Track Id"};
 
 // Stream information and tags of a WMA file, from the objects of its ASF header.
 class TWMAfile {
@@ -36,6 +47,8 @@ public:
     const std::string& Year() const { return slots_[4]; }
     const std::string& Genre() const { return slots_[5]; }
     const std::string& Comment() const { return slots_[6]; }
+    // The release fields, from the extended content's attributes, trimmed.
+    const TReleaseTexts& Release() const { return release_; }
 
     // Offers the WM/Picture values of the ASF header (in the Extended Content Description
     // Object and the Metadata Library Object) in their order until offer answers true;
@@ -53,6 +66,7 @@ private:
     int bitRate_;
     uint8_t track_;
     std::array<std::string, 7> slots_;
+    TReleaseTexts release_;
 };
 
 } // namespace bw

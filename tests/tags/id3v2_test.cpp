@@ -120,6 +120,28 @@ TEST(ID3v2Read, Version22Frames) {
     EXPECT_EQ(t.Comment(), "Note");
 }
 
+TEST(ID3v2Read, ReleaseFrames) {
+    // UTF-16 in 2.3 (the description in another letter case), UTF-8 in 2.4, ISO-8859-1 in
+    // 2.2's own frames; a UFID of another owner and a TXXX of another description hold no id.
+    const auto u16 = [](std::string_view s) { return "\xFF\xFE" + bw::Utf8ToUtf16(s, false); };
+    const std::string ufid = "http://musicbrainz.org" + std::string(1, '\0') + "T";
+    const std::pair<std::string, std::string> cases[] = {
+        {Tag(3, Frame23("TXXX", "\1" + u16("musicbrainz album id") + std::string(2, '\0') + u16("A\xD0\x96")) +
+                    Frame23("TPE2", "\1" + u16("B")) + Frame23("TPOS", Latin1("2/3")) + Frame23("UFID", ufid) +
+                    Frame23("UFID", "http://other.org" + std::string(1, '\0') + "x") +
+                    Frame23("TXXX", Latin1("Other") + '\0' + "x")),
+         "A\xD0\x96"},
+        {Tag(4, Frame24("TXXX", "\3MusicBrainz Album Id" + std::string(1, '\0') + "A\xD0\x96") +
+                    Frame24("TPE2", "\3B") + Frame24("TPOS", Latin1("2/3")) + Frame24("UFID", ufid)),
+         "A\xD0\x96"},
+        {Tag(2, Frame22("TXX", Latin1("MusicBrainz Album Id") + '\0' + "A\xC6") + Frame22("TP2", Latin1("B")) +
+                    Frame22("TPA", Latin1("2/3")) + Frame22("UFI", ufid)),
+         "A\xC3\x86"}};
+    for (const auto& [tag, id] : cases)
+        EXPECT_EQ(LoadBytes(tag).Release(), (bw::TReleaseTexts{"B", "2/3", id, "", "", "", "", "T"}))
+            << "version " << int{tag[3]};
+}
+
 TEST(ID3v2Read, FieldRules) {
     TID3v2 t = LoadBytes(Tag(3, Frame23("TRCK", Latin1("3/12")) + Frame23("TCON", Latin1("(17)Rock")) +
                                     Frame23("TDRC", Latin1("2019-05-01")) + Frame23("TOPE", Latin1("Original")) +
@@ -384,6 +406,9 @@ TEST(ID3v2Write, TextOutsideISO88591IsWrittenAsUTF16) {
     t.SetAlbum(cjk);
     t.SetComment(emoji);
     t.SetGenre("\xCE\x95\xCE\xBB"); // Greek
+    bw::TReleaseTexts release;
+    release[bw::kMbAlbumId] = cyrillic; // a TXXX frame's description shares its encoding
+    t.SetRelease(release);
     ASSERT_TRUE(t.Save(mp3));
     const std::string file = ReadText(mp3);
     EXPECT_EQ(file.substr(10, 11), std::string("TIT2") + BE32(15) + std::string("\0\0\1", 3));
@@ -395,6 +420,7 @@ TEST(ID3v2Write, TextOutsideISO88591IsWrittenAsUTF16) {
     EXPECT_EQ(back.Album(), cjk);
     EXPECT_EQ(back.Comment(), emoji);
     EXPECT_EQ(back.Genre(), "\xCE\x95\xCE\xBB");
+    EXPECT_EQ(back.Release(), release);
 }
 
 TEST(ID3v2Write, LinkAndFurtherFramesAreWrittenBack) {
