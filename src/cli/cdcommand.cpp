@@ -146,6 +146,7 @@ int Ids(const std::string& drive, const std::optional<std::string>& tocText, std
     o.Add("FreedbId", freedb).Add("AccurateRipId", ids.AccurateRipId());
     o.Add("AudioTracks", ids.AudioCount());
     o.AddRaw("TrackOffsets", offsets + "]").Add("LeadOut", ids.LeadOut);
+    o.Add("MusicBrainzId", ids.MusicBrainzId);
     out << o.Str() << "\n";
     return 0;
 }
