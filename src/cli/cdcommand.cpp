@@ -22,7 +22,7 @@ namespace {
 
 int Usage(std::ostream& err) {
     err << "brindlewave-cli: usage: cd drives [IMAGE...] | cd tracks [--drive D] | "
-           "cd lookup [--drive D] [--server HOST[:PORT]] | cd ids [--drive D | --toc TEXT]\n";
+           "cd lookup [--drive D] [--server HOST[:PORT]] [--musicbrainz-server URL] [--release MBID] | cd ids [--drive D | --toc TEXT]\n";
     return 2;
 }
 
@@ -97,15 +97,49 @@ std::string TrackTitlesJson(const TCDInfo& info) {
     return json + "]";
 }
 
-int Lookup(const std::string& drive, const std::optional<std::string>& server, std::ostream& out,
-           std::ostream& err, TCdSystem& system) {
+// Every release of the disc in MusicBrainz, one JSON object a line, the one the command
+// line would take marked "Chosen"; false, said on err, when there is none.
+bool ListMbReleases(TCdDriveList& list, int index, const TAppSettings& settings,
+                    const std::optional<std::string>& releaseId, std::ostream& out, std::ostream& err) {
+    const TMbAnswer answer = LookUpMusicBrainz(list, index, settings);
+    if (answer.Kind != TMbAnswer::TKind::Found) {
+        err << "brindlewave-cli: "
+            << (answer.Kind == TMbAnswer::TKind::NotFound ? "The disc is not in MusicBrainz" : answer.Error)
+            << "; looking the disc up in the freedb database\n";
+        return false;
+    }
+    const std::optional<size_t> chosen = ChooseReleaseByDate(releaseId)(answer.Releases);
+    if (!chosen)
+        err << "brindlewave-cli: the release " << *releaseId << " does not carry this disc\n";
+    for (size_t i = 0; i < answer.Releases.size(); ++i) {
+        const TMbRelease& r = answer.Releases[i];
+        std::string titles = "[";
+        for (const TMbTrack& t : r.Tracks) {
+            if (titles.size() > 1)
+                titles += ",";
+            AppendJsonString(titles, t.Title);
+        }
+        TJsonObject o;
+        o.Add("ReleaseId", r.Id).Add("Release", r.Line()).Add("Artist", r.Artist).Add("Title", r.Title);
+        o.Add("Date", r.Date).Add("Country", r.Country).Add("Label", r.Label).Add("Format", r.Format);
+        o.Add("Medium", r.Medium).Add("Media", r.MediumCount).AddRaw("TrackTitles", titles + "]");
+        o.AddRaw("Chosen", chosen == i ? "true" : "false");
+        out << o.Str() << "\n";
+    }
+    return chosen.has_value();
+}
+
+int Lookup(const std::string& drive, const TAppSettings& settings, const std::optional<std::string>& releaseId,
+           std::ostream& out, std::ostream& err, TCdSystem& system) {
     TCdDriveList list(system);
     list.Fill();
     const int index = FindDrive(list, drive, err);
     if (index < 0)
         return 1;
     const TCliCoreApp app;
-    const auto cddb = CliLookUpDisc(list, index, CliCdSettings(server), err);
+    if (settings.LookUpMusicBrainz && ListMbReleases(list, index, settings, releaseId, out, err))
+        return 0;
+    const auto cddb = CliLookUpDisc(list, index, settings, err);
     const TCDInfo& info = cddb->DiscInfo();
     TJsonObject o;
     o.Add("DiscId", info.DiscId).Add("Artist", info.Artist).Add("Title", info.Title).Add("Year", info.Year);
@@ -166,7 +200,8 @@ TCliCoreApp::TCliCoreApp() {
 
 TCliCoreApp::~TCliCoreApp() = default;
 
-TAppSettings CliCdSettings(const std::optional<std::string>& server) {
+TAppSettings CliCdSettings(const std::optional<std::string>& server,
+                           const std::optional<std::string>& musicBrainzServer) {
     TAppSettings s = DefaultAppSettings();
     const TSettingsStore store;
     if (store.MainKeyExists()) {
@@ -181,6 +216,12 @@ TAppSettings CliCdSettings(const std::optional<std::string>& server) {
         if (const std::string v = store.ReadString(keys::kAccurateRipServer); !v.empty())
             s.AccurateRipServer = v;
         s.WriteRipLog = store.ReadBool(keys::kWriteRipLog).value_or(s.WriteRipLog);
+        s.LookUpMusicBrainz = store.ReadBool(keys::kLookUpMusicBrainz).value_or(s.LookUpMusicBrainz);
+        for (const auto& [key, value] : {std::pair{keys::kMusicBrainzServer, &s.MusicBrainzServer},
+                                         {keys::kMusicBrainzContact, &s.MusicBrainzContact},
+                                         {keys::kCoverArtServer, &s.CoverArtServer}})
+            if (const std::string v = store.ReadString(key); !v.empty())
+                *value = v;
         s.ReadOffsets = LoadReadOffsets(store);
         s.Separator = store.ReadInteger(keys::kSeparator).value_or(s.Separator);
         for (size_t i = 0; i < s.fint.size(); ++i) {
@@ -192,6 +233,8 @@ TAppSettings CliCdSettings(const std::optional<std::string>& server) {
     }
     if (server)
         s.FreeDBServer = *server;
+    if (musicBrainzServer)
+        s.MusicBrainzServer = *musicBrainzServer;
     return s;
 }
 
@@ -204,7 +247,8 @@ std::unique_ptr<TCddb> CliLookUpDisc(TCdDriveList& drives, int drive, const TApp
 }
 
 bool CliCdTrackItems(TCdDriveList& drives, const std::string& drive, const TAppSettings& settings,
-                     std::vector<TmyMusicFile>& items, std::ostream& err) {
+                     std::vector<TmyMusicFile>& items, std::ostream& err,
+                     const std::optional<std::string>& releaseId) {
     const int index = FindDrive(drives, drive, err);
     if (index < 0)
         return false;
@@ -215,12 +259,17 @@ bool CliCdTrackItems(TCdDriveList& drives, const std::string& drive, const TAppS
         return false;
     }
     items = CdTrackItems(tracks, static_cast<uint8_t>(index), 0);
+    const auto say = [&err](const std::string& line) { err << "brindlewave-cli: " << line << "\n"; };
+    if (!items.empty() && NameFromMusicBrainz(items, drives, index, settings, ChooseReleaseByDate(releaseId), say))
+        return true;
     std::unique_ptr<TCddb> cddb;
     if (settings.TryLoadFreeDB && !items.empty())
         cddb = CliLookUpDisc(drives, index, settings, err);
     TCdText cdText;
     drives.ReadCdText(index, cdText);
-    NameCdTrackItems(items, cddb.get(), &cdText, settings);
+    const bool fromDatabase = cddb && DiscDataReadable(*cddb, settings);
+    if (NameCdTrackItems(items, cddb.get(), &cdText, settings) && !fromDatabase && settings.TryLoadFreeDB)
+        say("The disc was found in no database; the tracks are named from its CD-TEXT");
     return true;
 }
 
@@ -242,16 +291,20 @@ int RunCdCommand(const std::vector<std::string>& args, std::ostream& out, std::o
     }
     if (args[0] == "lookup") {
         std::string drive = "0";
-        std::optional<std::string> server;
+        std::optional<std::string> server, musicBrainzServer, releaseId;
         for (size_t i = 1; i < args.size(); ++i) {
             if (args[i] == "--drive" && i + 1 < args.size())
                 drive = args[++i];
             else if (args[i] == "--server" && i + 1 < args.size())
                 server = args[++i];
+            else if (args[i] == "--musicbrainz-server" && i + 1 < args.size())
+                musicBrainzServer = args[++i];
+            else if (args[i] == "--release" && i + 1 < args.size())
+                releaseId = args[++i];
             else
                 return Usage(err);
         }
-        return Lookup(drive, server, out, err, system);
+        return Lookup(drive, CliCdSettings(server, musicBrainzServer), releaseId, out, err, system);
     }
     if (args[0] == "ids") {
         std::string drive = "0";

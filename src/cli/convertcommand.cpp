@@ -34,6 +34,7 @@ constexpr const char* kUsage =
     "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite] [--jobs N]\n"
     "       [--recursive] [--keep-structure] [--skip-existing] [--safe-names] [--no-covers] [--] FILE|FOLDER...\n"
     "       brindlewave-cli convert --cd DRIVE [--tracks LIST] [--server HOST[:PORT] | --no-lookup]\n"
+    "       [--musicbrainz-server URL] [--release MBID]\n"
     "       [--no-accuraterip | --accuraterip-server HOST[:PORT]]\n"
     "       [--read-offset N] --to ... (the same options)";
 constexpr int kBarWidth = 30;
@@ -159,6 +160,10 @@ struct TConvertArgs {
     // --server: the disc database to name the tracks from, instead of the stored one.
     std::optional<std::string> Server;
     bool NoLookup = false; // --no-lookup: the disc is not looked up, whatever the settings say
+    // --musicbrainz-server: the MusicBrainz service to ask first, instead of the stored one.
+    std::optional<std::string> MusicBrainzServer;
+    // --release: the MusicBrainz release to name the tracks from, instead of the first by date.
+    std::optional<std::string> Release;
     bool NoAccurateRip = false; // --no-accuraterip: the rip is not compared with the database
     // --accuraterip-server: the database to compare the rip with, instead of the stored one.
     std::optional<std::string> AccurateRipServer;
@@ -257,6 +262,10 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
             args.AccurateRipServer = argv[++i];
         } else if (a == "--server" && hasValue) {
             args.Server = argv[++i];
+        } else if (a == "--musicbrainz-server" && hasValue) {
+            args.MusicBrainzServer = argv[++i];
+        } else if (a == "--release" && hasValue) {
+            args.Release = argv[++i];
         } else if (a == "--tracks" && hasValue) {
             if (!ParseTrackList(argv[++i], args.Tracks)) {
                 error = "--tracks takes track numbers such as 1,3-5, not '" + argv[i] + "'";
@@ -324,6 +333,8 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
         error = "--no-lookup needs --cd";
     else if (args.Server && args.NoLookup)
         error = "--server and --no-lookup exclude each other";
+    else if ((args.MusicBrainzServer || args.Release) && (args.NoLookup || !args.Cd))
+        error = "--musicbrainz-server and --release need --cd and exclude --no-lookup";
     else if (args.AccurateRipServer && (args.NoAccurateRip || !args.Cd))
         error = "--accuraterip-server needs --cd and excludes --no-accuraterip";
     else if (args.Cd && args.SameAsSource)
@@ -445,7 +456,7 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
     std::optional<TCliCoreApp> app;
     if (args.Cd) {
         app.emplace();
-        TAppSettings cdSettings = CliCdSettings(args.Server);
+        TAppSettings cdSettings = CliCdSettings(args.Server, args.MusicBrainzServer);
         settings.VerifyAccurateRip = cdSettings.VerifyAccurateRip && !args.NoAccurateRip;
         settings.AccurateRipServer = args.AccurateRipServer.value_or(cdSettings.AccurateRipServer);
         settings.Timeout = cdSettings.Timeout;
@@ -456,8 +467,9 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
         settings.Separator = cdSettings.Separator;
         settings.WriteRipLog = cdSettings.WriteRipLog;
         settings.ReadOffsets = cdSettings.ReadOffsets;
+        cdSettings.CarryCovers = settings.CarryCovers; // no cover is fetched that is not carried
         std::vector<TmyMusicFile> items;
-        if (!CliCdTrackItems(drives, *args.Cd, cdSettings, items, err))
+        if (!CliCdTrackItems(drives, *args.Cd, cdSettings, items, err, args.Release))
             return 1;
         if (items.empty()) {
             err << "brindlewave-cli convert: " << *args.Cd << ": the disc has no audio tracks\n";

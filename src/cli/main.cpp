@@ -42,13 +42,15 @@ const std::vector<TSubcommand>& Subcommands() {
          "convert --to mp3|ogg|wav|wma|flac|ape|mpc|wv|opus|m4a [--out DIR | --same-as-source]\n"
          "          [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite]\n"
          "          [--jobs N] [--recursive] [--keep-structure] [--skip-existing] [--safe-names] [--no-covers]\n"
-         "          FILE|FOLDER... | --cd DRIVE [--tracks LIST] [--no-lookup]",
+         "          FILE|FOLDER... | --cd DRIVE [--tracks LIST] [--no-lookup]\n"
+         "          [--musicbrainz-server URL] [--release MBID]",
          "convert each file to the target type; --preset starts from the first quality preset\n"
          "      of that name (see presets), each --set then applies on top in the order given;\n"
          "      NAME is an encoder option as presets store it (MP3BitRate, OGGQualitySel,\n"
          "      FLACMyTrackBar, ...); an existing output is kept unless --overwrite; --cd rips\n"
          "      the audio tracks of a disc instead (DRIVE as for cd tracks; LIST such as 1,3-5;\n"
-         "      --no-lookup names them without the disc database);\n"
+         "      they are named from MusicBrainz (--release MBID takes that release, else the\n"
+         "      first by date), else the freedb database; --no-lookup names them without either);\n"
          "      each --tag sets one tag of every output as the tag editor does (Title, Artist,\n"
          "      Album, Year, Genre, Track, Comment; Track only for a single file); --jobs N\n"
          "      converts up to N files at once (1..16, one per processor core by default);\n"
@@ -68,11 +70,13 @@ const std::vector<TSubcommand>& Subcommands() {
              const bw::TSettingsStore store;
              return bw::RunPresetsCommand(args, store, std::cout, std::cerr);
          }},
-        {"cd", "cd drives [IMAGE...] | cd tracks [--drive D] | cd lookup [--drive D] [--server HOST[:PORT]]",
+        {"cd", "cd drives [IMAGE...] | cd tracks [--drive D] | cd lookup [--drive D] [--server HOST[:PORT]]\n"
+         "          [--musicbrainz-server URL] [--release MBID]",
          "list the CD drives (images given are added), or the audio tracks of the disc in\n"
          "      drive D (an index, a device path or a .cue/.toc image; 0 by default) as probe\n"
          "      prints them, named from the disc's CD-TEXT or the album sheet; one JSON object a line; or look the disc up in the disc database\n"
-         "      (status lines on standard error, the record as one JSON object)",
+         "      (status lines on standard error; MusicBrainz's releases one JSON object a line,\n"
+         "      else the freedb record as one JSON object)",
          [](const std::vector<std::string>& args) {
              return bw::RunCdCommand(args, std::cout, std::cerr);
          }},

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace bw {
 
@@ -46,6 +49,14 @@ struct TmyMusicFile {
     uint8_t Track = 0;
     std::string Isrc;    // the recording's code, from a CD track
     std::string Barcode; // the disc's catalogue number (MCN), from a CD track
+    std::string AlbumArtist;
+    std::string DiscNumber; // "n/m" for a disc of a multi-disc release; empty otherwise
+    std::string MbAlbumId;
+    std::string MbReleaseGroupId;
+    std::string MbAlbumArtistId;
+    std::string MbArtistId;
+    std::string MbReleaseTrackId;
+    std::string MbTrackId;
     bool HasTag = false;
     bool HasId3v2 = false;
     bool IsVbr = false;
@@ -65,6 +76,9 @@ struct TmyMusicFile {
     int32_t Peak = 0;
     std::string AccurateRip;
     int32_t Confidence = 0; // of an "Accurate" result; 0 otherwise
+    // A front cover fetched for the item (a CD track's release cover), carried into the
+    // output instead of one the source holds; shared by the tracks of one disc.
+    std::shared_ptr<const std::vector<std::byte>> FetchedCover;
 };
 
 } // namespace bw
