@@ -110,7 +110,8 @@ bool ListMbReleases(TCdDriveList& list, int index, const TAppSettings& settings,
     }
     const std::optional<size_t> chosen = ChooseReleaseByDate(releaseId)(answer.Releases);
     if (!chosen)
-        err << "brindlewave-cli: the release " << *releaseId << " does not carry this disc\n";
+        err << "brindlewave-cli: the release " << *releaseId
+            << " does not carry this disc; looking the disc up in the freedb database\n";
     for (size_t i = 0; i < answer.Releases.size(); ++i) {
         const TMbRelease& r = answer.Releases[i];
         std::string titles = "[";

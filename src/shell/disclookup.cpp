@@ -295,7 +295,8 @@ bool NameFromMusicBrainz(std::span<TmyMusicFile> items, TCdDriveList& drives, in
     }
     const std::optional<size_t> chosen = choose ? choose(answer.Releases) : std::optional<size_t>(0);
     if (!chosen || *chosen >= answer.Releases.size()) {
-        say("No MusicBrainz release was chosen" + next);
+        say("No MusicBrainz release was chosen (" + std::to_string(answer.Releases.size()) +
+            " carry the disc)" + next);
         return false;
     }
     const TMbRelease& release = answer.Releases[*chosen];

@@ -358,7 +358,7 @@ TEST_F(CdWindow, TheLookupWindowNamesTheTracks) {
     dialogs_.NextLine = std::nullopt;
     form->Action("ActionAddCDtracks")->trigger();
     EXPECT_EQ(Column(list, 0), (QStringList{"CD Track 1", "CD Track 2"}));
-    EXPECT_TRUE(memo->toPlainText().contains("No MusicBrainz release was chosen; looking the disc up in the freedb database"));
+    EXPECT_TRUE(memo->toPlainText().contains("No MusicBrainz release was chosen (3 carry the disc); looking the disc up in the freedb database"));
     ASSERT_EQ(dialogs_.Shown.size(), 4u); // clearing the list, then the three lines
     EXPECT_EQ(dialogs_.Shown[2].Caption, "Choose the release");
     EXPECT_EQ(dialogs_.Shown[2].Text, "Band - Album 2 (2002, CD, medium 1 of 1)");
