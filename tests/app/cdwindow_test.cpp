@@ -352,18 +352,14 @@ TEST_F(CdWindow, TheLookupWindowNamesTheTracks) {
     // goes on to the freedb database, which is said; a release chosen names the rows.
     form->AppSettings().LookUpMusicBrainz = true;
     form->AppSettings().MusicBrainzServer = "http://" + server.Address();
-    form->AppSettings().CarryCovers = false;
     dialogs_.Shown.clear();
-    dialogs_.Answers = {TAnswer::Ok};
-    dialogs_.NextLine = std::nullopt;
+    dialogs_.Answers = {TAnswer::Ok}, dialogs_.NextLine = std::nullopt;
     form->Action("ActionAddCDtracks")->trigger();
     EXPECT_EQ(Column(list, 0), (QStringList{"CD Track 1", "CD Track 2"}));
     EXPECT_TRUE(memo->toPlainText().contains("No MusicBrainz release was chosen (3 carry the disc); looking the disc up in the freedb database"));
     ASSERT_EQ(dialogs_.Shown.size(), 4u); // clearing the list, then the three lines
-    EXPECT_EQ(dialogs_.Shown[2].Caption, "Choose the release");
-    EXPECT_EQ(dialogs_.Shown[2].Text, "Band - Album 2 (2002, CD, medium 1 of 1)");
-    dialogs_.Answers = {TAnswer::Ok};
-    dialogs_.NextLine = 1;
+    EXPECT_EQ(dialogs_.Shown[2].Caption + ": " + dialogs_.Shown[2].Text, "Choose the release: Band - Album 2 (2002, CD, medium 1 of 1)");
+    dialogs_.Answers = {TAnswer::Ok}, dialogs_.NextLine = 1;
     form->Action("ActionAddCDtracks")->trigger();
     EXPECT_EQ(Column(list, 0), (QStringList{"01 Band One", "02 Band Two"}));
     EXPECT_EQ(list.ItemAt(0)->Album, "Album 2");

@@ -134,7 +134,7 @@ TEST(CliMusicBrainz, TheReleaseNamesTagsAndCoversTheRip) {
     // The tag ids' fields are written once the tag writers know them.
     constexpr bool kTagIds = false;
     std::vector<std::string> check{"/usr/bin/python3", "-c", R"(
-import base64, sys
+import sys
 from mutagen.flac import FLAC
 keys = ['title', 'artist', 'album', 'date', 'genre'] + (sys.argv[1] == '1') * ['albumartist', 'discnumber',
     'musicbrainz_albumid', 'musicbrainz_releasegroupid', 'musicbrainz_albumartistid', 'musicbrainz_artistid',
@@ -150,7 +150,6 @@ for path in sys.argv[2:]:
 
     const auto listed = RunCli({"cd", "lookup", "--drive", image.Sheet, "--release", "r-undated"}, dir.File("config"));
     EXPECT_EQ(listed.ExitCode, 0) << listed.Err;
-    EXPECT_NE(listed.Out.find("\"Release\":\"Группа - Альбом (2001-02-03, GB, Label, CD, medium 1 of 1)\""), std::string::npos);
     EXPECT_NE(listed.Out.find("\"Release\":\"Nobody - Nothing (GB, Label, CD, medium 1 of 1)\",\"Artist\":\"Nobody\",\"Title\":\"Nothing\",\"Date\":\"\","
                               "\"Country\":\"GB\",\"Label\":\"Label\",\"Format\":\"CD\",\"Medium\":1,\"Media\":1,\"TrackTitles\":[\"a\",\"b\"],\"Chosen\":true}\n"),
               std::string::npos) << listed.Out;
@@ -199,9 +198,7 @@ TEST(CliMusicBrainz, EveryFailureFallsBackToTheFreedbDatabase) {
         EXPECT_NE(r.Out.find(c.Said.empty() ? "\"Chosen\":true" : "\"LookupState\":12"), std::string::npos) << c.Name << r.Out;
         EXPECT_NE(r.Err.find(c.Said), std::string::npos) << c.Name << r.Err;
         EXPECT_EQ(r.Err.find("; looking the disc up in the freedb database") != std::string::npos, !c.Said.empty()) << c.Name << r.Err;
-        if (asked == 2) {
-            EXPECT_GE(server.Times()[1] - server.Times()[0], std::chrono::milliseconds(950)) << c.Name;
-        }
+        EXPECT_TRUE(asked < 2 || server.Times()[1] - server.Times()[0] >= std::chrono::milliseconds(950)) << c.Name;
     }
     // Neither database knows the album image: its sheet names the tracks, and that is said.
     bwtest::MakeTone(dir.File("album.flac"), 1.0);
