@@ -8,7 +8,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -56,7 +55,9 @@ THttpResult Get(THttpGet& http, const std::string& url) {
     return result;
 }
 
-std::string Str(const QJsonObject& o, const char* key) { return o.value(QLatin1String(key)).toString().toStdString(); }
+std::string Str(const QJsonObject& o, const char* key) {
+    return o.value(QLatin1String(key)).toString().toStdString();
+}
 
 // An artist credit as the release prints it, and the id of its first artist.
 std::pair<std::string, std::string> Credit(const QJsonValue& value) {
@@ -74,8 +75,10 @@ std::pair<std::string, std::string> Credit(const QJsonValue& value) {
 void AddGenres(const QJsonValue& value, std::vector<std::string>& out) {
     std::vector<std::pair<int, std::string>> genres;
     for (const QJsonValue& g : value.toArray())
-        genres.emplace_back(g.toObject().value(QLatin1String("count")).toInt(), Str(g.toObject(), "name"));
-    std::stable_sort(genres.begin(), genres.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+        genres.emplace_back(g.toObject().value(QLatin1String("count")).toInt(),
+                            Str(g.toObject(), "name"));
+    std::stable_sort(genres.begin(), genres.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
     for (auto& g : genres)
         if (!g.second.empty())
             out.push_back(std::move(g.second));
@@ -87,7 +90,8 @@ bool CarriesDisc(const QJsonObject& medium, const std::string& discId) {
                        [&](const QJsonValue& d) { return Str(d.toObject(), "id") == discId; });
 }
 
-std::string ServerFault(const std::string& what, const std::string& server, const std::string& error) {
+std::string ServerFault(const std::string& what, const std::string& server,
+                        const std::string& error) {
     return what + " \"" + server + "\" gave no answer: " + error;
 }
 
@@ -102,8 +106,8 @@ std::string TMbRelease::Line() const {
     return Artist + " - " + Title + " (" + details + ")";
 }
 
-bool ParseMbDiscAnswer(const QByteArray& json, const std::string& discId, std::vector<TMbRelease>& out,
-                       std::string& why) {
+bool ParseMbDiscAnswer(const QByteArray& json, const std::string& discId,
+                       std::vector<TMbRelease>& out, std::string& why) {
     out.clear();
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
@@ -115,20 +119,23 @@ bool ParseMbDiscAnswer(const QByteArray& json, const std::string& discId, std::v
     for (const QJsonValue& r : doc.object().value(QLatin1String("releases")).toArray()) {
         const QJsonObject o = r.toObject();
         const QJsonArray media = o.value(QLatin1String("media")).toArray();
-        const auto medium = std::find_if(media.begin(), media.end(),
-                                         [&](const QJsonValue& m) { return CarriesDisc(m.toObject(), discId); });
+        const auto medium = std::find_if(media.begin(), media.end(), [&](const QJsonValue& m) {
+            return CarriesDisc(m.toObject(), discId);
+        });
         if (medium == media.end())
             continue;
         const QJsonObject m = medium->toObject();
         TMbRelease release;
         release.Id = Str(o, "id");
         release.Title = Str(o, "title");
-        std::tie(release.Artist, release.ArtistId) = Credit(o.value(QLatin1String("artist-credit")));
+        std::tie(release.Artist, release.ArtistId) =
+            Credit(o.value(QLatin1String("artist-credit")));
         release.Date = Str(o, "date");
         release.Country = Str(o, "country");
         const QJsonArray labels = o.value(QLatin1String("label-info")).toArray();
         if (!labels.isEmpty())
-            release.Label = Str(labels.first().toObject().value(QLatin1String("label")).toObject(), "name");
+            release.Label =
+                Str(labels.first().toObject().value(QLatin1String("label")).toObject(), "name");
         const QJsonObject group = o.value(QLatin1String("release-group")).toObject();
         release.ReleaseGroupId = Str(group, "id");
         AddGenres(o.value(QLatin1String("genres")), release.Genres);
@@ -146,7 +153,8 @@ bool ParseMbDiscAnswer(const QByteArray& json, const std::string& discId, std::v
                 credit = recording.value(QLatin1String("artist-credit"));
             std::tie(track.Artist, track.ArtistId) = Credit(credit);
             if (track.Artist.empty())
-                std::tie(track.Artist, track.ArtistId) = std::pair(release.Artist, release.ArtistId);
+                std::tie(track.Artist, track.ArtistId) =
+                    std::pair(release.Artist, release.ArtistId);
             release.Tracks.push_back(std::move(track));
         }
         out.push_back(std::move(release));
@@ -161,8 +169,8 @@ std::string MusicBrainzUserAgent(std::string_view contact) {
     return agent;
 }
 
-TMbAnswer FetchMbReleases(const std::string& server, const std::string& discId, const std::string& userAgent,
-                          int timeoutMs) {
+TMbAnswer FetchMbReleases(const std::string& server, const std::string& discId,
+                          const std::string& userAgent, int timeoutMs) {
     TMbAnswer answer;
     THttpGet http(kMaxMbAnswerBytes);
     http.SetTimeout(timeoutMs);
@@ -172,7 +180,8 @@ TMbAnswer FetchMbReleases(const std::string& server, const std::string& discId, 
     THttpResult result;
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (gLastMbRequest)
-            Wait(std::chrono::duration_cast<milliseconds>(*gLastMbRequest + kMbInterval - steady_clock::now()));
+            Wait(std::chrono::duration_cast<milliseconds>(*gLastMbRequest + kMbInterval -
+                                                          steady_clock::now()));
         gLastMbRequest = steady_clock::now();
         result = Get(http, url);
         // Busy: the service asks to be asked again later, once; a longer wait than a few
@@ -200,7 +209,8 @@ TMbAnswer FetchMbReleases(const std::string& server, const std::string& discId, 
 }
 
 std::vector<std::byte> FetchFrontCover(const std::string& server, const std::string& releaseId,
-                                       const std::string& userAgent, int timeoutMs, std::string& why) {
+                                       const std::string& userAgent, int timeoutMs,
+                                       std::string& why) {
     THttpGet http(kMaxFetchedCoverBytes);
     http.SetTimeout(timeoutMs);
     http.SetUserAgent(userAgent);
