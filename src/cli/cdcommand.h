@@ -27,7 +27,7 @@ class TCdDriveList;
 // object a line (the one taken marked "Chosen": the release given, else the first by date);
 // failing that in the disc database, the disc record as one JSON object; status lines on err.
 // `brindlewave-cli cd ids [--drive D | --toc TEXT]`: the disc's ids (FreedbId, AccurateRipId,
-// the audio tracks' offsets and the lead-out) as one JSON object, of a drive's disc or of a
+// the audio tracks' offsets, the lead-out and MusicBrainzId) as one JSON object, of a drive's disc or of a
 // table of contents written as "A150 A20000 D60000 L90000" (start sectors with the lead-in).
 // Returns 0 on success, 1 when a drive or disc fails, 2 on
 // wrong arguments.
