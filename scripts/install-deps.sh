@@ -8,7 +8,7 @@ packages=(
     libqt6svg6
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
     libsdl2-dev
-    libcdio-dev libcdio-paranoia-dev libcdio-cdda-dev cd-paranoia
+    libcdio-dev libcdio-paranoia-dev libcdio-cdda-dev cd-paranoia libdiscid-dev
     libsoxr-dev libflac-dev
     lame vorbis-tools flac musepack-tools opus-tools
     ffmpeg wavpack sox python3-mutagen shntool

@@ -40,6 +40,8 @@ TCDDBForm::TCDDBForm(QWidget* parent) : QDialog(parent) {
 
 TCDDBForm::~TCDDBForm() = default;
 
+void TCDDBForm::AddNote(const std::string& line) { memo_->appendPlainText(QString::fromStdString(line)); }
+
 TLookupEnd TCDDBForm::LookUp(TCddb& cddb, TCdDriveList& drives, int drive,
                              const TAppSettings& settings) {
     drives.Release(drive);

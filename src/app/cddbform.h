@@ -25,6 +25,8 @@ public:
     // Looks the disc in a drive up (the drive is freed, its table of contents read, the
     // client pointed at the settings' server) while the window is shown modally; returns
     // when the lookup ends, the deadline passes or Stop is pressed.
+    // A line for the window's text box, shown with the next lookup's status lines.
+    void AddNote(const std::string& line);
     TLookupEnd LookUp(TCddb& cddb, TCdDriveList& drives, int drive, const TAppSettings& settings);
 
 private:

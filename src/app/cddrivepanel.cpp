@@ -95,16 +95,23 @@ void TCdDrivePanel::AddCdTracks() {
     cd_.StartListing();
     doorTimer_->start();
     host_.ListingTracks();
+    std::vector<TmyMusicFile> items = cd_.AudioTrackItems();
+    bool named = false;
     if (settings_.TryLoadFreeDB) {
         cd_.ReleaseSelected();
-        if (discLookup_)
+        // MusicBrainz first; why it named nothing shows in the freedb lookup's window.
+        named = NameFromMusicBrainz(items, cd_.Drives(), cd_.SelectedCdDrive(), settings_,
+                                    ChooseReleaseInDialog(dialogs_),
+                                    [this](const std::string& line) { cddbForm_->AddNote(line); });
+        if (!named && discLookup_)
             discLookup_(cd_.SelectedCdDrive());
     }
-    // Named from the disc database entry just read, else from the disc's CD-TEXT.
-    std::vector<TmyMusicFile> items = cd_.AudioTrackItems();
-    TCdText cdText;
-    cd_.Drives().ReadCdText(cd_.SelectedCdDrive(), cdText);
-    NameCdTrackItems(items, cddb_.get(), &cdText, settings_);
+    // Else named from the disc database entry just read, else from the disc's CD-TEXT.
+    if (!named) {
+        TCdText cdText;
+        cd_.Drives().ReadCdText(cd_.SelectedCdDrive(), cdText);
+        NameCdTrackItems(items, cddb_.get(), &cdText, settings_);
+    }
     for (TmyMusicFile& item : items)
         host_.AppendTrack(std::move(item));
 }

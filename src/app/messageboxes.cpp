@@ -1,6 +1,10 @@
 #include "app/messageboxes.h"
 
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QListWidget>
+#include <QVBoxLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
@@ -89,6 +93,29 @@ std::optional<std::string> TMessageBoxes::BrowseForFolder(const std::string& pro
     return dir.toStdString();
 }
 
+std::optional<size_t> TMessageBoxes::ChooseLine(const std::string& caption, const std::vector<std::string>& lines) {
+    QDialog dialog(parent_);
+    dialog.setObjectName(QStringLiteral("ChooseLineForm"));
+    dialog.setWindowTitle(QString::fromStdString(caption));
+    dialog.setModal(true);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* list = new QListWidget(&dialog);
+    list->setObjectName(QStringLiteral("ListLines"));
+    for (const std::string& line : lines)
+        list->addItem(QString::fromStdString(line));
+    list->setCurrentRow(0);
+    list->setMinimumWidth(std::min(900, list->sizeHintForColumn(0) + 40));
+    layout->addWidget(list);
+    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    layout->addWidget(box);
+    QObject::connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    QObject::connect(list, &QListWidget::itemDoubleClicked, &dialog, &QDialog::accept);
+    if (dialog.exec() != QDialog::Accepted || list->currentRow() < 0)
+        return std::nullopt;
+    return static_cast<size_t>(list->currentRow());
+}
+
 void TStoppingDialogs::Show(TMessageKind kind, const std::string& caption,
                             const std::string& text) {
     if (!stopping_())
@@ -111,6 +138,11 @@ std::vector<std::string> TStoppingDialogs::OpenFiles(const std::string& title,
 std::optional<std::string> TStoppingDialogs::BrowseForFolder(const std::string& prompt,
                                                              const std::string& start) {
     return stopping_() ? std::nullopt : shown_.BrowseForFolder(prompt, start);
+}
+
+std::optional<size_t> TStoppingDialogs::ChooseLine(const std::string& caption,
+                                                   const std::vector<std::string>& lines) {
+    return stopping_() ? std::nullopt : shown_.ChooseLine(caption, lines);
 }
 
 } // namespace bw

@@ -21,6 +21,7 @@ public:
                                        const std::vector<std::string>& filters) override;
     std::optional<std::string> BrowseForFolder(const std::string& prompt,
                                                const std::string& start) override;
+    std::optional<size_t> ChooseLine(const std::string& caption, const std::vector<std::string>& lines) override;
 
 private:
     QWidget* parent_;
@@ -41,6 +42,7 @@ public:
                                        const std::vector<std::string>& filters) override;
     std::optional<std::string> BrowseForFolder(const std::string& prompt,
                                                const std::string& start) override;
+    std::optional<size_t> ChooseLine(const std::string& caption, const std::vector<std::string>& lines) override;
 
 private:
     TDialogs& shown_;

@@ -100,6 +100,9 @@ TSettings::TSettings(QWidget* parent) : QDialog(parent) {
     tryFreeDB_ = new QCheckBox(QStringLiteral("Try to load CD information from FreeDB"), freedbGroup);
     tryFreeDB_->setObjectName(QStringLiteral("CheckTryFreeDB"));
     f->addWidget(tryFreeDB_);
+    lookUpMusicBrainz_ = new QCheckBox(QStringLiteral("Look up discs in MusicBrainz"), freedbGroup);
+    lookUpMusicBrainz_->setObjectName(QStringLiteral("CheckLookUpMusicBrainz"));
+    f->addWidget(lookUpMusicBrainz_);
     auto* form = new QFormLayout;
     server_ = new QLineEdit(freedbGroup);
     server_->setObjectName(QStringLiteral("EditServer"));
@@ -118,6 +121,16 @@ TSettings::TSettings(QWidget* parent) : QDialog(parent) {
     accurateRipServer_ = new QLineEdit(freedbGroup);
     accurateRipServer_->setObjectName(QStringLiteral("EditAccurateRipServer"));
     form->addRow(QStringLiteral("AccurateRip server:"), accurateRipServer_);
+    musicBrainzServer_ = new QLineEdit(freedbGroup);
+    musicBrainzServer_->setObjectName(QStringLiteral("EditMusicBrainzServer"));
+    form->addRow(QStringLiteral("MusicBrainz server:"), musicBrainzServer_);
+    musicBrainzContact_ = new QLineEdit(freedbGroup);
+    musicBrainzContact_->setObjectName(QStringLiteral("EditMusicBrainzContact"));
+    musicBrainzContact_->setPlaceholderText(QStringLiteral("e-mail address or URL (optional)"));
+    form->addRow(QStringLiteral("MusicBrainz contact:"), musicBrainzContact_);
+    coverArtServer_ = new QLineEdit(freedbGroup);
+    coverArtServer_->setObjectName(QStringLiteral("EditCoverArtServer"));
+    form->addRow(QStringLiteral("Cover art server:"), coverArtServer_);
     readOffset_ = new QSpinBox(freedbGroup);
     readOffset_->setObjectName(QStringLiteral("SpinReadOffset"));
     readOffset_->setRange(-kMaxReadOffset, kMaxReadOffset);
@@ -228,6 +241,10 @@ void TSettings::LoadFrom(const TAppSettings& s) {
     timeout_->setValue(s.Timeout);
     verifyAccurateRip_->setChecked(s.VerifyAccurateRip);
     accurateRipServer_->setText(QString::fromStdString(s.AccurateRipServer));
+    lookUpMusicBrainz_->setChecked(s.LookUpMusicBrainz);
+    musicBrainzServer_->setText(QString::fromStdString(s.MusicBrainzServer));
+    musicBrainzContact_->setText(QString::fromStdString(s.MusicBrainzContact));
+    coverArtServer_->setText(QString::fromStdString(s.CoverArtServer));
     // The offset belongs to the chosen drive's model; without a drive there is none to set.
     const auto offset = s.ReadOffsets.find(offsetModel_);
     readOffset_->setValue(offset == s.ReadOffsets.end() ? 0 : offset->second);
@@ -265,6 +282,10 @@ void TSettings::SaveTo(TAppSettings& s) const {
     s.Timeout = timeout_->value();
     s.VerifyAccurateRip = verifyAccurateRip_->isChecked();
     s.AccurateRipServer = accurateRipServer_->text().toStdString();
+    s.LookUpMusicBrainz = lookUpMusicBrainz_->isChecked();
+    s.MusicBrainzServer = musicBrainzServer_->text().toStdString();
+    s.MusicBrainzContact = musicBrainzContact_->text().toStdString();
+    s.CoverArtServer = coverArtServer_->text().toStdString();
     if (!offsetModel_.empty())
         s.ReadOffsets[offsetModel_] = readOffset_->value();
     s.WriteRipLog = writeRipLog_->isChecked();

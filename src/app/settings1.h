@@ -63,6 +63,10 @@ private:
     QSpinBox* timeout_ = nullptr;
     QCheckBox* verifyAccurateRip_ = nullptr;
     QLineEdit* accurateRipServer_ = nullptr;
+    QCheckBox* lookUpMusicBrainz_ = nullptr;
+    QLineEdit* musicBrainzServer_ = nullptr;
+    QLineEdit* musicBrainzContact_ = nullptr;
+    QLineEdit* coverArtServer_ = nullptr;
     QSpinBox* readOffset_ = nullptr;
     QCheckBox* writeRipLog_ = nullptr;
     std::string offsetModel_;

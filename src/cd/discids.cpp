@@ -2,6 +2,9 @@
 
 #include "cd/cddb.h"
 
+#include <QByteArray>
+#include <QCryptographicHash>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -16,6 +19,30 @@ constexpr int32_t kMaxSector = 99 * 60 * 75;
 
 int32_t Sector(const TCdMsf& msf) {
     return msf.FrameOffset() - kLeadIn;
+}
+
+// The gap between the audio session of an enhanced CD and its data session.
+constexpr int32_t kSessionGap = 11400;
+
+std::string MusicBrainzIdOf(const TCDToc& toc, const TDiscIds& ids) {
+    if (ids.AudioStarts.empty())
+        return {};
+    const int first = ids.TocIndex.front() + 1;
+    const int last = ids.TocIndex.back() + 1;
+    int32_t leadOut = ids.LeadOut + kLeadIn;
+    if (last < toc.TrackCount && !toc.Tracks[static_cast<size_t>(last)].IsAudio)
+        leadOut = toc.Tracks[static_cast<size_t>(last)].Start.FrameOffset() - kSessionGap;
+    std::array<int32_t, 100> offsets{};
+    offsets[0] = leadOut;
+    for (size_t i = 0; i < ids.AudioStarts.size(); ++i)
+        offsets[static_cast<size_t>(ids.TocIndex[i]) + 1] = ids.AudioStarts[i] + kLeadIn;
+    char text[8 * 100 + 5];
+    int at = std::snprintf(text, sizeof text, "%02X%02X", first, last);
+    for (const int32_t offset : offsets)
+        at += std::snprintf(text + at, sizeof text - static_cast<size_t>(at), "%08X", static_cast<uint32_t>(offset));
+    QByteArray id = QCryptographicHash::hash(QByteArray(text, at), QCryptographicHash::Sha1).toBase64();
+    id.replace('+', '.').replace('/', '_').replace('=', '-');
+    return id.toStdString();
 }
 
 } // namespace
@@ -44,6 +71,7 @@ TDiscIds ComputeDiscIds(const TCDToc& toc) {
     ids.Id1 += static_cast<uint32_t>(ids.LeadOut);
     ids.Id2 += static_cast<uint32_t>(ids.LeadOut) * (number + 1);
     ids.FreedbId = ComputeDiscId(toc);
+    ids.MusicBrainzId = MusicBrainzIdOf(toc, ids);
     return ids;
 }
 

@@ -20,6 +20,11 @@ struct TDiscIds {
     uint32_t Id1 = 0;                 // the audio starts plus the lead-out
     uint32_t Id2 = 0; // max(start, 1) x audio track number, plus lead-out x (count + 1)
     uint32_t FreedbId = 0;
+    // MusicBrainz's: the SHA-1 of the first and last audio track numbers, the lead-out and
+    // the 99 track starts (all with the lead-in) as hex text, in base64 with ".", "_" and
+    // "-" for "+", "/" and "=". An enhanced CD's audio session ends 11,400 sectors (the
+    // session gap) before its data track.
+    std::string MusicBrainzId;
 
     int AudioCount() const { return static_cast<int>(AudioStarts.size()); }
     // "nnn-xxxxxxxx-xxxxxxxx-xxxxxxxx": the audio track count, id1, id2 and the freedb id.

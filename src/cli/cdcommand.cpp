@@ -7,6 +7,7 @@
 #include "cli/clioptions.h"
 #include "common/json.h"
 #include "shell/disclookup.h"
+#include "shell/naming.h"
 #include "shell/probe.h"
 #include "shell/settingsio.h"
 #include "shell/settingskeys.h"
@@ -14,6 +15,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cstdio>
 #include <ostream>
 
@@ -92,15 +94,65 @@ std::string TrackTitlesJson(const TCDInfo& info) {
     return json + "]";
 }
 
-int Lookup(const std::string& drive, const std::optional<std::string>& server, std::ostream& out,
-           std::ostream& err, TCdSystem& system) {
+// Every release of the disc in MusicBrainz, one JSON object a line, the one the command
+// line would take marked "Chosen"; false, said on err, when there is none.
+bool ListMbReleases(TCdDriveList& list, int index, const TAppSettings& settings,
+                    const std::optional<std::string>& releaseId, std::ostream& out, std::ostream& err) {
+    const TMbAnswer answer = LookUpMusicBrainz(list, index, settings);
+    if (answer.Kind != TMbAnswer::TKind::Found) {
+        err << "brindlewave-cli: "
+            << (answer.Kind == TMbAnswer::TKind::NotFound ? "The disc is not in MusicBrainz" : answer.Error)
+            << "; looking the disc up in the freedb database\n";
+        return false;
+    }
+    const std::optional<size_t> chosen = ChooseReleaseByDate(releaseId)(answer.Releases);
+    if (!chosen)
+        err << "brindlewave-cli: the release " << *releaseId
+            << " does not carry this disc; looking the disc up in the freedb database\n";
+    for (size_t i = 0; i < answer.Releases.size(); ++i) {
+        const TMbRelease& r = answer.Releases[i];
+        std::string titles = "[";
+        for (const TMbTrack& t : r.Tracks) {
+            if (titles.size() > 1)
+                titles += ",";
+            AppendJsonString(titles, t.Title);
+        }
+        // Each track as a rip of this release would carry it: its artist and the release's
+        // fields with its ids.
+        std::vector<TmyMusicFile> tracks(r.Tracks.size());
+        for (size_t t = 0; t < tracks.size(); ++t) {
+            tracks[t].SourceType = TSourceType::CdTrack;
+            tracks[t].Track = static_cast<uint8_t>(std::min<size_t>(t + 1, 255));
+        }
+        ApplyMbRelease(tracks, r, nullptr, TNamePattern::FromSettings(settings));
+        std::string trackJson = "[";
+        for (const TmyMusicFile& t : tracks) {
+            TJsonObject track;
+            track.Add("Track", static_cast<int>(t.Track)).Add("Title", t.Title).Add("Artist", t.Artist);
+            AddReleaseFields(track, t);
+            trackJson += (trackJson.size() > 1 ? "," : "") + track.Str();
+        }
+        TJsonObject o;
+        o.Add("ReleaseId", r.Id).Add("Release", r.Line()).Add("Artist", r.Artist).Add("Title", r.Title);
+        o.Add("Date", r.Date).Add("Country", r.Country).Add("Label", r.Label).Add("Format", r.Format);
+        o.Add("Medium", r.Medium).Add("Media", r.MediumCount).AddRaw("TrackTitles", titles + "]");
+        o.AddRaw("Tracks", trackJson + "]").AddRaw("Chosen", chosen == i ? "true" : "false");
+        out << o.Str() << "\n";
+    }
+    return chosen.has_value();
+}
+
+int Lookup(const std::string& drive, const TAppSettings& settings, const std::optional<std::string>& releaseId,
+           std::ostream& out, std::ostream& err, TCdSystem& system) {
     TCdDriveList list(system);
     list.Fill();
     const int index = FindDrive(list, drive, err);
     if (index < 0)
         return 1;
     const TCliCoreApp app;
-    const auto cddb = CliLookUpDisc(list, index, CliCdSettings(server), err);
+    if (settings.LookUpMusicBrainz && ListMbReleases(list, index, settings, releaseId, out, err))
+        return 0;
+    const auto cddb = CliLookUpDisc(list, index, settings, err);
     const TCDInfo& info = cddb->DiscInfo();
     TJsonObject o;
     o.Add("DiscId", info.DiscId).Add("Artist", info.Artist).Add("Title", info.Title).Add("Year", info.Year);
@@ -141,6 +193,7 @@ int Ids(const std::string& drive, const std::optional<std::string>& tocText, std
     o.Add("FreedbId", freedb).Add("AccurateRipId", ids.AccurateRipId());
     o.Add("AudioTracks", ids.AudioCount());
     o.AddRaw("TrackOffsets", offsets + "]").Add("LeadOut", ids.LeadOut);
+    o.Add("MusicBrainzId", ids.MusicBrainzId);
     out << o.Str() << "\n";
     return 0;
 }
@@ -160,7 +213,8 @@ TCliCoreApp::TCliCoreApp() {
 
 TCliCoreApp::~TCliCoreApp() = default;
 
-TAppSettings CliCdSettings(const std::optional<std::string>& server) {
+TAppSettings CliCdSettings(const std::optional<std::string>& server,
+                           const std::optional<std::string>& musicBrainzServer) {
     TAppSettings s = DefaultAppSettings();
     const TSettingsStore store;
     if (store.MainKeyExists()) {
@@ -175,6 +229,12 @@ TAppSettings CliCdSettings(const std::optional<std::string>& server) {
         if (const std::string v = store.ReadString(keys::kAccurateRipServer); !v.empty())
             s.AccurateRipServer = v;
         s.WriteRipLog = store.ReadBool(keys::kWriteRipLog).value_or(s.WriteRipLog);
+        s.LookUpMusicBrainz = store.ReadBool(keys::kLookUpMusicBrainz).value_or(s.LookUpMusicBrainz);
+        for (const auto& [key, value] : {std::pair{keys::kMusicBrainzServer, &s.MusicBrainzServer},
+                                         {keys::kMusicBrainzContact, &s.MusicBrainzContact},
+                                         {keys::kCoverArtServer, &s.CoverArtServer}})
+            if (const std::string v = store.ReadString(key); !v.empty())
+                *value = v;
         s.ReadOffsets = LoadReadOffsets(store);
         s.Separator = store.ReadInteger(keys::kSeparator).value_or(s.Separator);
         for (size_t i = 0; i < s.fint.size(); ++i) {
@@ -186,6 +246,8 @@ TAppSettings CliCdSettings(const std::optional<std::string>& server) {
     }
     if (server)
         s.FreeDBServer = *server;
+    if (musicBrainzServer)
+        s.MusicBrainzServer = *musicBrainzServer;
     return s;
 }
 
@@ -198,7 +260,8 @@ std::unique_ptr<TCddb> CliLookUpDisc(TCdDriveList& drives, int drive, const TApp
 }
 
 bool CliCdTrackItems(TCdDriveList& drives, const std::string& drive, const TAppSettings& settings,
-                     std::vector<TmyMusicFile>& items, std::ostream& err) {
+                     std::vector<TmyMusicFile>& items, std::ostream& err,
+                     const std::optional<std::string>& releaseId) {
     const int index = FindDrive(drives, drive, err);
     if (index < 0)
         return false;
@@ -209,12 +272,17 @@ bool CliCdTrackItems(TCdDriveList& drives, const std::string& drive, const TAppS
         return false;
     }
     items = CdTrackItems(tracks, static_cast<uint8_t>(index), 0);
+    const auto say = [&err](const std::string& line) { err << "brindlewave-cli: " << line << "\n"; };
+    if (!items.empty() && NameFromMusicBrainz(items, drives, index, settings, ChooseReleaseByDate(releaseId), say))
+        return true;
     std::unique_ptr<TCddb> cddb;
     if (settings.TryLoadFreeDB && !items.empty())
         cddb = CliLookUpDisc(drives, index, settings, err);
     TCdText cdText;
     drives.ReadCdText(index, cdText);
-    NameCdTrackItems(items, cddb.get(), &cdText, settings);
+    const bool fromDatabase = cddb && DiscDataReadable(*cddb, settings);
+    if (NameCdTrackItems(items, cddb.get(), &cdText, settings) && !fromDatabase && settings.TryLoadFreeDB)
+        say("The disc was found in no database; the tracks are named from its CD-TEXT");
     return true;
 }
 
@@ -223,7 +291,7 @@ namespace {
 // What the cd sub-commands take.
 struct TCdArgs {
     std::string Drive = "0";
-    std::optional<std::string> Server;
+    std::optional<std::string> Server, MusicBrainzServer, Release;
     std::optional<std::string> Toc;
 };
 
@@ -245,6 +313,16 @@ std::vector<TCliOption> CdOptions(std::string_view sub, TCdArgs& args) {
                 {"--server", "HOST[:PORT]", "the server in the program's settings",
                  "the disc database to ask", [&args](const std::string& v, std::string&) {
                      args.Server = v;
+                     return true;
+                 }},
+                {"--musicbrainz-server", "URL", "the server in the program's settings",
+                 "the MusicBrainz server to ask first", [&args](const std::string& v, std::string&) {
+                     args.MusicBrainzServer = v;
+                     return true;
+                 }},
+                {"--release", "MBID", "the first release by date",
+                 "the MusicBrainz release to mark as chosen", [&args](const std::string& v, std::string&) {
+                     args.Release = v;
                      return true;
                  }}};
     if (sub == "ids")
@@ -288,13 +366,15 @@ std::vector<TCliCommand> CdCliCommands() {
               "object a line, named from the disc's CD-TEXT or the album sheet (not from the disc "
               "database: that is cd lookup).",
               {"cd tracks", "cd tracks --drive album.cue"}),
-        CdSub("lookup", "cd lookup [--drive D] [--server HOST[:PORT]]", "look a disc up in the disc database",
-              "Looks the disc of a drive up in the disc database: status lines on the error output, "
-              "the disc's record as one JSON object.",
+        CdSub("lookup", "cd lookup [--drive D] [--server HOST[:PORT]] [--musicbrainz-server URL] [--release MBID]",
+              "look a disc up in MusicBrainz and the disc database",
+              "Looks the disc of a drive up in MusicBrainz, one JSON object a line for each release "
+              "of the disc (Chosen marks the one a rip takes), then in the disc database: status "
+              "lines on the error output, the disc's record as one JSON object.",
               {"cd lookup", "cd lookup --drive /dev/sr1 --server localhost:8880"}),
         CdSub("ids", "cd ids [--drive D | --toc TEXT]", "the disc ids of a disc or a table of contents",
               "Prints the ids of a disc as one JSON object: its disc database id (FreedbId), its "
-              "AccurateRipId, the audio tracks' offsets and the lead-out.",
+              "AccurateRipId, its MusicBrainzId, the audio tracks' offsets and the lead-out.",
               {"cd ids", "cd ids --toc \"A150 A20000 D60000 L90000\""}),
     };
     TCliCommand group{"cd", {}, "the CD drives and the discs in them: drives, tracks, lookup, ids",
@@ -337,7 +417,7 @@ int RunCdCommand(const std::vector<std::string>& args, std::ostream& out, std::o
     if (sub == "tracks")
         return Tracks(cd.Drive, out, err, system);
     if (sub == "lookup")
-        return Lookup(cd.Drive, cd.Server, out, err, system);
+        return Lookup(cd.Drive, CliCdSettings(cd.Server, cd.MusicBrainzServer), cd.Release, out, err, system);
     if (cd.Toc && cd.Drive != "0") {
         err << "brindlewave-cli cd ids: --drive and --toc exclude each other\n";
         return 2;

@@ -173,6 +173,10 @@ struct TConvertArgs {
     // --server: the disc database to name the tracks from, instead of the stored one.
     std::optional<std::string> Server;
     bool NoLookup = false; // --no-lookup: the disc is not looked up, whatever the settings say
+    // --musicbrainz-server: the MusicBrainz service to ask first, instead of the stored one.
+    std::optional<std::string> MusicBrainzServer;
+    // --release: the MusicBrainz release to name the tracks from, instead of the first by date.
+    std::optional<std::string> Release;
     bool NoAccurateRip = false; // --no-accuraterip: the rip is not compared with the database
     // --accuraterip-server: the database to compare the rip with, instead of the stored one.
     std::optional<std::string> AccurateRipServer;
@@ -342,7 +346,12 @@ std::vector<TCliOption> ConvertOptions(TConvertArgs& args) {
          }},
         Text("--server", "HOST[:PORT]", "the server in the program's settings",
              "with --cd: the disc database to name the tracks from", args.Server),
-        CliSwitch("--no-lookup", "with --cd: name the tracks without the disc database", args.NoLookup),
+        Text("--musicbrainz-server", "URL", "the server in the program's settings",
+             "with --cd: the MusicBrainz server asked before the disc database", args.MusicBrainzServer),
+        Text("--release", "MBID", "the first release by date",
+             "with --cd: the MusicBrainz release to name the tracks from", args.Release),
+        CliSwitch("--no-lookup", "with --cd: name the tracks without MusicBrainz or the disc database",
+                  args.NoLookup),
         CliSwitch("--no-accuraterip", "with --cd: do not compare the rip with the AccurateRip database",
                args.NoAccurateRip),
         Text("--accuraterip-server", "HOST[:PORT]", "the server in the program's settings",
@@ -384,6 +393,8 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
         error = "--no-lookup needs --cd";
     else if (args.Server && args.NoLookup)
         error = "--server and --no-lookup exclude each other";
+    else if ((args.MusicBrainzServer || args.Release) && (args.NoLookup || !args.Cd))
+        error = "--musicbrainz-server and --release need --cd and exclude --no-lookup";
     else if (args.AccurateRipServer && (args.NoAccurateRip || !args.Cd))
         error = "--accuraterip-server needs --cd and excludes --no-accuraterip";
     else if (args.Cd && args.SameAsSource)
@@ -531,7 +542,7 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
     std::optional<TCliCoreApp> app;
     if (args.Cd) {
         app.emplace();
-        TAppSettings cdSettings = CliCdSettings(args.Server);
+        TAppSettings cdSettings = CliCdSettings(args.Server, args.MusicBrainzServer);
         settings.VerifyAccurateRip = cdSettings.VerifyAccurateRip && !args.NoAccurateRip;
         settings.AccurateRipServer = args.AccurateRipServer.value_or(cdSettings.AccurateRipServer);
         settings.Timeout = cdSettings.Timeout;
@@ -542,8 +553,9 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
         settings.Separator = cdSettings.Separator;
         settings.WriteRipLog = cdSettings.WriteRipLog;
         settings.ReadOffsets = cdSettings.ReadOffsets;
+        cdSettings.CarryCovers = settings.CarryCovers; // no cover is fetched that is not carried
         std::vector<TmyMusicFile> items;
-        if (!CliCdTrackItems(drives, *args.Cd, cdSettings, items, err))
+        if (!CliCdTrackItems(drives, *args.Cd, cdSettings, items, err, args.Release))
             return 1;
         if (items.empty()) {
             err << "brindlewave-cli convert: " << *args.Cd << ": the disc has no audio tracks\n";

@@ -39,6 +39,12 @@ public:
         (void)filters;
         return {};
     }
+    // A list to choose one line from, the first selected, with OK and Cancel: the index of
+    // the line chosen, no value when cancelled.
+    virtual std::optional<size_t> ChooseLine(const std::string& caption, const std::vector<std::string>& lines) {
+        (void)caption;
+        return lines.empty() ? std::nullopt : std::optional<size_t>(0);
+    }
     // The folder picker, starting at start. No value when cancelled.
     virtual std::optional<std::string> BrowseForFolder(const std::string& prompt,
                                                        const std::string& start) {

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace bw {
 
@@ -73,6 +76,9 @@ struct TmyMusicFile {
     int32_t Peak = 0;
     std::string AccurateRip;
     int32_t Confidence = 0; // of an "Accurate" result; 0 otherwise
+    // A front cover fetched for the item (a CD track's release cover), carried into the
+    // output instead of one the source holds; shared by the tracks of one disc.
+    std::shared_ptr<const std::vector<std::byte>> FetchedCover;
 };
 
 } // namespace bw

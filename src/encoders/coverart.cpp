@@ -38,6 +38,12 @@ std::optional<TCoverArt> CoverToCarry(TItemContext& context) {
     if (!context.CarryCovers())
         return std::nullopt;
     const TmyMusicFile& item = context.CurrentJob();
+    if (item.FetchedCover && !item.FetchedCover->empty()) {
+        TCoverArt fetched;
+        fetched.Data = *item.FetchedCover;
+        FillPictureMimeType(fetched);
+        return fetched;
+    }
     std::string why;
     std::optional<TCoverArt> cover;
     // FFmpeg reads the pictures of the containers the tag classes do not know (an MP4

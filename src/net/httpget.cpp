@@ -32,7 +32,14 @@ std::string THttpGet::Start(const std::string& url, TDone done) {
     if (target.host().isEmpty())
         return "No server given";
     QNetworkRequest request(target);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    if (maxRedirects_ > 0) {
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+        request.setMaximumRedirectsAllowed(maxRedirects_);
+    } else {
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    }
+    if (!userAgent_.empty())
+        request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromStdString(userAgent_));
     body_.clear();
     stopped_ = THttpResult::TOutcome::Ok;
     done_ = std::move(done);
@@ -75,6 +82,11 @@ void THttpGet::Finish() {
     reply->deleteLater();
     THttpResult result;
     result.Status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    // Only the seconds form: a server that names a date is waited on as one without a time.
+    bool isNumber = false;
+    const int retryAfter = reply->rawHeader("Retry-After").trimmed().toInt(&isNumber);
+    if (isNumber && retryAfter >= 0)
+        result.RetryAfterSeconds = retryAfter;
     switch (stopped_) {
     case THttpResult::TOutcome::Aborted:
         result.Outcome = stopped_;

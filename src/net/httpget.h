@@ -27,10 +27,12 @@ struct THttpResult {
     int Status = 0;       // the HTTP status, when one came
     QByteArray Body;      // Ok only
     std::string Error;    // what went wrong, control characters escaped; empty for Ok
+    int RetryAfterSeconds = -1; // a Retry-After header given in seconds; -1 without one
 };
 
 // A bounded HTTP GET client: one request at a time, a body of at most maxBodyBytes, an
-// optional time-out, only a 200 answer taken as a success and redirects never followed.
+// optional time-out, only a 200 answer taken as a success and redirects followed only when
+// asked (and then never from https to http).
 // Whatever a server says in its error texts reaches a message only with its control
 // characters escaped. The end arrives through the event loop of the thread that owns the
 // client; the handler is called last, so it may destroy the client.
@@ -45,6 +47,10 @@ public:
 
     // Milliseconds a request may take from its start to its end; 0 (the default): no limit.
     void SetTimeout(int milliseconds) { timeoutMs_ = milliseconds; }
+    // The User-Agent header sent; empty (the default): the transport's own.
+    void SetUserAgent(std::string agent) { userAgent_ = std::move(agent); }
+    // How many redirects a request follows; 0 (the default): none, a redirect is BadStatus.
+    void SetMaxRedirects(int count) { maxRedirects_ = count; }
 
     // Starts a GET of an encoded URL, sent byte for byte. Empty when started; otherwise why
     // not ("HTTP component busy", "No server given", or the URL's fault), and done is never
@@ -60,6 +66,8 @@ private:
 
     const int64_t maxBodyBytes_;
     int timeoutMs_ = 0;
+    int maxRedirects_ = 0;
+    std::string userAgent_;
     std::unique_ptr<QNetworkAccessManager> network_;
     QPointer<QNetworkReply> reply_;
     TDone done_;

@@ -15,6 +15,8 @@ TAppSettings DefaultAppSettings() {
     TAppSettings s;
     s.FreeDBServer = kDefaultFreeDBServer;
     s.AccurateRipServer = kDefaultAccurateRipServer;
+    s.MusicBrainzServer = kDefaultMusicBrainzServer;
+    s.CoverArtServer = kDefaultCoverArtServer;
     s.FreeDBEmail = DefaultFreeDBEmail();
     s.ParallelJobs = DefaultParallelJobs();
     return s;

@@ -43,6 +43,12 @@ struct TAppSettings {
     // ("host[:port]").
     bool VerifyAccurateRip = true;
     std::string AccurateRipServer;
+    // With TryLoadFreeDB, a disc is looked up in MusicBrainz before the freedb database;
+    // the contact (an e-mail address or a URL) goes into the User-Agent the service asks for.
+    bool LookUpMusicBrainz = true;
+    std::string MusicBrainzServer;
+    std::string MusicBrainzContact;
+    std::string CoverArtServer;
     bool CreateArtist = true;
     bool CreateAlbum = true;
     int Separator = 1;
@@ -91,5 +97,7 @@ std::string WithTrailingSeparator(std::string folder);
 std::string DefaultFreeDBEmail();
 inline constexpr const char* kDefaultFreeDBServer = "gnudb.gnudb.org";
 inline constexpr const char* kDefaultAccurateRipServer = "www.accuraterip.com";
+inline constexpr const char* kDefaultMusicBrainzServer = "https://musicbrainz.org";
+inline constexpr const char* kDefaultCoverArtServer = "https://coverartarchive.org";
 
 } // namespace bw

@@ -1,11 +1,16 @@
 #include "shell/disclookup.h"
 
 #include "cd/cddrives.h"
+#include "cd/discids.h"
+#include "core/dialogs.h"
 #include "core/genrelist.h"
 
 #include <QEventLoop>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <numeric>
 
 namespace bw {
 
@@ -189,6 +194,124 @@ bool NameCdTrackItems(std::span<TmyMusicFile> items, const TCddb* cddb, const TC
                 {item.Title, item.Artist, item.Year, item.Genre, item.Album, item.Track}, pattern);
         }
     }
+    return true;
+}
+
+TReleaseChooser ChooseReleaseInDialog(TDialogs& dialogs) {
+    return [&dialogs](const std::vector<TMbRelease>& releases) -> std::optional<size_t> {
+        if (releases.size() == 1)
+            return 0;
+        std::vector<std::string> lines;
+        for (const TMbRelease& r : releases)
+            lines.push_back(r.Line());
+        return dialogs.ChooseLine("Choose the release", lines);
+    };
+}
+
+TReleaseChooser ChooseReleaseByDate(std::optional<std::string> releaseId) {
+    return [releaseId](const std::vector<TMbRelease>& releases) -> std::optional<size_t> {
+        if (releaseId) {
+            const auto named = std::find_if(releases.begin(), releases.end(),
+                                            [&](const TMbRelease& r) { return r.Id == *releaseId; });
+            return named == releases.end() ? std::nullopt
+                                           : std::optional<size_t>(named - releases.begin());
+        }
+        std::vector<size_t> order(releases.size());
+        std::iota(order.begin(), order.end(), size_t{0});
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            const std::string& x = releases[a].Date;
+            const std::string& y = releases[b].Date;
+            return !x.empty() && (y.empty() || x < y);
+        });
+        return order.empty() ? std::nullopt : std::optional<size_t>(order.front());
+    };
+}
+
+TMbAnswer LookUpMusicBrainz(TCdDriveList& drives, int drive, const TAppSettings& settings) {
+    TCDToc toc;
+    if (!drives.ReadToc(drive, toc)) {
+        TMbAnswer answer;
+        answer.Error = "The table of contents of the disc can't be read";
+        return answer;
+    }
+    return FetchMbReleases(settings.MusicBrainzServer, ComputeDiscIds(toc).MusicBrainzId,
+                           MusicBrainzUserAgent(settings.MusicBrainzContact), settings.Timeout * 1000);
+}
+
+void ApplyMbRelease(std::span<TmyMusicFile> items, const TMbRelease& release,
+                    std::shared_ptr<const std::vector<std::byte>> cover, const TNamePattern& pattern) {
+    std::string genre;
+    for (const std::string& g : release.Genres)
+        if (const int i = GenreList().IndexOf(g); i >= 0) {
+            genre = GenreList().Name(i);
+            break;
+        }
+    const bool dated = release.Date.size() >= 4 &&
+                       std::all_of(release.Date.begin(), release.Date.begin() + 4, [](unsigned char c) { return std::isdigit(c); });
+    size_t place = 0; // a mixed-mode disc's data track is no track of the release
+    for (TmyMusicFile& item : items) {
+        if (item.SourceType != TSourceType::CdTrack)
+            continue;
+        const size_t i = place++;
+        item.Album = release.Title;
+        item.AlbumArtist = release.Artist;
+        item.MbAlbumId = release.Id;
+        item.MbReleaseGroupId = release.ReleaseGroupId;
+        item.MbAlbumArtistId = release.ArtistId;
+        item.Year = dated ? release.Date.substr(0, 4) : std::string();
+        item.Genre = genre;
+        item.GenreIndex = static_cast<uint8_t>(genre.empty() ? TGenreList::kOther : GenreList().ByteFor(genre));
+        item.DiscNumber = release.MediumCount > 1
+                              ? std::to_string(release.Medium) + "/" + std::to_string(release.MediumCount)
+                              : std::string();
+        const TMbTrack track = i < release.Tracks.size() ? release.Tracks[i] : TMbTrack{};
+        item.Title = track.Title;
+        item.Artist = track.Artist.empty() ? release.Artist : track.Artist;
+        item.MbArtistId = track.Artist.empty() ? release.ArtistId : track.ArtistId;
+        item.MbReleaseTrackId = track.Id;
+        item.MbTrackId = track.RecordingId;
+        item.FetchedCover = cover;
+        item.SourcePath = SafeTrackFileName({item.Title, item.Artist, item.Year, item.Genre, item.Album, item.Track}, pattern);
+    }
+}
+
+bool NameFromMusicBrainz(std::span<TmyMusicFile> items, TCdDriveList& drives, int drive,
+                         const TAppSettings& settings, const TReleaseChooser& choose, const TStatusLine& status) {
+    if (!settings.TryLoadFreeDB || !settings.LookUpMusicBrainz)
+        return false;
+    const auto say = [&status](const std::string& line) {
+        if (status)
+            status(line);
+    };
+    const TMbAnswer answer = LookUpMusicBrainz(drives, drive, settings);
+    const std::string next = "; looking the disc up in the freedb database";
+    if (answer.Kind == TMbAnswer::TKind::NotFound) {
+        say("The disc is not in MusicBrainz" + next);
+        return false;
+    }
+    if (answer.Kind == TMbAnswer::TKind::Failed) {
+        say(answer.Error + next);
+        return false;
+    }
+    const std::optional<size_t> chosen = choose ? choose(answer.Releases) : std::optional<size_t>(0);
+    if (!chosen || *chosen >= answer.Releases.size()) {
+        say("No MusicBrainz release was chosen (" + std::to_string(answer.Releases.size()) +
+            " carry the disc)" + next);
+        return false;
+    }
+    const TMbRelease& release = answer.Releases[*chosen];
+    say("MusicBrainz: " + release.Line());
+    std::shared_ptr<const std::vector<std::byte>> cover;
+    if (settings.CarryCovers) {
+        std::string why;
+        auto data = FetchFrontCover(settings.CoverArtServer, release.Id, MusicBrainzUserAgent(settings.MusicBrainzContact),
+                                    settings.Timeout * 1000, why);
+        if (data.empty())
+            say("The release's cover was not fetched: " + why);
+        else
+            cover = std::make_shared<const std::vector<std::byte>>(std::move(data));
+    }
+    ApplyMbRelease(items, release, std::move(cover), TNamePattern::FromSettings(settings));
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "cd/cddb.h"
 #include "cd/cdtext.h"
 #include "core/jobitem.h"
+#include "net/musicbrainz.h"
 #include "shell/appsettings.h"
 #include "shell/naming.h"
 
@@ -10,6 +11,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -18,6 +20,7 @@ class QEventLoop;
 namespace bw {
 
 class TCdDriveList;
+class TDialogs;
 
 // Points the client at the disc database the settings name. FreeDBServer may carry a port
 // ("host:port"); without one port 80 is used.
@@ -98,5 +101,33 @@ TCDInfo DiscInfoFromCdText(const TCdText& text);
 // performer, where CD-TEXT names one, is its artist). Returns whether names were given.
 bool NameCdTrackItems(std::span<TmyMusicFile> items, const TCddb* cddb, const TCdText* cdText,
                       const TAppSettings& settings);
+
+using TStatusLine = std::function<void(const std::string&)>;
+
+// Picks one of the releases of a disc: its index, or none to go on without MusicBrainz.
+using TReleaseChooser = std::function<std::optional<size_t>(const std::vector<TMbRelease>&)>;
+// The window's way with several releases: the "Choose the release" dialog, one line each.
+TReleaseChooser ChooseReleaseInDialog(TDialogs& dialogs);
+// The command line's: the release of the id given (none when it is not among them), else
+// the first by date (releases without a date last).
+TReleaseChooser ChooseReleaseByDate(std::optional<std::string> releaseId);
+
+// Asks MusicBrainz (the settings' server, contact and timeout) about the disc in a drive
+// or an album image, by the disc id of its table of contents.
+TMbAnswer LookUpMusicBrainz(TCdDriveList& drives, int drive, const TAppSettings& settings);
+
+// Gives the CD track items the texts of a release: the album, its artist, the year, the
+// first genre of the release that the genre list knows, each track's title, artist and ids
+// by its place on the disc, "n/m" of a multi-disc set, a file name made safe from the
+// pattern; and the cover, when one was fetched.
+void ApplyMbRelease(std::span<TmyMusicFile> items, const TMbRelease& release,
+                    std::shared_ptr<const std::vector<std::byte>> cover, const TNamePattern& pattern);
+
+// Names the CD track items of a drive from MusicBrainz when the settings ask for it
+// (TryLoadFreeDB and LookUpMusicBrainz): the release choose picks, with its front cover
+// when covers are carried. False when nothing was named (not found, failed, none chosen),
+// and status has said why and that the freedb database is next.
+bool NameFromMusicBrainz(std::span<TmyMusicFile> items, TCdDriveList& drives, int drive,
+                         const TAppSettings& settings, const TReleaseChooser& choose, const TStatusLine& status);
 
 } // namespace bw

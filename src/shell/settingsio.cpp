@@ -79,6 +79,10 @@ template <class F, class... S> void VisitSettings(F&& visit, S&&... s) {
     visit(a(keys::kVerifyAccurateRip, TStored::Apart), s.App.VerifyAccurateRip...);
     visit(a(keys::kAccurateRipServer, TStored::Apart), s.App.AccurateRipServer...);
     visit(a(keys::kWriteRipLog, TStored::Apart), s.App.WriteRipLog...);
+    visit(a(keys::kLookUpMusicBrainz, TStored::Apart), s.App.LookUpMusicBrainz...);
+    visit(a(keys::kMusicBrainzServer, TStored::Apart), s.App.MusicBrainzServer...);
+    visit(a(keys::kMusicBrainzContact, TStored::Apart), s.App.MusicBrainzContact...);
+    visit(a(keys::kCoverArtServer, TStored::Apart), s.App.CoverArtServer...);
     visit(TEntry{QString::fromLatin1(keys::kQualityItem), TStored::Chosen, true}, s.Window.QualityItem...);
 }
 

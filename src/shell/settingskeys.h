@@ -41,6 +41,11 @@ inline constexpr const char* kVerifyAccurateRip = "VerifyAccurateRip";
 inline constexpr const char* kAccurateRipServer = "AccurateRipServer";
 // Added for verified rips.
 inline constexpr const char* kWriteRipLog = "WriteRipLog";
+// Added with the MusicBrainz lookup.
+inline constexpr const char* kLookUpMusicBrainz = "LookUpMusicBrainz";
+inline constexpr const char* kMusicBrainzServer = "MusicBrainzServer";
+inline constexpr const char* kMusicBrainzContact = "MusicBrainzContact";
+inline constexpr const char* kCoverArtServer = "CoverArtServer";
 // A drive model's read offset: "ReadOffset_" + "vendor model".
 inline constexpr const char* kReadOffsetPrefix = "ReadOffset_";
 inline constexpr const char* kQualityTotal = "QualityTotal";

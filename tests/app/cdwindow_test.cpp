@@ -44,6 +44,8 @@ protected:
         auto form = std::make_unique<TForm1>(dialogs_, *store_, args, "prog", system_);
         form->AppSettings().OutputFolder = out_.Path().string() + "/";
         form->AppSettings().PlaySoundOp = false;
+        // No test asks the real MusicBrainz service; the one that asks names a local one.
+        form->AppSettings().LookUpMusicBrainz = false;
         return form;
     }
     static QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -298,6 +300,14 @@ TEST_F(CdWindow, TheLookupWindowNamesTheTracks) {
     form->AppSettings().TryLoadFreeDB = true;
     form->AppSettings().Timeout = 3;
     bwtest::TCddbServer server([](const std::string& target) {
+        if (target.starts_with("/ws/2/discid/")) { // three releases carry the disc
+            const QString disc = QString::fromStdString(target.substr(13, target.find('?') - 13));
+            QStringList releases;
+            for (int i = 1; i <= 3; ++i)
+                releases << QStringLiteral(R"({"id":"r%1","title":"Album %1","date":"200%1","artist-credit":[{"name":"Band"}],)"
+                                           R"("media":[{"format":"CD","discs":[{"id":"%2"}],"tracks":[{"title":"One"},{"title":"Two"}]}]})").arg(i).arg(disc);
+            return bwtest::TCddbReply{bwtest::TCddbReply::TMode::Answer, 200, ("{\"releases\":[" + releases.join(',') + "]}").toUtf8()};
+        }
         if (target.find("cddb+query") != std::string::npos)
             return bwtest::TCddbReply{bwtest::TCddbReply::TMode::Answer, 200,
                                       bwtest::CddbLines({"200 rock 0b01c402 AC/DC / Back in Black"})};
@@ -337,4 +347,20 @@ TEST_F(CdWindow, TheLookupWindowNamesTheTracks) {
     EXPECT_EQ(Column(list, 0), (QStringList{"CD Track 1", "CD Track 2"}));
     EXPECT_TRUE(memo->toPlainText().contains("Entry read"));
     EXPECT_GE(memo->toPlainText().count("Querying CD"), 2);
+
+    // MusicBrainz first: its releases are offered in the "Choose the release" dialog. Cancel
+    // goes on to the freedb database, which is said; a release chosen names the rows.
+    form->AppSettings().LookUpMusicBrainz = true;
+    form->AppSettings().MusicBrainzServer = "http://" + server.Address();
+    dialogs_.Shown.clear();
+    dialogs_.Answers = {TAnswer::Ok}, dialogs_.NextLine = std::nullopt;
+    form->Action("ActionAddCDtracks")->trigger();
+    EXPECT_EQ(Column(list, 0), (QStringList{"CD Track 1", "CD Track 2"}));
+    EXPECT_TRUE(memo->toPlainText().contains("No MusicBrainz release was chosen (3 carry the disc); looking the disc up in the freedb database"));
+    ASSERT_EQ(dialogs_.Shown.size(), 4u); // clearing the list, then the three lines
+    EXPECT_EQ(dialogs_.Shown[2].Caption + ": " + dialogs_.Shown[2].Text, "Choose the release: Band - Album 2 (2002, CD, medium 1 of 1)");
+    dialogs_.Answers = {TAnswer::Ok}, dialogs_.NextLine = 1;
+    form->Action("ActionAddCDtracks")->trigger();
+    EXPECT_EQ(Column(list, 0), (QStringList{"01 Band One", "02 Band Two"}));
+    EXPECT_EQ(list.ItemAt(0)->Album, "Album 2");
 }

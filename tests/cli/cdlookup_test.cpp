@@ -7,7 +7,12 @@
 #include "support/cddbserver.h"
 #include "support/testsupport.h"
 
+#include "common/buildinfo.h"
+
 #include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -54,7 +59,158 @@ std::vector<std::string> Record(const std::string& dtitle, const std::vector<std
     return l;
 }
 
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+QJsonArray Credit(const std::string& name) {
+    return {QJsonObject{{"name", Q(name)}, {"joinphrase", ""}, {"artist", QJsonObject{{"id", Q("id-" + name)}}}}};
+}
+
+// A release as the service's discid answer shapes it, the disc on medium `medium` of
+// `media`; each track a title and its own artist (empty: the release's).
+QJsonObject MbRelease(const std::string& id, const std::string& disc, const std::string& artist, const std::string& title,
+                      const std::string& date, int medium, int media,
+                      const std::vector<std::pair<std::string, std::string>>& tracks, const QStringList& genres) {
+    QJsonArray mediaList, trackList, genreList;
+    for (const auto& [name, by] : tracks)
+        trackList.append(QJsonObject{{"id", Q("t-" + name)}, {"title", Q(name)}, {"recording", QJsonObject{{"id", Q("rec-" + name)}}},
+                                     {"artist-credit", by.empty() ? QJsonArray{} : Credit(by)}});
+    for (int m = 1; m <= media; ++m)
+        mediaList.append(QJsonObject{{"position", m}, {"format", "CD"}, {"discs", QJsonArray{QJsonObject{{"id", Q(m == medium ? disc : "other")}}}},
+                                     {"tracks", m == medium ? trackList : QJsonArray{}}});
+    for (const QString& g : genres)
+        genreList.append(QJsonObject{{"name", g}, {"count", 1}});
+    QJsonObject r{{"id", Q(id)}, {"title", Q(title)}, {"artist-credit", Credit(artist)}, {"country", "GB"},
+                  {"label-info", QJsonArray{QJsonObject{{"label", QJsonObject{{"name", "Label"}}}}}},
+                  {"release-group", QJsonObject{{"id", Q("g-" + id)}, {"genres", genreList}}}, {"media", mediaList}};
+    if (!date.empty())
+        r.insert("date", Q(date));
+    return r;
+}
+
+QByteArray MbAnswer(const QJsonArray& releases) { return QJsonDocument(QJsonObject{{"releases", releases}}).toJson(); }
+
+// The disc id the service is asked about, from its request target.
+std::string AskedDisc(const std::string& target) { return target.substr(13, target.find('?') - 13); }
+
+void WriteConfig(const bwtest::TTempDir& dir, const std::string& lines) {
+    std::filesystem::create_directories(dir.File("config/Halvorix"));
+    std::ofstream(dir.File("config/Halvorix/Brindlewave.conf")) << "[General]\n" << lines;
+}
+
 } // namespace
+
+// The first release by date names, tags and covers a rip from MusicBrainz: a two-disc
+// compilation with a track artist each, Cyrillic, CJK and hostile texts that stay inside
+// the output folder; cd lookup lists every release carrying the disc, --release choosing.
+TEST(CliMusicBrainz, TheReleaseNamesTagsAndCoversTheRip) {
+    bwtest::CoreApp();
+    bwtest::TTempDir dir;
+    const auto image = bwtest::MakeImage(dir.Path().string(), "disc", {{0.4}, {0.4}});
+    const QByteArray png = QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(100, 'p');
+    TCddbServer server([&](const std::string& t) -> TCddbReply {
+        if (t.starts_with("/release/r-early/front-500"))
+            return {TCddbReply::TMode::Answer, 307, "", "Moved", "/art/front.png"};
+        if (t == "/art/front.png")
+            return {TCddbReply::TMode::Answer, 200, png};
+        const std::string disc = AskedDisc(t);
+        return {TCddbReply::TMode::Answer, 200, MbAnswer({
+            MbRelease("r-late", disc, "Группа", "Альбом", "2001-02-03", 1, 1, {{"Первая", ""}, {"二番目", ""}}, {"made up", "rock"}),
+            MbRelease("r-other", "another disc", "X", "Y", "1990", 1, 1, {{"a", ""}}, {}),
+            MbRelease("r-early", disc, "Various Artists", "../../x", "1999", 2, 2, {{"../a/\x01" "b", "Исполнитель"}, {"夜", "歌手/.."}}, {"pop"}),
+            MbRelease("r-undated", disc, "Nobody", "Nothing", "", 1, 1, {{"a", ""}, {"b", ""}}, {})})};
+    });
+    const std::string url = "http://" + server.Address();
+    WriteConfig(dir, "MusicBrainzServer=" + url + "\nCoverArtServer=" + url + "\nMusicBrainzContact=me@example.org\n");
+    const auto r = RunCli({"convert", "--cd", image.Sheet, "--to", "flac", "--out", dir.File("out"), "--no-accuraterip"}, dir.File("config"));
+    EXPECT_EQ(r.ExitCode, 0) << r.Err << r.Out;
+    ASSERT_EQ(server.Requests().size(), 3u);
+    EXPECT_EQ(server.Requests()[0], "/ws/2/discid/" + AskedDisc(server.Requests()[0]) +
+                                        "?inc=artist-credits+labels+recordings+release-groups+genres&fmt=json");
+    EXPECT_NE(server.Heads()[0].find("\r\nUser-Agent: Brindlewave/" + std::string(bw::kVersion) + " ( me@example.org )\r\n"),
+              std::string::npos) << server.Heads()[0];
+    EXPECT_EQ(bwtest::FolderEntries(dir.File("out")), (std::vector<std::string>{"_.._x.cue", "_.._x.log", "_.._x.m3u", "Исполнитель", "歌手_.."}));
+    const std::vector<std::string> outputs{dir.File("out/Исполнитель/_.._x/01 Исполнитель .._a__b.flac"),
+                                           dir.File("out/歌手_../_.._x/02 歌手_.. 夜.flac")};
+    std::vector<std::string> check{"/usr/bin/python3", "-c", R"(
+import sys
+from mutagen.flac import FLAC
+keys = ['title', 'artist', 'album', 'date', 'genre', 'albumartist', 'discnumber',
+    'musicbrainz_albumid', 'musicbrainz_releasegroupid', 'musicbrainz_albumartistid', 'musicbrainz_artistid',
+    'musicbrainz_releasetrackid', 'musicbrainz_trackid']
+for path in sys.argv[1:]:
+    f = FLAC(path)
+    print('|'.join(f.get(k, [''])[0] for k in keys), len(f.pictures) == 1 and f.pictures[0].data == bytes.fromhex('89504e470d0a1a0a') + b'p' * 100)
+)"};
+    check.insert(check.end(), outputs.begin(), outputs.end());
+    const std::string ids = "|Various Artists|2/2|r-early|g-r-early|id-Various Artists|id-";
+    EXPECT_EQ(bwtest::RunOk(check), "../a/\x01" "b|Исполнитель|../../x|1999|Pop" + ids + "Исполнитель|t-../a/\x01" "b|rec-../a/\x01" "b" +
+                                        " True\n夜|歌手/..|../../x|1999|Pop" + ids + "歌手/..|t-夜|rec-夜" + " True\n");
+
+    const auto listed = RunCli({"cd", "lookup", "--drive", image.Sheet, "--release", "r-undated"}, dir.File("config"));
+    EXPECT_EQ(listed.ExitCode, 0) << listed.Err;
+    EXPECT_NE(listed.Out.find("\"Release\":\"Nobody - Nothing (GB, Label, CD, medium 1 of 1)\",\"Artist\":\"Nobody\",\"Title\":\"Nothing\",\"Date\":\"\","
+                              "\"Country\":\"GB\",\"Label\":\"Label\",\"Format\":\"CD\",\"Medium\":1,\"Media\":1,\"TrackTitles\":[\"a\",\"b\"],"),
+              std::string::npos) << listed.Out;
+    EXPECT_NE(listed.Out.find("\"MbAlbumId\":\"r-undated\""), std::string::npos) << listed.Out;
+    EXPECT_NE(listed.Out.find("]},\"Chosen\":true}\n"), std::string::npos) << listed.Out;
+    EXPECT_EQ(std::count(listed.Out.begin(), listed.Out.end(), '\n'), 3);
+}
+
+// Whatever goes wrong with MusicBrainz, the disc is looked up in the freedb database, the
+// reason said; a busy service is asked once more after its Retry-After, a second later at
+// the soonest. With neither database, CD-TEXT names the tracks.
+TEST(CliMusicBrainz, EveryFailureFallsBackToTheFreedbDatabase) {
+    bwtest::CoreApp();
+    bwtest::TTempDir dir;
+    WriteConfig(dir, "Timeout=2\n");
+    const auto image = bwtest::MakeImage(dir.Path().string(), "disc", {{0.4}, {0.4}});
+    const TCddbReply busy{TCddbReply::TMode::Answer, 503, "", "Busy", {}, "Retry-After: 0\r\n"};
+    const struct {
+        const char* Name;
+        std::vector<TCddbReply> Replies;
+        std::string Said; // on err; empty: named from MusicBrainz
+    } cases[] = {
+        {"404", {{TCddbReply::TMode::Answer, 404, "none"}}, "The disc is not in MusicBrainz"},
+        {"another disc", {{TCddbReply::TMode::Answer, 200, MbAnswer({MbRelease("r", "x", "A", "B", "", 1, 1, {}, {})})}}, "The disc is not in MusicBrainz"},
+        {"busy twice", {busy, busy}, "gave no answer"},
+        {"busy once", {busy, {}}, ""},
+        {"cut short", {{TCddbReply::TMode::Cut, 200, "{\"releases\":[]}"}}, "gave no answer"},
+        {"30 MB", {{TCddbReply::TMode::Flood, 200, {}}}, "The answer is larger than 4194304 bytes"},
+        {"slow drip", {{TCddbReply::TMode::Drip, 200, QByteArray(100, ' ')}}, "Connection timed out"},
+        {"no JSON", {{TCddbReply::TMode::Answer, 200, "<html>"}}, "sent an unusable answer: the answer is no JSON"},
+    };
+    for (const auto& c : cases) {
+        size_t asked = 0;
+        TCddbServer server([&](const std::string& t) -> TCddbReply {
+            if (t.find("cddb+query") != std::string::npos)
+                return Lines({"200 rock 0b01c402 Band / Album"});
+            if (!t.starts_with("/ws/2/"))
+                return Lines(Record("Band / Album", {"One", "Two"}));
+            const TCddbReply& reply = c.Replies.at(asked++);
+            return reply.Body.isEmpty() && reply.Mode == TCddbReply::TMode::Answer && reply.Status == 200
+                       ? TCddbReply{TCddbReply::TMode::Answer, 200, MbAnswer({MbRelease("r", AskedDisc(t), "A", "B", "", 1, 1, {{"T", ""}}, {})})}
+                       : reply;
+        });
+        const auto r = RunCli({"cd", "lookup", "--drive", image.Sheet, "--server", server.Address(), "--musicbrainz-server",
+                               "http://" + server.Address()}, dir.File("config"));
+        EXPECT_EQ(r.ExitCode, 0) << c.Name << r.Err;
+        EXPECT_EQ(asked, c.Replies.size()) << c.Name;
+        EXPECT_NE(r.Out.find(c.Said.empty() ? "\"Chosen\":true" : "\"LookupState\":12"), std::string::npos) << c.Name << r.Out;
+        EXPECT_NE(r.Err.find(c.Said), std::string::npos) << c.Name << r.Err;
+        EXPECT_EQ(r.Err.find("; looking the disc up in the freedb database") != std::string::npos, !c.Said.empty()) << c.Name << r.Err;
+        EXPECT_TRUE(asked < 2 || server.Times()[1] - server.Times()[0] >= std::chrono::milliseconds(950)) << c.Name;
+    }
+    // Neither database knows the album image: its sheet names the tracks, and that is said.
+    bwtest::MakeTone(dir.File("album.flac"), 1.0);
+    std::ofstream(dir.File("album.cue")) << "PERFORMER \"Band\"\nTITLE \"Record\"\nFILE \"album.flac\" WAVE\n"
+                                            "  TRACK 01 AUDIO\n    TITLE \"One\"\n    INDEX 01 00:00:00\n";
+    const std::string closed = "127.0.0.1:" + std::to_string(TCddbServer::ClosedPort());
+    const auto r = RunCli({"convert", "--cd", dir.File("album.cue"), "--server", closed, "--musicbrainz-server", "http://" + closed,
+                           "--no-accuraterip", "--to", "wav", "--out", dir.File("o")}, dir.File("config"));
+    EXPECT_TRUE(std::filesystem::exists(dir.File("o/Band/Record/01 Band One.wav"))) << r.Err;
+    EXPECT_NE(r.Err.find("Connection refused; looking the disc up in the freedb database"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("The disc was found in no database; the tracks are named from its CD-TEXT"), std::string::npos) << r.Err;
+}
 
 TEST(CliCdLookup, LookupPrintsTheRecord) {
     bwtest::CoreApp();

@@ -278,7 +278,7 @@ TEST(CdConvert, CommandLineRipsTheChosenTracks) {
     TTempDir out;
     // No disc database: the refused loopback port names nothing.
     const TRunResult r = bwtest::Run({bwmedia::CliProgram(), "convert", "--cd", image.Sheet, "--tracks", "1,3-4",
-                                      "--server", "127.0.0.1:1", "--no-accuraterip", "--to", "flac", "--out",
+                                      "--server", "127.0.0.1:1", "--musicbrainz-server", "http://127.0.0.1:1", "--no-accuraterip", "--to", "flac", "--out",
                                       out.Path().string()});
     EXPECT_EQ(r.ExitCode, 1) << r.Err;
     EXPECT_NE(r.Err.find("the disc has no audio track 4"), std::string::npos) << r.Err;

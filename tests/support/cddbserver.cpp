@@ -49,6 +49,8 @@ void TCddbServer::Serve(QTcpSocket* socket) {
         const QList<QByteArray> first = request->left(request->indexOf("\r\n")).split(' ');
         const std::string target = first.size() > 1 ? first[1].toStdString() : std::string();
         requests_.push_back(target);
+        heads_.push_back(request->left(request->indexOf("\r\n\r\n")).toStdString());
+        times_.push_back(std::chrono::steady_clock::now());
         const TCddbReply reply = handler_(target);
         if (reply.Mode == TCddbReply::TMode::Hang)
             return;
@@ -79,8 +81,9 @@ void TCddbServer::Serve(QTcpSocket* socket) {
         QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.Status) + " " + reply.Reason + "\r\n";
         if (!reply.Location.isEmpty())
             head += "Location: " + reply.Location + "\r\n";
-        head += "Content-Type: text/plain; charset=UTF-8\r\nContent-Length: " +
-                QByteArray::number(reply.Body.size()) + "\r\nConnection: close\r\n\r\n";
+        const qsizetype length = reply.Body.size() * (reply.Mode == TCddbReply::TMode::Cut ? 2 : 1);
+        head += reply.Headers + "Content-Type: text/plain; charset=UTF-8\r\nContent-Length: " +
+                QByteArray::number(length) + "\r\nConnection: close\r\n\r\n";
         socket->write(head + reply.Body);
         socket->disconnectFromHost();
     });

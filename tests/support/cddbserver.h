@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QTcpServer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,12 +26,14 @@ struct TCddbReply {
         Hang,   // read the request and never answer
         Flood,  // a 200 answer whose body never ends
         Drip,   // a 200 answer of Body, one byte every 100 ms
+        Cut,    // Status and Body with a Content-Length twice the body's, then close
     };
     TMode Mode = TMode::Answer;
     int Status = 200;
     QByteArray Body;
     QByteArray Reason = "Scripted";
     QByteArray Location{}; // sent as a Location header when set
+    QByteArray Headers{};  // more header lines, each ended with CR LF
 };
 
 class TCddbServer {
@@ -44,6 +47,9 @@ public:
     std::string Address() const;
     // The request targets received ("/~cddb/cddb.cgi?cmd=..."), in order.
     const std::vector<std::string>& Requests() const { return requests_; }
+    // Each request's header lines, and when it arrived.
+    const std::vector<std::string>& Heads() const { return heads_; }
+    const std::vector<std::chrono::steady_clock::time_point>& Times() const { return times_; }
     // The bytes written by Flood answers so far.
     qint64 Flooded() const { return flooded_; }
 
@@ -56,6 +62,8 @@ private:
     THandler handler_;
     QTcpServer server_;
     std::vector<std::string> requests_;
+    std::vector<std::string> heads_;
+    std::vector<std::chrono::steady_clock::time_point> times_;
     qint64 flooded_ = 0;
 };
 

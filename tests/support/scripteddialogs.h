@@ -50,7 +50,16 @@ public:
         return folder;
     }
 
+    std::optional<size_t> ChooseLine(const std::string& caption, const std::vector<std::string>& lines) override {
+        for (const std::string& line : lines)
+            Shown.push_back({bw::TMessageKind::Confirmation, caption, line});
+        auto chosen = NextLine;
+        NextLine = 0;
+        return chosen;
+    }
+
     std::vector<TShown> Shown;
+    std::optional<size_t> NextLine = 0;          // what the list chooser returns next (nullopt: Cancel)
     std::deque<bw::TAnswer> Answers;
     std::function<void()> WhileAsking;           // the user thinking a question over
     std::vector<std::string> NextFiles;          // what the open-file dialog returns next
