@@ -3,6 +3,7 @@
 #include "audio/aacencoder.h"
 #include "audio/audiostream.h"
 #include "common/outputfile.h"
+#include "encoders/cdcodes.h"
 #include "encoders/coverart.h"
 #include "encoders/externalencoder.h"
 #include "encoders/itemcontext.h"
@@ -78,6 +79,8 @@ TMp4Tags AacTagsFor(const TmyMusicFile& item) {
     tags.SetText(kMp4Genre, item.Genre);
     tags.SetText(kMp4Comment, item.Comment);
     tags.SetTrack(item.Track);
+    for (const auto& [name, value] : CdCodeTags(item, "ISRC", "BARCODE"))
+        tags.SetText(std::string(kMp4Freeform) + std::string(kMp4ITunesMean) + ":" + name, value);
     tags.SetRelease(ReleaseTextsOf(item));
     return tags;
 }

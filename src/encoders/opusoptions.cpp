@@ -1,5 +1,6 @@
 #include "encoders/opusoptions.h"
 
+#include "encoders/cdcodes.h"
 #include "encoders/releasetags.h"
 #include "tags/vorbiscomment.h"
 
@@ -22,6 +23,8 @@ TCommandLine BuildOpusOptions(const TOpusOptions& o, const TmyMusicFile& item,
     line.Add(" --date ").AddQuoted("", item.Year);
     line.Add(" --tracknumber ").AddQuoted("", std::to_string(item.Track));
     line.Add(" --comment ").AddQuoted("", "COMMENT=" + item.Comment);
+    for (const auto& [name, value] : CdCodeTags(item, "ISRC=", "BARCODE="))
+        line.Add(" --comment ").AddQuoted("", name + value);
     for (const auto& [name, value] : ReleaseTags(item, kVorbisReleaseNames))
         line.Add(" --comment ").AddQuoted("", name + "=" + value);
     // The full form (front cover, the type and size read from the file), so that a "|" in

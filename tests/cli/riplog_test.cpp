@@ -105,7 +105,9 @@ TEST(CliRipLog, LogCueSheetPlaylistAndCodesOfARip) {
     const std::vector<std::array<std::string, 3>> targets{
         {"flac", "isrc", "barcode"}, {"mp3", "TSRC", "TXXX:BARCODE"},
         {"ogg", "isrc", "barcode"},  {"ape", "ISRC", "Barcode"},
-        {"mpc", "ISRC", "Barcode"},  {"wma", "WM/ISRC", "WM/Barcode"}};
+        {"mpc", "ISRC", "Barcode"},  {"wma", "WM/ISRC", "WM/Barcode"},
+        {"wv", "ISRC", "Barcode"},   {"opus", "isrc", "barcode"},
+        {"m4a", "----:com.apple.iTunes:ISRC", "----:com.apple.iTunes:BARCODE"}};
     for (const auto& [to, isrcKey, barcodeKey] : targets) {
         const fs::path folder = dir.Path() / ("t-" + to);
         const auto r =
@@ -118,7 +120,8 @@ tags = mutagen.File(sys.argv[1]).tags
 for key in sys.argv[2:]:
     value = tags[key]
     value = value[0] if isinstance(value, list) else value
-    print(value.text[0] if hasattr(value, 'text') else value)
+    value = value.text[0] if hasattr(value, 'text') else value
+    print(value.decode() if isinstance(value, bytes) else value)
 )",
                                  (folder / ("CD Track 2." + to)).string(), isrcKey, barcodeKey}),
                   "GBAYE0000002\n0123456789012\n")
