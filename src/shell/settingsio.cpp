@@ -79,6 +79,7 @@ template <class F, class... S> void VisitSettings(F&& visit, S&&... s) {
     visit(a(keys::kVerifyAccurateRip, TStored::Apart), s.App.VerifyAccurateRip...);
     visit(a(keys::kAccurateRipServer, TStored::Apart), s.App.AccurateRipServer...);
     visit(a(keys::kWriteRipLog, TStored::Apart), s.App.WriteRipLog...);
+    visit(a(keys::kReplayGainMode, TStored::Apart), s.App.ReplayGainMode...);
     visit(TEntry{QString::fromLatin1(keys::kQualityItem), TStored::Chosen, true}, s.Window.QualityItem...);
 }
 
