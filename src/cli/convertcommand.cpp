@@ -18,6 +18,7 @@
 #include "shell/tagedit.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -32,6 +33,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: brindlewave-cli convert --to mp3|ogg|wav|wma|flac|ape|mpc|wv|opus|m4a [--out DIR | "
     "--same-as-source] [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite] [--jobs N]\n"
+    "       [--replaygain off|track|album]\n"
     "       [--recursive] [--keep-structure] [--skip-existing] [--safe-names] [--no-covers] [--] FILE|FOLDER...\n"
     "       brindlewave-cli convert --cd DRIVE [--tracks LIST] [--server HOST[:PORT] | --no-lookup]\n"
     "       [--no-accuraterip | --accuraterip-server HOST[:PORT]]\n"
@@ -147,6 +149,8 @@ struct TConvertArgs {
     bool NoCovers = false; // the source's cover is not carried into the output
     // --jobs: files converted at once; one per processor core when not given.
     std::optional<int> Jobs;
+    // --replaygain off|track|album: the loudness tags; the settings' default when not given.
+    std::optional<int> ReplayGain;
     std::optional<std::string> Preset;
     // NAME=VALUE settings in the order given; they apply after the preset.
     std::vector<std::pair<std::string, std::string>> Settings;
@@ -225,6 +229,15 @@ bool ParseArgs(const std::vector<std::string>& argv, TConvertArgs& args, std::st
             args.SafeNames = true;
         } else if (a == "--no-covers") {
             args.NoCovers = true;
+        } else if (a == "--replaygain" && hasValue) {
+            const std::string& v = argv[++i];
+            static constexpr std::array<std::string_view, 3> kModes{"off", "track", "album"};
+            const auto mode = std::find(kModes.begin(), kModes.end(), v);
+            if (mode == kModes.end()) {
+                error = "--replaygain takes off, track or album, not '" + v + "'";
+                return false;
+            }
+            args.ReplayGain = static_cast<int>(mode - kModes.begin());
         } else if (a == "--jobs" && hasValue) {
             const std::string& v = argv[++i];
             int jobs = 0;
@@ -413,6 +426,8 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
     settings.OverwriteWithoutAsking = args.Overwrite;
     if (args.Jobs)
         settings.ParallelJobs = *args.Jobs;
+    if (args.ReplayGain)
+        settings.ReplayGainMode = *args.ReplayGain;
     settings.KeepStructure = args.KeepStructure;
     settings.SkipExisting = args.SkipExisting;
     settings.SafeNames = args.SafeNames;

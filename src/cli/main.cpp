@@ -42,6 +42,7 @@ const std::vector<TSubcommand>& Subcommands() {
          "convert --to mp3|ogg|wav|wma|flac|ape|mpc|wv|opus|m4a [--out DIR | --same-as-source]\n"
          "          [--preset NAME] [--set NAME=VALUE]... [--tag NAME=VALUE]... [--overwrite]\n"
          "          [--jobs N] [--recursive] [--keep-structure] [--skip-existing] [--safe-names] [--no-covers]\n"
+         "          [--replaygain off|track|album]\n"
          "          FILE|FOLDER... | --cd DRIVE [--tracks LIST] [--no-lookup]",
          "convert each file to the target type; --preset starts from the first quality preset\n"
          "      of that name (see presets), each --set then applies on top in the order given;\n"
@@ -56,7 +57,9 @@ const std::vector<TSubcommand>& Subcommands() {
          "      output under the folder's name and the path below it; --skip-existing passes over\n"
          "      a file whose output is newer than it (as Done); --safe-names makes every output\n"
          "      name one FAT and Windows accept; the front cover of a source goes into its output\n"
-         "      unless --no-covers; one JSON object a line with the outcome of each file or track,\n"
+         "      unless --no-covers; --replaygain track measures each output's loudness and tags\n"
+         "      its ReplayGain, album also each album's (off by default);\n"
+         "      one JSON object a line with the outcome of each file or track,\n"
          "      printed as it ends; what a FOLDER holds that cannot be read is an Error line",
          [](const std::vector<std::string>& args) {
              return bw::RunConvertCommand(args, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
