@@ -200,3 +200,110 @@ TEST(ReplayGain, GainsAgreeWithLoudgainAndPeaksWithTheSamples) {
         }
     }
 }
+
+// Two files of one album to every target: the items each target takes (REPLAYGAIN_* but for
+// Opus's R128_* and WAV's none), their values alike in every target, the other tags and the
+// audio kept; "track" writes no album items, "off" none at all.
+TEST(ReplayGain, TagsOfEveryTargetAndNoneWhenOff) {
+    TTempDir dir;
+    std::vector<std::string> sources;
+    for (int i = 1; i <= 2; ++i) {
+        sources.push_back(dir.File("s" + std::to_string(i) + ".flac"));
+        RunOk({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+               "anoisesrc=c=pink:r=44100:d=2:s=" + std::to_string(i) + ":a=0." + std::to_string(3 * i) +
+                   ",aformat=channel_layouts=stereo,aformat=sample_fmts=s16",
+               "-metadata", "album=Two", "-metadata", "title=T" + std::to_string(i), sources.back()});
+    }
+    const std::vector<std::string> replayGain{"REPLAYGAIN_ALBUM_GAIN", "REPLAYGAIN_ALBUM_PEAK",
+                                              "REPLAYGAIN_TRACK_GAIN", "REPLAYGAIN_TRACK_PEAK"};
+    const std::vector<std::tuple<std::string, std::string, std::vector<std::string>>> runs{
+        {"flac", "album", replayGain}, {"mp3", "album", replayGain}, {"ogg", "album", replayGain},
+        {"ape", "album", replayGain},  {"mpc", "album", replayGain}, {"wv", "album", replayGain},
+        {"m4a", "album", replayGain},  {"wma", "album", replayGain},
+        {"opus", "album", {"R128_ALBUM_GAIN", "R128_TRACK_GAIN"}},
+        {"wav", "album", {}},
+        {"flac", "track", {"REPLAYGAIN_TRACK_GAIN", "REPLAYGAIN_TRACK_PEAK"}},
+        {"opus", "track", {"R128_TRACK_GAIN"}},
+        {"flac", "off", {}}, {"mp3", "off", {}}, {"ogg", "off", {}}, {"ape", "off", {}}, {"mpc", "off", {}},
+        {"wv", "off", {}}, {"m4a", "off", {}}, {"wma", "off", {}}, {"opus", "off", {}}};
+    std::map<std::string, std::string> first; // the FLAC outputs' values, by file and name
+    for (const auto& [to, mode, names] : runs) {
+        SCOPED_TRACE(to + " " + mode);
+        const fs::path out = dir.Path() / (to + "-" + mode);
+        const auto run = Convert(to, mode, out, sources);
+        ASSERT_EQ(run.ExitCode, 0) << run.Err << run.Out;
+        for (int i = 1; i <= 2; ++i) {
+            const fs::path file = out / ("s" + std::to_string(i) + "." + to);
+            const auto tags = MutagenTags(file);
+            std::vector<std::string> found;
+            for (const auto& [name, value] : tags)
+                if (name.find("_GAIN") != std::string::npos || name.find("_PEAK") != std::string::npos)
+                    found.push_back(name);
+            EXPECT_EQ(found, names);
+            for (const std::string& name : found) {
+                const std::string key = std::to_string(i) + name;
+                const std::string& value = tags.at(name);
+                if (name.starts_with("R128_")) {
+                    // Q7.8 dB to -23 LUFS: the ReplayGain value less 5 dB, within the rounding.
+                    ASSERT_TRUE(std::regex_match(value, std::regex("-?[0-9]+")));
+                    const std::string gain = first.at(std::to_string(i) + "REPLAYGAIN_" + name.substr(5));
+                    EXPECT_NEAR(std::stoi(value) / 256.0, std::stod(gain) - 5, 0.02) << value;
+                } else if (to == "flac" && mode == "album") {
+                    first[key] = value;
+                } else if (name.ends_with("_GAIN")) {
+                    EXPECT_NEAR(GainOf(value), GainOf(first.at(key)), 0.011) << value;
+                } else {
+                    EXPECT_NEAR(std::stod(value), std::stod(first.at(key)), 0.0001) << value;
+                }
+            }
+            const auto title = std::find_if(tags.begin(), tags.end(), [](const auto& t) {
+                return t.first == "TITLE" || t.first == "TIT2" || t.first == "\xA9NAM" || t.first == "©NAM";
+            });
+            if (to != "wav") {
+                ASSERT_NE(title, tags.end());
+                EXPECT_EQ(title->second, "T" + std::to_string(i));
+            }
+            // The rewritten file still decodes whole.
+            const auto decode = bwtest::Run({"ffmpeg", "-nostdin", "-v", "error", "-i", file.string(), "-f", "null", "-"});
+            EXPECT_EQ(decode.ExitCode, 0);
+            EXPECT_EQ(decode.Err, "");
+            const int rate = to == "opus" ? 48000 : 44100; // Opus decodes at 48 kHz
+            EXPECT_NEAR(static_cast<double>(FfmpegDecode(file.string()).size()) / (rate * 4), 2.0, 0.1);
+        }
+    }
+}
+
+// Two albums in one run, the last item of the first failing (its source ends before its
+// header says): the first album's other outputs keep their track tags but get no album
+// tags, and say why; the second album is tagged whole.
+TEST(ReplayGain, AlbumWhoseLastItemFails) {
+    TTempDir dir;
+    std::vector<std::string> sources;
+    for (const std::string name : {"a1", "a2", "a3", "b1", "b2"}) {
+        sources.push_back(dir.File(name + ".flac"));
+        RunOk({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+               "anoisesrc=c=pink:r=44100:d=2:a=0.3,aformat=channel_layouts=stereo,aformat=sample_fmts=s16",
+               "-metadata", std::string("album=") + (name[0] == 'a' ? "First" : "Second"), sources.back()});
+    }
+    // The failing item is the first album's last to end; the second album comes after it.
+    std::swap(sources[2], sources[4]);
+    fs::resize_file(dir.File("a3.flac"), fs::file_size(dir.File("a3.flac")) / 2);
+    const fs::path out = dir.Path() / "out";
+    const auto run = Convert("mp3", "album", out, sources, {"--jobs", "1"});
+    EXPECT_NE(run.Out.find("a3.flac\",\"TargetPath\":\"" + (out / "a3.mp3").string() + "\",\"Status\":\"Error\""),
+              std::string::npos)
+        << run.Out;
+    // One note for each of the album's outputs, and none for the other album.
+    const std::string note =
+        "No album ReplayGain tags: \"" + dir.File("a3.flac") + "\" of the same album was not converted.";
+    size_t notes = 0;
+    for (size_t at = 0; (at = run.Err.find("No album ReplayGain tags", at)) != std::string::npos; ++at)
+        notes += run.Err.compare(at, note.size(), note) == 0 ? 1 : 100;
+    EXPECT_EQ(notes, 2u) << run.Err;
+    for (const std::string name : {"a1", "a2", "b1", "b2"}) {
+        SCOPED_TRACE(name);
+        const auto tags = MutagenTags(out / (name + ".mp3"));
+        EXPECT_TRUE(tags.contains("REPLAYGAIN_TRACK_GAIN"));
+        EXPECT_EQ(tags.contains("REPLAYGAIN_ALBUM_GAIN"), name[0] == 'b');
+    }
+}
