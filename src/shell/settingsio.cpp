@@ -246,11 +246,16 @@ TSettingsLoad LoadSettings(TSettingsStore& store, const TAppSettings& app,
                 if (e.Stored == TStored::Lanes) {
                     const std::optional<int> jobs = store.ReadInteger(e.Name);
                     v = jobs ? ClampParallelJobs(*jobs) : DefaultParallelJobs();
+                } else if (e.Stored == TStored::Apart) {
+                    v = store.ReadInteger(e.Name).value_or(def);
                 }
             }
         },
         out, THalves{defaults, std::as_const(out.Window)});
     out.App.ReadOffsets = LoadReadOffsets(store);
+    // A mode this program does not know (a damaged store) writes no tags.
+    if (out.App.ReplayGainMode < 0 || out.App.ReplayGainMode > 2)
+        out.App.ReplayGainMode = 0;
 
     store.WriteString(keys::kPath, programPath);
 
