@@ -26,16 +26,19 @@ bool AddLoudnessTags(TTargetType target, const std::string& path, const TTagItem
                      std::string& error) {
     if (items.empty())
         return true;
+    // The outputs were written by this run a moment ago: a rewrite need not force them to the
+    // disk any more than their first write did.
+    constexpr bool kFresh = true;
     switch (target) {
-    case TTargetType::Mp3: return TID3v2::WriteUserTexts(path, items, error);
-    case TTargetType::Flac: return TFLACfile::WriteComments(path, items, error);
+    case TTargetType::Mp3: return TID3v2::WriteUserTexts(path, items, error, kFresh);
+    case TTargetType::Flac: return TFLACfile::WriteComments(path, items, error, kFresh);
     case TTargetType::Ogg: return WriteOggComments(path, items, error);
-    case TTargetType::Opus: return WriteOpusComments(path, items, error);
+    case TTargetType::Opus: return WriteOpusComments(path, items, error, kFresh);
     case TTargetType::Ape:
     case TTargetType::Mpc:
     case TTargetType::WavPack: return TAPETag::WriteItems(path, items, error);
-    case TTargetType::Aac: return TMp4Tags::WriteFreeform(path, items, error);
-    case TTargetType::Wma: return AddAsfAttributes(path, items, error);
+    case TTargetType::Aac: return TMp4Tags::WriteFreeform(path, items, error, kFresh);
+    case TTargetType::Wma: return AddAsfAttributes(path, items, error, kFresh);
     case TTargetType::Wav: break;
     }
     return true;

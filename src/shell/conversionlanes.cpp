@@ -100,6 +100,8 @@ void TConversionLane::TagTrackLoudness() {
     if (!meter_ || !loudnessTarget_)
         return;
     loudness_ = meter_->Finish();
+    if (!tagsTrack_)
+        return;
     std::string error;
     if (!AddLoudnessTags(*loudnessTarget_, job_.TargetPath, LoudnessTagItems(*loudnessTarget_, loudness_, false),
                          error))

@@ -121,6 +121,9 @@ public:
     // The items started from now on are measured while they are encoded, and a written one
     // gets its track's loudness tags for target; none: nothing is measured.
     void SetLoudnessTarget(std::optional<TTargetType> target) { loudnessTarget_ = target; }
+    // Whether the next item's track tags are written by the lane as it ends; off for an
+    // album's item, whose track and album tags go in together once the album is done.
+    void SetTagsTrack(bool on) { tagsTrack_ = on; }
     // After End: the item's loudness, and its meter for the album's (none when the item was
     // not measured).
     const TLoudness& Loudness() const { return loudness_; }
@@ -179,6 +182,7 @@ private:
     std::atomic<bool> cancel_{false};
     std::atomic<int> percent_{0};
     std::optional<TTargetType> loudnessTarget_;
+    bool tagsTrack_ = true;
     std::unique_ptr<TLoudnessMeter> meter_;
     TLoudness loudness_;
     std::thread worker_;

@@ -246,6 +246,7 @@ void TConversionRun::StartRow(size_t row, TConversionLane& lane) {
     observer_.FromToChanged(item.SourcePath, item.TargetPath);
     SetStatus(kStatusConverting);
     lastStarted_ = &lane;
+    lane.SetTagsTrack(rowAlbum_[row] == kNoAlbum);
     lane.Start(row, item, std::move(stream_), backEnds_[static_cast<size_t>(target_)], settings_.CarryCovers);
 }
 
@@ -452,11 +453,18 @@ void TConversionRun::AlbumRowEnded(size_t row) {
         meters.push_back(meters_[r].get());
     const TTagItems items = LoudnessTagItems(target_, TLoudnessMeter::Combined(meters), true);
     for (const size_t r : album.Rows) {
-        if (std::string error; !AddLoudnessTags(target_, rows_[r].Item.TargetPath, items, error))
-            AddRowNote(r, "The album ReplayGain tags could not be written: " + error);
+        TagLoudness(r, items);
         meters_[r].reset();
     }
     album.Written = true;
+}
+
+void TConversionRun::TagLoudness(size_t row, const TTagItems& albumItems) {
+    // One rewrite of the output for both: an album's items are tagged once it is done.
+    TTagItems items = LoudnessTagItems(target_, loudness_[row], false);
+    items.insert(items.end(), albumItems.begin(), albumItems.end());
+    if (std::string error; !AddLoudnessTags(target_, rows_[row].Item.TargetPath, items, error))
+        AddRowNote(row, "The ReplayGain tags could not be written: " + error);
 }
 
 void TConversionRun::LeaveUnfinishedAlbums() {
@@ -469,8 +477,10 @@ void TConversionRun::LeaveUnfinishedAlbums() {
 void TConversionRun::NoteAlbumLeftOut(TAlbum& album, const std::string& why) {
     album.Written = true; // nothing more is to come of it
     for (const size_t r : album.Rows)
-        if (rows_[r].Status == kStatusDone && meters_[r])
+        if (rows_[r].Status == kStatusDone && meters_[r]) {
+            TagLoudness(r, {});
             AddRowNote(r, "No album ReplayGain tags: " + why + ".");
+        }
 }
 
 void TConversionRun::AddRowNote(size_t row, const std::string& note) {

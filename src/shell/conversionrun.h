@@ -5,6 +5,7 @@
 #include "core/jobitem.h"
 #include "encoders/encoderoptions.h"
 #include "encoders/itemcontext.h"
+#include "encoders/replaygain.h"
 #include "encoders/targettype.h"
 #include "audio/loudness.h"
 #include "shell/appsettings.h"
@@ -141,6 +142,8 @@ private:
     void LeaveUnfinishedAlbums();
     void NoteAlbumLeftOut(TAlbum& album, const std::string& why);
     void AddRowNote(size_t row, const std::string& note);
+    // The row's track tags and the album's items (none: the track's alone) into its output.
+    void TagLoudness(size_t row, const TTagItems& albumItems);
     // The log, cue sheet and playlist of each disc the run read tracks of.
     void WriteRipRecords();
     // Whether row has to wait for a running one: both read a CD.

@@ -223,7 +223,7 @@ TBytes AsfText(std::string_view text) {
 } // namespace
 
 bool AddAsfAttributes(const std::string& path, std::span<const std::pair<std::string, std::string>> items,
-                      std::string& error) {
+                      std::string& error, bool fresh) {
     const auto damaged = [&] {
         error = "the ASF header of \"" + path + "\" is damaged";
         return false;
@@ -311,7 +311,7 @@ bool AddAsfAttributes(const std::string& path, std::span<const std::pair<std::st
     if (!fileSize)
         return (error = "cannot read \"" + path + "\"", false);
     SetLe(rebuilt, *fileProperties + kFileSizeAt, *fileSize - headerSize + rebuilt.size(), 8);
-    return RebuildFileWithHead(path, rebuilt, headerSize, error);
+    return RebuildFileWithHead(path, rebuilt, headerSize, error, !fresh);
 }
 
 } // namespace bw

@@ -27,10 +27,11 @@ bool PlaceAsfDescriptionTags(const std::string& path, std::string_view reserveNa
 // Description Object of a finished file (one is added when it has none), in place of
 // attributes of the same names in any letter case; every other object stays as it is. The
 // header grows or shrinks by the difference (the file size the File Properties Object states
-// follows) and the file is rebuilt under a temporary name. False, with error, when it could
-// not be changed: it is then as it was.
+// follows) and the file is rebuilt under a temporary name (fresh as for
+// TFLACfile::WritePicture). False, with error, when it could not be changed: it is then as it
+// was.
 bool AddAsfAttributes(const std::string& path, std::span<const std::pair<std::string, std::string>> items,
-                      std::string& error);
+                      std::string& error, bool fresh);
 
 // The least value length (UTF-16 bytes, terminator included) of the reserve tag so that the
 // move always fits.

@@ -288,7 +288,7 @@ bool TFLACfile::WritePicture(const std::string& path, const TCoverArt& cover, bo
 
 bool TFLACfile::WriteComments(const std::string& path,
                               std::span<const std::pair<std::string, std::string>> items,
-                              std::string& error) {
+                              std::string& error, bool fresh) {
     TFileSource source;
     if (!OpenTagFile(path, source, error))
         return false;
@@ -344,7 +344,7 @@ bool TFLACfile::WriteComments(const std::string& path,
             blocks[i][1 + static_cast<size_t>(k)] = static_cast<std::byte>((length >> (16 - 8 * k)) & 0xFF);
         head.insert(head.end(), blocks[i].begin(), blocks[i].end());
     }
-    return RebuildFileWithHead(path, head, pos, error);
+    return RebuildFileWithHead(path, head, pos, error, !fresh);
 }
 
 } // namespace bw

@@ -66,10 +66,11 @@ public:
     // Puts the items into the file's Vorbis comment (one is added after the stream
     // information when there is none) in place of comments of the same names; every other
     // comment, block and the audio stay as they are. The file is rebuilt under a temporary
-    // name. False, with error, when it could not be changed: it is then as it was.
+    // name (fresh as for WritePicture). False, with error, when it could not be changed: it
+    // is then as it was.
     static bool WriteComments(const std::string& path,
                               std::span<const std::pair<std::string, std::string>> items,
-                              std::string& error);
+                              std::string& error, bool fresh);
 
 private:
     void ReadComment(TTagSource& source, uint64_t pos, uint32_t length);

@@ -640,7 +640,7 @@ void PutFrameSize(std::vector<std::byte>& out, uint32_t size, bool syncSafe) {
 
 bool TID3v2::WriteUserTexts(const std::string& path,
                             std::span<const std::pair<std::string, std::string>> texts,
-                            std::string& error) {
+                            std::string& error, bool fresh) {
     if (!MakeWritable(path, error))
         return false;
     TFileSource source;
@@ -719,7 +719,7 @@ bool TID3v2::WriteUserTexts(const std::string& path,
     PutSyncSafe(tag, static_cast<uint32_t>(total - kHeaderSize));
     tag.insert(tag.end(), frames.begin(), frames.end());
     tag.resize(static_cast<size_t>(total), std::byte{0});
-    return RebuildFileWithHead(path, tag, oldSize, error);
+    return RebuildFileWithHead(path, tag, oldSize, error, !fresh);
 }
 
 } // namespace bw

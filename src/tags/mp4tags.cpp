@@ -569,7 +569,7 @@ void TMp4Tags::ReadPictures(TTagSource& source, const TPictureOffer& offer, std:
 
 bool TMp4Tags::WriteFreeform(const std::string& path,
                              std::span<const std::pair<std::string, std::string>> texts,
-                             std::string& error) {
+                             std::string& error, bool fresh) {
     TMp4Tags tags;
     if (!tags.Load(path)) {
         error = tags.LastError();
@@ -580,7 +580,7 @@ bool TMp4Tags::WriteFreeform(const std::string& path,
         std::erase_if(tags.items_, [&](const TMp4Item& item) { return AsciiUpper(item.Key) == AsciiUpper(key); });
         tags.SetText(key, text);
     }
-    if (!tags.Save(path)) {
+    if (!tags.Save(path, fresh)) {
         error = tags.LastError();
         return false;
     }

@@ -93,7 +93,7 @@ public:
     // list, in place of freeform items of the same names in any letter case, as Save does.
     static bool WriteFreeform(const std::string& path,
                               std::span<const std::pair<std::string, std::string>> texts,
-                              std::string& error);
+                              std::string& error, bool fresh);
 
     // Offers the pictures of an MP4 file's covr item in their order until offer answers
     // true; *why says why the file's tags could not be read (nothing for a file that is no

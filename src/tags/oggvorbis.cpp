@@ -524,7 +524,7 @@ std::optional<std::pair<size_t, bool>> PageAt(std::span<const std::byte> file, s
 } // namespace
 
 bool WriteOpusComments(const std::string& path, std::span<const std::pair<std::string, std::string>> items,
-                       std::string& error) {
+                       std::string& error, bool fresh) {
     const auto size = FileSizeOf(path);
     const auto file = size ? ReadFileRange(path, 0, static_cast<size_t>(*size)) : std::nullopt;
     if (!file || file->size() != *size) {
@@ -604,7 +604,7 @@ bool WriteOpusComments(const std::string& path, std::span<const std::pair<std::s
         }
         at = page->first;
     }
-    return RebuildFileWithHead(path, out, in.size(), error);
+    return RebuildFileWithHead(path, out, in.size(), error, !fresh);
 }
 
 } // namespace bw

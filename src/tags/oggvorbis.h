@@ -32,9 +32,9 @@ bool WriteOggComments(const std::string& path, std::span<const std::pair<std::st
                       std::string& error);
 // The same for an Ogg Opus file's OpusTags, written here: the comment pages are made anew,
 // and the audio pages after them are copied, renumbered when their count changes. The file
-// is rebuilt under a temporary name.
+// is rebuilt under a temporary name (fresh as for TFLACfile::WritePicture).
 bool WriteOpusComments(const std::string& path, std::span<const std::pair<std::string, std::string>> items,
-                       std::string& error);
+                       std::string& error, bool fresh);
 
 // Stream information and comment of an Ogg Vorbis file.
 class TOggVorbis {
