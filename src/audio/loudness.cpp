@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace bw {
 
@@ -103,20 +104,21 @@ void TLoudnessMeter::Measure(const std::vector<std::byte>& block) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(block.data());
     int rc = EBUR128_SUCCESS;
     if (info_.TwentyFourBit) {
-        std::vector<int> wide(samples);
+        wide_.resize(samples);
         for (size_t i = 0; i < samples; ++i) {
             const uint8_t* s = bytes + 3 * i;
-            wide[i] = static_cast<int>(static_cast<uint32_t>(s[0]) << 8 | static_cast<uint32_t>(s[1]) << 16 |
-                                       static_cast<uint32_t>(s[2]) << 24);
+            wide_[i] = static_cast<int>(static_cast<uint32_t>(s[0]) << 8 | static_cast<uint32_t>(s[1]) << 16 |
+                                        static_cast<uint32_t>(s[2]) << 24);
         }
-        rc = ebur128_add_frames_int(state_->St, wide.data(), frames);
+        rc = ebur128_add_frames_int(state_->St, wide_.data(), frames);
     } else {
-        std::vector<short> narrow(samples);
-        for (size_t i = 0; i < samples; ++i)
-            narrow[i] = info_.EightBit
-                            ? static_cast<short>((static_cast<int>(bytes[i]) - 128) * 256)
-                            : static_cast<short>(static_cast<uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8));
-        rc = ebur128_add_frames_short(state_->St, narrow.data(), frames);
+        narrow_.resize(samples);
+        if (info_.EightBit)
+            for (size_t i = 0; i < samples; ++i)
+                narrow_[i] = static_cast<short>((static_cast<int>(bytes[i]) - 128) * 256);
+        else
+            std::memcpy(narrow_.data(), bytes, samples * sizeof(short)); // little-endian, as the machine
+        rc = ebur128_add_frames_short(state_->St, narrow_.data(), frames);
     }
     if (rc != EBUR128_SUCCESS)
         failed_ = true;

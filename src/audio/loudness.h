@@ -67,6 +67,8 @@ private:
     bool closing_ = false;
     bool finished_ = false;
     TLoudness result_;
+    std::vector<int> wide_;    // the worker's: a block as the library takes it
+    std::vector<short> narrow_;
     std::thread worker_;
 };
 
