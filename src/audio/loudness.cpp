@@ -12,6 +12,9 @@ namespace bw {
 
 namespace {
 
+// Blocks waiting for the meter's thread: a few seconds of audio.
+constexpr size_t kMaxQueued = 256;
+
 // The library's channel kinds by WAV speaker bit: the low-frequency channel and the heights
 // weigh nothing in the integrated loudness.
 int ChannelKind(int bit) {
@@ -72,7 +75,10 @@ void TLoudnessMeter::Add(std::span<const std::byte> pcm) {
     if (failed_ || pcm.empty())
         return;
     {
-        const std::lock_guard lock(mutex_);
+        // Should the meter fall behind (a machine busy with other work), the encoder waits
+        // for it rather than the blocks piling up in memory.
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return closing_ || queue_.size() < kMaxQueued; });
         if (closing_)
             return;
         queue_.emplace_back(pcm.begin(), pcm.end());
@@ -89,6 +95,7 @@ void TLoudnessMeter::Work() {
         std::vector<std::byte> block = std::move(queue_.front());
         queue_.pop_front();
         lock.unlock();
+        changed_.notify_all();
         Measure(block);
         lock.lock();
     }
