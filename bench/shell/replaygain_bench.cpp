@@ -52,7 +52,8 @@ int main(int argc, char* argv[]) {
         else if (const auto t = bw::TargetTypeFromName(a))
             targets.push_back(*t);
         else {
-            std::fprintf(stderr, "usage: replaygain_bench [--files N] [--seconds S] [--rounds R] [mp3|ogg|flac...]\n");
+            std::fprintf(stderr, "usage: replaygain_bench [--files N] [--seconds S] [--rounds R] "
+                                 "[mp3|ogg|flac...]\n");
             return 2;
         }
     }
@@ -75,16 +76,19 @@ int main(int argc, char* argv[]) {
     }
     const double tenMinutes = files * seconds / 600.0;
 
-    std::printf("%d files of %d s of stereo, %d rounds; medians of the rounds\n", files, seconds, rounds);
-    std::printf("%-6s %9s %9s %14s %9s %9s %7s\n", "target", "off s", "album s", "cpu+ s/10 min", "1 off s",
-                "1 album s", "ratio");
+    std::printf("%d files of %d s of stereo, %d rounds; medians of the rounds\n", files, seconds,
+                rounds);
+    std::printf("%-6s %9s %9s %14s %9s %9s %7s\n", "target", "off s", "album s", "cpu+ s/10 min",
+                "1 off s", "1 album s", "ratio");
     int status = 0;
     for (const auto target : targets) {
         const std::string name = bw::TargetExtension(target).substr(1);
-        const auto convert = [&](const std::vector<std::string>& which, const char* mode, const char* jobs) {
+        const auto convert = [&](const std::vector<std::string>& which, const char* mode,
+                                 const char* jobs) {
             fs::remove_all(dir / "out");
-            std::vector<std::string> argv{bwmedia::CliProgram(), "convert", "--to", name, "--out",
-                                          (dir / "out").string(), "--replaygain", mode};
+            std::vector<std::string> argv{
+                bwmedia::CliProgram(),  "convert",      "--to", name, "--out",
+                (dir / "out").string(), "--replaygain", mode};
             if (jobs)
                 argv.insert(argv.end(), {"--jobs", jobs});
             argv.insert(argv.end(), which.begin(), which.end());
@@ -92,18 +96,21 @@ int main(int argc, char* argv[]) {
         };
         std::vector<TCost> with, without, oneWith, oneWithout;
         const std::vector<std::string> one{sources.front()};
-        if (!TimeInTurns(rounds, [&] { return convert(sources, "album", nullptr); },
-                         [&] { return convert(sources, "off", nullptr); }, with, without) ||
-            !TimeInTurns(rounds, [&] { return convert(one, "album", "1"); }, [&] { return convert(one, "off", "1"); },
-                         oneWith, oneWithout)) {
+        if (!TimeInTurns(
+                rounds, [&] { return convert(sources, "album", nullptr); },
+                [&] { return convert(sources, "off", nullptr); }, with, without) ||
+            !TimeInTurns(
+                rounds, [&] { return convert(one, "album", "1"); },
+                [&] { return convert(one, "off", "1"); }, oneWith, oneWithout)) {
             std::printf("%-6s failed\n", name.c_str());
             status = 1;
             continue;
         }
         const double cpu = MedianCpuAdded(with, without) / tenMinutes;
         const double ratio = MedianRatio(oneWith, oneWithout);
-        std::printf("%-6s %9.2f %9.2f %14.3f %9.2f %9.2f %7.3f%s%s\n", name.c_str(), Best(without).Wall,
-                    Best(with).Wall, cpu, Best(oneWithout).Wall, Best(oneWith).Wall, ratio,
+        std::printf("%-6s %9.2f %9.2f %14.3f %9.2f %9.2f %7.3f%s%s\n", name.c_str(),
+                    Best(without).Wall, Best(with).Wall, cpu, Best(oneWithout).Wall,
+                    Best(oneWith).Wall, ratio,
                     cpu > kAllowedCpuPerTenMinutes ? "  cpu over 0.8 s" : "",
                     ratio > kAllowedWallRatio ? "  wall over 10%" : "");
     }

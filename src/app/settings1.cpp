@@ -17,7 +17,6 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
-
 #include <algorithm>
 
 namespace bw {
@@ -68,10 +67,12 @@ TSettings::TSettings(QWidget* parent) : QDialog(parent) {
     auto* gainLabel = new QLabel(QStringLiteral("ReplayGain tags"), generalGroup);
     replayGain_ = new QComboBox(generalGroup);
     replayGain_->setObjectName(QStringLiteral("ComboReplayGain"));
-    replayGain_->addItems({QStringLiteral("Off"), QStringLiteral("Track"), QStringLiteral("Track and album")});
+    replayGain_->addItems(
+        {QStringLiteral("Off"), QStringLiteral("Track"), QStringLiteral("Track and album")});
     gainLabel->setBuddy(replayGain_);
-    replayGain_->setToolTip(QStringLiteral("Measure the loudness of each output while converting and tag it, "
-                                           "per track or per track and album, so that players play all at one loudness"));
+    replayGain_->setToolTip(QStringLiteral(
+        "Measure the loudness of each output while converting and tag it, "
+        "per track or per track and album, so that players play all at one loudness"));
     gainRow->addWidget(gainLabel);
     gainRow->addWidget(replayGain_);
     gainRow->addStretch(1);

@@ -1,12 +1,11 @@
 #include "audio/loudness.h"
 
-#include <ebur128.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ebur128.h>
 
 namespace bw {
 
@@ -19,12 +18,20 @@ constexpr size_t kMaxQueued = 256;
 // weigh nothing in the integrated loudness.
 int ChannelKind(int bit) {
     switch (bit) {
-    case 0: return EBUR128_LEFT;            // front left
-    case 1: return EBUR128_RIGHT;           // front right
-    case 2: return EBUR128_CENTER;          // front centre
-    case 4: case 9: return EBUR128_LEFT_SURROUND;  // back or side left
-    case 5: case 10: return EBUR128_RIGHT_SURROUND; // back or side right
-    default: return EBUR128_UNUSED;
+    case 0:
+        return EBUR128_LEFT; // front left
+    case 1:
+        return EBUR128_RIGHT; // front right
+    case 2:
+        return EBUR128_CENTER; // front centre
+    case 4:
+    case 9:
+        return EBUR128_LEFT_SURROUND; // back or side left
+    case 5:
+    case 10:
+        return EBUR128_RIGHT_SURROUND; // back or side right
+    default:
+        return EBUR128_UNUSED;
     }
 }
 
@@ -44,7 +51,8 @@ TLoudnessMeter::TLoudnessMeter(const TChannelInfo& info) : info_(info) {
         return;
     }
     state_ = std::make_unique<TState>();
-    state_->St = ebur128_init(static_cast<unsigned>(info.Channels), static_cast<unsigned long>(info.SampleRate),
+    state_->St = ebur128_init(static_cast<unsigned>(info.Channels),
+                              static_cast<unsigned long>(info.SampleRate),
                               EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK);
     if (!state_->St) {
         failed_ = true;
@@ -114,7 +122,8 @@ void TLoudnessMeter::Measure(const std::vector<std::byte>& block) {
         wide_.resize(samples);
         for (size_t i = 0; i < samples; ++i) {
             const uint8_t* s = bytes + 3 * i;
-            wide_[i] = static_cast<int>(static_cast<uint32_t>(s[0]) << 8 | static_cast<uint32_t>(s[1]) << 16 |
+            wide_[i] = static_cast<int>(static_cast<uint32_t>(s[0]) << 8 |
+                                        static_cast<uint32_t>(s[1]) << 16 |
                                         static_cast<uint32_t>(s[2]) << 24);
         }
         rc = ebur128_add_frames_int(state_->St, wide_.data(), frames);
@@ -124,7 +133,8 @@ void TLoudnessMeter::Measure(const std::vector<std::byte>& block) {
             for (size_t i = 0; i < samples; ++i)
                 narrow_[i] = static_cast<short>((static_cast<int>(bytes[i]) - 128) * 256);
         else
-            std::memcpy(narrow_.data(), bytes, samples * sizeof(short)); // little-endian, as the machine
+            std::memcpy(narrow_.data(), bytes,
+                        samples * sizeof(short)); // little-endian, as the machine
         rc = ebur128_add_frames_short(state_->St, narrow_.data(), frames);
     }
     if (rc != EBUR128_SUCCESS)
@@ -145,7 +155,8 @@ TLoudness TLoudnessMeter::Finish() {
         return {};
     TLoudness result;
     double loudness = 0;
-    if (ebur128_loudness_global(state_->St, &loudness) == EBUR128_SUCCESS && std::isfinite(loudness))
+    if (ebur128_loudness_global(state_->St, &loudness) == EBUR128_SUCCESS &&
+        std::isfinite(loudness))
         result.Integrated = loudness;
     for (unsigned c = 0; c < static_cast<unsigned>(info_.Channels); ++c) {
         double peak = 0;
@@ -167,7 +178,8 @@ TLoudness TLoudnessMeter::Combined(std::span<TLoudnessMeter* const> meters) {
     }
     double loudness = 0;
     if (!states.empty() &&
-        ebur128_loudness_global_multiple(states.data(), states.size(), &loudness) == EBUR128_SUCCESS &&
+        ebur128_loudness_global_multiple(states.data(), states.size(), &loudness) ==
+            EBUR128_SUCCESS &&
         std::isfinite(loudness))
         result.Integrated = loudness;
     return result;

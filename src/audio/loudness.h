@@ -67,7 +67,7 @@ private:
     bool closing_ = false;
     bool finished_ = false;
     TLoudness result_;
-    std::vector<int> wide_;    // the worker's: a block as the library takes it
+    std::vector<int> wide_; // the worker's: a block as the library takes it
     std::vector<short> narrow_;
     std::thread worker_;
 };

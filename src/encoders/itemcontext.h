@@ -43,7 +43,8 @@ public:
     virtual void AddNote(const std::string& /*note*/) {}
     // The PCM handed to the item's encoder, in the order it is encoded, so that the run can
     // measure its loudness. Every back-end that writes tags calls it for each block.
-    virtual void MeasureLoudness(const TChannelInfo& /*info*/, std::span<const std::byte> /*pcm*/) {}
+    virtual void MeasureLoudness(const TChannelInfo& /*info*/,
+                                 std::span<const std::byte> /*pcm*/) {}
 };
 
 // Shows an error about the current item and sets its status to "Error". False, so that a

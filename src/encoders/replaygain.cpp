@@ -9,7 +9,9 @@
 
 namespace bw {
 
-bool TakesLoudnessTags(TTargetType target) { return target != TTargetType::Wav; }
+bool TakesLoudnessTags(TTargetType target) {
+    return target != TTargetType::Wav;
+}
 
 TTagItems LoudnessTagItems(TTargetType target, const TLoudness& loudness, bool album) {
     if (!TakesLoudnessTags(target) || !loudness.Integrated)
@@ -30,16 +32,24 @@ bool AddLoudnessTags(TTargetType target, const std::string& path, const TTagItem
     // disk any more than their first write did.
     constexpr bool kFresh = true;
     switch (target) {
-    case TTargetType::Mp3: return TID3v2::WriteUserTexts(path, items, error, kFresh);
-    case TTargetType::Flac: return TFLACfile::WriteComments(path, items, error, kFresh);
-    case TTargetType::Ogg: return WriteOggComments(path, items, error);
-    case TTargetType::Opus: return WriteOpusComments(path, items, error, kFresh);
+    case TTargetType::Mp3:
+        return TID3v2::WriteUserTexts(path, items, error, kFresh);
+    case TTargetType::Flac:
+        return TFLACfile::WriteComments(path, items, error, kFresh);
+    case TTargetType::Ogg:
+        return WriteOggComments(path, items, error);
+    case TTargetType::Opus:
+        return WriteOpusComments(path, items, error, kFresh);
     case TTargetType::Ape:
     case TTargetType::Mpc:
-    case TTargetType::WavPack: return TAPETag::WriteItems(path, items, error);
-    case TTargetType::Aac: return TMp4Tags::WriteFreeform(path, items, error, kFresh);
-    case TTargetType::Wma: return AddAsfAttributes(path, items, error, kFresh);
-    case TTargetType::Wav: break;
+    case TTargetType::WavPack:
+        return TAPETag::WriteItems(path, items, error);
+    case TTargetType::Aac:
+        return TMp4Tags::WriteFreeform(path, items, error, kFresh);
+    case TTargetType::Wma:
+        return AddAsfAttributes(path, items, error, kFresh);
+    case TTargetType::Wav:
+        break;
     }
     return true;
 }

@@ -191,7 +191,8 @@ bool WriteTempWav(TItemContext& context, const std::string& path, int share,
         if (n <= 0)
             break;
         if (measure)
-            context.MeasureLoudness(info, std::span(buffer.data() + buffered, static_cast<size_t>(n)));
+            context.MeasureLoudness(info,
+                                    std::span(buffer.data() + buffered, static_cast<size_t>(n)));
         buffered += static_cast<size_t>(n);
         dataBytes += static_cast<uint64_t>(n);
         if (dataBytes > kLargestWavData)

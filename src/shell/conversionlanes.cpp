@@ -90,8 +90,10 @@ void TConversionLane::MeasureLoudness(const TChannelInfo& info, std::span<const 
         return;
     // A back-end measures only what it encodes; should the format change all the same, the
     // audio before it was not the output's.
-    if (!meter_ || meter_->Info().SampleRate != info.SampleRate || meter_->Info().Channels != info.Channels ||
-        meter_->Info().BytesPerSample() != info.BytesPerSample() || meter_->Info().ChannelMask != info.ChannelMask)
+    if (!meter_ || meter_->Info().SampleRate != info.SampleRate ||
+        meter_->Info().Channels != info.Channels ||
+        meter_->Info().BytesPerSample() != info.BytesPerSample() ||
+        meter_->Info().ChannelMask != info.ChannelMask)
         meter_ = std::make_unique<TLoudnessMeter>(info);
     meter_->Add(pcm);
 }
@@ -103,8 +105,8 @@ void TConversionLane::TagTrackLoudness() {
     if (!tagsTrack_)
         return;
     std::string error;
-    if (!AddLoudnessTags(*loudnessTarget_, job_.TargetPath, LoudnessTagItems(*loudnessTarget_, loudness_, false),
-                         error))
+    if (!AddLoudnessTags(*loudnessTarget_, job_.TargetPath,
+                         LoudnessTagItems(*loudnessTarget_, loudness_, false), error))
         AddNote("The ReplayGain tags could not be written: " + error);
 }
 

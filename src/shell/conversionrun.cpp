@@ -399,7 +399,8 @@ void TConversionRun::WriteRipRecords() {
 }
 
 bool TConversionRun::MeasuresLoudness() const {
-    return settings_.ReplayGainMode != static_cast<int>(TReplayGainMode::Off) && TakesLoudnessTags(target_);
+    return settings_.ReplayGainMode != static_cast<int>(TReplayGainMode::Off) &&
+           TakesLoudnessTags(target_);
 }
 
 void TConversionRun::GroupAlbums() {
@@ -408,7 +409,8 @@ void TConversionRun::GroupAlbums() {
     loudness_.assign(rows_.size(), {});
     meters_.clear();
     meters_.resize(rows_.size());
-    if (!MeasuresLoudness() || settings_.ReplayGainMode != static_cast<int>(TReplayGainMode::TrackAndAlbum))
+    if (!MeasuresLoudness() ||
+        settings_.ReplayGainMode != static_cast<int>(TReplayGainMode::TrackAndAlbum))
         return;
     std::map<std::string, size_t> byKey;
     for (size_t row = 0; row < rows_.size(); ++row) {

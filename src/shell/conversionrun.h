@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/loudness.h"
 #include "cd/accuraterip.h"
 #include "core/dialogs.h"
 #include "core/jobitem.h"
@@ -7,7 +8,6 @@
 #include "encoders/itemcontext.h"
 #include "encoders/replaygain.h"
 #include "encoders/targettype.h"
-#include "audio/loudness.h"
 #include "shell/appsettings.h"
 #include "shell/conversionlanes.h"
 #include "shell/runfiles.h"
@@ -213,9 +213,9 @@ private:
     std::vector<int64_t> ripLost_;
 
     std::vector<TAlbum> albums_;
-    std::vector<size_t> rowAlbum_;                         // index into albums_, or kNoAlbum
-    std::vector<TLoudness> loudness_;                      // by row: its track's loudness
-    std::vector<std::unique_ptr<TLoudnessMeter>> meters_;  // by row, kept for its album
+    std::vector<size_t> rowAlbum_;                        // index into albums_, or kNoAlbum
+    std::vector<TLoudness> loudness_;                     // by row: its track's loudness
+    std::vector<std::unique_ptr<TLoudnessMeter>> meters_; // by row, kept for its album
 
     std::unique_ptr<TAudioStream> stream_; // of the row being started
     // The lanes post here; declared first, so that it outlives every lane's thread.

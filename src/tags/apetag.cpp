@@ -307,7 +307,8 @@ void TAPETag::ReadPictures(TTagSource& source, const TPictureOffer& offer, std::
     }
 }
 
-bool TAPETag::WriteItems(const std::string& path, std::span<const std::pair<std::string, std::string>> items,
+bool TAPETag::WriteItems(const std::string& path,
+                         std::span<const std::pair<std::string, std::string>> items,
                          std::string& error) {
     TAPETag tag;
     if (!tag.LoadWhole(path, kMaxPictureItemBytes)) {

@@ -72,7 +72,8 @@ public:
     // Puts text items into the file's tag (a new tag when it has none) in place of items of
     // the same names in any letter case; every other item, pictures too, stays as it was.
     // False, with error, when the file could not be changed: it is then as it was.
-    static bool WriteItems(const std::string& path, std::span<const std::pair<std::string, std::string>> items,
+    static bool WriteItems(const std::string& path,
+                           std::span<const std::pair<std::string, std::string>> items,
                            std::string& error);
 
     bool Present() const { return present_; }

@@ -1,11 +1,11 @@
 #include "tags/asftags.h"
 
 #include "common/filehandle.h"
+#include "common/asciicase.h"
 #include "common/bytereader.h"
 #include "common/filebytes.h"
 #include "tags/asfguids.h"
 #include "tags/tagfile.h"
-#include "common/asciicase.h"
 
 #include <algorithm>
 #include <array>
@@ -222,7 +222,8 @@ TBytes AsfText(std::string_view text) {
 
 } // namespace
 
-bool AddAsfAttributes(const std::string& path, std::span<const std::pair<std::string, std::string>> items,
+bool AddAsfAttributes(const std::string& path,
+                      std::span<const std::pair<std::string, std::string>> items,
                       std::string& error, bool fresh) {
     const auto damaged = [&] {
         error = "the ASF header of \"" + path + "\" is damaged";
@@ -235,7 +236,8 @@ bool AddAsfAttributes(const std::string& path, std::span<const std::pair<std::st
     const bool isHeader = IsAsfGuid(h.Bytes(16), kAsfHeaderObject);
     const uint64_t headerSize = h.U64LE();
     const uint32_t objectCount = h.U32LE();
-    if (!isHeader || headerSize < kHeaderObjectHead || headerSize > kMaxHeaderBytes || objectCount > kMaxObjects)
+    if (!isHeader || headerSize < kHeaderObjectHead || headerSize > kMaxHeaderBytes ||
+        objectCount > kMaxObjects)
         return (error = "\"" + path + "\" does not start with an ASF header", false);
     const auto header = ReadFileRange(path, 0, static_cast<size_t>(headerSize));
     if (!header || header->size() != headerSize)
@@ -257,8 +259,9 @@ bool AddAsfAttributes(const std::string& path, std::span<const std::pair<std::st
         TBytes kept;
         uint32_t count = entryCount;
         for (const TEntry& e : old)
-            if (std::none_of(items.begin(), items.end(),
-                             [&](const auto& i) { return AsciiUpper(i.first) == AsciiUpper(e.Name); })) {
+            if (std::none_of(items.begin(), items.end(), [&](const auto& i) {
+                    return AsciiUpper(i.first) == AsciiUpper(e.Name);
+                })) {
                 kept.insert(kept.end(), e.Raw.begin(), e.Raw.end());
                 ++count;
             }
@@ -283,7 +286,8 @@ bool AddAsfAttributes(const std::string& path, std::span<const std::pair<std::st
         if (walk.Failed() || size < kObjectHead || size - kObjectHead > walk.Remaining())
             return damaged();
         walk.Skip(static_cast<size_t>(size) - kObjectHead);
-        const auto object = std::span<const std::byte>(*header).subspan(start, static_cast<size_t>(size));
+        const auto object =
+            std::span<const std::byte>(*header).subspan(start, static_cast<size_t>(size));
         if (IsAsfGuid(id, kAsfExtendedContent) && !placed) {
             const auto old = ReadEntries(object.subspan(kObjectHead));
             const TBytes tags = old ? buildTags(*old) : TBytes{};

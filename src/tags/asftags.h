@@ -1,7 +1,7 @@
 #pragma once
 
-#include <string>
 #include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -30,7 +30,8 @@ bool PlaceAsfDescriptionTags(const std::string& path, std::string_view reserveNa
 // follows) and the file is rebuilt under a temporary name (fresh as for
 // TFLACfile::WritePicture). False, with error, when it could not be changed: it is then as it
 // was.
-bool AddAsfAttributes(const std::string& path, std::span<const std::pair<std::string, std::string>> items,
+bool AddAsfAttributes(const std::string& path,
+                      std::span<const std::pair<std::string, std::string>> items,
                       std::string& error, bool fresh);
 
 // The least value length (UTF-16 bytes, terminator included) of the reserve tag so that the

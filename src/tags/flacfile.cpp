@@ -296,8 +296,8 @@ bool TFLACfile::WriteComments(const std::string& path,
     id3.Load(source);
     const uint64_t start = id3.Present() ? static_cast<uint64_t>(std::max(id3.Size(), 0)) : 0;
     std::vector<std::byte> head, buf;
-    if (!source.ReadExact(0, static_cast<size_t>(start), head) || !source.ReadExact(start, 4, buf) ||
-        AsText(buf) != "fLaC") {
+    if (!source.ReadExact(0, static_cast<size_t>(start), head) ||
+        !source.ReadExact(start, 4, buf) || AsText(buf) != "fLaC") {
         error = "not a FLAC file: " + path;
         return false;
     }
@@ -305,23 +305,25 @@ bool TFLACfile::WriteComments(const std::string& path,
     std::vector<std::vector<std::byte>> blocks;
     bool placed = false, broken = false;
     uint64_t pos = start + 4;
-    const EWalkEnd end = WalkBlocks(source, pos, [&](int, uint8_t flags, uint32_t length, uint64_t at) {
-        std::vector<std::byte> block;
-        if (!source.ReadExact(at, 4 + size_t{length}, block))
-            return false;
-        if ((flags & 0x7F) == kCommentBlock) {
-            const auto comment = ReplaceVorbisComments(AsText(std::span(block).subspan(4)), items);
-            if (!comment || placed) {
-                broken = !comment;
-                return !broken; // a second comment block goes
+    const EWalkEnd end =
+        WalkBlocks(source, pos, [&](int, uint8_t flags, uint32_t length, uint64_t at) {
+            std::vector<std::byte> block;
+            if (!source.ReadExact(at, 4 + size_t{length}, block))
+                return false;
+            if ((flags & 0x7F) == kCommentBlock) {
+                const auto comment =
+                    ReplaceVorbisComments(AsText(std::span(block).subspan(4)), items);
+                if (!comment || placed) {
+                    broken = !comment;
+                    return !broken; // a second comment block goes
+                }
+                block.resize(4);
+                PutText(block, *comment);
+                placed = true;
             }
-            block.resize(4);
-            PutText(block, *comment);
-            placed = true;
-        }
-        blocks.push_back(std::move(block));
-        return true;
-    });
+            blocks.push_back(std::move(block));
+            return true;
+        });
     if (end != EWalkEnd::Last || broken || blocks.empty()) {
         error = "the FLAC metadata of " + path + " is broken";
         return false;
@@ -341,7 +343,8 @@ bool TFLACfile::WriteComments(const std::string& path,
         const auto type = static_cast<uint8_t>(blocks[i][0]) & 0x7F;
         blocks[i][0] = static_cast<std::byte>(type | (i + 1 == blocks.size() ? 0x80 : 0));
         for (int k = 0; k < 3; ++k)
-            blocks[i][1 + static_cast<size_t>(k)] = static_cast<std::byte>((length >> (16 - 8 * k)) & 0xFF);
+            blocks[i][1 + static_cast<size_t>(k)] =
+                static_cast<std::byte>((length >> (16 - 8 * k)) & 0xFF);
         head.insert(head.end(), blocks[i].begin(), blocks[i].end());
     }
     return RebuildFileWithHead(path, head, pos, error, !fresh);

@@ -667,13 +667,15 @@ bool TID3v2::WriteUserTexts(const std::string& path,
             return false;
         }
         std::vector<std::byte> raw;
-        if (size > kMaxPictureTagBytes || !source.ReadExact(kHeaderSize, static_cast<size_t>(size), raw)) {
+        if (size > kMaxPictureTagBytes ||
+            !source.ReadExact(kHeaderSize, static_cast<size_t>(size), raw)) {
             error = "the ID3v2 tag of " + path + " cannot be read";
             return false;
         }
         oldSize = kHeaderSize + size;
         // Every frame is kept byte for byte but the TXXX frames being replaced.
-        for (size_t at = 0; at + kHeaderSize <= raw.size() && IsFrameIdChar(static_cast<uint8_t>(raw[at]));) {
+        for (size_t at = 0;
+             at + kHeaderSize <= raw.size() && IsFrameIdChar(static_cast<uint8_t>(raw[at]));) {
             const std::span<const std::byte> all(raw);
             TByteReader f{all.subspan(at, kHeaderSize)};
             const std::string id(AsText(all.subspan(at, 4)));

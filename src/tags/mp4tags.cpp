@@ -1,7 +1,6 @@
 #include "tags/mp4tags.h"
 
 #include "common/asciicase.h"
-
 #include "common/bytereader.h"
 #include "tags/tagfile.h"
 #include "tags/tagsource.h"
@@ -577,7 +576,9 @@ bool TMp4Tags::WriteFreeform(const std::string& path,
     }
     for (const auto& [name, text] : texts) {
         const std::string key = std::string(kMp4Freeform) + "com.apple.iTunes:" + name;
-        std::erase_if(tags.items_, [&](const TMp4Item& item) { return AsciiUpper(item.Key) == AsciiUpper(key); });
+        std::erase_if(tags.items_, [&](const TMp4Item& item) {
+            return AsciiUpper(item.Key) == AsciiUpper(key);
+        });
         tags.SetText(key, text);
     }
     if (!tags.Save(path, fresh)) {

@@ -454,13 +454,15 @@ bool WriteOggPicture(const std::string& path, const TCoverArt& cover, std::strin
     return RewriteOggComments(path, *lines, error);
 }
 
-bool WriteOggComments(const std::string& path, std::span<const std::pair<std::string, std::string>> items,
+bool WriteOggComments(const std::string& path,
+                      std::span<const std::pair<std::string, std::string>> items,
                       std::string& error) {
     auto lines = KeptOggComments(
         path,
         [&items](std::string_view text) {
             const std::string name = AsciiUpper(text.substr(0, text.find('=')));
-            return std::any_of(items.begin(), items.end(), [&](const auto& i) { return AsciiUpper(i.first) == name; });
+            return std::any_of(items.begin(), items.end(),
+                               [&](const auto& i) { return AsciiUpper(i.first) == name; });
         },
         error);
     if (!lines)
@@ -517,13 +519,15 @@ std::optional<std::pair<size_t, bool>> PageAt(std::span<const std::byte> file, s
     const size_t end = at + kPageHeader + segments + body;
     if (end > file.size())
         return std::nullopt;
-    const bool ends = segments > 0 && static_cast<uint8_t>(file[at + kPageHeader + segments - 1]) < 255;
+    const bool ends =
+        segments > 0 && static_cast<uint8_t>(file[at + kPageHeader + segments - 1]) < 255;
     return std::pair{end, ends};
 }
 
 } // namespace
 
-bool WriteOpusComments(const std::string& path, std::span<const std::pair<std::string, std::string>> items,
+bool WriteOpusComments(const std::string& path,
+                       std::span<const std::pair<std::string, std::string>> items,
                        std::string& error, bool fresh) {
     const auto size = FileSizeOf(path);
     const auto file = size ? ReadFileRange(path, 0, static_cast<size_t>(*size)) : std::nullopt;
@@ -539,7 +543,8 @@ bool WriteOpusComments(const std::string& path, std::span<const std::pair<std::s
     // The identification header fills the first page; the comment runs from the second
     // page to one it ends, and the audio starts on a page of its own.
     const auto first = PageAt(in, 0);
-    if (!first || AsText(in.subspan(kPageHeader + static_cast<uint8_t>(in[26]))).substr(0, 8) != "OpusHead")
+    if (!first ||
+        AsText(in.subspan(kPageHeader + static_cast<uint8_t>(in[26]))).substr(0, 8) != "OpusHead")
         return broken();
     std::string packet;
     size_t at = first->first;
@@ -549,7 +554,8 @@ bool WriteOpusComments(const std::string& path, std::span<const std::pair<std::s
         if (!page)
             return broken();
         const auto segments = static_cast<uint8_t>(in[at + 26]);
-        packet += AsText(in.subspan(at + kPageHeader + segments, page->first - at - kPageHeader - segments));
+        packet += AsText(
+            in.subspan(at + kPageHeader + segments, page->first - at - kPageHeader - segments));
         ended = page->second;
         at = page->first;
     }
@@ -575,8 +581,9 @@ bool WriteOpusComments(const std::string& path, std::span<const std::pair<std::s
             ends = take < 255;
         }
         const size_t start = out.size();
-        out.insert(out.end(), in.begin() + 0, in.begin() + static_cast<std::ptrdiff_t>(kPageHeader)); // a header to fill
-        out[start + 5] = std::byte{page == 0 ? uint8_t{0} : uint8_t{1}}; // continued packet
+        out.insert(out.end(), in.begin() + 0,
+                   in.begin() + static_cast<std::ptrdiff_t>(kPageHeader)); // a header to fill
+        out[start + 5] = std::byte{page == 0 ? uint8_t{0} : uint8_t{1}};   // continued packet
         for (size_t k = 6; k < 14; ++k)
             out[start + k] = std::byte{0}; // header pages have granule position 0
         out[start + 26] = static_cast<std::byte>(lacing.size());
@@ -596,10 +603,12 @@ bool WriteOpusComments(const std::string& path, std::span<const std::pair<std::s
         if (!page)
             return broken();
         const size_t start = out.size();
-        out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(at), in.begin() + static_cast<std::ptrdiff_t>(page->first));
+        out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(at),
+                   in.begin() + static_cast<std::ptrdiff_t>(page->first));
         if (shift != 0) {
-            const uint32_t old = static_cast<uint32_t>(in[at + 18]) | static_cast<uint32_t>(in[at + 19]) << 8 |
-                                 static_cast<uint32_t>(in[at + 20]) << 16 | static_cast<uint32_t>(in[at + 21]) << 24;
+            const uint32_t old =
+                static_cast<uint32_t>(in[at + 18]) | static_cast<uint32_t>(in[at + 19]) << 8 |
+                static_cast<uint32_t>(in[at + 20]) << 16 | static_cast<uint32_t>(in[at + 21]) << 24;
             SealPage(std::span(out).subspan(start), static_cast<uint32_t>(old + shift));
         }
         at = page->first;

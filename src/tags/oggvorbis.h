@@ -28,12 +28,14 @@ void ReadOggPictures(TTagSource& source, uint64_t streamStart, const TPictureOff
 bool WriteOggPicture(const std::string& path, const TCoverArt& cover, std::string& error);
 // Puts the items into an Ogg Vorbis file's comment in place of comments of the same names (in
 // any letter case), every other comment kept; as WriteOggPicture.
-bool WriteOggComments(const std::string& path, std::span<const std::pair<std::string, std::string>> items,
+bool WriteOggComments(const std::string& path,
+                      std::span<const std::pair<std::string, std::string>> items,
                       std::string& error);
 // The same for an Ogg Opus file's OpusTags, written here: the comment pages are made anew,
 // and the audio pages after them are copied, renumbered when their count changes. The file
 // is rebuilt under a temporary name (fresh as for TFLACfile::WritePicture).
-bool WriteOpusComments(const std::string& path, std::span<const std::pair<std::string, std::string>> items,
+bool WriteOpusComments(const std::string& path,
+                       std::span<const std::pair<std::string, std::string>> items,
                        std::string& error, bool fresh);
 
 // Stream information and comment of an Ogg Vorbis file.

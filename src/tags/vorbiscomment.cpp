@@ -2,7 +2,6 @@
 
 #include "common/asciicase.h"
 #include "common/bytereader.h"
-
 #include "tags/textcodec.h"
 
 #include <algorithm>
@@ -84,8 +83,9 @@ void PutU32LE(std::string& out, size_t v) {
 
 } // namespace
 
-std::optional<std::string> ReplaceVorbisComments(std::string_view body,
-                                                 std::span<const std::pair<std::string, std::string>> items) {
+std::optional<std::string>
+ReplaceVorbisComments(std::string_view body,
+                      std::span<const std::pair<std::string, std::string>> items) {
     TByteReader r(AsBytes(body));
     const std::string vendor = r.Text(r.U32LE());
     const uint32_t count = r.U32LE();
@@ -93,7 +93,8 @@ std::optional<std::string> ReplaceVorbisComments(std::string_view body,
     for (uint32_t i = 0; i < count && !r.Failed(); ++i) {
         std::string comment = r.Text(r.U32LE());
         const std::string name = AsciiUpper(std::string_view(comment).substr(0, comment.find('=')));
-        if (std::none_of(items.begin(), items.end(), [&](const auto& item) { return AsciiUpper(item.first) == name; }))
+        if (std::none_of(items.begin(), items.end(),
+                         [&](const auto& item) { return AsciiUpper(item.first) == name; }))
             kept.push_back(std::move(comment));
     }
     if (r.Failed())

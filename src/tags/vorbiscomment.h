@@ -41,7 +41,8 @@ bool ReadVorbisComment(TByteStream& in, TVorbisFields& fields, TCommentRule rule
 // Ogg packet after its magic) with items put in: every comment named as one of them (in any
 // letter case) goes, and the items follow the others in their order. Nothing when body is
 // not a whole Vorbis comment; bytes after it (Vorbis's framing bit) stay behind it.
-std::optional<std::string> ReplaceVorbisComments(std::string_view body,
-                                                 std::span<const std::pair<std::string, std::string>> items);
+std::optional<std::string>
+ReplaceVorbisComments(std::string_view body,
+                      std::span<const std::pair<std::string, std::string>> items);
 
 } // namespace bw

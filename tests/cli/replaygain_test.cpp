@@ -22,16 +22,16 @@ namespace {
 // Every tag of a file as mutagen reads it, "NAME=value|value" by upper-case name; TXXX and
 // MP4 freeform items by their description.
 std::map<std::string, std::string> MutagenTags(const fs::path& file) {
-    const std::string out = RunOk(
-        {"/usr/bin/python3", "-c",
-         "import sys, mutagen\n"
-         "f = mutagen.File(sys.argv[1])\n"
-         "for k, v in (f.tags.items() if f is not None and f.tags is not None else []):\n"
-         "    vals = v if isinstance(v, list) else getattr(v, 'text', [v])\n"
-         "    vals = [x.decode() if isinstance(x, bytes) else str(x) for x in vals]\n"
-         "    k = k.split(':')[-1] if k.startswith(('TXXX:', '----:')) else k\n"
-         "    print(k.upper() + '=' + '|'.join(vals))\n",
-         file.string()});
+    const std::string out =
+        RunOk({"/usr/bin/python3", "-c",
+               "import sys, mutagen\n"
+               "f = mutagen.File(sys.argv[1])\n"
+               "for k, v in (f.tags.items() if f is not None and f.tags is not None else []):\n"
+               "    vals = v if isinstance(v, list) else getattr(v, 'text', [v])\n"
+               "    vals = [x.decode() if isinstance(x, bytes) else str(x) for x in vals]\n"
+               "    k = k.split(':')[-1] if k.startswith(('TXXX:', '----:')) else k\n"
+               "    print(k.upper() + '=' + '|'.join(vals))\n",
+               file.string()});
     std::map<std::string, std::string> tags;
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);)
@@ -63,9 +63,9 @@ double DecodedPeak(const fs::path& file) {
     const auto pcm = FfmpegDecode(file.string(), "s32le");
     int64_t peak = 0;
     for (size_t i = 0; i + 4 <= pcm.size(); i += 4) {
-        const auto s = static_cast<int32_t>(static_cast<uint32_t>(pcm[i]) | static_cast<uint32_t>(pcm[i + 1]) << 8 |
-                                            static_cast<uint32_t>(pcm[i + 2]) << 16 |
-                                            static_cast<uint32_t>(pcm[i + 3]) << 24);
+        const auto s = static_cast<int32_t>(
+            static_cast<uint32_t>(pcm[i]) | static_cast<uint32_t>(pcm[i + 1]) << 8 |
+            static_cast<uint32_t>(pcm[i + 2]) << 16 | static_cast<uint32_t>(pcm[i + 3]) << 24);
         peak = std::max<int64_t>(peak, std::abs(int64_t{s}));
     }
     return static_cast<double>(peak) / 2147483648.0;
@@ -77,9 +77,10 @@ double GainOf(const std::string& text) {
 }
 
 TRunResult Convert(const std::string& to, const std::string& mode, const fs::path& out,
-                   const std::vector<std::string>& files, const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> argv{bwmedia::CliProgram(), "convert", "--to", to, "--out", out.string(),
-                                  "--replaygain", mode, "--jobs", "2"};
+                   const std::vector<std::string>& files,
+                   const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> argv{bwmedia::CliProgram(), "convert",      "--to", to,       "--out",
+                                  out.string(),          "--replaygain", mode,   "--jobs", "2"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     argv.insert(argv.end(), files.begin(), files.end());
     return Run(argv);
@@ -92,7 +93,9 @@ struct TSignal {
     std::vector<std::string> Output = {};
 };
 
-std::vector<std::string> Lavfi(const std::string& graph) { return {"-f", "lavfi", "-i", graph}; }
+std::vector<std::string> Lavfi(const std::string& graph) {
+    return {"-f", "lavfi", "-i", graph};
+}
 
 } // namespace
 
@@ -113,14 +116,19 @@ TEST(ReplayGain, GainsAgreeWithLoudgainAndPeaksWithTheSamples) {
         {"sine-1000-faint", tone(1000, "0.05")},
         {"sine-100", tone(100, "0.5")},
         {"sine-5000", tone(5000, "0.3")},
-        {"pink-loud", Lavfi("anoisesrc=c=pink:r=44100:a=0.5:d=4:s=1,aformat=channel_layouts=stereo")},
-        {"pink-soft", Lavfi("anoisesrc=c=pink:r=44100:a=0.1:d=4:s=2,aformat=channel_layouts=stereo")},
+        {"pink-loud",
+         Lavfi("anoisesrc=c=pink:r=44100:a=0.5:d=4:s=1,aformat=channel_layouts=stereo")},
+        {"pink-soft",
+         Lavfi("anoisesrc=c=pink:r=44100:a=0.1:d=4:s=2,aformat=channel_layouts=stereo")},
         {"surround", Lavfi("anoisesrc=c=pink:r=44100:a=0.3:d=4:s=3,aformat=channel_layouts=5.1")},
-        {"rate-48k", Lavfi("anoisesrc=c=pink:r=48000:a=0.3:d=4:s=4,aformat=channel_layouts=stereo")},
-        {"long-silence", Lavfi("anoisesrc=c=pink:r=44100:a=0.4:d=2:s=5,aformat=channel_layouts=stereo,"
-                               "adelay=9000|9000")},
+        {"rate-48k",
+         Lavfi("anoisesrc=c=pink:r=48000:a=0.3:d=4:s=4,aformat=channel_layouts=stereo")},
+        {"long-silence",
+         Lavfi("anoisesrc=c=pink:r=44100:a=0.4:d=2:s=5,aformat=channel_layouts=stereo,"
+               "adelay=9000|9000")},
         {"mono", Lavfi("anoisesrc=c=pink:r=44100:a=0.2:d=4:s=6,aformat=channel_layouts=mono")},
-        {"deep-24bit", Lavfi("sine=f=700:r=44100:d=4,volume=0.7,aformat=channel_layouts=stereo"),
+        {"deep-24bit",
+         Lavfi("sine=f=700:r=44100:d=4,volume=0.7,aformat=channel_layouts=stereo"),
          {"-sample_fmt", "s32"}},
         {"silence", Lavfi("anullsrc=r=44100:cl=stereo,atrim=duration=4")},
     };
@@ -137,21 +145,28 @@ TEST(ReplayGain, GainsAgreeWithLoudgainAndPeaksWithTheSamples) {
     for (int t = 1; t <= 4; ++t) {
         album.push_back(dir.File("album-" + std::to_string(t) + ".flac"));
         RunOk({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
-               "anoisesrc=c=pink:r=44100:d=3:s=" + std::to_string(10 + t) + ":a=" + std::to_string(0.1 * t) +
-                   ",aformat=channel_layouts=stereo",
-               "-metadata", "album=Four", "-metadata", "title=Song " + std::to_string(t), album.back()});
+               "anoisesrc=c=pink:r=44100:d=3:s=" + std::to_string(10 + t) +
+                   ":a=" + std::to_string(0.1 * t) + ",aformat=channel_layouts=stereo",
+               "-metadata", "album=Four", "-metadata", "title=Song " + std::to_string(t),
+               album.back()});
     }
     sources.insert(sources.end(), album.begin(), album.end());
 
     // The lossy encoders at settings that keep the audio close: what they change is not
     // measured, since the gain is of the audio they are given.
-    const std::vector<std::tuple<std::string, std::string, double, std::vector<std::string>>> targets{
-        {"flac", ".flac", 0.05, {}},
-        {"mp3", ".mp3", 0.2,
-         {"--set", "MP3CBR=1", "--set", "MP3BitRate=13", "--set", "MP3HQ=1", "--set", "MP3Channels=0",
-          "--set", "MP3SampleRate=1"}},
-        {"ogg", ".ogg", 0.2, {"--set", "OGGQuality=1", "--set", "OGGQualitySel=10", "--set", "OGGSamplerate=1"}},
-    };
+    const std::vector<std::tuple<std::string, std::string, double, std::vector<std::string>>>
+        targets{
+            {"flac", ".flac", 0.05, {}},
+            {"mp3",
+             ".mp3",
+             0.2,
+             {"--set", "MP3CBR=1", "--set", "MP3BitRate=13", "--set", "MP3HQ=1", "--set",
+              "MP3Channels=0", "--set", "MP3SampleRate=1"}},
+            {"ogg",
+             ".ogg",
+             0.2,
+             {"--set", "OGGQuality=1", "--set", "OGGQualitySel=10", "--set", "OGGSamplerate=1"}},
+        };
     for (const auto& [to, extension, tolerance, options] : targets) {
         SCOPED_TRACE(to);
         const fs::path out = dir.Path() / ("out-" + to);
@@ -172,15 +187,19 @@ TEST(ReplayGain, GainsAgreeWithLoudgainAndPeaksWithTheSamples) {
                 continue;
             const auto tags = MutagenTags(file);
             ASSERT_TRUE(tags.contains("REPLAYGAIN_TRACK_GAIN"));
-            EXPECT_NEAR(GainOf(tags.at("REPLAYGAIN_TRACK_GAIN")), gains.at(file.filename().string()), tolerance);
+            EXPECT_NEAR(GainOf(tags.at("REPLAYGAIN_TRACK_GAIN")),
+                        gains.at(file.filename().string()), tolerance);
             EXPECT_FALSE(tags.contains("REPLAYGAIN_ALBUM_GAIN")) << "no album text, no album";
-            ASSERT_TRUE(std::regex_match(tags.at("REPLAYGAIN_TRACK_PEAK"), std::regex("[01]\\.[0-9]{6}")));
+            ASSERT_TRUE(
+                std::regex_match(tags.at("REPLAYGAIN_TRACK_PEAK"), std::regex("[01]\\.[0-9]{6}")));
             if (to == "flac") {
-                EXPECT_NEAR(std::stod(tags.at("REPLAYGAIN_TRACK_PEAK")), DecodedPeak(file), 0.00001);
+                EXPECT_NEAR(std::stod(tags.at("REPLAYGAIN_TRACK_PEAK")), DecodedPeak(file),
+                            0.00001);
             }
         }
         const auto silent = MutagenTags(out / ("silence" + extension));
-        EXPECT_FALSE(silent.contains("REPLAYGAIN_TRACK_GAIN") || silent.contains("REPLAYGAIN_TRACK_PEAK"));
+        EXPECT_FALSE(silent.contains("REPLAYGAIN_TRACK_GAIN") ||
+                     silent.contains("REPLAYGAIN_TRACK_PEAK"));
 
         const auto albumGains = LoudgainGains(albumOutputs, true);
         double albumPeak = 0;
@@ -190,12 +209,16 @@ TEST(ReplayGain, GainsAgreeWithLoudgainAndPeaksWithTheSamples) {
             SCOPED_TRACE(file.filename().string());
             const auto tags = MutagenTags(file);
             ASSERT_TRUE(tags.contains("REPLAYGAIN_ALBUM_GAIN"));
-            EXPECT_NEAR(GainOf(tags.at("REPLAYGAIN_TRACK_GAIN")), albumGains.at(file.filename().string()), tolerance);
-            EXPECT_NEAR(GainOf(tags.at("REPLAYGAIN_ALBUM_GAIN")), albumGains.at("Album"), tolerance);
+            EXPECT_NEAR(GainOf(tags.at("REPLAYGAIN_TRACK_GAIN")),
+                        albumGains.at(file.filename().string()), tolerance);
+            EXPECT_NEAR(GainOf(tags.at("REPLAYGAIN_ALBUM_GAIN")), albumGains.at("Album"),
+                        tolerance);
             if (to == "flac") {
                 EXPECT_NEAR(std::stod(tags.at("REPLAYGAIN_ALBUM_PEAK")), albumPeak, 0.00001);
             }
-            const std::string title = tags.contains("TIT2") ? tags.at("TIT2") : tags.contains("TITLE") ? tags.at("TITLE") : "";
+            const std::string title = tags.contains("TIT2")    ? tags.at("TIT2")
+                                      : tags.contains("TITLE") ? tags.at("TITLE")
+                                                               : "";
             EXPECT_EQ(title, "Song " + file.stem().string().substr(6)) << "the other tags stay";
         }
     }
@@ -209,23 +232,36 @@ TEST(ReplayGain, TagsOfEveryTargetAndNoneWhenOff) {
     std::vector<std::string> sources;
     for (int i = 1; i <= 2; ++i) {
         sources.push_back(dir.File("s" + std::to_string(i) + ".flac"));
-        RunOk({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
-               "anoisesrc=c=pink:r=44100:d=2:s=" + std::to_string(i) + ":a=0." + std::to_string(3 * i) +
-                   ",aformat=channel_layouts=stereo,aformat=sample_fmts=s16",
-               "-metadata", "album=Two", "-metadata", "title=T" + std::to_string(i), sources.back()});
+        RunOk(
+            {"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+             "anoisesrc=c=pink:r=44100:d=2:s=" + std::to_string(i) + ":a=0." +
+                 std::to_string(3 * i) + ",aformat=channel_layouts=stereo,aformat=sample_fmts=s16",
+             "-metadata", "album=Two", "-metadata", "title=T" + std::to_string(i), sources.back()});
     }
     const std::vector<std::string> replayGain{"REPLAYGAIN_ALBUM_GAIN", "REPLAYGAIN_ALBUM_PEAK",
                                               "REPLAYGAIN_TRACK_GAIN", "REPLAYGAIN_TRACK_PEAK"};
     const std::vector<std::tuple<std::string, std::string, std::vector<std::string>>> runs{
-        {"flac", "album", replayGain}, {"mp3", "album", replayGain}, {"ogg", "album", replayGain},
-        {"ape", "album", replayGain},  {"mpc", "album", replayGain}, {"wv", "album", replayGain},
-        {"m4a", "album", replayGain},  {"wma", "album", replayGain},
+        {"flac", "album", replayGain},
+        {"mp3", "album", replayGain},
+        {"ogg", "album", replayGain},
+        {"ape", "album", replayGain},
+        {"mpc", "album", replayGain},
+        {"wv", "album", replayGain},
+        {"m4a", "album", replayGain},
+        {"wma", "album", replayGain},
         {"opus", "album", {"R128_ALBUM_GAIN", "R128_TRACK_GAIN"}},
         {"wav", "album", {}},
         {"flac", "track", {"REPLAYGAIN_TRACK_GAIN", "REPLAYGAIN_TRACK_PEAK"}},
         {"opus", "track", {"R128_TRACK_GAIN"}},
-        {"flac", "off", {}}, {"mp3", "off", {}}, {"ogg", "off", {}}, {"ape", "off", {}}, {"mpc", "off", {}},
-        {"wv", "off", {}}, {"m4a", "off", {}}, {"wma", "off", {}}, {"opus", "off", {}}};
+        {"flac", "off", {}},
+        {"mp3", "off", {}},
+        {"ogg", "off", {}},
+        {"ape", "off", {}},
+        {"mpc", "off", {}},
+        {"wv", "off", {}},
+        {"m4a", "off", {}},
+        {"wma", "off", {}},
+        {"opus", "off", {}}};
     std::map<std::string, std::string> first; // the FLAC outputs' values, by file and name
     for (const auto& [to, mode, names] : runs) {
         SCOPED_TRACE(to + " " + mode);
@@ -237,7 +273,8 @@ TEST(ReplayGain, TagsOfEveryTargetAndNoneWhenOff) {
             const auto tags = MutagenTags(file);
             std::vector<std::string> found;
             for (const auto& [name, value] : tags)
-                if (name.find("_GAIN") != std::string::npos || name.find("_PEAK") != std::string::npos)
+                if (name.find("_GAIN") != std::string::npos ||
+                    name.find("_PEAK") != std::string::npos)
                     found.push_back(name);
             EXPECT_EQ(found, names);
             for (const std::string& name : found) {
@@ -246,7 +283,8 @@ TEST(ReplayGain, TagsOfEveryTargetAndNoneWhenOff) {
                 if (name.starts_with("R128_")) {
                     // Q7.8 dB to -23 LUFS: the ReplayGain value less 5 dB, within the rounding.
                     ASSERT_TRUE(std::regex_match(value, std::regex("-?[0-9]+")));
-                    const std::string gain = first.at(std::to_string(i) + "REPLAYGAIN_" + name.substr(5));
+                    const std::string gain =
+                        first.at(std::to_string(i) + "REPLAYGAIN_" + name.substr(5));
                     EXPECT_NEAR(std::stoi(value) / 256.0, std::stod(gain) - 5, 0.02) << value;
                 } else if (to == "flac" && mode == "album") {
                     first[key] = value;
@@ -257,18 +295,21 @@ TEST(ReplayGain, TagsOfEveryTargetAndNoneWhenOff) {
                 }
             }
             const auto title = std::find_if(tags.begin(), tags.end(), [](const auto& t) {
-                return t.first == "TITLE" || t.first == "TIT2" || t.first == "\xA9NAM" || t.first == "©NAM";
+                return t.first == "TITLE" || t.first == "TIT2" || t.first == "\xA9NAM" ||
+                       t.first == "©NAM";
             });
             if (to != "wav") {
                 ASSERT_NE(title, tags.end());
                 EXPECT_EQ(title->second, "T" + std::to_string(i));
             }
             // The rewritten file still decodes whole.
-            const auto decode = bwtest::Run({"ffmpeg", "-nostdin", "-v", "error", "-i", file.string(), "-f", "null", "-"});
+            const auto decode = bwtest::Run(
+                {"ffmpeg", "-nostdin", "-v", "error", "-i", file.string(), "-f", "null", "-"});
             EXPECT_EQ(decode.ExitCode, 0);
             EXPECT_EQ(decode.Err, "");
             const int rate = to == "opus" ? 48000 : 44100; // Opus decodes at 48 kHz
-            EXPECT_NEAR(static_cast<double>(FfmpegDecode(file.string()).size()) / (rate * 4), 2.0, 0.1);
+            EXPECT_NEAR(static_cast<double>(FfmpegDecode(file.string()).size()) / (rate * 4), 2.0,
+                        0.1);
         }
     }
 }
@@ -282,22 +323,26 @@ TEST(ReplayGain, AlbumWhoseLastItemFails) {
     for (const std::string name : {"a1", "a2", "a3", "b1", "b2"}) {
         sources.push_back(dir.File(name + ".flac"));
         RunOk({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
-               "anoisesrc=c=pink:r=44100:d=2:a=0.3,aformat=channel_layouts=stereo,aformat=sample_fmts=s16",
-               "-metadata", std::string("album=") + (name[0] == 'a' ? "First" : "Second"), sources.back()});
+               "anoisesrc=c=pink:r=44100:d=2:a=0.3,aformat=channel_layouts=stereo,aformat=sample_"
+               "fmts=s16",
+               "-metadata", std::string("album=") + (name[0] == 'a' ? "First" : "Second"),
+               sources.back()});
     }
     // The failing item is the first album's last to end; the second album comes after it.
     std::swap(sources[2], sources[4]);
     fs::resize_file(dir.File("a3.flac"), fs::file_size(dir.File("a3.flac")) / 2);
     const fs::path out = dir.Path() / "out";
     const auto run = Convert("mp3", "album", out, sources, {"--jobs", "1"});
-    EXPECT_NE(run.Out.find("a3.flac\",\"TargetPath\":\"" + (out / "a3.mp3").string() + "\",\"Status\":\"Error\""),
+    EXPECT_NE(run.Out.find("a3.flac\",\"TargetPath\":\"" + (out / "a3.mp3").string() +
+                           "\",\"Status\":\"Error\""),
               std::string::npos)
         << run.Out;
     // One note for each of the album's outputs, and none for the other album.
-    const std::string note =
-        "No album ReplayGain tags: \"" + dir.File("a3.flac") + "\" of the same album was not converted.";
+    const std::string note = "No album ReplayGain tags: \"" + dir.File("a3.flac") +
+                             "\" of the same album was not converted.";
     size_t notes = 0;
-    for (size_t at = 0; (at = run.Err.find("No album ReplayGain tags", at)) != std::string::npos; ++at)
+    for (size_t at = 0; (at = run.Err.find("No album ReplayGain tags", at)) != std::string::npos;
+         ++at)
         notes += run.Err.compare(at, note.size(), note) == 0 ? 1 : 100;
     EXPECT_EQ(notes, 2u) << run.Err;
     for (const std::string name : {"a1", "a2", "b1", "b2"}) {
