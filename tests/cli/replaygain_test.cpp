@@ -3,6 +3,7 @@
 // samples, the tags of every target as mutagen reads them (none when off), and an album
 // whose last item fails.
 
+#include "encoders/replaygain.h"
 #include "support/testsupport.h"
 
 #include <algorithm>
@@ -240,28 +241,18 @@ TEST(ReplayGain, TagsOfEveryTargetAndNoneWhenOff) {
     }
     const std::vector<std::string> replayGain{"REPLAYGAIN_ALBUM_GAIN", "REPLAYGAIN_ALBUM_PEAK",
                                               "REPLAYGAIN_TRACK_GAIN", "REPLAYGAIN_TRACK_PEAK"};
+    // clang-format off
     const std::vector<std::tuple<std::string, std::string, std::vector<std::string>>> runs{
-        {"flac", "album", replayGain},
-        {"mp3", "album", replayGain},
-        {"ogg", "album", replayGain},
-        {"ape", "album", replayGain},
-        {"mpc", "album", replayGain},
-        {"wv", "album", replayGain},
-        {"m4a", "album", replayGain},
-        {"wma", "album", replayGain},
-        {"opus", "album", {"R128_ALBUM_GAIN", "R128_TRACK_GAIN"}},
-        {"wav", "album", {}},
+        {"flac", "album", replayGain}, {"mp3", "album", replayGain}, {"ogg", "album", replayGain},
+        {"ape", "album", replayGain},  {"mpc", "album", replayGain}, {"wv", "album", replayGain},
+        {"m4a", "album", replayGain},  {"wma", "album", replayGain},
+        {"opus", "album", {"R128_ALBUM_GAIN", "R128_TRACK_GAIN"}}, {"wav", "album", {}},
         {"flac", "track", {"REPLAYGAIN_TRACK_GAIN", "REPLAYGAIN_TRACK_PEAK"}},
         {"opus", "track", {"R128_TRACK_GAIN"}},
-        {"flac", "off", {}},
-        {"mp3", "off", {}},
-        {"ogg", "off", {}},
-        {"ape", "off", {}},
-        {"mpc", "off", {}},
-        {"wv", "off", {}},
-        {"m4a", "off", {}},
-        {"wma", "off", {}},
+        {"flac", "off", {}}, {"mp3", "off", {}}, {"ogg", "off", {}}, {"ape", "off", {}},
+        {"mpc", "off", {}},  {"wv", "off", {}},  {"m4a", "off", {}}, {"wma", "off", {}},
         {"opus", "off", {}}};
+    // clang-format on
     std::map<std::string, std::string> first; // the FLAC outputs' values, by file and name
     for (const auto& [to, mode, names] : runs) {
         SCOPED_TRACE(to + " " + mode);
@@ -301,6 +292,20 @@ TEST(ReplayGain, TagsOfEveryTargetAndNoneWhenOff) {
             if (to != "wav") {
                 ASSERT_NE(title, tags.end());
                 EXPECT_EQ(title->second, "T" + std::to_string(i));
+            }
+            if (mode == "album" && i == 1 && !names.empty()) {
+                // Written again in small letters: that item is replaced, every other stays.
+                const std::string name = to == "opus" ? "R128_TRACK_GAIN" : "REPLAYGAIN_TRACK_GAIN";
+                const std::string small =
+                    to == "opus" ? "r128_track_gain" : "replaygain_track_gain";
+                std::string error;
+                ASSERT_TRUE(bw::AddLoudnessTags(*bw::TargetTypeFromName(to), file.string(),
+                                                {{small, "-100"}}, error))
+                    << error;
+                auto again = MutagenTags(file);
+                EXPECT_EQ(again.at(name), "-100");
+                again[name] = tags.at(name);
+                EXPECT_EQ(again, tags);
             }
             // The rewritten file still decodes whole.
             const auto decode = bwtest::Run(
