@@ -1,13 +1,14 @@
 // What measuring loudness costs a run: 20 files converted with "Track and album" ReplayGain
 // tags against without, in turns, for MP3, FLAC and Ogg Vorbis.
 //
-//   replaygain_bench [--files N] [--seconds S] [--rounds R] [mp3|ogg|flac...]
+//   replaygain_bench [--files N] [--seconds S] [--single S] [--rounds R] [mp3|ogg|flac...]
 //
 // Makes N music-like FLAC files (default 20) of S seconds (default 30: ten minutes of stereo
 // audio in all) of one album. For each target it times `brindlewave-cli convert --replaygain
 // album` against `--replaygain off` over all of them and prints the processor time added per
 // ten minutes of audio (the median of the rounds' differences; at most 0.8 s), then the same
-// for the first file alone with --jobs 1, whose wall time may grow by 10% at most.
+// for one file of --single seconds (default 300) alone with --jobs 1, whose wall time may grow
+// by 10% at most: long enough that a process's start and the machine's hiccups do not decide.
 
 #include "encoders/targettype.h"
 #include "support/benchprocess.h"
@@ -39,7 +40,7 @@ double MedianCpuAdded(const std::vector<TCost>& with, const std::vector<TCost>& 
 } // namespace
 
 int main(int argc, char* argv[]) {
-    int files = 20, seconds = 30, rounds = 3;
+    int files = 20, seconds = 30, singleSeconds = 300, rounds = 3;
     std::vector<bw::TTargetType> targets;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -47,13 +48,17 @@ int main(int argc, char* argv[]) {
             files = std::max(1, std::atoi(argv[++i]));
         else if (a == "--seconds" && i + 1 < argc)
             seconds = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--single" && i + 1 < argc)
+            singleSeconds = std::max(1, std::atoi(argv[++i]));
         else if (a == "--rounds" && i + 1 < argc)
             rounds = std::max(1, std::atoi(argv[++i]));
         else if (const auto t = bw::TargetTypeFromName(a))
             targets.push_back(*t);
         else {
-            std::fprintf(stderr, "usage: replaygain_bench [--files N] [--seconds S] [--rounds R] "
-                                 "[mp3|ogg|flac...]\n");
+            std::fprintf(
+                stderr,
+                "usage: replaygain_bench [--files N] [--seconds S] [--single S] [--rounds R] "
+                "[mp3|ogg|flac...]\n");
             return 2;
         }
     }
@@ -70,14 +75,18 @@ int main(int argc, char* argv[]) {
                                                   {"-c:a", "flac", "-metadata", "album=Bench"}))
                    .Wall >= 0;
     }
+    const std::string single = (dir / "single.flac").string();
+    made = made && Time({}, bwmedia::MusicLikeCommand(single, singleSeconds, 440,
+                                                      {"-c:a", "flac", "-metadata", "album=Bench"}))
+                           .Wall >= 0;
     if (!made) {
         std::fprintf(stderr, "replaygain_bench: cannot make the files\n");
         return 1;
     }
     const double tenMinutes = files * seconds / 600.0;
 
-    std::printf("%d files of %d s of stereo, %d rounds; medians of the rounds\n", files, seconds,
-                rounds);
+    std::printf("%d files of %d s of stereo, one of %d s, %d rounds; medians of the rounds\n",
+                files, seconds, singleSeconds, rounds);
     std::printf("%-6s %9s %9s %14s %9s %9s %7s\n", "target", "off s", "album s", "cpu+ s/10 min",
                 "1 off s", "1 album s", "ratio");
     int status = 0;
@@ -95,7 +104,7 @@ int main(int argc, char* argv[]) {
             return Time({}, argv);
         };
         std::vector<TCost> with, without, oneWith, oneWithout;
-        const std::vector<std::string> one{sources.front()};
+        const std::vector<std::string> one{single};
         if (!TimeInTurns(
                 rounds, [&] { return convert(sources, "album", nullptr); },
                 [&] { return convert(sources, "off", nullptr); }, with, without) ||

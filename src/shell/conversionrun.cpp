@@ -422,8 +422,8 @@ void TConversionRun::GroupAlbums() {
         std::string key;
         if (item.SourceType == TSourceType::CdTrack)
             key = "\x01" + std::to_string(item.CdDrive);
-        else if (!item.Album.empty())
-            key = TargetFolderFor(item, false) + '\0' + item.Album;
+        else if (const std::string target = TargetPathFor(item, false); !item.Album.empty())
+            key = target.substr(0, FileNameStart(target)) + '\0' + item.Album;
         else
             continue;
         const auto [at, added] = byKey.try_emplace(key, albums_.size());
