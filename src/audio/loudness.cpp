@@ -89,7 +89,15 @@ void TLoudnessMeter::Add(std::span<const std::byte> pcm) {
         changed_.wait(lock, [this] { return closing_ || queue_.size() < kMaxQueued; });
         if (closing_)
             return;
-        queue_.emplace_back(pcm.begin(), pcm.end());
+        // A block's buffer is used again: a fresh one for every block costs more than the
+        // measuring itself (large ones come from the system as new pages).
+        std::vector<std::byte> block;
+        if (!spare_.empty()) {
+            block = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        block.assign(pcm.begin(), pcm.end());
+        queue_.push_back(std::move(block));
     }
     changed_.notify_all();
 }
@@ -106,6 +114,7 @@ void TLoudnessMeter::Work() {
         changed_.notify_all();
         Measure(block);
         lock.lock();
+        spare_.push_back(std::move(block));
     }
     finished_ = true;
     changed_.notify_all();

@@ -64,6 +64,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::vector<std::byte>> queue_;
+    std::vector<std::vector<std::byte>> spare_; // measured blocks' buffers, for the next ones
     bool closing_ = false;
     bool finished_ = false;
     TLoudness result_;
