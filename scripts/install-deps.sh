@@ -9,9 +9,9 @@ packages=(
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
     libsdl2-dev
     libcdio-dev libcdio-paranoia-dev libcdio-cdda-dev cd-paranoia libdiscid-dev
-    libsoxr-dev libflac-dev
+    libsoxr-dev libflac-dev libebur128-dev
     lame vorbis-tools flac musepack-tools opus-tools
-    ffmpeg wavpack sox python3-mutagen shntool
+    ffmpeg wavpack sox python3-mutagen shntool loudgain
     dosfstools mtools
     googletest libgtest-dev libbenchmark-dev libtag1-dev
     xvfb xauth x11-utils imagemagick desktop-file-utils xdg-utils

@@ -17,6 +17,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace bw {
 
@@ -62,6 +63,20 @@ TSettings::TSettings(QWidget* parent) : QDialog(parent) {
     jobsRow->addWidget(new QLabel(QStringLiteral("files at once"), generalGroup));
     jobsRow->addStretch(1);
     g->addLayout(jobsRow);
+    auto* gainRow = new QHBoxLayout;
+    auto* gainLabel = new QLabel(QStringLiteral("ReplayGain tags"), generalGroup);
+    replayGain_ = new QComboBox(generalGroup);
+    replayGain_->setObjectName(QStringLiteral("ComboReplayGain"));
+    replayGain_->addItems(
+        {QStringLiteral("Off"), QStringLiteral("Track"), QStringLiteral("Track and album")});
+    gainLabel->setBuddy(replayGain_);
+    replayGain_->setToolTip(QStringLiteral(
+        "Measure the loudness of each output while converting and tag it, "
+        "per track or per track and album, so that players play all at one loudness"));
+    gainRow->addWidget(gainLabel);
+    gainRow->addWidget(replayGain_);
+    gainRow->addStretch(1);
+    g->addLayout(gainRow);
     // Converting a whole library: each box is one switch of the settings. The captions are
     // short, so each box says in its tooltip what it does to the files.
     struct TLibraryBox {
@@ -233,6 +248,7 @@ void TSettings::LoadFrom(const TAppSettings& s) {
     playSound_->setChecked(s.PlaySoundOp);
     openFolder_->setChecked(s.OpenFolderOp);
     parallelJobs_->setValue(ClampParallelJobs(s.ParallelJobs));
+    replayGain_->setCurrentIndex(std::clamp(s.ReplayGainMode, 0, replayGain_->count() - 1));
     for (size_t i = 0; i < kLibraryFields.size(); ++i)
         libraryBoxes_[i]->setChecked(s.*kLibraryFields[i]);
     tryFreeDB_->setChecked(s.TryLoadFreeDB);
@@ -274,6 +290,7 @@ void TSettings::SaveTo(TAppSettings& s) const {
     s.PlaySoundOp = playSound_->isChecked();
     s.OpenFolderOp = openFolder_->isChecked();
     s.ParallelJobs = parallelJobs_->value();
+    s.ReplayGainMode = replayGain_->currentIndex();
     for (size_t i = 0; i < kLibraryFields.size(); ++i)
         s.*kLibraryFields[i] = libraryBoxes_[i]->isChecked();
     s.TryLoadFreeDB = tryFreeDB_->isChecked();

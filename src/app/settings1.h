@@ -49,6 +49,7 @@ private:
     QCheckBox* playSound_ = nullptr;
     QCheckBox* openFolder_ = nullptr;
     QSpinBox* parallelJobs_ = nullptr; // files converted at once
+    QComboBox* replayGain_ = nullptr;  // "ReplayGain tags": Off, Track, Track and album
     // The library switches, in the order of kLibraryFields.
     static constexpr std::array<bool TAppSettings::*, 5> kLibraryFields = {
         &TAppSettings::AddSubFolders, &TAppSettings::KeepStructure, &TAppSettings::CarryCovers,

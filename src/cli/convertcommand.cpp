@@ -20,6 +20,7 @@
 #include "shell/tagedit.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -161,6 +162,8 @@ struct TConvertArgs {
     bool Quiet = false;    // nothing but the JSON lines
     // --jobs: files converted at once; one per processor core when not given.
     std::optional<int> Jobs;
+    // --replaygain off|track|album: the loudness tags; the settings' default when not given.
+    std::optional<int> ReplayGain;
     std::optional<std::string> Preset;
     // NAME=VALUE settings in the order given; they apply after the preset.
     std::vector<std::pair<std::string, std::string>> Settings;
@@ -321,6 +324,18 @@ std::vector<TCliOption> ConvertOptions(TConvertArgs& args) {
                  return false;
              }
              args.Jobs = jobs;
+             return true;
+         }},
+        {"--replaygain", "off|track|album", "the program's setting (off when never set)",
+         "write ReplayGain tags measured while converting: per track, or per track and album",
+         [&args](const std::string& v, std::string& error) {
+             static constexpr std::array<std::string_view, 3> kModes{"off", "track", "album"};
+             const auto mode = std::find(kModes.begin(), kModes.end(), v);
+             if (mode == kModes.end()) {
+                 error = "--replaygain takes off, track or album, not '" + v + "'";
+                 return false;
+             }
+             args.ReplayGain = static_cast<int>(mode - kModes.begin());
              return true;
          }},
         CliSwitch("--recursive", "take the audio files below each FOLDER", args.Recursive),
@@ -510,6 +525,8 @@ int RunConvertCommand(const std::vector<std::string>& argv, std::ostream& out, s
     settings.OverwriteWithoutAsking = args.Overwrite;
     if (args.Jobs)
         settings.ParallelJobs = *args.Jobs;
+    if (args.ReplayGain)
+        settings.ReplayGainMode = *args.ReplayGain;
     settings.KeepStructure = args.KeepStructure;
     settings.SkipExisting = args.SkipExisting;
     settings.SafeNames = args.SafeNames;

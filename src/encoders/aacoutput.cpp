@@ -46,6 +46,7 @@ bool EncodeAac(TItemContext& context, TAudioStream& stream, int bitrate, int gau
         }
         if (!encoder.Write(std::span(block.data(), static_cast<size_t>(n))))
             return fail(encoder.LastError());
+        context.MeasureLoudness(stream.Info(), std::span(block.data(), static_cast<size_t>(n)));
         percent = gaugeFrom + ProgressPercent(stream.Position(), stream.LengthBytes()) *
                                   (100 - gaugeFrom) / 100;
         if (ItemCancelledAt(context, percent))

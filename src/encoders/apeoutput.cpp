@@ -154,8 +154,9 @@ bool RunApeTarget(TItemContext& context, const TApeOptions& options) {
 
     TFollowingCompressor compressor(tempWav.Path(), pending.TemporaryPath(),
                                     ApeCompressionLevel(options), context.CoreShare());
-    if (!WriteTempWav(context, tempWav.Path(), kShare,
-                      [&compressor](uint64_t bytes) { compressor.Grew(bytes); }))
+    if (!WriteTempWav(
+            context, tempWav.Path(), kShare,
+            [&compressor](uint64_t bytes) { compressor.Grew(bytes); }, true))
         return false; // the error or the cancel is shown; what was begun goes with the compressor
     compressor.Complete();
 

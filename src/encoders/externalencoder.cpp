@@ -338,6 +338,7 @@ bool EncodeStream(TItemContext& context, TTargetType target, const TEncoderOptio
             writeFailed = !cancelled;
             break;
         }
+        context.MeasureLoudness(stream.Info(), std::span(block.data(), static_cast<size_t>(n)));
         fedBytes += static_cast<uint64_t>(n);
         percent = gauge.At(ProgressPercent(stream.Position(), stream.LengthBytes()));
         context.SetItemPercent(percent);

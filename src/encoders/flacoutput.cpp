@@ -193,6 +193,7 @@ bool RunFlacTarget(TItemContext& context, const TFlacOptions& options) {
         errno = 0;
         if (!FLAC__stream_encoder_process(e, channelStarts.data(), static_cast<uint32_t>(blocks)))
             return fail("Encoding \"" + output + "\" failed: " + EncoderFailure(e, errno));
+        context.MeasureLoudness(info, std::span(block.data(), blocks * blockAlign));
         fedBlocks += blocks;
         carried = have - blocks * blockAlign;
         if (carried)

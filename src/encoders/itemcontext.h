@@ -1,9 +1,12 @@
 #pragma once
 
+#include "audio/audiostream.h"
 #include "core/dialogs.h"
 #include "common/instancetemp.h"
 #include "core/jobitem.h"
 
+#include <cstddef>
+#include <span>
 #include <string>
 
 namespace bw {
@@ -38,6 +41,10 @@ public:
     virtual int CoreShare() const { return 1; }
     // A remark about the item that is no failure (a cover left out), shown with its row.
     virtual void AddNote(const std::string& /*note*/) {}
+    // The PCM handed to the item's encoder, in the order it is encoded, so that the run can
+    // measure its loudness. Every back-end that writes tags calls it for each block.
+    virtual void MeasureLoudness(const TChannelInfo& /*info*/,
+                                 std::span<const std::byte> /*pcm*/) {}
 };
 
 // Shows an error about the current item and sets its status to "Error". False, so that a

@@ -147,7 +147,7 @@ bool RunPipeline(TItemContext& context, const TWavConversion& job, int& percent)
 } // namespace
 
 bool WriteTempWav(TItemContext& context, const std::string& path, int share,
-                  const TWrittenHook& written) {
+                  const TWrittenHook& written, bool measure) {
     context.ClearCancelCurrent();
     TAudioStream& stream = context.ConversionStream();
     const TChannelInfo info = stream.Info();
@@ -190,6 +190,9 @@ bool WriteTempWav(TItemContext& context, const std::string& path, int share,
         const int64_t n = stream.Read(std::span(buffer.data() + buffered, kEncoderReadBlock));
         if (n <= 0)
             break;
+        if (measure)
+            context.MeasureLoudness(info,
+                                    std::span(buffer.data() + buffered, static_cast<size_t>(n)));
         buffered += static_cast<size_t>(n);
         dataBytes += static_cast<uint64_t>(n);
         if (dataBytes > kLargestWavData)

@@ -19,8 +19,10 @@ using TWrittenHook = std::function<void(uint64_t bytes)>;
 // from 0 to share. False after an error (shown; status "Error") or a cancel (status
 // "NN% Canceled"). Until the end the header's sizes read "to the end of the file", so a
 // reader following the file (told of its growth by the hook) takes everything that comes.
+// measure: the decoded audio is what is encoded (Monkey's Audio), so it goes to the item's
+// loudness meter.
 bool WriteTempWav(TItemContext& context, const std::string& path, int share,
-                  const TWrittenHook& written = {});
+                  const TWrittenHook& written = {}, bool measure = false);
 
 // What ConvertWav makes of the decoded file.
 struct TWavConversion {

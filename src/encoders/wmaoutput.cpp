@@ -57,6 +57,7 @@ bool EncodeWma(TItemContext& context, TAudioStream& stream, const std::string& p
             break;
         if (!encoder.Write(std::span(block.data(), static_cast<size_t>(n))))
             return FailItem(context, CantCreateFileMessage(shownPath) + "\n" + encoder.LastError());
+        context.MeasureLoudness(info, std::span(block.data(), static_cast<size_t>(n)));
         percent = kEncodingGaugeStart + ProgressPercent(stream.Position(), stream.LengthBytes()) / 10;
         if (ItemCancelledAt(context, percent)) {
             encoder.Close();

@@ -33,6 +33,9 @@ struct TAppSettings {
     bool SafeNames = false;     // output path names that FAT and Windows accept
     // A CD run leaves a log, a cue sheet and a playlist beside its outputs.
     bool WriteRipLog = true;
+    // "ReplayGain tags": 0 off, 1 track, 2 track and album (TReplayGainMode). Off by default,
+    // so that outputs stay as they were unless the user asks.
+    int ReplayGainMode = 0;
     // Read offsets in samples by drive model ("vendor model"; every disc image shares
     // kCdImageModel's). A model not listed reads with none.
     std::map<std::string, int> ReadOffsets;

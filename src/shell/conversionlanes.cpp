@@ -2,6 +2,7 @@
 
 #include "audio/audiostream.h"
 #include "common/instancetemp.h"
+#include "encoders/replaygain.h"
 
 namespace bw {
 
@@ -54,10 +55,14 @@ void TConversionLane::Start(size_t row, const TmyMusicFile& job, std::unique_ptr
     stream_ = std::move(stream);
     cancel_ = false;
     percent_ = 0;
+    meter_.reset();
+    loudness_ = {};
     const auto convert = [this, &backEnd] {
         bool written = false;
         try {
             written = backEnd(*this);
+            if (written)
+                TagTrackLoudness();
         } catch (const std::exception& e) {
             // A back-end that throws ends its own item, never the run or another lane.
             FailItem(*this, "Can't convert \"" + job_.SourcePath + "\": " + e.what());
@@ -78,6 +83,31 @@ std::unique_ptr<TAudioStream> TConversionLane::End() {
         worker_.join();
     busy_ = false;
     return std::move(stream_);
+}
+
+void TConversionLane::MeasureLoudness(const TChannelInfo& info, std::span<const std::byte> pcm) {
+    if (!loudnessTarget_)
+        return;
+    // A back-end measures only what it encodes; should the format change all the same, the
+    // audio before it was not the output's.
+    if (!meter_ || meter_->Info().SampleRate != info.SampleRate ||
+        meter_->Info().Channels != info.Channels ||
+        meter_->Info().BytesPerSample() != info.BytesPerSample() ||
+        meter_->Info().ChannelMask != info.ChannelMask)
+        meter_ = std::make_unique<TLoudnessMeter>(info);
+    meter_->Add(pcm);
+}
+
+void TConversionLane::TagTrackLoudness() {
+    if (!meter_ || !loudnessTarget_)
+        return;
+    loudness_ = meter_->Finish();
+    if (!tagsTrack_)
+        return;
+    std::string error;
+    if (!AddLoudnessTags(*loudnessTarget_, job_.TargetPath,
+                         LoudnessTagItems(*loudnessTarget_, loudness_, false), error))
+        AddNote("The ReplayGain tags could not be written: " + error);
 }
 
 void TConversionLane::Post(TLaneNote note) {

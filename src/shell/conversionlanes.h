@@ -26,9 +26,11 @@
 //   reads or writes is refused, and CD rows take the drive one at a time, so that every
 //   row sees what it would have seen after the rows before it.
 
+#include "audio/loudness.h"
 #include "core/dialogs.h"
 #include "core/jobitem.h"
 #include "encoders/itemcontext.h"
+#include "encoders/targettype.h"
 
 #include <algorithm>
 #include <atomic>
@@ -39,6 +41,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -115,6 +118,17 @@ public:
     // (for what it has to say about the read) and the lane is free.
     std::unique_ptr<TAudioStream> End();
 
+    // The items started from now on are measured while they are encoded, and a written one
+    // gets its track's loudness tags for target; none: nothing is measured.
+    void SetLoudnessTarget(std::optional<TTargetType> target) { loudnessTarget_ = target; }
+    // Whether the next item's track tags are written by the lane as it ends; off for an
+    // album's item, whose track and album tags go in together once the album is done.
+    void SetTagsTrack(bool on) { tagsTrack_ = on; }
+    // After End: the item's loudness, and its meter for the album's (none when the item was
+    // not measured).
+    const TLoudness& Loudness() const { return loudness_; }
+    std::unique_ptr<TLoudnessMeter> TakeMeter() { return std::move(meter_); }
+
     bool Busy() const { return busy_; }
     size_t Row() const { return row_; }
     const TmyMusicFile& Job() const { return job_; }
@@ -136,6 +150,7 @@ public:
     bool CarryCovers() const override { return carryCovers_; }
     void AddNote(const std::string& note) override;
     int CoreShare() const override { return coreShare_; }
+    void MeasureLoudness(const TChannelInfo& info, std::span<const std::byte> pcm) override;
     void SetCoreShare(int cores) { coreShare_ = std::max(1, cores); }
 
 private:
@@ -151,6 +166,8 @@ private:
     };
 
     void Post(TLaneNote note);
+    // The measured track's loudness tags into the written output.
+    void TagTrackLoudness();
 
     TLaneNoteSink& sink_;
     TLaneMailbox* mailbox_;
@@ -164,6 +181,10 @@ private:
     std::unique_ptr<TAudioStream> stream_;
     std::atomic<bool> cancel_{false};
     std::atomic<int> percent_{0};
+    std::optional<TTargetType> loudnessTarget_;
+    bool tagsTrack_ = true;
+    std::unique_ptr<TLoudnessMeter> meter_;
+    TLoudness loudness_;
     std::thread worker_;
 };
 

@@ -10,6 +10,7 @@
 #include "encoders/apeoutput.h"
 #include "encoders/externalencoder.h"
 #include "encoders/flacoutput.h"
+#include "encoders/replaygain.h"
 #include "encoders/itemcontext.h"
 #include "shell/naming.h"
 #include "shell/riplog.h"
@@ -107,6 +108,7 @@ void TConversionRun::Run() {
         listHasCdTracks_ = listHasCdTracks_ || r.Item.SourceType == TSourceType::CdTrack;
     }
     CollectReadFiles();
+    GroupAlbums();
     ripRead_.assign(rows_.size(), false);
     ripLost_.assign(rows_.size(), 0);
     rowPercent_.assign(rows_.size(), -1);
@@ -141,11 +143,14 @@ void TConversionRun::Run() {
     lastStarted_ = nullptr;
     // Back-ends that can spread one item over several cores (Monkey's Audio) get the lane's
     // share: every core for a run of one file, one a lane when the lanes fill the machine.
+    const bool measuring = MeasuresLoudness();
     const int coreShare = std::max(1, static_cast<int>(std::thread::hardware_concurrency()) / laneCount);
     for (int k = 0; k < laneCount; ++k) {
         lanes_.push_back(std::make_unique<TConversionLane>(static_cast<TLaneNoteSink&>(*this), threaded ? &mailbox_ : nullptr,
                                                            threaded ? k + 1 : 0));
         lanes_.back()->SetCoreShare(coreShare);
+        if (measuring)
+            lanes_.back()->SetLoudnessTarget(target_);
     }
     const auto busy = [this] {
         return std::any_of(lanes_.begin(), lanes_.end(), [](const auto& l) { return l->Busy(); });
@@ -179,6 +184,7 @@ void TConversionRun::Run() {
     }
     lanes_.clear();
     lastStarted_ = nullptr;
+    LeaveUnfinishedAlbums();
     if (settings_.WriteRipLog)
         WriteRipRecords();
     endTime_ = std::chrono::system_clock::now();
@@ -244,6 +250,7 @@ void TConversionRun::StartRow(size_t row, TConversionLane& lane) {
     observer_.FromToChanged(item.SourcePath, item.TargetPath);
     SetStatus(kStatusConverting);
     lastStarted_ = &lane;
+    lane.SetTagsTrack(rowAlbum_[row] == kNoAlbum);
     lane.Start(row, item, std::move(stream_), backEnds_[static_cast<size_t>(target_)], settings_.CarryCovers);
 }
 
@@ -366,6 +373,10 @@ void TConversionRun::WriteRipRecords() {
             t.Peak = item.Peak;
             t.AccurateRip = item.AccurateRip;
             t.Confidence = item.Confidence;
+            if (row < loudness_.size() && loudness_[row].Integrated) {
+                t.ReplayGain = ReplayGainText(*loudness_[row].Integrated);
+                t.ReplayPeak = ReplayPeakText(loudness_[row].Peak);
+            }
             for (const TCdTrack& c : tracks)
                 if (c.Number == item.Track) {
                     t.Sectors = c.Sectors;
@@ -391,6 +402,99 @@ void TConversionRun::WriteRipRecords() {
     }
 }
 
+bool TConversionRun::MeasuresLoudness() const {
+    return settings_.ReplayGainMode != static_cast<int>(TReplayGainMode::Off) &&
+           TakesLoudnessTags(target_);
+}
+
+void TConversionRun::GroupAlbums() {
+    albums_.clear();
+    rowAlbum_.assign(rows_.size(), kNoAlbum);
+    loudness_.assign(rows_.size(), {});
+    meters_.clear();
+    meters_.resize(rows_.size());
+    if (!MeasuresLoudness() ||
+        settings_.ReplayGainMode != static_cast<int>(TReplayGainMode::TrackAndAlbum))
+        return;
+    std::map<std::string, size_t> byKey;
+    for (size_t row = 0; row < rows_.size(); ++row) {
+        if (!rows_[row].Checked)
+            continue;
+        const TmyMusicFile& item = rows_[row].Item;
+        // The tracks of a disc (or of an album image) are its album whatever their texts say;
+        // files are one when they go into one folder under one album name.
+        std::string key;
+        if (item.SourceType == TSourceType::CdTrack)
+            key = "\x01" + std::to_string(item.CdDrive);
+        else if (const std::string target = TargetPathFor(item, false); !item.Album.empty())
+            key = target.substr(0, FileNameStart(target)) + '\0' + item.Album;
+        else
+            continue;
+        const auto [at, added] = byKey.try_emplace(key, albums_.size());
+        if (added)
+            albums_.emplace_back();
+        albums_[at->second].Rows.push_back(row);
+        rowAlbum_[row] = at->second;
+    }
+}
+
+void TConversionRun::AlbumRowEnded(size_t row) {
+    if (row >= rowAlbum_.size() || rowAlbum_[row] == kNoAlbum)
+        return;
+    TAlbum& album = albums_[rowAlbum_[row]];
+    ++album.Ended;
+    // Only a measured output counts: one skipped as converted already was not measured.
+    if (rows_[row].Status != kStatusDone || !meters_[row]) {
+        if (album.Missing.empty())
+            album.Missing = rows_[row].Item.SourcePath;
+    }
+    if (album.Ended < album.Rows.size())
+        return;
+    if (!album.Missing.empty()) {
+        NoteAlbumLeftOut(album, "\"" + album.Missing + "\" of the same album was not converted");
+        return;
+    }
+    std::vector<TLoudnessMeter*> meters;
+    for (const size_t r : album.Rows)
+        meters.push_back(meters_[r].get());
+    const TTagItems items = LoudnessTagItems(target_, TLoudnessMeter::Combined(meters), true);
+    for (const size_t r : album.Rows) {
+        TagLoudness(r, items);
+        meters_[r].reset();
+    }
+    album.Written = true;
+}
+
+void TConversionRun::TagLoudness(size_t row, const TTagItems& albumItems) {
+    // One rewrite of the output for both: an album's items are tagged once it is done.
+    TTagItems items = LoudnessTagItems(target_, loudness_[row], false);
+    items.insert(items.end(), albumItems.begin(), albumItems.end());
+    if (std::string error; !AddLoudnessTags(target_, rows_[row].Item.TargetPath, items, error))
+        AddRowNote(row, "The ReplayGain tags could not be written: " + error);
+}
+
+void TConversionRun::LeaveUnfinishedAlbums() {
+    for (TAlbum& album : albums_)
+        if (!album.Written && album.Ended < album.Rows.size())
+            NoteAlbumLeftOut(album, "the run ended before the whole album was converted");
+    meters_.clear();
+}
+
+void TConversionRun::NoteAlbumLeftOut(TAlbum& album, const std::string& why) {
+    album.Written = true; // nothing more is to come of it
+    for (const size_t r : album.Rows)
+        if (rows_[r].Status == kStatusDone && meters_[r]) {
+            TagLoudness(r, {});
+            AddRowNote(r, "No album ReplayGain tags: " + why + ".");
+        }
+}
+
+void TConversionRun::AddRowNote(size_t row, const std::string& note) {
+    std::string& text = rows_[row].Note;
+    text += (text.empty() ? "" : "\n") + note;
+    observer_.RowNoteChanged(row, text);
+}
+
 void TConversionRun::PassOver(const std::string& status) {
     if (!status.empty())
         SetStatus(status);
@@ -399,6 +503,7 @@ void TConversionRun::PassOver(const std::string& status) {
 }
 
 void TConversionRun::CountFinished() {
+    AlbumRowEnded(currentRow_);
     ++completedCount_;
     observer_.RowEnded(currentRow_);
     observer_.TotalPercentChanged(completedCount_ * 100 / checkedCount_);
@@ -426,6 +531,8 @@ void TConversionRun::CarryOut(TConversionLane& lane, TLaneNote note) {
             SetItemPercent(lane.Percent());
         ReportRowPercent(lane);
         const auto stream = lane.End();
+        loudness_[lane.Row()] = lane.Loudness();
+        meters_[lane.Row()] = lane.TakeMeter();
         FinishRow(lane.Row(), note.Written, stream.get());
         break;
     }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "audio/loudness.h"
 #include "cd/accuraterip.h"
 #include "core/dialogs.h"
 #include "core/jobitem.h"
 #include "encoders/encoderoptions.h"
 #include "encoders/itemcontext.h"
+#include "encoders/replaygain.h"
 #include "encoders/targettype.h"
 #include "shell/appsettings.h"
 #include "shell/conversionlanes.h"
@@ -130,6 +132,23 @@ private:
     // judges them; the database is asked once a disc, when its first track ends.
     void VerifyRip(size_t row, const TAudioStream& stream);
     void CountFinished();
+    // Loudness: whether this run measures, its albums by row, and their tags once each
+    // album's last row has ended.
+    struct TAlbum {
+        std::vector<size_t> Rows;
+        size_t Ended = 0;
+        std::string Missing; // the source of a row that ended without a measured output
+        bool Written = false;
+    };
+    static constexpr size_t kNoAlbum = static_cast<size_t>(-1);
+    bool MeasuresLoudness() const;
+    void GroupAlbums();
+    void AlbumRowEnded(size_t row);
+    void LeaveUnfinishedAlbums();
+    void NoteAlbumLeftOut(TAlbum& album, const std::string& why);
+    void AddRowNote(size_t row, const std::string& note);
+    // The row's track tags and the album's items (none: the track's alone) into its output.
+    void TagLoudness(size_t row, const TTagItems& albumItems);
     // The log, cue sheet and playlist of each disc the run read tracks of.
     void WriteRipRecords();
     // Whether row has to wait for a running one: both read a CD.
@@ -197,6 +216,11 @@ private:
     // By row: whether it was read from a disc in this run, and the sectors it lost.
     std::vector<bool> ripRead_;
     std::vector<int64_t> ripLost_;
+
+    std::vector<TAlbum> albums_;
+    std::vector<size_t> rowAlbum_;                        // index into albums_, or kNoAlbum
+    std::vector<TLoudness> loudness_;                     // by row: its track's loudness
+    std::vector<std::unique_ptr<TLoudnessMeter>> meters_; // by row, kept for its album
 
     std::unique_ptr<TAudioStream> stream_; // of the row being started
     // The lanes post here; declared first, so that it outlives every lane's thread.

@@ -107,6 +107,8 @@ std::string RipLogText(const TRipRecord& r) {
             log += "  Peak: " + std::string(peak) + "\n";
             log += "  Copy CRC: " + Hex8(t.CopyCrc) + "\n";
         }
+        if (!t.ReplayGain.empty())
+            log += "  ReplayGain: " + t.ReplayGain + ", peak " + t.ReplayPeak + "\n";
         log += "  AccurateRip: " +
                (t.AccurateRip.empty() ? std::string("Not verified") : t.AccurateRip) + "\n";
         if (!t.Verified())

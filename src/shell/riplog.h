@@ -24,6 +24,8 @@ struct TRipTrack {
     int32_t Peak = 0; // 0..32768
     std::string AccurateRip;
     int32_t Confidence = 0;
+    // The track's ReplayGain values as its tags hold them; empty when it was not measured.
+    std::string ReplayGain, ReplayPeak;
 
     // Read whole, nothing lost, and matched in the AccurateRip database.
     bool Verified() const;

@@ -83,6 +83,7 @@ template <class F, class... S> void VisitSettings(F&& visit, S&&... s) {
     visit(a(keys::kMusicBrainzServer, TStored::Apart), s.App.MusicBrainzServer...);
     visit(a(keys::kMusicBrainzContact, TStored::Apart), s.App.MusicBrainzContact...);
     visit(a(keys::kCoverArtServer, TStored::Apart), s.App.CoverArtServer...);
+    visit(a(keys::kReplayGainMode, TStored::Apart), s.App.ReplayGainMode...);
     visit(TEntry{QString::fromLatin1(keys::kQualityItem), TStored::Chosen, true}, s.Window.QualityItem...);
 }
 
@@ -249,11 +250,16 @@ TSettingsLoad LoadSettings(TSettingsStore& store, const TAppSettings& app,
                 if (e.Stored == TStored::Lanes) {
                     const std::optional<int> jobs = store.ReadInteger(e.Name);
                     v = jobs ? ClampParallelJobs(*jobs) : DefaultParallelJobs();
+                } else if (e.Stored == TStored::Apart) {
+                    v = store.ReadInteger(e.Name).value_or(def);
                 }
             }
         },
         out, THalves{defaults, std::as_const(out.Window)});
     out.App.ReadOffsets = LoadReadOffsets(store);
+    // A mode this program does not know (a damaged store) writes no tags.
+    if (out.App.ReplayGainMode < 0 || out.App.ReplayGainMode > 2)
+        out.App.ReplayGainMode = 0;
 
     store.WriteString(keys::kPath, programPath);
 

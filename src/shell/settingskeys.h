@@ -34,6 +34,7 @@ inline constexpr const char* kParallelJobs = "ParallelJobs";
 inline constexpr const char* kAddSubFolders = "AddSubFolders";
 inline constexpr const char* kKeepStructure = "KeepStructure";
 inline constexpr const char* kCarryCovers = "CarryCovers";
+inline constexpr const char* kReplayGainMode = "ReplayGainMode";
 inline constexpr const char* kSkipExisting = "SkipExisting";
 inline constexpr const char* kSafeNames = "SafeNames";
 // Added with rip verification.

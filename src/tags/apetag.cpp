@@ -307,4 +307,23 @@ void TAPETag::ReadPictures(TTagSource& source, const TPictureOffer& offer, std::
     }
 }
 
+bool TAPETag::WriteItems(const std::string& path,
+                         std::span<const std::pair<std::string, std::string>> items,
+                         std::string& error) {
+    TAPETag tag;
+    if (!tag.LoadWhole(path, kMaxPictureItemBytes)) {
+        error = tag.LastError().empty() ? "cannot read the APE tag of " + path : tag.LastError();
+        return false;
+    }
+    for (const auto& [name, value] : items) {
+        tag.RemoveItems(name);
+        tag.AddItem(name, value);
+    }
+    if (!tag.Save(path)) {
+        error = tag.LastError();
+        return false;
+    }
+    return true;
+}
+
 } // namespace bw

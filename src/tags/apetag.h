@@ -7,6 +7,7 @@
 #include "tags/picture.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -79,6 +80,12 @@ public:
     // Offers the pictures of the source's tag (its binary "Cover Art (...)" items) in their
     // order until offer answers true; *why says why one could not be read.
     static void ReadPictures(TTagSource& source, const TPictureOffer& offer, std::string* why);
+    // Puts text items into the file's tag (a new tag when it has none) in place of items of
+    // the same names in any letter case; every other item, pictures too, stays as it was.
+    // False, with error, when the file could not be changed: it is then as it was.
+    static bool WriteItems(const std::string& path,
+                           std::span<const std::pair<std::string, std::string>> items,
+                           std::string& error);
 
     bool Present() const { return present_; }
     int32_t Version() const { return version_; }

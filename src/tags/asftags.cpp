@@ -1,9 +1,11 @@
 #include "tags/asftags.h"
 
 #include "common/filehandle.h"
+#include "common/asciicase.h"
 #include "common/bytereader.h"
 #include "common/filebytes.h"
 #include "tags/asfguids.h"
+#include "tags/tagfile.h"
 
 #include <algorithm>
 #include <array>
@@ -205,6 +207,115 @@ bool PlaceAsfDescriptionTags(const std::string& path, std::string_view reserveNa
     if (::close(file.Release()) != 0) // a write-back error shows here on some file systems
         return Fail(error, "cannot write the tags of \"" + path + "\": " + std::strerror(errno));
     return true;
+}
+
+namespace {
+
+// A text as ASF stores it: UTF-16LE with its terminator. Our attribute texts are ASCII.
+TBytes AsfText(std::string_view text) {
+    TBytes out;
+    for (const char c : text)
+        PutLe(out, static_cast<uint8_t>(c), 2);
+    PutLe(out, 0, 2);
+    return out;
+}
+
+} // namespace
+
+bool AddAsfAttributes(const std::string& path,
+                      std::span<const std::pair<std::string, std::string>> items,
+                      std::string& error, bool fresh) {
+    const auto damaged = [&] {
+        error = "the ASF header of \"" + path + "\" is damaged";
+        return false;
+    };
+    const auto head = ReadFileRange(path, 0, kHeaderObjectHead);
+    if (!head || head->size() < kHeaderObjectHead)
+        return (error = "cannot read the header of \"" + path + "\"", false);
+    TByteReader h(*head);
+    const bool isHeader = IsAsfGuid(h.Bytes(16), kAsfHeaderObject);
+    const uint64_t headerSize = h.U64LE();
+    const uint32_t objectCount = h.U32LE();
+    if (!isHeader || headerSize < kHeaderObjectHead || headerSize > kMaxHeaderBytes ||
+        objectCount > kMaxObjects)
+        return (error = "\"" + path + "\" does not start with an ASF header", false);
+    const auto header = ReadFileRange(path, 0, static_cast<size_t>(headerSize));
+    if (!header || header->size() != headerSize)
+        return (error = "cannot read the header of \"" + path + "\"", false);
+
+    // The new attributes after those kept of the old object.
+    TBytes entries;
+    uint32_t entryCount = 0;
+    for (const auto& [name, value] : items) {
+        const TBytes n = AsfText(name), v = AsfText(value);
+        PutLe(entries, n.size(), 2);
+        entries.insert(entries.end(), n.begin(), n.end());
+        PutLe(entries, 0, 2); // a Unicode string
+        PutLe(entries, v.size(), 2);
+        entries.insert(entries.end(), v.begin(), v.end());
+        ++entryCount;
+    }
+    const auto buildTags = [&](const std::vector<TEntry>& old) {
+        TBytes kept;
+        uint32_t count = entryCount;
+        for (const TEntry& e : old)
+            if (std::none_of(items.begin(), items.end(), [&](const auto& i) {
+                    return AsciiUpper(i.first) == AsciiUpper(e.Name);
+                })) {
+                kept.insert(kept.end(), e.Raw.begin(), e.Raw.end());
+                ++count;
+            }
+        TBytes object;
+        PutGuid(object, kAsfExtendedContent);
+        PutLe(object, kObjectHead + 2 + kept.size() + entries.size(), 8);
+        PutLe(object, count, 2);
+        object.insert(object.end(), kept.begin(), kept.end());
+        object.insert(object.end(), entries.begin(), entries.end());
+        return count > 0xFFFF ? TBytes{} : object;
+    };
+
+    TByteReader walk(*header);
+    walk.Seek(kHeaderObjectHead);
+    TBytes rebuilt(header->begin(), header->begin() + kHeaderObjectHead);
+    std::optional<size_t> fileProperties;
+    bool placed = false;
+    for (uint32_t i = 0; i < objectCount; ++i) {
+        const size_t start = walk.Pos();
+        const auto id = walk.Bytes(16);
+        const uint64_t size = walk.U64LE();
+        if (walk.Failed() || size < kObjectHead || size - kObjectHead > walk.Remaining())
+            return damaged();
+        walk.Skip(static_cast<size_t>(size) - kObjectHead);
+        const auto object =
+            std::span<const std::byte>(*header).subspan(start, static_cast<size_t>(size));
+        if (IsAsfGuid(id, kAsfExtendedContent) && !placed) {
+            const auto old = ReadEntries(object.subspan(kObjectHead));
+            const TBytes tags = old ? buildTags(*old) : TBytes{};
+            if (tags.empty())
+                return damaged();
+            rebuilt.insert(rebuilt.end(), tags.begin(), tags.end());
+            placed = true;
+            continue;
+        }
+        if (IsAsfGuid(id, kAsfFileProperties))
+            fileProperties = rebuilt.size();
+        rebuilt.insert(rebuilt.end(), object.begin(), object.end());
+    }
+    if (!placed) {
+        const TBytes tags = buildTags({});
+        rebuilt.insert(rebuilt.end(), tags.begin(), tags.end());
+        SetLe(rebuilt, 24, objectCount + 1, 4);
+    }
+    // File ID (16 bytes) after the object head, then the file's size.
+    constexpr size_t kFileSizeAt = kObjectHead + 16;
+    if (!fileProperties || rebuilt.size() - *fileProperties < kFileSizeAt + 8)
+        return damaged();
+    SetLe(rebuilt, 16, rebuilt.size(), 8);
+    const auto fileSize = FileSizeOf(path);
+    if (!fileSize)
+        return (error = "cannot read \"" + path + "\"", false);
+    SetLe(rebuilt, *fileProperties + kFileSizeAt, *fileSize - headerSize + rebuilt.size(), 8);
+    return RebuildFileWithHead(path, rebuilt, headerSize, error, !fresh);
 }
 
 } // namespace bw

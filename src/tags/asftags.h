@@ -1,7 +1,9 @@
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace bw {
 
@@ -20,6 +22,17 @@ namespace bw {
 // read or written; the file may then be unchanged or incomplete.
 bool PlaceAsfDescriptionTags(const std::string& path, std::string_view reserveName,
                              std::string* error);
+
+// Puts Unicode attributes of the given names and values into the Extended Content
+// Description Object of a finished file (one is added when it has none), in place of
+// attributes of the same names in any letter case; every other object stays as it is. The
+// header grows or shrinks by the difference (the file size the File Properties Object states
+// follows) and the file is rebuilt under a temporary name (fresh as for
+// TFLACfile::WritePicture). False, with error, when it could not be changed: it is then as it
+// was.
+bool AddAsfAttributes(const std::string& path,
+                      std::span<const std::pair<std::string, std::string>> items,
+                      std::string& error, bool fresh);
 
 // The least value length (UTF-16 bytes, terminator included) of the reserve tag so that the
 // move always fits.

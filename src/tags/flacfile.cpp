@@ -48,6 +48,7 @@ private:
 
 constexpr uint8_t kPictureBlock = 6;
 constexpr uint8_t kPaddingBlock = 1;
+constexpr uint8_t kCommentBlock = 4;
 
 // How a walk over the metadata blocks ended: after the block marked last, where the visitor
 // stopped it, at a header that could not be read, or after kMaxBlocks blocks.
@@ -282,6 +283,70 @@ bool TFLACfile::WritePicture(const std::string& path, const TCoverArt& cover, bo
     for (size_t i = 0; i < blocks.size(); ++i) {
         const auto flags = static_cast<uint8_t>(blocks[i][0]) & 0x7F;
         blocks[i][0] = static_cast<std::byte>(flags | (i + 1 == blocks.size() ? 0x80 : 0));
+        head.insert(head.end(), blocks[i].begin(), blocks[i].end());
+    }
+    return RebuildFileWithHead(path, head, pos, error, !fresh);
+}
+
+bool TFLACfile::WriteComments(const std::string& path,
+                              std::span<const std::pair<std::string, std::string>> items,
+                              std::string& error, bool fresh) {
+    TFileSource source;
+    if (!OpenTagFile(path, source, error))
+        return false;
+    TID3v2 id3;
+    id3.Load(source);
+    const uint64_t start = id3.Present() ? static_cast<uint64_t>(std::max(id3.Size(), 0)) : 0;
+    std::vector<std::byte> head, buf;
+    if (!source.ReadExact(0, static_cast<size_t>(start), head) ||
+        !source.ReadExact(start, 4, buf) || AsText(buf) != "fLaC") {
+        error = "not a FLAC file: " + path;
+        return false;
+    }
+    PutText(head, "fLaC");
+    std::vector<std::vector<std::byte>> blocks;
+    bool placed = false, broken = false;
+    uint64_t pos = start + 4;
+    const EWalkEnd end =
+        WalkBlocks(source, pos, [&](int, uint8_t flags, uint32_t length, uint64_t at) {
+            std::vector<std::byte> block;
+            if (!source.ReadExact(at, 4 + size_t{length}, block))
+                return false;
+            if ((flags & 0x7F) == kCommentBlock) {
+                const auto comment =
+                    ReplaceVorbisComments(AsText(std::span(block).subspan(4)), items);
+                if (!comment || placed) {
+                    broken = !comment;
+                    return !broken; // a second comment block goes
+                }
+                block.resize(4);
+                PutText(block, *comment);
+                placed = true;
+            }
+            blocks.push_back(std::move(block));
+            return true;
+        });
+    if (end != EWalkEnd::Last || broken || blocks.empty()) {
+        error = "the FLAC metadata of " + path + " is broken";
+        return false;
+    }
+    if (!placed) {
+        std::vector<std::byte> block(4);
+        block[0] = std::byte{kCommentBlock};
+        PutText(block, *ReplaceVorbisComments(std::string_view("\0\0\0\0\0\0\0\0", 8), items));
+        blocks.insert(blocks.begin() + 1, std::move(block));
+    }
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        const size_t length = blocks[i].size() - 4;
+        if (length > kMaxFlacBlockBytes) {
+            error = "the Vorbis comment of " + path + " is too large";
+            return false;
+        }
+        const auto type = static_cast<uint8_t>(blocks[i][0]) & 0x7F;
+        blocks[i][0] = static_cast<std::byte>(type | (i + 1 == blocks.size() ? 0x80 : 0));
+        for (int k = 0; k < 3; ++k)
+            blocks[i][1 + static_cast<size_t>(k)] =
+                static_cast<std::byte>((length >> (16 - 8 * k)) & 0xFF);
         head.insert(head.end(), blocks[i].begin(), blocks[i].end());
     }
     return RebuildFileWithHead(path, head, pos, error, !fresh);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace bw {
@@ -64,6 +65,15 @@ public:
     // could not be changed: it is then as it was.
     static bool WritePicture(const std::string& path, const TCoverArt& cover, bool fresh,
                              std::string& error);
+
+    // Puts the items into the file's Vorbis comment (one is added after the stream
+    // information when there is none) in place of comments of the same names; every other
+    // comment, block and the audio stay as they are. The file is rebuilt under a temporary
+    // name (fresh as for WritePicture). False, with error, when it could not be changed: it
+    // is then as it was.
+    static bool WriteComments(const std::string& path,
+                              std::span<const std::pair<std::string, std::string>> items,
+                              std::string& error, bool fresh);
 
 private:
     void ReadComment(TTagSource& source, uint64_t pos, uint32_t length);

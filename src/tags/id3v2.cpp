@@ -711,4 +711,105 @@ void TID3v2::ReadPictures(TTagSource& source, const TPictureOffer& offer, std::s
         SetPictureWhy(why, "the ID3v2 picture is compressed or encrypted");
 }
 
+namespace {
+
+void Append(std::vector<std::byte>& out, std::span<const std::byte> bytes) {
+    out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
+void PutFrameSize(std::vector<std::byte>& out, uint32_t size, bool syncSafe) {
+    if (syncSafe)
+        return PutSyncSafe(out, size);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<std::byte>((size >> shift) & 0xFF));
+}
+
+} // namespace
+
+bool TID3v2::WriteUserTexts(const std::string& path,
+                            std::span<const std::pair<std::string, std::string>> texts,
+                            std::string& error, bool fresh) {
+    if (!MakeWritable(path, error))
+        return false;
+    TFileSource source;
+    if (!OpenTagFile(path, source, error))
+        return false;
+    std::vector<std::byte> head;
+    uint8_t version = 3;
+    uint64_t oldSize = 0; // the whole old tag, header included; 0: none
+    std::vector<std::byte> frames;
+    const auto wanted = [&texts](std::string_view description) {
+        return std::any_of(texts.begin(), texts.end(), [&](const auto& t) {
+            return AsciiUpper(t.first) == AsciiUpper(description);
+        });
+    };
+    if (source.ReadExact(0, kHeaderSize, head) && AsText(head).substr(0, 3) == "ID3") {
+        TByteReader h(head);
+        h.Skip(3);
+        version = h.U8();
+        h.Skip(1);
+        const uint8_t flags = h.U8();
+        const uint64_t size = SyncSafe(h.U32BE() & 0x7F7F7F7Fu);
+        if ((version != 3 && version != 4) || flags != 0) {
+            error = "the ID3v2 tag of " + path + " is of a kind that cannot be edited";
+            return false;
+        }
+        std::vector<std::byte> raw;
+        if (size > kMaxPictureTagBytes ||
+            !source.ReadExact(kHeaderSize, static_cast<size_t>(size), raw)) {
+            error = "the ID3v2 tag of " + path + " cannot be read";
+            return false;
+        }
+        oldSize = kHeaderSize + size;
+        // Every frame is kept byte for byte but the TXXX frames being replaced.
+        for (size_t at = 0;
+             at + kHeaderSize <= raw.size() && IsFrameIdChar(static_cast<uint8_t>(raw[at]));) {
+            const std::span<const std::byte> all(raw);
+            TByteReader f{all.subspan(at, kHeaderSize)};
+            const std::string id(AsText(all.subspan(at, 4)));
+            f.Skip(4);
+            const uint32_t stated = f.U32BE();
+            const uint64_t length = version == 4 ? SyncSafe(stated & 0x7F7F7F7Fu) : stated;
+            if (length > raw.size() - at - kHeaderSize) {
+                error = "the ID3v2 tag of " + path + " is broken";
+                return false;
+            }
+            const auto frame = all.subspan(at, kHeaderSize + static_cast<size_t>(length));
+            const auto body = frame.subspan(kHeaderSize);
+            const bool replaced =
+                id == "TXXX" && !body.empty() && static_cast<uint8_t>(body[0]) <= kUtf8 &&
+                wanted(DecodeUntrimmed(static_cast<uint8_t>(body[0]), body.subspan(1), false));
+            if (!replaced)
+                frames.insert(frames.end(), frame.begin(), frame.end());
+            at += frame.size();
+        }
+    }
+    for (const auto& [description, value] : texts) {
+        const std::string body = std::string(1, '\0') + description + '\0' + value; // ISO-8859-1
+        Append(frames, AsBytes("TXXX"));
+        PutFrameSize(frames, static_cast<uint32_t>(body.size()), version == 4);
+        frames.push_back(std::byte{0});
+        frames.push_back(std::byte{0});
+        Append(frames, AsBytes(body));
+    }
+    // The tag keeps its size when the frames fit it (its padding shrinks), else takes the
+    // usual padding. The file is rebuilt under a temporary name either way, so that a write
+    // cut short never leaves a half-written tag over the audio.
+    const uint64_t needed = kHeaderSize + frames.size();
+    const uint64_t total = oldSize >= needed ? oldSize : std::max<uint64_t>(needed, kPaddedSize);
+    if (total - kHeaderSize > kMaxSyncSafe) {
+        error = "the ID3v2 tag of " + path + " would be too large";
+        return false;
+    }
+    std::vector<std::byte> tag;
+    Append(tag, AsBytes("ID3"));
+    tag.push_back(static_cast<std::byte>(version));
+    tag.push_back(std::byte{0});
+    tag.push_back(std::byte{0});
+    PutSyncSafe(tag, static_cast<uint32_t>(total - kHeaderSize));
+    tag.insert(tag.end(), frames.begin(), frames.end());
+    tag.resize(static_cast<size_t>(total), std::byte{0});
+    return RebuildFileWithHead(path, tag, oldSize, error, !fresh);
+}
+
 } // namespace bw

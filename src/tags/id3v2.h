@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace bw {
@@ -85,6 +86,16 @@ public:
     // a picture of any size within kMaxCoverBytes is found. *why says why a tag or picture
     // could not be read.
     static void ReadPictures(TTagSource& source, const TPictureOffer& offer, std::string* why);
+    // Adds TXXX frames of the given descriptions and values to the tag at the start of the
+    // file (a new 2.3 tag when it has none), in place of TXXX frames of the same
+    // descriptions in any letter case; every other frame stays as it is. The tag keeps its
+    // size where the frames fit its padding; the file is rebuilt under a temporary name
+    // (fresh: it was just written by us and need not be forced to the disk). False, with
+    // error, when the tag is of a kind this cannot edit (2.2, unsynchronised, an extended
+    // header) or the file cannot be written: it is then as it was.
+    static bool WriteUserTexts(const std::string& path,
+                               std::span<const std::pair<std::string, std::string>> texts,
+                               std::string& error, bool fresh);
 
 private:
     using TSlots = std::array<std::vector<std::byte>, kSlotCount>;

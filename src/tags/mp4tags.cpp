@@ -1,5 +1,6 @@
 #include "tags/mp4tags.h"
 
+#include "common/asciicase.h"
 #include "common/bytereader.h"
 #include "tags/tagfile.h"
 #include "tags/tagsource.h"
@@ -771,6 +772,28 @@ void TMp4Tags::ReadPictures(TTagSource& source, const TPictureOffer& offer, std:
     for (TCoverArt& cover : tags.Covers())
         if (offer(std::move(cover)))
             return;
+}
+
+bool TMp4Tags::WriteFreeform(const std::string& path,
+                             std::span<const std::pair<std::string, std::string>> texts,
+                             std::string& error, bool fresh) {
+    TMp4Tags tags;
+    if (!tags.Load(path)) {
+        error = tags.LastError();
+        return false;
+    }
+    for (const auto& [name, text] : texts) {
+        const std::string key = std::string(kMp4Freeform) + "com.apple.iTunes:" + name;
+        std::erase_if(tags.items_, [&](const TMp4Item& item) {
+            return AsciiUpper(item.Key) == AsciiUpper(key);
+        });
+        tags.SetText(key, text);
+    }
+    if (!tags.Save(path, fresh)) {
+        error = tags.LastError();
+        return false;
+    }
+    return true;
 }
 
 } // namespace bw

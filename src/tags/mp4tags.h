@@ -10,8 +10,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace bw {
@@ -112,6 +114,12 @@ public:
     // was.
     bool Save(const std::string& path, bool fresh = false);
     const std::string& LastError() const { return error_; }
+
+    // Puts freeform items "----:com.apple.iTunes:<name>" holding the texts into the file's
+    // list, in place of freeform items of the same names in any letter case, as Save does.
+    static bool WriteFreeform(const std::string& path,
+                              std::span<const std::pair<std::string, std::string>> texts,
+                              std::string& error, bool fresh);
 
     // Offers the pictures of an MP4 file's covr item in their order until offer answers
     // true; *why says why the file's tags could not be read (nothing for a file that is no

@@ -13,6 +13,7 @@
 #include "tags/vorbiscomment.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -311,9 +312,11 @@ std::string EscapeComment(std::string_view text) {
     return out;
 }
 
-// The comments of an Ogg Vorbis file, one escaped line each, but pictures of type
-// pictureType. No value when the comment packet cannot be read whole.
-std::optional<std::string> KeptOggComments(const std::string& path, uint8_t pictureType, std::string& error) {
+// The comments of an Ogg Vorbis file, one escaped line each, but those drop answers true
+// for. No value when the comment packet cannot be read whole.
+std::optional<std::string> KeptOggComments(const std::string& path,
+                                           const std::function<bool(std::string_view)>& drop,
+                                           std::string& error) {
     TFileSource source;
     if (!OpenTagFile(path, source, error))
         return std::nullopt;
@@ -328,12 +331,8 @@ std::optional<std::string> KeptOggComments(const std::string& path, uint8_t pict
             whole = false;
             return false;
         }
-        if (AsciiUpper(std::string_view(text).substr(0, kVorbisPictureName.size())) == kVorbisPictureName) {
-            const auto block = Base64Decode(std::string_view(text).substr(kVorbisPictureName.size()));
-            const auto old = block ? ParsePictureBlock(*block, nullptr) : std::nullopt;
-            if (old && old->PictureType == pictureType)
-                return true;
-        }
+        if (drop(text))
+            return true;
         lines += EscapeComment(text);
         lines += '\n';
         return true;
@@ -417,23 +416,20 @@ bool RunVorbisComment(std::vector<std::string> args, std::string& error) {
 // value comes through unchanged. Its output is a new file that replaces the old one only
 // when it is complete.
 
-bool WriteOggPicture(const std::string& path, const TCoverArt& cover, std::string& error) {
+namespace {
+
+// Gives the file exactly the comments of lines (escaped, one a line).
+bool RewriteOggComments(const std::string& path, const std::string& lines, std::string& error) {
     auto fail = [&](std::string why) {
         error = std::move(why);
         return false;
     };
-    auto lines = KeptOggComments(path, cover.PictureType, error);
-    if (!lines)
-        return false;
-    *lines += kVorbisPictureName;
-    *lines += Base64Encode(BuildPictureBlock(cover));
-    *lines += '\n';
     TScopedFile comment(TemporaryPathFor(path + ".txt"));
     TScopedFile output(TemporaryPathFor(path));
     const int fd = ::open(comment.Path().c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
     if (fd < 0)
         return fail("cannot create a file beside " + path + ": " + std::strerror(errno));
-    const bool written = WriteAllAt(fd, AsBytes(*lines), 0);
+    const bool written = WriteAllAt(fd, AsBytes(lines), 0);
     if (::close(fd) != 0 || !written)
         return fail("cannot write a file beside " + path + ": " + std::strerror(errno));
     if (!RunVorbisComment({"-w", "-R", "-e", "-c", comment.Path(), path, output.Path()}, error))
@@ -446,6 +442,189 @@ bool WriteOggPicture(const std::string& path, const TCoverArt& cover, std::strin
     if (!ReplaceWithTemporary(finished, path, error))
         return fail("cannot replace " + path + ": " + error);
     return true;
+}
+
+} // namespace
+
+bool WriteOggPicture(const std::string& path, const TCoverArt& cover, std::string& error) {
+    auto lines = KeptOggComments(
+        path,
+        [&cover](std::string_view text) {
+            if (AsciiUpper(text.substr(0, kVorbisPictureName.size())) != kVorbisPictureName)
+                return false;
+            const auto block = Base64Decode(text.substr(kVorbisPictureName.size()));
+            const auto old = block ? ParsePictureBlock(*block, nullptr) : std::nullopt;
+            return old && old->PictureType == cover.PictureType;
+        },
+        error);
+    if (!lines)
+        return false;
+    *lines += kVorbisPictureName;
+    *lines += Base64Encode(BuildPictureBlock(cover));
+    *lines += '\n';
+    return RewriteOggComments(path, *lines, error);
+}
+
+bool WriteOggComments(const std::string& path,
+                      std::span<const std::pair<std::string, std::string>> items,
+                      std::string& error) {
+    auto lines = KeptOggComments(
+        path,
+        [&items](std::string_view text) {
+            const std::string name = AsciiUpper(text.substr(0, text.find('=')));
+            return std::any_of(items.begin(), items.end(),
+                               [&](const auto& i) { return AsciiUpper(i.first) == name; });
+        },
+        error);
+    if (!lines)
+        return false;
+    for (const auto& [name, value] : items)
+        *lines += EscapeComment(name + "=" + value) + '\n';
+    return RewriteOggComments(path, *lines, error);
+}
+
+namespace {
+
+// The Ogg page checksum: CRC-32 of polynomial 0x04C11DB7, unreflected, starting at zero,
+// over the page with its checksum field zero.
+uint32_t OggCrc(std::span<const std::byte> page) {
+    static const auto table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t r = i << 24;
+            for (int k = 0; k < 8; ++k)
+                r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : r << 1;
+            t[i] = r;
+        }
+        return t;
+    }();
+    uint32_t crc = 0;
+    for (const std::byte b : page)
+        crc = (crc << 8) ^ table[((crc >> 24) ^ static_cast<uint8_t>(b)) & 0xFF];
+    return crc;
+}
+
+void PutU32At(std::span<std::byte> out, size_t at, uint32_t v) {
+    for (size_t k = 0; k < 4; ++k)
+        out[at + k] = static_cast<std::byte>((v >> (8 * k)) & 0xFF);
+}
+
+// Gives a page its sequence number and checksum.
+void SealPage(std::span<std::byte> page, uint32_t sequence) {
+    PutU32At(page, 18, sequence);
+    PutU32At(page, 22, 0);
+    PutU32At(page, 22, OggCrc(page));
+}
+
+// Where the page at offset ends, and whether its last segment ends a packet; none when no
+// whole page stands there.
+std::optional<std::pair<size_t, bool>> PageAt(std::span<const std::byte> file, size_t at) {
+    if (file.size() - at < kPageHeader || AsText(file.subspan(at, 4)) != "OggS")
+        return std::nullopt;
+    const auto segments = static_cast<uint8_t>(file[at + 26]);
+    if (file.size() - at - kPageHeader < segments)
+        return std::nullopt;
+    size_t body = 0;
+    for (size_t k = 0; k < segments; ++k)
+        body += static_cast<uint8_t>(file[at + kPageHeader + k]);
+    const size_t end = at + kPageHeader + segments + body;
+    if (end > file.size())
+        return std::nullopt;
+    const bool ends =
+        segments > 0 && static_cast<uint8_t>(file[at + kPageHeader + segments - 1]) < 255;
+    return std::pair{end, ends};
+}
+
+} // namespace
+
+bool WriteOpusComments(const std::string& path,
+                       std::span<const std::pair<std::string, std::string>> items,
+                       std::string& error, bool fresh) {
+    const auto size = FileSizeOf(path);
+    const auto file = size ? ReadFileRange(path, 0, static_cast<size_t>(*size)) : std::nullopt;
+    if (!file || file->size() != *size) {
+        error = "cannot read " + path;
+        return false;
+    }
+    const std::span<const std::byte> in(*file);
+    const auto broken = [&] {
+        error = "the Ogg Opus headers of " + path + " are broken";
+        return false;
+    };
+    // The identification header fills the first page; the comment runs from the second
+    // page to one it ends, and the audio starts on a page of its own.
+    const auto first = PageAt(in, 0);
+    if (!first ||
+        AsText(in.subspan(kPageHeader + static_cast<uint8_t>(in[26]))).substr(0, 8) != "OpusHead")
+        return broken();
+    std::string packet;
+    size_t at = first->first;
+    int oldPages = 0;
+    for (bool ended = false; !ended; ++oldPages) {
+        const auto page = PageAt(in, at);
+        if (!page)
+            return broken();
+        const auto segments = static_cast<uint8_t>(in[at + 26]);
+        packet += AsText(
+            in.subspan(at + kPageHeader + segments, page->first - at - kPageHeader - segments));
+        ended = page->second;
+        at = page->first;
+    }
+    const size_t audioStart = at;
+    if (!packet.starts_with("OpusTags"))
+        return broken();
+    const auto comment = ReplaceVorbisComments(std::string_view(packet).substr(8), items);
+    if (!comment)
+        return broken();
+    packet = "OpusTags" + *comment;
+
+    // The new comment pages: up to 255 segments of 255 bytes each, the last segment shorter.
+    std::vector<std::byte> out(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(first->first));
+    uint32_t sequence = 1;
+    for (size_t done = 0, page = 0;; ++page) {
+        std::vector<uint8_t> lacing;
+        size_t body = 0;
+        bool ends = false;
+        while (lacing.size() < 255 && !ends) {
+            const size_t take = std::min<size_t>(255, packet.size() - done - body);
+            lacing.push_back(static_cast<uint8_t>(take));
+            body += take;
+            ends = take < 255;
+        }
+        const size_t start = out.size();
+        out.insert(out.end(), in.begin() + 0,
+                   in.begin() + static_cast<std::ptrdiff_t>(kPageHeader)); // a header to fill
+        out[start + 5] = std::byte{page == 0 ? uint8_t{0} : uint8_t{1}};   // continued packet
+        for (size_t k = 6; k < 14; ++k)
+            out[start + k] = std::byte{0}; // header pages have granule position 0
+        out[start + 26] = static_cast<std::byte>(lacing.size());
+        for (const uint8_t l : lacing)
+            out.push_back(static_cast<std::byte>(l));
+        const auto bytes = AsBytes(std::string_view(packet).substr(done, body));
+        out.insert(out.end(), bytes.begin(), bytes.end());
+        SealPage(std::span(out).subspan(start), sequence++);
+        done += body;
+        if (ends)
+            break;
+    }
+    // The audio pages follow as they were, renumbered when the comment's page count changed.
+    const auto shift = static_cast<int64_t>(sequence - 1) - oldPages;
+    for (at = audioStart; at < in.size();) {
+        const auto page = PageAt(in, at);
+        if (!page)
+            return broken();
+        const size_t start = out.size();
+        out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(at),
+                   in.begin() + static_cast<std::ptrdiff_t>(page->first));
+        if (shift != 0) {
+            const uint32_t old =
+                static_cast<uint32_t>(in[at + 18]) | static_cast<uint32_t>(in[at + 19]) << 8 |
+                static_cast<uint32_t>(in[at + 20]) << 16 | static_cast<uint32_t>(in[at + 21]) << 24;
+            SealPage(std::span(out).subspan(start), static_cast<uint32_t>(old + shift));
+        }
+        at = page->first;
+    }
+    return RebuildFileWithHead(path, out, in.size(), error, !fresh);
 }
 
 } // namespace bw

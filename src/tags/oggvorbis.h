@@ -5,7 +5,9 @@
 #include "tags/picture.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <utility>
 
 namespace bw {
 
@@ -31,6 +33,17 @@ int64_t LastOggGranule(TTagSource& source, size_t maxTail);
 // any picture of its type, every other comment kept. False, with error, when the file could
 // not be changed: it is then as it was.
 bool WriteOggPicture(const std::string& path, const TCoverArt& cover, std::string& error);
+// Puts the items into an Ogg Vorbis file's comment in place of comments of the same names (in
+// any letter case), every other comment kept; as WriteOggPicture.
+bool WriteOggComments(const std::string& path,
+                      std::span<const std::pair<std::string, std::string>> items,
+                      std::string& error);
+// The same for an Ogg Opus file's OpusTags, written here: the comment pages are made anew,
+// and the audio pages after them are copied, renumbered when their count changes. The file
+// is rebuilt under a temporary name (fresh as for TFLACfile::WritePicture).
+bool WriteOpusComments(const std::string& path,
+                       std::span<const std::pair<std::string, std::string>> items,
+                       std::string& error, bool fresh);
 
 // Stream information and comment of an Ogg Vorbis file.
 class TOggVorbis {

@@ -1,10 +1,12 @@
 #include "tags/vorbiscomment.h"
 
 #include "common/asciicase.h"
-
+#include "common/bytereader.h"
 #include "tags/textcodec.h"
 
+#include <algorithm>
 #include <array>
+#include <vector>
 
 namespace bw {
 
@@ -79,6 +81,45 @@ bool ReadVorbisComment(TByteStream& in, TVorbisFields& f, TCommentRule rule, siz
         return true;
     });
     return walked && !broken;
+}
+
+namespace {
+
+void PutU32LE(std::string& out, size_t v) {
+    for (int shift = 0; shift < 32; shift += 8)
+        out += static_cast<char>((v >> shift) & 0xFF);
+}
+
+} // namespace
+
+std::optional<std::string>
+ReplaceVorbisComments(std::string_view body,
+                      std::span<const std::pair<std::string, std::string>> items) {
+    TByteReader r(AsBytes(body));
+    const std::string vendor = r.Text(r.U32LE());
+    const uint32_t count = r.U32LE();
+    std::vector<std::string> kept;
+    for (uint32_t i = 0; i < count && !r.Failed(); ++i) {
+        std::string comment = r.Text(r.U32LE());
+        const std::string name = AsciiUpper(std::string_view(comment).substr(0, comment.find('=')));
+        if (std::none_of(items.begin(), items.end(),
+                         [&](const auto& item) { return AsciiUpper(item.first) == name; }))
+            kept.push_back(std::move(comment));
+    }
+    if (r.Failed())
+        return std::nullopt;
+    for (const auto& [name, value] : items)
+        kept.push_back(name + "=" + value);
+    std::string out;
+    PutU32LE(out, vendor.size());
+    out += vendor;
+    PutU32LE(out, kept.size());
+    for (const std::string& comment : kept) {
+        PutU32LE(out, comment.size());
+        out += comment;
+    }
+    out += body.substr(body.size() - r.Remaining());
+    return out;
 }
 
 } // namespace bw

@@ -4,8 +4,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace bw {
 
@@ -46,5 +49,13 @@ enum class TCommentRule { FirstWins, LastWins };
 // the first maxKept bytes are looked at, the rest is skipped, so a cover picture stored as a
 // comment costs no memory. Values are trimmed and taken as UTF-8 (Latin-1 when they are not).
 bool ReadVorbisComment(TByteStream& in, TVorbisFields& fields, TCommentRule rule, size_t maxKept);
+
+// A whole Vorbis comment (vendor string, count, "NAME=value" strings, as a FLAC block or an
+// Ogg packet after its magic) with items put in: every comment named as one of them (in any
+// letter case) goes, and the items follow the others in their order. Nothing when body is
+// not a whole Vorbis comment; bytes after it (Vorbis's framing bit) stay behind it.
+std::optional<std::string>
+ReplaceVorbisComments(std::string_view body,
+                      std::span<const std::pair<std::string, std::string>> items);
 
 } // namespace bw

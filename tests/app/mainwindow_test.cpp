@@ -390,8 +390,12 @@ TEST_F(MainWindow, LibrarySwitchesOnTheSettingsDialog) {
     TAppSettings in = DefaultAppSettings();
     in.KeepStructure = true;
     in.CarryCovers = false;
+    in.ReplayGainMode = 2;
     dialog.LoadFrom(in);
     const auto box = [&](const char* name) { return dialog.findChild<QCheckBox*>(name); };
+    auto* gain = Child<QComboBox>(dialog, "ComboReplayGain");
+    EXPECT_EQ(gain->currentText(), "Track and album");
+    gain->setCurrentIndex(1);
     EXPECT_EQ(box("CheckKeepStructure")->text(), "Keep the folder structure");
     EXPECT_FALSE(box("CheckAddSubFolders")->isChecked());
     EXPECT_FALSE(box("CheckCarryCovers")->isChecked());
@@ -405,6 +409,7 @@ TEST_F(MainWindow, LibrarySwitchesOnTheSettingsDialog) {
     dialog.SaveTo(out);
     EXPECT_FALSE(out.AddSubFolders || out.KeepStructure || out.CarryCovers);
     EXPECT_TRUE(out.SkipExisting && out.SafeNames);
+    EXPECT_EQ(out.ReplayGainMode, 1);
 
     // The FreeDB tab: the chosen drive model's read offset, and the rip log switch.
     in.ReadOffsets = {{"ACME CD-1", 6}, {"CD image", -30}};
@@ -424,7 +429,8 @@ TEST_F(MainWindow, LibrarySwitchesOnTheSettingsDialog) {
     // Each switch beyond the old set says in one sentence what it does.
     const QRegularExpression sentence("^[A-Z][^.\\n]*\\w$");
     for (const char* name : {"CheckAddSubFolders", "CheckKeepStructure", "CheckCarryCovers", "CheckSkipExisting",
-                             "CheckSafeNames", "SpinParallelJobs", "CheckWriteRipLog", "SpinReadOffset"})
+                             "CheckSafeNames", "SpinParallelJobs", "ComboReplayGain", "CheckWriteRipLog",
+                             "SpinReadOffset"})
         EXPECT_TRUE(sentence.match(Child<QWidget>(dialog, name)->toolTip()).hasMatch()) << name;
 }
 

@@ -54,7 +54,7 @@ TEST(CliRipLog, LogCueSheetPlaylistAndCodesOfARip) {
     const fs::path out = dir.Path() / "out";
     const auto rip =
         bwtest::Run({bwmedia::CliProgram(), "convert", "--cd", image.Sheet, "--no-lookup", "--no-accuraterip",
-                     "--read-offset", "6", "--to", "flac", "--out", out.string()});
+                     "--read-offset", "6", "--to", "flac", "--out", out.string(), "--replaygain", "album"});
     ASSERT_EQ(rip.ExitCode, 0) << rip.Err << rip.Out;
     EXPECT_EQ(
         bwtest::FolderEntries(out.string()),
@@ -68,6 +68,19 @@ TEST(CliRipLog, LogCueSheetPlaylistAndCodesOfARip) {
              "\nNot every track was verified: track 1, 2, 3.\n"})
         EXPECT_NE(log.find(line), std::string::npos) << line << log;
     EXPECT_EQ(Count(log, "  Lost sectors: 0\n"), 3) << log;
+    // Each track's ReplayGain values, as its tags hold them; the disc's tracks are one album.
+    EXPECT_EQ(Count(log, "  ReplayGain: "), 3) << log;
+    for (int t = 1; t <= 3; ++t) {
+        const std::string tags = bwtest::RunOk({"metaflac", "--export-tags-to=-",
+                                                (out / ("CD Track " + std::to_string(t) + ".flac")).string()});
+        const size_t gain = tags.find("REPLAYGAIN_TRACK_GAIN="), peak = tags.find("REPLAYGAIN_TRACK_PEAK=");
+        ASSERT_NE(gain, std::string::npos);
+        ASSERT_NE(peak, std::string::npos);
+        EXPECT_NE(log.find("  ReplayGain: " + tags.substr(gain + 22, tags.find('\n', gain) - gain - 22) + ", peak " +
+                           tags.substr(peak + 22, tags.find('\n', peak) - peak - 22) + "\n"),
+                  std::string::npos) << log << tags;
+        EXPECT_NE(tags.find("REPLAYGAIN_ALBUM_GAIN="), std::string::npos) << tags;
+    }
 
     const std::string cue = ReadText(out / "Unknown Album.cue");
     EXPECT_NE(cue.find("CATALOG 0123456789012\n"), std::string::npos) << cue;

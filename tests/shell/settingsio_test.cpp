@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QSettings>
 #include <gtest/gtest.h>
+#include <tuple>
 
 #include <filesystem>
 
@@ -165,13 +166,13 @@ TEST(SettingsIo, ParallelJobsIsOptionalAndBounded) {
     EXPECT_LE(DefaultParallelJobs(), 16);
 }
 
-// The library switches and the rip verification came later too: missing, each takes its
-// built-in value (covers, verification and the rip log on, the rest off, the public database) whatever
-// the window held; saved, each comes back as it was set.
+// The library switches, the rip verification and the ReplayGain tags came later too: missing,
+// each takes its built-in value (covers, verification and the rip log on, the rest off, the
+// public database) whatever the window held; saved, each comes back as it was set.
 TEST(SettingsIo, LibrarySwitchesAreOptional) {
     bwtest::TTempDir dir;
     const char* keys[] = {"AddSubFolders", "KeepStructure", "CarryCovers", "SkipExisting", "SafeNames",
-                          "VerifyAccurateRip", "AccurateRipServer", "WriteRipLog"};
+                          "VerifyAccurateRip", "AccurateRipServer", "WriteRipLog", "ReplayGainMode"};
     {
         TSettingsStore store(StorePath(dir));
         LoadSettings(store, {}, {}, "p");
@@ -185,19 +186,20 @@ TEST(SettingsIo, LibrarySwitchesAreOptional) {
     flipped.AddSubFolders = flipped.KeepStructure = flipped.SkipExisting = flipped.SafeNames = true;
     flipped.CarryCovers = flipped.VerifyAccurateRip = flipped.WriteRipLog = false;
     flipped.AccurateRipServer = "127.0.0.1:8080";
+    flipped.ReplayGainMode = 2;
     // Read offsets by drive model, each its own value.
     flipped.ReadOffsets = {{"ACME CD-1", -1200}, {"CD image", 6}};
     const auto asList = [](const TAppSettings& a) {
-        return std::pair(std::vector<bool>{a.AddSubFolders, a.KeepStructure, a.CarryCovers, a.SkipExisting,
-                                           a.SafeNames, a.VerifyAccurateRip, a.WriteRipLog},
-                         a.AccurateRipServer);
+        return std::tuple(std::vector<bool>{a.AddSubFolders, a.KeepStructure, a.CarryCovers, a.SkipExisting,
+                                            a.SafeNames, a.VerifyAccurateRip, a.WriteRipLog},
+                          a.AccurateRipServer, a.ReplayGainMode);
     };
     {
         TSettingsStore store(StorePath(dir));
         const auto load = LoadSettings(store, flipped, {}, "p");
         EXPECT_TRUE(load.Error.empty()) << load.Error;
-        EXPECT_EQ(asList(load.App), std::pair(std::vector<bool>{false, false, true, false, false, true, true},
-                                              std::string("www.accuraterip.com")));
+        EXPECT_EQ(asList(load.App), std::tuple(std::vector<bool>{false, false, true, false, false, true, true},
+                                               std::string("www.accuraterip.com"), 0));
         EXPECT_TRUE(load.App.ReadOffsets.empty());
         ASSERT_TRUE(SaveSettings(store, flipped, {}));
     }
