@@ -9,7 +9,8 @@ cd "$(dirname "$0")/../.."
 build=${BW_FUZZ_BUILD_DIR:-build-fuzz}
 seconds=${BW_FUZZ_SECONDS:-20}
 targets=(fuzz_id3v1 fuzz_id3v2 fuzz_apetag fuzz_mpegaudio fuzz_wavfile fuzz_wmafile fuzz_oggvorbis
-         fuzz_flacfile fuzz_monkey fuzz_wavpackfile fuzz_mpegplus fuzz_cdatrack fuzz_cuesheet fuzz_covers fuzz_mp4tags)
+         fuzz_flacfile fuzz_monkey fuzz_wavpackfile fuzz_mpegplus fuzz_cdatrack fuzz_cuesheet fuzz_covers fuzz_mp4tags
+         fuzz_oggopus)
 
 source scripts/buildenv.sh
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${bw_launcher[@]}" \
@@ -77,6 +78,9 @@ flac -s -T TITLE=Title "$work/tone.wav" -o "$seeds/tone.flac"
 ffmpeg -nostdin -v error -i "$work/tone.wav" -metadata title=Title "$seeds/tone.wma"
 wavpack -q "$work/tone.wav" -o "$seeds/tone.wv"
 mpcenc --silent --title Title "$work/tone.wav" "$seeds/tone.mpc"
+opusenc --quiet --title Title "$work/tone.wav" "$seeds/tone.opus"
+ffmpeg -nostdin -v error -i "$work/tone.wav" -c:a aac -metadata title=Title "$seeds/aac.m4a"
+ffmpeg -nostdin -v error -i "$work/tone.wav" -c:a alac "$seeds/alac.m4a"
 # The same files with a small picture in each one's own tag.
 /usr/bin/python3 - "$seeds" <<'PY'
 import base64, os, shutil, struct, sys, mutagen, mutagen.flac, mutagen.apev2, mutagen.asf
