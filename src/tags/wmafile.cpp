@@ -224,9 +224,11 @@ bool TWMAfile::Load(TTagSource& source) {
     uint64_t playDuration = 0, preroll = 0;
     if (!ReadObjects(source, playDuration, preroll))
         return false;
-    valid_ = maxBitRate_ > 0 && maxBitRate_ < 320000 && (channels_ == 1 || channels_ == 2) &&
+    // 320 kbit/s itself is a rate WMA encoders write (the WMA target's own default): the
+    // top of the range is taken, not refused.
+    valid_ = maxBitRate_ > 0 && maxBitRate_ <= 320000 && (channels_ == 1 || channels_ == 2) &&
              sampleRate_ >= 8000 && sampleRate_ <= 96000 && avgBytesPerSecond_ > 0 &&
-             avgBytesPerSecond_ < 40000;
+             avgBytesPerSecond_ <= 40000;
     if (!valid_)
         return true;
     fileSize_ = static_cast<int64_t>(source.Size());

@@ -4,6 +4,8 @@
 #include "tags/wmafile.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
+#include <vector>
 
 using namespace bw;
 using bwtest::LE16;
@@ -37,12 +39,13 @@ std::string Utf16(const std::string& ascii) {
 }
 
 // A header with file and stream properties (no play time) and the given extra objects.
-std::string Asf(uint32_t maxBitRate, const std::vector<std::string>& extra, uint64_t playTime = 0) {
+std::string Asf(uint32_t maxBitRate, const std::vector<std::string>& extra, uint64_t playTime = 0,
+                uint32_t avgBytesPerSecond = 16000) {
     std::string fileBody(80, '\0');
     fileBody.replace(40, 8, LE64(playTime));
     fileBody.replace(76, 4, LE32(maxBitRate));
     std::string streamBody(56, '\0');
-    streamBody += LE16(2) + LE32(44100) + LE32(16000);
+    streamBody += LE16(2) + LE32(44100) + LE32(avgBytesPerSecond);
     std::vector<std::string> objects{Object(kFileProps, fileBody), Object(kStreamProps, streamBody)};
     objects.insert(objects.end(), extra.begin(), extra.end());
     std::string all;
@@ -93,8 +96,12 @@ TEST(WMAfile, ExtendedDescriptorsByNameAndANumericTrackIgnored) {
 }
 
 TEST(WMAfile, ImplausibleValuesAndBrokenObjectsAreNotValid) {
-    EXPECT_FALSE(LoadBytes(Asf(0, {})).Valid());
-    EXPECT_FALSE(LoadBytes(Asf(320000, {})).Valid());
+    // Both sides of each rate's bounds; 320 kbit/s (40000 bytes a second) is a rate WMA
+    // files are written at.
+    for (const auto& [maxBitRate, avgBytes, valid] : std::vector<std::tuple<uint32_t, uint32_t, bool>>{
+             {0, 16000, false}, {1, 16000, true}, {320000, 16000, true}, {320001, 16000, false},
+             {128000, 0, false}, {128000, 1, true}, {128000, 40000, true}, {128000, 40001, false}})
+        EXPECT_EQ(LoadBytes(Asf(maxBitRate, {}, 0, avgBytes)).Valid(), valid) << maxBitRate << " " << avgBytes;
     // An object that claims a size smaller than its own header ends the walk.
     std::string broken = Asf(128000, {kExtContent + LE64(0)});
     EXPECT_TRUE(LoadBytes(broken).Valid());
@@ -104,6 +111,10 @@ TEST(WMAfile, ImplausibleValuesAndBrokenObjectsAreNotValid) {
 TEST(WMAfile, RealFileMatchesFfprobe) {
     bwtest::TTempDir dir;
     bwtest::MakeTone(dir.File("t.wav"), 5.0);
+    // The top rate, at which the WMA target writes by default, is read like any other.
+    bwtest::RunOk({"ffmpeg", "-v", "error", "-i", dir.File("t.wav"), "-c:a", "wmav2", "-b:a", "320k", dir.File("top.wma")});
+    TWMAfile top;
+    EXPECT_TRUE(top.Load(dir.File("top.wma")) && top.Valid());
     bwtest::RunOk({"ffmpeg", "-v", "error", "-i", dir.File("t.wav"), "-c:a", "wmav2", "-b:a",
                    "96k", "-metadata", "title=Sea Song", "-metadata", "artist=Ann",
                    "-metadata", "album=Shore", "-metadata", "genre=Folk", "-metadata",
