@@ -1,17 +1,24 @@
 #include "net/musicbrainz.h"
 
 #include "common/buildinfo.h"
+#include "common/filehandle.h"
 #include "net/httpget.h"
 
+#include <QDir>
+#include <QFile>
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStandardPaths>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <optional>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace bw {
 
@@ -34,6 +41,35 @@ void Wait(milliseconds span) {
     QEventLoop loop;
     QTimer::singleShot(span, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+// Waits until a second has passed since the last request to the service, in this process or
+// in any other of the user's (command-line runs started back to back), and marks the new
+// request's time. The time is kept in a small file, locked while it is read and written;
+// where the file cannot be used, the process's own last request alone counts.
+void WaitForRequestTurn() {
+    if (gLastMbRequest)
+        Wait(std::chrono::duration_cast<milliseconds>(*gLastMbRequest + kMbInterval - steady_clock::now()));
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+                           QStringLiteral("/brindlewave");
+    TFileHandle file;
+    if (QDir().mkpath(folder))
+        file = TFileHandle(::open(QFile::encodeName(folder + QStringLiteral("/musicbrainz-turn")).constData(),
+                                  O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (file.IsOpen() && ::flock(file.Get(), LOCK_EX) == 0) {
+        using std::chrono::system_clock;
+        int64_t last = 0;
+        if (::pread(file.Get(), &last, sizeof last, 0) == static_cast<ssize_t>(sizeof last)) {
+            const auto now = std::chrono::duration_cast<milliseconds>(system_clock::now().time_since_epoch());
+            // A clock set back, or a broken file, never holds a request longer than the interval.
+            Wait(std::clamp(milliseconds(last) + kMbInterval - now, milliseconds(0), kMbInterval));
+        }
+        const int64_t now =
+            std::chrono::duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+        [[maybe_unused]] const ssize_t written = ::pwrite(file.Get(), &now, sizeof now, 0);
+        // Closing the file lets the next process have its turn.
+    }
+    gLastMbRequest = steady_clock::now();
 }
 
 // One GET to its end on a local event loop; a refused start comes back as Failed.
@@ -179,10 +215,7 @@ TMbAnswer FetchMbReleases(const std::string& server, const std::string& discId,
                             "?inc=artist-credits+labels+recordings+release-groups+genres&fmt=json";
     THttpResult result;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (gLastMbRequest)
-            Wait(std::chrono::duration_cast<milliseconds>(*gLastMbRequest + kMbInterval -
-                                                          steady_clock::now()));
-        gLastMbRequest = steady_clock::now();
+        WaitForRequestTurn();
         result = Get(http, url);
         // Busy: the service asks to be asked again later, once; a longer wait than a few
         // seconds is not worth holding the user for.

@@ -154,6 +154,12 @@ for path in sys.argv[1:]:
     EXPECT_NE(listed.Out.find("\"MbAlbumId\":\"r-undated\""), std::string::npos) << listed.Out;
     EXPECT_NE(listed.Out.find("}],\"Chosen\":true}\n"), std::string::npos) << listed.Out;
     EXPECT_EQ(std::count(listed.Out.begin(), listed.Out.end(), '\n'), 3);
+    // The service counts requests by address: a second run straight after the first waits
+    // for its turn too.
+    ASSERT_EQ(RunCli({"cd", "lookup", "--drive", image.Sheet}, dir.File("config")).ExitCode, 0);
+    const auto times = server.Times();
+    ASSERT_GE(times.size(), 2u);
+    EXPECT_GE(times.back() - times[times.size() - 2], std::chrono::milliseconds(950));
 }
 
 // Whatever goes wrong with MusicBrainz, the disc is looked up in the freedb database, the
