@@ -230,22 +230,36 @@ void TFLACfile::ReadPictures(TTagSource& source, uint64_t streamStart, const TPi
     });
 }
 
+namespace {
+
+// The bytes a rewrite keeps in front of the metadata blocks: whatever precedes the stream
+// (an ID3v2 tag) as it is, then the stream's marker; start is where the marker was.
+bool ReadHeadUpToBlocks(TTagSource& source, const std::string& path, std::vector<std::byte>& head,
+                        uint64_t& start, std::string& error) {
+    TID3v2 id3;
+    id3.Load(source);
+    start = id3.Present() ? static_cast<uint64_t>(std::max(id3.Size(), 0)) : 0;
+    std::vector<std::byte> marker;
+    if (!source.ReadExact(0, static_cast<size_t>(start), head) || !source.ReadExact(start, 4, marker) ||
+        AsText(marker) != "fLaC") {
+        error = "not a FLAC file: " + path;
+        return false;
+    }
+    PutText(head, "fLaC");
+    return true;
+}
+
+} // namespace
+
 bool TFLACfile::WritePicture(const std::string& path, const TCoverArt& cover, bool fresh,
                              std::string& error) {
     TFileSource source;
     if (!OpenTagFile(path, source, error))
         return false;
-    TID3v2 id3;
-    id3.Load(source);
-    const uint64_t start = id3.Present() ? static_cast<uint64_t>(std::max(id3.Size(), 0)) : 0;
-    std::vector<std::byte> head, buf;
-    // Whatever precedes the stream (an ID3v2 tag) stays as it is.
-    if (!source.ReadExact(0, static_cast<size_t>(start), head) || !source.ReadExact(start, 4, buf) ||
-        AsText(buf) != "fLaC") {
-        error = "not a FLAC file: " + path;
+    uint64_t start = 0;
+    std::vector<std::byte> head;
+    if (!ReadHeadUpToBlocks(source, path, head, start, error))
         return false;
-    }
-    PutText(head, "fLaC");
     // Every block stays in its order but pictures of the same type, and the new picture goes
     // in front of the padding (or last), so the audio is copied behind it unchanged.
     std::vector<std::byte> picture;
@@ -294,16 +308,10 @@ bool TFLACfile::WriteComments(const std::string& path,
     TFileSource source;
     if (!OpenTagFile(path, source, error))
         return false;
-    TID3v2 id3;
-    id3.Load(source);
-    const uint64_t start = id3.Present() ? static_cast<uint64_t>(std::max(id3.Size(), 0)) : 0;
-    std::vector<std::byte> head, buf;
-    if (!source.ReadExact(0, static_cast<size_t>(start), head) ||
-        !source.ReadExact(start, 4, buf) || AsText(buf) != "fLaC") {
-        error = "not a FLAC file: " + path;
+    uint64_t start = 0;
+    std::vector<std::byte> head;
+    if (!ReadHeadUpToBlocks(source, path, head, start, error))
         return false;
-    }
-    PutText(head, "fLaC");
     std::vector<std::vector<std::byte>> blocks;
     bool placed = false, broken = false;
     uint64_t pos = start + 4;
