@@ -1,5 +1,7 @@
 #include "audio/audiodevice.h"
 
+#include "audio/ffmpegload.h"
+
 #include <SDL2/SDL.h>
 
 extern "C" {
@@ -23,6 +25,8 @@ bool SameMajor(const char* name, unsigned runtime, unsigned builtMajor, std::str
 } // namespace
 
 bool CheckAudioLibraryVersions(std::string* mismatch) {
+    if (!FfmpegAvailable(mismatch))
+        return false;
     // A different major version means a different ABI: decoding would crash or misbehave,
     // so refuse to start instead.
     return SameMajor("libavformat", avformat_version(), LIBAVFORMAT_VERSION_MAJOR, mismatch) &&

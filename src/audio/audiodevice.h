@@ -6,8 +6,8 @@
 
 namespace bw {
 
-// Checks that the FFmpeg libraries loaded at run time have the major versions this program
-// was built against. Returns false and a description of the first mismatch otherwise.
+// Checks that the FFmpeg libraries load and have the major versions this program was built
+// against. Returns false and a description of the first fault otherwise.
 bool CheckAudioLibraryVersions(std::string* mismatch = nullptr);
 
 // The audio output for the player (SDL2). One per process, owned by the main window.

@@ -1,7 +1,9 @@
 #include "audio/audiostream.h"
 
+#include "audio/ffmpegload.h"
 #include "audio/ffmpegptr.h"
 #include "audio/mediafile.h"
+#include "audio/pcmfilesource.h"
 #include "common/filebytes.h"
 
 extern "C" {
@@ -543,6 +545,19 @@ TAudioStream::~TAudioStream() = default;
 
 std::unique_ptr<TAudioStream> TAudioStream::OpenFile(const std::string& path, TAudioError* error,
                                                      TChannelPolicy policy, TSampleDepth depth) {
+    // The formats read without FFmpeg, which is then never loaded for them.
+    if (IsRegularFile(path)) {
+        if (auto own = OpenPcmFileSource(path, depth)) {
+            if (error)
+                *error = TAudioError::Ok;
+            return FromSource(std::move(own));
+        }
+    }
+    if (!FfmpegAvailable()) {
+        if (error)
+            *error = TAudioError::Codec;
+        return nullptr;
+    }
     QuietFfmpegLog();
     std::unique_ptr<TAudioStream> s(new TAudioStream());
     s->impl_->policy = policy;
@@ -611,8 +626,8 @@ bool TAudioStream::DeliveredAll() const {
     // A CD track whose every sector came back is whole; sectors given up on are reported
     // apart (LostSectors), since what was read around them is worth keeping.
     if (d.source)
-        return d.source->LastError() == TAudioError::Ok ||
-               d.source->LastError() == TAudioError::Ended;
+        return !d.source->Incomplete() && (d.source->LastError() == TAudioError::Ok ||
+                                           d.source->LastError() == TAudioError::Ended);
     if (d.failed)
         return false;
     if (d.seeked || !d.ended)

@@ -79,6 +79,9 @@ public:
     // A CD track's checksums of what was read (RipChecked and the fields after it on the
     // item); nothing for other sources.
     virtual void TakeRipChecksums(TmyMusicFile& /*item*/) const {}
+    // Reading did not give all the audio the source holds, though it ended without an
+    // error: a file cut before or while it was read, or parts of it too damaged to decode.
+    virtual bool Incomplete() const { return false; }
 };
 
 // A decoding stream over one audio file (any source format but CD tracks), on FFmpeg.

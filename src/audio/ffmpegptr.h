@@ -40,7 +40,12 @@ using TPacketPtr = std::unique_ptr<AVPacket, TPacketFreer>;
 class TChannelLayout {
 public:
     TChannelLayout() = default;
-    ~TChannelLayout() { av_channel_layout_uninit(&layout_); }
+    // Only a custom-order layout holds memory; an empty one must not load FFmpeg to be
+    // dropped (a stream the program reads itself never uses its layouts).
+    ~TChannelLayout() {
+        if (layout_.order == AV_CHANNEL_ORDER_CUSTOM)
+            av_channel_layout_uninit(&layout_);
+    }
     TChannelLayout(const TChannelLayout&) = delete;
     TChannelLayout& operator=(const TChannelLayout&) = delete;
     AVChannelLayout* Get() { return &layout_; }

@@ -1,6 +1,7 @@
 #include "shell/conversionrun.h"
 
 #include "audio/audiostream.h"
+#include "audio/ffmpegload.h"
 #include "cd/cddrives.h"
 #include "cd/cddb.h"
 #include "cd/cdtrackstream.h"
@@ -636,9 +637,13 @@ bool TConversionRun::OpenConversionStream(const TmyMusicFile& item, std::string&
     }
     case TSourceType::CdaFile:
         return OpenCdaTrack(item, why);
-    default:
+    default: {
         stream_ = TAudioStream::OpenFile(item.SourcePath, nullptr, policy, depth);
+        // Only FFmpeg reads the source, and it is not there to load.
+        if (std::string missing; !stream_ && !FfmpegAvailable(&missing))
+            why = "Can't read \"" + item.SourcePath + "\": " + missing;
         return stream_ != nullptr;
+    }
     }
 }
 

@@ -15,6 +15,7 @@ constexpr int kMaxChunks = 10000; // a walk over more chunks than this is a host
 void TWAVfile::Clear() {
     valid_ = false;
     headerValid_ = false;
+    dataWhole_ = false;
     formatTag_ = channels_ = blockAlign_ = bitsPerSample_ = 0;
     sampleRate_ = bytesPerSecond_ = 0;
     sampleCount_ = headerSize_ = fileSize_ = 0;
@@ -70,6 +71,7 @@ bool TWAVfile::Load(TTagSource& source) {
             // A size past the end of the file (a stream that was never finished, or a
             // writer that put the largest size) counts only what is there.
             dataSize = std::min<uint64_t>(len, size - (pos + 8));
+            dataWhole_ = len != 0 && len != UINT32_MAX && dataSize == len;
             headerSize_ = static_cast<int64_t>(pos + 8);
             found = true;
             break;

@@ -30,12 +30,17 @@ public:
     int64_t SampleCount() const { return sampleCount_; }
     int64_t HeaderSize() const { return headerSize_; }
     int64_t FileSize() const { return fileSize_; }
+    // The "data" chunk was found, states a definite size (neither 0 nor the largest, as an
+    // unfinished stream has) and the file holds all of it: HeaderSize() and SampleCount()
+    // then say exactly where the samples lie.
+    bool DataWhole() const { return dataWhole_; }
     double Duration() const;
     std::string ChannelModeText() const;
 
 private:
     bool valid_;
     bool headerValid_;
+    bool dataWhole_;
     uint16_t formatTag_, channels_, blockAlign_, bitsPerSample_;
     int32_t sampleRate_, bytesPerSecond_;
     int64_t sampleCount_, headerSize_, fileSize_;

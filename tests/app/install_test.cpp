@@ -1,3 +1,4 @@
+#include "audio/ffmpegload.h"
 #include "common/buildinfo.h"
 #include "encoders/encoderoptions.h"
 #include "encoders/externalencoder.h"
@@ -124,8 +125,12 @@ TEST_F(Package, InstallsEveryFileAndPassesTheCheckers) {
     for (int t = 0; t < bw::kTargetTypeCount; ++t)
         if (bw::IsExternalEncoderTarget(static_cast<bw::TTargetType>(t)))
             programs.push_back(bw::EncoderProgram(static_cast<bw::TTargetType>(t)));
+    // And so does each FFmpeg library the program loads when it needs it (no shlibdeps sees those).
+    for (const std::string& library : bw::FfmpegLibraryNames())
+        programs.push_back("*/" + library);
     for (const std::string& program : programs) {
-        const std::string owner = bwtest::RunOk({"dpkg-query", "-S", "/usr/bin/" + program});
+        const std::string owner =
+            bwtest::RunOk({"dpkg-query", "-S", program[0] == '*' ? program : "/usr/bin/" + program});
         const std::string name = owner.substr(0, owner.find(':'));
         EXPECT_TRUE(depends.find(", " + name + ",") != std::string::npos ||
                     depends.find(", " + name + " ") != std::string::npos)

@@ -157,3 +157,27 @@ TEST(Cli, OptionsListEverySetName) {
                             "\"Values\":[\"Stereo\",\"Mono\"],\"Unit\":\"\",\"Note\":\"\"}\n"),
               std::string::npos);
 }
+
+// FFmpeg's libraries (and the hundred-odd they pull in) are loaded only for a source that
+// needs them: a WAV or FLAC source converts without them, an MP3 one loads them. The
+// dynamic loader's own trace says which libraries a run opened.
+TEST(Cli, LoadsFfmpegOnlyForSourcesThatNeedIt) {
+    bwtest::TTempDir dir;
+    const std::string wav = dir.File("a.wav"), flac = dir.File("b.flac"), mp3 = dir.File("c.mp3");
+    bwtest::MakeTone(wav, 0.5);
+    bwtest::RunOk({"flac", "-s", "-o", flac, wav});
+    bwtest::RunOk({"lame", "--quiet", wav, mp3});
+    const struct {
+        std::string Source, Target;
+        bool LoadsFfmpeg;
+    } cases[] = {{wav, "flac", false}, {flac, "flac", false}, {flac, "wav", false},
+                 {wav, "wav", false},  {mp3, "flac", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Source + " to " + c.Target);
+        const auto r = bwtest::Run({"env", "LD_DEBUG=files", bwmedia::CliProgram(), "convert", "--to", c.Target,
+                                    "--overwrite", "--out", dir.File("out"), c.Source});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        EXPECT_NE(r.Out.find("\"Status\":\"Done\""), std::string::npos) << r.Out;
+        EXPECT_EQ(r.Err.find("file=libavformat.so") != std::string::npos, c.LoadsFfmpeg);
+    }
+}
