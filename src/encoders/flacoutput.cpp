@@ -41,9 +41,23 @@ using TMetadata = std::unique_ptr<FLAC__StreamMetadata, TMetadataDelete>;
 // endian, channels interleaved) as the encoder's signed 32-bit samples, a buffer a channel:
 // the encoder works on channels apart, so it is given them apart rather than splitting them
 // once more itself.
+// Stereo 16-bit, what nearly every source is, in a loop the compiler vectorises (this file
+// is built with a vectoriser that does not give up on loops of unknown length).
+void SplitStereo16(const int16_t* __restrict p, FLAC__int32* __restrict l, FLAC__int32* __restrict r,
+                   size_t blocks) {
+    for (size_t i = 0; i < blocks; ++i) {
+        l[i] = p[2 * i];
+        r[i] = p[2 * i + 1];
+    }
+}
+
 template <int kBytes>
 void ToChannels(const uint8_t* p, size_t blocks, std::span<std::vector<FLAC__int32>> out) {
     const size_t channels = out.size();
+    if (kBytes == 2 && channels == 2) {
+        SplitStereo16(reinterpret_cast<const int16_t*>(p), out[0].data(), out[1].data(), blocks);
+        return;
+    }
     for (size_t c = 0; c < channels; ++c) {
         FLAC__int32* o = out[c].data();
         const uint8_t* q = p + c * kBytes;
