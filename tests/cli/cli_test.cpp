@@ -1,3 +1,4 @@
+#include "audio/ffmpegload.h"
 #include "cli/commands.h"
 #include "common/buildinfo.h"
 #include "encoders/encoderoptions.h"
@@ -180,4 +181,20 @@ TEST(Cli, LoadsFfmpegOnlyForSourcesThatNeedIt) {
         EXPECT_NE(r.Out.find("\"Status\":\"Done\""), std::string::npos) << r.Out;
         EXPECT_EQ(r.Err.find("file=libavformat.so") != std::string::npos, c.LoadsFfmpeg);
     }
+
+    // Without FFmpeg (its library hidden in a mount namespace of this run alone), the MP3
+    // fails with the loader's reason and the others still convert.
+    const std::string library = "/usr/lib/x86_64-linux-gnu/" + bw::FfmpegLibraryNames()[0];
+    if (bwtest::Run({"unshare", "-m", "true"}).ExitCode != 0)
+        GTEST_SKIP() << "no mount namespaces here";
+    const auto r = bwtest::Run({"unshare", "-m", "sh", "-c", "mount --bind /dev/null \"$0\" && exec \"$@\"", library,
+                                bwmedia::CliProgram(), "convert", "--to", "flac", "--overwrite", "--out",
+                                dir.File("bare"), mp3, wav, flac});
+    EXPECT_EQ(r.ExitCode, 1) << r.Err;
+    EXPECT_NE(r.Out.find("\"Status\":\"Error\",\"Reason\":\"Can't read \\\"" + mp3 +
+                         "\\\": FFmpeg's libraries could not be loaded: "),
+              std::string::npos)
+        << r.Out;
+    EXPECT_NE(r.Out.find(dir.File("bare/a.flac") + "\",\"Status\":\"Done\""), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find(dir.File("bare/b.flac") + "\",\"Status\":\"Done\""), std::string::npos) << r.Out;
 }
