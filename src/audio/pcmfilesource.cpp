@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -72,7 +73,6 @@ protected:
 // where 16 are asked for (what FFmpeg's conversion without dither gives).
 class TWavSource final : public TFileSourceBase {
 public:
-    std::string ErrorText() const override { return {}; }
     TWavSource(TFileHandle file, const TWAVfile& wav, TSampleDepth depth)
         : file_(std::move(file)), dataOffset_(static_cast<uint64_t>(wav.HeaderSize())),
           inBytes_(wav.BitsPerSample() / 8) {
@@ -80,6 +80,8 @@ public:
         info_ = InfoFor(wav.SampleRate(), wav.Channels(), inBytes_ == 1,
                         inBytes_ == 3 && depth == TSampleDepth::Keep24);
     }
+
+    std::string ErrorText() const override { return {}; }
 
     int64_t Read(std::span<std::byte> out) override {
         if (failed_)
@@ -181,8 +183,13 @@ public:
         FLAC__StreamDecoder* d = s->decoder_.get();
         // FFmpeg does not check the MD5 sum either; a damaged frame shows in its CRC.
         FLAC__stream_decoder_set_md5_checking(d, false);
-        if (FLAC__stream_decoder_init_file(d, path.c_str(), &TFlacSource::Write, &TFlacSource::Metadata,
-                                           &TFlacSource::Error,
+        // Opened here rather than by libFLAC, so that the encoders the program starts do not
+        // inherit it (close on exec). The decoder owns it from here on, failed or not, and
+        // closes it when it is deleted.
+        std::FILE* file = std::fopen(path.c_str(), "rbe");
+        if (!file)
+            return nullptr;
+        if (FLAC__stream_decoder_init_FILE(d, file, &TFlacSource::Write, &TFlacSource::Metadata, &TFlacSource::Error,
                                            s.get()) != FLAC__STREAM_DECODER_INIT_STATUS_OK)
             return nullptr;
         if (!FLAC__stream_decoder_process_until_end_of_metadata(d) || !s->haveInfo_)
