@@ -84,11 +84,13 @@ public:
     virtual bool Incomplete() const { return false; }
 };
 
-// A decoding stream over one audio file (any source format but CD tracks), on FFmpeg.
+// A decoding stream over one audio file (any source format but CD tracks), on FFmpeg, or
+// on the program's own readers for plain WAV and FLAC files (audio/pcmfilesource.h).
 // The PCM is the same as FFmpeg's own command-line decode of the file to s16le (u8 for
 // 8-bit sources, s24le for sources kept at 24 bits): sources of more than 16 bits are
 // reduced the same way, and the encoder delay and padding the container declares (MP3
-// gapless info) are removed the same way.
+// gapless info) are removed the same way. (A damaged FLAC block is the exception: it is
+// silence in its place, and the read does not count as whole.)
 // Not thread-safe: one thread uses one stream at a time.
 class TAudioStream {
 public:
